@@ -1,0 +1,35 @@
+# Front door: `make test` installs what is missing, builds and runs all tests;
+# `make demo` runs the system's main road on a simulated card (once it exists).
+JOBS ?= $(shell nproc)
+BUILD ?= build
+SAN_BUILD ?= build-san
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build test sanitize clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+
+configure: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure
+
+# Everything that does not start a Java VM, built with AddressSanitizer and
+# UndefinedBehaviorSanitizer and run the same way.
+sanitize: deps
+	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUARVEL_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+	cd $(SAN_BUILD) && ctest -j $(JOBS) --output-on-failure -LE jvm
+
+clean:
+	rm -rf $(BUILD) $(SAN_BUILD)

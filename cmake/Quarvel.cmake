@@ -1,0 +1,70 @@
+# Project-wide build helpers.
+
+set(QUARVEL_WARNINGS -Wall -Wextra)
+
+if(QUARVEL_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# Warnings apply to our own targets only, not to generated or third-party code.
+function(quarvel_warnings target)
+  target_compile_options(${target} PRIVATE ${QUARVEL_WARNINGS})
+endfunction()
+
+# A static library from the sources a glob found; until the first source
+# arrives the library is an interface library, so that dependents configure.
+function(quarvel_static_library name)
+  if(ARGN)
+    add_library(${name} STATIC ${ARGN})
+    quarvel_warnings(${name})
+    set(QUARVEL_LIB_SCOPE PUBLIC PARENT_SCOPE)
+  else()
+    add_library(${name} INTERFACE)
+    set(QUARVEL_LIB_SCOPE INTERFACE PARENT_SCOPE)
+  endif()
+endfunction()
+
+# Subsystem folders arrive one by one; each is added once it has a CMakeLists.txt.
+function(quarvel_add_optional_subdirectories)
+  foreach(dir IN LISTS ARGN)
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+      add_subdirectory(${dir})
+    endif()
+  endforeach()
+endfunction()
+
+# Adds every direct subfolder of the current folder that has a CMakeLists.txt,
+# so that parallel work on separate folders never edits a shared list.
+# Arguments name folders to leave out.
+function(quarvel_add_child_directories)
+  file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT children)
+  foreach(child IN LISTS children)
+    if(child IN_LIST ARGN)
+      continue()
+    endif()
+    if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child} AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()
+
+# quarvel_add_test(<name> LABEL <subsystem> SOURCES <files...> [LIBS <libs...>]
+#                  [RESOURCE_LOCK <lock>])
+# One GoogleTest executable; each test case becomes its own ctest entry, run in
+# its own process with its own machine root (see tests/support), so that
+# ctest -j runs them in parallel.
+include(GoogleTest)
+find_package(GTest REQUIRED)
+function(quarvel_add_test name)
+  cmake_parse_arguments(T "" "LABEL;RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} quarvel_testsupport GTest::gtest)
+  quarvel_warnings(${name})
+  set(props LABELS ${T_LABEL} TIMEOUT 300)
+  if(T_RESOURCE_LOCK)
+    list(APPEND props RESOURCE_LOCK ${T_RESOURCE_LOCK})
+  endif()
+  gtest_discover_tests(${name} TEST_PREFIX "${name}/" PROPERTIES ${props} DISCOVERY_TIMEOUT 60)
+endfunction()

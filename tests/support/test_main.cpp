@@ -1,0 +1,62 @@
+#include "platform/machine.h"
+#include "quarvel_test.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <stdexcept>
+#include <unistd.h>
+#include <vector>
+
+namespace quarveltest {
+
+bool runAsChild(int argc, char** argv, int* exitCode);
+
+namespace {
+std::string g_root;
+
+void removeRoot() {
+  if (!g_root.empty() && !std::getenv("QUARVEL_KEEP_MACHINE_ROOT")) {
+    std::error_code ec;
+    std::filesystem::remove_all(g_root, ec);
+  }
+}
+}  // namespace
+
+std::string machineRoot() { return platform::machineRoot(); }
+
+std::string makeTempDirectory(const std::string& hint) {
+  std::string pattern = machineRoot() + "/" + hint + "-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (!mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
+  return buffer.data();
+}
+
+}  // namespace quarveltest
+
+extern "C" const char* __asan_default_options() { return "detect_leaks=1:abort_on_error=0"; }
+extern "C" const char* __ubsan_default_options() { return "print_stacktrace=1:halt_on_error=1"; }
+
+int main(int argc, char** argv) {
+  int exitCode = 0;
+  // A child shares its parent's machine root through the inherited environment.
+  if (quarveltest::runAsChild(argc, argv, &exitCode)) return exitCode;
+
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/quarvel-test-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (!mkdtemp(buffer.data())) {
+    std::perror("mkdtemp");
+    return 1;
+  }
+  quarveltest::g_root = buffer.data();
+  setenv(platform::kMachineRootVariable, quarveltest::g_root.c_str(), 1);
+  std::atexit(quarveltest::removeRoot);
+
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
