@@ -5,7 +5,9 @@ BUILD ?= build
 SAN_BUILD ?= build-san
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test sanitize clean
+FUZZ_BUILD ?= build-fuzz
+
+.PHONY: all deps configure build test sanitize fuzz clean
 
 all: build
 
@@ -31,5 +33,12 @@ sanitize: deps
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && ctest -j $(JOBS) --output-on-failure -LE jvm
 
+# Each parser of outside data runs briefly under libFuzzer (clang).
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARVEL_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	cd $(FUZZ_BUILD) && ctest -j $(JOBS) --output-on-failure
+
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)

@@ -7,6 +7,12 @@ if(QUARVEL_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(QUARVEL_FUZZ)
+  # Instrument the libraries too, so that coverage reaches into the parsers.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 # Warnings apply to our own targets only, not to generated or third-party code.
 function(quarvel_warnings target)
   target_compile_options(${target} PRIVATE ${QUARVEL_WARNINGS})
@@ -67,4 +73,26 @@ function(quarvel_add_test name)
     list(APPEND props RESOURCE_LOCK ${T_RESOURCE_LOCK})
   endif()
   gtest_discover_tests(${name} TEST_PREFIX "${name}/" PROPERTIES ${props} DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# quarvel_add_fuzzer(<name> SOURCES <files...> [LIBS <libs...>] [CORPUS <dir>])
+# A libFuzzer target (clang) and a short ctest run of it over its seed corpus.
+set(QUARVEL_FUZZ_SECONDS 20 CACHE STRING "Seconds each fuzzer runs under ctest")
+function(quarvel_add_fuzzer name)
+  cmake_parse_arguments(F "" "CORPUS" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${F_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+  set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${name}-corpus)
+  set(seeds "")
+  if(F_CORPUS)
+    set(seeds ${F_CORPUS})
+  endif()
+  add_test(NAME ${name}
+    COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=1
+      $<TARGET_FILE:${name}> -max_total_time=${QUARVEL_FUZZ_SECONDS} -timeout=10 -rss_limit_mb=2048
+      -print_final_stats=1 ${corpus} ${seeds})
+  set_tests_properties(${name} PROPERTIES LABELS fuzz)
+  file(MAKE_DIRECTORY ${corpus})
 endfunction()

@@ -1,0 +1,18 @@
+// Kernel services: errors, threads and synchronisation, files and paths, modules, text.
+#pragma once
+
+#include "windef.h"
+#include "winerror.h"
+
+#if __has_include("platform/win_threads.h")
+#include "platform/win_threads.h"
+#endif
+#if __has_include("platform/win_files.h")
+#include "platform/win_files.h"
+#endif
+#if __has_include("platform/win_modules.h")
+#include "platform/win_modules.h"
+#endif
+#if __has_include("platform/win_text.h")
+#include "platform/win_text.h"
+#endif
