@@ -1,0 +1,429 @@
+// The registry functions over the hive files.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <strings.h>
+#include <string_view>
+
+#include "platform/registry_test.h"
+#include "registry_handles.h"
+#include "registry_hive.h"
+#include "registry_store.h"
+#include "winreg.h"
+
+namespace platform::registry {
+
+namespace {
+
+constexpr DWORD kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
+
+// Generic rights and MAXIMUM_ALLOWED become key rights; the WOW64 view bits are
+// accepted and ignored, since there is only one view.
+DWORD keyRights(DWORD desired, bool machineReadOnly) {
+  DWORD rights = desired & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL | MAXIMUM_ALLOWED |
+                             KEY_WOW64_RES);
+  if (desired & GENERIC_READ) rights |= KEY_READ;
+  if (desired & GENERIC_WRITE) rights |= KEY_WRITE;
+  if (desired & GENERIC_EXECUTE) rights |= KEY_EXECUTE;
+  if (desired & GENERIC_ALL) rights |= KEY_ALL_ACCESS;
+  if (desired & MAXIMUM_ALLOWED) rights |= machineReadOnly ? KEY_READ : KEY_ALL_ACCESS;
+  return rights;
+}
+
+bool readOnly(const HiveLocation& location) { return location.machine && isStandardUser(); }
+
+// Splits "a\b\c" into its names. A trailing backslash is tolerated; a leading one or
+// an empty name in between is a bad path, as on Windows.
+LONG splitSubKey(const char* subKey, std::vector<std::string>& parts) {
+  if (!subKey) return ERROR_SUCCESS;
+  std::string_view rest(subKey);
+  if (!rest.empty() && rest.back() == '\\') rest.remove_suffix(1);
+  if (rest.empty()) return ERROR_SUCCESS;
+  for (;;) {
+    size_t slash = rest.find('\\');
+    std::string_view name = rest.substr(0, slash);
+    if (name.empty()) return ERROR_BAD_PATHNAME;
+    if (name.size() > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
+    parts.emplace_back(name);
+    if (slash == std::string_view::npos) return ERROR_SUCCESS;
+    rest.remove_prefix(slash + 1);
+  }
+}
+
+Key* walk(const Key& root, const std::vector<std::string>& parts, size_t count) {
+  Key* key = const_cast<Key*>(&root);
+  for (size_t i = 0; i < count && key; ++i) key = key->findSubkey(parts[i]);
+  return key;
+}
+
+const Key& emptyKey() {
+  static const Key empty;
+  return empty;
+}
+
+// The key a handle names, read from its hive. The levels of a predefined root
+// (HKEY_CLASSES_ROOT's Software\Classes) count as present and empty when missing.
+class KeyView {
+ public:
+  LONG read(const OpenKey& handle) {
+    location_ = locate(handle.path);
+    if (LONG status = HiveFile(location_.file).read(hive_); status != ERROR_SUCCESS) return status;
+    key_ = walk(hive_, location_.parts, location_.parts.size());
+    if (!key_) {
+      if (location_.parts.size() > location_.rootDepth) return ERROR_KEY_DELETED;
+      key_ = &emptyKey();
+    }
+    return ERROR_SUCCESS;
+  }
+  const Key& key() const { return *key_; }
+
+ private:
+  HiveLocation location_;
+  Key hive_;
+  const Key* key_ = nullptr;
+};
+
+// The key at location.parts[0, depth) for a change: missing levels of the predefined
+// root are made, any other missing level means the key was deleted (nullptr).
+Key* keyForChange(Key& hive, const HiveLocation& location, size_t depth) {
+  Key* key = &hive;
+  for (size_t i = 0; i < depth; ++i) {
+    Key* child = key->findSubkey(location.parts[i]);
+    if (!child) {
+      if (i >= location.rootDepth) return nullptr;
+      child = &key->addSubkey(location.parts[i]);
+      child->setLastWriteTime(fileTimeNow());
+    }
+    key = child;
+  }
+  return key;
+}
+
+LONG copyOut(const std::string& text, LPSTR buffer, DWORD capacity) {
+  if (text.size() + 1 > capacity) return ERROR_MORE_DATA;
+  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  return ERROR_SUCCESS;
+}
+
+LONG copyData(const std::vector<uint8_t>& data, LPBYTE buffer, LPDWORD size) {
+  if (!size) return ERROR_SUCCESS;
+  const DWORD needed = static_cast<DWORD>(data.size());
+  if (!buffer) {
+    *size = needed;
+    return ERROR_SUCCESS;
+  }
+  if (*size < needed) {
+    *size = needed;
+    return ERROR_MORE_DATA;
+  }
+  if (needed) std::memcpy(buffer, data.data(), needed);
+  *size = needed;
+  return ERROR_SUCCESS;
+}
+
+LONG openKey(HKEY parent, LPCSTR subKey, DWORD desired, bool create, PHKEY result, LPDWORD disposition) {
+  if (!result) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  OpenKey base;
+  if (!lookupHandle(parent, base)) return ERROR_INVALID_HANDLE;
+  std::vector<std::string> parts;
+  if (LONG status = splitSubKey(subKey, parts); status != ERROR_SUCCESS) return status;
+
+  OpenKey opened{base.path, 0, false};
+  opened.path.parts.insert(opened.path.parts.end(), parts.begin(), parts.end());
+  const HiveLocation location = locate(opened.path);
+  if (location.parts.size() > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
+  const bool machineReadOnly = readOnly(location);
+  opened.access = keyRights(desired, machineReadOnly);
+
+  KeyView view;
+  LONG status = view.read(opened);
+  if (status == ERROR_KEY_DELETED) {
+    // Either the key or the parent handle's own key is missing.
+    KeyView parentView;
+    if (LONG parentStatus = parentView.read(base); parentStatus != ERROR_SUCCESS) return parentStatus;
+    if (!create) return ERROR_FILE_NOT_FOUND;
+    if (machineReadOnly || !(base.access & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
+    bool createdLast = false;
+    const size_t parentDepth = location.parts.size() - parts.size();
+    status = HiveFile(location.file).update([&](Key& hive, bool& changed) -> LONG {
+      Key* key = keyForChange(hive, location, parentDepth);
+      if (!key) return ERROR_KEY_DELETED;
+      changed = true;
+      for (size_t i = parentDepth; i < location.parts.size(); ++i) {
+        Key* child = key->findSubkey(location.parts[i]);
+        createdLast = !child;
+        if (!child) {
+          child = &key->addSubkey(location.parts[i]);
+          child->setLastWriteTime(fileTimeNow());
+          key->setLastWriteTime(fileTimeNow());
+          changed = true;
+        }
+        key = child;
+      }
+      return ERROR_SUCCESS;
+    });
+    if (status != ERROR_SUCCESS) return status;
+    if (disposition) *disposition = createdLast ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  } else if (status != ERROR_SUCCESS) {
+    return status;
+  } else {
+    // A standard user may read HKLM but not open it for writing.
+    if (machineReadOnly && (opened.access & kWriteRights)) return ERROR_ACCESS_DENIED;
+    if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
+  }
+  *result = addHandle(opened);
+  return ERROR_SUCCESS;
+}
+
+// Looks up a handle for a call that needs `right` on it.
+LONG handleWith(HKEY handle, DWORD right, OpenKey& key) {
+  if (!lookupHandle(handle, key)) return ERROR_INVALID_HANDLE;
+  return (key.access & right) == right ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
+// Changes the key a handle names, under the hive's writer lock.
+LONG changeKey(const OpenKey& handle, const std::function<LONG(Key&, bool&)>& change) {
+  const HiveLocation location = locate(handle.path);
+  const bool machineReadOnly = readOnly(location);
+  return HiveFile(location.file).update([&](Key& hive, bool& changed) -> LONG {
+    Key* key = keyForChange(hive, location, location.parts.size());
+    if (!key) return ERROR_KEY_DELETED;
+    if (machineReadOnly) return ERROR_ACCESS_DENIED;
+    changed = true;  // the change may clear it again
+    return change(*key, changed);
+  });
+}
+
+// Removes the key at `path` (with its subtree when `tree`) from its parent.
+LONG removeKey(const KeyPath& path, bool tree) {
+  const HiveLocation location = locate(path);
+  if (location.parts.size() <= location.rootDepth) return ERROR_ACCESS_DENIED;
+  const bool machineReadOnly = readOnly(location);
+  return HiveFile(location.file).update([&](Key& hive, bool& changed) -> LONG {
+    Key* parent = walk(hive, location.parts, location.parts.size() - 1);
+    Key* key = parent ? parent->findSubkey(location.parts.back()) : nullptr;
+    if (!key) return ERROR_FILE_NOT_FOUND;
+    if (machineReadOnly) return ERROR_ACCESS_DENIED;
+    // Windows refuses to delete a key that still has subkeys.
+    if (!tree && !key->subkeys().empty()) return ERROR_ACCESS_DENIED;
+    parent->removeSubkey(location.parts.back());
+    parent->setLastWriteTime(fileTimeNow());
+    changed = true;
+    return ERROR_SUCCESS;
+  });
+}
+
+}  // namespace
+
+void setStandardUser(bool on) {
+  if (on)
+    setenv(kStandardUserVariable, "1", 1);
+  else
+    unsetenv(kStandardUserVariable);
+}
+
+bool isStandardUser() {
+  const char* value = std::getenv(kStandardUserVariable);
+  if (!value) return false;
+  return !std::strcmp(value, "1") || !strcasecmp(value, "true") || !strcasecmp(value, "yes");
+}
+
+std::string hiveFilePath(HKEY root) {
+  OpenKey key;
+  if (!lookupHandle(root, key)) return std::string();
+  return locate(key.path).file;
+}
+
+size_t openKeyHandleCount() { return handleCount(); }
+
+}  // namespace platform::registry
+
+using namespace platform::registry;
+
+extern "C" {
+
+LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
+  return openKey(hKey, lpSubKey, samDesired, false, phkResult, nullptr);
+}
+
+LSTATUS WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
+  return openKey(hKey, lpSubKey, MAXIMUM_ALLOWED, false, phkResult, nullptr);
+}
+
+LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM samDesired,
+                               const LPSECURITY_ATTRIBUTES, PHKEY phkResult, LPDWORD lpdwDisposition) {
+  return openKey(hKey, lpSubKey, samDesired, true, phkResult, lpdwDisposition);
+}
+
+LSTATUS WINAPI RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
+  return openKey(hKey, lpSubKey, MAXIMUM_ALLOWED, true, phkResult, nullptr);
+}
+
+LSTATUS WINAPI RegCloseKey(HKEY hKey) {
+  OpenKey key;
+  if (!lookupHandle(hKey, key)) return ERROR_INVALID_HANDLE;
+  if (key.predefined) return ERROR_SUCCESS;
+  return removeHandle(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+LSTATUS WINAPI RegFlushKey(HKEY hKey) {
+  // Every change is already on disk when its call returns.
+  OpenKey key;
+  return lookupHandle(hKey, key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
+                                LPDWORD lpcbData) {
+  if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
+  OpenKey handle;
+  if (LONG status = handleWith(hKey, KEY_QUERY_VALUE, handle); status != ERROR_SUCCESS) return status;
+  KeyView view;
+  if (LONG status = view.read(handle); status != ERROR_SUCCESS) return status;
+  const Value* value = view.key().findValue(lpValueName ? lpValueName : "");
+  if (!value) return ERROR_FILE_NOT_FOUND;
+  if (lpType) *lpType = value->type;
+  return copyData(value->data, lpData, lpcbData);
+}
+
+LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
+                              DWORD cbData) {
+  if (!lpData && cbData) return ERROR_NOACCESS;
+  const std::string name = lpValueName ? lpValueName : "";
+  if (name.size() > kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
+  OpenKey handle;
+  if (LONG status = handleWith(hKey, KEY_SET_VALUE, handle); status != ERROR_SUCCESS) return status;
+  std::vector<uint8_t> data(lpData, lpData + cbData);
+  return changeKey(handle, [&](Key& key, bool&) -> LONG {
+    key.setValue(name, dwType, std::move(data));
+    key.setLastWriteTime(fileTimeNow());
+    return ERROR_SUCCESS;
+  });
+}
+
+LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+  OpenKey handle;
+  if (LONG status = handleWith(hKey, KEY_SET_VALUE, handle); status != ERROR_SUCCESS) return status;
+  const std::string name = lpValueName ? lpValueName : "";
+  return changeKey(handle, [&](Key& key, bool& changed) -> LONG {
+    if (!key.removeValue(name)) {
+      changed = false;
+      return ERROR_FILE_NOT_FOUND;
+    }
+    key.setLastWriteTime(fileTimeNow());
+    return ERROR_SUCCESS;
+  });
+}
+
+LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+  if (!lpSubKey) return ERROR_INVALID_PARAMETER;
+  OpenKey handle;
+  if (!lookupHandle(hKey, handle)) return ERROR_INVALID_HANDLE;
+  std::vector<std::string> parts;
+  if (LONG status = splitSubKey(lpSubKey, parts); status != ERROR_SUCCESS) return status;
+  // As on Windows, the parent's access does not matter; deleting the handle's own key needs DELETE.
+  if (parts.empty() && !(handle.access & DELETE)) return ERROR_ACCESS_DENIED;
+  handle.path.parts.insert(handle.path.parts.end(), parts.begin(), parts.end());
+  return removeKey(handle.path, false);
+}
+
+LSTATUS WINAPI RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) {
+  OpenKey handle;
+  if (LONG status = handleWith(hKey, DELETE, handle); status != ERROR_SUCCESS) return status;
+  std::vector<std::string> parts;
+  if (LONG status = splitSubKey(lpSubKey, parts); status != ERROR_SUCCESS) return status;
+  if (!lpSubKey) {
+    return changeKey(handle, [](Key& key, bool&) -> LONG {
+      key.clear();
+      key.setLastWriteTime(fileTimeNow());
+      return ERROR_SUCCESS;
+    });
+  }
+  handle.path.parts.insert(handle.path.parts.end(), parts.begin(), parts.end());
+  return removeKey(handle.path, true);
+}
+
+LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                             LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
+  if (!lpName || !lpcchName || lpReserved || (lpClass && !lpcchClass)) return ERROR_INVALID_PARAMETER;
+  OpenKey handle;
+  if (LONG status = handleWith(hKey, KEY_ENUMERATE_SUB_KEYS, handle); status != ERROR_SUCCESS) return status;
+  KeyView view;
+  if (LONG status = view.read(handle); status != ERROR_SUCCESS) return status;
+  const auto& subkeys = view.key().subkeys();
+  if (dwIndex >= subkeys.size()) return ERROR_NO_MORE_ITEMS;
+  auto it = subkeys.begin();
+  std::advance(it, dwIndex);
+  const Key& subkey = *it->second;
+  if (LONG status = copyOut(subkey.name(), lpName, *lpcchName); status != ERROR_SUCCESS) return status;
+  *lpcchName = static_cast<DWORD>(subkey.name().size());
+  if (lpClass) {
+    if (*lpcchClass < 1) return ERROR_MORE_DATA;
+    lpClass[0] = '\0';
+    *lpcchClass = 0;
+  }
+  if (lpftLastWriteTime) {
+    lpftLastWriteTime->dwLowDateTime = static_cast<DWORD>(subkey.lastWriteTime());
+    lpftLastWriteTime->dwHighDateTime = static_cast<DWORD>(subkey.lastWriteTime() >> 32);
+  }
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName) {
+  return RegEnumKeyExA(hKey, dwIndex, lpName, &cchName, nullptr, nullptr, nullptr, nullptr);
+}
+
+LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+                             LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+  if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
+  OpenKey handle;
+  if (LONG status = handleWith(hKey, KEY_QUERY_VALUE, handle); status != ERROR_SUCCESS) return status;
+  KeyView view;
+  if (LONG status = view.read(handle); status != ERROR_SUCCESS) return status;
+  const auto& values = view.key().values();
+  if (dwIndex >= values.size()) return ERROR_NO_MORE_ITEMS;
+  const Value& value = values[dwIndex];
+  if (LONG status = copyOut(value.name, lpValueName, *lpcchValueName); status != ERROR_SUCCESS) return status;
+  *lpcchValueName = static_cast<DWORD>(value.name.size());
+  if (lpType) *lpType = value.type;
+  return copyData(value.data, lpData, lpcbData);
+}
+
+LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                                LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                                LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                                LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
+  if (lpReserved || (lpClass && !lpcchClass)) return ERROR_INVALID_PARAMETER;
+  OpenKey handle;
+  if (LONG status = handleWith(hKey, KEY_QUERY_VALUE, handle); status != ERROR_SUCCESS) return status;
+  KeyView view;
+  if (LONG status = view.read(handle); status != ERROR_SUCCESS) return status;
+  const Key& key = view.key();
+  if (lpClass) {
+    if (*lpcchClass < 1) return ERROR_MORE_DATA;
+    lpClass[0] = '\0';
+  }
+  if (lpcchClass) *lpcchClass = 0;
+  DWORD maxSubKey = 0, maxValueName = 0, maxValue = 0;
+  for (const auto& entry : key.subkeys())
+    maxSubKey = std::max(maxSubKey, static_cast<DWORD>(entry.second->name().size()));
+  for (const Value& value : key.values()) {
+    maxValueName = std::max(maxValueName, static_cast<DWORD>(value.name.size()));
+    maxValue = std::max(maxValue, static_cast<DWORD>(value.data.size()));
+  }
+  if (lpcSubKeys) *lpcSubKeys = static_cast<DWORD>(key.subkeys().size());
+  if (lpcbMaxSubKeyLen) *lpcbMaxSubKeyLen = maxSubKey;
+  if (lpcbMaxClassLen) *lpcbMaxClassLen = 0;
+  if (lpcValues) *lpcValues = static_cast<DWORD>(key.values().size());
+  if (lpcbMaxValueNameLen) *lpcbMaxValueNameLen = maxValueName;
+  if (lpcbMaxValueLen) *lpcbMaxValueLen = maxValue;
+  if (lpcbSecurityDescriptor) *lpcbSecurityDescriptor = 0;
+  if (lpftLastWriteTime) {
+    lpftLastWriteTime->dwLowDateTime = static_cast<DWORD>(key.lastWriteTime());
+    lpftLastWriteTime->dwHighDateTime = static_cast<DWORD>(key.lastWriteTime() >> 32);
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // extern "C"

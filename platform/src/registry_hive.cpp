@@ -1,0 +1,241 @@
+#include "registry_hive.h"
+
+#include <array>
+#include <chrono>
+#include <cstring>
+
+namespace platform::registry {
+
+namespace {
+
+constexpr char kMagic[8] = {'Q', 'R', 'V', 'L', 'H', 'I', 'V', 'E'};
+constexpr uint32_t kVersion = 1;
+constexpr size_t kHeaderSize = 32;
+
+uint32_t crc32(const uint8_t* data, size_t size) {
+  static const std::array<uint32_t, 256> table = [] {
+    std::array<uint32_t, 256> t{};
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      t[i] = c;
+    }
+    return t;
+  }();
+  uint32_t c = 0xFFFFFFFFu;
+  for (size_t i = 0; i < size; ++i) c = table[(c ^ data[i]) & 0xFF] ^ (c >> 8);
+  return c ^ 0xFFFFFFFFu;
+}
+
+class Writer {
+ public:
+  void u16(uint16_t v) { put(v, 2); }
+  void u32(uint32_t v) { put(v, 4); }
+  void u64(uint64_t v) { put(v, 8); }
+  void bytes(const void* p, size_t n) {
+    const auto* b = static_cast<const uint8_t*>(p);
+    out.insert(out.end(), b, b + n);
+  }
+  void name(const std::string& s) {
+    u16(static_cast<uint16_t>(s.size()));
+    bytes(s.data(), s.size());
+  }
+  std::vector<uint8_t> out;
+
+ private:
+  void put(uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  }
+};
+
+class Reader {
+ public:
+  Reader(const uint8_t* data, size_t size) : p_(data), left_(size) {}
+  bool u16(uint16_t& v) { return get(v, 2); }
+  bool u32(uint32_t& v) { return get(v, 4); }
+  bool u64(uint64_t& v) { return get(v, 8); }
+  bool bytes(size_t n, const uint8_t*& out) {
+    if (n > left_) return false;
+    out = p_;
+    p_ += n;
+    left_ -= n;
+    return true;
+  }
+  bool text(std::string& s) {
+    uint16_t n;
+    const uint8_t* b;
+    if (!u16(n) || !bytes(n, b)) return false;
+    s.assign(reinterpret_cast<const char*>(b), n);
+    return true;
+  }
+  size_t left() const { return left_; }
+
+ private:
+  template <typename T>
+  bool get(T& v, int n) {
+    if (left_ < static_cast<size_t>(n)) return false;
+    uint64_t r = 0;
+    for (int i = 0; i < n; ++i) r |= static_cast<uint64_t>(p_[i]) << (8 * i);
+    v = static_cast<T>(r);
+    p_ += n;
+    left_ -= n;
+    return true;
+  }
+  const uint8_t* p_;
+  size_t left_;
+};
+
+void writeKey(Writer& w, const Key& key) {
+  w.name(key.name());
+  w.u64(key.lastWriteTime());
+  w.u32(static_cast<uint32_t>(key.values().size()));
+  for (const Value& v : key.values()) {
+    w.name(v.name);
+    w.u32(v.type);
+    w.u32(static_cast<uint32_t>(v.data.size()));
+    w.bytes(v.data.data(), v.data.size());
+  }
+  w.u32(static_cast<uint32_t>(key.subkeys().size()));
+  for (const auto& entry : key.subkeys()) writeKey(w, *entry.second);
+}
+
+// Fills `key` (already named) from the reader; depth counts the levels above it.
+bool readKeyBody(Reader& r, Key& key, size_t depth) {
+  uint64_t time;
+  uint32_t valueCount;
+  if (!r.u64(time) || !r.u32(valueCount)) return false;
+  key.setLastWriteTime(time);
+  // Each value needs at least 10 bytes, so a huge count cannot make us loop long.
+  if (valueCount > r.left() / 10) return false;
+  for (uint32_t i = 0; i < valueCount; ++i) {
+    std::string name;
+    uint32_t type, length;
+    const uint8_t* data;
+    if (!r.text(name) || name.size() > kMaxValueNameLength || !r.u32(type) || !r.u32(length) ||
+        !r.bytes(length, data))
+      return false;
+    if (key.findValue(name)) return false;
+    key.setValue(name, type, std::vector<uint8_t>(data, data + length));
+  }
+  uint32_t subkeyCount;
+  if (!r.u32(subkeyCount)) return false;
+  if (subkeyCount > r.left() / 18) return false;
+  if (subkeyCount > 0 && depth + 1 > kMaxKeyDepth) return false;
+  for (uint32_t i = 0; i < subkeyCount; ++i) {
+    std::string name;
+    if (!r.text(name) || name.empty() || name.size() > kMaxKeyNameLength || key.findSubkey(name)) return false;
+    if (!readKeyBody(r, key.addSubkey(name), depth + 1)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string foldName(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return folded;
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+const Value* Key::findValue(std::string_view name) const {
+  for (const Value& v : values_)
+    if (sameName(v.name, name)) return &v;
+  return nullptr;
+}
+
+void Key::setValue(std::string_view name, uint32_t type, std::vector<uint8_t> data) {
+  for (Value& v : values_) {
+    if (sameName(v.name, name)) {
+      v.type = type;
+      v.data = std::move(data);
+      return;
+    }
+  }
+  values_.push_back(Value{std::string(name), type, std::move(data)});
+}
+
+bool Key::removeValue(std::string_view name) {
+  for (auto it = values_.begin(); it != values_.end(); ++it) {
+    if (sameName(it->name, name)) {
+      values_.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
+Key* Key::findSubkey(std::string_view name) const {
+  auto it = subkeys_.find(foldName(name));
+  return it == subkeys_.end() ? nullptr : it->second.get();
+}
+
+Key& Key::addSubkey(std::string_view name) {
+  auto& slot = subkeys_[foldName(name)];
+  if (!slot) slot = std::make_unique<Key>(std::string(name));
+  return *slot;
+}
+
+bool Key::removeSubkey(std::string_view name) { return subkeys_.erase(foldName(name)) > 0; }
+
+void Key::clear() {
+  values_.clear();
+  subkeys_.clear();
+}
+
+std::vector<uint8_t> serializeHive(const Key& root) {
+  Writer body;
+  writeKey(body, root);
+  Writer file;
+  file.bytes(kMagic, sizeof kMagic);
+  file.u32(kVersion);
+  file.u32(0);
+  file.u64(body.out.size());
+  file.u32(crc32(body.out.data(), body.out.size()));
+  file.u32(0);
+  file.out.insert(file.out.end(), body.out.begin(), body.out.end());
+  return std::move(file.out);
+}
+
+bool parseHive(const uint8_t* data, size_t size, Key& root) {
+  if (size < kHeaderSize || std::memcmp(data, kMagic, sizeof kMagic) != 0) return false;
+  Reader header(data + sizeof kMagic, kHeaderSize - sizeof kMagic);
+  uint32_t version, flags, checksum, reserved;
+  uint64_t length;
+  header.u32(version);
+  header.u32(flags);
+  header.u64(length);
+  header.u32(checksum);
+  header.u32(reserved);
+  if (version != kVersion || length != size - kHeaderSize) return false;
+  const uint8_t* body = data + kHeaderSize;
+  if (crc32(body, static_cast<size_t>(length)) != checksum) return false;
+
+  Reader r(body, static_cast<size_t>(length));
+  std::string rootName;
+  Key parsed;
+  if (!r.text(rootName) || !rootName.empty() || !readKeyBody(r, parsed, 0) || r.left() != 0) return false;
+  root = std::move(parsed);
+  return true;
+}
+
+uint64_t fileTimeNow() {
+  // 1601-01-01 to 1970-01-01 in 100 ns ticks.
+  constexpr uint64_t kEpochOffset = 116444736000000000ull;
+  auto since1970 = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      std::chrono::system_clock::now().time_since_epoch());
+  return kEpochOffset + static_cast<uint64_t>(since1970.count()) / 100;
+}
+
+}  // namespace platform::registry

@@ -1,0 +1,82 @@
+// One registry hive in memory, and its file format.
+//
+// Hive file, all integers little-endian:
+//   header, 32 bytes:
+//     magic     8 bytes  "QRVLHIVE"
+//     version   u32      1 (a reader refuses any other)
+//     flags     u32      0
+//     length    u64      bytes of the body that follows; the file ends right after it
+//     checksum  u32      CRC-32 (IEEE) of the body
+//     reserved  u32      0
+//   body: the hive's root key (empty name), then nothing else:
+//     key   := u16 nameLength, name, u64 lastWriteTime (FILETIME ticks),
+//              u32 valueCount, value * valueCount, u32 subkeyCount, key * subkeyCount
+//     value := u16 nameLength, name, u32 type, u32 dataLength, data
+// Names are stored in their original spelling (UTF-8). A reader checks every length
+// against the bytes left, the nesting depth, the checksum and that no two siblings
+// share a name, so that a damaged file is refused as a whole rather than half read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform::registry {
+
+// Windows limits: a key name component, a value name, and the nesting depth of keys.
+constexpr size_t kMaxKeyNameLength = 255;
+constexpr size_t kMaxValueNameLength = 16383;
+constexpr size_t kMaxKeyDepth = 512;
+
+// Names compare case-insensitively (ASCII), ordered as Windows orders them: by upper case.
+std::string foldName(std::string_view name);
+bool sameName(std::string_view a, std::string_view b);
+
+struct Value {
+  std::string name;
+  uint32_t type = 0;
+  std::vector<uint8_t> data;
+};
+
+class Key {
+ public:
+  explicit Key(std::string name = std::string()) : name_(std::move(name)) {}
+
+  const std::string& name() const { return name_; }
+  uint64_t lastWriteTime() const { return lastWrite_; }
+  void setLastWriteTime(uint64_t time) { lastWrite_ = time; }
+
+  // Values keep the order in which they were first set.
+  const std::vector<Value>& values() const { return values_; }
+  const Value* findValue(std::string_view name) const;
+  // Replaces data and type of an existing value (its spelling stays) or appends a new one.
+  void setValue(std::string_view name, uint32_t type, std::vector<uint8_t> data);
+  bool removeValue(std::string_view name);
+
+  // Subkeys enumerate in case-insensitive order.
+  const std::map<std::string, std::unique_ptr<Key>>& subkeys() const { return subkeys_; }
+  Key* findSubkey(std::string_view name) const;
+  // Returns the existing subkey of that name, or a new one.
+  Key& addSubkey(std::string_view name);
+  bool removeSubkey(std::string_view name);
+  void clear();
+
+ private:
+  std::string name_;
+  uint64_t lastWrite_ = 0;
+  std::vector<Value> values_;
+  std::map<std::string, std::unique_ptr<Key>> subkeys_;  // by folded name
+};
+
+std::vector<uint8_t> serializeHive(const Key& root);
+// False when the bytes are not a complete, intact hive of a known version.
+bool parseHive(const uint8_t* data, size_t size, Key& root);
+
+// The current time as FILETIME ticks (100 ns since 1601-01-01).
+uint64_t fileTimeNow();
+
+}  // namespace platform::registry
