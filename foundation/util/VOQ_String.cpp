@@ -1,5 +1,6 @@
 #include "foundation/util/VOQ_String.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -38,6 +39,7 @@ VOQ_String::VOQ_String(unsigned int length, const void* bytes) {
     std::memset(data, 0, length);
   }
   this->length = length;
+  capacity = length;
 }
 
 VOQ_String::VOQ_String(const VOQ_String& other) : VOQ_String(other.length, other.data) {}
@@ -53,6 +55,7 @@ void VOQ_String::clear() {
   std::free(data);
   data = nullptr;
   length = 0;
+  capacity = 0;
 }
 
 void VOQ_String::replaceWith(unsigned int newLength, const void* bytes) {
@@ -65,6 +68,7 @@ void VOQ_String::replaceWith(unsigned int newLength, const void* bytes) {
   std::free(data);
   data = block;
   length = newLength;
+  capacity = newLength;
 }
 
 void VOQ_String::assign(const char* text) {
@@ -89,18 +93,23 @@ void VOQ_String::append(unsigned int n, const void* bytes) {
     return;
   }
   unsigned int newLength = grownLength(length, n);
-  // Appending (part of) our own data: remember where it sits, since the
-  // reallocation may move the block.
+  // Appending (part of) our own data: remember where it sits, since growing
+  // may move the block.
   const uintptr_t source = reinterpret_cast<uintptr_t>(bytes);
   const uintptr_t begin = reinterpret_cast<uintptr_t>(data);
   const bool inside = data != nullptr && source >= begin && source < begin + length;
   const size_t offset = inside ? source - begin : 0;
 
-  char* block = static_cast<char*>(std::realloc(data, size_t(newLength) + 1));
-  if (block == nullptr) {
-    throw std::bad_alloc();
+  if (newLength > capacity) {
+    size_t room = std::max<size_t>({newLength, size_t(capacity) * 2, 16});
+    room = std::min<size_t>(room, UINT32_MAX);
+    char* block = static_cast<char*>(std::realloc(data, room + 1));
+    if (block == nullptr) {
+      throw std::bad_alloc();
+    }
+    data = block;
+    capacity = static_cast<unsigned int>(room);
   }
-  data = block;
   std::memmove(data + length, inside ? data + offset : bytes, n);
   length = newLength;
   data[length] = '\0';

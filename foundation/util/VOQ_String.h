@@ -33,4 +33,7 @@ class VOQ_String {
 
   char* data = nullptr;
   unsigned int length = 0;
+  // Bytes the block holds before its terminator; appending grows it
+  // geometrically, so that byte-by-byte building stays linear.
+  unsigned int capacity = 0;
 };
