@@ -55,6 +55,24 @@ TEST(VOQ_XML, ParseTree) {
   EXPECT_EQ(a->nextSibling(), nullptr);
 }
 
+TEST(VOQ_XML, Constructors) {
+  VOQ_XML_Element parent("", "p", nullptr);
+  VOQ_XML_Element fromTexts("t", "n", &parent);
+  EXPECT_EQ(written(fromTexts), "<n>t</n>");
+  EXPECT_EQ(fromTexts.getParent(), &parent);
+  VOQ_XML_Element fromNulls(nullptr, nullptr, nullptr);
+  EXPECT_EQ(written(fromNulls), "</>");
+  VOQ_XML_Element fromName(voqString("n"), &parent);
+  EXPECT_EQ(written(fromName), "<n/>");
+  EXPECT_EQ(fromName.getParent(), &parent);
+  VOQ_String text = voqString(" <s>x</s>");
+  VOQ_MemoryStream stream(&text);
+  VOQ_XML_Element parsed(&stream, &parent);
+  EXPECT_EQ(written(parsed), "<s>x</s>");
+  EXPECT_EQ(parsed.getParent(), &parent);
+  EXPECT_EQ(stream.getPosition(), text.getLength());
+}
+
 TEST(VOQ_XML, WriteOfParsedText) {
   struct Case {
     const char* what;
