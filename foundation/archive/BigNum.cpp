@@ -1,0 +1,419 @@
+// Multi-precision magnitudes for DSA: fixed arrays of 32-bit words, nothing
+// allocated. Exponentiation uses word-level Montgomery multiplication on
+// 64-bit limbs, since every secure settings lookup pays for a verification.
+#include "foundation/archive/ArchiveInternal.h"
+
+#include <cstring>
+
+namespace {
+
+typedef unsigned __int128 u128;
+
+void trim(BigNum* n) {
+  while (n->count > 1 && n->words[n->count - 1] == 0) --n->count;
+  if (n->count == 0) {
+    n->count = 1;
+    n->words[0] = 0;
+  }
+}
+
+uint32_t significantWords(const BigNum* n) {
+  uint32_t c = n->count;
+  if (c > kBigNumWords) c = kBigNumWords;
+  while (c > 1 && n->words[c - 1] == 0) --c;
+  return c == 0 ? 1 : c;
+}
+
+// Knuth's algorithm D on 32-bit digits: u (m words) / v (n words, n >= 2, top word non-zero).
+void divideWords(const uint32_t* u, int m, const uint32_t* v, int n, uint32_t* q, uint32_t* r) {
+  const uint64_t base = 1ull << 32;
+  uint32_t un[kBigNumWords + 2];
+  uint32_t vn[kBigNumWords + 1];
+  int s = __builtin_clz(v[n - 1]);
+  for (int i = n - 1; i > 0; --i) vn[i] = (v[i] << s) | (s ? static_cast<uint32_t>(static_cast<uint64_t>(v[i - 1]) >> (32 - s)) : 0);
+  vn[0] = v[0] << s;
+  un[m] = s ? static_cast<uint32_t>(static_cast<uint64_t>(u[m - 1]) >> (32 - s)) : 0;
+  for (int i = m - 1; i > 0; --i) un[i] = (u[i] << s) | (s ? static_cast<uint32_t>(static_cast<uint64_t>(u[i - 1]) >> (32 - s)) : 0);
+  un[0] = u[0] << s;
+  for (int j = m - n; j >= 0; --j) {
+    const uint64_t top = (static_cast<uint64_t>(un[j + n]) << 32) | un[j + n - 1];
+    uint64_t qhat = top / vn[n - 1];
+    uint64_t rhat = top - qhat * vn[n - 1];
+    while (qhat >= base || qhat * vn[n - 2] > ((rhat << 32) | un[j + n - 2])) {
+      --qhat;
+      rhat += vn[n - 1];
+      if (rhat >= base) break;
+    }
+    int64_t borrow = 0;
+    uint64_t carry = 0;
+    for (int i = 0; i < n; ++i) {
+      const uint64_t p = qhat * vn[i] + carry;
+      carry = p >> 32;
+      const int64_t t = static_cast<int64_t>(un[i + j]) - borrow - static_cast<int64_t>(p & 0xFFFFFFFFu);
+      un[i + j] = static_cast<uint32_t>(t);
+      borrow = t < 0 ? 1 : 0;
+    }
+    const int64_t t = static_cast<int64_t>(un[j + n]) - borrow - static_cast<int64_t>(carry);
+    un[j + n] = static_cast<uint32_t>(t);
+    if (t < 0) {
+      --qhat;
+      uint64_t c = 0;
+      for (int i = 0; i < n; ++i) {
+        const uint64_t sum = static_cast<uint64_t>(un[i + j]) + vn[i] + c;
+        un[i + j] = static_cast<uint32_t>(sum);
+        c = sum >> 32;
+      }
+      un[j + n] = static_cast<uint32_t>(un[j + n] + c);
+    }
+    if (q != nullptr) q[j] = static_cast<uint32_t>(qhat);
+  }
+  if (r != nullptr) {
+    for (int i = 0; i < n; ++i) {
+      r[i] = (un[i] >> s) | (s ? static_cast<uint32_t>(static_cast<uint64_t>(un[i + 1]) << (32 - s)) : 0);
+    }
+  }
+}
+
+// ---- Montgomery arithmetic on 64-bit limbs ----
+
+enum { kLimbs = kBigNumOperandWords / 2 };
+
+struct Montgomery {
+  int n;  // limbs of the modulus
+  uint64_t m[kLimbs];
+  uint64_t mPrime;  // -m^-1 mod 2^64
+};
+
+void toLimbs(const BigNum* a, uint64_t* out, int n) {
+  for (int i = 0; i < n; ++i) {
+    const uint32_t lo = 2 * i < static_cast<int>(a->count) ? a->words[2 * i] : 0;
+    const uint32_t hi = 2 * i + 1 < static_cast<int>(a->count) ? a->words[2 * i + 1] : 0;
+    out[i] = static_cast<uint64_t>(hi) << 32 | lo;
+  }
+}
+
+void fromLimbs(const uint64_t* limbs, int n, BigNum* out) {
+  for (int i = 0; i < n; ++i) {
+    out->words[2 * i] = static_cast<uint32_t>(limbs[i]);
+    out->words[2 * i + 1] = static_cast<uint32_t>(limbs[i] >> 32);
+  }
+  out->count = static_cast<uint32_t>(2 * n);
+  trim(out);
+}
+
+// r = a * b * R^-1 mod m (CIOS); r may alias a or b.
+void montMul(uint64_t* r, const uint64_t* a, const uint64_t* b, const Montgomery& M) {
+  const int n = M.n;
+  uint64_t t[kLimbs + 2] = {0};
+  for (int i = 0; i < n; ++i) {
+    u128 c = 0;
+    const uint64_t bi = b[i];
+    for (int j = 0; j < n; ++j) {
+      c = static_cast<u128>(a[j]) * bi + t[j] + (c >> 64);
+      t[j] = static_cast<uint64_t>(c);
+    }
+    c = static_cast<u128>(t[n]) + (c >> 64);
+    t[n] = static_cast<uint64_t>(c);
+    t[n + 1] = static_cast<uint64_t>(c >> 64);
+    const uint64_t q = t[0] * M.mPrime;
+    c = static_cast<u128>(q) * M.m[0] + t[0];
+    for (int j = 1; j < n; ++j) {
+      c = static_cast<u128>(q) * M.m[j] + t[j] + (c >> 64);
+      t[j - 1] = static_cast<uint64_t>(c);
+    }
+    c = static_cast<u128>(t[n]) + (c >> 64);
+    t[n - 1] = static_cast<uint64_t>(c);
+    t[n] = t[n + 1] + static_cast<uint64_t>(c >> 64);
+  }
+  // t < 2m: subtract m once when t >= m.
+  bool geq = t[n] != 0;
+  if (!geq) {
+    geq = true;
+    for (int i = n - 1; i >= 0; --i) {
+      if (t[i] != M.m[i]) {
+        geq = t[i] > M.m[i];
+        break;
+      }
+    }
+  }
+  if (geq) {
+    uint64_t borrow = 0;
+    for (int i = 0; i < n; ++i) {
+      const u128 d = static_cast<u128>(t[i]) - M.m[i] - borrow;
+      r[i] = static_cast<uint64_t>(d);
+      borrow = static_cast<uint64_t>(d >> 64) & 1;
+    }
+  } else {
+    for (int i = 0; i < n; ++i) r[i] = t[i];
+  }
+}
+
+bool montSetup(const BigNum* modulus, Montgomery* M) {
+  const uint32_t words = significantWords(modulus);
+  if (words > kBigNumOperandWords || (modulus->words[0] & 1) == 0) return false;
+  M->n = static_cast<int>((words + 1) / 2);
+  toLimbs(modulus, M->m, M->n);
+  uint64_t inv = M->m[0];  // Newton iteration: correct to 3, 6, 12, ... 96 bits
+  for (int i = 0; i < 5; ++i) inv *= 2 - M->m[0] * inv;
+  M->mPrime = 0 - inv;
+  return true;
+}
+
+// x * R mod m for x of any size up to 64 words.
+bool toMontgomery(const BigNum* x, const BigNum* modulus, const Montgomery& M, uint64_t* out) {
+  BigNum reduced;
+  if (bnDivMod(nullptr, &reduced, x, modulus) != 0) return false;
+  BigNum shifted;
+  const uint32_t shift = static_cast<uint32_t>(2 * M.n);
+  const uint32_t count = significantWords(&reduced);
+  std::memset(shifted.words, 0, sizeof(uint32_t) * shift);
+  std::memcpy(shifted.words + shift, reduced.words, sizeof(uint32_t) * count);
+  shifted.count = shift + count;
+  BigNum r;
+  if (bnDivMod(nullptr, &r, &shifted, modulus) != 0) return false;
+  toLimbs(&r, out, M.n);
+  return true;
+}
+
+// base^e in Montgomery form (base already in Montgomery form); fixed 4-bit windows,
+// most significant first.
+void montPower(const uint64_t* base, const BigNum* e, const BigNum* modulus, const Montgomery& M, uint64_t* out) {
+  uint64_t table[16][kLimbs];
+  BigNum one;
+  bnFromWord(&one, 1);
+  toMontgomery(&one, modulus, M, table[0]);
+  std::memcpy(table[1], base, sizeof(uint64_t) * M.n);
+  for (int i = 2; i < 16; ++i) montMul(table[i], table[i - 1], base, M);
+  uint64_t acc[kLimbs];
+  std::memcpy(acc, table[0], sizeof(uint64_t) * M.n);
+  const uint32_t words = significantWords(e);
+  bool started = false;
+  for (int w = static_cast<int>(words) - 1; w >= 0; --w) {
+    for (int shift = 28; shift >= 0; shift -= 4) {
+      const uint32_t digit = (e->words[w] >> shift) & 15;
+      if (started) {
+        for (int k = 0; k < 4; ++k) montMul(acc, acc, acc, M);
+      }
+      if (digit != 0) {
+        if (started) montMul(acc, acc, table[digit], M);
+        else std::memcpy(acc, table[digit], sizeof(uint64_t) * M.n);
+        started = true;
+      }
+    }
+  }
+  std::memcpy(out, acc, sizeof(uint64_t) * M.n);
+}
+
+void fromMontgomery(const uint64_t* x, const Montgomery& M, BigNum* out) {
+  uint64_t one[kLimbs] = {1};
+  uint64_t r[kLimbs];
+  montMul(r, x, one, M);
+  fromLimbs(r, M.n, out);
+}
+
+}  // namespace
+
+void bnFromWord(BigNum* number, uint32_t value) {
+  number->count = 1;
+  number->words[0] = value;
+}
+
+void bnFromBytes(BigNum* number, const unsigned char* littleEndian, uint32_t length) {
+  if (length > 4 * kBigNumWords) length = 4 * kBigNumWords;
+  const uint32_t words = (length + 3) / 4;
+  for (uint32_t w = 0; w < words; ++w) {
+    uint32_t value = 0;
+    for (uint32_t b = 0; b < 4 && 4 * w + b < length; ++b) value |= static_cast<uint32_t>(littleEndian[4 * w + b]) << (8 * b);
+    number->words[w] = value;
+  }
+  number->count = words;
+  trim(number);
+}
+
+bool bnIsZero(const BigNum* number) { return significantWords(number) == 1 && number->words[0] == 0; }
+
+int bnCompare(const BigNum* a, const BigNum* b) {
+  const uint32_t na = significantWords(a);
+  const uint32_t nb = significantWords(b);
+  if (na != nb) return na < nb ? -1 : 1;
+  for (int i = static_cast<int>(na) - 1; i >= 0; --i) {
+    if (a->words[i] != b->words[i]) return a->words[i] < b->words[i] ? -1 : 1;
+  }
+  return 0;
+}
+
+int bnAdd(BigNum* a, const BigNum* b) {
+  const uint32_t na = significantWords(a);
+  const uint32_t nb = significantWords(b);
+  const uint32_t n = na > nb ? na : nb;
+  uint64_t carry = 0;
+  BigNum sum;
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint64_t s = static_cast<uint64_t>(i < na ? a->words[i] : 0) + (i < nb ? b->words[i] : 0) + carry;
+    sum.words[i] = static_cast<uint32_t>(s);
+    carry = s >> 32;
+  }
+  sum.count = n;
+  if (carry != 0) {
+    if (n == kBigNumWords) return -1;
+    sum.words[n] = static_cast<uint32_t>(carry);
+    sum.count = n + 1;
+  }
+  *a = sum;
+  return 0;
+}
+
+int bnSub(BigNum* a, const BigNum* b) {
+  if (bnCompare(a, b) < 0) return -1;
+  const uint32_t na = significantWords(a);
+  const uint32_t nb = significantWords(b);
+  int64_t borrow = 0;
+  for (uint32_t i = 0; i < na; ++i) {
+    const int64_t d = static_cast<int64_t>(a->words[i]) - (i < nb ? b->words[i] : 0) - borrow;
+    a->words[i] = static_cast<uint32_t>(d);
+    borrow = d < 0 ? 1 : 0;
+  }
+  a->count = na;
+  trim(a);
+  return 0;
+}
+
+int bnMul(BigNum* product, const BigNum* a, const BigNum* b) {
+  const uint32_t na = significantWords(a);
+  const uint32_t nb = significantWords(b);
+  if (na > kBigNumOperandWords || nb > kBigNumOperandWords) return -1;
+  BigNum p;
+  std::memset(p.words, 0, sizeof(uint32_t) * (na + nb));
+  for (uint32_t i = 0; i < na; ++i) {
+    uint64_t carry = 0;
+    for (uint32_t j = 0; j < nb; ++j) {
+      const uint64_t t = static_cast<uint64_t>(a->words[i]) * b->words[j] + p.words[i + j] + carry;
+      p.words[i + j] = static_cast<uint32_t>(t);
+      carry = t >> 32;
+    }
+    p.words[i + nb] = static_cast<uint32_t>(carry);
+  }
+  p.count = na + nb;
+  trim(&p);
+  *product = p;
+  return 0;
+}
+
+int bnDivMod(BigNum* quotient, BigNum* remainder, const BigNum* a, const BigNum* divisor) {
+  if (bnIsZero(divisor)) return -1;
+  const uint32_t na = significantWords(a);
+  const uint32_t nd = significantWords(divisor);
+  BigNum q, r;
+  if (bnCompare(a, divisor) < 0) {
+    bnFromWord(&q, 0);
+    r = *a;
+    r.count = na;
+  } else if (nd == 1) {
+    uint64_t rest = 0;
+    const uint32_t d = divisor->words[0];
+    for (int i = static_cast<int>(na) - 1; i >= 0; --i) {
+      const uint64_t cur = (rest << 32) | a->words[i];
+      q.words[i] = static_cast<uint32_t>(cur / d);
+      rest = cur % d;
+    }
+    q.count = na;
+    bnFromWord(&r, static_cast<uint32_t>(rest));
+  } else {
+    std::memset(q.words, 0, sizeof q.words);
+    divideWords(a->words, static_cast<int>(na), divisor->words, static_cast<int>(nd), q.words, r.words);
+    q.count = na - nd + 1;
+    r.count = nd;
+  }
+  trim(&q);
+  trim(&r);
+  if (quotient != nullptr) *quotient = q;
+  if (remainder != nullptr) *remainder = r;
+  return 0;
+}
+
+int bnModMul(BigNum* result, const BigNum* a, const BigNum* b, const BigNum* modulus) {
+  if (bnIsZero(modulus) || significantWords(modulus) > kBigNumOperandWords) return -1;
+  BigNum x;
+  if (bnDivMod(nullptr, &x, a, modulus) != 0) return -1;
+  BigNum acc;
+  bnFromWord(&acc, 0);
+  const uint32_t nb = significantWords(b);
+  for (int w = static_cast<int>(nb) - 1; w >= 0; --w) {
+    for (int bit = 31; bit >= 0; --bit) {
+      bnAdd(&acc, &acc);
+      if (bnCompare(&acc, modulus) >= 0) bnSub(&acc, modulus);
+      if ((b->words[w] >> bit) & 1) {
+        bnAdd(&acc, &x);
+        if (bnCompare(&acc, modulus) >= 0) bnSub(&acc, modulus);
+      }
+    }
+  }
+  *result = acc;
+  return 0;
+}
+
+int bnModInv(BigNum* result, const BigNum* a, const BigNum* modulus) {
+  if (bnIsZero(modulus) || significantWords(modulus) > kBigNumOperandWords) return -1;
+  // Extended Euclid with non-negative cofactors; the sign of the cofactor
+  // alternates with each division step.
+  BigNum u1, u3, v1, v3;
+  bnFromWord(&u1, 1);
+  if (bnDivMod(nullptr, &u3, a, modulus) != 0) return -1;
+  bnFromWord(&v1, 0);
+  v3 = *modulus;
+  v3.count = significantWords(modulus);
+  bool negative = false;
+  while (!bnIsZero(&v3)) {
+    BigNum q, t3, t1;
+    bnDivMod(&q, &t3, &u3, &v3);
+    if (bnMul(&t1, &q, &v1) != 0) return -1;
+    bnAdd(&t1, &u1);
+    u1 = v1;
+    v1 = t1;
+    u3 = v3;
+    v3 = t3;
+    negative = !negative;
+  }
+  BigNum one;
+  bnFromWord(&one, 1);
+  if (bnCompare(&u3, &one) != 0) {
+    bnFromWord(result, 0);
+    return 0;
+  }
+  if (negative) {
+    BigNum m = *modulus;
+    m.count = significantWords(modulus);
+    bnSub(&m, &u1);
+    *result = m;
+  } else {
+    *result = u1;
+  }
+  if (bnCompare(result, modulus) >= 0) bnDivMod(nullptr, result, result, modulus);
+  return 0;
+}
+
+int bnModExp(BigNum* result, const BigNum* base, const BigNum* exponent, const BigNum* modulus) {
+  Montgomery M;
+  if (!montSetup(modulus, &M)) return -1;
+  uint64_t b[kLimbs], r[kLimbs];
+  if (!toMontgomery(base, modulus, M, b)) return -1;
+  montPower(b, exponent, modulus, M, r);
+  fromMontgomery(r, M, result);
+  // R mod 1 is 0 and the result stays reduced for every other modulus.
+  if (bnCompare(result, modulus) >= 0) bnDivMod(nullptr, result, result, modulus);
+  return 0;
+}
+
+int bnModExpProduct(BigNum* result, const BigNum* b1, const BigNum* e1, const BigNum* b2, const BigNum* e2,
+                    const BigNum* modulus) {
+  Montgomery M;
+  if (!montSetup(modulus, &M)) return -1;
+  uint64_t x1[kLimbs], x2[kLimbs], r1[kLimbs], r2[kLimbs];
+  if (!toMontgomery(b1, modulus, M, x1) || !toMontgomery(b2, modulus, M, x2)) return -1;
+  montPower(x1, e1, modulus, M, r1);
+  montPower(x2, e2, modulus, M, r2);
+  montMul(r1, r1, r2, M);
+  fromMontgomery(r1, M, result);
+  if (bnCompare(result, modulus) >= 0) bnDivMod(nullptr, result, result, modulus);
+  return 0;
+}
