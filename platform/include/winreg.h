@@ -111,20 +111,6 @@ typedef ACCESS_MASK REGSAM;
 #define REG_CREATED_NEW_KEY 0x0001u
 #define REG_OPENED_EXISTING_KEY 0x0002u
 
-// RegGetValue type restrictions and flags.
-#define RRF_RT_REG_NONE 0x00000001u
-#define RRF_RT_REG_SZ 0x00000002u
-#define RRF_RT_REG_EXPAND_SZ 0x00000004u
-#define RRF_RT_REG_BINARY 0x00000008u
-#define RRF_RT_REG_DWORD 0x00000010u
-#define RRF_RT_REG_MULTI_SZ 0x00000020u
-#define RRF_RT_REG_QWORD 0x00000040u
-#define RRF_RT_DWORD (RRF_RT_REG_BINARY | RRF_RT_REG_DWORD)
-#define RRF_RT_QWORD (RRF_RT_REG_BINARY | RRF_RT_REG_QWORD)
-#define RRF_RT_ANY 0x0000FFFFu
-#define RRF_NOEXPAND 0x10000000u
-#define RRF_ZEROONFAILURE 0x20000000u
-
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -141,8 +127,6 @@ LSTATUS WINAPI RegFlushKey(HKEY hKey);
 
 LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
                                 LPDWORD lpcbData);
-LSTATUS WINAPI RegGetValueA(HKEY hkey, LPCSTR lpSubKey, LPCSTR lpValue, DWORD dwFlags, LPDWORD pdwType,
-                            PVOID pvData, LPDWORD pcbData);
 LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
                               DWORD cbData);
 LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
@@ -164,4 +148,21 @@ LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LP
 
 #ifdef __cplusplus
 }
+#endif
+
+// The generic names select the ANSI functions unless UNICODE is defined.
+#ifndef UNICODE
+#define RegOpenKeyEx RegOpenKeyExA
+#define RegOpenKey RegOpenKeyA
+#define RegCreateKeyEx RegCreateKeyExA
+#define RegCreateKey RegCreateKeyA
+#define RegQueryValueEx RegQueryValueExA
+#define RegSetValueEx RegSetValueExA
+#define RegDeleteValue RegDeleteValueA
+#define RegDeleteKey RegDeleteKeyA
+#define RegDeleteTree RegDeleteTreeA
+#define RegEnumKeyEx RegEnumKeyExA
+#define RegEnumKey RegEnumKeyA
+#define RegEnumValue RegEnumValueA
+#define RegQueryInfoKey RegQueryInfoKeyA
 #endif
