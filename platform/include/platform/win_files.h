@@ -1,0 +1,125 @@
+// Files, directories, paths and environment strings of the Windows API, and the
+// C runtime's file calls that take Windows paths (included by winbase.h).
+//
+// Every path goes through platform::mapPath: "C:\WINDOWS\system32" is the folder
+// <machine root>/c/WINDOWS/system32. The machine's Windows folders use the usual
+// names: C:\WINDOWS, C:\WINDOWS\system32, C:\Program Files, C:\ProgramData and the
+// profile C:\Users\<user name> with AppData\Roaming, AppData\Local and AppData\Local\Temp.
+// The functions that name a folder create it when it is missing.
+//
+// C runtime: code written as on Windows calls `struct _stat st; _stat(path, &st)`,
+// `_access(path, 0)`, `fopen_s(&f, path, "rb")` or `_fsopen(path, "rb", _SH_DENYNO)`
+// with Windows paths; plain fopen is the host's and takes host paths, so such
+// code calls platform::openFile instead where it used fopen.
+#pragma once
+
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include "windef.h"
+
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define FILE_ATTRIBUTE_READONLY 0x00000001u
+#define FILE_ATTRIBUTE_HIDDEN 0x00000002u
+#define FILE_ATTRIBUTE_SYSTEM 0x00000004u
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020u
+#define FILE_ATTRIBUTE_NORMAL 0x00000080u
+#define FILE_ATTRIBUTE_TEMPORARY 0x00000100u
+
+#ifndef ERROR_FILENAME_EXCED_RANGE
+#define ERROR_FILENAME_EXCED_RANGE 206L
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Both return the length without the terminator, or the size needed (with it) when
+// the buffer is too small, as on Windows.
+UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
+UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
+
+// The user's temporary folder with a trailing backslash: %TMP% or %TEMP% when one
+// holds a drive path, else C:\Users\<user>\AppData\Local\Temp\. Same return values.
+DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
+
+// Replaces each %NAME% by the variable's value; names compare case-insensitively,
+// as on Windows. A variable missing from the process environment takes its Windows
+// default (SystemDrive, SystemRoot, windir, ProgramFiles, ProgramData, ALLUSERSPROFILE,
+// USERPROFILE, HOMEDRIVE, HOMEPATH, APPDATA, LOCALAPPDATA, TEMP, TMP, USERNAME);
+// an unknown one stays as written. Returns the size of the result including the
+// terminator; when that exceeds nSize the buffer receives as much as fits, terminated.
+DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize);
+
+// The process environment with the same Windows defaults. Returns the length
+// without the terminator, the size needed when the buffer is too small, or 0 with
+// ERROR_ENVVAR_NOT_FOUND.
+DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize);
+// A NULL value removes the variable from the process environment.
+BOOL WINAPI SetEnvironmentVariableA(LPCSTR lpName, LPCSTR lpValue);
+
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
+BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName);
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
+
+#ifdef __cplusplus
+}
+#endif
+
+#ifndef UNICODE
+#define GetSystemDirectory GetSystemDirectoryA
+#define GetWindowsDirectory GetWindowsDirectoryA
+#define GetTempPath GetTempPathA
+#define ExpandEnvironmentStrings ExpandEnvironmentStringsA
+#define GetEnvironmentVariable GetEnvironmentVariableA
+#define SetEnvironmentVariable SetEnvironmentVariableA
+#define GetFileAttributes GetFileAttributesA
+#define CreateDirectory CreateDirectoryA
+#define RemoveDirectory RemoveDirectoryA
+#define DeleteFile DeleteFileA
+#endif
+
+// ---- C runtime calls with Windows paths ----
+
+#ifndef _S_IFMT
+#define _S_IFMT S_IFMT
+#define _S_IFDIR S_IFDIR
+#define _S_IFREG S_IFREG
+#define _S_IREAD S_IRUSR
+#define _S_IWRITE S_IWUSR
+#define _S_IEXEC S_IXUSR
+#endif
+
+// Share modes of _fsopen; the host has no share locks, so they are accepted and ignored.
+#ifndef _SH_DENYRW
+#define _SH_DENYRW 0x10
+#define _SH_DENYWR 0x20
+#define _SH_DENYRD 0x30
+#define _SH_DENYNO 0x40
+#endif
+
+#ifdef __cplusplus
+typedef int errno_t;
+
+// The host's record under the Windows name: st_mode, st_size, st_mtime and the rest
+// read as on Windows, and the _S_IF* bits equal the host's.
+struct _stat : public ::stat {};
+
+extern "C" {
+// 0, or -1 with errno set (ENOENT for a missing file).
+int _stat(const char* path, struct _stat* buffer);
+// Mode 0 tests existence, 2 writing, 4 reading, 6 both; 0 or -1 with errno.
+int _access(const char* path, int mode);
+// Opens with a Windows mode ("rb", "wt", "a+", "r, ccs=UTF-8"); 0 or an errno value.
+errno_t fopen_s(FILE** file, const char* path, const char* mode);
+FILE* _fsopen(const char* path, const char* mode, int shflag);
+}
+
+namespace platform {
+// fopen for Windows paths and modes; NULL with errno set on failure.
+FILE* openFile(const char* path, const char* mode);
+}  // namespace platform
+#endif
