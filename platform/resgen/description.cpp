@@ -1,0 +1,127 @@
+#include "description.h"
+
+#include <cctype>
+
+namespace resgen {
+namespace {
+
+class Parser {
+ public:
+  Parser(const std::string& text, const std::string& fileName) : text_(text), file_(fileName) {}
+
+  std::vector<Statement> statements(bool inBlock) {
+    std::vector<Statement> result;
+    Statement current;
+    auto finish = [&]() {
+      if (!current.args.empty()) result.push_back(std::move(current));
+      current = Statement();
+    };
+    while (pos_ < text_.size()) {
+      const char c = text_[pos_];
+      if (c == '\n') {
+        ++line_;
+        ++pos_;
+        finish();
+      } else if (c == ' ' || c == '\t' || c == '\r' || c == ',') {
+        ++pos_;
+      } else if (c == '#') {
+        while (pos_ < text_.size() && text_[pos_] != '\n') ++pos_;
+      } else if (c == '{') {
+        if (current.args.empty()) fail(line_, "'{' without a statement before it on its line");
+        ++pos_;
+        current.hasBlock = true;
+        const int open = line_;
+        current.block = statements(true);
+        if (pos_ >= text_.size() || text_[pos_] != '}') fail(open, "the block opened here is not closed");
+        ++pos_;
+        finish();
+      } else if (c == '}') {
+        if (!inBlock) fail(line_, "'}' without an open block");
+        finish();
+        return result;
+      } else if (c == '"') {
+        current.line = current.args.empty() ? line_ : current.line;
+        current.args.push_back(quoted());
+      } else {
+        current.line = current.args.empty() ? line_ : current.line;
+        current.args.push_back(word());
+      }
+    }
+    finish();
+    return result;
+  }
+
+  [[noreturn]] void fail(int line, const std::string& message) const {
+    throw DescriptionError(file_ + ":" + std::to_string(line) + ": " + message);
+  }
+
+ private:
+  Token word() {
+    Token t;
+    t.line = line_;
+    while (pos_ < text_.size()) {
+      const char c = text_[pos_];
+      if (std::isspace(static_cast<unsigned char>(c)) || c == ',' || c == '{' || c == '}' || c == '"' || c == '#') break;
+      t.value += c;
+      ++pos_;
+    }
+    return t;
+  }
+
+  static int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  }
+
+  Token quoted() {
+    Token t;
+    t.kind = Token::Kind::Text;
+    t.line = line_;
+    ++pos_;
+    while (true) {
+      if (pos_ >= text_.size() || text_[pos_] == '\n') fail(t.line, "text without its closing '\"'");
+      const char c = text_[pos_++];
+      if (c == '"') break;
+      if (c != '\\') {
+        t.value += c;
+        continue;
+      }
+      if (pos_ >= text_.size()) fail(t.line, "text without its closing '\"'");
+      const char e = text_[pos_++];
+      switch (e) {
+        case 'n': t.value += '\n'; break;
+        case 'r': t.value += '\r'; break;
+        case 't': t.value += '\t'; break;
+        case '0': t.value += '\0'; break;
+        case '\\': t.value += '\\'; break;
+        case '"': t.value += '"'; break;
+        case 'x': {
+          int hi = pos_ < text_.size() ? hexValue(text_[pos_]) : -1;
+          int lo = pos_ + 1 < text_.size() ? hexValue(text_[pos_ + 1]) : -1;
+          if (hi < 0 || lo < 0) fail(t.line, "\\x needs two hexadecimal digits");
+          t.value += static_cast<char>(hi * 16 + lo);
+          pos_ += 2;
+          break;
+        }
+        default: fail(t.line, std::string("unknown escape \\") + e);
+      }
+    }
+    return t;
+  }
+
+  const std::string& text_;
+  std::string file_;
+  size_t pos_ = 0;
+  int line_ = 1;
+};
+
+}  // namespace
+
+std::vector<Statement> parseDescription(const std::string& text, const std::string& fileName) {
+  Parser parser(text, fileName);
+  return parser.statements(false);
+}
+
+}  // namespace resgen
