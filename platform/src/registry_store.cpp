@@ -53,6 +53,10 @@ bool writeAll(int fd, const uint8_t* data, size_t size) {
   return true;
 }
 
+// Far above any real hive; a larger file is refused instead of read into memory,
+// and a change that would grow a hive beyond it is refused before it is written.
+constexpr off_t kMaxHiveSize = 256 * 1024 * 1024;
+
 std::string directoryOf(const std::string& path) {
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
@@ -71,6 +75,7 @@ LONG HiveFile::read(Key& root) const {
   }
   struct stat st;
   if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return ERROR_CANTREAD;
+  if (st.st_size > kMaxHiveSize) return ERROR_REGISTRY_CORRUPT;
   // The file never changes in place, so its size is final; read until end anyway.
   std::vector<uint8_t> bytes;
   bytes.reserve(static_cast<size_t>(st.st_size));
@@ -81,6 +86,7 @@ LONG HiveFile::read(Key& root) const {
     if (n < 0) return ERROR_CANTREAD;
     if (n == 0) break;
     bytes.insert(bytes.end(), buffer, buffer + n);
+    if (bytes.size() > static_cast<size_t>(kMaxHiveSize)) return ERROR_REGISTRY_CORRUPT;
   }
   return parseHive(bytes.data(), bytes.size(), root) ? ERROR_SUCCESS : ERROR_REGISTRY_CORRUPT;
 }
@@ -106,6 +112,7 @@ LONG HiveFile::update(const Change& change) const {
 
 LONG HiveFile::commit(const Key& root) const {
   const std::vector<uint8_t> bytes = serializeHive(root);
+  if (bytes.size() > static_cast<size_t>(kMaxHiveSize)) return ERROR_OUTOFMEMORY;
   const std::string temp = path_ + ".new";
   FileDescriptor out(openRetrying(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
   if (!out.valid()) return ERROR_CANTWRITE;

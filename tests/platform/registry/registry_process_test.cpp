@@ -139,6 +139,26 @@ TEST(RegistryProcesses, ConcurrentWritersLoseNoUpdate) {
   }
 }
 
+TEST(RegistryProcesses, ThreadsOfOneProcessSerialiseTheirWritesToo) {
+  // The writer lock must hold between threads as well, not only between processes.
+  constexpr int kThreads = 4, kCount = 25;
+  std::vector<std::thread> threads;
+  std::vector<LONG> failures(kThreads, ERROR_SUCCESS);
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &failures] {
+      ScopedKey key;
+      if (LONG s = createKey(HKEY_CURRENT_USER, kProductKey, key); s != ERROR_SUCCESS) failures[t] = s;
+      for (int i = 0; i < kCount && failures[t] == ERROR_SUCCESS; ++i)
+        failures[t] = regtest::setDword(key.get(), ("t" + std::to_string(t) + "_" + std::to_string(i)).c_str(), i);
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (LONG failure : failures) EXPECT_EQ(failure, ERROR_SUCCESS);
+  ScopedKey key;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kProductKey, 0, KEY_READ, key.out()), ERROR_SUCCESS);
+  EXPECT_EQ(regtest::valueNames(key.get()).size(), static_cast<size_t>(kThreads * kCount));
+}
+
 TEST(RegistryProcesses, ReadersNeverSeeAHalfWrittenHive) {
   auto writer = quarveltest::startChild("registry_write_series", {"w", "60"});
   ScopedKey key;
