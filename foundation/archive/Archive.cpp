@@ -14,7 +14,9 @@ bool extensionIs(Blob extension, const char* three) {
   return extension.length == 3 && std::memcmp(extension.data, three, 3) == 0;
 }
 
-int parseManifest(ArchiveContext* context) {
+}  // namespace
+
+int parseArchiveManifest(ArchiveContext* context) {
   ManifestCaptures captures;
   if (parseManifestText(context, context->manifest, makeBlob("<manifest>", 10), &captures) != 0) return -1;
   if (buildHeaderAttributes(context, &captures, &context->headerAttributeCount, &context->headerAttributes) != 0) {
@@ -49,7 +51,7 @@ int parseManifest(ArchiveContext* context) {
   return 0;
 }
 
-int parseEntries(ArchiveContext* context, ZipEntry* entries) {
+int parseArchiveEntries(ArchiveContext* context, ZipEntry* entries) {
   std::vector<ZipEntry*> order;
   for (ZipEntry* e = entries; e != nullptr; e = e->next) order.push_back(e);
   // From the last entry to the first, each put at the front: the lists end up in file order.
@@ -82,7 +84,7 @@ int parseEntries(ArchiveContext* context, ZipEntry* entries) {
   return 0;
 }
 
-SignerInfo* selectSigner(ArchiveContext* context, Blob wantedSigner, Blob rootKey) {
+SignerInfo* selectArchiveSigner(ArchiveContext* context, Blob wantedSigner, Blob rootKey) {
   for (SignatureBlockNode* node = context->signatureBlocks; node != nullptr; node = node->next) {
     SignatureBlock* block = node->block;
     if (wantedSigner.length == 0) {
@@ -99,6 +101,8 @@ SignerInfo* selectSigner(ArchiveContext* context, Blob wantedSigner, Blob rootKe
   return nullptr;
 }
 
+namespace {
+
 SignedArchive* load(ArchiveContext* context, Blob archive, Blob directory, Blob wantedSigner, Blob rootKey) {
   if (arcCopy(&context->allocations, directory, &context->directory) != 0) return nullptr;
   if (arcCopy(&context->allocations, archive, &context->data) != 0) return nullptr;
@@ -112,9 +116,9 @@ SignedArchive* load(ArchiveContext* context, Blob archive, Blob directory, Blob 
   }
   if (manifest == nullptr) return nullptr;
   context->manifest = manifest->data;
-  if (parseManifest(context) != 0) return nullptr;
-  if (parseEntries(context, entries) != 0) return nullptr;
-  SignerInfo* chosen = selectSigner(context, wantedSigner, rootKey);
+  if (parseArchiveManifest(context) != 0) return nullptr;
+  if (parseArchiveEntries(context, entries) != 0) return nullptr;
+  SignerInfo* chosen = selectArchiveSigner(context, wantedSigner, rootKey);
   if (chosen == nullptr) return nullptr;
   dropOtherSignatureBlocks(context, chosen->block);
   markSignedSections(context, chosen->block);

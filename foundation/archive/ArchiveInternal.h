@@ -283,6 +283,10 @@ int buildCertificatePath(CertificatePathNode** path, ArchiveContext* context, Bl
                          Blob rootKey);
 uint32_t copyCertificatePath(const CertificatePathNode* path, Certificate** out, uint32_t capacity);
 SignerInfo* selectSignerByCertificate(ArchiveContext* context, const Certificate* certificate);
+// The steps of loadSignedArchive after the ZIP runs, each 0 / -1 (NULL).
+int parseArchiveManifest(ArchiveContext* context);                  // context->manifest set
+int parseArchiveEntries(ArchiveContext* context, ZipEntry* entries);  // "DSA" and "CER" entries
+SignerInfo* selectArchiveSigner(ArchiveContext* context, Blob wantedSigner, Blob rootKey);
 // Drops every signature block but the one that holds `keep` (their certificates are freed).
 void dropOtherSignatureBlocks(ArchiveContext* context, const SignatureBlock* keep);
 // Marks the manifest sections that the block's signer-info text covers.

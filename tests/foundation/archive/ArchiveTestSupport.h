@@ -59,6 +59,11 @@ inline ArchivePtr load(const std::string& bytes, const std::string& key = rootKe
   return ArchivePtr(loadSignedArchive(blobOf(bytes), blobOf(directory), blobOf(wanted), blobOf(key)));
 }
 
+struct BlobFree {
+  void operator()(Blob* b) const { freeBlob(b); }
+};
+using BlobPtr = std::unique_ptr<Blob, BlobFree>;
+
 inline std::string text(Blob b) { return std::string(reinterpret_cast<const char*>(b.data), b.length); }
 
 inline std::vector<std::pair<std::string, std::string>> attributesOf(ManifestSection* section) {

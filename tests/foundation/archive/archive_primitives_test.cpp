@@ -36,10 +36,7 @@ TEST(ArchiveCrc32, MatchesZlibForEveryLength) {
   }
 }
 
-struct BlobFree {
-  void operator()(Blob* b) const { freeBlob(b); }
-};
-using BlobPtr = std::unique_ptr<Blob, BlobFree>;
+using archivetest::BlobPtr;
 
 TEST(ArchiveBase64, EncodeTable) {
   struct Case {

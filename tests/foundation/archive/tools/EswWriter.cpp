@@ -173,7 +173,10 @@ std::string manifestText(const ArchiveSpec& spec) {
 }
 
 std::string signerInfoText(const ArchiveSpec& spec) {
-  std::string text = "Signature-Version: 2.0\r\n\r\n";
+  if (!spec.signerInfoOverride.empty()) return spec.signerInfoOverride;
+  std::string text = "Signature-Version: 2.0\r\n";
+  for (const Attribute& a : spec.signerInfoHeader) text += a.name + ": " + withCrlf(a.value) + "\r\n";
+  text += "\r\n";
   for (const Section& s : spec.sections) {
     if (!s.covered) continue;
     text += "Name: " + withCrlf(s.name) + "\r\n";
@@ -228,7 +231,11 @@ std::string buildArchive(const ArchiveSpec& spec) {
   }
   std::vector<Entry> entries;
   entries.push_back(Entry{"META-INF/MANIFEST.MF", manifest});
-  for (const Block& b : spec.blocks) entries.push_back(Entry{b.entryName, signContent(signerInfo, b)});
+  for (const Block& b : spec.blocks) {
+    std::string der = signContent(signerInfo, b);
+    if (spec.blockMutation) spec.blockMutation(der);
+    entries.push_back(Entry{b.entryName, der});
+  }
   int n = 0;
   for (const std::string& pem : spec.certificateEntries) {
     entries.push_back(Entry{"META-INF/CERT" + std::to_string(++n) + ".CER", certificateDer(pem)});

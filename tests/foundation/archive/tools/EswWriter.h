@@ -3,6 +3,7 @@
 // and the malformed variants the rejection tests need.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,9 @@ struct ArchiveSpec {
   std::vector<Entry> extraEntries;
   std::string digestAlgorithm = "SHA1";
   bool lfForCrlf = false;  // after signing, the first section's closing empty line becomes LF
+  std::vector<Attribute> signerInfoHeader;
+  std::string signerInfoOverride;                  // signed instead of the generated text when set
+  std::function<void(std::string&)> blockMutation;  // applied to each signature block's DER
   ZipOptions zip;
 };
 
