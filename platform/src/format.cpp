@@ -355,6 +355,7 @@ int _vsnprintf(char* buffer, size_t count, const char* format, va_list args) {
   }
   std::string out;
   if (!formatted(out, format, args)) return -1;
+  if (!buffer) return static_cast<int>(out.size());  // a size query: NULL buffer, count 0
   if (out.size() > count) {
     std::memcpy(buffer, out.data(), count);
     return -1;

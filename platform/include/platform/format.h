@@ -16,7 +16,8 @@
 // Return values follow the Windows names, which differ from C's snprintf:
 //   _snprintf / _vsnprintf (buffer, count, ...): the length when it fits; when the text
 //     has exactly count characters it is NOT terminated; when it is longer, count
-//     characters are written, NOT terminated, and the result is -1.
+//     characters are written, NOT terminated, and the result is -1. A NULL buffer with
+//     count 0 asks for the length.
 //   sprintf_s / vsprintf_s (buffer, size, ...): the length; when the text and its NUL do
 //     not fit, buffer[0] becomes NUL and the result is -1 (errno ERANGE). The Windows
 //     runtime would end the process there; we report instead.
