@@ -147,6 +147,7 @@ TEST(TerminateThread, OfABusyThreadReturnsAndTheStopWaitsForTheNextWaitPoint) {
   EXPECT_TRUE(GetExitCodeThread(thread.get(), &code));
   EXPECT_EQ(code, 11u);
   EXPECT_EQ(destroyed.load(), 1);
+  platform::setTerminateGracePeriod(5000);
 }
 
 TEST(TerminateThread, ClosingTheHandleAfterwardsIsClean) {
@@ -163,6 +164,60 @@ TEST(TerminateThread, ClosingTheHandleAfterwardsIsClean) {
   SetLastError(0);
   EXPECT_FALSE(TerminateThread(raw, 1));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+// The stop unwinds like an exception that cannot be swallowed: a handler that rethrows sees it.
+TEST(TerminateThread, CatchAllHandlerThatRethrowsSeesTheStop) {
+  std::atomic<bool> inside{false}, cleaned{false};
+  Handle thread = thrtest::startThread([&] {
+    try {
+      inside = true;
+      Sleep(INFINITE);
+    } catch (...) {
+      cleaned = true;
+      throw;
+    }
+    return DWORD{0};
+  });
+  ASSERT_TRUE(thrtest::eventually([&] { return inside.load(); }));
+  ASSERT_TRUE(TerminateThread(thread.get(), 4));
+  EXPECT_TRUE(cleaned);
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeThread(thread.get(), &code));
+  EXPECT_EQ(code, 4u);
+}
+
+// A stop cannot begin while an exception unwinds the thread (two unwinds end the
+// process): the waits in a destructor run normally, the stop comes at the next wait point.
+TEST(TerminateThread, WaitsInDestructorsDuringAnExceptionDoNotStopTheThread) {
+  platform::setTerminateGracePeriod(50);
+  std::atomic<bool> inDestructor{false}, release{false}, caught{false};
+  Handle thread = thrtest::startThread([&] {
+    try {
+      struct Slow {
+        std::atomic<bool>& in;
+        std::atomic<bool>& go;
+        ~Slow() {
+          in = true;
+          while (!go) Sleep(1);
+        }
+      } slow{inDestructor, release};
+      throw 1;
+    } catch (int) {
+      caught = true;
+    }
+    Sleep(INFINITE);
+    return DWORD{0};
+  });
+  ASSERT_TRUE(thrtest::eventually([&] { return inDestructor.load(); }));
+  EXPECT_TRUE(TerminateThread(thread.get(), 6));
+  release = true;
+  ASSERT_EQ(WaitForSingleObject(thread.get(), kLong), WAIT_OBJECT_0);
+  EXPECT_TRUE(caught);
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeThread(thread.get(), &code));
+  EXPECT_EQ(code, 6u);
+  platform::setTerminateGracePeriod(5000);
 }
 
 // A stopped thread that owned a mutex leaves it abandoned, not locked for ever.
