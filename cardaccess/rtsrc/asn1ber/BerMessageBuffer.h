@@ -1,7 +1,6 @@
 // Message buffers over a reference-counted codec context. These classes have
-// no destructor slot and no run-time type information: they are deleted only
-// as their own final type, and the base destructors are not public. Every
-// virtual function is defined in the library, so their tables come from there.
+// no destructor slot and never ask for run-time type information: they are
+// deleted only as their own final type, and the base destructors are not public.
 #pragma once
 
 #include "cardaccess/rtsrc/asn1ber/asn1ber.h"

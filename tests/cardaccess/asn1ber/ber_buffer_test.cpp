@@ -33,7 +33,7 @@ TEST(BerEncodeBufferTest, HashDataObjectInEightyBytes) {
     EXPECT_EQ(message, storage + 77 - count);
     EXPECT_EQ(message[0], 0x80);
     EXPECT_EQ(message[1], count);
-    EXPECT_EQ(std::memcmp(message + 2, data.data(), count), 0);
+    EXPECT_TRUE(count == 0 || std::memcmp(message + 2, data.data(), count) == 0);
   }
 }
 
