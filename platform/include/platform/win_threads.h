@@ -10,9 +10,13 @@
 
 #include "windef.h"
 
-// Access rights and flags.
+// Access rights and flags (the standard rights are shared with other headers).
+#ifndef SYNCHRONIZE
 #define SYNCHRONIZE 0x00100000u
+#endif
+#ifndef STANDARD_RIGHTS_REQUIRED
 #define STANDARD_RIGHTS_REQUIRED 0x000F0000u
+#endif
 #define MUTEX_ALL_ACCESS 0x001F0001u
 #define MUTEX_MODIFY_STATE 0x0001u
 #define EVENT_ALL_ACCESS 0x001F0003u
@@ -78,7 +82,11 @@ BOOL WINAPI DuplicateHandle(HANDLE hSourceProcessHandle, HANDLE hSourceHandle, H
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
                            LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
                            DWORD dwCreationFlags, LPDWORD lpThreadId);
+// Ends the calling thread at once, unwinding its stack.
 __attribute__((noreturn)) void WINAPI ExitThread(DWORD dwExitCode);
+// Stops the target at its next wait point and returns once it has ended (the calling
+// thread itself ends at once). A target that reaches no wait point cannot be stopped:
+// after a grace period the call returns TRUE and the stop stays pending (platform/waitpoint.h).
 BOOL WINAPI TerminateThread(HANDLE hThread, DWORD dwExitCode);
 BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
 DWORD WINAPI ResumeThread(HANDLE hThread);
