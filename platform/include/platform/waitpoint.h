@@ -11,6 +11,10 @@
 // waits for the stop for the grace period below; after it, it returns TRUE anyway and
 // the stop stays pending: the thread ends at its next wait point, and its handle becomes
 // signalled then (GetExitCodeThread reports STILL_ACTIVE until that happens).
+// A stop never starts while an exception unwinds the thread (its waits run normally).
+// The unwind passes every frame: a stop at a wait inside a destructor on a normal scope
+// exit (destructors are noexcept), or below frames without unwind information (code of
+// a virtual machine, C libraries built without tables), ends the process.
 #pragma once
 
 #include <functional>
