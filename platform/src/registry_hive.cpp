@@ -197,14 +197,18 @@ void Key::clear() {
 std::vector<uint8_t> serializeHive(const Key& root) {
   Writer body;
   writeKey(body, root);
+  return sealHiveBody(body.out.data(), body.out.size());
+}
+
+std::vector<uint8_t> sealHiveBody(const uint8_t* body, size_t size) {
   Writer file;
   file.bytes(kMagic, sizeof kMagic);
   file.u32(kVersion);
   file.u32(0);
-  file.u64(body.out.size());
-  file.u32(crc32(body.out.data(), body.out.size()));
+  file.u64(size);
+  file.u32(crc32(body, size));
   file.u32(0);
-  file.out.insert(file.out.end(), body.out.begin(), body.out.end());
+  file.bytes(body, size);
   return std::move(file.out);
 }
 

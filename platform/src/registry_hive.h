@@ -73,6 +73,8 @@ class Key {
 };
 
 std::vector<uint8_t> serializeHive(const Key& root);
+// A complete hive file around a body: the header with its length and checksum.
+std::vector<uint8_t> sealHiveBody(const uint8_t* body, size_t size);
 // False when the bytes are not a complete, intact hive of a known version.
 bool parseHive(const uint8_t* data, size_t size, Key& root);
 
