@@ -334,9 +334,10 @@ std::string generateSource(const std::vector<Resource>& resources, const std::st
       << resources.size() << "u, " << (resources.empty() ? "nullptr" : "kEntries") << "};\n"
       << "const platform::ResourceTableRegistration kRegistration(&kTable);\n\n"
       << "}  // namespace\n\n"
-      << "// Found with dlsym when the module carries its own copy of the platform layer.\n"
-      << "extern \"C\" __attribute__((visibility(\"default\"))) const platform::ResourceTable* const "
-      << "quarvel_resource_table = &kTable;\n";
+      << "// Found with dlsym when the module carries its own copy of the platform layer. A\n"
+      << "// function, not a variable: every module defines one.\n"
+      << "extern \"C\" __attribute__((visibility(\"default\"))) const platform::ResourceTable* "
+      << "quarvel_resource_table() {\n  return &kTable;\n}\n";
   return out.str();
 }
 

@@ -38,6 +38,7 @@ struct Module {
   int refs = 1;
   bool pinned = false;  // never unloaded: the program, the layer, modules found already loaded
   bool dataFile = false;
+  bool foreign = false;  // loaded by someone else; no handle of ours keeps it
 };
 
 HMODULE toHandle(uint32_t id) { return reinterpret_cast<HMODULE>(static_cast<uintptr_t>(id)); }
@@ -139,7 +140,8 @@ DWORD errorOfDlerror(const char* text) {
 
 class ModuleTable {
  public:
-  // Never destroyed: finalisers of modules unloaded at exit may still call in.
+  // The object is never destroyed, so that late callers (finalisers at exit) find
+  // an empty table rather than freed memory; its contents go with TableCleanup.
   static ModuleTable& instance() {
     alignas(ModuleTable) static unsigned char storage[sizeof(ModuleTable)];
     static ModuleTable* table = ::new (storage) ModuleTable();
@@ -159,6 +161,14 @@ class ModuleTable {
     std::unique_lock<std::mutex> lock(mutex_);
     for (auto& [id, m] : modules_) {
       if (id != kSystemId && m.linkMap == map && m.dataFile == dataFile) {
+        if (m.foreign) {
+          // Known by name or address so far; from now on ours, with this reference.
+          m.dl = dl;
+          m.foreign = false;
+          m.pinned = false;
+          m.refs = 1;
+          return id;
+        }
         if (!m.pinned) ++m.refs;
         lock.unlock();
         dlclose(dl);  // the entry keeps its own reference
@@ -232,6 +242,24 @@ class ModuleTable {
   }
 
   bool reference(uint32_t id, bool pin) {
+    Module m;
+    if (!lookup(id, &m)) return false;
+    if (m.foreign) {
+      // A reference needs a handle of ours.
+      void* dl = dlopen(m.path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+      if (!dl) return false;
+      std::unique_lock<std::mutex> lock(mutex_);
+      auto it = modules_.find(id);
+      if (it != modules_.end() && it->second.foreign && it->second.linkMap == linkMapOf(dl)) {
+        it->second.dl = dl;
+        it->second.foreign = false;
+        it->second.pinned = pin;
+        it->second.refs = 1;
+        return true;
+      }
+      lock.unlock();
+      dlclose(dl);
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = modules_.find(id);
     if (it == modules_.end()) return false;
@@ -246,6 +274,56 @@ class ModuleTable {
     if (it == modules_.end()) return false;
     *out = it->second;
     return true;
+  }
+
+  // A module and a handle to reach its symbols while this lives; a module that
+  // someone else loaded and has unloaded since is forgotten.
+  class Access {
+   public:
+    Access() = default;
+    Access(const Access&) = delete;
+    Access& operator=(const Access&) = delete;
+    ~Access() {
+      if (owned_) dlclose(dl_);
+    }
+    const Module& module() const { return module_; }
+    void* handle() const { return dl_; }
+
+   private:
+    friend class ModuleTable;
+    Module module_;
+    void* dl_ = nullptr;
+    bool owned_ = false;
+  };
+
+  bool access(uint32_t id, Access& a) {
+    if (!lookup(id, &a.module_)) return false;
+    if (!a.module_.foreign) {
+      a.dl_ = a.module_.dl;
+      return true;
+    }
+    void* dl = dlopen(a.module_.path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    if (dl && linkMapOf(dl) == a.module_.linkMap) {
+      a.dl_ = dl;
+      a.owned_ = true;
+      return true;
+    }
+    if (dl) dlclose(dl);
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = modules_.find(id);
+    if (it != modules_.end() && it->second.foreign) modules_.erase(it);
+    return false;
+  }
+
+  // Frees the table when this copy of the layer goes (its module unloads, or exit);
+  // later calls find nothing instead of touching freed memory.
+  void clear() {
+    std::map<uint32_t, Module> gone;
+    std::string path, directory;
+    std::lock_guard<std::mutex> lock(mutex_);
+    gone.swap(modules_);
+    path.swap(programPath_);
+    directory.swap(dllDirectory_);
   }
 
   void setDllDirectory(const char* directory) {
@@ -278,8 +356,7 @@ class ModuleTable {
     layer.linkMap = linkMapOfAddress(reinterpret_cast<const void*>(&LoadLibraryA), &fileName);
     layer.path = fileName.empty() ? program.path : realPath(fileName);
     layer.baseName = "kernel32.dll";
-    layer.pinned = true;
-    if (!fileName.empty()) layer.dl = dlopen(fileName.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    layer.pinned = true;  // no handle: a module holding this layer would pin itself
     modules_.emplace(kSystemId, layer);
   }
 
@@ -296,23 +373,22 @@ class ModuleTable {
     return id;
   }
 
+  // Enters a module someone else loaded, without keeping it loaded (as Windows
+  // hands out its handle without a reference).
   uint32_t adopt(void* dl) {
     const void* map = linkMapOf(dl);
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (const auto& [id, m] : modules_) {
-      if (id != kSystemId && !m.dataFile && m.linkMap == map) {
-        lock.unlock();
-        if (id != kProgramId) dlclose(dl);
-        return id;
-      }
-    }
-    Module m;
-    m.dl = dl;
-    m.linkMap = map;
     const auto* lm = static_cast<const struct link_map*>(map);
+    Module m;
+    m.linkMap = map;
     m.path = realPath(lm && lm->l_name ? lm->l_name : "");
     m.baseName = baseNameOf(m.path);
     m.pinned = true;
+    m.foreign = true;
+    dlclose(dl);
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& [id, known] : modules_) {
+      if (id != kSystemId && !known.dataFile && known.linkMap == map) return id;
+    }
     return insert(std::move(m));
   }
 
@@ -323,6 +399,14 @@ class ModuleTable {
   std::string dllDirectory_;
   bool dllDirectorySet_ = false;
 };
+
+// Made at start-up, before any exit handler the system's code registers, so it runs
+// after them all.
+struct TableCleanup {
+  TableCleanup() { ModuleTable::instance(); }
+  ~TableCleanup() { ModuleTable::instance().clear(); }
+};
+const TableCleanup kTableCleanup;
 
 std::string programDirectory() {
   const std::string& path = ModuleTable::instance().programPath();
@@ -426,20 +510,22 @@ FARPROC systemExport(const char* name) {
 }  // namespace
 
 const ResourceTable* resourceTableOf(HMODULE module, DWORD* error) {
-  Module m;
+  ModuleTable::Access access;
   const uint32_t id = module ? toId(module) : kProgramId;
-  if (!ModuleTable::instance().lookup(id, &m)) {
+  if (!ModuleTable::instance().access(id, access)) {
     if (error) *error = ERROR_MOD_NOT_FOUND;
     return nullptr;
   }
+  const Module& m = access.module();
   const ResourceTable* table = nullptr;
   if (id != kSystemId) {
     table = registeredResourceTable(m.linkMap);
-    if (!table && m.dl) {
+    if (!table && access.handle()) {
       // The module's table registered with the module's own copy of this layer.
-      void* symbol = dlsym(m.dl, QUARVEL_RESOURCE_TABLE_SYMBOL);
+      void* symbol = dlsym(access.handle(), QUARVEL_RESOURCE_TABLE_SYMBOL);
       if (symbol && linkMapOfAddress(symbol) == m.linkMap) {
-        const ResourceTable* found = *static_cast<const ResourceTable* const*>(symbol);
+        using TableFunction = const ResourceTable* (*)();
+        const ResourceTable* found = reinterpret_cast<TableFunction>(symbol)();
         if (found && found->magic == kResourceTableMagic && found->version == kResourceTableVersion) table = found;
       }
     }
@@ -486,12 +572,13 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
-  platform::Module m;
+  platform::ModuleTable::Access access;
   const uint32_t id = hModule ? platform::toId(hModule) : platform::kProgramId;
-  if (!platform::ModuleTable::instance().lookup(id, &m) || m.dataFile) {
+  if (!platform::ModuleTable::instance().access(id, access) || access.module().dataFile) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
+  const platform::Module& m = access.module();
   // Exports by ordinal do not exist here.
   if (!lpProcName || IS_INTRESOURCE(lpProcName)) {
     SetLastError(ERROR_PROC_NOT_FOUND);
@@ -499,13 +586,12 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
   }
   if (id == platform::kSystemId) {
     if (FARPROC f = platform::systemExport(lpProcName)) return f;
-    void* symbol = m.dl ? dlsym(m.dl, lpProcName) : nullptr;
-    if (!symbol) symbol = dlsym(RTLD_DEFAULT, lpProcName);
+    void* symbol = dlsym(RTLD_DEFAULT, lpProcName);
     if (symbol) return reinterpret_cast<FARPROC>(symbol);
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
   }
-  void* symbol = dlsym(m.dl, lpProcName);
+  void* symbol = access.handle() ? dlsym(access.handle(), lpProcName) : nullptr;
   // Only the module's own exports count, not those of the libraries it uses.
   if (!symbol || platform::linkMapOfAddress(symbol) != m.linkMap) {
     SetLastError(ERROR_PROC_NOT_FOUND);

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -21,42 +20,10 @@
 namespace platform {
 namespace {
 
-class TableRegistry {
- public:
-  // Never destroyed: modules unloaded at exit unregister late.
-  static TableRegistry& instance() {
-    alignas(TableRegistry) static unsigned char storage[sizeof(TableRegistry)];
-    static TableRegistry* registry = ::new (storage) TableRegistry();
-    return *registry;
-  }
-
-  void add(const void* linkMap, const ResourceTable* table) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    tables_.push_back({linkMap, table});
-  }
-
-  void remove(const ResourceTable* table) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    tables_.erase(std::remove_if(tables_.begin(), tables_.end(), [&](const Item& i) { return i.table == table; }),
-                  tables_.end());
-  }
-
-  const ResourceTable* find(const void* linkMap) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (auto it = tables_.rbegin(); it != tables_.rend(); ++it) {
-      if (it->linkMap == linkMap) return it->table;
-    }
-    return nullptr;
-  }
-
- private:
-  struct Item {
-    const void* linkMap;
-    const ResourceTable* table;
-  };
-  std::mutex mutex_;
-  std::vector<Item> tables_;
-};
+// Constant-initialised: usable before any constructor of this module ran, and
+// nothing to destroy.
+std::mutex gRegistrationMutex;
+ResourceTableRegistration* gRegistrations = nullptr;
 
 // A resource name or type as the caller gave it.
 struct Key {
@@ -147,18 +114,34 @@ bool findString(HINSTANCE module, UINT id, const WCHAR** text, size_t* length) {
 ResourceTableRegistration::ResourceTableRegistration(const ResourceTable* table) : table_(table) {
   Dl_info info;
   struct link_map* map = nullptr;
-  if (table && table->magic == kResourceTableMagic &&
-      dladdr1(table, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) && map) {
-    TableRegistry::instance().add(map, table);
+  if (!table || table->magic != kResourceTableMagic ||
+      !dladdr1(table, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) || !map) {
+    return;
   }
+  linkMap_ = map;
+  std::lock_guard<std::mutex> lock(gRegistrationMutex);
+  next_ = gRegistrations;
+  gRegistrations = this;
+  listed_ = true;
 }
 
 ResourceTableRegistration::~ResourceTableRegistration() {
-  if (table_) TableRegistry::instance().remove(table_);
+  std::lock_guard<std::mutex> lock(gRegistrationMutex);
+  if (!listed_) return;
+  for (ResourceTableRegistration** p = &gRegistrations; *p; p = &(*p)->next_) {
+    if (*p == this) {
+      *p = next_;
+      break;
+    }
+  }
 }
 
 const ResourceTable* registeredResourceTable(const void* linkMap) {
-  return TableRegistry::instance().find(linkMap);
+  std::lock_guard<std::mutex> lock(gRegistrationMutex);
+  for (const ResourceTableRegistration* r = gRegistrations; r; r = r->next_) {
+    if (r->linkMap_ == linkMap) return r->table_;
+  }
+  return nullptr;
 }
 
 const ResourceEntry* findResourceEntry(HMODULE module, const char* type, const char* name, DWORD* error) {

@@ -58,6 +58,8 @@ struct ResourceTable {
 
 // Made by the generated source: ties the table to the module that holds `table`
 // from the module's start until it is unloaded.
+// The registrations form a list through themselves: nothing is allocated, so a module
+// that is unloaded takes nothing with it but its own entry.
 class ResourceTableRegistration {
  public:
   explicit ResourceTableRegistration(const ResourceTable* table);
@@ -66,7 +68,11 @@ class ResourceTableRegistration {
   ResourceTableRegistration& operator=(const ResourceTableRegistration&) = delete;
 
  private:
+  friend const ResourceTable* registeredResourceTable(const void* linkMap);
   const ResourceTable* table_;
+  const void* linkMap_ = nullptr;
+  ResourceTableRegistration* next_ = nullptr;
+  bool listed_ = false;
 };
 
 // The table of a module: NULL means the program. nullptr when the module has none
@@ -84,6 +90,7 @@ const ResourceTable* registeredResourceTable(const void* linkMap);
 
 }  // namespace platform
 
-// Exported by every generated table so that a module's table is found even when the
-// module carries its own copy of this layer.
+// A function `const platform::ResourceTable* quarvel_resource_table()` exported by every
+// generated table, so that a module's table is found even when the module carries its
+// own copy of this layer.
 #define QUARVEL_RESOURCE_TABLE_SYMBOL "quarvel_resource_table"
