@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -68,6 +69,28 @@ QUARVEL_CHILD(hold_mutex) {
   if (created && !ReleaseMutex(h)) return 52;
   CloseHandle(h);
   return created ? 1 : 0;
+}
+
+// args: name, counter file, rounds. Adds one to the number in the file per round, under the mutex.
+QUARVEL_CHILD(count_under_mutex) {
+  HANDLE h = CreateMutexA(nullptr, FALSE, args.at(0).c_str());
+  if (!h) return 50;
+  const int rounds = std::stoi(args.at(2));
+  for (int i = 0; i < rounds; ++i) {
+    if (WaitForSingleObject(h, 60000) != WAIT_OBJECT_0) return 51;
+    long value = 0;
+    if (FILE* f = std::fopen(args.at(1).c_str(), "r")) {
+      if (std::fscanf(f, "%ld", &value) != 1) value = -1000000;
+      std::fclose(f);
+    }
+    if (FILE* f = std::fopen(args.at(1).c_str(), "w")) {
+      std::fprintf(f, "%ld", value + 1);
+      std::fclose(f);
+    }
+    if (!ReleaseMutex(h)) return 52;
+  }
+  CloseHandle(h);
+  return 0;
 }
 
 class NamedMutexes : public testing::Test {
@@ -213,6 +236,54 @@ TEST_F(NamedMutexes, ConcurrentCreatorsAcrossProcessesAgreeOnOne) {
     creators += code == 1;
   }
   EXPECT_EQ(creators, 1);
+}
+
+// Read-modify-write of a file by several processes and threads: no update may be lost.
+TEST_F(NamedMutexes, OwnershipExcludesOtherProcessesAndThreadsUnderLoad) {
+  const std::string counter = dir + "/counter";
+  FILE* start = std::fopen(counter.c_str(), "w");
+  ASSERT_TRUE(start);
+  std::fputs("0", start);
+  std::fclose(start);
+  std::vector<quarveltest::ChildProcess> children;
+  for (int i = 0; i < 3; ++i)
+    children.push_back(quarveltest::startChild("count_under_mutex", {name, counter, "100"}));
+  std::vector<Handle> threads;
+  for (int i = 0; i < 2; ++i)
+    threads.push_back(thrtest::startThread([&] {
+      return DWORD(quarveltest::runChild("count_under_mutex", {name, counter, "100"}) == 0 ? 0 : 1);
+    }));
+  for (auto& child : children) EXPECT_EQ(child.wait(), 0);
+  for (auto& t : threads) ASSERT_EQ(WaitForSingleObject(t.get(), 120000), WAIT_OBJECT_0);
+  long value = 0;
+  FILE* f = std::fopen(counter.c_str(), "r");
+  ASSERT_TRUE(f);
+  EXPECT_EQ(std::fscanf(f, "%ld", &value), 1);
+  std::fclose(f);
+  EXPECT_EQ(value, 500);
+}
+
+// A thread waiting for a mutex another process holds can still be stopped.
+TEST_F(NamedMutexes, ThreadWaitingForAMutexOfAnotherProcessCanBeTerminated) {
+  const std::string ready = dir + "/ready";
+  quarveltest::ChildProcess child = quarveltest::startChild("hold_mutex", {name, ready, "-"});
+  ASSERT_TRUE(waitForFile(ready));
+  std::atomic<bool> waiting{false};
+  Handle thread = thrtest::startThread([&] {
+    Handle mine(CreateMutexA(nullptr, FALSE, name.c_str()));
+    waiting = true;
+    return WaitForSingleObject(mine.get(), INFINITE);
+  });
+  ASSERT_TRUE(thrtest::eventually([&] { return waiting.load(); }));
+  ASSERT_TRUE(TerminateThread(thread.get(), 21));
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeThread(thread.get(), &code));
+  EXPECT_EQ(code, 21u);
+  // Its handle was closed by the unwind: only the child holds the name now.
+  child.kill(SIGKILL);
+  child.wait();
+  Handle fresh(CreateMutexA(nullptr, FALSE, name.c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
 }
 
 }  // namespace
