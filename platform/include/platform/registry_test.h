@@ -13,6 +13,7 @@ namespace platform::registry {
 constexpr const char* kStandardUserVariable = "QUARVEL_STANDARD_USER";
 
 // Sets or clears the variable; processes started afterwards inherit the setting.
+// It changes the process environment, so call it while no other thread runs.
 void setStandardUser(bool on);
 bool isStandardUser();
 
