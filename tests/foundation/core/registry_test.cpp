@@ -80,6 +80,22 @@ TEST(VRegistry, ProductDefaultsToTheApplicationName) {
   EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, kKeyPath));
 }
 
+TEST(VRegistry, StandardUserOpensTheMachineKeyForReadingOnly) {
+  {
+    VRegistry machine;
+    ASSERT_TRUE(machine.open(kCompany, kProduct, HKEY_LOCAL_MACHINE, KEY_ALL_ACCESS));
+  }
+  platform::registry::setStandardUser(true);
+  VRegistry writable;
+  EXPECT_FALSE(writable.open(kCompany, kProduct, HKEY_LOCAL_MACHINE, KEY_ALL_ACCESS));
+  EXPECT_EQ(writable.getKey(), nullptr);
+  VRegistry readable;
+  EXPECT_TRUE(readable.open(kCompany, kProduct, HKEY_LOCAL_MACHINE, KEY_READ));
+  VRegistry missing;
+  EXPECT_FALSE(missing.open(kCompany, "NotInstalled", HKEY_LOCAL_MACHINE, KEY_READ));
+  platform::registry::setStandardUser(false);
+}
+
 TEST(VRegistry, DestructorClosesTheKey) {
   size_t open = platform::registry::openKeyHandleCount();
   {
