@@ -3,13 +3,13 @@
 #include <cstdlib>
 #include <cwchar>
 
-VStringConverter::VStringConverter(const char* narrow) : m_narrow(const_cast<char*>(narrow)) {}
+VStringConverter::VStringConverter(const char* narrow) : m_narrow(narrow) {}
 
 VStringConverter::VStringConverter(const wchar_t* wide) : m_wide(wide), m_fromWide(true) {}
 
 VStringConverter::~VStringConverter() {
   // Only the text made here is ours; the given texts belong to the caller.
-  if (m_fromWide) std::free(m_narrow);
+  std::free(m_converted);
 }
 
 const char* VStringConverter::getNarrow() {
@@ -22,6 +22,7 @@ const char* VStringConverter::getNarrow() {
     if (narrow == nullptr) return nullptr;
     std::wcstombs(narrow, m_wide, needed + 1);
     narrow[needed] = '\0';
+    m_converted = narrow;
     m_narrow = narrow;
   }
   return m_narrow;

@@ -20,6 +20,7 @@ class VStringConverter {
 
  private:
   const wchar_t* m_wide = nullptr;
-  char* m_narrow = nullptr;
+  const char* m_narrow = nullptr;
   bool m_fromWide = false;
+  char* m_converted = nullptr;  // the narrow text made from m_wide
 };
