@@ -11,6 +11,7 @@
 // waits for the stop for the grace period below; after it, it returns TRUE anyway and
 // the stop stays pending: the thread ends at its next wait point, and its handle becomes
 // signalled then (GetExitCodeThread reports STILL_ACTIVE until that happens).
+// EnterCriticalSection is no wait point (a thread blocked there is stopped only later).
 // A stop never starts while an exception unwinds the thread (its waits run normally).
 // The unwind passes every frame: a stop at a wait inside a destructor on a normal scope
 // exit (destructors are noexcept), or below frames without unwind information (code of
