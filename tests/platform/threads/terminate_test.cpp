@@ -34,6 +34,7 @@ struct WaitPointCase {
 } const kWaitPoints[] = {
     {"Sleep", [](HANDLE) { Sleep(INFINITE); }},
     {"SleepLoop", [](HANDLE) { for (;;) Sleep(1); }},
+    {"SleepZeroLoop", [](HANDLE) { for (;;) Sleep(0); }},
     {"SleepEx", [](HANDLE) { SleepEx(INFINITE, TRUE); }},
     {"WaitForSingleObject", [](HANDLE event) { WaitForSingleObject(event, INFINITE); }},
     {"WaitForSingleObjectTimeout", [](HANDLE event) { for (;;) WaitForSingleObject(event, 5); }},
