@@ -101,37 +101,55 @@ void fromLimbs(const uint64_t* limbs, int n, BigNum* out) {
   trim(out);
 }
 
-// r = a * b * R^-1 mod m (CIOS); r may alias a or b.
-void montMul(uint64_t* r, const uint64_t* a, const uint64_t* b, const Montgomery& M) {
-  const int n = M.n;
-  uint64_t t[kLimbs + 2] = {0};
+// Adds a * b to the three-limb accumulator (t2:t1:t0).
+inline void multiplyAdd(uint64_t& t0, uint64_t& t1, uint64_t& t2, uint64_t a, uint64_t b) {
+  const u128 product = static_cast<u128>(a) * b;
+  const u128 sum = (static_cast<u128>(t1) << 64 | t0) + product;
+  t2 += sum < product ? 1 : 0;
+  t0 = static_cast<uint64_t>(sum);
+  t1 = static_cast<uint64_t>(sum >> 64);
+}
+
+// r = a * b * R^-1 mod m, column by column (product scanning): each column's
+// products go into one accumulator, so no carry chain runs through memory.
+// r may alias a or b. N > 0 fixes the limb count at compile time.
+template <int N>
+inline void montMulLimbs(uint64_t* r, const uint64_t* a, const uint64_t* b, const Montgomery& M) {
+  const int n = N > 0 ? N : M.n;
+  const uint64_t* m = M.m;
+  uint64_t q[kLimbs];
+  uint64_t t0 = 0, t1 = 0, t2 = 0;
   for (int i = 0; i < n; ++i) {
-    u128 c = 0;
-    const uint64_t bi = b[i];
-    for (int j = 0; j < n; ++j) {
-      c = static_cast<u128>(a[j]) * bi + t[j] + (c >> 64);
-      t[j] = static_cast<uint64_t>(c);
+    for (int j = 0; j < i; ++j) {
+      multiplyAdd(t0, t1, t2, a[j], b[i - j]);
+      multiplyAdd(t0, t1, t2, q[j], m[i - j]);
     }
-    c = static_cast<u128>(t[n]) + (c >> 64);
-    t[n] = static_cast<uint64_t>(c);
-    t[n + 1] = static_cast<uint64_t>(c >> 64);
-    const uint64_t q = t[0] * M.mPrime;
-    c = static_cast<u128>(q) * M.m[0] + t[0];
-    for (int j = 1; j < n; ++j) {
-      c = static_cast<u128>(q) * M.m[j] + t[j] + (c >> 64);
-      t[j - 1] = static_cast<uint64_t>(c);
-    }
-    c = static_cast<u128>(t[n]) + (c >> 64);
-    t[n - 1] = static_cast<uint64_t>(c);
-    t[n] = t[n + 1] + static_cast<uint64_t>(c >> 64);
+    multiplyAdd(t0, t1, t2, a[i], b[0]);
+    q[i] = t0 * M.mPrime;
+    multiplyAdd(t0, t1, t2, q[i], m[0]);  // clears the low limb
+    t0 = t1;
+    t1 = t2;
+    t2 = 0;
   }
-  // t < 2m: subtract m once when t >= m.
-  bool geq = t[n] != 0;
+  uint64_t out[kLimbs + 1];
+  for (int i = n; i < 2 * n; ++i) {
+    for (int j = i - n + 1; j < n; ++j) {
+      multiplyAdd(t0, t1, t2, a[j], b[i - j]);
+      multiplyAdd(t0, t1, t2, q[j], m[i - j]);
+    }
+    out[i - n] = t0;
+    t0 = t1;
+    t1 = t2;
+    t2 = 0;
+  }
+  out[n] = t0;
+  // out < 2m: subtract m once when out >= m.
+  bool geq = out[n] != 0;
   if (!geq) {
     geq = true;
     for (int i = n - 1; i >= 0; --i) {
-      if (t[i] != M.m[i]) {
-        geq = t[i] > M.m[i];
+      if (out[i] != m[i]) {
+        geq = out[i] > m[i];
         break;
       }
     }
@@ -139,13 +157,19 @@ void montMul(uint64_t* r, const uint64_t* a, const uint64_t* b, const Montgomery
   if (geq) {
     uint64_t borrow = 0;
     for (int i = 0; i < n; ++i) {
-      const u128 d = static_cast<u128>(t[i]) - M.m[i] - borrow;
+      const u128 d = static_cast<u128>(out[i]) - m[i] - borrow;
       r[i] = static_cast<uint64_t>(d);
       borrow = static_cast<uint64_t>(d >> 64) & 1;
     }
   } else {
-    for (int i = 0; i < n; ++i) r[i] = t[i];
+    for (int i = 0; i < n; ++i) r[i] = out[i];
   }
+}
+
+// 1024-bit moduli (the DSA p) take the unrolled form.
+void montMul(uint64_t* r, const uint64_t* a, const uint64_t* b, const Montgomery& M) {
+  if (M.n == kLimbs) montMulLimbs<kLimbs>(r, a, b, M);
+  else montMulLimbs<0>(r, a, b, M);
 }
 
 bool montSetup(const BigNum* modulus, Montgomery* M) {
@@ -408,12 +432,45 @@ int bnModExpProduct(BigNum* result, const BigNum* b1, const BigNum* e1, const Bi
                     const BigNum* modulus) {
   Montgomery M;
   if (!montSetup(modulus, &M)) return -1;
-  uint64_t x1[kLimbs], x2[kLimbs], r1[kLimbs], r2[kLimbs];
-  if (!toMontgomery(b1, modulus, M, x1) || !toMontgomery(b2, modulus, M, x2)) return -1;
-  montPower(x1, e1, modulus, M, r1);
-  montPower(x2, e2, modulus, M, r2);
-  montMul(r1, r1, r2, M);
-  fromMontgomery(r1, M, result);
+  // Both exponents walked together, two bits of each per step (Shamir's trick):
+  // table[4i + j] = b1^i * b2^j in Montgomery form.
+  uint64_t table[16][kLimbs];
+  BigNum one;
+  bnFromWord(&one, 1);
+  if (!toMontgomery(&one, modulus, M, table[0]) || !toMontgomery(b1, modulus, M, table[4]) ||
+      !toMontgomery(b2, modulus, M, table[1])) {
+    return -1;
+  }
+  montMul(table[8], table[4], table[4], M);
+  montMul(table[12], table[8], table[4], M);
+  montMul(table[2], table[1], table[1], M);
+  montMul(table[3], table[2], table[1], M);
+  for (int i = 1; i < 4; ++i) {
+    for (int j = 1; j < 4; ++j) montMul(table[4 * i + j], table[4 * i], table[j], M);
+  }
+  const uint32_t w1 = significantWords(e1);
+  const uint32_t w2 = significantWords(e2);
+  const uint32_t words = w1 > w2 ? w1 : w2;
+  uint64_t acc[kLimbs];
+  std::memcpy(acc, table[0], sizeof(uint64_t) * M.n);
+  bool started = false;
+  for (int w = static_cast<int>(words) - 1; w >= 0; --w) {
+    const uint32_t x1 = static_cast<uint32_t>(w) < w1 ? e1->words[w] : 0;
+    const uint32_t x2 = static_cast<uint32_t>(w) < w2 ? e2->words[w] : 0;
+    for (int shift = 30; shift >= 0; shift -= 2) {
+      const uint32_t digit = ((x1 >> shift) & 3) << 2 | ((x2 >> shift) & 3);
+      if (started) {
+        montMul(acc, acc, acc, M);
+        montMul(acc, acc, acc, M);
+      }
+      if (digit != 0) {
+        if (started) montMul(acc, acc, table[digit], M);
+        else std::memcpy(acc, table[digit], sizeof(uint64_t) * M.n);
+        started = true;
+      }
+    }
+  }
+  fromMontgomery(acc, M, result);
   if (bnCompare(result, modulus) >= 0) bnDivMod(nullptr, result, result, modulus);
   return 0;
 }

@@ -427,8 +427,14 @@ struct Choice {
   uint32_t position;
   int32_t stack;
   uint32_t trail;
-  bool second;  // the alternative failed; the next link is being tried
+  uint64_t steps;  // the step count when the choice was made
+  bool second;     // the alternative failed; the next link is being tried
 };
+
+// A failed state is remembered only when exploring it took at least this many
+// steps: cheap failures cost less to repeat than to remember, and every costly
+// one is still remembered, which keeps the whole match polynomial.
+constexpr uint64_t kMemoSteps = 32;
 
 struct TrailEntry {
   uint32_t position;
@@ -498,7 +504,9 @@ class Matcher {
     int32_t n = start;
     uint32_t pos = 0;
     int32_t stack = 0;
+    uint64_t steps = 0;
     for (;;) {
+      ++steps;
       const Node& node = p_.nodes[n];
       bool ok = true;
       switch (node.kind) {
@@ -508,7 +516,7 @@ class Matcher {
               ok = false;
               break;
             }
-            choices_.push_back(Choice{n, pos, stack, static_cast<uint32_t>(trail_.size()), false});
+            choices_.push_back(Choice{n, pos, stack, static_cast<uint32_t>(trail_.size()), steps, false});
             n = node.alt;
           } else {
             n = node.next;
@@ -566,7 +574,7 @@ class Matcher {
           n = p_.nodes[c.node].next;
           break;
         }
-        if (c.stack < kMaxMemoStack) failed_.insert(key(c.node, c.position, c.stack));
+        if (c.stack < kMaxMemoStack && steps - c.steps >= kMemoSteps) failed_.insert(key(c.node, c.position, c.stack));
         choices_.pop_back();
       }
     }
