@@ -122,6 +122,15 @@ int lockFile(int fd, int operation) {
   return rc;
 }
 
+// An exclusive lock within the given time; false when it stays held.
+bool lockWithin(int fd, int milliseconds) {
+  for (int waited = 0;; waited += 5) {
+    if (lockFile(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK || waited >= milliseconds) return false;
+    ::usleep(5000);
+  }
+}
+
 void writeMarker(int fd, char value) {
   ssize_t rc;
   do {
@@ -209,11 +218,12 @@ NamedMutex::NamedMutex(std::string name, Descriptor ref, Descriptor own)
     : name_(std::move(name)), ref_(std::move(ref)), own_(std::move(own)) {}
 
 // The files are closed before the entry goes, so that a new opener in this process
-// never counts this process's old shared lock as another holder.
+// never counts this process's old shared lock as another holder; the ownership lock
+// first, so that whoever finds the name free finds it unowned too.
 NamedMutex::~NamedMutex() {
   std::lock_guard<std::mutex> guard(registry().mutex);
-  ref_ = Descriptor();
   own_ = Descriptor();
+  ref_ = Descriptor();
   registry().open.erase(name_);
   registry().closed.notify_all();
 }
@@ -257,8 +267,16 @@ std::shared_ptr<NamedMutex> findOrMake(const std::string& name, Disposition disp
   if (!exists) {
     // A new mutex: whatever a former holder left in the marker is gone with it.
     writeMarker(own.get(), '0');
-    // Initial ownership is taken before anyone can see the mutex.
-    if (initialOwner && lockFile(own.get(), LOCK_EX | LOCK_NB) == 0) owned = true;
+    // Initial ownership is taken before anyone can see the mutex. A process that is
+    // dying may still hold the ownership lock for a moment after its shared lock went.
+    if (initialOwner) {
+      owned = lockWithin(own.get(), 2000);
+      if (!owned) {
+        lockFile(ref.get(), LOCK_UN);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+      }
+    }
   }
   if (lockFile(ref.get(), LOCK_SH | LOCK_NB) != 0) {
     if (owned) lockFile(own.get(), LOCK_UN);
