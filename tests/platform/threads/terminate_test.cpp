@@ -10,6 +10,7 @@
 
 #include "platform/handles.h"
 #include "platform/waitpoint.h"
+#include "quarvel_test.h"
 #include "test_handles.h"
 
 namespace {
@@ -78,6 +79,29 @@ TEST(TerminateThread, StopsAThreadAtEachWaitPointUnwindingItsStack) {
     EXPECT_EQ(code, 42u);
     EXPECT_TRUE(thrtest::eventually([&] { return threadGone(id); }));
   }
+}
+
+// The same stop in a process of its own, which must then end normally: its exit code is
+// the stopped thread's, or 1 when a check failed.
+QUARVEL_CHILD(terminate_sleeping_thread) {
+  std::atomic<int> destroyed{0};
+  std::atomic<bool> inside{false};
+  HANDLE thread = thrtest::startThread([&] {
+    StackObject object{destroyed};
+    inside = true;
+    Sleep(INFINITE);
+    return DWORD{0};
+  }).release();
+  if (!thread || !thrtest::eventually([&] { return inside.load(); })) return 1;
+  if (!TerminateThread(thread, 42) || destroyed != 1) return 1;
+  if (WaitForSingleObject(thread, 0) != WAIT_OBJECT_0) return 1;
+  DWORD code = 0;
+  if (!GetExitCodeThread(thread, &code) || !CloseHandle(thread)) return 1;
+  return static_cast<int>(code);
+}
+
+TEST(TerminateThread, InAChildProcessThatThenExits) {
+  EXPECT_EQ(quarveltest::runChild("terminate_sleeping_thread"), 42);
 }
 
 TEST(TerminateThread, OfTheCallingThreadEndsItAtOnce) {
