@@ -213,6 +213,38 @@ class ModuleTable {
     return 0;
   }
 
+  // For a bare name: a loaded module of that name, with one more reference taken
+  // in the same step (a module found first and referenced later may be gone by
+  // then); 0 when none is loaded.
+  uint32_t takeLoaded(const std::string& name) {
+    const std::vector<std::string> variants = fileNameVariants(name);
+    std::string loadedPath;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (const std::string& v : variants) {
+        for (auto& [id, m] : modules_) {
+          if (id == kSystemId || m.dataFile || strcasecmp(m.baseName.c_str(), v.c_str()) != 0) continue;
+          if (m.foreign) {
+            loadedPath = m.path;
+            break;
+          }
+          if (!m.pinned) ++m.refs;
+          return id;
+        }
+        if (!loadedPath.empty()) break;
+      }
+    }
+    // Loaded by someone else: a load by its path takes our own reference.
+    for (size_t i = 0; i < variants.size() && loadedPath.empty(); ++i) {
+      if (void* dl = dlopen(variants[i].c_str(), RTLD_LAZY | RTLD_NOLOAD)) {
+        const auto* lm = static_cast<const struct link_map*>(linkMapOf(dl));
+        if (lm && lm->l_name && *lm->l_name) loadedPath = lm->l_name;
+        dlclose(dl);
+      }
+    }
+    return loadedPath.empty() ? 0 : open(loadedPath, false, false);
+  }
+
   // The module holding `address`; 0 when the address lies in no loaded object.
   uint32_t containing(const void* address) {
     std::string fileName;
@@ -442,10 +474,7 @@ uint32_t load(const std::string& name, DWORD flags) {
     return 0;
   }
   if (!dataFile) {
-    if (uint32_t id = table.findLoaded(name)) {
-      table.reference(id, false);
-      return id;
-    }
+    if (uint32_t id = table.takeLoaded(name)) return id;
   }
   for (const std::string& dir : searchDirectories()) {
     for (const std::string& v : variants) {
@@ -627,8 +656,12 @@ BOOL WINAPI GetModuleHandleExA(DWORD dwFlags, LPCSTR lpModuleName, HMODULE* phMo
   }
   *phModule = module;
   if (!module) return FALSE;
-  if (!(dwFlags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT)) {
-    platform::ModuleTable::instance().reference(platform::toId(module), (dwFlags & GET_MODULE_HANDLE_EX_FLAG_PIN) != 0);
+  if (!(dwFlags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT) &&
+      !platform::ModuleTable::instance().reference(platform::toId(module),
+                                                   (dwFlags & GET_MODULE_HANDLE_EX_FLAG_PIN) != 0)) {
+    *phModule = nullptr;
+    SetLastError(ERROR_MOD_NOT_FOUND);  // unloaded meanwhile
+    return FALSE;
   }
   return TRUE;
 }

@@ -85,10 +85,11 @@ uint16_t readWord(const unsigned char* p) { return static_cast<uint16_t>(p[0] | 
 // The UTF-16 text of string `id` (not terminated); false when it is missing or empty.
 bool findString(HINSTANCE module, UINT id, const WCHAR** text, size_t* length) {
   const WORD number = LOWORD(id);
+  DWORD error = 0;
   const ResourceEntry* block =
-      findResourceEntry(module, MAKEINTRESOURCEA(kResourceString), MAKEINTRESOURCEA((number >> 4) + 1));
+      findResourceEntry(module, MAKEINTRESOURCEA(kResourceString), MAKEINTRESOURCEA((number >> 4) + 1), &error);
   if (!block) {
-    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    SetLastError(error);
     return false;
   }
   size_t offset = 0;

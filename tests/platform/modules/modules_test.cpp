@@ -6,9 +6,12 @@
 #include <limits.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/machine.h"
 #include "quarvel_test.h"
@@ -96,6 +99,30 @@ TEST(Loading, ReferenceCountKeepsTheModuleUntilTheLastFree) {
   EXPECT_NE(again, first);
   EXPECT_EQ(function<CounterFunction>(again, "ModTest_Counter")(), 1);
   EXPECT_TRUE(FreeLibrary(again));
+}
+
+TEST(Loading, ConcurrentLoadsAndFreesKeepTheCount) {
+  constexpr int kThreads = 8;
+  constexpr int kRounds = 200;
+  // Loads and unloads race: the module comes and goes while other threads load it.
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&failures, t] {
+      for (int i = 0; i < kRounds; ++i) {
+        HMODULE module = (i + t) % 2 ? LoadLibraryA(MODTEST_PATH) : LoadLibraryA("ModTest.dll");
+        auto add = function<AddFunction>(module, "ModTest_Add");
+        char text[16];
+        if (!module || !add || add(i, t) != i + t || LoadStringA(module, 1, text, sizeof text) != 7 ||
+            !FreeLibrary(module)) {
+          ++failures;
+        }
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_FALSE(hostHasLoaded(MODTEST_PATH)) << "every load was matched by its free";
 }
 
 TEST(Loading, FailuresSetTheirErrors) {

@@ -69,8 +69,10 @@ TEST_F(ModuleResources, StringsOfAStaleModuleAreGone) {
   ASSERT_TRUE(FreeLibrary(library_));
   library_ = nullptr;
   char text[16] = "untouched";
+  SetLastError(0);
   EXPECT_EQ(LoadStringA(stale, 1, text, sizeof text), 0);
   EXPECT_STREQ(text, "");
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
   SetLastError(0);
   EXPECT_EQ(FindResourceA(stale, MAKEINTRESOURCEA(1), RT_STRING), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
@@ -103,7 +105,11 @@ TEST(StringResources, TruncationAndMissingIds) {
   };
   for (const Case& c : cases) {
     std::vector<char> buffer(static_cast<size_t>(c.size) + 8, 'x');
+    SetLastError(0);
     EXPECT_EQ(LoadStringA(nullptr, c.id, buffer.data(), c.size), c.result) << c.id << "/" << c.size;
+    if (c.result == 0 && c.size > 1) {
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND)) << c.id;
+    }
     EXPECT_STREQ(buffer.data(), c.text) << c.id << "/" << c.size;
     EXPECT_EQ(buffer[static_cast<size_t>(c.size)], 'x') << "written past the buffer: " << c.id << "/" << c.size;
   }
