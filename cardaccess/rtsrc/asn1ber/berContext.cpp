@@ -19,6 +19,8 @@ int berInitContext(BerContext* ctx, uint8_t* buffer, uint32_t size) {
   }
   ctx->buffer = static_cast<uint8_t*>(std::malloc(BER_DEFAULT_BUFFER_SIZE));
   if (ctx->buffer == nullptr) return BER_NO_MEMORY;
+  // The last byte is never written; keep it from showing old heap contents.
+  ctx->buffer[BER_DEFAULT_BUFFER_SIZE - 1] = 0;
   ctx->size = BER_DEFAULT_BUFFER_SIZE;
   ctx->dynamic = 1;
   return BER_OK;

@@ -116,6 +116,7 @@ int berExpandBuffer(BerContext* ctx, uint32_t needed) {
   auto* buffer = static_cast<uint8_t*>(std::malloc(newSize));
   if (buffer == nullptr) return BER_NO_MEMORY;
   uint32_t used = ctx->size - ctx->position;
+  std::memset(buffer, 0, newSize - used);
   std::memcpy(buffer + newSize - used, ctx->buffer + ctx->position, used);
   std::free(ctx->buffer);
   ctx->buffer = buffer;

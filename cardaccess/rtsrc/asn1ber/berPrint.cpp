@@ -142,6 +142,7 @@ int berDumpMessageToFile(FILE* file, const uint8_t* bytes, uint32_t size) {
 }
 
 void berHexDump(FILE* file, const uint8_t* bytes, uint32_t n) {
+  if (file == nullptr) file = stdout;
   for (uint32_t offset = 0; offset < n; offset += 16) {
     uint32_t count = n - offset < 16 ? n - offset : 16;
     // The hex column is always 48 characters wide, left-aligned.
@@ -181,6 +182,10 @@ const char* berStatusText(int status) {
 
 const char* berErrorText(const BerContext* ctx, char* text, size_t capacity) {
   if (text == nullptr || capacity == 0) return text;
+  if (ctx == nullptr) {
+    text[0] = '\0';
+    return text;
+  }
   const BerErrorInfo& info = ctx->errorInfo;
   const char* pattern = berStatusText(info.status);
   size_t out = 0;

@@ -66,6 +66,8 @@ TEST(BerEncodeBufferTest, DynamicBufferAndContextReferences) {
     Bytes big(20000, 0x42);
     ASSERT_EQ(berEncodeOctetString(ctx, big.data(), 20000, 1), 20004);
     EXPECT_EQ(toHex(buffer.getMsgPtr(), 4), "04 82 4E 20");
+    std::unique_ptr<uint8_t[]> copy(buffer.getMsgCopy());
+    EXPECT_EQ(copy[20004], 0);  // the unused last byte shows no old heap contents
     held = buffer.getContext();
     EXPECT_EQ(held->referenceCount(), 2);
   }
