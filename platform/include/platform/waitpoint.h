@@ -4,8 +4,8 @@
 // it; the target ends at its next wait point by unwinding its stack (destructors run,
 // as with pthread_exit; a catch (...) must rethrow). Sleep, SleepEx, the WaitFor*
 // functions and platform::waitForObjects are wait points. A layer with a blocking wait
-// of its own (the message waits of the window layer) calls waitPoint() before and after
-// blocking, and keeps a StopWakeHook while it blocks so that a stop request wakes it.
+// of its own calls waitPoint() before and after blocking, and keeps a StopWakeHook
+// while it blocks so that a stop request wakes it.
 //
 // Limitation: a thread that never reaches a wait point cannot be stopped. TerminateThread
 // waits for the stop for the grace period below; after it, it returns TRUE anyway and
@@ -32,8 +32,10 @@ void waitPoint();
 bool stopRequested();
 
 // While alive, a stop request for the thread that made the hook also calls `wake`,
-// from the stopping thread with the kernel lock held: it must only nudge the wait
-// (write to a pipe, notify a condition variable), never block or call a wait.
+// from the stopping thread with the kernel lock held. A wait on objects of this layer
+// needs no hook: make the awaited thing a Waitable and use waitForObjects. The hook is
+// for waits on descriptors (poll on a socket): `wake` writes to a pipe or eventfd that
+// the poll watches. It must take no lock, block, or call into this layer.
 class StopWakeHook {
  public:
   explicit StopWakeHook(std::function<void()> wake);
