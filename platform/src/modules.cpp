@@ -198,11 +198,7 @@ class ModuleTable {
           const bool same = withDirectory ? m.path == wanted : strcasecmp(m.baseName.c_str(), wanted.c_str()) == 0;
           if (same) return id;
         }
-        // The program keeps its Windows name: "Quarvel.exe" is the file "Quarvel".
-        if (!withDirectory && v.size() > 4 && strcasecmp(v.c_str() + v.size() - 4, ".exe") == 0 &&
-            strcasecmp(modules_.at(kProgramId).baseName.c_str(), v.substr(0, v.size() - 4).c_str()) == 0) {
-          return kProgramId;
-        }
+        if (!withDirectory && isProgramWindowsName(v)) return kProgramId;
       }
     }
     // Loaded by the host's loader rather than by us (a library the program links).
@@ -232,6 +228,7 @@ class ModuleTable {
           return id;
         }
         if (!loadedPath.empty()) break;
+        if (isProgramWindowsName(v)) return kProgramId;
       }
     }
     // Loaded by someone else: a load by its path takes our own reference.
@@ -390,6 +387,14 @@ class ModuleTable {
     layer.baseName = "kernel32.dll";
     layer.pinned = true;  // no handle: a module holding this layer would pin itself
     modules_.emplace(kSystemId, layer);
+  }
+
+  // The program keeps its Windows name: "Quarvel.exe" is the file "Quarvel". Caller
+  // holds the lock.
+  bool isProgramWindowsName(const std::string& name) const {
+    auto it = modules_.find(kProgramId);
+    return it != modules_.end() && name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".exe") == 0 &&
+           strcasecmp(it->second.baseName.c_str(), name.substr(0, name.size() - 4).c_str()) == 0;
   }
 
   static std::string findFileOrSelf(const std::string& path) {

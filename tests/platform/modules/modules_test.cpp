@@ -247,6 +247,8 @@ TEST(ModuleHandles, TheProgramTheSystemAndHostLibraries) {
   const std::string exe = realPath("/proc/self/exe");
   EXPECT_EQ(GetModuleHandleA(fs::path(exe).filename().c_str()), program);
   EXPECT_EQ(GetModuleHandleA((fs::path(exe).filename().string() + ".exe").c_str()), program);
+  EXPECT_EQ(LoadLibraryA((fs::path(exe).filename().string() + ".EXE").c_str()), program);
+  EXPECT_EQ(LoadLibraryA(exe.c_str()), program);
 
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
   ASSERT_NE(kernel, nullptr);

@@ -24,6 +24,35 @@ std::string faultOf(const std::string& text, const std::string& base = ".") {
   return "no fault";
 }
 
+TEST(Resgen, StatementsNestInBlocks) {
+  // The tree later kinds (menus, dialogs) compile from.
+  const std::vector<resgen::Statement> tree = resgen::parseDescription(
+      "menu 107 {\n"
+      "  popup \"&Datei\" {\n"
+      "    item 100, \"Ö&ffnen\"   # comment\n"
+      "    separator\n"
+      "  }\n"
+      "}\n"
+      "version { }\n",
+      "t");
+  ASSERT_EQ(tree.size(), 2u);
+  EXPECT_EQ(tree[0].line, 1);
+  ASSERT_EQ(tree[0].args.size(), 2u);
+  EXPECT_EQ(tree[0].args[1].value, "107");
+  ASSERT_TRUE(tree[0].hasBlock);
+  ASSERT_EQ(tree[0].block.size(), 1u);
+  const resgen::Statement& popup = tree[0].block[0];
+  EXPECT_EQ(popup.args[1].kind, resgen::Token::Kind::Text);
+  EXPECT_EQ(popup.args[1].value, "&Datei");
+  ASSERT_EQ(popup.block.size(), 2u);
+  EXPECT_EQ(popup.block[0].line, 3);
+  ASSERT_EQ(popup.block[0].args.size(), 3u);
+  EXPECT_EQ(popup.block[0].args[2].value, "Ö&ffnen");
+  EXPECT_EQ(popup.block[1].args[0].value, "separator");
+  EXPECT_TRUE(tree[1].hasBlock);
+  EXPECT_TRUE(tree[1].block.empty());
+}
+
 TEST(Resgen, StringsGoIntoBlocksOfSixteen) {
   const resgen::Compiled c = compile(
       "# comment\n"
