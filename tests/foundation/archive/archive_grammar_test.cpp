@@ -95,8 +95,9 @@ TEST(ArchiveGrammar, NotationTable) {
 TEST(ArchiveGrammar, CapturesComeOutInTextOrder) {
   Context ctx;
   CaptureList slots[kGrammarSlots];
+  const std::string input = "one,two,three";  // the captures point into it
   ASSERT_EQ(matchGrammar(&ctx.c->allocations, blobOf("w:[a-z]+\r\nr:<2=w>{,<2=w>}*\r\n"), blobOf("<r>"),
-                         blobOf("one,two,three"), slots, kGrammarSlots),
+                         blobOf(input), slots, kGrammarSlots),
             1);
   ASSERT_EQ(slots[2].count, 3u);
   EXPECT_EQ(text(slots[2].items[0]), "one");
