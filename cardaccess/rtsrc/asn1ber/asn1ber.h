@@ -156,6 +156,7 @@ int berEncodeTagLength(BerContext* ctx, BerTag tag, int length);
 int berEncodeBoolean(BerContext* ctx, const uint8_t* value, int tagging);
 int berEncodeInteger(BerContext* ctx, const int32_t* value, int tagging);
 int berEncodeUnsigned(BerContext* ctx, const uint32_t* value, int tagging);
+// "0x" and hex digits as they are: no sign octet is added ("0x80" reads as -128).
 int berEncodeBigInteger(BerContext* ctx, const char* text, int tagging);
 int berEncodeBitString(BerContext* ctx, const uint8_t* bytes, uint32_t bits, int tagging);
 int berEncodeOctetString(BerContext* ctx, const uint8_t* bytes, uint32_t count, int tagging);
@@ -164,6 +165,7 @@ int berEncodeBMPString(BerContext* ctx, uint32_t count, const uint16_t* chars, i
 int berEncodeNull(BerContext* ctx, int tagging);
 int berEncodeObjectId(BerContext* ctx, uint32_t count, const uint32_t* arcs, int tagging);
 int berEncodeEnumerated(BerContext* ctx, const int32_t* value, int tagging);
+// Binary form, base 2; NaN is the NOT-A-NUMBER octet 0x42.
 int berEncodeReal(BerContext* ctx, const double* value, int tagging);
 int berEncodeOpenType(BerContext* ctx, const uint8_t* element, uint32_t size);
 int berEncodeIndefiniteTag(BerContext* ctx, BerTag tag, int contentsLength);
@@ -211,19 +213,27 @@ int berSortSetOf(BerContext* ctx, BerList* list);
 
 // --- Decoder --------------------------------------------------------------------
 
+// Reads the outer header. length receives the element's total length, or
+// BER_INDEFINITE. size is always the bound of every read, also for messages
+// of indefinite length; 0 means no bytes. A failure leaves nothing to decode.
 int berInitDecode(BerContext* ctx, const uint8_t* buffer, uint32_t size, BerTag* tag, int* length);
 int berDecodeTag(BerContext* ctx, BerTag* tag);
 int berDecodeLength(BerContext* ctx, int* length);
+// An end-of-contents outside every indefinite element, and the indefinite form
+// on a primitive element, are refused (-5).
 int berDecodeTagLength(BerContext* ctx, BerTag* tag, int* length, int flags);
 int berMatchTag(BerContext* ctx, BerTag expected, int* length, int flags);
 int berRead(BerContext* ctx, uint8_t* bytes, uint32_t n);
 int berSkipElement(BerContext* ctx);
 int berSkipToEndOfContents(BerContext* ctx);
+// For an indefinite element the end-of-contents that ends it is read.
 bool berEndOfElement(BerContext* ctx, uint32_t start, int length);
 int berCountElements(BerContext* ctx, int length);
 void berSavePosition(BerContext* ctx);
 void berRestorePosition(BerContext* ctx);
 int berIndefiniteMessageLength(const uint8_t* bytes, uint32_t size);
+// 0 when every contained element fills its parent's length exactly; nesting
+// deeper than BER_STACK_SIZE gives -22.
 int berCheckLengths(const uint8_t* bytes, uint32_t size);
 
 int berDecodeBoolean(BerContext* ctx, uint8_t* value, int tagging, int length);
@@ -243,7 +253,11 @@ int berDecodeObjectId(BerContext* ctx, BerObjectId* value, int tagging, int leng
 int berDecodeEnumerated(BerContext* ctx, int32_t* value, int tagging, int length);
 int berDecodeReal(BerContext* ctx, double* value, int tagging, int length);
 int berDecodeOpenType(BerContext* ctx, const uint8_t** element, uint32_t* length);
-int berDecodeOpenTypeUpTo(BerContext* ctx, const uint8_t** element, uint32_t* length, BerTag tag);
+// The elements up to the first with the given tag or the end of the enclosing
+// element: its contents start and length (indefinite: up to its end-of-contents
+// or the end of the message).
+int berDecodeOpenTypeUpTo(BerContext* ctx, const uint8_t** element, uint32_t* length, BerTag tag,
+                          uint32_t enclosingStart = 0, int enclosingLength = BER_INDEFINITE);
 
 // --- Output ---------------------------------------------------------------------
 

@@ -653,9 +653,14 @@ int berDecodeOpenType(BerContext* ctx, const uint8_t** element, uint32_t* length
   return handOut(ctx, start, element, length);
 }
 
-int berDecodeOpenTypeUpTo(BerContext* ctx, const uint8_t** element, uint32_t* length, BerTag tag) {
+int berDecodeOpenTypeUpTo(BerContext* ctx, const uint8_t** element, uint32_t* length, BerTag tag,
+                          uint32_t enclosingStart, int enclosingLength) {
   uint32_t start = ctx->position;
   for (;;) {
+    if (enclosingLength >= 0 && static_cast<uint64_t>(ctx->position) >= static_cast<uint64_t>(enclosingStart) +
+                                                                           static_cast<uint32_t>(enclosingLength)) {
+      break;
+    }
     BerTag t = 0;
     int l = 0;
     int status = berDecodeTagLength(ctx, &t, &l, 0);

@@ -16,9 +16,12 @@ int readHeader(Get get, BerTag* tag, int* length) {
   unsigned number = octet & 0x1F;
   if (number == 31) {
     number = 0;
+    bool first = true;
     do {
       status = get(&octet);
       if (status < 0) return status;
+      if (first && octet == 0x80) return BER_INVALID_TAG;  // a padded tag number
+      first = false;
       number = number << 7 | (octet & 0x7F);
       if (number > BER_MAX_TAG_NUMBER) return BER_INVALID_TAG;
     } while (octet & 0x80);

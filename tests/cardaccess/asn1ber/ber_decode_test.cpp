@@ -526,6 +526,14 @@ TEST(BerDecodeWalk, OpenTypes) {
       EXPECT_EQ(element, nullptr);
     }
   }
+  // A definite enclosing element ends the open type at its own end, not the message's.
+  Decoder enclosed(hex("30 0A 30 03 02 01 01 05 00 02 01 02"));
+  ASSERT_EQ(berMatchTag(enclosed.ctx(), BER_TAG_SEQUENCE, &length, BER_MATCH_ADVANCE), BER_OK);
+  ASSERT_EQ(berMatchTag(enclosed.ctx(), BER_TAG_SEQUENCE, &length, BER_MATCH_ADVANCE), BER_OK);
+  uint32_t contentsStart = enclosed.ctx()->position;
+  ASSERT_EQ(berDecodeOpenTypeUpTo(enclosed.ctx(), &element, &n, BER_TAG_BOOLEAN, contentsStart, length), BER_OK);
+  EXPECT_EQ(toHex(element, n), "02 01 01");
+  EXPECT_EQ(enclosed.ctx()->position, 7u);
   // Inside an indefinite element the end-of-contents ends the open type.
   Decoder inner(hex("30 80 02 01 01 05 00 00 00"));
   ASSERT_EQ(berMatchTag(inner.ctx(), BER_TAG_SEQUENCE, &length, BER_MATCH_ADVANCE), BER_OK);

@@ -62,6 +62,7 @@ TEST(BerReadMessage, Messages) {
       {"30 80 02 01 05", 16, BER_FILE_ENDED, ""},
       {"", 16, BER_FILE_ENDED, ""},
       {"1F C0 00 00", 16, BER_INVALID_TAG, ""},
+      {"1F 80 01 00", 16, BER_INVALID_TAG, ""},
       {"1F FF FF FF FF FF 7F 00", 16, BER_INVALID_TAG, ""},
       {"04 85 00 00 00 00 01", 16, BER_INVALID_LENGTH, ""},
       {"04 84 80 00 00 00", 16, BER_INVALID_LENGTH, ""},
