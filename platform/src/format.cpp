@@ -17,7 +17,7 @@
 namespace platform {
 namespace {
 
-struct Spec {
+struct Directive {
   std::string flags;
   int width = -1;
   int precision = -1;
@@ -27,7 +27,7 @@ struct Spec {
 
   // The C form of this conversion, with width and precision resolved and `length`
   // as the C length modifier of the argument handed over.
-  std::string cSpec(const char* length, char conv, int precisionOverride = -2) const {
+  std::string cFormat(const char* length, char conv, int precisionOverride = -2) const {
     std::string s = "%" + flags;
     if (width >= 0) s += std::to_string(width);
     const int p = precisionOverride == -2 ? precision : precisionOverride;
@@ -61,13 +61,13 @@ class Formatter {
         ++p;
         continue;
       }
-      Spec spec;
-      p = parse(p, spec);
-      if (!spec.conversion) {  // the format ended inside a conversion
+      Directive directive;
+      p = parse(p, directive);
+      if (!directive.conversion) {  // the format ended inside a conversion
         out_.append(start);
         break;
       }
-      if (!convert(spec)) {
+      if (!convert(directive)) {
         if (failed_) return false;
         out_.append(start, static_cast<size_t>(p - start));
       }
@@ -76,48 +76,48 @@ class Formatter {
   }
 
  private:
-  const char* parse(const char* p, Spec& spec) {
+  const char* parse(const char* p, Directive& directive) {
     while (*p && std::strchr("-+ #0", *p)) {
-      if (spec.flags.find(*p) == std::string::npos) spec.flags += *p;
+      if (directive.flags.find(*p) == std::string::npos) directive.flags += *p;
       ++p;
     }
     if (*p == '*') {
       int w = va_arg(ap_, int);
       if (w < 0) {
-        if (spec.flags.find('-') == std::string::npos) spec.flags += '-';
+        if (directive.flags.find('-') == std::string::npos) directive.flags += '-';
         w = w == INT_MIN ? INT_MAX : -w;
       }
-      spec.width = w;
+      directive.width = w;
       ++p;
     } else {
-      p = number(p, spec.width);
+      p = number(p, directive.width);
     }
     if (*p == '.') {
       ++p;
       if (*p == '*') {
         int prec = va_arg(ap_, int);
-        spec.precision = prec < 0 ? -1 : prec;
+        directive.precision = prec < 0 ? -1 : prec;
         ++p;
       } else {
-        spec.precision = 0;
-        p = number(p, spec.precision);
+        directive.precision = 0;
+        p = number(p, directive.precision);
       }
     }
-    using S = Spec::Size;
-    if (p[0] == 'h' && p[1] == 'h') { spec.size = S::Char; p += 2; }
-    else if (p[0] == 'h') { spec.size = S::Short; p += 1; }
-    else if (p[0] == 'l' && p[1] == 'l') { spec.size = S::LongLong; p += 2; }
-    else if (p[0] == 'l') { spec.size = S::Long; p += 1; }
-    else if (p[0] == 'q') { spec.size = S::LongLong; p += 1; }
-    else if (p[0] == 'L') { spec.size = S::LongDouble; p += 1; }
-    else if (p[0] == 'j') { spec.size = S::IntMax; p += 1; }
-    else if (p[0] == 'z') { spec.size = S::SizeT; p += 1; }
-    else if (p[0] == 't') { spec.size = S::PtrDiff; p += 1; }
-    else if (p[0] == 'w') { spec.size = S::Wide; p += 1; }
-    else if (p[0] == 'I' && p[1] == '6' && p[2] == '4') { spec.size = S::Int64; p += 3; }
-    else if (p[0] == 'I' && p[1] == '3' && p[2] == '2') { spec.size = S::Int32; p += 3; }
-    else if (p[0] == 'I') { spec.size = S::PtrSize; p += 1; }
-    spec.conversion = *p;
+    using S = Directive::Size;
+    if (p[0] == 'h' && p[1] == 'h') { directive.size = S::Char; p += 2; }
+    else if (p[0] == 'h') { directive.size = S::Short; p += 1; }
+    else if (p[0] == 'l' && p[1] == 'l') { directive.size = S::LongLong; p += 2; }
+    else if (p[0] == 'l') { directive.size = S::Long; p += 1; }
+    else if (p[0] == 'q') { directive.size = S::LongLong; p += 1; }
+    else if (p[0] == 'L') { directive.size = S::LongDouble; p += 1; }
+    else if (p[0] == 'j') { directive.size = S::IntMax; p += 1; }
+    else if (p[0] == 'z') { directive.size = S::SizeT; p += 1; }
+    else if (p[0] == 't') { directive.size = S::PtrDiff; p += 1; }
+    else if (p[0] == 'w') { directive.size = S::Wide; p += 1; }
+    else if (p[0] == 'I' && p[1] == '6' && p[2] == '4') { directive.size = S::Int64; p += 3; }
+    else if (p[0] == 'I' && p[1] == '3' && p[2] == '2') { directive.size = S::Int32; p += 3; }
+    else if (p[0] == 'I') { directive.size = S::PtrSize; p += 1; }
+    directive.conversion = *p;
     return *p ? p + 1 : p;
   }
 
@@ -134,9 +134,9 @@ class Formatter {
   }
 
   template <typename T>
-  void render(const std::string& cspec, T value) {
+  void render(const std::string& cformat, T value) {
     char small[128];
-    int n = std::snprintf(small, sizeof small, cspec.c_str(), value);
+    int n = std::snprintf(small, sizeof small, cformat.c_str(), value);
     if (n < 0) {
       failed_ = true;
       return;
@@ -147,59 +147,59 @@ class Formatter {
     }
     size_t old = out_.size();
     out_.resize(old + static_cast<size_t>(n) + 1);
-    std::snprintf(&out_[old], static_cast<size_t>(n) + 1, cspec.c_str(), value);
+    std::snprintf(&out_[old], static_cast<size_t>(n) + 1, cformat.c_str(), value);
     out_.resize(old + static_cast<size_t>(n));
   }
 
-  void signedInteger(const Spec& s) {
-    using S = Spec::Size;
+  void signedInteger(const Directive& s) {
+    using S = Directive::Size;
     switch (s.size) {
-      case S::Char: render(s.cSpec("hh", s.conversion), va_arg(ap_, int)); break;
-      case S::Short: render(s.cSpec("h", s.conversion), va_arg(ap_, int)); break;
+      case S::Char: render(s.cFormat("hh", s.conversion), va_arg(ap_, int)); break;
+      case S::Short: render(s.cFormat("h", s.conversion), va_arg(ap_, int)); break;
       // A Windows long is 32 bits: DWORD and LONG arguments print as there.
-      case S::Long: render(s.cSpec("", s.conversion), static_cast<int>(static_cast<int32_t>(va_arg(ap_, long)))); break;
+      case S::Long: render(s.cFormat("", s.conversion), static_cast<int>(static_cast<int32_t>(va_arg(ap_, long)))); break;
       case S::LongLong:
       case S::Int64:
-      case S::LongDouble: render(s.cSpec("ll", s.conversion), va_arg(ap_, long long)); break;
-      case S::PtrSize: render(s.cSpec("ll", s.conversion), static_cast<long long>(va_arg(ap_, intptr_t))); break;
-      case S::IntMax: render(s.cSpec("j", s.conversion), va_arg(ap_, intmax_t)); break;
-      case S::SizeT: render(s.cSpec("ll", s.conversion), static_cast<long long>(va_arg(ap_, ssize_t))); break;
-      case S::PtrDiff: render(s.cSpec("t", s.conversion), va_arg(ap_, ptrdiff_t)); break;
-      default: render(s.cSpec("", s.conversion), va_arg(ap_, int)); break;
+      case S::LongDouble: render(s.cFormat("ll", s.conversion), va_arg(ap_, long long)); break;
+      case S::PtrSize: render(s.cFormat("ll", s.conversion), static_cast<long long>(va_arg(ap_, intptr_t))); break;
+      case S::IntMax: render(s.cFormat("j", s.conversion), va_arg(ap_, intmax_t)); break;
+      case S::SizeT: render(s.cFormat("ll", s.conversion), static_cast<long long>(va_arg(ap_, ssize_t))); break;
+      case S::PtrDiff: render(s.cFormat("t", s.conversion), va_arg(ap_, ptrdiff_t)); break;
+      default: render(s.cFormat("", s.conversion), va_arg(ap_, int)); break;
     }
   }
 
-  void unsignedInteger(const Spec& s) {
-    using S = Spec::Size;
+  void unsignedInteger(const Directive& s) {
+    using S = Directive::Size;
     switch (s.size) {
-      case S::Char: render(s.cSpec("hh", s.conversion), va_arg(ap_, unsigned int)); break;
-      case S::Short: render(s.cSpec("h", s.conversion), va_arg(ap_, unsigned int)); break;
+      case S::Char: render(s.cFormat("hh", s.conversion), va_arg(ap_, unsigned int)); break;
+      case S::Short: render(s.cFormat("h", s.conversion), va_arg(ap_, unsigned int)); break;
       case S::Long:
-        render(s.cSpec("", s.conversion), static_cast<unsigned int>(static_cast<uint32_t>(va_arg(ap_, unsigned long))));
+        render(s.cFormat("", s.conversion), static_cast<unsigned int>(static_cast<uint32_t>(va_arg(ap_, unsigned long))));
         break;
       case S::LongLong:
       case S::Int64:
-      case S::LongDouble: render(s.cSpec("ll", s.conversion), va_arg(ap_, unsigned long long)); break;
+      case S::LongDouble: render(s.cFormat("ll", s.conversion), va_arg(ap_, unsigned long long)); break;
       case S::PtrSize:
-        render(s.cSpec("ll", s.conversion), static_cast<unsigned long long>(va_arg(ap_, uintptr_t)));
+        render(s.cFormat("ll", s.conversion), static_cast<unsigned long long>(va_arg(ap_, uintptr_t)));
         break;
-      case S::IntMax: render(s.cSpec("j", s.conversion), va_arg(ap_, uintmax_t)); break;
-      case S::SizeT: render(s.cSpec("z", s.conversion), va_arg(ap_, size_t)); break;
+      case S::IntMax: render(s.cFormat("j", s.conversion), va_arg(ap_, uintmax_t)); break;
+      case S::SizeT: render(s.cFormat("z", s.conversion), va_arg(ap_, size_t)); break;
       case S::PtrDiff:
-        render(s.cSpec("ll", s.conversion), static_cast<unsigned long long>(va_arg(ap_, ptrdiff_t)));
+        render(s.cFormat("ll", s.conversion), static_cast<unsigned long long>(va_arg(ap_, ptrdiff_t)));
         break;
-      default: render(s.cSpec("", s.conversion), va_arg(ap_, unsigned int)); break;
+      default: render(s.cFormat("", s.conversion), va_arg(ap_, unsigned int)); break;
     }
   }
 
   // A text already converted to UTF-8, padded to the width; the precision was applied.
-  void text(const Spec& s, const std::string& value) {
-    Spec plain = s;
+  void text(const Directive& s, const std::string& value) {
+    Directive plain = s;
     plain.precision = -1;
-    render(plain.cSpec("", 's'), value.c_str());
+    render(plain.cFormat("", 's'), value.c_str());
   }
 
-  void wideText(const Spec& s, const WCHAR* value) {
+  void wideText(const Directive& s, const WCHAR* value) {
     if (!value) {
       narrowText(s, nullptr);
       return;
@@ -211,19 +211,19 @@ class Formatter {
     text(s, toUtf8(value, n));
   }
 
-  void narrowText(const Spec& s, const char* value) {
-    render(s.cSpec("", 's'), value ? value : "(null)");
+  void narrowText(const Directive& s, const char* value) {
+    render(s.cFormat("", 's'), value ? value : "(null)");
   }
 
-  void wideChar(const Spec& s, unsigned int unit) {
+  void wideChar(const Directive& s, unsigned int unit) {
     WCHAR c = static_cast<WCHAR>(unit);
-    Spec noPrecision = s;
+    Directive noPrecision = s;
     noPrecision.precision = -1;
     text(noPrecision, toUtf8(&c, 1));
   }
 
-  bool convert(const Spec& s) {
-    using S = Spec::Size;
+  bool convert(const Directive& s) {
+    using S = Directive::Size;
     const bool wide = s.size == S::Long || s.size == S::Wide;
     switch (s.conversion) {
       case 'd':
@@ -245,34 +245,34 @@ class Formatter {
       case 'a':
       case 'A':
         if (s.size == S::LongDouble) {
-          render(s.cSpec("L", s.conversion), va_arg(ap_, long double));
+          render(s.cFormat("L", s.conversion), va_arg(ap_, long double));
         } else {
-          render(s.cSpec("", s.conversion), va_arg(ap_, double));
+          render(s.cFormat("", s.conversion), va_arg(ap_, double));
         }
         return true;
       case 'p': {
         // The Windows runtime: all digits of the pointer width, upper case, no prefix.
         uintptr_t value = reinterpret_cast<uintptr_t>(va_arg(ap_, void*));
-        Spec p = s;
+        Directive p = s;
         p.flags.erase(std::remove_if(p.flags.begin(), p.flags.end(), [](char c) { return c == '+' || c == ' '; }),
                       p.flags.end());
-        render(p.cSpec("ll", 'X', static_cast<int>(2 * sizeof(void*))), static_cast<unsigned long long>(value));
+        render(p.cFormat("ll", 'X', static_cast<int>(2 * sizeof(void*))), static_cast<unsigned long long>(value));
         return true;
       }
       case 'c':
         if (wide) {
           wideChar(s, va_arg(ap_, unsigned int));
         } else {
-          Spec c = s;
+          Directive c = s;
           c.precision = -1;
-          render(c.cSpec("", 'c'), va_arg(ap_, int));
+          render(c.cFormat("", 'c'), va_arg(ap_, int));
         }
         return true;
       case 'C':
         if (s.size == S::Short) {
-          Spec c = s;
+          Directive c = s;
           c.precision = -1;
-          render(c.cSpec("", 'c'), va_arg(ap_, int));
+          render(c.cFormat("", 'c'), va_arg(ap_, int));
         } else {
           wideChar(s, va_arg(ap_, unsigned int));
         }
