@@ -239,6 +239,41 @@ TEST(ModuleHandles, NamesLoadedModulesWithoutTakingAReference) {
   EXPECT_EQ(GetModuleHandleA("ModTest.dll"), nullptr);
 }
 
+TEST(ModuleHandles, ReferencesTakenAndPinnedByGetModuleHandleEx) {
+  HMODULE module = LoadLibraryA(MODTEST_PATH);
+  ASSERT_NE(module, nullptr);
+  HMODULE again = nullptr;
+  ASSERT_TRUE(GetModuleHandleExA(0, "ModTest.dll", &again));
+  EXPECT_EQ(again, module);
+  EXPECT_TRUE(FreeLibrary(module));
+  EXPECT_TRUE(hostHasLoaded(MODTEST_PATH)) << "GetModuleHandleExA took a reference";
+
+  HMODULE pinned = nullptr;
+  ASSERT_TRUE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN, "ModTest.dll", &pinned));
+  EXPECT_TRUE(FreeLibrary(module));
+  EXPECT_TRUE(FreeLibrary(module));
+  EXPECT_TRUE(hostHasLoaded(MODTEST_PATH)) << "a pinned module stays";
+
+  struct Case {
+    DWORD flags;
+    LPCSTR name;
+    DWORD error;
+  } faults[] = {
+      {GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, "ModTest.dll", ERROR_INVALID_PARAMETER},
+      {0x100, "ModTest.dll", ERROR_INVALID_PARAMETER},
+      {0, "NotLoaded.dll", ERROR_MOD_NOT_FOUND},
+      {GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, nullptr, ERROR_MOD_NOT_FOUND},
+  };
+  for (const Case& c : faults) {
+    HMODULE out = module;
+    SetLastError(0);
+    EXPECT_FALSE(GetModuleHandleExA(c.flags, c.name, &out));
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(GetLastError(), c.error);
+  }
+  EXPECT_FALSE(GetModuleHandleExA(0, nullptr, nullptr));
+}
+
 TEST(ModuleHandles, TheProgramTheSystemAndHostLibraries) {
   HMODULE program = GetModuleHandleA(nullptr);
   ASSERT_NE(program, nullptr);
