@@ -110,6 +110,42 @@ inline void multiplyAdd(uint64_t& t0, uint64_t& t1, uint64_t& t2, uint64_t a, ui
   t1 = static_cast<uint64_t>(sum >> 64);
 }
 
+// r = out - m when out >= m, else out (out has n + 1 limbs and is below 2m).
+inline void subtractOnce(uint64_t* r, const uint64_t* out, const uint64_t* m, int n) {
+  bool geq = out[n] != 0;
+  if (!geq) {
+    geq = true;
+    for (int i = n - 1; i >= 0; --i) {
+      if (out[i] != m[i]) {
+        geq = out[i] > m[i];
+        break;
+      }
+    }
+  }
+  if (geq) {
+    uint64_t borrow = 0;
+    for (int i = 0; i < n; ++i) {
+      const u128 d = static_cast<u128>(out[i]) - m[i] - borrow;
+      r[i] = static_cast<uint64_t>(d);
+      borrow = static_cast<uint64_t>(d >> 64) & 1;
+    }
+  } else {
+    for (int i = 0; i < n; ++i) r[i] = out[i];
+  }
+}
+
+// Adds twice (s2:s1:s0) to (t2:t1:t0).
+inline void addTwice(uint64_t& t0, uint64_t& t1, uint64_t& t2, uint64_t s0, uint64_t s1, uint64_t s2) {
+  s2 = s2 << 1 | s1 >> 63;
+  s1 = s1 << 1 | s0 >> 63;
+  s0 <<= 1;
+  u128 x = static_cast<u128>(t0) + s0;
+  t0 = static_cast<uint64_t>(x);
+  x = static_cast<u128>(t1) + s1 + static_cast<uint64_t>(x >> 64);
+  t1 = static_cast<uint64_t>(x);
+  t2 += s2 + static_cast<uint64_t>(x >> 64);
+}
+
 // r = a * b * R^-1 mod m, column by column (product scanning): each column's
 // products go into one accumulator, so no carry chain runs through memory.
 // r may alias a or b. N > 0 fixes the limb count at compile time.
@@ -143,33 +179,54 @@ inline void montMulLimbs(uint64_t* r, const uint64_t* a, const uint64_t* b, cons
     t2 = 0;
   }
   out[n] = t0;
-  // out < 2m: subtract m once when out >= m.
-  bool geq = out[n] != 0;
-  if (!geq) {
-    geq = true;
-    for (int i = n - 1; i >= 0; --i) {
-      if (out[i] != m[i]) {
-        geq = out[i] > m[i];
-        break;
-      }
-    }
+  subtractOnce(r, out, m, n);
+}
+
+// r = a * a * R^-1 mod m: as montMulLimbs, with each cross product of a column
+// computed once and doubled.
+template <int N>
+inline void montSqrLimbs(uint64_t* r, const uint64_t* a, const Montgomery& M) {
+  const int n = N > 0 ? N : M.n;
+  const uint64_t* m = M.m;
+  uint64_t q[kLimbs];
+  uint64_t t0 = 0, t1 = 0, t2 = 0;
+  for (int i = 0; i < n; ++i) {
+    uint64_t s0 = 0, s1 = 0, s2 = 0;
+    for (int j = 0; j < i - j; ++j) multiplyAdd(s0, s1, s2, a[j], a[i - j]);
+    addTwice(t0, t1, t2, s0, s1, s2);
+    if ((i & 1) == 0) multiplyAdd(t0, t1, t2, a[i / 2], a[i / 2]);
+    for (int j = 0; j < i; ++j) multiplyAdd(t0, t1, t2, q[j], m[i - j]);
+    q[i] = t0 * M.mPrime;
+    multiplyAdd(t0, t1, t2, q[i], m[0]);
+    t0 = t1;
+    t1 = t2;
+    t2 = 0;
   }
-  if (geq) {
-    uint64_t borrow = 0;
-    for (int i = 0; i < n; ++i) {
-      const u128 d = static_cast<u128>(out[i]) - m[i] - borrow;
-      r[i] = static_cast<uint64_t>(d);
-      borrow = static_cast<uint64_t>(d >> 64) & 1;
-    }
-  } else {
-    for (int i = 0; i < n; ++i) r[i] = out[i];
+  uint64_t out[kLimbs + 1];
+  for (int i = n; i < 2 * n; ++i) {
+    uint64_t s0 = 0, s1 = 0, s2 = 0;
+    for (int j = i - n + 1; j < i - j; ++j) multiplyAdd(s0, s1, s2, a[j], a[i - j]);
+    addTwice(t0, t1, t2, s0, s1, s2);
+    if ((i & 1) == 0) multiplyAdd(t0, t1, t2, a[i / 2], a[i / 2]);
+    for (int j = i - n + 1; j < n; ++j) multiplyAdd(t0, t1, t2, q[j], m[i - j]);
+    out[i - n] = t0;
+    t0 = t1;
+    t1 = t2;
+    t2 = 0;
   }
+  out[n] = t0;
+  subtractOnce(r, out, m, n);
 }
 
 // 1024-bit moduli (the DSA p) take the unrolled form.
 void montMul(uint64_t* r, const uint64_t* a, const uint64_t* b, const Montgomery& M) {
   if (M.n == kLimbs) montMulLimbs<kLimbs>(r, a, b, M);
   else montMulLimbs<0>(r, a, b, M);
+}
+
+void montSqr(uint64_t* r, const uint64_t* a, const Montgomery& M) {
+  if (M.n == kLimbs) montSqrLimbs<kLimbs>(r, a, M);
+  else montSqrLimbs<0>(r, a, M);
 }
 
 bool montSetup(const BigNum* modulus, Montgomery* M) {
@@ -216,7 +273,7 @@ void montPower(const uint64_t* base, const BigNum* e, const BigNum* modulus, con
     for (int shift = 28; shift >= 0; shift -= 4) {
       const uint32_t digit = (e->words[w] >> shift) & 15;
       if (started) {
-        for (int k = 0; k < 4; ++k) montMul(acc, acc, acc, M);
+        for (int k = 0; k < 4; ++k) montSqr(acc, acc, M);
       }
       if (digit != 0) {
         if (started) montMul(acc, acc, table[digit], M);
@@ -441,9 +498,9 @@ int bnModExpProduct(BigNum* result, const BigNum* b1, const BigNum* e1, const Bi
       !toMontgomery(b2, modulus, M, table[1])) {
     return -1;
   }
-  montMul(table[8], table[4], table[4], M);
+  montSqr(table[8], table[4], M);
   montMul(table[12], table[8], table[4], M);
-  montMul(table[2], table[1], table[1], M);
+  montSqr(table[2], table[1], M);
   montMul(table[3], table[2], table[1], M);
   for (int i = 1; i < 4; ++i) {
     for (int j = 1; j < 4; ++j) montMul(table[4 * i + j], table[4 * i], table[j], M);
@@ -460,8 +517,8 @@ int bnModExpProduct(BigNum* result, const BigNum* b1, const BigNum* e1, const Bi
     for (int shift = 30; shift >= 0; shift -= 2) {
       const uint32_t digit = ((x1 >> shift) & 3) << 2 | ((x2 >> shift) & 3);
       if (started) {
-        montMul(acc, acc, acc, M);
-        montMul(acc, acc, acc, M);
+        montSqr(acc, acc, M);
+        montSqr(acc, acc, M);
       }
       if (digit != 0) {
         if (started) montMul(acc, acc, table[digit], M);
