@@ -89,7 +89,10 @@ typedef HANDLE HGLOBAL;
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 
-typedef LONG_PTR (*FARPROC)();
+// An exported function of unknown type; callers cast it to the real type. It
+// returns void (not INT_PTR) because that form converts to any function pointer
+// type without a cast-function-type warning.
+typedef void (*FARPROC)();
 
 #define WINAPI
 #define CALLBACK
