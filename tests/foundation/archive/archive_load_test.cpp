@@ -59,6 +59,7 @@ TEST(ArchiveLoad, TypicalArchiveLoadsAndAnswersLookups) {
   EXPECT_EQ(find(a.get(), "jre\\lib\\server\\libjvm.so"), nullptr);
   EXPECT_EQ(find(a.get(), "JV"), nullptr);
   EXPECT_EQ(findSection(nullptr, 3, "JVM"), nullptr);
+  EXPECT_EQ(findSection(a.get(), 0, ""), nullptr);  // not every section without SectionName
 
   ManifestSection* own = find(a.get(), "Quarvel");
   ASSERT_NE(own, nullptr);

@@ -363,4 +363,12 @@ TEST(ArchiveDsa, RangeChecksComeFirst) {
   EXPECT_EQ(dsaVerify(blobOf(std::string("text")), blobOf(r), blobOf(s), &key), 0);
 }
 
+// With a composite q (a certificate's key is not trusted data), s may have no
+// inverse; taking w = 0 would make every r = 1 verify.
+TEST(ArchiveDsa, NoInverseOfSIsInvalid) {
+  const std::string p(1, 23), q(1, 15), g(1, 2), y(1, 3), r(1, 1), s(1, 5);
+  const DsaKey key{blobOf(p), blobOf(q), blobOf(g), blobOf(y)};
+  EXPECT_EQ(dsaVerify(blobOf(std::string("any")), blobOf(r), blobOf(s), &key), -1);
+}
+
 }  // namespace
