@@ -116,6 +116,26 @@ TEST(BerDecodeHostile, Headers) {
   EXPECT_EQ(tag, 8191);
 }
 
+// An indefinite outer length does not lift the bound of the bytes given.
+TEST(BerDecodeHostile, IndefiniteMessagesStayBounded) {
+  Decoder dec(hex("30 80 04 84 7F FF FF FF 00 00"));
+  BerTag tag;
+  int length;
+  ASSERT_EQ(berDecodeTagLength(dec.ctx(), &tag, &length, BER_MATCH_ADVANCE), BER_OK);
+  uint8_t bytes[16];
+  EXPECT_EQ(berRead(dec.ctx(), bytes, 9), BER_END_OF_BUFFER);
+  EXPECT_EQ(dec.ctx()->position, 2u);
+  const uint8_t* data = nullptr;
+  uint32_t count = 0;
+  EXPECT_EQ(berDecodeOctetStringAlloc(dec.ctx(), &data, &count, 1, 0), BER_INVALID_LENGTH);
+  EXPECT_EQ(dec.ctx()->heap, nullptr);  // nothing was allocated for the claimed length
+  const char* text = nullptr;
+  EXPECT_EQ(berDecodeCharString(dec.ctx(), &text, 1, BER_TAG_OCTET_STRING, 0), BER_INVALID_LENGTH);
+  EXPECT_EQ(berDecodeOctetStringAlloc(dec.ctx(), &data, &count, 0, 0x7FFFFFFF), BER_END_OF_BUFFER);
+  EXPECT_EQ(berSkipElement(dec.ctx()), BER_INVALID_LENGTH);
+  EXPECT_EQ(dec.ctx()->heap, nullptr);
+}
+
 TEST(BerDecodeHostile, TagLengthOnlyLooksWithoutAdvance) {
   Decoder dec(hex("30 80 30 80 00 00 00 00"));
   BerTag tag;
