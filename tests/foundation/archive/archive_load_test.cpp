@@ -301,7 +301,6 @@ TEST(ArchiveSelection, DefaultSelectionTriesTheLastSignerInfoOfABlock) {
   Context ctx;
   SignatureBlock b;
   const std::string dsa = eswtool::signContent(eswtool::signerInfoText(spec), spec.blocks[0]);
-  ctx.c->manifest = blobOf(eswtool::manifestText(spec));
   const std::string manifest = eswtool::manifestText(spec);
   ctx.c->manifest = blobOf(manifest);
   ASSERT_EQ(parseArchiveManifest(ctx.c), 0);
