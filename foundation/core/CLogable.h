@@ -1,0 +1,57 @@
+// Logging base class of the program's classes, the free logMessage and the trace
+// set-up that decides once per run whether there is a log at all.
+#pragma once
+
+#include <string>
+
+class CReport;
+
+class CLogable {
+ public:
+  // Flags of log and logMessage (combinable).
+  static constexpr int kPush = 1;   // after writing, indent the following lines by 3
+  static constexpr int kPop = 2;    // before writing, go back one indentation
+  static constexpr int kFlush = 4;  // after writing, flush the file
+  // Flags of logObject.
+  static constexpr int kConstructed = 8;
+  static constexpr int kDestroyed = 16;
+
+  // Sets up the report of all CLogable objects when this is the first object of the run.
+  CLogable();
+  CLogable(const CLogable& other);
+  CLogable& operator=(const CLogable&) = default;
+  virtual ~CLogable();
+
+  // The size of the object in bytes, printed by the lifecycle trace.
+  virtual int getSize() const = 0;
+
+  // 1 for a NULL text; otherwise 0, after writing when logging is on. With a
+  // method, the line starts with the class text, the method and this object's address.
+  int log(const char* method, const char* text, int level, int flags) const;
+  // 1 for a NULL object; otherwise 0. Writes the lifecycle trace at level 6.
+  int logObject(const CLogable* object, int flags) const;
+
+  // "class " and the class name as declared (enclosing classes and namespaces before it).
+  static const std::string& classText(const CLogable& object);
+};
+
+// Writes text to the trace log without a class prefix; results as CLogable::log.
+int logMessage(const char* text, int level, int flags);
+
+// The trace set-up: the report named by the user's Trace settings, when the
+// program's own signed settings file allows a log; NULL otherwise.
+CReport* createTraceReport();
+
+// The set-up that CLogable and logMessage run at their first use. A deliverable
+// that keeps its log elsewhere registers its own before any logging class is made,
+// for example from a static ReportSetupRegistration object. Returns the previous one.
+using ReportSetup = CReport* (*)();
+ReportSetup setReportSetup(ReportSetup setup);
+
+struct ReportSetupRegistration {
+  explicit ReportSetupRegistration(ReportSetup setup) { setReportSetup(setup); }
+};
+
+// Called by the report factory when it deletes its reports at process exit: both
+// logging paths forget their report, so later log calls find logging off.
+void detachReports();
