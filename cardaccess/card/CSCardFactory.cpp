@@ -1,0 +1,161 @@
+#include "cardaccess/card/CSCardFactory.h"
+
+#include "cardaccess/card/CSCard_BankCard.h"
+#include "cardaccess/card/CSCard_DTrustCard.h"
+#include "cardaccess/card/CSCard_MSE.h"
+#include "cardaccess/card/CardText.h"
+#include "cardaccess/reader/CICC.h"
+#include "foundation/archive/SignedArchive.h"
+#include "foundation/base/CException.h"
+#include "foundation/core/CKonfigurator.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+std::atomic<CSCardFactory*> CSCardFactory::s_instance{nullptr};
+std::atomic<HANDLE> CSCardFactory::s_semaphore{nullptr};
+
+namespace {
+constexpr int kMatch = 2;
+constexpr int kLastListIndex = 10;
+constexpr std::size_t kBankCompare = 11;
+}  // namespace
+
+CSCardFactory::CSCardFactory() { logObject(this, kConstructed); }
+
+CSCardFactory::~CSCardFactory() {
+  if (HANDLE semaphore = s_semaphore.exchange(nullptr)) CloseHandle(semaphore);
+  s_instance.store(nullptr);
+  logObject(this, kDestroyed);
+}
+
+void CSCardFactory::lock() {
+  HANDLE semaphore = s_semaphore.load();
+  if (semaphore == nullptr) {
+    HANDLE made = CreateSemaphoreA(nullptr, 1, 1, nullptr);
+    if (made != nullptr && s_semaphore.compare_exchange_strong(semaphore, made)) {
+      semaphore = made;
+    } else if (made != nullptr) {
+      CloseHandle(made);
+    }
+  }
+  if (semaphore == nullptr || WaitForSingleObject(semaphore, INFINITE) != WAIT_OBJECT_0)
+    throw VOQ::CAssertException("CSCardFactory", "Semaphore hat falschen Wert.\n");
+}
+
+void CSCardFactory::unlock() {
+  HANDLE semaphore = s_semaphore.load();
+  if (semaphore == nullptr) throw VOQ::CNoSuchObjectException("CSCardFactory::Unlock", "kein Semaphore.\n");
+  if (!ReleaseSemaphore(semaphore, 1, nullptr))
+    throw VOQ::CAssertException("CFactory", "Kann Semaphore nicht zurücksetzen.\n");
+}
+
+void CSCardFactory::deleteAtExit() { delete s_instance.load(); }
+
+CSCardFactory* CSCardFactory::getInstance() {
+  if (CSCardFactory* instance = s_instance.load()) return instance;
+  lock();
+  if (s_instance.load() == nullptr) {
+    CSCardFactory* made = new (std::nothrow) CSCardFactory();
+    if (made != nullptr) {
+      s_instance.store(made);
+      std::atexit(&CSCardFactory::deleteAtExit);
+    }
+  }
+  unlock();
+  return s_instance.load();
+}
+
+void CSCardFactory::install() { setCardRecognition(getInstance()); }
+
+CSCard* CSCardFactory::getSCard(const std::string& atr, CICC* channel, CReader* reader) {
+  return getSCard(atr, static_cast<CICC_base*>(channel), reader);
+}
+
+void CSCardFactory::deleteCard(CSCard* card) { delete card; }
+
+CSCard* CSCardFactory::getSCard(const std::string& atr, CICC_base* channel, CReader* reader) {
+  if (channel == nullptr || reader == nullptr) {
+    log("getSCard", "started.\n", 4, 0);
+    return nullptr;
+  }
+  log("getSCard",
+      cardtext::format("ICC: 0x%p, Reader: 0x%p, started.\n", static_cast<void*>(channel),
+                       static_cast<void*>(reader))
+          .c_str(),
+      4, 0);
+  CSCard* card = nullptr;
+  try {
+    if (int alg = isBankCard(atr)) {
+      auto bank = std::make_unique<CSCard_BankCard>(channel, reader, atr, alg);
+      log("SCardFactory", "ACOS Version check\n", 4, 0);
+      const bool acos04 = bank->isACOS04();
+      log("SCardFactory", cardtext::format("ACOS_Generation: %d.\n", acos04 ? 1 : 0).c_str(), 4, 0);
+      if (!acos04) {
+        // The probe's object goes with the refusal.
+        log("ACOS_03", "not supported\n", 4, 0);
+        return nullptr;
+      }
+      card = bank.release();
+    } else if (int alg = isDTrustCard(atr)) {
+      card = new CSCard_DTrustCard(channel, reader, atr, alg);
+    } else if (int alg = isECardng(atr)) {
+      card = new CSCard_ECardng(channel, reader, atr, alg);
+    } else if (int alg = isECardG4(atr)) {
+      card = new CSCard_ECardG4(channel, reader, atr, alg);
+    } else if (int alg = isASignP_Cardos(atr)) {
+      card = new CSCard_aSignPCS(channel, reader, atr, alg);
+    }
+  } catch (const std::bad_alloc&) {
+    card = nullptr;
+  }
+  log("getSCard", cardtext::format("returned: 0x%p.\n", static_cast<void*>(card)).c_str(), 4, 0);
+  return card;
+}
+
+int CSCardFactory::toBase64(const std::string& bytes, std::string& out) {
+  Blob* text = base64Encode(makeBlob(bytes.data(), bytes.size()));
+  if (text == nullptr) return 0;
+  out.assign(reinterpret_cast<const char*>(text->data), text->length);
+  freeBlob(text);
+  return 1;
+}
+
+int CSCardFactory::isListed(const char* method, const std::string& atr, const char* format, std::size_t prefix,
+                            std::size_t compare) {
+  log(method, "started.\n", 4, 0);
+  int result = 0;
+  std::string encoded;
+  const std::string part = prefix != 0 && atr.size() > prefix ? atr.substr(0, prefix) : atr;
+  CKonfigurator* settings = CKonfigurator::getInstance();
+  if (settings != nullptr && toBase64(part, encoded)) {
+    for (int i = 0; i <= kLastListIndex && result == 0; ++i) {
+      const std::string name = cardtext::format(format, i);
+      std::string value;
+      if (settings->get("SecureInternal", konfigKey(name.c_str()), konfigOut(&value)) != 0) continue;
+      const bool equal = compare != 0 ? std::strncmp(value.c_str(), encoded.c_str(), compare) == 0
+                                      : std::strcmp(value.c_str(), encoded.c_str()) == 0;
+      if (equal) result = kMatch;
+    }
+  }
+  log(method, cardtext::format("returned: 0x%x.\n", static_cast<unsigned>(result)).c_str(), 4, 0);
+  return result;
+}
+
+int CSCardFactory::isBankCard(const std::string& atr) {
+  return isListed("isBankCard", atr, "BankCard%i", 0, kBankCompare);
+}
+
+int CSCardFactory::isDTrustCard(const std::string& atr) {
+  return isListed("isDTrustCard", atr, "DTrustCard%i", 0, 0);
+}
+
+int CSCardFactory::isECardng(const std::string& atr) { return isListed("isECardng", atr, "eCardng%i", 16, 0); }
+
+int CSCardFactory::isECardG4(const std::string& atr) { return isListed("isECardG4", atr, "eCardG4%i", 14, 0); }
+
+int CSCardFactory::isASignP_Cardos(const std::string& atr) {
+  return isListed("isASignP_Cardos", atr, "aSignPCardos%i", 14, 0);
+}
