@@ -385,3 +385,39 @@ TEST_F(PcscBed, PinPadStartPollFinishWithFixedLength) {
   ASSERT_EQ(control(0x42330002, {}, out), SCARD_S_SUCCESS);
   EXPECT_EQ(toHex(out), "6401");
 }
+
+TEST_F(PcscBed, PinPadStartPollFinishModify) {
+  insert(kPollingPad, "asign");
+  ASSERT_EQ(connect(kPollingPad), SCARD_S_SUCCESS);
+  auto& reader = host_->reader(kPollingPad);
+  reader.setKeypad("123456 OK 112233 OK 112233 OK");
+  Bytes out;
+  ASSERT_EQ(control(0x42330003, fromHex(kModifyFormat2), out), SCARD_S_SUCCESS);
+  std::string keys;
+  do {
+    ASSERT_EQ(control(0x42330005, {}, out), SCARD_S_SUCCESS);
+    keys += toHex(out);
+  } while (out == Bytes{0x2B} || out == Bytes{0x0D});
+  EXPECT_EQ(keys, "2B2B2B2B2B2B0D" "2B2B2B2B2B2B0D" "2B2B2B2B2B2B0D" "00");
+  ASSERT_EQ(control(0x42330004, {}, out), SCARD_S_SUCCESS);
+  EXPECT_EQ(toHex(out), "9000");
+  reader.withCard([](cardsim::Card& c) { EXPECT_EQ(c.pinValue(0x81), "112233"); });
+}
+
+TEST_F(PcscBed, UnpoweringTheCardForgetsTheVerifiedPin) {
+  insert(kPlain, "asign");
+  ASSERT_EQ(connect(kPlain), SCARD_S_SUCCESS);
+  runScript(sender(), {{"002000810826123456FFFFFFFF", "9000"}, {"00200081", "9000"}});
+  DWORD active = 0;
+  ASSERT_EQ(SCardReconnect(handle_, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, SCARD_RESET_CARD, &active), SCARD_S_SUCCESS);
+  runScript(sender(), {{"00200081", "63C3"}, {"002000810826123456FFFFFFFF", "9000"}});
+  ASSERT_EQ(SCardReconnect(handle_, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, SCARD_UNPOWER_CARD, &active),
+            SCARD_S_SUCCESS);
+  runScript(sender(), {{"00200081", "63C3"}});
+  auto log = host_->reader(kPlain).cardLog();
+  std::vector<std::string> events;
+  for (auto& e : log)
+    if (e.event != "apdu") events.push_back(e.event);
+  ASSERT_GE(events.size(), 3u);
+  EXPECT_EQ(events.back(), "power-on");  // unpowered, then powered again
+}
