@@ -24,6 +24,13 @@ class Event : public Waitable {
     notifyWaiters();
   }
   void reset() { signalled_ = false; }
+  // Releases the threads waiting now (manual reset: all that can go; auto reset: the
+  // first that can), then leaves the event reset.
+  void pulse() {
+    signalled_ = true;
+    offerToWaiters();
+    signalled_ = false;
+  }
 
  private:
   const bool manualReset_;
@@ -96,6 +103,14 @@ BOOL WINAPI ResetEvent(HANDLE hEvent) {
   if (!event) return FALSE;
   auto lock = platform::lockKernel();
   event->reset();
+  return TRUE;
+}
+
+BOOL WINAPI PulseEvent(HANDLE hEvent) {
+  auto event = platform::objectOf<platform::Event>(hEvent);
+  if (!event) return FALSE;
+  auto lock = platform::lockKernel();
+  event->pulse();
   return TRUE;
 }
 

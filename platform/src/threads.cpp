@@ -128,20 +128,33 @@ bool canStopHere(const ThreadControl& self) {
   return self.stopRequested && !self.stopping && std::uncaught_exceptions() == 0;
 }
 
+// One thread's wait, on the lists of the objects it waits for (kernel lock held throughout).
+struct WaitRecord {
+  ThreadControl* thread;
+  const std::vector<std::shared_ptr<Waitable>>* objects;
+  bool waitAll;
+  DWORD granted;  // what offerToWaiters took for the thread, WAIT_TIMEOUT while nothing
+};
+
+// The thread an object is taken for: the caller, or the waiter offerToWaiters serves.
+thread_local ThreadControl* t_takingFor = nullptr;
+
+ThreadControl& takingThread() { return t_takingFor ? *t_takingFor : current(); }
+
 }  // namespace
 
 std::unique_lock<std::mutex> lockKernel() { return std::unique_lock<std::mutex>(kernelMutex()); }
 
 void Waitable::notifyWaiters() {
-  for (void* waiter : waiters_) static_cast<ThreadControl*>(waiter)->wake.notify_one();
+  for (void* waiter : waiters_) static_cast<WaitRecord*>(waiter)->thread->wake.notify_one();
 }
 
 void Waitable::trackOwnership() {
-  current().owned.emplace_back(this, std::static_pointer_cast<Waitable>(shared_from_this()));
+  takingThread().owned.emplace_back(this, std::static_pointer_cast<Waitable>(shared_from_this()));
 }
 
 void Waitable::untrackOwnership() {
-  auto& owned = current().owned;
+  auto& owned = takingThread().owned;
   for (auto it = owned.begin(); it != owned.end();) {
     if (it->first == this) {
       owned.erase(it);
@@ -151,26 +164,27 @@ void Waitable::untrackOwnership() {
   }
 }
 
-// Puts the waiting thread on the objects' lists for the time of one wait (kernel lock held throughout).
+// Puts a wait on the objects' lists for its time (kernel lock held throughout).
 class WaitList {
  public:
-  WaitList(const std::vector<std::shared_ptr<Waitable>>& objects, ThreadControl* self)
-      : objects_(objects), self_(self) {
-    for (auto& object : objects_) object->waiters_.push_back(self_);
+  explicit WaitList(WaitRecord* record) : record_(record) {
+    for (auto& object : *record_->objects) object->waiters_.push_back(record_);
   }
   ~WaitList() {
-    for (auto& object : objects_) {
+    for (auto& object : *record_->objects) {
       auto& waiters = object->waiters_;
-      auto it = std::find(waiters.begin(), waiters.end(), static_cast<void*>(self_));
+      auto it = std::find(waiters.begin(), waiters.end(), static_cast<void*>(record_));
       if (it != waiters.end()) waiters.erase(it);
     }
   }
   WaitList(const WaitList&) = delete;
   WaitList& operator=(const WaitList&) = delete;
 
+  static size_t count(const Waitable& object) { return object.waiters_.size(); }
+  static std::vector<void*> snapshot(const Waitable& object) { return object.waiters_; }
+
  private:
-  const std::vector<std::shared_ptr<Waitable>>& objects_;
-  ThreadControl* self_;
+  WaitRecord* record_;
 };
 
 namespace {
@@ -224,8 +238,11 @@ DWORD waitForObjects(const std::vector<std::shared_ptr<Waitable>>& objects, bool
   }
 
   std::unique_lock<std::mutex> lock(kernelMutex());
-  WaitList list(objects, &self);
+  WaitRecord record{&self, &objects, waitAll, WAIT_TIMEOUT};
+  WaitList list(&record);
   for (;;) {
+    // What another thread took for this one is this wait's result (a pulsed event).
+    if (record.granted != WAIT_TIMEOUT) return record.granted;
     if (canStopHere(self)) exitCurrentThread(self, self.stopCode);
     DWORD result = tryTake(objects, waitAll, self.id);
     if (result != WAIT_TIMEOUT) return result;
@@ -239,6 +256,22 @@ DWORD waitForObjects(const std::vector<std::shared_ptr<Waitable>>& objects, bool
       self.wake.wait_until(lock, until);
     }
   }
+}
+
+void Waitable::offerToWaiters() {
+  for (void* waiter : WaitList::snapshot(*this)) {
+    auto* record = static_cast<WaitRecord*>(waiter);
+    if (record->granted != WAIT_TIMEOUT) continue;
+    t_takingFor = record->thread;
+    record->granted = tryTake(*record->objects, record->waitAll, record->thread->id);
+    t_takingFor = nullptr;
+    if (record->granted != WAIT_TIMEOUT) record->thread->wake.notify_one();
+  }
+}
+
+size_t waiterCount(const std::shared_ptr<Waitable>& object) {
+  std::lock_guard<std::mutex> guard(kernelMutex());
+  return WaitList::count(*object);
 }
 
 void waitPoint() {

@@ -68,6 +68,10 @@ class Waitable : public KernelObject {
  protected:
   // With the kernel lock held: wakes the threads waiting on this object after its state changed.
   void notifyWaiters();
+  // With the kernel lock held: takes, for each thread waiting on this object in the
+  // order they came, what its wait needs if it can have it now, and wakes it with that
+  // result. For a state that lasts only for the call (a pulsed event).
+  void offerToWaiters();
   // With the kernel lock held: the calling thread took the object and should tell it
   // when it ends (ownerThreadEnded); untrack when it gives the object back.
   void trackOwnership();
@@ -75,8 +79,11 @@ class Waitable : public KernelObject {
 
  private:
   friend class WaitList;
-  std::vector<void*> waiters_;  // the waiting threads' wake-up records
+  std::vector<void*> waiters_;  // the waits on this object, oldest first
 };
+
+// How many waits are on the object now; for tests that must know a thread is blocked.
+size_t waiterCount(const std::shared_ptr<Waitable>& object);
 
 // Waits like WaitForMultipleObjects: WAIT_OBJECT_0 + i for the first signalled object
 // (waitAll: all of them, taken together), WAIT_ABANDONED_0 + i, or WAIT_TIMEOUT.

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <vector>
 
+#include "platform/handles.h"
 #include "test_handles.h"
 
 namespace {
@@ -69,6 +70,12 @@ std::vector<Handle> startWaiters(HANDLE object, int count, std::atomic<int>& wok
   return threads;
 }
 
+// Waits (bounded) until `count` waits are blocked on the object.
+bool blockedOn(HANDLE object, size_t count) {
+  auto waitable = platform::referenceHandleAs<platform::Waitable>(object);
+  return waitable && thrtest::eventually([&] { return platform::waiterCount(waitable) == count; });
+}
+
 int endedCount(const std::vector<Handle>& threads) {
   int n = 0;
   for (auto& t : threads) n += WaitForSingleObject(t.get(), 0) == WAIT_OBJECT_0;
@@ -79,8 +86,7 @@ TEST(Events, AutoResetEventWakesExactlyOneWaiterPerSet) {
   Handle e = event(false, false);
   std::atomic<int> woken{0}, waiting{0};
   std::vector<Handle> threads = startWaiters(e.get(), 4, woken, waiting);
-  ASSERT_TRUE(thrtest::eventually([&] { return waiting == 4; }));
-  Sleep(20);  // let them block
+  ASSERT_TRUE(blockedOn(e.get(), 4));
 
   for (int round = 1; round <= 4; ++round) {
     SCOPED_TRACE(round);
@@ -102,6 +108,74 @@ TEST(Events, ManualResetEventWakesEveryWaiter) {
   ASSERT_TRUE(SetEvent(e.get()));
   for (auto& t : threads) EXPECT_EQ(WaitForSingleObject(t.get(), kLong), WAIT_OBJECT_0);
   EXPECT_EQ(woken.load(), 4);
+}
+
+TEST(Events, PulseReleasesOnlyTheThreadsWaitingNow) {
+  struct Case {
+    bool manual;
+    int released;
+  } const cases[] = {{true, 3}, {false, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.manual ? "manual" : "auto");
+    Handle e = event(c.manual, false);
+    // Nobody waits: the pulse leaves nothing behind.
+    EXPECT_TRUE(PulseEvent(e.get()));
+    EXPECT_EQ(WaitForSingleObject(e.get(), 0), WAIT_TIMEOUT);
+
+    std::atomic<int> woken{0}, waiting{0};
+    std::vector<Handle> threads = startWaiters(e.get(), 3, woken, waiting);
+    ASSERT_TRUE(blockedOn(e.get(), 3));
+    EXPECT_TRUE(PulseEvent(e.get()));
+    ASSERT_TRUE(thrtest::eventually([&] { return endedCount(threads) == c.released; }));
+    EXPECT_EQ(WaitForSingleObject(e.get(), 0), WAIT_TIMEOUT);
+    Sleep(20);
+    EXPECT_EQ(endedCount(threads), c.released);
+    // The rest still waits and goes with ordinary sets.
+    ASSERT_TRUE(blockedOn(e.get(), static_cast<size_t>(3 - c.released)));
+    for (int i = c.released; i < 3; ++i) {
+      SetEvent(e.get());  // one at a time: an auto-reset event does not count sets
+      ASSERT_TRUE(thrtest::eventually([&] { return endedCount(threads) == i + 1; }));
+    }
+    for (auto& t : threads) EXPECT_EQ(WaitForSingleObject(t.get(), kLong), WAIT_OBJECT_0);
+    EXPECT_EQ(woken.load(), 3);
+  }
+}
+
+// A pulse takes for a waiter everything its wait needs, or nothing.
+TEST(Events, PulseGivesAWaitForAllEverythingOrNothing) {
+  Handle e = event(true, false);
+  Handle s = semaphore(0, 1);
+  Handle mutex(CreateMutexA(nullptr, FALSE, nullptr));
+  std::atomic<DWORD> result{0xFFFF};
+  std::atomic<BOOL> released{FALSE};
+  Handle go = event(true, false);
+  Handle waiter = thrtest::startThread([&] {
+    HANDLE all[] = {e.get(), s.get(), mutex.get()};
+    result = WaitForMultipleObjects(3, all, TRUE, INFINITE);
+    released = ReleaseMutex(mutex.get());  // the pulse took it for this thread
+    WaitForSingleObject(mutex.get(), 0);
+    WaitForSingleObject(go.get(), INFINITE);
+    return DWORD{0};  // ends owning the mutex
+  });
+  ASSERT_TRUE(blockedOn(e.get(), 1));
+  EXPECT_TRUE(PulseEvent(e.get()));  // the semaphore is empty: nothing is taken
+  EXPECT_EQ(WaitForSingleObject(mutex.get(), 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(ReleaseMutex(mutex.get()));
+  EXPECT_TRUE(ReleaseSemaphore(s.get(), 1, nullptr));
+  ASSERT_TRUE(blockedOn(e.get(), 1));
+  EXPECT_EQ(result.load(), 0xFFFFu);
+
+  EXPECT_TRUE(PulseEvent(e.get()));
+  ASSERT_TRUE(thrtest::eventually([&] { return result.load() != 0xFFFFu; }));
+  EXPECT_EQ(result.load(), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(s.get(), 0), WAIT_TIMEOUT);
+  EXPECT_EQ(WaitForSingleObject(e.get(), 0), WAIT_TIMEOUT);
+  // The ownership went to the waiter, and its end abandons the mutex.
+  SetEvent(go.get());
+  ASSERT_EQ(WaitForSingleObject(waiter.get(), kLong), WAIT_OBJECT_0);
+  EXPECT_TRUE(released);
+  EXPECT_EQ(WaitForSingleObject(mutex.get(), 0), WAIT_ABANDONED);
+  EXPECT_TRUE(ReleaseMutex(mutex.get()));
 }
 
 TEST(Semaphores, CreateRefusesImpossibleCounts) {
