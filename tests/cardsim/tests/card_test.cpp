@@ -375,6 +375,34 @@ TEST(CardFaults, ScriptedAnswersForChosenCommands) {
   EXPECT_THROW(FaultRule::parse("at=1"), std::invalid_argument);
 }
 
+TEST(CardCommands, ErrorsOfClassInstructionLengthAndState) {
+  Card card = poweredCard("asign");
+  runScript(sender(card), {
+      {"80A4000C02DF01", "6E00"},
+      {"00CA000000", "6D00"},
+      {"10A4000C02DF01", "6884"},  // chaining is for on-card hashing only
+      {"00A4000C0300", "6700"},    // Lc says more than there is
+      {"00A4000C02DF01", "9000"},
+      {"00B00000", "6700"},        // READ BINARY without Le
+      {"00B0000010", "6986"},      // no current elementary file
+      {"00A4020C025031", "9000"},
+      {"00B2010402", "6C0D"},      // Le too short: the card names the record's length
+      {"00B2010400", "A00A300804062A8648CE3D0301" "9000"},
+      {"00B2010C00", "6A82"},      // no short file identifiers
+      {"0084000008", "*9000"},
+      {"00A4020C024E01", "9000"},
+      {"00D6000002CAFE", "6982"},  // writing needs the card PIN
+      {"002000010824" "1234FFFFFFFFFF", "9000"},
+      {"00D6000002CAFE", "9000"},
+      {"00D6003F02CAFE", "6A84"},  // past the end of the 64-byte file
+      {"00B0000003", "CAFE00" "9000"},
+      {"002241B603840103", "6A80"},
+      {"0022F3B6", "9000"},        // RESTORE: back to the signature key
+      {"0022 41B8 03 840102", "6A80"},  // the signature key does not decipher
+  });
+  EXPECT_EQ(send(card, "0084000008").size(), 10u);
+}
+
 TEST(CardLog, RecordsEveryCommandWithItsAnswer) {
   Card card = poweredCard("asign");
   send(card, "00A4000C02DF01");

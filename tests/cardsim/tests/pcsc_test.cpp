@@ -421,3 +421,26 @@ TEST_F(PcscBed, UnpoweringTheCardForgetsTheVerifiedPin) {
   ASSERT_GE(events.size(), 3u);
   EXPECT_EQ(events.back(), "power-on");  // unpowered, then powered again
 }
+
+TEST_F(PcscBed, CardFaultsAsAnApplicationSeesThem) {
+  insert(kPlain, "asign");
+  ASSERT_EQ(connect(kPlain), SCARD_S_SUCCESS);
+  auto& reader = host_->reader(kPlain);
+  struct Row {
+    const char* fault;
+    LONG rc;
+    std::size_t length;
+  } rows[] = {
+      {"at=1 sw=6A83", SCARD_S_SUCCESS, 2},
+      {"at=1 short=1", SCARD_S_SUCCESS, 1},
+      {"at=1 oversize=300", SCARD_S_SUCCESS, 302},
+      {"at=1 mute", SCARD_E_NOT_TRANSACTED, 0},
+      {"at=1 delay=50", SCARD_S_SUCCESS, 2},
+  };
+  for (auto& row : rows) {
+    reader.withCard([&](cardsim::Card& c) { c.addFault(cardsim::FaultRule::parse(row.fault)); });
+    Bytes answer;
+    EXPECT_EQ(transmit(fromHex("00A4000C023F00"), answer), row.rc) << row.fault;
+    EXPECT_EQ(answer.size(), row.length) << row.fault;
+  }
+}

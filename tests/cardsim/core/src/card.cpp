@@ -226,8 +226,8 @@ CardAnswer Card::transmit(const Bytes& command) {
     return answer;
   }
   if (fault && fault->action == FaultRule::Action::Remove) {
-    powerOff();
     log_.push_back({"apdu", command, {}});
+    powerOff();
     answer.kind = CardAnswer::Kind::Removed;
     return answer;
   }
