@@ -48,7 +48,8 @@ bool closeHandle(HANDLE handle);
 // lock, so that a wait for several objects sees and takes them at one instant.
 std::unique_lock<std::mutex> lockKernel();
 
-// An object a thread can wait for. The virtual members are called with the kernel lock held.
+// An object a thread can wait for. The virtual members are called with the kernel lock
+// held; the destructor never is (the layer drops its last references outside the lock).
 class Waitable : public KernelObject {
  public:
   enum class Acquire { NotSignalled, Acquired, Abandoned };
@@ -72,8 +73,8 @@ class Waitable : public KernelObject {
   // order they came, what its wait needs if it can have it now, and wakes it with that
   // result. For a state that lasts only for the call (a pulsed event).
   void offerToWaiters();
-  // With the kernel lock held: the calling thread took the object and should tell it
-  // when it ends (ownerThreadEnded); untrack when it gives the object back.
+  // With the kernel lock held, from tryAcquire: the thread the object is taken for
+  // should tell it when it ends (ownerThreadEnded); untrack when it gives it back.
   void trackOwnership();
   void untrackOwnership();
 
