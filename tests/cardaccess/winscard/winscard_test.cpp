@@ -69,7 +69,9 @@ class WinSCard : public testing::Test {
   LONG connect(size_t reader, DWORD share = SCARD_SHARE_SHARED) {
     DWORD active = 0;
     LONG rc = SCardConnectA(ctx_, name(reader).c_str(), share, SCARD_PROTOCOL_T1, &card_, &active);
-    if (rc == SCARD_S_SUCCESS) EXPECT_EQ(active, SCARD_PROTOCOL_T1);
+    if (rc == SCARD_S_SUCCESS) {
+      EXPECT_EQ(active, SCARD_PROTOCOL_T1);
+    }
     return rc;
   }
 
