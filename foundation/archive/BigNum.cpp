@@ -1,13 +1,23 @@
 // Multi-precision magnitudes for DSA: fixed arrays of 32-bit words, nothing
-// allocated. Exponentiation uses word-level Montgomery multiplication on
-// 64-bit limbs, since every secure settings lookup pays for a verification.
+// allocated. Exponentiation uses word-level Montgomery multiplication on 64-bit
+// limbs (32-bit where there is no 128-bit product), since every secure settings
+// lookup pays for a verification.
 #include "foundation/archive/ArchiveInternal.h"
 
 #include <cstring>
 
 namespace {
 
-typedef unsigned __int128 u128;
+// Montgomery limbs: 64 bits where the compiler has a 128-bit product, else 32.
+#if defined(__SIZEOF_INT128__) && !defined(QUARVEL_ARCHIVE_32BIT_LIMBS)
+typedef uint64_t Limb;
+typedef unsigned __int128 DoubleLimb;
+#else
+typedef uint32_t Limb;
+typedef uint64_t DoubleLimb;
+#endif
+constexpr int kLimbBits = 8 * sizeof(Limb);
+constexpr int kWordsPerLimb = sizeof(Limb) / sizeof(uint32_t);
 
 void trim(BigNum* n) {
   while (n->count > 1 && n->words[n->count - 1] == 0) --n->count;
@@ -74,44 +84,50 @@ void divideWords(const uint32_t* u, int m, const uint32_t* v, int n, uint32_t* q
   }
 }
 
-// ---- Montgomery arithmetic on 64-bit limbs ----
+// ---- Montgomery arithmetic ----
 
-enum { kLimbs = kBigNumOperandWords / 2 };
+enum { kLimbs = kBigNumOperandWords / kWordsPerLimb };
 
 struct Montgomery {
   int n;  // limbs of the modulus
-  uint64_t m[kLimbs];
-  uint64_t mPrime;  // -m^-1 mod 2^64
+  Limb m[kLimbs];
+  Limb mPrime;  // -m^-1 modulo the limb base
 };
 
-void toLimbs(const BigNum* a, uint64_t* out, int n) {
+void toLimbs(const BigNum* a, Limb* out, int n) {
   for (int i = 0; i < n; ++i) {
-    const uint32_t lo = 2 * i < static_cast<int>(a->count) ? a->words[2 * i] : 0;
-    const uint32_t hi = 2 * i + 1 < static_cast<int>(a->count) ? a->words[2 * i + 1] : 0;
-    out[i] = static_cast<uint64_t>(hi) << 32 | lo;
+    Limb value = 0;
+    for (int k = kWordsPerLimb - 1; k >= 0; --k) {
+      const int w = kWordsPerLimb * i + k;
+      value = (kWordsPerLimb > 1 ? value << 16 << 16 : 0) | (w < static_cast<int>(a->count) ? a->words[w] : 0);
+    }
+    out[i] = value;
   }
 }
 
-void fromLimbs(const uint64_t* limbs, int n, BigNum* out) {
+void fromLimbs(const Limb* limbs, int n, BigNum* out) {
   for (int i = 0; i < n; ++i) {
-    out->words[2 * i] = static_cast<uint32_t>(limbs[i]);
-    out->words[2 * i + 1] = static_cast<uint32_t>(limbs[i] >> 32);
+    Limb value = limbs[i];
+    for (int k = 0; k < kWordsPerLimb; ++k) {
+      out->words[kWordsPerLimb * i + k] = static_cast<uint32_t>(value);
+      value = kWordsPerLimb > 1 ? value >> 16 >> 16 : 0;
+    }
   }
-  out->count = static_cast<uint32_t>(2 * n);
+  out->count = static_cast<uint32_t>(kWordsPerLimb * n);
   trim(out);
 }
 
 // Adds a * b to the three-limb accumulator (t2:t1:t0).
-inline void multiplyAdd(uint64_t& t0, uint64_t& t1, uint64_t& t2, uint64_t a, uint64_t b) {
-  const u128 product = static_cast<u128>(a) * b;
-  const u128 sum = (static_cast<u128>(t1) << 64 | t0) + product;
+inline void multiplyAdd(Limb& t0, Limb& t1, Limb& t2, Limb a, Limb b) {
+  const DoubleLimb product = static_cast<DoubleLimb>(a) * b;
+  const DoubleLimb sum = (static_cast<DoubleLimb>(t1) << kLimbBits | t0) + product;
   t2 += sum < product ? 1 : 0;
-  t0 = static_cast<uint64_t>(sum);
-  t1 = static_cast<uint64_t>(sum >> 64);
+  t0 = static_cast<Limb>(sum);
+  t1 = static_cast<Limb>(sum >> kLimbBits);
 }
 
 // r = out - m when out >= m, else out (out has n + 1 limbs and is below 2m).
-inline void subtractOnce(uint64_t* r, const uint64_t* out, const uint64_t* m, int n) {
+inline void subtractOnce(Limb* r, const Limb* out, const Limb* m, int n) {
   bool geq = out[n] != 0;
   if (!geq) {
     geq = true;
@@ -123,11 +139,11 @@ inline void subtractOnce(uint64_t* r, const uint64_t* out, const uint64_t* m, in
     }
   }
   if (geq) {
-    uint64_t borrow = 0;
+    Limb borrow = 0;
     for (int i = 0; i < n; ++i) {
-      const u128 d = static_cast<u128>(out[i]) - m[i] - borrow;
-      r[i] = static_cast<uint64_t>(d);
-      borrow = static_cast<uint64_t>(d >> 64) & 1;
+      const DoubleLimb d = static_cast<DoubleLimb>(out[i]) - m[i] - borrow;
+      r[i] = static_cast<Limb>(d);
+      borrow = static_cast<Limb>(d >> kLimbBits) & 1;
     }
   } else {
     for (int i = 0; i < n; ++i) r[i] = out[i];
@@ -135,31 +151,44 @@ inline void subtractOnce(uint64_t* r, const uint64_t* out, const uint64_t* m, in
 }
 
 // Adds twice (s2:s1:s0) to (t2:t1:t0).
-inline void addTwice(uint64_t& t0, uint64_t& t1, uint64_t& t2, uint64_t s0, uint64_t s1, uint64_t s2) {
-  s2 = s2 << 1 | s1 >> 63;
-  s1 = s1 << 1 | s0 >> 63;
+inline void addTwice(Limb& t0, Limb& t1, Limb& t2, Limb s0, Limb s1, Limb s2) {
+  s2 = s2 << 1 | s1 >> (kLimbBits - 1);
+  s1 = s1 << 1 | s0 >> (kLimbBits - 1);
   s0 <<= 1;
-  u128 x = static_cast<u128>(t0) + s0;
-  t0 = static_cast<uint64_t>(x);
-  x = static_cast<u128>(t1) + s1 + static_cast<uint64_t>(x >> 64);
-  t1 = static_cast<uint64_t>(x);
-  t2 += s2 + static_cast<uint64_t>(x >> 64);
+  DoubleLimb x = static_cast<DoubleLimb>(t0) + s0;
+  t0 = static_cast<Limb>(x);
+  x = static_cast<DoubleLimb>(t1) + s1 + static_cast<Limb>(x >> kLimbBits);
+  t1 = static_cast<Limb>(x);
+  t2 += s2 + static_cast<Limb>(x >> kLimbBits);
+}
+
+// Adds (u2:u1:u0) to (t2:t1:t0).
+inline void addColumn(Limb& t0, Limb& t1, Limb& t2, Limb u0, Limb u1, Limb u2) {
+  DoubleLimb x = static_cast<DoubleLimb>(t0) + u0;
+  t0 = static_cast<Limb>(x);
+  x = static_cast<DoubleLimb>(t1) + u1 + static_cast<Limb>(x >> kLimbBits);
+  t1 = static_cast<Limb>(x);
+  t2 += u2 + static_cast<Limb>(x >> kLimbBits);
 }
 
 // r = a * b * R^-1 mod m, column by column (product scanning): each column's
 // products go into one accumulator, so no carry chain runs through memory.
 // r may alias a or b. N > 0 fixes the limb count at compile time.
 template <int N>
-inline void montMulLimbs(uint64_t* r, const uint64_t* a, const uint64_t* b, const Montgomery& M) {
+inline void montMulLimbs(Limb* r, const Limb* a, const Limb* b, const Montgomery& M) {
   const int n = N > 0 ? N : M.n;
-  const uint64_t* m = M.m;
-  uint64_t q[kLimbs];
-  uint64_t t0 = 0, t1 = 0, t2 = 0;
+  const Limb* m = M.m;
+  Limb q[kLimbs];
+  Limb t0 = 0, t1 = 0, t2 = 0;
+  // The products of a column and those of the reduction go into two accumulators,
+  // so that their carry chains run side by side.
   for (int i = 0; i < n; ++i) {
+    Limb u0 = 0, u1 = 0, u2 = 0;
     for (int j = 0; j < i; ++j) {
       multiplyAdd(t0, t1, t2, a[j], b[i - j]);
-      multiplyAdd(t0, t1, t2, q[j], m[i - j]);
+      multiplyAdd(u0, u1, u2, q[j], m[i - j]);
     }
+    addColumn(t0, t1, t2, u0, u1, u2);
     multiplyAdd(t0, t1, t2, a[i], b[0]);
     q[i] = t0 * M.mPrime;
     multiplyAdd(t0, t1, t2, q[i], m[0]);  // clears the low limb
@@ -167,12 +196,14 @@ inline void montMulLimbs(uint64_t* r, const uint64_t* a, const uint64_t* b, cons
     t1 = t2;
     t2 = 0;
   }
-  uint64_t out[kLimbs + 1];
+  Limb out[kLimbs + 1];
   for (int i = n; i < 2 * n; ++i) {
+    Limb u0 = 0, u1 = 0, u2 = 0;
     for (int j = i - n + 1; j < n; ++j) {
       multiplyAdd(t0, t1, t2, a[j], b[i - j]);
-      multiplyAdd(t0, t1, t2, q[j], m[i - j]);
+      multiplyAdd(u0, u1, u2, q[j], m[i - j]);
     }
+    addColumn(t0, t1, t2, u0, u1, u2);
     out[i - n] = t0;
     t0 = t1;
     t1 = t2;
@@ -185,30 +216,32 @@ inline void montMulLimbs(uint64_t* r, const uint64_t* a, const uint64_t* b, cons
 // r = a * a * R^-1 mod m: as montMulLimbs, with each cross product of a column
 // computed once and doubled.
 template <int N>
-inline void montSqrLimbs(uint64_t* r, const uint64_t* a, const Montgomery& M) {
+inline void montSqrLimbs(Limb* r, const Limb* a, const Montgomery& M) {
   const int n = N > 0 ? N : M.n;
-  const uint64_t* m = M.m;
-  uint64_t q[kLimbs];
-  uint64_t t0 = 0, t1 = 0, t2 = 0;
+  const Limb* m = M.m;
+  Limb q[kLimbs];
+  Limb t0 = 0, t1 = 0, t2 = 0;
   for (int i = 0; i < n; ++i) {
-    uint64_t s0 = 0, s1 = 0, s2 = 0;
+    Limb s0 = 0, s1 = 0, s2 = 0, u0 = 0, u1 = 0, u2 = 0;
     for (int j = 0; j < i - j; ++j) multiplyAdd(s0, s1, s2, a[j], a[i - j]);
+    for (int j = 0; j < i; ++j) multiplyAdd(u0, u1, u2, q[j], m[i - j]);
     addTwice(t0, t1, t2, s0, s1, s2);
+    addColumn(t0, t1, t2, u0, u1, u2);
     if ((i & 1) == 0) multiplyAdd(t0, t1, t2, a[i / 2], a[i / 2]);
-    for (int j = 0; j < i; ++j) multiplyAdd(t0, t1, t2, q[j], m[i - j]);
     q[i] = t0 * M.mPrime;
     multiplyAdd(t0, t1, t2, q[i], m[0]);
     t0 = t1;
     t1 = t2;
     t2 = 0;
   }
-  uint64_t out[kLimbs + 1];
+  Limb out[kLimbs + 1];
   for (int i = n; i < 2 * n; ++i) {
-    uint64_t s0 = 0, s1 = 0, s2 = 0;
+    Limb s0 = 0, s1 = 0, s2 = 0, u0 = 0, u1 = 0, u2 = 0;
     for (int j = i - n + 1; j < i - j; ++j) multiplyAdd(s0, s1, s2, a[j], a[i - j]);
+    for (int j = i - n + 1; j < n; ++j) multiplyAdd(u0, u1, u2, q[j], m[i - j]);
     addTwice(t0, t1, t2, s0, s1, s2);
+    addColumn(t0, t1, t2, u0, u1, u2);
     if ((i & 1) == 0) multiplyAdd(t0, t1, t2, a[i / 2], a[i / 2]);
-    for (int j = i - n + 1; j < n; ++j) multiplyAdd(t0, t1, t2, q[j], m[i - j]);
     out[i - n] = t0;
     t0 = t1;
     t1 = t2;
@@ -219,12 +252,12 @@ inline void montSqrLimbs(uint64_t* r, const uint64_t* a, const Montgomery& M) {
 }
 
 // 1024-bit moduli (the DSA p) take the unrolled form.
-void montMul(uint64_t* r, const uint64_t* a, const uint64_t* b, const Montgomery& M) {
+void montMul(Limb* r, const Limb* a, const Limb* b, const Montgomery& M) {
   if (M.n == kLimbs) montMulLimbs<kLimbs>(r, a, b, M);
   else montMulLimbs<0>(r, a, b, M);
 }
 
-void montSqr(uint64_t* r, const uint64_t* a, const Montgomery& M) {
+void montSqr(Limb* r, const Limb* a, const Montgomery& M) {
   if (M.n == kLimbs) montSqrLimbs<kLimbs>(r, a, M);
   else montSqrLimbs<0>(r, a, M);
 }
@@ -232,20 +265,20 @@ void montSqr(uint64_t* r, const uint64_t* a, const Montgomery& M) {
 bool montSetup(const BigNum* modulus, Montgomery* M) {
   const uint32_t words = significantWords(modulus);
   if (words > kBigNumOperandWords || (modulus->words[0] & 1) == 0) return false;
-  M->n = static_cast<int>((words + 1) / 2);
+  M->n = static_cast<int>((words + kWordsPerLimb - 1) / kWordsPerLimb);
   toLimbs(modulus, M->m, M->n);
-  uint64_t inv = M->m[0];  // Newton iteration: correct to 3, 6, 12, ... 96 bits
+  Limb inv = M->m[0];  // Newton iteration: correct to 3, 6, 12, ... 96 bits (odd m)
   for (int i = 0; i < 5; ++i) inv *= 2 - M->m[0] * inv;
   M->mPrime = 0 - inv;
   return true;
 }
 
 // x * R mod m for x of any size up to 64 words.
-bool toMontgomery(const BigNum* x, const BigNum* modulus, const Montgomery& M, uint64_t* out) {
+bool toMontgomery(const BigNum* x, const BigNum* modulus, const Montgomery& M, Limb* out) {
   BigNum reduced;
   if (bnDivMod(nullptr, &reduced, x, modulus) != 0) return false;
   BigNum shifted;
-  const uint32_t shift = static_cast<uint32_t>(2 * M.n);
+  const uint32_t shift = static_cast<uint32_t>(kWordsPerLimb * M.n);
   const uint32_t count = significantWords(&reduced);
   std::memset(shifted.words, 0, sizeof(uint32_t) * shift);
   std::memcpy(shifted.words + shift, reduced.words, sizeof(uint32_t) * count);
@@ -258,15 +291,15 @@ bool toMontgomery(const BigNum* x, const BigNum* modulus, const Montgomery& M, u
 
 // base^e in Montgomery form (base already in Montgomery form); fixed 4-bit windows,
 // most significant first.
-void montPower(const uint64_t* base, const BigNum* e, const BigNum* modulus, const Montgomery& M, uint64_t* out) {
-  uint64_t table[16][kLimbs];
+void montPower(const Limb* base, const BigNum* e, const BigNum* modulus, const Montgomery& M, Limb* out) {
+  Limb table[16][kLimbs];
   BigNum one;
   bnFromWord(&one, 1);
   toMontgomery(&one, modulus, M, table[0]);
-  std::memcpy(table[1], base, sizeof(uint64_t) * M.n);
+  std::memcpy(table[1], base, sizeof(Limb) * M.n);
   for (int i = 2; i < 16; ++i) montMul(table[i], table[i - 1], base, M);
-  uint64_t acc[kLimbs];
-  std::memcpy(acc, table[0], sizeof(uint64_t) * M.n);
+  Limb acc[kLimbs];
+  std::memcpy(acc, table[0], sizeof(Limb) * M.n);
   const uint32_t words = significantWords(e);
   bool started = false;
   for (int w = static_cast<int>(words) - 1; w >= 0; --w) {
@@ -277,17 +310,17 @@ void montPower(const uint64_t* base, const BigNum* e, const BigNum* modulus, con
       }
       if (digit != 0) {
         if (started) montMul(acc, acc, table[digit], M);
-        else std::memcpy(acc, table[digit], sizeof(uint64_t) * M.n);
+        else std::memcpy(acc, table[digit], sizeof(Limb) * M.n);
         started = true;
       }
     }
   }
-  std::memcpy(out, acc, sizeof(uint64_t) * M.n);
+  std::memcpy(out, acc, sizeof(Limb) * M.n);
 }
 
-void fromMontgomery(const uint64_t* x, const Montgomery& M, BigNum* out) {
-  uint64_t one[kLimbs] = {1};
-  uint64_t r[kLimbs];
+void fromMontgomery(const Limb* x, const Montgomery& M, BigNum* out) {
+  Limb one[kLimbs] = {1};
+  Limb r[kLimbs];
   montMul(r, x, one, M);
   fromLimbs(r, M.n, out);
 }
@@ -476,7 +509,7 @@ int bnModInv(BigNum* result, const BigNum* a, const BigNum* modulus) {
 int bnModExp(BigNum* result, const BigNum* base, const BigNum* exponent, const BigNum* modulus) {
   Montgomery M;
   if (!montSetup(modulus, &M)) return -1;
-  uint64_t b[kLimbs], r[kLimbs];
+  Limb b[kLimbs], r[kLimbs];
   if (!toMontgomery(base, modulus, M, b)) return -1;
   montPower(b, exponent, modulus, M, r);
   fromMontgomery(r, M, result);
@@ -491,7 +524,7 @@ int bnModExpProduct(BigNum* result, const BigNum* b1, const BigNum* e1, const Bi
   if (!montSetup(modulus, &M)) return -1;
   // Both exponents walked together, two bits of each per step (Shamir's trick):
   // table[4i + j] = b1^i * b2^j in Montgomery form.
-  uint64_t table[16][kLimbs];
+  Limb table[16][kLimbs];
   BigNum one;
   bnFromWord(&one, 1);
   if (!toMontgomery(&one, modulus, M, table[0]) || !toMontgomery(b1, modulus, M, table[4]) ||
@@ -508,8 +541,8 @@ int bnModExpProduct(BigNum* result, const BigNum* b1, const BigNum* e1, const Bi
   const uint32_t w1 = significantWords(e1);
   const uint32_t w2 = significantWords(e2);
   const uint32_t words = w1 > w2 ? w1 : w2;
-  uint64_t acc[kLimbs];
-  std::memcpy(acc, table[0], sizeof(uint64_t) * M.n);
+  Limb acc[kLimbs];
+  std::memcpy(acc, table[0], sizeof(Limb) * M.n);
   bool started = false;
   for (int w = static_cast<int>(words) - 1; w >= 0; --w) {
     const uint32_t x1 = static_cast<uint32_t>(w) < w1 ? e1->words[w] : 0;
@@ -522,7 +555,7 @@ int bnModExpProduct(BigNum* result, const BigNum* b1, const BigNum* e1, const Bi
       }
       if (digit != 0) {
         if (started) montMul(acc, acc, table[digit], M);
-        else std::memcpy(acc, table[digit], sizeof(uint64_t) * M.n);
+        else std::memcpy(acc, table[digit], sizeof(Limb) * M.n);
         started = true;
       }
     }
