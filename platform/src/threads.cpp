@@ -84,32 +84,52 @@ std::vector<std::shared_ptr<Waitable>> abandonOwned(ThreadControl& control) {
   return objects;
 }
 
-// The calling thread's record, made on first use (also for threads this layer did not start).
+// The calling thread's record, made on first use (also for threads this layer did not
+// start). It is kept under a pthread key, whose destructor runs after every C++
+// thread-local destructor of the thread, so that those (a window queue) can still use
+// this layer; the thread-local pointer is only a cache.
 struct CurrentThread {
   std::shared_ptr<ThreadControl> control;
   std::shared_ptr<ThreadObject> object;  // made for GetCurrentThread() of a thread we did not start
-
-  ~CurrentThread() {
-    if (!control) return;
-    std::shared_ptr<ThreadObject> keep = object;
-    std::vector<std::shared_ptr<Waitable>> released;
-    std::lock_guard<std::mutex> guard(kernelMutex());
-    released = abandonOwned(*control);
-    control->ended = true;
-    if (keep) keep->finish(control->exitCodeSet ? control->exitCode : 0);
-  }
 };
 
-thread_local CurrentThread t_current;
+thread_local CurrentThread* t_current = nullptr;
 
-ThreadControl& current() {
-  if (!t_current.control) {
-    auto control = std::make_shared<ThreadControl>();
-    control->id = static_cast<DWORD>(gettid());
-    t_current.control = std::move(control);
-  }
-  return *t_current.control;
+void endCurrentThread(void* record) {
+  std::unique_ptr<CurrentThread> current(static_cast<CurrentThread*>(record));
+  t_current = nullptr;
+  std::shared_ptr<ThreadObject> keep = current->object;
+  std::vector<std::shared_ptr<Waitable>> released;
+  std::lock_guard<std::mutex> guard(kernelMutex());
+  released = abandonOwned(*current->control);
+  current->control->ended = true;
+  if (keep) keep->finish(current->control->exitCodeSet ? current->control->exitCode : 0);
 }
+
+pthread_key_t currentThreadKey() {
+  static const pthread_key_t key = [] {
+    pthread_key_t k;
+    pthread_key_create(&k, endCurrentThread);
+    return k;
+  }();
+  return key;
+}
+
+CurrentThread& currentRecord(std::shared_ptr<ThreadControl> control = nullptr) {
+  if (!t_current) {
+    auto record = std::make_unique<CurrentThread>();
+    if (!control) {
+      control = std::make_shared<ThreadControl>();
+      control->id = static_cast<DWORD>(gettid());
+    }
+    record->control = std::move(control);
+    pthread_setspecific(currentThreadKey(), record.get());
+    t_current = record.release();
+  }
+  return *t_current;
+}
+
+ThreadControl& current() { return *currentRecord().control; }
 
 // With the kernel lock held (in `lock`): ends the calling thread. The forced unwind
 // releases the lock through its owner's destructor, as it does for every other frame.
@@ -300,10 +320,10 @@ StopWakeHook::~StopWakeHook() {
 void setTerminateGracePeriod(DWORD milliseconds) { g_graceMilliseconds = milliseconds; }
 
 std::shared_ptr<KernelObject> currentThreadObject() {
-  current();  // makes the record of a thread this layer did not start
+  CurrentThread& record = currentRecord();
   std::lock_guard<std::mutex> guard(kernelMutex());
-  if (!t_current.object) t_current.object = std::make_shared<ThreadObject>(t_current.control);
-  return t_current.object;
+  if (!record.object) record.object = std::make_shared<ThreadObject>(record.control);
+  return record.object;
 }
 
 namespace {
@@ -341,8 +361,7 @@ void* threadMain(void* argument) {
   {
     std::lock_guard<std::mutex> guard(kernelMutex());
     control.id = static_cast<DWORD>(gettid());
-    t_current.control = object->sharedControl();
-    t_current.object = object;
+    currentRecord(object->sharedControl()).object = object;
     object->started.notify_all();
   }
   ThreadEnd end(object);

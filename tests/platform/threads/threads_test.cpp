@@ -5,6 +5,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -268,6 +269,35 @@ TEST(Interlocked, ConcurrentIncrementsAllCount) {
     }));
   for (auto& t : threads) ASSERT_EQ(WaitForSingleObject(t.get(), kLong), WAIT_OBJECT_0);
   EXPECT_EQ(counter, 80000);
+}
+
+}  // namespace
+
+namespace {
+
+// Thread-local objects of other layers (a window queue) use the platform in their
+// destructors, also on threads this layer did not start.
+struct LateUser {
+  HANDLE event = nullptr;
+  DWORD id = 0;
+  ~LateUser() {
+    if (!event) return;
+    Sleep(1);
+    if (GetCurrentThreadId() == id) SetEvent(event);
+  }
+};
+thread_local LateUser t_lateUser;
+
+TEST(Threads, PlatformCallsFromThreadLocalDestructorsWork) {
+  Handle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  std::thread foreign([&] {
+    t_lateUser.event = done.get();  // constructed before the platform knows this thread
+    t_lateUser.id = GetCurrentThreadId();
+    Handle mutex(CreateMutexA(nullptr, TRUE, nullptr));
+    Sleep(1);
+  });
+  foreign.join();
+  EXPECT_EQ(WaitForSingleObject(done.get(), 0), WAIT_OBJECT_0);
 }
 
 }  // namespace
