@@ -1,7 +1,7 @@
 // Acceptance of the test bed through the real pcscd and the pcsc-lite API:
 // simulated readers and cards as any PC/SC application sees them.
 #include "apdu_script.h"
-#include "cardsim/pcscd.h"
+#include "cardsim/pcscbed.h"
 #include "crypto_check.h"
 #include "quarvel_test.h"
 
@@ -23,58 +23,24 @@ using cardsimtest::Step;
 
 namespace {
 
-constexpr std::size_t kPlain = 0, kDirectPad = 1, kPollingPad = 2;
+constexpr std::size_t kPlain = cardsim::PcscBed::kPlain, kDirectPad = cardsim::PcscBed::kDirectPinPad,
+                      kPollingPad = cardsim::PcscBed::kPollingPinPad;
 
 class PcscBed : public testing::Test {
  protected:
   void SetUp() override {
-    std::string dir = quarveltest::makeTempDirectory("pcsc");
-    host_ = std::make_unique<cardsim::ReaderHost>(dir + "/readers.sock");
-    host_->addReader(ReaderConfig::plain("Quarvel Sim Reader"));
-    host_->addReader(ReaderConfig::pinPadDirect("Quarvel Sim PinPad"));
-    host_->addReader(ReaderConfig::pinPadStartFinish("Quarvel Sim Keypad"));
-    host_->start();
-    daemon_ = std::make_unique<cardsim::PcscDaemon>(*host_, dir);
+    bed_ = std::make_unique<cardsim::PcscBed>();
     ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &ctx_), SCARD_S_SUCCESS);
   }
 
   void TearDown() override {
     if (handle_) SCardDisconnect(handle_, SCARD_LEAVE_CARD);
     if (ctx_) SCardReleaseContext(ctx_);
-    daemon_.reset();
-    host_.reset();
+    bed_.reset();
   }
 
-  const std::string& name(std::size_t reader) const { return daemon_->readerNames().at(reader); }
-
-  // Waits, as an application does, until pcscd reports the card in or out.
-  void waitForCard(std::size_t reader, bool present) {
-    SCARD_READERSTATE state{};
-    state.szReader = name(reader).c_str();
-    state.dwCurrentState = SCARD_STATE_UNAWARE;
-    for (int round = 0; round < 50; ++round) {
-      LONG rc = SCardGetStatusChange(ctx_, 200, &state, 1);
-      ASSERT_TRUE(rc == SCARD_S_SUCCESS || rc == SCARD_E_TIMEOUT) << std::hex << rc;
-      bool in = state.dwEventState & SCARD_STATE_PRESENT;
-      if (in == present) return;
-      state.dwCurrentState = state.dwEventState;
-    }
-    FAIL() << "pcscd did not see the card " << (present ? "arrive" : "leave");
-  }
-
-  // Waits until pcscd has polled the reader twice more, so it has seen any change.
-  void waitForPolls(std::size_t reader) {
-    auto& r = host_->reader(reader);
-    const std::size_t start = r.presenceQueries();
-    for (int round = 0; round < 100 && r.presenceQueries() < start + 2; ++round)
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_GE(r.presenceQueries(), start + 2) << "pcscd does not poll " << name(reader);
-  }
-
-  void insert(std::size_t reader, const std::string& profile) {
-    host_->reader(reader).insert(CardProfile::load(CardProfile::installedPath(profile)));
-    waitForCard(reader, true);
-  }
+  const std::string& name(std::size_t reader) const { return bed_->name(reader); }
+  void insert(std::size_t reader, const std::string& profile) { bed_->insert(reader, profile); }
 
   LONG connect(std::size_t reader, DWORD share = SCARD_SHARE_SHARED, DWORD protocols = SCARD_PROTOCOL_T1) {
     DWORD active = 0;
@@ -130,8 +96,7 @@ class PcscBed : public testing::Test {
     return out;
   }
 
-  std::unique_ptr<cardsim::ReaderHost> host_;
-  std::unique_ptr<cardsim::PcscDaemon> daemon_;
+  std::unique_ptr<cardsim::PcscBed> bed_;
   SCARDCONTEXT ctx_ = 0;
   SCARDHANDLE handle_ = 0;
 };
@@ -223,6 +188,12 @@ TEST_F(PcscBed, ListsTheSimulatedReadersWithAndWithoutPinPad) {
 
 TEST_F(PcscBed, EmptyReaderHasNoCard) {
   EXPECT_EQ(connect(kPlain), SCARD_E_NO_SMARTCARD);
+  insert(kPlain, "bank");
+  ASSERT_EQ(connect(kPlain), SCARD_S_SUCCESS);
+  SCardDisconnect(handle_, SCARD_LEAVE_CARD);
+  handle_ = 0;
+  bed_->remove(kPlain);
+  EXPECT_EQ(connect(kPlain), SCARD_E_NO_SMARTCARD);
 }
 
 class PcscCardType : public PcscBed, public testing::WithParamInterface<CardType> {};
@@ -280,13 +251,13 @@ TEST_F(PcscBed, ExtendedLengthDecipherGivesTheTlsSignature) {
 TEST_F(PcscBed, CardPulledDuringACommand) {
   insert(kPlain, "asign");
   ASSERT_EQ(connect(kPlain), SCARD_S_SUCCESS);
-  auto& reader = host_->reader(kPlain);
+  auto& reader = bed_->reader(kPlain);
   reader.withCard([](cardsim::Card& c) { c.addFault(cardsim::FaultRule::parse("at=1 remove")); });
   Bytes answer;
   // pcsc-lite reports the command that lost its card as "no smart card" ...
   EXPECT_EQ(transmit(fromHex("00A4000C02DF01"), answer), SCARD_E_NO_SMARTCARD);
   EXPECT_FALSE(reader.hasCard());
-  waitForPolls(kPlain);
+  bed_->waitForPolls(kPlain);
   // ... and the handle as one whose card was removed, once its poll has seen it.
   EXPECT_EQ(transmit(fromHex("00A4000C02DF01"), answer), SCARD_W_REMOVED_CARD);
   insert(kPlain, "asign");
@@ -309,7 +280,7 @@ const char* kVerifyAsciiFixed6 = "000A" "020800" "0606" "01" "01" "0704" "00" "0
 TEST_F(PcscBed, PinPadDirectVerifyCancelTimeOutAndWrongLength) {
   insert(kDirectPad, "asign");
   ASSERT_EQ(connect(kDirectPad), SCARD_S_SUCCESS);
-  auto& reader = host_->reader(kDirectPad);
+  auto& reader = bed_->reader(kDirectPad);
   const DWORD verifyDirect = 0x42330006;
   struct Row {
     const char* keys;
@@ -344,7 +315,7 @@ TEST_F(PcscBed, PinPadDirectVerifyCancelTimeOutAndWrongLength) {
 TEST_F(PcscBed, PinPadDirectModifyAndMismatch) {
   insert(kDirectPad, "asign");
   ASSERT_EQ(connect(kDirectPad), SCARD_S_SUCCESS);
-  auto& reader = host_->reader(kDirectPad);
+  auto& reader = bed_->reader(kDirectPad);
   Bytes out;
   reader.setKeypad("123456 OK 246810 OK 246811 OK");
   ASSERT_EQ(control(0x42330007, fromHex(kModifyFormat2), out), SCARD_S_SUCCESS);
@@ -358,7 +329,7 @@ TEST_F(PcscBed, PinPadDirectModifyAndMismatch) {
 TEST_F(PcscBed, PinPadStartPollFinishWithFixedLength) {
   insert(kPollingPad, "bank");
   ASSERT_EQ(connect(kPollingPad), SCARD_S_SUCCESS);
-  auto& reader = host_->reader(kPollingPad);
+  auto& reader = bed_->reader(kPollingPad);
   reader.setKeypad("1 2 3 4 5 6 OK");
   Bytes out;
   ASSERT_EQ(control(0x42330001, fromHex(kVerifyAsciiFixed6), out), SCARD_S_SUCCESS);
@@ -389,7 +360,7 @@ TEST_F(PcscBed, PinPadStartPollFinishWithFixedLength) {
 TEST_F(PcscBed, PinPadStartPollFinishModify) {
   insert(kPollingPad, "asign");
   ASSERT_EQ(connect(kPollingPad), SCARD_S_SUCCESS);
-  auto& reader = host_->reader(kPollingPad);
+  auto& reader = bed_->reader(kPollingPad);
   reader.setKeypad("123456 OK 112233 OK 112233 OK");
   Bytes out;
   ASSERT_EQ(control(0x42330003, fromHex(kModifyFormat2), out), SCARD_S_SUCCESS);
@@ -414,7 +385,7 @@ TEST_F(PcscBed, UnpoweringTheCardForgetsTheVerifiedPin) {
   ASSERT_EQ(SCardReconnect(handle_, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, SCARD_UNPOWER_CARD, &active),
             SCARD_S_SUCCESS);
   runScript(sender(), {{"00200081", "63C3"}});
-  auto log = host_->reader(kPlain).cardLog();
+  auto log = bed_->reader(kPlain).cardLog();
   std::vector<std::string> events;
   for (auto& e : log)
     if (e.event != "apdu") events.push_back(e.event);
@@ -425,7 +396,7 @@ TEST_F(PcscBed, UnpoweringTheCardForgetsTheVerifiedPin) {
 TEST_F(PcscBed, CardFaultsAsAnApplicationSeesThem) {
   insert(kPlain, "asign");
   ASSERT_EQ(connect(kPlain), SCARD_S_SUCCESS);
-  auto& reader = host_->reader(kPlain);
+  auto& reader = bed_->reader(kPlain);
   struct Row {
     const char* fault;
     LONG rc;
