@@ -1,6 +1,6 @@
 #include "cardaccess/card/CFileInfo.h"
 
-#include "cardaccess/card/CardText.h"
+#include "platform/format.h"
 
 CFileInfo::CFileInfo(const CFID& fid, int type, int size, int position)
     : m_type(type), m_fid(fid), m_size(size), m_position(position) {
@@ -11,47 +11,47 @@ CFileInfo::~CFileInfo() { logObject(this, kDestroyed); }
 
 int CFileInfo::getSize() const {
   log("getSize", "started.\n", 4, 0);
-  log("getSize", cardtext::format("returned: %i.\n", m_size).c_str(), 4, 0);
+  log("getSize", platform::formatString("returned: %i.\n", m_size).c_str(), 4, 0);
   return m_size;
 }
 
 int CFileInfo::getTyp() const {
   log("getTyp", "started.\n", 4, 0);
-  log("getTyp", cardtext::format("returned: %i.\n", m_type).c_str(), 4, 0);
+  log("getTyp", platform::formatString("returned: %i.\n", m_type).c_str(), 4, 0);
   return m_type;
 }
 
 int CFileInfo::getPosition() const {
   log("getPosition", "started.\n", 4, 0);
-  log("getPosiotion", cardtext::format("returned: %i.\n", m_position).c_str(), 4, 0);
+  log("getPosiotion", platform::formatString("returned: %i.\n", m_position).c_str(), 4, 0);
   return m_position;
 }
 
 int CFileInfo::setPosition(int position) {
-  log("setPosition", cardtext::format("Parameter: %i.\n", position).c_str(), 4, 0);
+  log("setPosition", platform::formatString("Parameter: %i.\n", position).c_str(), 4, 0);
   const int previous = m_position;
   m_position = position;
-  log("setPosition", cardtext::format("returned: %i.\n", previous).c_str(), 4, 0);
+  log("setPosition", platform::formatString("returned: %i.\n", previous).c_str(), 4, 0);
   return previous;
 }
 
 const CFID& CFileInfo::getFID() const {
   log("getFID", "started.\n", 4, 0);
-  log("getFID", cardtext::format("returned: 0x%s.\n", m_fid.toHex().c_str()).c_str(), 4, 0);
+  log("getFID", platform::formatString("returned: 0x%s.\n", m_fid.toHex().c_str()).c_str(), 4, 0);
   return m_fid;
 }
 
 int CFileInfo::getFlags() const {
   log("getFlags", "started.\n", 4, 0);
-  log("getFlags", cardtext::format("returned: 0x%x.\n", static_cast<unsigned>(m_flags)).c_str(), 4, 0);
+  log("getFlags", platform::formatString("returned: 0x%x.\n", static_cast<unsigned>(m_flags)).c_str(), 4, 0);
   return m_flags;
 }
 
 int CFileInfo::setFlags(int flags) {
-  log("setFlags", cardtext::format("Parameter: 0x%x.\n", static_cast<unsigned>(flags)).c_str(), 4, 0);
+  log("setFlags", platform::formatString("Parameter: 0x%x.\n", static_cast<unsigned>(flags)).c_str(), 4, 0);
   const int previous = m_flags;
   m_flags = flags;
-  log("setFlags", cardtext::format("returned: 0x%x.\n", static_cast<unsigned>(previous)).c_str(), 4, 0);
+  log("setFlags", platform::formatString("returned: 0x%x.\n", static_cast<unsigned>(previous)).c_str(), 4, 0);
   return previous;
 }
 

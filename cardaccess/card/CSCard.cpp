@@ -1,6 +1,6 @@
 #include "cardaccess/card/CSCard.h"
 
-#include "cardaccess/card/CardText.h"
+#include "platform/format.h"
 #include "cardaccess/reader/CAPDU.h"
 #include "cardaccess/reader/CICC.h"
 #include "cardaccess/reader/CardResult.h"
@@ -22,8 +22,6 @@ constexpr int kSwRecordNotFound = 0x6A83;
 constexpr int kChunk = 128;
 constexpr std::size_t kHashBlock = 64;
 
-bool isError(int result) { return result < 0; }
-
 }  // namespace
 
 CSCard::CSCard(CICC_base* channel, CReader* reader, const std::string& atr, int hashAlg)
@@ -37,7 +35,7 @@ CSCard::~CSCard() { logObject(this, kDestroyed); }
 void CSCard::logEnter(const char* method, int level) const { log(method, "started.\n", level, kPush); }
 
 int CSCard::logReturn(const char* method, int result, int level) const {
-  log(method, cardtext::format("returned: 0x%x.\n", static_cast<unsigned>(result)).c_str(), level, kPop);
+  log(method, platform::formatString("returned: 0x%x.\n", static_cast<unsigned>(result)).c_str(), level, kPop);
   return result;
 }
 
@@ -180,7 +178,7 @@ int CSCard::openWith(const CFID& fid, int p1, int p2, bool fcp, bool firstRecord
   const int type = info->getTyp();
   if (firstRecordIsOne && CFileInfo::isRecordType(type)) info->setPosition(1);
   log("open",
-      cardtext::format(type == CFileInfo::kTransparent ? "FileInfo:\nFID: 0x%s.\nTyp: transparent.\nSize: 0x%x.\n"
+      platform::formatString(type == CFileInfo::kTransparent ? "FileInfo:\nFID: 0x%s.\nTyp: transparent.\nSize: 0x%x.\n"
                                                        : "FileInfo:\nFID: 0x%s.\nTyp: unbekannt.\nSize: 0x%x.\n",
                        fid.toHex().c_str(), static_cast<unsigned>(info->getSize()))
           .c_str(),

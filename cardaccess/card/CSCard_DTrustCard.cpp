@@ -1,6 +1,6 @@
 #include "cardaccess/card/CSCard_DTrustCard.h"
 
-#include "cardaccess/card/CardText.h"
+#include "platform/format.h"
 #include "cardaccess/reader/CReader.h"
 #include "cardaccess/reader/CardResult.h"
 
@@ -18,7 +18,7 @@ CSCard_DTrustCard::CSCard_DTrustCard(CICC_base* channel, CReader* reader, const 
 CSCard_DTrustCard::~CSCard_DTrustCard() { logObject(this, kDestroyed); }
 
 int CSCard_DTrustCard::signInit(int kid, std::string parameter, int hashAlg) {
-  log("signInit", cardtext::format("kid=0x%x. started.\n", static_cast<unsigned>(kid)).c_str(), 3, kPush);
+  log("signInit", platform::formatString("kid=0x%x. started.\n", static_cast<unsigned>(kid)).c_str(), 3, kPush);
   m_signParameter = parameter;
   setHashAlgorithm(hashAlg);
   m_keyReference = kid;

@@ -1,0 +1,98 @@
+// What the card tests share: channels over a simulated card or a script, a
+// reader whose PIN pad a test scripts, hex texts, and OpenSSL checks against
+// the certificates of the test bed's card keys.
+#pragma once
+
+#include "cardaccess/reader/CICC.h"
+#include "cardaccess/reader/CReader.h"
+#include "cardsim/card.h"
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace cardtest {
+
+// Hex in either case, blanks allowed, to bytes; and bytes to upper-case hex.
+std::string bytes(const std::string& hex);
+std::string hex(const std::string& bytes);
+cardsim::Bytes toSim(const std::string& bytes);
+std::string fromSim(const cardsim::Bytes& bytes);
+
+cardsim::CardProfile profile(const std::string& name, const std::string& extraLines = "");
+
+// A channel straight to a simulated card in this process.
+class SimChannel : public CICC_base {
+ public:
+  explicit SimChannel(const cardsim::CardProfile& profile);
+  int getSize() const override { return static_cast<int>(sizeof(*this)); }
+  int doIO(const std::string& command, std::string& response) override;
+
+  cardsim::Card& card() { return card_; }
+  // The commands the card received, as upper-case hex, since the last clear.
+  std::vector<std::string> commands() const;
+  void clear() { card_.clearLog(); }
+  // Runs before each command is handed to the card.
+  std::function<void(const std::string& command)> beforeEach;
+
+ private:
+  cardsim::Card card_;
+};
+
+// A channel that answers from a script and records what it was sent.
+class ScriptChannel : public CICC_base {
+ public:
+  int getSize() const override { return static_cast<int>(sizeof(*this)); }
+  int doIO(const std::string& command, std::string& response) override;
+  // The next answer (hex, status word included); "!n" makes the transport fail with n.
+  void answer(const std::string& hexAnswer) { answers_.push_back(hexAnswer); }
+  std::vector<std::string> sent;  // upper-case hex
+
+ private:
+  std::deque<std::string> answers_;
+};
+
+// A reader with a PIN pad the test scripts: it records each request and, when a
+// PIN is set, verifies it on the simulated card as the pad would, in the format asked.
+class PadReader : public CReader {
+ public:
+  explicit PadReader(SimChannel* card = nullptr);
+  int getSize() const override { return static_cast<int>(sizeof(*this)); }
+  int connect(int) override { return 0; }
+  int disconnect() override { return 0; }
+  int getStatus(int) override { return 5; }
+  int getCT(std::string& out) override;
+  int reset(bool) override { return 0; }
+  int performVerification(unsigned char keyReference, int format, int fixedLength, int insertionPosition,
+                          unsigned char timeOut, const std::string* apdu, const std::string* displayText,
+                          int* status) override;
+  int modifyVerification(unsigned char, int, int) override { return static_cast<int>(0x80000001u); }
+  int activateVerification(unsigned char, int, int) override { return static_cast<int>(0x80000001u); }
+  int activateVerification_KOBIL(unsigned char, int, int) override { return static_cast<int>(0x80000001u); }
+
+  struct Request {
+    int keyReference, format, fixedLength, insertionPosition, timeOut;
+  };
+  std::vector<Request> requests;
+  std::string pin;           // what the user types
+  int result = 0;            // answered when no PIN is set
+
+ private:
+  SimChannel* card_;
+};
+
+// The DER certificate of a test key ("asign-sig", "bank-dec", ...).
+std::string certificate(const std::string& keyName);
+// The PKCS#1 v1.5 type-1 block content a signature recovers to with the key of
+// the certificate (the DigestInfo the card signed), empty when it does not verify.
+std::string recoverSigned(const std::string& certificateDer, const std::string& signature);
+// A PKCS#1 v1.5 cryptogram of plain for the certificate's key.
+std::string encryptFor(const std::string& certificateDer, const std::string& plain);
+// SHA-1, SHA-256 or RIPEMD-160 by the card's algorithm number (1, 2, 3).
+std::string digest(int algorithm, const std::string& message);
+std::string digestInfo(int algorithm, const std::string& hash);
+
+}  // namespace cardtest
