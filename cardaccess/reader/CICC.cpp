@@ -1,0 +1,148 @@
+#include "cardaccess/reader/CICC.h"
+
+#include <stdexcept>
+
+#include <windows.h>
+
+#include "cardaccess/reader/ApduLog.h"
+#include "cardaccess/reader/CTAPI.h"
+#include "foundation/base/CException.h"
+#include "platform/format.h"
+
+std::string toHex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char b : bytes) {
+    out += digits[b >> 4];
+    out += digits[b & 0xF];
+  }
+  return out;
+}
+
+CICC_base::CICC_base() { logObject(this, kConstructed); }
+
+CICC_base::~CICC_base() { logObject(this, kDestroyed); }
+
+int CICC_base::getSize() const { return static_cast<int>(sizeof(CICC_base)); }
+
+std::string CICC_base::encode(const CAPDU& apdu) {
+  const CCommandAPDU& c = apdu.command;
+  static const char* const where = "CICC_base::perform";
+  std::string bytes;
+  if (c.CLA == -1) throw VOQ::CNoSuchObjectException(where, "Klasse nicht initialisiert.\n");
+  bytes += static_cast<char>(c.CLA);
+  if (c.INS == -1) throw VOQ::CNoSuchObjectException(where, "Instruction nicht initialisiert.\n");
+  bytes += static_cast<char>(c.INS);
+  if (c.P1 == -1) throw VOQ::CNoSuchObjectException(where, "P1 nicht initialisiert.\n");
+  bytes += static_cast<char>(c.P1);
+  if (c.P2 == -1) throw VOQ::CNoSuchObjectException(where, "P2 nicht initialisiert.\n");
+  bytes += static_cast<char>(c.P2);
+  // Data beyond 255 bytes cannot be announced in one byte: ISO extended length
+  // (00 Lc1 Lc2, and a two-byte Le) instead.
+  const bool extendedLength = c.hasData && !apdu.extended && c.data.size() > 255;
+  if (c.hasData) {
+    if (apdu.extended) {
+      // The D-Trust card type's fixed header for its 2048-bit decipher block.
+      bytes.append("\x00\x01\x01\x00\x00\x01", 6);
+    } else if (extendedLength) {
+      bytes += '\0';
+      bytes += static_cast<char>((c.data.size() >> 8) & 0xFF);
+      bytes += static_cast<char>(c.data.size() & 0xFF);
+    } else {
+      bytes += static_cast<char>(c.data.size() & 0xFF);
+    }
+    bytes += c.data;
+  }
+  if (c.Le != -1) {
+    if (extendedLength) bytes += static_cast<char>((c.Le >> 8) & 0xFF);
+    bytes += static_cast<char>(c.Le & 0xFF);
+  }
+  return bytes;
+}
+
+int CICC_base::perform(CAPDU& apdu) {
+  log("perform", "started.\n", 3, kPush);
+  int result = 0;
+  try {
+    const std::string command = encode(apdu);
+    std::string response;
+    const int transport = doIO(command, response);
+    if (transport == 0) {
+      if (response.size() < 2) throw std::out_of_range("CICC_base::perform: answer without status word");
+      const size_t n = response.size();
+      apdu.response.SW = static_cast<unsigned char>(response[n - 2]) * 256 + static_cast<unsigned char>(response[n - 1]);
+      apdu.response.data = response.substr(0, n - 2);
+    } else {
+      result = static_cast<int>(0x80010000u | (static_cast<unsigned>(transport) & 0xFFFFu));
+    }
+  } catch (...) {
+    log(nullptr, "", 3, kPop);
+    throw;
+  }
+  log("perform", platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  return result;
+}
+
+CICC::CICC(const std::string& name, unsigned short ctn, unsigned char sad, unsigned char dad)
+    : m_ctn(ctn), m_name(name), m_kind(kCTAPI), m_dad(dad), m_sad(sad) {
+  logObject(this, kConstructed);
+}
+
+CICC::CICC(const std::string& name) : m_name(name), m_kind(kPCSC) { logObject(this, kConstructed); }
+
+CICC::~CICC() { logObject(this, kDestroyed); }
+
+int CICC::getSize() const { return static_cast<int>(sizeof(CICC)); }
+
+int CICC::doIO(const std::string& command, std::string& response) {
+  log("doIO", "started.\n", 3, 0);
+  const int result = m_kind == kPCSC ? transmitPCSC(command, response) : transmitCTAPI(command, response);
+  log("doIO", platform::formatString("Returned: 0x%x.\n", result).c_str(), 3, 0);
+  return result;
+}
+
+int CICC::transmitPCSC(const std::string& command, std::string& response) {
+  log("doIO", platform::formatString("hCard: 0x%x, in: 0x%s.\n", static_cast<unsigned>(m_hCard),
+                                     apdulog::command(command).c_str()).c_str(), 4, 0);
+  const SCARD_IO_REQUEST send{SCARD_PROTOCOL_T1, sizeof(SCARD_IO_REQUEST)};
+  unsigned char buffer[kResponseCapacity];
+  DWORD length = 0;
+  LONG result = SCARD_S_SUCCESS;
+  // The card may be busy or briefly away: four attempts in all, 100 ms apart.
+  for (int attempt = 1;; ++attempt) {
+    SCARD_IO_REQUEST receive{SCARD_PROTOCOL_T1, sizeof(SCARD_IO_REQUEST)};
+    length = sizeof buffer;
+    result = SCardTransmit(m_hCard, &send, reinterpret_cast<const BYTE*>(command.data()),
+                           static_cast<DWORD>(command.size()), &receive, buffer, &length);
+    if (result == SCARD_S_SUCCESS || attempt == 4) break;
+    log("doIO", platform::formatString("SCardTransmit returned: 0x%x, retrying.\n", result).c_str(), 0, 0);
+    Sleep(100);
+  }
+  if (result == SCARD_S_SUCCESS) response.assign(reinterpret_cast<const char*>(buffer), length);
+  log("doIO", platform::formatString("Result: 0x%02x, hCard: 0x%x, out: 0x%s.\n", result,
+                                     static_cast<unsigned>(m_hCard),
+                                     result == SCARD_S_SUCCESS ? apdulog::response(command, response).c_str() : "")
+                  .c_str(),
+      4, 0);
+  return result;
+}
+
+int CICC::transmitCTAPI(const std::string& command, std::string& response) {
+  log("doIO", platform::formatString("ctn: %d, sad: 0x%02x, dad: 0x%02x, in: 0x%s.\n", m_ctn, m_sad, m_dad,
+                                     apdulog::command(command).c_str()).c_str(), 4, 0);
+  setCTAPIDll(m_name);
+  // The driver writes the answer's addresses back: it gets copies, never our own.
+  unsigned char dad = m_dad, sad = m_sad;
+  unsigned char buffer[kResponseCapacity];
+  unsigned short length = sizeof buffer;
+  const int result = ctData(m_ctn, &dad, &sad, static_cast<unsigned short>(command.size()),
+                            reinterpret_cast<const unsigned char*>(command.data()), &length, buffer);
+  if (result == 0) response.assign(reinterpret_cast<const char*>(buffer), length);
+  log("doIO", platform::formatString("Result: 0x%02x, ctn: %d, sad: 0x%02x, dad: 0x%02x, out: 0x%s.\n", result,
+                                     m_ctn, m_sad, m_dad,
+                                     result == 0 ? apdulog::response(command, response).c_str() : "")
+                  .c_str(),
+      4, 0);
+  return result;
+}

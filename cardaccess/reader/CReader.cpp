@@ -1,0 +1,74 @@
+#include "cardaccess/reader/CReader.h"
+
+#include "cardaccess/reader/CardRecognition.h"
+#include "platform/format.h"
+
+CReader_base::CReader_base(const std::string& name, unsigned char useGUI) : m_name(name), m_useGUI(useGUI) {
+  logObject(this, kConstructed);
+}
+
+CReader_base::~CReader_base() {
+  dropCard(true);
+  logObject(this, kDestroyed);
+}
+
+int CReader_base::getSize() const { return static_cast<int>(sizeof(CReader_base)); }
+
+CSCard* CReader_base::getCard() {
+  log("getCard", "started.\n", 3, kPush);
+  log("getCard", platform::formatString("returned: 0x%p.\n", static_cast<void*>(m_card)).c_str(), 3, kPop);
+  return m_card;
+}
+
+const char* CReader_base::getName() const { return m_name.empty() ? nullptr : m_name.c_str(); }
+
+void CReader_base::takeCard(CSCard* card, const std::string& atr) {
+  if (m_card && m_card != card) m_retired.push_back(m_card);
+  m_card = card;
+  m_ATR = atr;
+}
+
+void CReader_base::dropCard(bool retired) {
+  deleteCard(m_card);
+  m_card = nullptr;
+  m_ATR.clear();
+  if (retired) {
+    for (CSCard* card : m_retired) deleteCard(card);
+    m_retired.clear();
+  }
+}
+
+CReader::CReader(const std::string& driverName, unsigned short ctn, const std::string& name, unsigned char useGUI,
+                 unsigned char isSecure)
+    : CReader_base(name, useGUI),
+      m_channel(driverName, ctn, 2, 1),
+      m_ctn(ctn),
+      m_secondName(driverName),
+      m_kind(kCTAPI),
+      m_isSecure(isSecure) {
+  logObject(this, kConstructed);
+}
+
+CReader::CReader(SCARDCONTEXT hCtx, int shareMode, const std::string& readerName, unsigned char useGUI,
+                 unsigned char isSecure)
+    : CReader_base("PC/SC", useGUI),
+      m_channel(readerName),
+      m_secondName(readerName),
+      m_kind(kPCSC),
+      m_hCtx(hCtx),
+      m_shareMode(shareMode),
+      m_isSecure(isSecure) {
+  logObject(this, kConstructed);
+  log("ctor", platform::formatString("hCtx=0x%x, Name is %s.\n", static_cast<unsigned>(hCtx), readerName.c_str()).c_str(),
+      4, 0);
+}
+
+CReader::~CReader() {
+  // The card goes before the channel it talks through.
+  dropCard(true);
+  logObject(this, kDestroyed);
+}
+
+int CReader::getSize() const { return static_cast<int>(sizeof(CReader)); }
+
+const char* CReader::getCTAPIName() const { return m_secondName.empty() ? nullptr : m_secondName.c_str(); }

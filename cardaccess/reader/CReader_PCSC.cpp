@@ -1,0 +1,398 @@
+#include "cardaccess/reader/CReader_PCSC.h"
+
+#include <windows.h>
+
+#include "cardaccess/reader/CardRecognition.h"
+#include "cardaccess/reader/CardResult.h"
+#include "cardaccess/reader/PinPad.h"
+#include "platform/format.h"
+#include "platform/win_scard_beep.h"
+
+namespace {
+
+constexpr DWORD kAnswerCapacity = 64;
+// Every poll of the keys is a round trip through the PC/SC service: a short pause
+// between empty polls keeps the loop from spinning a core during PIN entry.
+constexpr DWORD kPollPause = 15;
+
+}  // namespace
+
+// One PIN entry session on the pad: one entry for VERIFY, three for CHANGE
+// REFERENCE DATA (old PIN, new PIN, new PIN again).
+struct CReader_PCSC::Entry {
+  int fixedLength;
+  int wanted;
+  int done = 0;
+  int digits = 0;
+  bool cancelled = false;
+  bool timedOut = false;
+};
+
+CReader_PCSC::CReader_PCSC(const std::string& readerName, SCARDCONTEXT hCtx, int shareMode, unsigned char useGUI,
+                           unsigned char useBeep, unsigned char isSecure, int userMessage)
+    : CReader(hCtx, shareMode, readerName, useGUI, isSecure), m_useBeep(useBeep) {
+  (void)userMessage;
+  logObject(this, kConstructed);
+}
+
+CReader_PCSC::~CReader_PCSC() {
+  dropCard(true);
+  // Leaves no card open for other clients (exclusive share) and no context behind
+  // when the factory releases the reader.
+  if (m_channel.getHandle()) SCardDisconnect(m_channel.getHandle(), SCARD_RESET_CARD);
+  m_channel.setHandle(0);
+  if (m_hCtx) SCardReleaseContext(m_hCtx);
+  logObject(this, kDestroyed);
+}
+
+int CReader_PCSC::getSize() const { return static_cast<int>(sizeof(CReader_PCSC)); }
+
+LONG CReader_PCSC::connectCard() {
+  SCARDHANDLE hCard = 0;
+  LONG rc = SCardConnectA(m_hCtx, m_secondName.c_str(), static_cast<DWORD>(m_shareMode), SCARD_PROTOCOL_T1, &hCard,
+                          &m_activeProtocol);
+  log("connect", platform::formatString("SCardConnect: hCtx was 0x%x, returned 0x%x, retrieved hCard: 0x%x.\n",
+                                        static_cast<unsigned>(m_hCtx), rc, static_cast<unsigned>(hCard)).c_str(),
+      4, 0);
+  if (hCard) {
+    m_channel.setHandle(hCard);
+    GetPCSCReaderFeatures();
+  }
+  return rc;
+}
+
+LONG CReader_PCSC::readATR(std::string& atr) {
+  BYTE buffer[256];
+  DWORD length = sizeof buffer;
+  LONG rc = SCardGetAttrib(m_channel.getHandle(), SCARD_ATTR_ATR_STRING, buffer, &length);
+  log("connect", platform::formatString("SCardGetAttrib: hCtx was 0x%x, returned 0x%x.\n",
+                                        static_cast<unsigned>(m_hCtx), rc).c_str(),
+      4, 0);
+  if (rc == SCARD_S_SUCCESS) atr.assign(reinterpret_cast<const char*>(buffer), length);
+  return rc;
+}
+
+int CReader_PCSC::recognise(const std::string& atr) {
+  CSCard* card = recognizeCard(atr, &m_channel, this);
+  if (!card) return cardresult::kCardNotRecognisedPCSC;
+  takeCard(card, atr);
+  return cardresult::kOk;
+}
+
+int CReader_PCSC::connect(int) {
+  log("connect", "started.\n", 3, kPush);
+  int result = 0;
+  if (!m_channel.getHandle()) result = connectCard();
+  if (m_channel.getHandle()) {
+    std::string atr;
+    result = readATR(atr);
+    if (result != SCARD_S_SUCCESS) {
+      DWORD protocol = 0;
+      SCardReconnect(m_channel.getHandle(), static_cast<DWORD>(m_shareMode), SCARD_PROTOCOL_T1, SCARD_RESET_CARD,
+                     &protocol);
+      result = readATR(atr);
+    }
+    if (result == SCARD_S_SUCCESS) result = recognise(atr);
+  }
+  log("connect", platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  return result;
+}
+
+int CReader_PCSC::disconnect() {
+  log("disconnect", "started.\n", 3, kPush);
+  LONG result = SCARD_S_SUCCESS;
+  if (SCARDHANDLE hCard = m_channel.getHandle()) {
+    result = SCardDisconnect(hCard, SCARD_RESET_CARD);
+    log("disconnect", platform::formatString("disconnecting hCard %d returns %d.\n", static_cast<int>(hCard), result)
+                          .c_str(),
+        4, 0);
+    m_channel.setHandle(0);
+  }
+  dropCard(true);
+  log("disconnect", platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  return result;
+}
+
+int CReader_PCSC::getStatus(int) {
+  log("getStatus", "started.\n", 3, kPush);
+  LONG rc = SCARD_S_SUCCESS;
+  if (!m_channel.getHandle()) rc = connectCard();
+  BYTE presence = 0;
+  if (m_channel.getHandle()) {
+    DWORD length = 1;
+    rc = SCardGetAttrib(m_channel.getHandle(), SCARD_ATTR_ICC_PRESENCE, &presence, &length);
+    log("getStatus_pcsc", platform::formatString("SCardGetAttrib: returned: 0x%x, iccstate is 0x%x.\n", rc, presence)
+                              .c_str(),
+        4, 0);
+    if (rc == SCARD_W_REMOVED_CARD || rc == SCARD_W_RESET_CARD) {
+      DWORD protocol = 0;
+      LONG again = SCardReconnect(m_channel.getHandle(), static_cast<DWORD>(m_shareMode), SCARD_PROTOCOL_T1,
+                                  SCARD_RESET_CARD, &protocol);
+      log("getStatus_pcsc",
+          platform::formatString("card removed or reset, SCardReconnect: returned: 0x%x.\n", again).c_str(), 4, 0);
+      if (again == SCARD_S_SUCCESS) {
+        length = 1;
+        rc = SCardGetAttrib(m_channel.getHandle(), SCARD_ATTR_ICC_PRESENCE, &presence, &length);
+      }
+    }
+  }
+  int result;
+  // The Windows service reports a stale handle as ERROR_INVALID_HANDLE; pcsc-lite's
+  // SCARD_E_INVALID_HANDLE is passed on as a PC/SC result, as on Windows.
+  if (rc == ERROR_INVALID_HANDLE || rc == SCARD_W_REMOVED_CARD || rc == SCARD_E_NO_SMARTCARD) result = 0;
+  else if (rc != SCARD_S_SUCCESS) result = rc;
+  else result = presence == 1 ? 3 : presence == 2 ? 5 : 0;
+  log("getStatus", platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  return result;
+}
+
+int CReader_PCSC::getCT(std::string& out) {
+  out = "PC/SC Reader";
+  return 0;
+}
+
+int CReader_PCSC::reset(bool cold) {
+  log("reset", "started.\n", 3, kPush);
+  dropCard(false);
+  int result;
+  if (SCARDHANDLE hCard = m_channel.getHandle()) {
+    result = SCardReconnect(hCard, static_cast<DWORD>(m_shareMode), SCARD_PROTOCOL_T1,
+                            cold ? SCARD_UNPOWER_CARD : SCARD_RESET_CARD, &m_activeProtocol);
+    log("reset", platform::formatString("SCardReconnect: returned 0x%x, hCard was 0x%x.\n", result,
+                                        static_cast<unsigned>(hCard)).c_str(),
+        4, 0);
+  } else {
+    result = connectCard();
+  }
+  if (result == SCARD_S_SUCCESS) {
+    std::string atr;
+    result = readATR(atr);
+    if (result == SCARD_S_SUCCESS) result = recognise(atr);
+  }
+  log("reset", platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  return result;
+}
+
+bool CReader_PCSC::GetPCSCReaderFeatures() {
+  static const char* const method = "CReader::GetPCSCReaderFeatures";
+  for (DWORD& code : m_features) code = 0;
+  if (!m_isSecure) {
+    log(method, "not secure, skipping.\n", 4, 0);
+    return false;
+  }
+  BYTE answer[256] = {};
+  DWORD returned = 0;
+  LONG rc = SCardControl(m_channel.getHandle(), CM_IOCTL_GET_FEATURE_REQUEST, nullptr, 0, answer, sizeof answer,
+                         &returned);
+  log(method, platform::formatString("SCardControl(CM_IOCTL_GET_FEATURE_REQUEST) returns 0x%x, result is 0x%02x%02x.\n",
+                                     rc, answer[0], answer[1]).c_str(),
+      4, 0);
+  if (rc != SCARD_S_SUCCESS) {
+    m_isSecure = 0;
+    log(method, "returns false.\n", 4, 0);
+    return false;
+  }
+  pinpad::parseFeatures(answer, returned > sizeof answer ? sizeof answer : returned, m_features);
+  if (m_features[pinpad::kVerifyPinDirect] && m_features[pinpad::kModifyPinDirect]) {
+    log(method, "PIN_DIRECT capability detected.\n", 4, 0);
+  } else if (m_features[pinpad::kVerifyPinStart] && m_features[pinpad::kModifyPinStart]) {
+    log(method, "PIN_START capability detected.\n", 4, 0);
+  } else {
+    m_isSecure = 0;
+    log(method, "returns false.\n", 4, 0);
+    return false;
+  }
+  log(method, "returns true.\n", 4, 0);
+  return true;
+}
+
+LONG CReader_PCSC::control(DWORD code, const std::string& in, BYTE* out, DWORD* returned, const char* feature) {
+  *returned = 0;
+  out[0] = out[1] = 0;
+  LONG rc = SCardControl(m_channel.getHandle(), code, in.empty() ? nullptr : in.data(), static_cast<DWORD>(in.size()),
+                         out, kAnswerCapacity, returned);
+  if (*returned > kAnswerCapacity) *returned = 0;
+  log(nullptr, platform::formatString("SCardControl(%s) returns 0x%x, result is 0x%02x%02x.\n", feature, rc, out[0],
+                                      out[1]).c_str(),
+      4, 0);
+  return rc;
+}
+
+void CReader_PCSC::tone(DWORD frequency) {
+  if (m_useBeep) Beep(frequency, 100);
+}
+
+LONG CReader_PCSC::keyLoop(Entry& entry) {
+  const bool single = entry.wanted == 1;
+  auto endEntry = [&] {
+    tone(400);
+    ++entry.done;
+    entry.digits = 0;
+  };
+  while (entry.done < entry.wanted) {
+    BYTE out[kAnswerCapacity] = {};
+    DWORD returned = 0;
+    LONG rc = SCardControl(m_channel.getHandle(), m_features[pinpad::kGetKeyPressed], nullptr, 0, out,
+                           kAnswerCapacity, &returned);
+    if (rc != SCARD_S_SUCCESS) return rc;
+    const BYTE key = returned > 0 ? out[0] : pinpad::kKeyNone;
+    if (key == pinpad::kKeyNone) {
+      Sleep(kPollPause);
+      continue;
+    }
+    log(nullptr, platform::formatString("SCardControl(FEATURE_GET_KEY_PRESSED) returns key 0x%x.\n", key).c_str(), 4,
+        0);
+    switch (key) {
+      case pinpad::kKeyDigit:
+        tone(200);
+        ++entry.digits;
+        if (entry.fixedLength > 0 && entry.digits >= entry.fixedLength) endEntry();
+        break;
+      case pinpad::kKeyBackspace:
+        if (entry.digits > 0) {
+          tone(2000);
+          --entry.digits;
+        }
+        break;
+      case pinpad::kKeyClear:
+        tone(2000);
+        entry.digits = 0;
+        break;
+      case pinpad::kKeyOk:
+        if (entry.fixedLength <= 0 || entry.digits >= entry.fixedLength) {
+          tone(200);
+          endEntry();
+        }
+        break;
+      case pinpad::kKeyCancel:
+        tone(2000);
+        entry.cancelled = true;
+        if (single) tone(400);
+        return SCARD_S_SUCCESS;
+      case pinpad::kKeyTimeout:
+        entry.timedOut = true;
+        if (single) tone(400);
+        return SCARD_S_SUCCESS;
+      default:
+        break;
+    }
+  }
+  return SCARD_S_SUCCESS;
+}
+
+int CReader_PCSC::performVerification(unsigned char keyReference, int format, int fixedLength, int, unsigned char timeOut,
+                                      const std::string* apdu, const std::string*, int* status) {
+  static const char* const method = "CReader_PCSC::performVerification";
+  log(method, "started.\n", 3, kPush);
+  int result = 0;
+  int statusOut = 0;
+  if (!m_isSecure) {
+    result = cardresult::kSecureEntryImpossible;
+    log(method, platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+    return result;
+  }
+  if (status) *status = 0;
+  if (!pinpad::knownFormat(format) || (apdu && apdu->size() > 13)) {
+    result = cardresult::kSecureEntryImpossible;
+    log(method, platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+    return result;
+  }
+  const std::string block = pinpad::verifyStructure(timeOut, format, fixedLength, keyReference, apdu);
+  BYTE answer[kAnswerCapacity] = {};
+  DWORD returned = 0;
+  if (m_features[pinpad::kVerifyPinDirect]) {
+    result = control(m_features[pinpad::kVerifyPinDirect], block, answer, &returned, "FEATURE_VERIFY_PIN_DIRECT");
+  } else {
+    result = control(m_features[pinpad::kVerifyPinStart], block, answer, &returned, "FEATURE_VERIFY_PIN_START");
+    if (result != SCARD_S_SUCCESS) {
+      if (status) *status = result;
+      log(method, platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+      return result;
+    }
+    Entry entry{fixedLength, 1};
+    if (m_features[pinpad::kGetKeyPressed]) result = keyLoop(entry);
+    else tone(400);
+    if (result == SCARD_S_SUCCESS)
+      result = control(m_features[pinpad::kVerifyPinFinish], std::string(), answer, &returned,
+                       "FEATURE_VERIFY_PIN_FINISH");
+    if (entry.cancelled) result = cardresult::kSecureEntryImpossible;
+    else if (entry.timedOut) result = cardresult::kPinTimeout;
+  }
+  if (result == 0 && returned == 2) {
+    const int sw = answer[0] * 256 + answer[1];
+    if (sw == 0x9000) {
+      statusOut = 0x9000;
+    } else if (cardresult::isWrongPin(sw)) {
+      result = cardresult::kWrongPin + (sw & 0xF);
+      statusOut = cardresult::statusWord(sw);
+    } else if (sw == 0x6401) {
+      result = cardresult::kSecureEntryImpossible;
+      statusOut = static_cast<int>(0x80036401u);
+    } else if (sw == 0x6400) {
+      result = cardresult::kPadTimeoutPCSC;
+      statusOut = static_cast<int>(0x80036400u);
+    } else if (sw == 0x6983) {
+      result = cardresult::kPinBlocked;
+      statusOut = cardresult::statusWord(sw);
+    } else {
+      result = statusOut = cardresult::statusWord(sw);
+    }
+  } else {
+    // A pad that answers with other than a status word has verified nothing.
+    if (result == 0) result = cardresult::kSecureEntryImpossible;
+    statusOut = result;
+  }
+  if (status) *status = statusOut;
+  log(method, platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  return result;
+}
+
+int CReader_PCSC::modifyVerification(unsigned char keyReference, int format, int fixedLength) {
+  static const char* const method = "CReader_PCSC::modifyVerificationSecure";
+  log(method, "started.\n", 3, kPush);
+  int result = 0;
+  if (!m_isSecure || !pinpad::knownFormat(format)) {
+    result = cardresult::kSecureEntryImpossible;
+    log(method, platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+    return result;
+  }
+  const std::string block = pinpad::modifyStructure(format, fixedLength, keyReference);
+  BYTE answer[kAnswerCapacity] = {};
+  DWORD returned = 0;
+  if (m_features[pinpad::kModifyPinDirect]) {
+    result = control(m_features[pinpad::kModifyPinDirect], block, answer, &returned, "FEATURE_MODIFY_PIN_DIRECT");
+  } else {
+    result = control(m_features[pinpad::kModifyPinStart], block, answer, &returned, "FEATURE_MODIFY_PIN_START");
+    if (result != SCARD_S_SUCCESS) {
+      log(method, platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+      return result;
+    }
+    Entry entry{fixedLength, 3};
+    if (m_features[pinpad::kGetKeyPressed]) result = keyLoop(entry);
+    if (result == SCARD_S_SUCCESS)
+      result = control(m_features[pinpad::kModifyPinFinish], std::string(), answer, &returned,
+                       "FEATURE_MODIFY_PIN_FINISH");
+    if (entry.cancelled) result = cardresult::kSecureEntryImpossible;
+    else if (entry.timedOut) result = cardresult::kPadTimeoutPCSC;
+  }
+  if (result == 0) {
+    if (returned != 2) {
+      result = cardresult::kSecureEntryImpossible;
+    } else {
+      const int sw = answer[0] * 256 + answer[1];
+      if (sw == 0x9000) result = 0;
+      else if (cardresult::isWrongPin(sw)) result = cardresult::kWrongPin + (sw & 0xF);
+      else if (sw == 0x6401) result = cardresult::kSecureEntryImpossible;
+      else if (sw == 0x6400) result = cardresult::kPadTimeoutPCSC;
+      else if (sw == 0x6983) result = cardresult::kPinBlocked;
+      else if (sw == 0x6402) result = cardresult::kNewPinsDiffer;
+      else result = cardresult::statusWord(sw);
+    }
+  }
+  log(method, platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  return result;
+}
+
+int CReader_PCSC::activateVerification(unsigned char, int, int) { return cardresult::kNotSupported; }
+
+int CReader_PCSC::activateVerification_KOBIL(unsigned char, int, int) { return cardresult::kNotSupported; }
