@@ -1,0 +1,145 @@
+// The test API of the window layer: what a person at the screen would do and see.
+//
+// Tests set the screen, script the answers of message boxes, popup menus and modal
+// dialogs, press buttons, inject tray-icon callbacks, read what was drawn (surface
+// pixels, recorded DrawTextA calls) and count GDI objects. Scripts and records are per
+// process.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "windows.h"
+
+namespace platform {
+namespace wintest {
+
+// --- Screen and input ------------------------------------------------------------
+// The screen size behind SM_CXSCREEN/SM_CYSCREEN (default 1024 x 768).
+void setScreenSize(int width, int height);
+// Overrides one GetSystemMetrics value; resetSystemMetrics drops every override.
+void setSystemMetric(int index, int value);
+void resetSystemMetrics();
+void setCursorPos(int x, int y);
+
+// --- Messages ---------------------------------------------------------------------
+// How long a thread may go without asking for messages before SMTO_ABORTIFHUNG
+// treats it as hung (default 5000 ms; the sender's setting applies).
+void setHungThreshold(DWORD milliseconds);
+// The next GetMessageA of this process fails with -1.
+void failNextGetMessage();
+// Messages that other threads of this process sent to the calling thread and that
+// wait for its next message wait.
+int pendingSentMessages();
+// Dispatches the calling thread's waiting messages; a WM_QUIT stays queued. The count.
+int pumpMessages();
+// Pumps until `done` answers true or the time is up; false on time-out.
+bool pumpMessagesUntil(const std::function<bool()>& done, DWORD timeoutMs);
+
+// --- Windows ----------------------------------------------------------------------
+std::vector<HWND> threadWindows(DWORD threadId);
+// Icons made by LoadImageA without LR_SHARED and not destroyed yet.
+int iconCount();
+
+struct WindowInfo {
+  HWND hwnd = nullptr;
+  DWORD processId = 0;
+  DWORD threadId = 0;
+  std::string className;
+  std::string title;
+  bool visible = false;
+  bool topmost = false;
+};
+// The top-level windows of every process of the machine root, in Z order.
+std::vector<WindowInfo> topLevelWindows();
+
+// A left click at a client point: WM_LBUTTONDOWN and WM_LBUTTONUP, sent.
+void click(HWND hwnd, int x = 1, int y = 1);
+// Presses a dialog's button as a user would: BM_CLICK to the control with that id.
+bool pressButton(HWND dialog, int controlId);
+// WM_COMMAND (BN_CLICKED from nowhere) with the id, sent to the window.
+void sendCommand(HWND hwnd, int id);
+
+// --- Modal user interface ------------------------------------------------------------
+struct MessageBoxRecord {
+  HWND owner = nullptr;
+  std::string text;     // UTF-8
+  std::string caption;  // UTF-8; "Fehler" when none was given
+  UINT type = 0;
+  int answer = 0;
+};
+// Answers for the next message boxes, in order. Without a queued answer a box
+// answers its default button.
+void queueMessageBoxAnswer(int answer);
+std::vector<MessageBoxRecord> messageBoxes();
+void clearMessageBoxes();
+
+struct PopupMenuRecord {
+  HMENU menu = nullptr;
+  HWND owner = nullptr;
+  int x = 0;
+  int y = 0;
+  UINT flags = 0;
+  std::vector<std::string> items;  // the texts of the menu's items ("" for separators)
+  UINT chosen = 0;
+};
+// The item the next popup menu picks (0: dismissed); without one it is dismissed.
+void queuePopupMenuChoice(UINT commandId);
+std::vector<PopupMenuRecord> popupMenus();
+void clearPopupMenus();
+
+// Runs `action` with the next dialog that DialogBoxParamA or CreateDialogParamA makes,
+// after its WM_INITDIALOG (inside the modal loop for DialogBoxParamA). Without a queued
+// action a modal dialog is cancelled (IDCANCEL) at once.
+void onNextDialog(std::function<void(HWND dialog)> action);
+
+// --- Tray icon ----------------------------------------------------------------------
+struct TrayIcon {
+  HWND hwnd = nullptr;
+  UINT id = 0;
+  UINT flags = 0;
+  UINT callbackMessage = 0;
+  HICON icon = nullptr;
+  std::string tip;
+};
+std::vector<TrayIcon> trayIcons();
+// Sends the icon's callback message with the mouse message (WM_RBUTTONDOWN, ...); false
+// when no such icon is shown.
+bool injectTrayCallback(HWND hwnd, UINT id, UINT mouseMessage);
+
+// --- What was drawn ----------------------------------------------------------------
+struct Image {
+  int width = 0;
+  int height = 0;
+  std::vector<uint32_t> pixels;  // 0x00RRGGBB, rows from the top
+  uint32_t at(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+};
+// The whole window's surface (frame included) / a bitmap's pixels.
+Image windowImage(HWND hwnd);
+Image bitmapImage(HBITMAP bitmap);
+// Writes an image as a 32-bpp BMP file; false on failure.
+bool saveImage(const Image& image, const std::string& path);
+bool saveWindowImage(HWND hwnd, const std::string& path);
+
+struct DrawTextRecord {
+  HWND window = nullptr;  // the window whose surface the DC drew on, or NULL
+  std::string text;
+  RECT rect{};
+  UINT format = 0;
+  HFONT font = nullptr;
+  int bkMode = 0;
+  COLORREF textColor = 0;
+};
+std::vector<DrawTextRecord> drawTextCalls();
+void clearDrawTextCalls();
+
+// Live GDI objects made by the process, by OBJ_* type (stock objects not counted;
+// device contexts under OBJ_DC and OBJ_MEMDC).
+int gdiObjectCount(DWORD type);
+std::map<DWORD, int> gdiObjectCounts();
+
+}  // namespace wintest
+}  // namespace platform

@@ -1,0 +1,45 @@
+// Shell services of the Windows API that the window layer provides: the notification
+// area ("tray") icon. The icons are kept per process; tests read them and inject the
+// icon's callback message through platform/window_test.h.
+#pragma once
+
+#include "windef.h"
+#include "winuser.h"
+
+#if __has_include("platform/win_shell.h")
+#include "platform/win_shell.h"
+#endif
+
+#define NIM_ADD 0x00000000
+#define NIM_MODIFY 0x00000001
+#define NIM_DELETE 0x00000002
+#define NIF_MESSAGE 0x00000001
+#define NIF_ICON 0x00000002
+#define NIF_TIP 0x00000004
+
+// The record in its first form: what the system's code fills (cbSize = its sizeof).
+typedef struct _NOTIFYICONDATAA {
+  DWORD cbSize;
+  HWND hWnd;
+  UINT uID;
+  UINT uFlags;
+  UINT uCallbackMessage;
+  HICON hIcon;
+  CHAR szTip[64];
+} NOTIFYICONDATAA, *PNOTIFYICONDATAA;
+#define NOTIFYICONDATAA_V1_SIZE sizeof(NOTIFYICONDATAA)
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+BOOL WINAPI Shell_NotifyIconA(DWORD dwMessage, PNOTIFYICONDATAA lpData);
+
+#ifdef __cplusplus
+}
+#endif
+
+#ifndef UNICODE
+#define NOTIFYICONDATA NOTIFYICONDATAA
+#define Shell_NotifyIcon Shell_NotifyIconA
+#endif

@@ -1,0 +1,396 @@
+// Menus: menu bars and popup menus built in code or from RT_MENU resources, item
+// state, and TrackPopupMenuEx answered by the test script.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/resources.h"
+#include "platform/window_test.h"
+#include "window_internal.h"
+
+namespace platform {
+namespace win {
+namespace {
+
+struct MenuItem {
+  UINT flags = 0;  // MF_GRAYED, MF_DISABLED, MF_CHECKED, MF_POPUP, MF_SEPARATOR
+  UINT_PTR id = 0;
+  std::string text;
+  uintptr_t submenu = 0;
+};
+
+struct Menu {
+  std::vector<MenuItem> items;
+};
+
+std::map<uintptr_t, Menu>& menus() {
+  static auto* m = new std::map<uintptr_t, Menu>();
+  return *m;
+}
+uintptr_t g_nextMenu = 0x2000;
+
+Menu* findMenu(HMENU h) {
+  auto it = menus().find(reinterpret_cast<uintptr_t>(h));
+  return it == menus().end() ? nullptr : &it->second;
+}
+
+HMENU newMenu() {
+  while (menus().count(g_nextMenu)) ++g_nextMenu;
+  const uintptr_t h = g_nextMenu++;
+  if (g_nextMenu >= 0x3FFFFFF0u) g_nextMenu = 0x2000;
+  menus()[h];
+  return reinterpret_cast<HMENU>(h);
+}
+
+void destroyTree(uintptr_t h) {
+  auto it = menus().find(h);
+  if (it == menus().end()) return;
+  std::vector<uintptr_t> subs;
+  for (const MenuItem& item : it->second.items) {
+    if (item.submenu) subs.push_back(item.submenu);
+  }
+  menus().erase(it);
+  for (uintptr_t s : subs) destroyTree(s);
+}
+
+// The item named by command (searched through submenus) or position.
+MenuItem* findItem(HMENU h, UINT which, UINT flags) {
+  Menu* m = findMenu(h);
+  if (m == nullptr) return nullptr;
+  if (flags & MF_BYPOSITION) return which < m->items.size() ? &m->items[which] : nullptr;
+  for (MenuItem& item : m->items) {
+    if (!(item.flags & MF_POPUP) && !(item.flags & MF_SEPARATOR) && item.id == which) return &item;
+  }
+  for (MenuItem& item : m->items) {
+    if (item.submenu) {
+      if (MenuItem* found = findItem(reinterpret_cast<HMENU>(item.submenu), which, flags)) return found;
+    }
+  }
+  return nullptr;
+}
+
+std::string narrow(const std::u16string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    uint32_t c = s[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size()) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+      ++i;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// The items of one level of a menu template, up to the item marked MF_END.
+bool parseLevel(const unsigned char* data, size_t size, size_t& at, HMENU menu, int depth) {
+  if (depth > 16) return false;
+  for (;;) {
+    if (at + 2 > size) return false;
+    const uint16_t flags = static_cast<uint16_t>(data[at] | (data[at + 1] << 8));
+    at += 2;
+    MenuItem item;
+    if (!(flags & MF_POPUP)) {
+      if (at + 2 > size) return false;
+      item.id = static_cast<uint16_t>(data[at] | (data[at + 1] << 8));
+      at += 2;
+    }
+    std::u16string text;
+    for (;;) {
+      if (at + 2 > size) return false;
+      const char16_t c = static_cast<char16_t>(data[at] | (data[at + 1] << 8));
+      at += 2;
+      if (c == 0) break;
+      text.push_back(c);
+    }
+    item.text = narrow(text);
+    item.flags = flags & (MF_GRAYED | MF_DISABLED | MF_CHECKED | MF_POPUP | MF_SEPARATOR);
+    if (!(flags & MF_POPUP) && item.id == 0 && item.text.empty()) item.flags |= MF_SEPARATOR;
+    if (flags & MF_POPUP) {
+      HMENU sub = newMenu();
+      item.submenu = reinterpret_cast<uintptr_t>(sub);
+      findMenu(menu)->items.push_back(item);
+      if (!parseLevel(data, size, at, sub, depth + 1)) return false;
+    } else {
+      findMenu(menu)->items.push_back(item);
+    }
+    if (flags & MF_END) return true;
+  }
+}
+
+std::vector<wintest::PopupMenuRecord>& popupRecords() {
+  static auto* r = new std::vector<wintest::PopupMenuRecord>();
+  return *r;
+}
+
+}  // namespace
+
+void destroyMenusOfWindow(HMENU menu) { destroyTree(reinterpret_cast<uintptr_t>(menu)); }
+
+}  // namespace win
+}  // namespace platform
+
+using namespace platform::win;
+
+extern "C" {
+
+HMENU WINAPI CreateMenu(void) {
+  auto lock = lockWindows();
+  return newMenu();
+}
+
+HMENU WINAPI CreatePopupMenu(void) { return CreateMenu(); }
+
+BOOL WINAPI DestroyMenu(HMENU menu) {
+  auto lock = lockWindows();
+  if (findMenu(menu) == nullptr) {
+    SetLastError(ERROR_INVALID_MENU_HANDLE);
+    return FALSE;
+  }
+  destroyTree(reinterpret_cast<uintptr_t>(menu));
+  return TRUE;
+}
+
+BOOL WINAPI IsMenu(HMENU menu) {
+  auto lock = lockWindows();
+  return findMenu(menu) != nullptr ? TRUE : FALSE;
+}
+
+HMENU WINAPI LoadMenuIndirectA(const void* tmpl) {
+  if (tmpl == nullptr) return nullptr;
+  // An in-memory template of unknown size: read as far as its end marks go.
+  auto lock = lockWindows();
+  const auto* data = static_cast<const unsigned char*>(tmpl);
+  size_t at = 4;
+  HMENU menu = newMenu();
+  if (!parseLevel(data, 1u << 20, at, menu, 0)) {
+    destroyTree(reinterpret_cast<uintptr_t>(menu));
+    return nullptr;
+  }
+  return menu;
+}
+
+HMENU WINAPI LoadMenuA(HINSTANCE instance, LPCSTR name) {
+  DWORD error = 0;
+  const platform::ResourceEntry* e = platform::findResourceEntry(instance, RT_MENU, name, &error);
+  if (e == nullptr) {
+    SetLastError(error ? error : ERROR_RESOURCE_NAME_NOT_FOUND);
+    return nullptr;
+  }
+  auto lock = lockWindows();
+  if (e->size < 4) {
+    SetLastError(ERROR_INVALID_DATA);
+    return nullptr;
+  }
+  const uint16_t headerSize = static_cast<uint16_t>(e->data[2] | (e->data[3] << 8));
+  size_t at = 4 + headerSize;
+  HMENU menu = newMenu();
+  if (e->size > at && !parseLevel(e->data, e->size, at, menu, 0)) {
+    destroyTree(reinterpret_cast<uintptr_t>(menu));
+    SetLastError(ERROR_INVALID_DATA);
+    return nullptr;
+  }
+  return menu;
+}
+
+BOOL WINAPI InsertMenuA(HMENU menu, UINT position, UINT flags, UINT_PTR id, LPCSTR text) {
+  auto lock = lockWindows();
+  Menu* m = findMenu(menu);
+  if (m == nullptr) {
+    SetLastError(ERROR_INVALID_MENU_HANDLE);
+    return FALSE;
+  }
+  MenuItem item;
+  item.flags = flags & (MF_GRAYED | MF_DISABLED | MF_CHECKED | MF_POPUP | MF_SEPARATOR);
+  if (flags & MF_POPUP) {
+    item.submenu = id;
+  } else {
+    item.id = id;
+  }
+  if (!(flags & MF_SEPARATOR) && text != nullptr) item.text = text;
+  size_t at = m->items.size();
+  if (position != static_cast<UINT>(-1)) {
+    if (flags & MF_BYPOSITION) {
+      at = std::min<size_t>(position, m->items.size());
+    } else {
+      for (size_t i = 0; i < m->items.size(); ++i) {
+        if (m->items[i].id == position) at = i;
+      }
+    }
+  }
+  m->items.insert(m->items.begin() + static_cast<ptrdiff_t>(at), item);
+  return TRUE;
+}
+
+BOOL WINAPI AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, LPCSTR text) {
+  return InsertMenuA(menu, static_cast<UINT>(-1), flags | MF_BYPOSITION, id, text);
+}
+
+static BOOL removeItem(HMENU menu, UINT which, UINT flags, bool destroy) {
+  auto lock = lockWindows();
+  Menu* m = findMenu(menu);
+  if (m == nullptr) return FALSE;
+  for (size_t i = 0; i < m->items.size(); ++i) {
+    const bool match = (flags & MF_BYPOSITION) ? i == which : m->items[i].id == which;
+    if (!match) continue;
+    const uintptr_t sub = m->items[i].submenu;
+    m->items.erase(m->items.begin() + static_cast<ptrdiff_t>(i));
+    if (destroy && sub) destroyTree(sub);
+    return TRUE;
+  }
+  return FALSE;
+}
+
+BOOL WINAPI RemoveMenu(HMENU menu, UINT which, UINT flags) { return removeItem(menu, which, flags, false); }
+BOOL WINAPI DeleteMenu(HMENU menu, UINT which, UINT flags) { return removeItem(menu, which, flags, true); }
+
+HMENU WINAPI GetMenu(HWND hwnd) {
+  auto lock = lockWindows();
+  Window* w = findLocal(hwnd);
+  if (w == nullptr || (w->style & WS_CHILD)) return nullptr;
+  HMENU m = reinterpret_cast<HMENU>(w->idOrMenu);
+  return findMenu(m) ? m : nullptr;
+}
+
+BOOL WINAPI SetMenu(HWND hwnd, HMENU menu) {
+  auto lock = lockWindows();
+  Window* w = findLocal(hwnd);
+  if (w == nullptr || (w->style & WS_CHILD)) return FALSE;
+  w->idOrMenu = reinterpret_cast<LONG_PTR>(menu);
+  return TRUE;
+}
+
+BOOL WINAPI DrawMenuBar(HWND hwnd) { return IsWindow(hwnd); }
+
+HMENU WINAPI GetSubMenu(HMENU menu, int position) {
+  auto lock = lockWindows();
+  Menu* m = findMenu(menu);
+  if (m == nullptr || position < 0 || static_cast<size_t>(position) >= m->items.size()) return nullptr;
+  return reinterpret_cast<HMENU>(m->items[static_cast<size_t>(position)].submenu);
+}
+
+int WINAPI GetMenuItemCount(HMENU menu) {
+  auto lock = lockWindows();
+  Menu* m = findMenu(menu);
+  if (m == nullptr) {
+    SetLastError(ERROR_INVALID_MENU_HANDLE);
+    return -1;
+  }
+  return static_cast<int>(m->items.size());
+}
+
+UINT WINAPI GetMenuItemID(HMENU menu, int position) {
+  auto lock = lockWindows();
+  Menu* m = findMenu(menu);
+  if (m == nullptr || position < 0 || static_cast<size_t>(position) >= m->items.size()) return static_cast<UINT>(-1);
+  const MenuItem& item = m->items[static_cast<size_t>(position)];
+  if (item.flags & MF_POPUP) return static_cast<UINT>(-1);
+  if (item.flags & MF_SEPARATOR) return 0;
+  return static_cast<UINT>(item.id);
+}
+
+UINT WINAPI GetMenuState(HMENU menu, UINT which, UINT flags) {
+  auto lock = lockWindows();
+  MenuItem* item = findItem(menu, which, flags);
+  if (item == nullptr) return static_cast<UINT>(-1);
+  UINT state = item->flags;
+  if (item->submenu) {
+    Menu* sub = findMenu(reinterpret_cast<HMENU>(item->submenu));
+    state = (state & 0xFF) | (static_cast<UINT>(sub ? sub->items.size() : 0) << 8);
+  }
+  return state;
+}
+
+int WINAPI GetMenuStringA(HMENU menu, UINT which, LPSTR buffer, int max, UINT flags) {
+  auto lock = lockWindows();
+  MenuItem* item = findItem(menu, which, flags);
+  if (item == nullptr) return 0;
+  if (buffer == nullptr || max <= 0) return static_cast<int>(item->text.size());
+  const size_t n = std::min(item->text.size(), static_cast<size_t>(max - 1));
+  memcpy(buffer, item->text.data(), n);
+  buffer[n] = '\0';
+  return static_cast<int>(n);
+}
+
+BOOL WINAPI EnableMenuItem(HMENU menu, UINT which, UINT enable) {
+  auto lock = lockWindows();
+  MenuItem* item = findItem(menu, which, enable);
+  if (item == nullptr) return -1;
+  const UINT previous = item->flags & (MF_GRAYED | MF_DISABLED);
+  item->flags = (item->flags & ~(MF_GRAYED | MF_DISABLED)) | (enable & (MF_GRAYED | MF_DISABLED));
+  return static_cast<BOOL>(previous);
+}
+
+DWORD WINAPI CheckMenuItem(HMENU menu, UINT which, UINT check) {
+  auto lock = lockWindows();
+  MenuItem* item = findItem(menu, which, check);
+  if (item == nullptr) return static_cast<DWORD>(-1);
+  const DWORD previous = item->flags & MF_CHECKED;
+  item->flags = (item->flags & ~MF_CHECKED) | (check & MF_CHECKED);
+  return previous;
+}
+
+BOOL WINAPI TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND hwnd, LPTPMPARAMS) {
+  if (!IsMenu(menu) || !IsWindow(hwnd)) {
+    SetLastError(IsMenu(menu) ? ERROR_INVALID_WINDOW_HANDLE : ERROR_INVALID_MENU_HANDLE);
+    return FALSE;
+  }
+  if (!(flags & TPM_NONOTIFY)) SendMessageA(hwnd, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(menu), 0);
+  UINT chosen = static_cast<UINT>(popupMenuChoice(menu, hwnd, x, y));
+  platform::wintest::PopupMenuRecord record;
+  {
+    auto lock = lockWindows();
+    record.menu = menu;
+    record.owner = hwnd;
+    record.x = x;
+    record.y = y;
+    record.flags = flags;
+    if (Menu* m = findMenu(menu)) {
+      for (const MenuItem& item : m->items) record.items.push_back(item.text);
+    }
+    // A user cannot pick an item that is grayed, disabled, a separator or missing.
+    MenuItem* item = chosen ? findItem(menu, chosen, MF_BYCOMMAND) : nullptr;
+    if (item == nullptr || (item->flags & (MF_GRAYED | MF_DISABLED))) chosen = 0;
+    record.chosen = chosen;
+    popupRecords().push_back(record);
+  }
+  if (chosen == 0) return FALSE;
+  if (flags & TPM_RETURNCMD) return static_cast<BOOL>(chosen);
+  PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(chosen, 0), 0);
+  return TRUE;
+}
+
+BOOL WINAPI TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND hwnd, const RECT*) {
+  return TrackPopupMenuEx(menu, flags, x, y, hwnd, nullptr);
+}
+
+}  // extern "C"
+
+namespace platform {
+namespace wintest {
+
+std::vector<PopupMenuRecord> popupMenus() {
+  auto lock = win::lockWindows();
+  return win::popupRecords();
+}
+
+void clearPopupMenus() {
+  auto lock = win::lockWindows();
+  win::popupRecords().clear();
+}
+
+}  // namespace wintest
+}  // namespace platform

@@ -1,0 +1,161 @@
+// Shared state of the window layer: classes, windows, thread message queues and the
+// surfaces that device contexts draw into. Private to platform/src.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "windows.h"
+
+namespace platform {
+namespace win {
+
+// A 32-bpp pixel buffer (0x00RRGGBB per pixel, rows from the top).
+struct Surface {
+  int width = 0;
+  int height = 0;
+  std::vector<uint32_t> pixels;
+  void resize(int w, int h);
+};
+
+struct WindowClass {
+  std::string name;
+  UINT style = 0;
+  WNDPROC proc = nullptr;
+  int clsExtra = 0;
+  int wndExtra = 0;
+  HINSTANCE instance = nullptr;
+  HICON icon = nullptr;
+  HCURSOR cursor = nullptr;
+  HBRUSH background = nullptr;
+  ATOM atom = 0;
+  bool system = false;
+};
+
+// State of the built-in controls, kept by the control's own procedure.
+struct ControlState {
+  virtual ~ControlState() = default;
+};
+
+struct Window {
+  uint32_t id = 0;
+  std::shared_ptr<WindowClass> cls;
+  WNDPROC proc = nullptr;
+  DWORD style = 0;
+  DWORD exStyle = 0;
+  std::string title;
+  uint32_t parent = 0;  // child windows
+  uint32_t owner = 0;   // owned top-level windows
+  std::vector<uint32_t> children;
+  LONG_PTR idOrMenu = 0;  // child id, or the HMENU of a top-level window
+  HINSTANCE instance = nullptr;
+  RECT rect{};  // in the parent's client coordinates; top-level: screen
+  DWORD threadId = 0;
+  bool created = false;     // WM_NCCREATE answered
+  bool destroying = false;  // DestroyWindow runs
+  bool topmost = false;
+  uint64_t zorder = 0;
+  bool updatePending = false;
+  bool erasePending = false;
+  RECT update{};
+  LONG_PTR userData = 0;
+  std::vector<unsigned char> extra;
+  std::map<std::string, HANDLE> props;
+  std::shared_ptr<Surface> surface;
+  std::shared_ptr<ControlState> control;
+  HFONT font = nullptr;
+  // Dialogs.
+  bool dialog = false;
+  bool dialogEnded = false;
+  INT_PTR dialogResult = 0;
+};
+
+// The one lock of the window tables. Never held while a window procedure runs.
+std::unique_lock<std::recursive_mutex> lockWindows();
+
+// With the lock held: the window of a local handle, or nullptr.
+Window* findLocal(HWND hwnd);
+Window* findLocal(uint32_t id);
+inline HWND toHandle(uint32_t id) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(id)); }
+inline uint32_t toId(HWND hwnd) {
+  uintptr_t v = reinterpret_cast<uintptr_t>(hwnd);
+  return v > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(v);
+}
+
+// The client area within the window rectangle (insets from the frame, caption, menu).
+RECT clientInsets(const Window& w);
+// The client rectangle in the surface's coordinates.
+RECT clientInSurface(const Window& w);
+
+// Calls a window's current procedure (no lock held); 0 for a window that is gone.
+LRESULT callProcedure(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// Known system class procedures.
+LRESULT CALLBACK buttonProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT CALLBACK staticProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT CALLBACK editProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT CALLBACK listBoxProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT CALLBACK listViewProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT CALLBACK progressProc(HWND, UINT, WPARAM, LPARAM);
+void registerSystemClasses();  // with the lock held
+void markSystemClasses();      // the classes registered so far are the system's
+
+// Messages (window_messages.cpp).
+void onWindowGone(uint32_t id);  // drops the window's pending posted messages
+bool postLocal(DWORD threadId, const MSG& msg);
+bool isOwnThread(HWND hwnd);
+void ensureThreadQueue();  // the calling thread's queue and its endpoint for other processes
+void dropThreadWindows(DWORD threadId);  // window.cpp: a thread ends
+
+// System metrics (window.cpp).
+int metric(int index);
+
+// The registry of top-level windows shared by the processes of a machine root (wndreg.cpp).
+struct RegistryEntry {
+  uint32_t id = 0;
+  uint32_t pid = 0;
+  uint32_t tid = 0;
+  DWORD style = 0;
+  DWORD exStyle = 0;
+  bool topmost = false;
+  uint64_t zorder = 0;
+  uint32_t owner = 0;
+  std::string className;
+  std::string title;
+  std::string lockName;
+};
+uint64_t nextMachineNumber();          // window ids and Z-order stamps
+void publishWindow(const Window& w);   // enters or updates a top-level window
+void withdrawWindow(uint32_t id);
+// Live top-level windows of every process, in Z order (topmost first, then newest first).
+std::vector<RegistryEntry> listWindows();
+bool lookupWindow(uint32_t id, RegistryEntry* entry);
+// The name of the abstract socket of a GUI thread.
+std::string endpointName(uint32_t pid, uint32_t tid);
+// The hung-state record of a thread: written by the owner, read by senders.
+void markAsking(bool waiting);
+bool threadHung(uint32_t pid, uint32_t tid, DWORD thresholdMs);
+
+// GDI (gdi.cpp).
+HDC makeWindowDC(HWND hwnd, bool client);
+void releaseWindowDC(HDC hdc);
+void fillWithBrush(HWND hwnd, HDC hdc, const RECT& rect, HBRUSH brush);
+COLORREF systemColor(int index);
+
+// Menus (menu.cpp).
+void destroyMenusOfWindow(HMENU menu);
+
+// Test hooks (window_test.cpp).
+struct MessageBoxRecord;
+int answerMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type);
+bool runDialogScript(HWND dialog);
+int popupMenuChoice(HMENU menu, HWND owner, int x, int y);
+
+}  // namespace win
+}  // namespace platform
