@@ -1,0 +1,520 @@
+// The five card types in process over the test bed's simulated cards: exact
+// command bytes of the signature and PIN roads, signatures checked with OpenSSL
+// against the card keys' certificates, decipherment of cryptograms made with
+// the public keys, and the format-2 PIN blocks with their limits.
+#include "CardTestSupport.h"
+
+#include "cardaccess/card/CSCard_BankCard.h"
+#include "cardaccess/card/CSCard_DTrustCard.h"
+#include "cardaccess/card/CSCard_MSE.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using cardtest::bytes;
+using cardtest::hex;
+
+namespace {
+
+constexpr int kNotSupported = static_cast<int>(0x80000001u);
+constexpr int kEOF = static_cast<int>(0x80040001u);
+constexpr int kPadUnusable = static_cast<int>(0x80000006u);
+
+enum class Type { ASign, ECardG4, ECardng, DTrust, Bank };
+
+struct TypeInfo {
+  Type type;
+  const char* profile;
+  const char* signCert;  // the key of the normal signature
+  const char* tlsCert;   // the key of the TLS form
+  int signKid, tlsKid;
+  const char* signPin;
+  const char* tlsPin;
+};
+
+const TypeInfo kTypes[] = {
+    {Type::ASign, "asign", "asign-sig", "asign-sig", 0x81, 0x81, "123456", "123456"},
+    {Type::ECardG4, "ecardg4", "ecardg4-sig", "ecardg4-sig", 0x81, 0x81, "123456", "123456"},
+    {Type::ECardng, "ecardng", "ecardng-sig", "ecardng-sig", 0x81, 0x81, "123456", "123456"},
+    {Type::DTrust, "dtrust", "dtrust-sig", "dtrust-aut", 0x81, 0x01, "123456", "1234"},
+    {Type::Bank, "bank", "bank-sig", "bank-aut", 0x81, 0x01, "123456", "1234"},
+};
+
+bool isMSE(Type t) { return t == Type::ASign || t == Type::ECardG4 || t == Type::ECardng; }
+
+// The MSE types' cards get a template reference for RIPEMD-160, as their issuer's
+// Java layer would use it.
+cardsim::CardProfile simProfile(const TypeInfo& t) {
+  return cardtest::profile(t.profile, isMSE(t.type) ? "algorithm 20 ripemd160" : "");
+}
+
+std::unique_ptr<CSCard> makeCard(Type type, cardtest::SimChannel& channel, CReader* reader) {
+  const std::string atr = cardtest::fromSim(channel.card().atr());
+  switch (type) {
+    case Type::ASign: return std::make_unique<CSCard_aSignPCS>(&channel, reader, atr, 7);
+    case Type::ECardG4: return std::make_unique<CSCard_ECardG4>(&channel, reader, atr, 7);
+    case Type::ECardng: return std::make_unique<CSCard_ECardng>(&channel, reader, atr, 7);
+    case Type::DTrust: return std::make_unique<CSCard_DTrustCard>(&channel, reader, atr, 7);
+    case Type::Bank: return std::make_unique<CSCard_BankCard>(&channel, reader, atr, 7);
+  }
+  return nullptr;
+}
+
+// The parameter the Java layer gives signInit for an algorithm and form.
+std::string signParameter(Type type, int algorithm, bool tls) {
+  const char* reference = algorithm == 1 ? "10" : algorithm == 2 ? "40" : "20";
+  switch (type) {
+    case Type::DTrust: return tls ? bytes("840182") : std::string();
+    case Type::Bank: return bytes(tls ? "800114840103" : "800144840102");
+    default: return bytes(std::string("840102 8001") + reference);
+  }
+}
+
+// The DigestInfo the card signs in the normal form: the MSE types build it from
+// the template the card was given (the eCard ng's hash template says SHA-1 for
+// anything but SHA-256), the others get it from the host or from the hash length.
+int signedPrefix(Type type, int algorithm, bool tls) {
+  if (!tls && type == Type::ECardng) return algorithm == 2 ? 2 : 1;
+  return algorithm;
+}
+
+enum class PinMode { Given, Pad };
+
+struct SignCase {
+  const TypeInfo* type;
+  int algorithm;
+  bool tls;
+  PinMode pin;
+};
+
+std::string caseName(const testing::TestParamInfo<SignCase>& info) {
+  const SignCase& c = info.param;
+  return std::string(c.type->profile) + "_" + (c.algorithm == 1 ? "sha1" : c.algorithm == 2 ? "sha256" : "ripemd160") +
+         (c.tls ? "_tls" : "_plain") + (c.pin == PinMode::Given ? "_pin" : "_pad");
+}
+
+std::vector<SignCase> signCases() {
+  std::vector<SignCase> cases;
+  for (const TypeInfo& t : kTypes)
+    for (int algorithm : {1, 2, 3})
+      for (bool tls : {false, true})
+        for (PinMode pin : {PinMode::Given, PinMode::Pad}) {
+          // The bank card sets its template to SHA-256 for anything but SHA-1, so
+          // RIPEMD-160 goes only in the TLS form, whose DigestInfo the host builds.
+          if (t.type == Type::Bank && algorithm == 3 && !tls) continue;
+          cases.push_back({&t, algorithm, tls, pin});
+        }
+  return cases;
+}
+
+void PrintTo(const SignCase& c, std::ostream* os) { *os << c.type->profile << " algorithm " << c.algorithm; }
+
+class Signature : public testing::TestWithParam<SignCase> {};
+INSTANTIATE_TEST_SUITE_P(AllTypes, Signature, testing::ValuesIn(signCases()), caseName);
+
+TEST_P(Signature, VerifiesAgainstTheCertificate) {
+  const SignCase& c = GetParam();
+  const TypeInfo& t = *c.type;
+  cardtest::SimChannel channel(simProfile(t));
+  cardtest::PadReader reader(&channel);
+  auto card = makeCard(t.type, channel, &reader);
+  const int kid = c.tls ? t.tlsKid : t.signKid;
+  const std::string pin = c.tls ? t.tlsPin : t.signPin;
+  const std::string message = std::string("Quarvel signs with ") + t.profile;
+
+  ASSERT_EQ(card->signInit(kid, signParameter(t.type, c.algorithm, c.tls), c.algorithm), 0);
+  ASSERT_EQ(card->signUpdate(message.substr(0, 7)), 0);
+  ASSERT_EQ(card->signUpdate(message.substr(7)), 0);
+  std::string signature;
+  if (c.pin == PinMode::Given) {
+    ASSERT_EQ(card->signFinal(kid, pin, signature, c.tls), 0);
+    EXPECT_TRUE(reader.requests.empty());
+  } else {
+    reader.pin = pin;
+    ASSERT_EQ(card->signFinal(kid, signature, c.tls), 0);
+    ASSERT_EQ(reader.requests.size(), 1u);
+    const auto& r = reader.requests[0];
+    EXPECT_EQ(r.keyReference, kid);
+    EXPECT_EQ(r.format, isMSE(t.type) ? 2 : 0);
+    EXPECT_EQ(r.fixedLength, t.type == Type::Bank ? (c.tls ? 4 : 6) : 0);
+    EXPECT_EQ(r.insertionPosition, 6);
+    EXPECT_EQ(r.timeOut, 0);
+  }
+  const std::string hash = cardtest::digest(c.algorithm, message);
+  const std::string signedInfo = cardtest::recoverSigned(cardtest::certificate(c.tls ? t.tlsCert : t.signCert), signature);
+  EXPECT_EQ(hex(signedInfo), hex(cardtest::digestInfo(signedPrefix(t.type, c.algorithm, c.tls), hash)));
+
+  // The signature consumed the hash: a second final, or an update, is an error with no command.
+  channel.clear();
+  std::string again;
+  EXPECT_EQ(card->signFinal(kid, pin, again, c.tls), kNotSupported);
+  EXPECT_EQ(card->signUpdate("more"), kNotSupported);
+  EXPECT_TRUE(channel.commands().empty());
+}
+
+// Exact commands of one signature per type and form (SHA-256, PIN given); {H} is
+// the hash, {DI} the DigestInfo, {KID} the key reference.
+struct RoadCase {
+  Type type;
+  bool tls;
+  std::vector<std::string> commands;
+};
+
+const RoadCase kRoads[] = {
+    {Type::ASign, false, {"002241B606840102800140", "0020008108 26123456FFFFFFFF", "002A9E9A20{H}00"}},
+    {Type::ASign, true, {"002241B606840102800140", "0020008108 26123456FFFFFFFF", "002A9E9A33{DI}00"}},
+    {Type::ECardG4, false, {"002241B606840102800140", "0020008108 26123456FFFFFFFF", "002A9E9A20{H}00"}},
+    {Type::ECardng, false,
+     {"002241B606840102800140", "0020008108 26123456FFFFFFFF", "002241AA03800140", "002A9E9A20{H}00"}},
+    {Type::ECardng, true, {"002241B606840102800140", "0020008108 26123456FFFFFFFF", "002A9E9A33{DI}00"}},
+    {Type::DTrust, false, {"0020008108 3132333435360000", "002A9E9A33{DI}00"}},
+    {Type::DTrust, true,
+     {"00A4080006 501550724B01", "0020000108 3132333400000000", "002201B803840182",
+      "002A8086 000101 0000 01 {FF202} 00 {DI} 0100"}},
+    {Type::Bank, false,
+     {"00A4040C07A0000001184543", "00A4000002D00200", "002281B606800144840102", "002A908120{H}",
+      "0020008108 3132333435360000", "002A9E9A00"}},
+    {Type::Bank, true,
+     {"00A4040C07A0000001184543", "00A4000002D00200", "002281B606800144840103",
+      "0020000108 3132333400000000", "002241A406800114840103", "0088100033{DI}00"}},
+};
+
+std::string expand(std::string text, const std::string& hash) {
+  auto replace = [&](const std::string& key, const std::string& value) {
+    for (std::size_t at; (at = text.find(key)) != std::string::npos;) text.replace(at, key.size(), value);
+  };
+  replace("{H}", hex(hash));
+  replace("{DI}", hex(cardtest::digestInfo(2, hash)));
+  replace("{FF202}", std::string(404, 'F'));
+  std::string out;
+  for (char ch : text)
+    if (ch != ' ') out += ch;
+  return out;
+}
+
+TEST(CardTypeCommands, SignatureRoadsByteForByte) {
+  for (const RoadCase& road : kRoads) {
+    const TypeInfo& t = kTypes[static_cast<int>(road.type)];
+    cardtest::SimChannel channel(simProfile(t));
+    cardtest::PadReader reader(&channel);
+    auto card = makeCard(t.type, channel, &reader);
+    const int kid = road.tls ? t.tlsKid : t.signKid;
+    ASSERT_EQ(card->signInit(kid, signParameter(t.type, 2, road.tls), 2), 0);
+    ASSERT_EQ(card->signUpdate("document"), 0);
+    std::string signature;
+    EXPECT_EQ(card->signFinal(kid, road.tls ? t.tlsPin : t.signPin, signature, road.tls), 0)
+        << t.profile << (road.tls ? " tls" : "");
+    std::vector<std::string> expected;
+    for (const std::string& c : road.commands) expected.push_back(expand(c, cardtest::digest(2, "document")));
+    EXPECT_EQ(channel.commands(), expected) << t.profile << (road.tls ? " tls" : "");
+  }
+}
+
+TEST(CardTypeCommands, SignatureStepsStopAtTheFirstFailure) {
+  // A wrong PIN sends no security operation; a pad that cannot take a PIN neither.
+  for (const TypeInfo& t : kTypes) {
+    cardtest::SimChannel channel(simProfile(t));
+    cardtest::PadReader reader(&channel);
+    auto card = makeCard(t.type, channel, &reader);
+    std::string out;
+    ASSERT_EQ(card->signInit(t.signKid, signParameter(t.type, 2, false), 2), 0);
+    channel.clear();
+    EXPECT_EQ(card->signFinal(t.signKid, "999999", out, false), static_cast<int>(0x80020002u)) << t.profile;
+    for (const std::string& c : channel.commands()) EXPECT_NE(c.substr(0, 8), "002A9E9A") << t.profile;
+    ASSERT_EQ(card->signInit(t.signKid, signParameter(t.type, 2, false), 2), 0);
+    reader.result = kPadUnusable;
+    channel.clear();
+    EXPECT_EQ(card->signFinal(t.signKid, out, false), kPadUnusable) << t.profile;
+    for (const std::string& c : channel.commands()) EXPECT_NE(c.substr(0, 8), "002A9E9A") << t.profile;
+    // Without signInit there is no hash to sign.
+    auto fresh = makeCard(t.type, channel, &reader);
+    channel.clear();
+    EXPECT_EQ(fresh->signFinal(t.signKid, t.signPin, out, false), kNotSupported) << t.profile;
+    EXPECT_EQ(fresh->signFinal(t.signKid, out, true), kNotSupported) << t.profile;
+    EXPECT_EQ(fresh->signUpdate("x"), kNotSupported) << t.profile;
+    EXPECT_TRUE(channel.commands().empty()) << t.profile;
+  }
+}
+
+TEST(CardTypeCommands, EmptyPinInASignature) {
+  // The MSE types send no VERIFY (the card then refuses the unverified key); the
+  // D-Trust and bank cards send eight pad bytes, a real and wrong try.
+  struct Row {
+    Type type;
+    int result;
+    const char* firstAfterInit;
+  } rows[] = {
+      {Type::ASign, static_cast<int>(0x80016982u), "002A9E9A20"},
+      {Type::ECardng, static_cast<int>(0x80016982u), "002241AA03"},
+      {Type::DTrust, static_cast<int>(0x80020002u), "00200081080000000000000000"},
+      {Type::Bank, static_cast<int>(0x80020002u), "002A908120"},
+  };
+  for (const Row& row : rows) {
+    const TypeInfo& t = kTypes[static_cast<int>(row.type)];
+    cardtest::SimChannel channel(simProfile(t));
+    cardtest::PadReader reader(&channel);
+    auto card = makeCard(t.type, channel, &reader);
+    ASSERT_EQ(card->signInit(t.signKid, signParameter(t.type, 2, false), 2), 0);
+    channel.clear();
+    std::string out;
+    EXPECT_EQ(card->signFinal(t.signKid, "", out, false), row.result) << t.profile;
+    ASSERT_FALSE(channel.commands().empty());
+    EXPECT_EQ(channel.commands()[0].substr(0, std::string(row.firstAfterInit).size()), row.firstAfterInit)
+        << t.profile;
+  }
+}
+
+// ---- PIN commands of the MSE types ----
+
+TEST(MSEPinCommands, BlocksAndStatusWords) {
+  cardtest::SimChannel channel(cardtest::profile("asign", "pin 02 format=format2 value=0000 transport=yes min=4 max=12"));
+  CSCard_aSignPCS card(&channel, nullptr, "", 2);
+  struct Row {
+    std::function<int()> call;
+    int result;
+    std::vector<std::string> commands;  // empty: nothing may be sent
+  };
+  const Row rows[] = {
+      {[&] { return card.verifyPIN(0x01, "", 0); }, static_cast<int>(0x80020003u), {"00200001"}},
+      {[&] { return card.verifyPIN(0x01, "12345", 0); }, static_cast<int>(0x80020002u),
+       {"0020000108 2512345FFFFFFFFF"}},
+      {[&] { return card.verifyPIN(0x01, "1234", 0); }, 0, {"0020000108 241234FFFFFFFFFF"}},
+      {[&] { return card.verifyPIN(0x01, "", 0); }, 0, {"00200001"}},
+      {[&] { return card.changeReferenceData(0x01, "1234", "123456", 0); }, 0,
+       {"0024000110 241234FFFFFFFFFF 26123456FFFFFFFF"}},
+      {[&] { return card.activatePIN(0x02, bytes("1234"), 4); }, 0, {"0024010208 241234FFFFFFFFFF"}},
+      {[&] { return card.unblockPIN(0x01, bytes("87654321"), bytes("12345F"), 0); }, 0,
+       {"002C000110 2887654321FFFFFF 2512345FFFFFFFFF"}},
+      {[&] { return card.verifyPIN(0x01, "12345", 0); }, 0, {"0020000108 2512345FFFFFFFFF"}},
+      {[&] { return card.verifyPIN(0x77, "1234", 0); }, static_cast<int>(0x80016A88u),
+       {"0020007708 241234FFFFFFFFFF"}},
+      // What does not fit a block is refused before anything is sent.
+      {[&] { return card.verifyPIN(0x01, "123456789012345", 0); }, kNotSupported, {}},
+      {[&] { return card.changeReferenceData(0x01, "12345", std::string(15, '1'), 0); }, kNotSupported, {}},
+      {[&] { return card.activatePIN(0x02, bytes("1234"), 16); }, kNotSupported, {}},
+      {[&] { return card.activatePIN(0x02, bytes("1122334455667788"), 14); }, kNotSupported, {}},
+      {[&] { return card.unblockPIN(0x01, bytes("1122334455667788"), bytes("1234"), 0); }, kNotSupported, {}},
+      // An empty PUK counts as no digits.
+      {[&] { return card.unblockPIN(0x01, "", bytes("1234"), 0); }, static_cast<int>(0x80020009u),
+       {"002C000110 20FFFFFFFFFFFFFF 241234FFFFFFFFFF"}},
+  };
+  for (std::size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+    channel.clear();
+    EXPECT_EQ(rows[i].call(), rows[i].result) << "row " << i;
+    std::vector<std::string> expected;
+    for (const std::string& c : rows[i].commands) expected.push_back(expand(c, ""));
+    EXPECT_EQ(channel.commands(), expected) << "row " << i;
+  }
+  // Three wrong tries block the PIN.
+  EXPECT_EQ(card.verifyPIN(0x01, "9999", 0), static_cast<int>(0x80020002u));
+  EXPECT_EQ(card.verifyPIN(0x01, "9999", 0), static_cast<int>(0x80020001u));
+  EXPECT_EQ(card.verifyPIN(0x01, "9999", 0), static_cast<int>(0x80020300u));
+  EXPECT_EQ(card.verifyPIN(0x01, "12345", 0), static_cast<int>(0x80020300u));
+}
+
+TEST(MSEPinCommands, ECardngHashObjectAndEmptyTemplate) {
+  cardtest::SimChannel channel(cardtest::profile("ecardng"));
+  CSCard_ECardng card(&channel, nullptr, "", 2);
+  ASSERT_EQ(card.signInit(0x81, "", 2), 0);
+  EXPECT_EQ(channel.commands(), std::vector<std::string>{"002241B600"});
+  std::string object;
+  const std::string hash = cardtest::digest(2, "x");
+  EXPECT_EQ(card.makeHashObject(hash, object), 0);
+  EXPECT_EQ(hex(object), "9020" + hex(hash));  // the length byte follows the hash
+  channel.clear();
+  card.PutHash(cardtest::digest(1, "x"));
+  EXPECT_EQ(channel.commands(), std::vector<std::string>{"002A90A016" "9014" + hex(cardtest::digest(1, "x"))});
+
+  cardtest::SimChannel other(cardtest::profile("asign"));
+  CSCard_aSignPCS asign(&other, nullptr, "", 2);
+  ASSERT_EQ(asign.signInit(0x81, "", 2), 0);
+  std::string untouched = "same";
+  EXPECT_EQ(asign.makeHashObject(hash, untouched), 0);
+  EXPECT_EQ(asign.PutHash(hash), 0);
+  EXPECT_EQ(untouched, "same");
+  EXPECT_TRUE(other.commands().empty());
+}
+
+// ---- deciphering ----
+
+struct DecipherCase {
+  const char* profile;
+  const char* extra;
+  const char* cert;
+  const char* parameter;
+  const char* pin;
+  bool extended;
+};
+
+TEST(Decipher, CryptogramsOf1024And2048BitKeys) {
+  const DecipherCase cases[] = {
+      {"asign", "", "asign-dec", "840103", "1234", false},
+      {"ecardng", "", "ecardng-dec", "840103", "1234", false},
+      // A 2048-bit cryptogram with its 81 is 257 bytes: ISO extended length.
+      {"asign", "extended-length yes\nkey 05 file=keys/asign-sig.key pin=01 usage=decipher", "asign-sig", "840105",
+       "1234", true},
+      {"bank", "", "bank-dec", "840104", "1234", false},
+      {"bank", "extended-length yes\nkey 05 file=keys/bank-sig.key pin=01 usage=decipher", "bank-sig", "840105", "1234",
+       true},
+  };
+  for (const DecipherCase& c : cases) {
+    cardtest::SimChannel channel(cardtest::profile(c.profile, c.extra));
+    cardtest::PadReader reader(&channel);
+    std::unique_ptr<CSCard> card;
+    if (std::string(c.profile) == "bank")
+      card = std::make_unique<CSCard_BankCard>(&channel, &reader, "", 2);
+    else
+      card = std::make_unique<CSCard_aSignPCS>(&channel, &reader, "", 2);
+    const std::string plain = "session key of " + std::string(c.cert);
+    const std::string cryptogram = cardtest::encryptFor(cardtest::certificate(c.cert), plain);
+    ASSERT_EQ(card->decryptInit(0x01, bytes(c.parameter)), 0);
+    channel.clear();
+    std::string out;
+    EXPECT_EQ(card->decryptFinal(0x01, c.pin, cryptogram, out), 0) << c.cert;
+    EXPECT_EQ(out, plain) << c.cert;
+    const std::vector<std::string> commands = channel.commands();
+    ASSERT_EQ(commands.size(), 3u) << c.cert;
+    EXPECT_EQ(commands[1], "002241B803" + std::string(c.parameter));
+    const std::string length = c.extended ? "000101" : cryptogram.size() == 128 ? "81" : "??";
+    EXPECT_EQ(commands[2], "002A8086" + length + "81" + hex(cryptogram) + (c.extended ? "0000" : "00")) << c.cert;
+    // From the pad: the MSE types ask for a format-2 PIN of any length, the bank card for 4 digits.
+    reader.pin = c.pin;
+    out.clear();
+    EXPECT_EQ(card->decryptFinal(0x01, cryptogram, out), 0);
+    EXPECT_EQ(out, plain);
+    ASSERT_EQ(reader.requests.size(), 1u);
+    EXPECT_EQ(reader.requests[0].fixedLength, std::string(c.profile) == "bank" ? 4 : 0);
+  }
+}
+
+TEST(Decipher, EmptyPinAsksTheCardAndDTrustCannot) {
+  cardtest::SimChannel channel(cardtest::profile("asign"));
+  CSCard_aSignPCS card(&channel, nullptr, "", 2);
+  std::string out;
+  card.decryptInit(0x01, bytes("840103"));
+  EXPECT_EQ(card.decryptFinal(0x01, "", "crypt", out), static_cast<int>(0x80020003u));
+  EXPECT_EQ(channel.commands(), std::vector<std::string>{"00200001"});
+
+  cardtest::SimChannel dtrustChannel(cardtest::profile("dtrust"));
+  CSCard_DTrustCard dtrust(&dtrustChannel, nullptr, "", 2);
+  EXPECT_EQ(dtrust.decryptInit(0x01, ""), kNotSupported);
+  EXPECT_EQ(dtrust.decryptFinal(0x01, "1234", "crypt", out), kNotSupported);
+  EXPECT_EQ(dtrust.activatePIN(0x01, "1234", 4), 0);
+  EXPECT_EQ(dtrust.unblockPIN(0x01, "12345678", 0), kNotSupported);
+  EXPECT_TRUE(dtrustChannel.commands().empty());
+}
+
+// ---- files of the card types ----
+
+TEST(CardTypeFiles, RecordsFromOneAndEndOfFile) {
+  cardtest::SimChannel channel(cardtest::profile("asign"));
+  CSCard_aSignPCS card(&channel, nullptr, "", 2);
+  ASSERT_EQ(card.changeDirectory(CAID(bytes("D2760000660101"))), 0);
+  const int handle = card.open(CFID(bytes("5031")));
+  ASSERT_GE(handle, 0);
+  std::string out;
+  EXPECT_EQ(card.read(handle, out, 4), 13);
+  EXPECT_EQ(hex(out), "A00A300804062A8648CE3D0301");
+  EXPECT_EQ(card.read(handle, out, 4), 5);
+  EXPECT_EQ(card.read(handle, out, 4), 7);
+  EXPECT_EQ(out, "Quarvel");
+  EXPECT_EQ(card.read(handle, out, 4), kEOF);
+  const std::vector<std::string> commands = channel.commands();
+  EXPECT_EQ(commands[1], "00A4020402503100");
+  EXPECT_EQ(commands[2], "00A4020C025031");
+  EXPECT_EQ(commands[3], "00B2010400");
+  const int cert = card.open(CFID(bytes("C000")));
+  EXPECT_EQ(card.getFileInfo(cert)->getTyp(), 1);
+  EXPECT_GT(card.getFileInfo(cert)->getSize(), 300);
+}
+
+TEST(CardTypeFiles, DTrustSelectsByPathOrFailsBeforeAnythingElse) {
+  cardtest::SimChannel channel(cardtest::profile("dtrust"));
+  cardtest::PadReader reader(&channel);
+  CSCard_DTrustCard card(&channel, &reader, "", 2);
+  channel.card().addFault(cardsim::FaultRule::parse("match=00A40800 sw=6A82 times=-1"));
+  ASSERT_EQ(card.signInit(0x01, bytes("840182"), 1), 0);
+  std::string out;
+  EXPECT_EQ(card.signFinal(0x01, "1234", out, true), static_cast<int>(0x80016A82u));
+  EXPECT_EQ(channel.commands(), std::vector<std::string>{"00A4080006501550724B01"});
+  // SHA-1 leaves room for 218 bytes FF.
+  channel.card().clearFaults();
+  channel.clear();
+  ASSERT_EQ(card.signInit(0x01, bytes("840182"), 1), 0);
+  card.signUpdate("hello");
+  ASSERT_EQ(card.signFinal(0x01, "1234", out, true), 0);
+  const std::string di = hex(cardtest::digestInfo(1, cardtest::digest(1, "hello")));
+  EXPECT_EQ(channel.commands().back(), "002A8086" "000101" "0000" "01" + std::string(436, 'F') + "00" + di + "0100");
+  EXPECT_EQ(cardtest::recoverSigned(cardtest::certificate("dtrust-aut"), out), bytes(di));
+  // Padded PIN texts: six characters fill to 8, ten go whole.
+  channel.clear();
+  card.verifyPIN(0x81, "123456", 0);
+  card.verifyPIN(0x81, "1234567890", 0);
+  EXPECT_EQ(channel.commands(),
+            (std::vector<std::string>{"0020008108313233343536" "0000", "002000810A31323334353637383930"}));
+}
+
+// ---- the bank card ----
+
+TEST(BankCard, GenerationCinUnblockAndParameters) {
+  cardtest::SimChannel gen1(cardtest::profile("bank1"));
+  CSCard_BankCard old(&gen1, nullptr, "", 2);
+  EXPECT_FALSE(old.isACOS04());
+  EXPECT_EQ(gen1.commands(), (std::vector<std::string>{"00A4040C07A0000001184543", "00A4000002D00200"}));
+
+  cardtest::SimChannel channel(cardtest::profile("bank"));
+  CSCard_BankCard card(&channel, nullptr, "", 2);
+  EXPECT_TRUE(card.isACOS04());
+  EXPECT_EQ(card.getHashAlg(), 2);
+
+  char cin[32];
+  std::fill(std::begin(cin), std::end(cin), 'X');
+  channel.clear();
+  ASSERT_EQ(card.getCIN(cin, sizeof cin), 0);
+  EXPECT_STREQ(cin, "0123456789abcdef");
+  EXPECT_EQ(channel.commands(), (std::vector<std::string>{"00A4000C02DF71", "00A4000002D00100", "00A4000C02D001",
+                                                           "00B0000008"}));
+  // A card that answers more than the 8 bytes asked for fills no more than 17 characters.
+  channel.card().addFault(cardsim::FaultRule::parse("match=00B0 oversize=200 times=-1"));
+  std::fill(std::begin(cin), std::end(cin), 'X');
+  ASSERT_EQ(card.getCIN(cin, 17), 0);
+  EXPECT_STREQ(cin, "0123456789abcdef");
+  EXPECT_EQ(cin[17], 'X');
+  EXPECT_EQ(card.getCIN(cin, 16), kNotSupported);
+  channel.card().clearFaults();
+  channel.card().addFault(cardsim::FaultRule::parse("match=00A4000C02DF71 sw=6A82"));
+  EXPECT_EQ(card.getCIN(cin, sizeof cin), static_cast<int>(0x80016A82u));
+
+  channel.clear();
+  EXPECT_EQ(card.unblockPIN(0x81, "1234567890", 0), static_cast<int>(0x80016700u));
+  EXPECT_EQ(card.unblockPIN(0x81, "876543", 0), static_cast<int>(0x80020009u));
+  EXPECT_EQ(card.unblockPIN(0x81, "87654321", 0), 0);
+  EXPECT_EQ(card.activatePIN(0x81, "1234", 4), 0);
+  EXPECT_EQ(channel.commands(), (std::vector<std::string>{"002C01810A31323334353637383930",
+                                                           "002C018108383736353433" "0000",
+                                                           "002C0181083837363534333231"}));
+
+  // signInit: byte 2 of three or more bytes is 14 for SHA-1 (or generation 1), 44 otherwise.
+  struct Row {
+    CSCard_BankCard* card;
+    cardtest::SimChannel* channel;
+    int algorithm;
+    const char* parameter;
+    const char* sent;
+  } rows[] = {
+      {&card, &channel, 2, "800199840102", "002281B606800144840102"},
+      {&card, &channel, 1, "800199840102", "002281B606800114840102"},
+      {&card, &channel, 3, "800199", "002281B603800144"},
+      {&card, &channel, 2, "8001", "002281B6028001"},
+      {&card, &channel, 1, "8001", "002281B6028001"},
+      {&old, &gen1, 2, "800199840102", "002281B606800114840102"},
+  };
+  for (const Row& row : rows) {
+    row.channel->clear();
+    EXPECT_EQ(row.card->signInit(0x81, bytes(row.parameter), row.algorithm), 0);
+    EXPECT_EQ(row.channel->commands(), std::vector<std::string>{row.sent}) << row.parameter;
+  }
+}
+
+}  // namespace
