@@ -93,6 +93,17 @@ QUARVEL_CHILD(count_under_mutex) {
   return 0;
 }
 
+// args: name, ready file. A thread of this process takes the mutex and ends holding it.
+QUARVEL_CHILD(thread_abandons_mutex) {
+  HANDLE h = CreateMutexA(nullptr, FALSE, args.at(0).c_str());
+  if (!h) return 50;
+  HANDLE t = thrtest::startThread([h] { return WaitForSingleObject(h, 0); }).release();
+  if (WaitForSingleObject(t, 20000) != WAIT_OBJECT_0) return 51;
+  touch(args.at(1));
+  Sleep(INFINITE);
+  return 0;
+}
+
 class NamedMutexes : public testing::Test {
  protected:
   std::string dir = quarveltest::makeTempDirectory("mutex");
@@ -218,6 +229,19 @@ TEST_F(NamedMutexes, HolderKilledAloneLeavesTheNameFree) {
   ASSERT_TRUE(mine);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
   EXPECT_EQ(probe(0), kExisted + 2);  // and owns it
+}
+
+// A thread that ends holding a named mutex abandons it for every process.
+TEST_F(NamedMutexes, ThreadEndingWhileOwningAbandonsItForOtherProcesses) {
+  const std::string ready = dir + "/ready";
+  quarveltest::ChildProcess child = quarveltest::startChild("thread_abandons_mutex", {name, ready});
+  ASSERT_TRUE(waitForFile(ready));
+  Handle mine(CreateMutexA(nullptr, FALSE, name.c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(WaitForSingleObject(mine.get(), kLong), WAIT_ABANDONED);
+  EXPECT_TRUE(ReleaseMutex(mine.get()));
+  EXPECT_EQ(WaitForSingleObject(mine.get(), 0), WAIT_OBJECT_0);  // told once only
+  EXPECT_TRUE(ReleaseMutex(mine.get()));
 }
 
 // Many processes creating one name at once: exactly one of them is its creator and owner.
