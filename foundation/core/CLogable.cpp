@@ -19,6 +19,7 @@ std::atomic<ReportSetup> g_setup{&createTraceReport};
 // means logging is off for the path; a failed set-up is never retried.
 class LogPath {
  public:
+  explicit LogPath(std::atomic<CReport*>& report) : m_report(report) {}
   CReport* report() const { return m_report.load(std::memory_order_acquire); }
 
   void setUp() {
@@ -44,13 +45,18 @@ class LogPath {
   static constexpr int kNone = 0;
   static constexpr int kRunning = 1;
   static constexpr int kDone = 2;
-  std::atomic<CReport*> m_report{nullptr};
+  std::atomic<CReport*>& m_report;
   std::atomic<int> m_state{kNone};
   std::recursive_mutex m_mutex;
 };
 
-LogPath g_logablePath;
-LogPath g_messagePath;
+std::atomic<CReport*> g_messageReport{nullptr};
+
+// Made on first use: logging objects may be constructed during static initialisation.
+LogPath& messagePath() {
+  static LogPath path(g_messageReport);
+  return path;
+}
 
 std::string demangledClassText(const std::type_info& type) {
   int status = 0;
@@ -59,81 +65,94 @@ std::string demangledClassText(const std::type_info& type) {
 }
 
 void writeTrace(CReport& report, const CLogable* object, const char* method, const char* text, int level, int flags) {
-  CReport::Guard guard(report);
-  if (flags & CLogable::kPop) report.popIndent();
-  if (method != nullptr) {
-    report.write(level, CLogable::classText(*object).c_str());
-    report.write(level, "::");
-    report.write(level, method);
-    report.write(level, "() at 0x");
-    report.writePointer(level, object);
-    report.write(level, ": ");
+  CReport::Locked line(report);
+  if (flags & CLogable::kPop) line.popIndent();
+  if (line.writes(level)) {
+    if (method != nullptr) {
+      line.write(level, CLogable::classText(*object).c_str());
+      line.write(level, "::");
+      line.write(level, method);
+      line.write(level, "() at 0x");
+      line.writePointer(level, object);
+      line.write(level, ": ");
+    }
+    line.write(level, text);
   }
-  report.write(level, text);
-  if (flags & CLogable::kPush) report.pushIndent(3);
-  if (flags & CLogable::kFlush) report.flush();
+  if (flags & CLogable::kPush) line.pushIndent(3);
+  if (flags & CLogable::kFlush) line.flush();
 }
 
 }  // namespace
 
+std::atomic<CReport*> CLogable::s_report{nullptr};
+
+struct CLogableAccess {
+  static LogPath& path() {
+    static LogPath path(CLogable::s_report);
+    return path;
+  }
+};
+
 ReportSetup setReportSetup(ReportSetup setup) { return g_setup.exchange(setup != nullptr ? setup : &createTraceReport); }
 
 void detachReports() {
-  g_logablePath.detach();
-  g_messagePath.detach();
+  CLogableAccess::path().detach();
+  messagePath().detach();
 }
 
-CLogable::CLogable() { g_logablePath.setUp(); }
+CLogable::CLogable() { CLogableAccess::path().setUp(); }
 
 CLogable::CLogable(const CLogable&) : CLogable() {}
 
 CLogable::~CLogable() = default;
 
 const std::string& CLogable::classText(const CLogable& object) {
-  // Demangling allocates; each thread keeps the texts it has made.
+  // Demangling allocates; each thread keeps the texts it has made, and the one
+  // it used last, since a method's traces follow each other.
   thread_local std::unordered_map<std::type_index, std::string> texts;
+  thread_local const std::type_info* lastType = nullptr;
+  thread_local const std::string* lastText = nullptr;
   const std::type_info& type = typeid(object);
+  if (&type == lastType) return *lastText;
   auto found = texts.find(type);
   if (found == texts.end()) found = texts.emplace(type, demangledClassText(type)).first;
+  lastType = &type;
+  lastText = &found->second;
   return found->second;
 }
 
-int CLogable::log(const char* method, const char* text, int level, int flags) const {
-  if (text == nullptr) return 1;
-  CReport* report = g_logablePath.report();
-  if (report == nullptr) return 0;
-  writeTrace(*report, this, method, text, level, flags);
-  return 0;
+void CLogable::writeLog(CReport& report, const char* method, const char* text, int level, int flags) const {
+  writeTrace(report, this, method, text, level, flags);
 }
 
 int CLogable::logObject(const CLogable* object, int flags) const {
   if (object == nullptr) return 1;
-  CReport* report = g_logablePath.report();
+  CReport* report = s_report.load(std::memory_order_acquire);
   if (report == nullptr) return 0;
   constexpr int kLevel = 6;
-  CReport::Guard guard(*report);
-  report->write(kLevel, classText(*object).c_str());
-  report->write(kLevel, " at 0x");
-  report->writePointer(kLevel, object);
-  report->write(kLevel, ":\n");
-  report->pushIndent(3);
+  CReport::Locked line(*report);
+  line.write(kLevel, classText(*object).c_str());
+  line.write(kLevel, " at 0x");
+  line.writePointer(kLevel, object);
+  line.write(kLevel, ":\n");
+  line.pushIndent(3);
   if (flags & kConstructed) {
-    report->write(kLevel, "Size: 0x");
-    report->writeHex(kLevel, object->getSize());
-    report->write(kLevel, " Bytes constructed.\n");
+    line.write(kLevel, "Size: 0x");
+    line.writeHex(kLevel, object->getSize());
+    line.write(kLevel, " Bytes constructed.\n");
   }
   if (flags & kDestroyed) {
-    report->write(kLevel, "destructed.\n");
-    report->flush();
+    line.write(kLevel, "destructed.\n");
+    line.flush();
   }
-  report->popIndent();
+  line.popIndent();
   return 0;
 }
 
 int logMessage(const char* text, int level, int flags) {
-  g_messagePath.setUp();
+  messagePath().setUp();
   if (text == nullptr) return 1;
-  CReport* report = g_messagePath.report();
+  CReport* report = messagePath().report();
   if (report == nullptr) return 0;
   writeTrace(*report, nullptr, nullptr, text, level, flags);
   return 0;

@@ -2,6 +2,7 @@
 // set-up that decides once per run whether there is a log at all.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 class CReport;
@@ -27,12 +28,26 @@ class CLogable {
 
   // 1 for a NULL text; otherwise 0, after writing when logging is on. With a
   // method, the line starts with the class text, the method and this object's address.
-  int log(const char* method, const char* text, int level, int flags) const;
+  // Inline: with logging off a traced method pays only this test.
+  int log(const char* method, const char* text, int level, int flags) const {
+    if (text == nullptr) return 1;
+    CReport* report = s_report.load(std::memory_order_acquire);
+    if (report == nullptr) return 0;
+    writeLog(*report, method, text, level, flags);
+    return 0;
+  }
   // 1 for a NULL object; otherwise 0. Writes the lifecycle trace at level 6.
   int logObject(const CLogable* object, int flags) const;
 
   // "class " and the class name as declared (enclosing classes and namespaces before it).
   static const std::string& classText(const CLogable& object);
+
+ private:
+  friend struct CLogableAccess;
+  void writeLog(CReport& report, const char* method, const char* text, int level, int flags) const;
+
+  // The report of all CLogable objects; NULL while logging is off.
+  static std::atomic<CReport*> s_report;
 };
 
 // Writes text to the trace log without a class prefix; results as CLogable::log.

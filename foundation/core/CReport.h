@@ -41,25 +41,40 @@ class CReport {
   bool isOpen() const { return m_stream != nullptr; }
 
   // The report is shared by the Java threads, the Java output streams and the
-  // card start-up threads: every call above holds this lock, and a caller that
-  // writes one line in several calls holds it around all of them.
-  void lock() { m_mutex.lock(); }
-  void unlock() { m_mutex.unlock(); }
-
-  class Guard {
+  // card start-up threads: every call above holds the report's lock. A caller that
+  // writes one line in several steps holds it once for all of them through Locked,
+  // whose calls are those above without locking again.
+  class Locked {
    public:
-    explicit Guard(CReport& report) : m_report(report) { m_report.lock(); }
-    ~Guard() { m_report.unlock(); }
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
+    explicit Locked(CReport& report) : m_report(report), m_guard(report.m_mutex) {}
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+    bool writes(int level) const { return m_report.passes(level); }
+    void write(int level, const char* text) { m_report.writeText(level, text); }
+    void write(int level, const char* bytes, int n) { m_report.writeBytes(level, bytes, n); }
+    void writeHex(int level, int value) { m_report.writeHexValue(level, value); }
+    void writePointer(int level, const void* pointer) { m_report.writePointerValue(level, pointer); }
+    void pushIndent(int n) { m_report.push(n); }
+    void popIndent() { m_report.pop(); }
+    void flush() { m_report.flushStream(); }
 
    private:
     CReport& m_report;
+    std::lock_guard<std::recursive_mutex> m_guard;
   };
 
  private:
   bool passes(int level) const { return m_stream != nullptr && level <= m_level; }
-  void putPassed(char c);
+  void writeText(int level, const char* text);
+  void writeBytes(int level, const char* bytes, int n);
+  void writeHexValue(int level, int value);
+  void writePointerValue(int level, const void* pointer);
+  void push(int n);
+  void pop();
+  void flushStream();
+  void startLine();
+  void putRun(const char* bytes, size_t n);
   void emit(char c);
   int currentIndent() const;
 

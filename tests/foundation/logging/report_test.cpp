@@ -8,7 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdint>
 #include <string>
+
+#include "platform/format.h"
 
 namespace {
 
@@ -47,6 +51,31 @@ TEST_F(ReportTest, TruncatesAndWritesThroughTheLevelFilter) {
     report.putChar(3, '\n');
   }
   EXPECT_EQ(readFile(kLog), "three\nzero\nabc\n34 FFFFFFFF 000000000012FF44\n");
+}
+
+// Numbers and addresses in the forms of the Windows runtime's "%X" and "%p".
+TEST_F(ReportTest, NumbersAsTheRuntimeFormatsThem) {
+  const int values[] = {0, 52, 0x7FFFFFFF, -1, INT_MIN};
+  const uintptr_t pointers[] = {1, 0x12FF44, 0x00007FFC1234ABCDu, UINTPTR_MAX};
+  std::string expected;
+  {
+    CReport report(kLog.c_str());
+    report.setLevel(0);
+    char text[64];
+    for (int v : values) {
+      report.writeHex(0, v);
+      report.putChar(0, '\n');
+      _snprintf(text, sizeof text, "%X\n", v);
+      expected += text;
+    }
+    for (uintptr_t p : pointers) {
+      report.writePointer(0, reinterpret_cast<const void*>(p));
+      report.putChar(0, '\n');
+      _snprintf(text, sizeof text, "%p\n", reinterpret_cast<const void*>(p));
+      expected += text;
+    }
+  }
+  EXPECT_EQ(readFile(kLog), expected);
 }
 
 TEST_F(ReportTest, IndentationStackAndPops) {
