@@ -2,9 +2,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 #include "cardaccess/reader/CTAPI.h"
+#include "foundation/core/CLogable.h"
+#include "foundation/core/CReport.h"
+#include "foundation/core/CReportFactory.h"
 
 namespace readertest {
 
@@ -41,7 +47,34 @@ struct FakeCard {
   std::string atr;
 };
 
+CReport* traceSetup() {
+  CReport* report = CReportFactory::getInstance(traceFile().c_str());
+  if (report) report->setLevel(6);
+  return report;
+}
+
+ReportSetupRegistration g_traceSetup(&traceSetup);
+
 }  // namespace
+
+std::string lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+std::string traceFile() {
+  const char* root = std::getenv("QUARVEL_MACHINE_ROOT");
+  return std::string(root ? root : "/tmp") + "/trace.log";
+}
+
+std::string traceText() {
+  if (CReport* report = CReportFactory::getInstance(traceFile().c_str())) report->flush();
+  std::ifstream in(traceFile());
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
 
 std::string hex(const std::string& bytes) {
   static const char digits[] = "0123456789abcdef";

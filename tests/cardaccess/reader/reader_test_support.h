@@ -12,6 +12,12 @@ namespace readertest {
 
 std::string hex(const std::string& bytes);
 std::string unhex(const std::string& text);
+std::string lower(std::string text);
+
+// Every test process writes the trace log at level 6 into its machine root.
+std::string traceFile();
+// What the trace log holds so far.
+std::string traceText();
 
 // A CT-API driver in the test process: answers from a queue, records each CT_data
 // call and swaps the addresses on return as real drivers do. Puts itself in place
