@@ -1,6 +1,11 @@
 #include "CardTestSupport.h"
 
+#include "EswWriter.h"
 #include "cardaccess/reader/CardResult.h"
+#include "host/app/application_secure.h"
+#include "platform/machine.h"
+
+#include <windows.h>
 #include "cardsim/bytes.h"
 
 #include <openssl/evp.h>
@@ -84,6 +89,55 @@ int PadReader::performVerification(unsigned char keyReference, int format, int f
   card_->doIO(command, answer);
   const int sw = static_cast<unsigned char>(answer[answer.size() - 2]) << 8 | static_cast<unsigned char>(answer.back());
   return cardresult::pin(0, sw);
+}
+
+void createApplication() {
+  if (application_secure::create(1, GetModuleHandleA(nullptr), 115) != 1)
+    throw std::runtime_error("no application object");
+}
+
+void writeCardLists(const std::vector<std::pair<std::string, std::string>>& values) {
+  eswtool::ArchiveSpec spec;
+  spec.manifestHeader.push_back({"Created-By", "quarvel card tests"});
+  eswtool::Section section{"config:Quarvel", {{"SectionName", "Quarvel"}}, true};
+  for (const auto& [name, value] : values) section.attributes.push_back({name, value});
+  spec.sections.push_back(section);
+  eswtool::Block block;
+  block.signers.push_back({std::string(QUARVEL_ARCHIVE_KEYS) + "/archive-root.key",
+                           std::string(QUARVEL_ARCHIVE_KEYS) + "/archive-root.crt"});
+  spec.blocks.push_back(block);
+  char directory[MAX_PATH];
+  const UINT n = GetSystemDirectoryA(directory, sizeof directory);
+  const std::string host = platform::mapPath((std::string(directory, n) + "\\Quarvel.esw").c_str());
+  platform::makeDirectories(host.substr(0, host.rfind('/')));
+  eswtool::writeFile(host, eswtool::buildArchive(spec));
+}
+
+std::string atrText(const std::string& atr, std::size_t n) {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  const std::string part = n != 0 && atr.size() > n ? atr.substr(0, n) : atr;
+  std::string out;
+  for (std::size_t i = 0; i < part.size(); i += 3) {
+    unsigned v = static_cast<unsigned char>(part[i]) << 16;
+    if (i + 1 < part.size()) v |= static_cast<unsigned char>(part[i + 1]) << 8;
+    if (i + 2 < part.size()) v |= static_cast<unsigned char>(part[i + 2]);
+    out += kAlphabet[v >> 18 & 63];
+    out += kAlphabet[v >> 12 & 63];
+    out += i + 1 < part.size() ? kAlphabet[v >> 6 & 63] : '=';
+    out += i + 2 < part.size() ? kAlphabet[v & 63] : '=';
+  }
+  return out;
+}
+
+std::vector<std::pair<std::string, std::string>> standardCardLists() {
+  auto atr = [](const char* name) { return fromSim(profile(name).atr); };
+  return {
+      {"BankCard0", atrText(atr("bank"))},
+      {"DTrustCard0", atrText(atr("dtrust"))},
+      {"eCardng0", atrText(atr("ecardng"), 16)},
+      {"eCardG40", atrText(atr("ecardg4"), 14)},
+      {"aSignPCardos0", atrText(atr("asign"), 14)},
+  };
 }
 
 namespace {

@@ -84,6 +84,17 @@ class PadReader : public CReader {
   SimChannel* card_;
 };
 
+// The application object with the title "Quarvel" (the test's string resource 1),
+// which names the program's own settings file.
+void createApplication();
+// Writes the program's own signed settings file, Quarvel.esw in the system
+// directory, with these values in its Quarvel section (the card lists).
+void writeCardLists(const std::vector<std::pair<std::string, std::string>>& values);
+// The standard Base64 of the ATR's first n bytes (all when n is 0).
+std::string atrText(const std::string& atr, std::size_t n = 0);
+// The values that list the test bed's five card types under their first names.
+std::vector<std::pair<std::string, std::string>> standardCardLists();
+
 // The DER certificate of a test key ("asign-sig", "bank-dec", ...).
 std::string certificate(const std::string& keyName);
 // The PKCS#1 v1.5 type-1 block content a signature recovers to with the key of
