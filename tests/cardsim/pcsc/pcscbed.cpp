@@ -1,10 +1,11 @@
 #include "cardsim/pcscbed.h"
 
+#include "pcsclite_api.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
-#include <winscard.h>
 
 namespace cardsim {
 
@@ -58,20 +59,21 @@ void PcscBed::waitForPolls(std::size_t reader) {
 }
 
 void PcscBed::waitForCard(std::size_t reader, bool present) {
+  const PcscLite& api = pcsclite();
   SCARDCONTEXT ctx = 0;
-  if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &ctx) != SCARD_S_SUCCESS)
+  if (api.EstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &ctx) != SCARD_S_SUCCESS)
     throw std::runtime_error("no PC/SC context");
   SCARD_READERSTATE state{};
   state.szReader = name(reader).c_str();
   state.dwCurrentState = SCARD_STATE_UNAWARE;
   bool reached = false;
   for (int round = 0; round < 50 && !reached; ++round) {
-    LONG rc = SCardGetStatusChange(ctx, 200, &state, 1);
+    LONG rc = api.GetStatusChange(ctx, 200, &state, 1);
     if (rc != SCARD_S_SUCCESS && rc != SCARD_E_TIMEOUT) break;
     reached = ((state.dwEventState & SCARD_STATE_PRESENT) != 0) == present;
     state.dwCurrentState = state.dwEventState;
   }
-  SCardReleaseContext(ctx);
+  api.ReleaseContext(ctx);
   if (!reached)
     throw std::runtime_error("pcscd did not see the card " + std::string(present ? "arrive in " : "leave ") +
                              name(reader));

@@ -1,5 +1,7 @@
 #include "cardsim/pcscd.h"
 
+#include "pcsclite_api.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -12,7 +14,6 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-#include <winscard.h>
 
 #ifndef CARDSIM_IFD_LIBRARY
 #define CARDSIM_IFD_LIBRARY ""
@@ -34,12 +35,13 @@ bool otherPcscdRunning(pid_t* pid) {
 
 std::vector<std::string> listReaders() {
   std::vector<std::string> out;
+  const PcscLite& api = pcsclite();
   SCARDCONTEXT ctx = 0;
-  if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &ctx) != SCARD_S_SUCCESS) return out;
+  if (api.EstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &ctx) != SCARD_S_SUCCESS) return out;
   DWORD length = 0;
-  if (SCardListReaders(ctx, nullptr, nullptr, &length) == SCARD_S_SUCCESS && length > 0) {
+  if (api.ListReaders(ctx, nullptr, nullptr, &length) == SCARD_S_SUCCESS && length > 0) {
     std::string buffer(length, '\0');
-    if (SCardListReaders(ctx, nullptr, buffer.data(), &length) == SCARD_S_SUCCESS) {
+    if (api.ListReaders(ctx, nullptr, buffer.data(), &length) == SCARD_S_SUCCESS) {
       for (std::size_t i = 0; i < buffer.size() && buffer[i];) {
         std::string name(buffer.c_str() + i);
         out.push_back(name);
@@ -47,7 +49,7 @@ std::vector<std::string> listReaders() {
       }
     }
   }
-  SCardReleaseContext(ctx);
+  api.ReleaseContext(ctx);
   return out;
 }
 

@@ -3,14 +3,13 @@
 #include "apdu_script.h"
 #include "cardsim/pcscbed.h"
 #include "crypto_check.h"
+#include "pcsclite_api.h"
 #include "quarvel_test.h"
 
 #include <gtest/gtest.h>
 #include <chrono>
 #include <memory>
 #include <thread>
-#include <reader.h>
-#include <winscard.h>
 
 using cardsim::Bytes;
 using cardsim::CardProfile;
@@ -23,6 +22,8 @@ using cardsimtest::Step;
 
 namespace {
 
+const cardsim::PcscLite& api() { return cardsim::pcsclite(); }
+
 constexpr std::size_t kPlain = cardsim::PcscBed::kPlain, kDirectPad = cardsim::PcscBed::kDirectPinPad,
                       kPollingPad = cardsim::PcscBed::kPollingPinPad;
 
@@ -30,12 +31,12 @@ class PcscBed : public testing::Test {
  protected:
   void SetUp() override {
     bed_ = std::make_unique<cardsim::PcscBed>();
-    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &ctx_), SCARD_S_SUCCESS);
+    ASSERT_EQ(api().EstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &ctx_), SCARD_S_SUCCESS);
   }
 
   void TearDown() override {
-    if (handle_) SCardDisconnect(handle_, SCARD_LEAVE_CARD);
-    if (ctx_) SCardReleaseContext(ctx_);
+    if (handle_) api().Disconnect(handle_, SCARD_LEAVE_CARD);
+    if (ctx_) api().ReleaseContext(ctx_);
     bed_.reset();
   }
 
@@ -44,13 +45,13 @@ class PcscBed : public testing::Test {
 
   LONG connect(std::size_t reader, DWORD share = SCARD_SHARE_SHARED, DWORD protocols = SCARD_PROTOCOL_T1) {
     DWORD active = 0;
-    return SCardConnect(ctx_, name(reader).c_str(), share, protocols, &handle_, &active);
+    return api().Connect(ctx_, name(reader).c_str(), share, protocols, &handle_, &active);
   }
 
   LONG transmit(const Bytes& command, Bytes& answer) {
     answer.assign(1024, 0);
     DWORD length = static_cast<DWORD>(answer.size());
-    LONG rc = SCardTransmit(handle_, SCARD_PCI_T1, command.data(), static_cast<DWORD>(command.size()), nullptr,
+    LONG rc = api().Transmit(handle_, &api().t1, command.data(), static_cast<DWORD>(command.size()), nullptr,
                             answer.data(), &length);
     answer.resize(rc == SCARD_S_SUCCESS ? length : 0);
     return rc;
@@ -67,7 +68,7 @@ class PcscBed : public testing::Test {
   LONG control(DWORD code, const Bytes& input, Bytes& output) {
     output.assign(256, 0);
     DWORD length = 0;
-    LONG rc = SCardControl(handle_, code, input.data(), static_cast<DWORD>(input.size()), output.data(),
+    LONG rc = api().Control(handle_, code, input.data(), static_cast<DWORD>(input.size()), output.data(),
                            static_cast<DWORD>(output.size()), &length);
     output.resize(rc == SCARD_S_SUCCESS ? length : 0);
     return rc;
@@ -76,7 +77,7 @@ class PcscBed : public testing::Test {
   Bytes attribute(DWORD id) {
     Bytes value(64, 0);
     DWORD length = static_cast<DWORD>(value.size());
-    EXPECT_EQ(SCardGetAttrib(handle_, id, value.data(), &length), SCARD_S_SUCCESS);
+    EXPECT_EQ(api().GetAttrib(handle_, id, value.data(), &length), SCARD_S_SUCCESS);
     value.resize(length);
     return value;
   }
@@ -163,9 +164,9 @@ void PrintTo(const CardType& type, std::ostream* os) { *os << type.profile; }
 
 TEST_F(PcscBed, ListsTheSimulatedReadersWithAndWithoutPinPad) {
   DWORD length = 0;
-  ASSERT_EQ(SCardListReaders(ctx_, nullptr, nullptr, &length), SCARD_S_SUCCESS);
+  ASSERT_EQ(api().ListReaders(ctx_, nullptr, nullptr, &length), SCARD_S_SUCCESS);
   std::string all(length, '\0');
-  ASSERT_EQ(SCardListReaders(ctx_, nullptr, all.data(), &length), SCARD_S_SUCCESS);
+  ASSERT_EQ(api().ListReaders(ctx_, nullptr, all.data(), &length), SCARD_S_SUCCESS);
   for (std::size_t r : {kPlain, kDirectPad, kPollingPad}) EXPECT_NE(all.find(name(r)), std::string::npos) << name(r);
 
   Bytes features;
@@ -181,7 +182,7 @@ TEST_F(PcscBed, ListsTheSimulatedReadersWithAndWithoutPinPad) {
     ASSERT_EQ(connect(row.reader, SCARD_SHARE_DIRECT, 0), SCARD_S_SUCCESS);  // no card needed
     EXPECT_EQ(control(CM_IOCTL_GET_FEATURE_REQUEST, {}, features), SCARD_S_SUCCESS);
     EXPECT_EQ(toHex(features), row.expect);
-    SCardDisconnect(handle_, SCARD_LEAVE_CARD);
+    api().Disconnect(handle_, SCARD_LEAVE_CARD);
     handle_ = 0;
   }
 }
@@ -190,7 +191,7 @@ TEST_F(PcscBed, EmptyReaderHasNoCard) {
   EXPECT_EQ(connect(kPlain), SCARD_E_NO_SMARTCARD);
   insert(kPlain, "bank");
   ASSERT_EQ(connect(kPlain), SCARD_S_SUCCESS);
-  SCardDisconnect(handle_, SCARD_LEAVE_CARD);
+  api().Disconnect(handle_, SCARD_LEAVE_CARD);
   handle_ = 0;
   bed_->remove(kPlain);
   EXPECT_EQ(connect(kPlain), SCARD_E_NO_SMARTCARD);
@@ -380,9 +381,9 @@ TEST_F(PcscBed, UnpoweringTheCardForgetsTheVerifiedPin) {
   ASSERT_EQ(connect(kPlain), SCARD_S_SUCCESS);
   runScript(sender(), {{"002000810826123456FFFFFFFF", "9000"}, {"00200081", "9000"}});
   DWORD active = 0;
-  ASSERT_EQ(SCardReconnect(handle_, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, SCARD_RESET_CARD, &active), SCARD_S_SUCCESS);
+  ASSERT_EQ(api().Reconnect(handle_, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, SCARD_RESET_CARD, &active), SCARD_S_SUCCESS);
   runScript(sender(), {{"00200081", "63C3"}, {"002000810826123456FFFFFFFF", "9000"}});
-  ASSERT_EQ(SCardReconnect(handle_, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, SCARD_UNPOWER_CARD, &active),
+  ASSERT_EQ(api().Reconnect(handle_, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, SCARD_UNPOWER_CARD, &active),
             SCARD_S_SUCCESS);
   runScript(sender(), {{"00200081", "63C3"}});
   auto log = bed_->reader(kPlain).cardLog();
