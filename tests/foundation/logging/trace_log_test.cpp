@@ -123,6 +123,23 @@ TEST_F(TraceLogTest, Level3LeavesOutJvmHostAndLifecycleLines) {
             "class GoldenTraced::run() at 0x" + a + ": returned: 0x1.\n");
 }
 
+// A line longer than the wrap limit continues on a line that starts with the
+// current indentation; at indentation 6 a line holds 250 - 2 * 6 characters.
+TEST_F(TraceLogTest, LongLinesWrapAtTheCurrentIndentation) {
+  ft::setDword(std::string(ft::kUserKey) + "\\Trace", "LogLevel", 3);
+  GoldenTraced::Part part;
+  part.log("work", "started.\n", 3, CLogable::kPush);
+  part.log("work", "started.\n", 3, CLogable::kPush);
+  const std::string text(600, 'd');
+  part.log(nullptr, (text + "\n").c_str(), 3, CLogable::kFlush);
+  const std::string k(6, ' ');
+  const std::string expected = "class GoldenTraced::Part::work() at 0x" + address(&part) + ": started.\n   " +
+                               "class GoldenTraced::Part::work() at 0x" + address(&part) + ": started.\n" + k +
+                               text.substr(0, 238) + "\n" + k + text.substr(238, 238) + "\n" + k +
+                               text.substr(476) + "\n";
+  EXPECT_EQ(ft::readFile(kLog), expected);
+}
+
 TEST_F(TraceLogTest, NullTextAndNullMethod) {
   ft::setDword(std::string(ft::kUserKey) + "\\Trace", "LogLevel", 6);
   {
