@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -24,6 +25,19 @@ namespace cardsim {
 namespace {
 
 constexpr const char* kPidFile = "/run/pcscd/pcscd.pid";
+constexpr const char* kLockFile = "/tmp/quarvel-cardsim-pcscd.lock";
+
+// Waits (bounded) for the machine-wide turn to run a pcscd; -1 when it never came.
+int takeTurn() {
+  int fd = ::open(kLockFile, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return -1;
+  for (int attempt = 0; attempt < 2400; ++attempt) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ::close(fd);
+  return -1;
+}
 
 bool otherPcscdRunning(pid_t* pid) {
   std::ifstream in(kPidFile);
@@ -67,10 +81,14 @@ std::string PcscDaemon::defaultDriver() {
 }
 
 PcscDaemon::PcscDaemon(const ReaderHost& host, const std::string& workDir, const std::string& driver) {
+  lock_ = takeTurn();
+  if (lock_ < 0) throw std::runtime_error(std::string("no turn to run pcscd: ") + kLockFile + " stays locked");
   pid_t other = 0;
-  if (otherPcscdRunning(&other))
+  if (otherPcscdRunning(&other)) {
+    stop();
     throw std::runtime_error("another pcscd is running (pid " + std::to_string(other) +
                              "); the card tests start their own: stop it first");
+  }
   const std::string confDir = workDir + "/reader.conf.d";
   ::mkdir(confDir.c_str(), 0755);
   std::ofstream conf(confDir + "/cardsim");
@@ -87,7 +105,10 @@ PcscDaemon::PcscDaemon(const ReaderHost& host, const std::string& workDir, const
   std::string pcscd = program && *program ? program : "/usr/sbin/pcscd";
   const bool debug = std::getenv("QUARVEL_CARDSIM_PCSCD_DEBUG") != nullptr;
   pid_ = ::fork();
-  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ < 0) {
+    stop();
+    throw std::runtime_error("fork failed");
+  }
   if (pid_ == 0) {
     // pcscd ends with the test process, however that ends.
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
@@ -108,6 +129,7 @@ PcscDaemon::PcscDaemon(const ReaderHost& host, const std::string& workDir, const
     int status = 0;
     if (::waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
+      stop();
       throw std::runtime_error("pcscd ended at start; see " + logFile_);
     }
     std::size_t found = 0;
@@ -127,19 +149,22 @@ PcscDaemon::PcscDaemon(const ReaderHost& host, const std::string& workDir, const
 PcscDaemon::~PcscDaemon() { stop(); }
 
 void PcscDaemon::stop() {
-  if (pid_ <= 0) return;
-  ::kill(pid_, SIGTERM);
-  int status = 0;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return;
+  if (pid_ > 0) {
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    bool ended = false;
+    for (int attempt = 0; attempt < 100 && !ended; ++attempt) {
+      ended = ::waitpid(pid_, &status, WNOHANG) == pid_;
+      if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!ended) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, &status, 0);
+    }
+    pid_ = -1;
   }
-  ::kill(pid_, SIGKILL);
-  ::waitpid(pid_, &status, 0);
-  pid_ = -1;
+  if (lock_ >= 0) ::close(lock_);  // the next pcscd may start
+  lock_ = -1;
 }
 
 }  // namespace cardsim

@@ -1,6 +1,8 @@
 // A pcscd of the test's own, loading the test bed's reader driver for every
 // reader of a reader host. Only one pcscd runs on a machine at a time (it owns
-// /run/pcscd), so tests that use it share the ctest resource lock "pcscd".
+// /run/pcscd): tests that use it share the ctest resource lock "pcscd", and
+// each PcscDaemon also holds a file lock, so that separate test runs on one
+// machine take turns.
 #pragma once
 
 #include "cardsim/reader.h"
@@ -29,6 +31,7 @@ class PcscDaemon {
 
  private:
   void stop();
+  int lock_ = -1;
   pid_t pid_ = -1;
   std::vector<std::string> names_;
   std::string logFile_;
