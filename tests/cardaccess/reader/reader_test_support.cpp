@@ -18,11 +18,10 @@ namespace {
 
 FakeDriver* g_driver = nullptr;
 
-signed char fakeData(unsigned short ctn, unsigned char* dad, unsigned char* sad, unsigned short, unsigned char* command,
+signed char fakeData(unsigned short ctn, unsigned char* dad, unsigned char* sad, unsigned short lenc, unsigned char* command,
                      unsigned short* lenr, unsigned char* response) {
   FakeDriver& d = *g_driver;
-  d.calls.push_back({getCTAPIDll(), ctn, *dad, *sad, *lenr, std::string()});
-  (void)command;
+  d.calls.push_back({getCTAPIDll(), ctn, *dad, *sad, *lenr, hex(std::string(reinterpret_cast<char*>(command), lenc))});
   if (d.result != 0) return static_cast<signed char>(d.result);
   std::string answer = d.answers.empty() ? std::string("\x90\x00", 2) : d.answers.front();
   if (!d.answers.empty()) d.answers.pop_front();
@@ -33,12 +32,15 @@ signed char fakeData(unsigned short ctn, unsigned char* dad, unsigned char* sad,
   return 0;
 }
 
-signed char fakeClose(unsigned short) { return 0; }
+signed char fakeClose(unsigned short ctn) {
+  g_driver->closes.push_back(ctn);
+  return 0;
+}
 
 void* resolve(const char*, const char* function) {
   if (!g_driver || g_driver->missing) return nullptr;
   if (std::strcmp(function, "CT_data") == 0) return reinterpret_cast<void*>(&fakeData);
-  if (std::strcmp(function, "CT_close") == 0) return reinterpret_cast<void*>(&fakeClose);
+  if (std::strcmp(function, "CT_close") == 0 && !g_driver->noClose) return reinterpret_cast<void*>(&fakeClose);
   return nullptr;
 }
 

@@ -39,9 +39,11 @@ class FakeDriver {
 
   std::deque<std::string> answers;
   std::vector<Call> calls;
+  std::vector<unsigned short> closes;
   int result = 0;
   int lengthOverride = -1;
-  bool missing = false;
+  bool missing = false;   // no function at all
+  bool noClose = false;   // a driver without CT_close
 };
 
 // Card recognition that accepts the listed ATRs with a card object of its own.
