@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <sys/file.h>
@@ -47,6 +48,14 @@ bool otherPcscdRunning(pid_t* pid) {
   return ::kill(*pid, 0) == 0;
 }
 
+// A pcscd that serves simulated readers ends with its test: worth waiting for.
+bool isTestBedPcscd(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline");
+  std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return cmdline.find("/reader.conf.d") != std::string::npos &&
+         (cmdline.find("quarvel-test") != std::string::npos || cmdline.find("quarvel-cardsim") != std::string::npos);
+}
+
 std::vector<std::string> listReaders() {
   std::vector<std::string> out;
   const PcscLite& api = pcsclite();
@@ -84,6 +93,8 @@ PcscDaemon::PcscDaemon(const ReaderHost& host, const std::string& workDir, const
   lock_ = takeTurn();
   if (lock_ < 0) throw std::runtime_error(std::string("no turn to run pcscd: ") + kLockFile + " stays locked");
   pid_t other = 0;
+  for (int attempt = 0; attempt < 2400 && otherPcscdRunning(&other) && isTestBedPcscd(other); ++attempt)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   if (otherPcscdRunning(&other)) {
     stop();
     throw std::runtime_error("another pcscd is running (pid " + std::to_string(other) +
