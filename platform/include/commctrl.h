@@ -121,6 +121,20 @@ typedef struct tagNMLISTVIEW {
 #define LVCOLUMN LVCOLUMNA
 #endif
 
+// A property-sheet page; the window library finds its object in lParam.
+typedef struct _PROPSHEETPAGEA {
+  DWORD dwSize;
+  DWORD dwFlags;
+  HINSTANCE hInstance;
+  LPCSTR pszTemplate;
+  HICON hIcon;
+  LPCSTR pszTitle;
+  DLGPROC pfnDlgProc;
+  LPARAM lParam;
+  void* pfnCallback;
+  UINT* pcRefParent;
+} PROPSHEETPAGEA, *LPPROPSHEETPAGEA;
+
 #define ListView_GetCheckState(hwnd, i) \
   ((((UINT)(SendMessageA((hwnd), LVM_GETITEMSTATE, (WPARAM)(i), LVIS_STATEIMAGEMASK))) >> 12) - 1)
 
