@@ -1,6 +1,9 @@
 #include "CardTestSupport.h"
 
 #include "EswWriter.h"
+#include "cardaccess/card/CSCard_BankCard.h"
+#include "cardaccess/card/CSCard_DTrustCard.h"
+#include "cardaccess/card/CSCard_MSE.h"
 #include "cardaccess/reader/CardResult.h"
 #include "host/app/application_secure.h"
 #include "platform/machine.h"
@@ -89,6 +92,45 @@ int PadReader::performVerification(unsigned char keyReference, int format, int f
   card_->doIO(command, answer);
   const int sw = static_cast<unsigned char>(answer[answer.size() - 2]) << 8 | static_cast<unsigned char>(answer.back());
   return cardresult::pin(0, sw);
+}
+
+const TypeInfo kTypes[5] = {
+    {Type::ASign, "asign", "CSCard_aSignPCS", "asign-sig", "asign-sig", 0x81, 0x81, "123456", "123456"},
+    {Type::ECardG4, "ecardg4", "CSCard_ECardG4", "ecardg4-sig", "ecardg4-sig", 0x81, 0x81, "123456", "123456"},
+    {Type::ECardng, "ecardng", "CSCard_ECardng", "ecardng-sig", "ecardng-sig", 0x81, 0x81, "123456", "123456"},
+    {Type::DTrust, "dtrust", "CSCard_DTrustCard", "dtrust-sig", "dtrust-aut", 0x81, 0x01, "123456", "1234"},
+    {Type::Bank, "bank", "CSCard_BankCard", "bank-sig", "bank-aut", 0x81, 0x01, "123456", "1234"},
+};
+
+bool isMSE(Type t) { return t == Type::ASign || t == Type::ECardG4 || t == Type::ECardng; }
+
+cardsim::CardProfile simProfile(const TypeInfo& t) {
+  return profile(t.profile, isMSE(t.type) ? "algorithm 20 ripemd160" : "");
+}
+
+std::unique_ptr<CSCard> makeCard(Type type, CICC_base& channel, const std::string& atr, CReader* reader) {
+  switch (type) {
+    case Type::ASign: return std::make_unique<CSCard_aSignPCS>(&channel, reader, atr, 7);
+    case Type::ECardG4: return std::make_unique<CSCard_ECardG4>(&channel, reader, atr, 7);
+    case Type::ECardng: return std::make_unique<CSCard_ECardng>(&channel, reader, atr, 7);
+    case Type::DTrust: return std::make_unique<CSCard_DTrustCard>(&channel, reader, atr, 7);
+    case Type::Bank: return std::make_unique<CSCard_BankCard>(&channel, reader, atr, 7);
+  }
+  return nullptr;
+}
+
+std::string signParameter(Type type, int algorithm, bool tls) {
+  const char* reference = algorithm == 1 ? "10" : algorithm == 2 ? "40" : "20";
+  switch (type) {
+    case Type::DTrust: return tls ? bytes("840182") : std::string();
+    case Type::Bank: return bytes(tls ? "800114840103" : "800144840102");
+    default: return bytes(std::string("840102 8001") + reference);
+  }
+}
+
+int signedPrefix(Type type, int algorithm, bool tls) {
+  if (!tls && type == Type::ECardng) return algorithm == 2 ? 2 : 1;
+  return algorithm;
 }
 
 void createApplication() {

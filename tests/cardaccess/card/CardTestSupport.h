@@ -5,6 +5,7 @@
 
 #include "cardaccess/reader/CICC.h"
 #include "cardaccess/reader/CReader.h"
+#include "cardaccess/card/CSCard.h"
 #include "cardsim/card.h"
 
 #include <atomic>
@@ -94,6 +95,34 @@ void writeCardLists(const std::vector<std::pair<std::string, std::string>>& valu
 std::string atrText(const std::string& atr, std::size_t n = 0);
 // The values that list the test bed's five card types under their first names.
 std::vector<std::pair<std::string, std::string>> standardCardLists();
+
+// The five card types as the tests drive them: the test bed's profile, keys,
+// key references and PINs of the normal and the TLS signature.
+enum class Type { ASign, ECardG4, ECardng, DTrust, Bank };
+
+struct TypeInfo {
+  Type type;
+  const char* profile;
+  const char* className;
+  const char* signCert;  // the key of the normal signature
+  const char* tlsCert;   // the key of the TLS form
+  int signKid, tlsKid;
+  const char* signPin;
+  const char* tlsPin;
+};
+
+extern const TypeInfo kTypes[5];
+bool isMSE(Type type);
+// The profile; the MSE types' cards get a template reference for RIPEMD-160, as
+// their issuer's Java layer would use it.
+cardsim::CardProfile simProfile(const TypeInfo& type);
+std::unique_ptr<CSCard> makeCard(Type type, CICC_base& channel, const std::string& atr, CReader* reader);
+// The parameter the Java layer gives signInit for an algorithm (1, 2, 3) and form.
+std::string signParameter(Type type, int algorithm, bool tls);
+// The digest algorithm of the DigestInfo the card signs: in the normal form the
+// MSE types build it from their template (the eCard ng's hash template says
+// SHA-1 for anything but SHA-256); otherwise the host's.
+int signedPrefix(Type type, int algorithm, bool tls);
 
 // The DER certificate of a test key ("asign-sig", "bank-dec", ...).
 std::string certificate(const std::string& keyName);

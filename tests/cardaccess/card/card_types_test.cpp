@@ -14,70 +14,20 @@
 
 using cardtest::bytes;
 using cardtest::hex;
+using cardtest::isMSE;
+using cardtest::kTypes;
+using cardtest::makeCard;
+using cardtest::signParameter;
+using cardtest::signedPrefix;
+using cardtest::simProfile;
+using cardtest::Type;
+using cardtest::TypeInfo;
 
 namespace {
 
 constexpr int kNotSupported = static_cast<int>(0x80000001u);
 constexpr int kEOF = static_cast<int>(0x80040001u);
 constexpr int kPadUnusable = static_cast<int>(0x80000006u);
-
-enum class Type { ASign, ECardG4, ECardng, DTrust, Bank };
-
-struct TypeInfo {
-  Type type;
-  const char* profile;
-  const char* signCert;  // the key of the normal signature
-  const char* tlsCert;   // the key of the TLS form
-  int signKid, tlsKid;
-  const char* signPin;
-  const char* tlsPin;
-};
-
-const TypeInfo kTypes[] = {
-    {Type::ASign, "asign", "asign-sig", "asign-sig", 0x81, 0x81, "123456", "123456"},
-    {Type::ECardG4, "ecardg4", "ecardg4-sig", "ecardg4-sig", 0x81, 0x81, "123456", "123456"},
-    {Type::ECardng, "ecardng", "ecardng-sig", "ecardng-sig", 0x81, 0x81, "123456", "123456"},
-    {Type::DTrust, "dtrust", "dtrust-sig", "dtrust-aut", 0x81, 0x01, "123456", "1234"},
-    {Type::Bank, "bank", "bank-sig", "bank-aut", 0x81, 0x01, "123456", "1234"},
-};
-
-bool isMSE(Type t) { return t == Type::ASign || t == Type::ECardG4 || t == Type::ECardng; }
-
-// The MSE types' cards get a template reference for RIPEMD-160, as their issuer's
-// Java layer would use it.
-cardsim::CardProfile simProfile(const TypeInfo& t) {
-  return cardtest::profile(t.profile, isMSE(t.type) ? "algorithm 20 ripemd160" : "");
-}
-
-std::unique_ptr<CSCard> makeCard(Type type, cardtest::SimChannel& channel, CReader* reader) {
-  const std::string atr = cardtest::fromSim(channel.card().atr());
-  switch (type) {
-    case Type::ASign: return std::make_unique<CSCard_aSignPCS>(&channel, reader, atr, 7);
-    case Type::ECardG4: return std::make_unique<CSCard_ECardG4>(&channel, reader, atr, 7);
-    case Type::ECardng: return std::make_unique<CSCard_ECardng>(&channel, reader, atr, 7);
-    case Type::DTrust: return std::make_unique<CSCard_DTrustCard>(&channel, reader, atr, 7);
-    case Type::Bank: return std::make_unique<CSCard_BankCard>(&channel, reader, atr, 7);
-  }
-  return nullptr;
-}
-
-// The parameter the Java layer gives signInit for an algorithm and form.
-std::string signParameter(Type type, int algorithm, bool tls) {
-  const char* reference = algorithm == 1 ? "10" : algorithm == 2 ? "40" : "20";
-  switch (type) {
-    case Type::DTrust: return tls ? bytes("840182") : std::string();
-    case Type::Bank: return bytes(tls ? "800114840103" : "800144840102");
-    default: return bytes(std::string("840102 8001") + reference);
-  }
-}
-
-// The DigestInfo the card signs in the normal form: the MSE types build it from
-// the template the card was given (the eCard ng's hash template says SHA-1 for
-// anything but SHA-256), the others get it from the host or from the hash length.
-int signedPrefix(Type type, int algorithm, bool tls) {
-  if (!tls && type == Type::ECardng) return algorithm == 2 ? 2 : 1;
-  return algorithm;
-}
 
 enum class PinMode { Given, Pad };
 
@@ -118,7 +68,7 @@ TEST_P(Signature, VerifiesAgainstTheCertificate) {
   const TypeInfo& t = *c.type;
   cardtest::SimChannel channel(simProfile(t));
   cardtest::PadReader reader(&channel);
-  auto card = makeCard(t.type, channel, &reader);
+  auto card = makeCard(t.type, channel, "", &reader);
   const int kid = c.tls ? t.tlsKid : t.signKid;
   const std::string pin = c.tls ? t.tlsPin : t.signPin;
   const std::string message = std::string("Quarvel signs with ") + t.profile;
@@ -198,7 +148,7 @@ TEST(CardTypeCommands, SignatureRoadsByteForByte) {
     const TypeInfo& t = kTypes[static_cast<int>(road.type)];
     cardtest::SimChannel channel(simProfile(t));
     cardtest::PadReader reader(&channel);
-    auto card = makeCard(t.type, channel, &reader);
+    auto card = makeCard(t.type, channel, "", &reader);
     const int kid = road.tls ? t.tlsKid : t.signKid;
     ASSERT_EQ(card->signInit(kid, signParameter(t.type, 2, road.tls), 2), 0);
     ASSERT_EQ(card->signUpdate("document"), 0);
@@ -216,7 +166,7 @@ TEST(CardTypeCommands, SignatureStepsStopAtTheFirstFailure) {
   for (const TypeInfo& t : kTypes) {
     cardtest::SimChannel channel(simProfile(t));
     cardtest::PadReader reader(&channel);
-    auto card = makeCard(t.type, channel, &reader);
+    auto card = makeCard(t.type, channel, "", &reader);
     std::string out;
     ASSERT_EQ(card->signInit(t.signKid, signParameter(t.type, 2, false), 2), 0);
     channel.clear();
@@ -228,7 +178,7 @@ TEST(CardTypeCommands, SignatureStepsStopAtTheFirstFailure) {
     EXPECT_EQ(card->signFinal(t.signKid, out, false), kPadUnusable) << t.profile;
     for (const std::string& c : channel.commands()) EXPECT_NE(c.substr(0, 8), "002A9E9A") << t.profile;
     // Without signInit there is no hash to sign.
-    auto fresh = makeCard(t.type, channel, &reader);
+    auto fresh = makeCard(t.type, channel, "", &reader);
     channel.clear();
     EXPECT_EQ(fresh->signFinal(t.signKid, t.signPin, out, false), kNotSupported) << t.profile;
     EXPECT_EQ(fresh->signFinal(t.signKid, out, true), kNotSupported) << t.profile;
@@ -254,7 +204,7 @@ TEST(CardTypeCommands, EmptyPinInASignature) {
     const TypeInfo& t = kTypes[static_cast<int>(row.type)];
     cardtest::SimChannel channel(simProfile(t));
     cardtest::PadReader reader(&channel);
-    auto card = makeCard(t.type, channel, &reader);
+    auto card = makeCard(t.type, channel, "", &reader);
     ASSERT_EQ(card->signInit(t.signKid, signParameter(t.type, 2, false), 2), 0);
     channel.clear();
     std::string out;
