@@ -87,8 +87,11 @@ class RecordingWindow : public VWindow {
 
   LRESULT onCommand(UINT, UINT id, HWND) override {
     commands.push_back(id);
-    if (onCommandAction) onCommandAction();
-    return commandAnswer;
+    // The action may delete this object: nothing of it is read afterwards.
+    const LRESULT answer = commandAnswer;
+    std::function<void()> action = onCommandAction;
+    if (action) action();
+    return answer;
   }
   LRESULT onNotify(WPARAM, NMHDR* header) override {
     notifies.push_back(header->code);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 
 #include "platform/window_test.h"
 #include "window_test_support.h"
@@ -197,7 +198,8 @@ TEST_F(WindowCore, SentMessagesFromAnotherThreadRunOnTheOwnerBeforePostedOnes) {
   std::atomic<LRESULT> answer{0};
   std::atomic<bool> done{false};
   HANDLE t = CreateThread(nullptr, 0, [](LPVOID p) -> DWORD {
-    auto* args = static_cast<std::pair<HWND, std::pair<std::atomic<LRESULT>*, std::atomic<bool>*>>*>(p);
+    std::unique_ptr<std::pair<HWND, std::pair<std::atomic<LRESULT>*, std::atomic<bool>*>>> args(
+        static_cast<std::pair<HWND, std::pair<std::atomic<LRESULT>*, std::atomic<bool>*>>*>(p));
     *args->second.first = SendMessageA(args->first, WM_USER + 5, 21, 0);
     *args->second.second = true;
     PostMessageA(args->first, WM_NULL, 0, 0);
