@@ -136,7 +136,12 @@ CKonfigurator* CKonfigurator::getInstance() {
     throw;
   }
   if (made) s_instance.store(made.get());
-  if (!unlock()) return s_instance.load();  // an instance just made is deleted again by `made`
+  if (!unlock()) {
+    // A lock that cannot be released: an instance just made is deleted again
+    // (its destructor forgets it).
+    made.reset();
+    return s_instance.load();
+  }
   made.release();
   return s_instance.load();
 }
