@@ -440,7 +440,7 @@ bool sendToThread(DWORD tid, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, 
 bool sendToProcess(const RegistryEntry& e, uint32_t kind, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
                    DWORD timeoutMs, LRESULT* result) {
   auto me = myQueue();
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return false;
@@ -451,10 +451,13 @@ bool sendToProcess(const RegistryEntry& e, uint32_t kind, HWND hwnd, UINT msg, W
   memcpy(addr.sun_path + 1, name.data(), std::min(name.size(), sizeof(addr.sun_path) - 2));
   const socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
   if (connect(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0) {
+    // A full backlog (a receiver that stopped asking for messages) is not waited for.
+    const bool full = errno == EAGAIN;
     close(fd);
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    SetLastError(full ? (kind == kPost ? ERROR_NOT_ENOUGH_QUOTA : ERROR_TIMEOUT) : ERROR_INVALID_WINDOW_HANDLE);
     return false;
   }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   WireRequest req{};
   req.magic = kRequestMagic;
   req.kind = kind;
@@ -487,6 +490,12 @@ bool sendToProcess(const RegistryEntry& e, uint32_t kind, HWND hwnd, UINT msg, W
     close(fd);
     SetLastError(errno == EAGAIN || errno == EWOULDBLOCK ? ERROR_TIMEOUT : ERROR_INVALID_WINDOW_HANDLE);
     return false;
+  }
+  if (kind == kPost) {
+    // A posted message waits in the socket until the receiver next asks for messages;
+    // the poster does not wait for it, as on Windows.
+    close(fd);
+    return true;
   }
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
   WireReply reply{};

@@ -153,6 +153,8 @@ TEST(CrossProcess, AHungReceiverMakesTheSenderGiveUp) {
   EXPECT_EQ(SendMessageTimeoutA(h, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds), SMTO_ABORTIFHUNG, 600000, &result), 0);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT));
   wt::setHungThreshold(5000);
+  // Posting does not wait for the busy receiver.
+  EXPECT_TRUE(PostMessageA(h, kQuit, 0, 0));
   child.kill(SIGKILL);
   child.wait();
 }
