@@ -7,6 +7,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "cardaccess/reader/CReaderFactory.h"
+#include "cardsim/profile.h"
 #include "cardaccess/reader/CTAPI.h"
 #include "foundation/core/CLogable.h"
 #include "foundation/core/CReport.h"
@@ -65,6 +67,11 @@ std::string lower(std::string text) {
   return text;
 }
 
+std::string atrOf(const std::string& profile) {
+  auto atr = cardsim::CardProfile::load(cardsim::CardProfile::installedPath(profile)).atr;
+  return std::string(atr.begin(), atr.end());
+}
+
 std::string traceFile() {
   const char* root = std::getenv("QUARVEL_MACHINE_ROOT");
   return std::string(root ? root : "/tmp") + "/trace.log";
@@ -76,6 +83,16 @@ std::string traceText() {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+CReader* factoryReader() {
+  CReader* reader = CReaderFactory::getInstance();
+  static bool registered = false;
+  if (!registered) {
+    registered = true;
+    std::atexit(&detachReports);
+  }
+  return reader;
 }
 
 std::string hex(const std::string& bytes) {

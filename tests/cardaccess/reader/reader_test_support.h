@@ -8,16 +8,24 @@
 
 #include "cardaccess/reader/CardRecognition.h"
 
+class CReader;
+
 namespace readertest {
 
 std::string hex(const std::string& bytes);
 std::string unhex(const std::string& text);
 std::string lower(std::string text);
+// The ATR of a card profile of the test bed.
+std::string atrOf(const std::string& profile);
 
 // Every test process writes the trace log at level 6 into its machine root.
 std::string traceFile();
 // What the trace log holds so far.
 std::string traceText();
+
+// CReaderFactory::getInstance. The factory's exit handler logs, and the trace
+// log's per-thread class names are gone by then; logging stops before it runs.
+CReader* factoryReader();
 
 // A CT-API driver in the test process: answers from a queue, records each CT_data
 // call and swaps the addresses on return as real drivers do. Puts itself in place
