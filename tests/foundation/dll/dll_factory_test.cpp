@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace ft = foundationtest;
 
@@ -211,9 +213,31 @@ TEST_F(DllFactoryTest, NullArgumentsAndOtherModesGiveNull) {
   EXPECT_EQ(factory->getFunctionPointer(nullptr, "CT_init"), nullptr);
   EXPECT_EQ(factory->getFunctionPointer("ctdriver", nullptr), nullptr);
   EXPECT_EQ(factory->loadDLL(nullptr), nullptr);
-  // A very long module name is cut in the trace, not overflowed.
+  // A very long module name is cut in the trace and the message, not overflowed.
   const std::string longName(2000, 'm');
-  EXPECT_THROW(factory->getHandle(longName.c_str(), "Normal"), VOQ::CNoSuchObjectException);
+  try {
+    factory->getHandle(longName.c_str(), "Normal");
+    ADD_FAILURE() << "no exception";
+  } catch (const VOQ::CNoSuchObjectException& e) {
+    EXPECT_LT(e.getMessage().size(), VOQ::kMessageBufferSize);
+    EXPECT_EQ(e.getMessage().compare(0, 10, "Module mmm"), 0);
+  }
+}
+
+// The CT-API wrappers ask from the reader's start-up thread and the caller's
+// thread at once: one cached module, holding one reference.
+TEST_F(DllFactoryTest, ThreadsLoadingAtOnceShareOneModule) {
+  install(ft::signedArchive({driverSection("ctapi:" + kDriver)}));
+  CdllFactory* factory = CdllFactory::getInstance();
+  std::vector<FARPROC> seen(8, nullptr);
+  std::vector<std::thread> threads;
+  for (size_t t = 0; t < seen.size(); ++t)
+    threads.emplace_back([t, &seen, factory] { seen[t] = factory->getFunction("ctdriver", "CT_data", "Normal"); });
+  for (std::thread& t : threads) t.join();
+  for (FARPROC f : seen) EXPECT_EQ(f, seen[0]);
+  HMODULE handle = factory->getHandle(kDriver.c_str(), "Normal");
+  EXPECT_TRUE(FreeLibrary(handle));
+  EXPECT_FALSE(FreeLibrary(handle));
 }
 
 }  // namespace
