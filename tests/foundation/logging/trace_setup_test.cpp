@@ -1,5 +1,5 @@
-// The trace set-up decides once whether there is a log; every missing or broken
-// piece means no log file at all, and logging calls return at once.
+// The trace set-up decides once whether there is a log; anything missing or broken
+// means no log file at all, and logging calls return at once.
 #include "FoundationFixture.h"
 
 #include "foundation/core/CLogable.h"
