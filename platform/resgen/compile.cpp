@@ -1,5 +1,7 @@
 #include "compile.h"
 
+#include "compile_ui.h"
+
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -13,6 +15,8 @@ namespace {
 
 constexpr uint32_t kBitmap = 2;
 constexpr uint32_t kIcon = 3;
+constexpr uint32_t kMenu = 4;
+constexpr uint32_t kDialog = 5;
 constexpr uint32_t kString = 6;
 constexpr uint32_t kData = 10;
 constexpr uint32_t kGroupIcon = 14;
@@ -54,6 +58,7 @@ class Compiler {
         {"icon", &Compiler::iconStatement},     {"bitmap", &Compiler::bitmapStatement},
         {"data", &Compiler::dataStatement},     {"file", &Compiler::fileStatement},
         {"language", &Compiler::languageStatement},
+        {"menu", &Compiler::menuStatement},     {"dialog", &Compiler::dialogStatement},
     };
     const Token& keyword = s.args[0];
     auto it = keyword.kind == Token::Kind::Word ? kHandlers.find(keyword.value) : kHandlers.end();
@@ -261,6 +266,27 @@ class Compiler {
     }
     identify(s.args[2], r);
     r.data = readFile(s.args[3]);
+    add(std::move(r), s.line);
+  }
+
+  // Menus and dialog templates (compile_ui.cpp).
+  void menuStatement(const Statement& s) {
+    if (s.args.size() != 2 || !s.hasBlock) fail(s.line, "expected: menu <id> { ... }");
+    Resource r;
+    r.type = kMenu;
+    r.language = language_;
+    identify(s.args[1], r);
+    r.data = compileMenu(s, file_);
+    add(std::move(r), s.line);
+  }
+
+  void dialogStatement(const Statement& s) {
+    if (s.args.size() != 6 || !s.hasBlock) fail(s.line, "expected: dialog <id> <x> <y> <width> <height> { ... }");
+    Resource r;
+    r.type = kDialog;
+    r.language = language_;
+    identify(s.args[1], r);
+    r.data = compileDialog(s, file_);
     add(std::move(r), s.line);
   }
 

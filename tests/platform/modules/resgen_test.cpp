@@ -103,7 +103,7 @@ TEST(Resgen, FaultsNameTheirLine) {
     const char* text;
     const char* fault;
   } cases[] = {
-      {"menu 1 \"x\"\n", "test.resources:1: unknown statement 'menu'"},
+      {"frobnicate 1 \"x\"\n", "test.resources:1: unknown statement 'frobnicate'"},
       {"\nstring x \"A\"\n", "test.resources:2: expected a number, not 'x'"},
       {"string -1 \"A\"\n", "expected a number"},
       {"string 65536 \"A\"\n", "out of range"},

@@ -157,7 +157,48 @@ TEST(Dialogs, WithoutAScriptAModalDialogIsCancelled) {
             IDCANCEL);
   EXPECT_EQ(run.commands, std::vector<UINT>{IDCANCEL});
   // A missing template resource fails.
-  EXPECT_EQ(DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(201), nullptr, readerDialogProc, 0), -1);
+  EXPECT_EQ(DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(202), nullptr, readerDialogProc, 0), -1);
+}
+
+TEST(Dialogs, TemplatesFromTheModulesResources) {
+  DialogRun run;
+  wt::onNextDialog([](HWND dlg) {
+    char text[64];
+    GetWindowTextA(dlg, text, sizeof text);
+    EXPECT_STREQ(text, "Kartenleser konfigurieren");
+    GetDlgItemTextA(dlg, 2, text, sizeof text);
+    EXPECT_STREQ(text, "Abbrechen");
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(GetDlgItem(dlg, 2000), GWL_STYLE)), 0x50810201u);
+    RECT client;
+    GetClientRect(dlg, &client);
+    RECT units{0, 0, 280, 200};
+    MapDialogRect(dlg, &units);
+    EXPECT_EQ(client.right, units.right);
+    EXPECT_EQ(client.bottom, units.bottom);
+    EXPECT_TRUE(wt::pressButton(dlg, IDOK));
+  });
+  EXPECT_EQ(DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(201), nullptr, readerDialogProc,
+                            reinterpret_cast<LPARAM>(&run)),
+            IDOK);
+  EXPECT_EQ(run.initText, "bereit");
+  EXPECT_EQ(run.listCount, 2);
+}
+
+TEST(Menus, MenusFromTheModulesResources) {
+  HMENU menu = LoadMenuA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(107));
+  ASSERT_TRUE(menu);
+  ASSERT_EQ(GetMenuItemCount(menu), 1);
+  HMENU file = GetSubMenu(menu, 0);
+  ASSERT_EQ(GetMenuItemCount(file), 5);
+  const UINT ids[] = {40016, 0, static_cast<UINT>(-1), 0, 40013};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(GetMenuItemID(file, i), ids[i]) << i;
+  char text[64];
+  GetMenuStringA(menu, 40018, text, sizeof text, MF_BYCOMMAND);
+  EXPECT_STREQ(text, "P&IN ändern");
+  EXPECT_EQ(GetMenuState(menu, 40010, MF_BYCOMMAND) & MF_GRAYED, static_cast<UINT>(MF_GRAYED));
+  EXPECT_EQ(GetMenuState(menu, 40013, MF_BYCOMMAND) & MF_CHECKED, static_cast<UINT>(MF_CHECKED));
+  EXPECT_TRUE(DestroyMenu(menu));
+  EXPECT_EQ(LoadMenuA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(108)), nullptr);
 }
 
 TEST(Dialogs, AModelessDialogAndItsOwner) {
