@@ -127,10 +127,11 @@ void CReport::startLine() {
   m_atLineStart = false;
   // The indentation is counted twice for the wrap: the column starts at k and
   // each blank adds one. With k capped, the blanks never reach the wrap.
-  static const std::string blanks(kMaxIndent, ' ');
   const int k = currentIndent();
+  char blanks[kMaxIndent];
+  std::memset(blanks, ' ', sizeof blanks);
   m_column = 2 * k;
-  fwrite_unlocked(blanks.data(), 1, static_cast<size_t>(k), m_stream);
+  fwrite_unlocked(blanks, 1, static_cast<size_t>(k), m_stream);
 }
 
 // The same as putting each byte through putChar, a run at a time: a run ends at a
