@@ -30,6 +30,8 @@ class VMainWindow : public VWindow {
 
   VMenu& menu() { return m_menu; }
   static VMainWindow* getMainWindow();
+  // The application's setDocumentTitle, then the title on the main window when it lives.
+  static bool setDocumentTitle(const char* name, bool untitled);
 
  private:
   void updateMenu(VMenu& menu);

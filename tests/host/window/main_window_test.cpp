@@ -158,4 +158,14 @@ TEST_F(MainWindowTest, DocumentTitles) {
   app->setAppName("Quarvel");
 }
 
+TEST_F(MainWindowTest, TheDocumentTitleReachesTheMainWindow) {
+  TestMainWindow window;
+  ASSERT_EQ(window.create(0, VRect(0, 0, 300, 200), 0, 0, 0, 0, WS_OVERLAPPEDWINDOW, false), 1);
+  EXPECT_TRUE(VMainWindow::setDocumentTitle("Vertrag.pdf", false));
+  char title[64];
+  GetWindowTextA(window.getHandle(), title, sizeof title);
+  EXPECT_STREQ(title, "Quarvel - Vertrag.pdf");
+  EXPECT_EQ(FindWindowA("VWindow", "Quarvel - Vertrag.pdf"), window.getHandle());
+}
+
 }  // namespace

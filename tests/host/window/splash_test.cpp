@@ -5,6 +5,7 @@
 
 #include "host/app/VApplication.h"
 #include "host/window/VDC.h"
+#include "host/window/SplashSlot.h"
 #include "host/window/VSplashWindow.h"
 #include "platform/window_test.h"
 
@@ -121,6 +122,25 @@ TEST_F(Splash, SelfDeletingSplashGoesWithItsWindow) {
   wt::click(h);
   EXPECT_FALSE(IsWindow(h));
   EXPECT_EQ(VWindow::findWindow(h), nullptr);
+  EXPECT_EQ(wt::gdiObjectCounts(), baseline);
+}
+
+TEST_F(Splash, TheApplicationsSplashSlot) {
+  {
+    SplashSlot slot;
+    EXPECT_EQ(slot.setStatus("vorher"), 1);
+    EXPECT_EQ(slot.destroy(), 1);
+    EXPECT_EQ(slot.show(999, nullptr), 1);  // no such bitmap: no window, but the object stays
+    EXPECT_EQ(slot.setStatus("x"), 0);
+    EXPECT_EQ(slot.show(127, nullptr), 0);
+    ASSERT_TRUE(slot.get()->getHandle());
+    wt::clearDrawTextCalls();
+    EXPECT_EQ(slot.setStatus("JVM startet"), 0);
+    ASSERT_EQ(wt::drawTextCalls().size(), 1u);
+    EXPECT_EQ(wt::drawTextCalls()[0].text, "JVM startet");
+    EXPECT_EQ(slot.destroy(), 0);
+    EXPECT_TRUE(wt::threadWindows(GetCurrentThreadId()).empty());
+  }
   EXPECT_EQ(wt::gdiObjectCounts(), baseline);
 }
 
