@@ -445,6 +445,20 @@ TEST(BankCard, GenerationCinUnblockAndParameters) {
                                                            "002C018108383736353433" "0000",
                                                            "002C0181083837363534333231"}));
 
+  // The last on-card hash block goes as 80 L data with Le; the pending data stay.
+  cardtest::ScriptChannel script;
+  script.answer("9000");  // the AID probe
+  script.answer("6A82");  // no D002
+  CSCard_BankCard probe(&script, nullptr, "", 2);
+  script.answer("9000");
+  EXPECT_EQ(probe.hashOnCard(bytes("00112233445566778899")), 0);
+  EXPECT_EQ(probe.finalOnCard(), 0);
+  EXPECT_EQ(script.sent.at(2), "002A90A00C800A0011223344556677889900");
+  script.answer("6A80");
+  EXPECT_EQ(probe.finalOnCard(), static_cast<int>(0x80016A80u));
+  EXPECT_EQ(script.sent.at(3), script.sent.at(2));
+  EXPECT_FALSE(probe.isACOS04());
+
   // signInit: byte 2 of three or more bytes is 14 for SHA-1 (or generation 1), 44 otherwise.
   struct Row {
     CSCard_BankCard* card;
