@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <stdexcept>
 
 namespace {
 
@@ -70,20 +69,9 @@ int CSCard::pinCommand(int cla, int ins, int p1, int p2, const std::string* data
 }
 
 int CSCard::decipher(const std::string& data, std::string& out) {
-  if (data.size() <= 255) return plainCommand(0x00, 0x2A, 0x80, 0x86, &data, 0x00, &out);
   if (data.size() > 65535) return cardresult::kNotSupported;
-  std::string command = {'\x00', '\x2A', '\x80', '\x86', '\x00', static_cast<char>(data.size() >> 8),
-                         static_cast<char>(data.size() & 0xFF)};
-  command += data;
-  command += std::string(2, '\x00');  // extended Le: as much as there is
-  std::string answer;
-  const int r = m_channel->doIO(command, answer);
-  if (r != 0) return cardresult::transport(r);
-  if (answer.size() < 2) throw std::out_of_range("CSCard::decipher: answer without status word");
-  const int sw = static_cast<unsigned char>(answer[answer.size() - 2]) << 8 | static_cast<unsigned char>(answer.back());
-  if (sw != kSwOk) return cardresult::statusWord(sw);
-  out = answer.substr(0, answer.size() - 2);
-  return 0;
+  // The channel sends data over 255 bytes with ISO extended length.
+  return plainCommand(0x00, 0x2A, 0x80, 0x86, &data, 0x00, &out);
 }
 
 // ---- directories ----

@@ -106,8 +106,7 @@ class CSCard : public CLogable {
                    bool extended = false);
   int pinCommand(int cla, int ins, int p1, int p2, const std::string* data);
   // PSO DECIPHER 00 2A 80 86 with Le 00 and the plain mapping. Data over 255
-  // bytes (81 and a 2048-bit cryptogram) go with ISO extended length, since a
-  // one-byte Lc would wrap.
+  // bytes (81 and a 2048-bit cryptogram) go with ISO extended length.
   int decipher(const std::string& data, std::string& out);
 
   // Opens with the given SELECT (P1, P2) and FCI or FCP parsing; record files
