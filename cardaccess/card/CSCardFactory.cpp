@@ -19,6 +19,20 @@ std::atomic<HANDLE> CSCardFactory::s_semaphore{nullptr};
 
 namespace {
 constexpr int kMatch = 2;
+
+// Takes the factory's place when it is deleted at exit: readers deleted later
+// still hand their card objects back for deletion.
+class LateCardDeletion : public CardRecognition {
+ public:
+  CSCard* getSCard(const std::string&, CICC*, CReader*) override { return nullptr; }
+  void deleteCard(CSCard* card) override { delete card; }
+};
+
+CardRecognition* lateCardDeletion() {
+  static CardRecognition* const instance = new LateCardDeletion();  // lives to the very end
+  return instance;
+}
+
 constexpr int kLastListIndex = 10;
 constexpr std::size_t kBankCompare = 11;
 }  // namespace
@@ -26,6 +40,8 @@ constexpr std::size_t kBankCompare = 11;
 CSCardFactory::CSCardFactory() { logObject(this, kConstructed); }
 
 CSCardFactory::~CSCardFactory() {
+  CardRecognition* previous = setCardRecognition(lateCardDeletion());
+  if (previous != this) setCardRecognition(previous);
   if (HANDLE semaphore = s_semaphore.exchange(nullptr)) CloseHandle(semaphore);
   s_instance.store(nullptr);
   logObject(this, kDestroyed);

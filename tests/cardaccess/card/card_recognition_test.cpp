@@ -96,4 +96,22 @@ TEST_F(Recognition, MissingSettingsFileAndBase64) {
   EXPECT_EQ(factory, CSCardFactory::getInstance());
 }
 
+// Exit handlers may delete the factory before a reader gives back its card.
+TEST_F(Recognition, CardsOutliveTheFactory) {
+  cardtest::writeCardLists(cardtest::standardCardLists());
+  CSCardFactory::install();
+  cardsim::Bytes atr = cardtest::profile("asign").atr;
+  cardtest::SimChannel channel(cardtest::profile("asign"));
+  cardtest::PadReader reader(&channel);
+  CSCard* card = recognizeCard(std::string(atr.begin(), atr.end()), &reader.getChannel(), &reader);
+  ASSERT_NE(card, nullptr);
+  delete CSCardFactory::getInstance();
+  deleteCard(card);  // no factory any more: still deleted, and no use of the deleted one
+  EXPECT_EQ(recognizeCard(std::string(atr.begin(), atr.end()), &reader.getChannel(), &reader), nullptr);
+  CSCardFactory::install();
+  CSCard* again = recognizeCard(std::string(atr.begin(), atr.end()), &reader.getChannel(), &reader);
+  EXPECT_NE(again, nullptr);
+  deleteCard(again);
+}
+
 }  // namespace
