@@ -2,6 +2,7 @@
 // untrusted answers, file handles, chunked reads and writes, offsets, PIN change
 // padding, on-card hashing, the abort flag and the host-side hash.
 #include "CardTestSupport.h"
+#include "CardTrace.h"
 
 #include "cardaccess/card/CSCard.h"
 #include "cardaccess/reader/CardResult.h"
@@ -70,6 +71,12 @@ TEST(CardFileModel, ControlInformationTable) {
   std::unique_ptr<CFileInfo> info(card.parseFCI(big, fid));
   EXPECT_EQ(info->getTyp(), 0);
   EXPECT_EQ(info->getSize(), 0);
+  std::unique_ptr<CFileInfo> fcp(card.parseFCP(bytes("6F00"), fid));
+  const std::string trace = cardtest::traceText();
+  EXPECT_NE(trace.find("::CSCard::parseFCI() at 0x"), std::string::npos);
+  EXPECT_NE(trace.find("FCI zu gross."), std::string::npos);
+  EXPECT_NE(trace.find("kein korrekt codierter FCI."), std::string::npos);
+  EXPECT_NE(trace.find("kein korrekt codierter FCP."), std::string::npos);
 }
 
 TEST(CardFileModel, IdentifiersAndPositions) {
