@@ -2,6 +2,8 @@
 // and the dialog item helpers.
 #include <algorithm>
 #include <cstring>
+#include <deque>
+#include <functional>
 
 #include "platform/resources.h"
 #include "platform/window_test.h"
@@ -195,8 +197,31 @@ bool parseTemplate(const unsigned char* data, size_t size, DialogTemplate* t) {
 int pixelsX(int du) { return du * kBaseX / 4; }
 int pixelsY(int du) { return du * kBaseY / 8; }
 
+// The scripted user of modal dialogs of this thread: each runs at the thread's next
+// message wait, so that it also reaches a dialog that runs its own loop inside
+// WM_INITDIALOG.
+thread_local std::deque<std::pair<HWND, std::function<void(HWND)>>> t_pendingDialogs;
+
+void cancelAsEscape(HWND dlg) {
+  // Nobody at the screen: the dialog is cancelled, as a press of Escape would.
+  SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  INT_PTR ignored = 0;
+  auto lock = lockWindows();
+  Window* w = findLocal(dlg);
+  if (w != nullptr && !w->dialogEnded && w->dialog) {
+    lock.unlock();
+    EndDialog(dlg, IDCANCEL);
+  }
+  (void)ignored;
+}
+
+void scheduleDialogUser(HWND dlg) {
+  std::function<void(HWND)> action = takeDialogScript();
+  t_pendingDialogs.emplace_back(dlg, action ? std::move(action) : std::function<void(HWND)>(cancelAsEscape));
+}
+
 HWND createFromTemplate(HINSTANCE instance, const unsigned char* data, size_t size, HWND parent, DLGPROC proc,
-                        LPARAM param) {
+                        LPARAM param, bool modal) {
   DialogTemplate t;
   if (!parseTemplate(data, size, &t)) {
     SetLastError(ERROR_INVALID_DATA);
@@ -243,6 +268,7 @@ HWND createFromTemplate(HINSTANCE instance, const unsigned char* data, size_t si
     if (firstTab == nullptr && (item.style & WS_TABSTOP)) firstTab = control;
   }
   SendMessageA(dlg, WM_SETFONT, reinterpret_cast<WPARAM>(font), 0);
+  if (modal) scheduleDialogUser(dlg);
   if (SendMessageA(dlg, WM_INITDIALOG, reinterpret_cast<WPARAM>(firstTab), param) && firstTab) SetFocus(firstTab);
   if (!IsWindow(dlg)) return nullptr;
   if (t.style & WS_VISIBLE) ShowWindow(dlg, SW_SHOWNORMAL);
@@ -263,11 +289,6 @@ INT_PTR runModal(HWND dlg, HWND owner) {
   ShowWindow(dlg, SW_SHOWNORMAL);
   UpdateWindow(dlg);
   INT_PTR result = 0;
-  if (!runDialogScript(dlg)) {
-    // Nobody at the screen: the dialog is cancelled, as a press of Escape would.
-    if (!dialogEnded(dlg, &result)) SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    if (!dialogEnded(dlg, &result)) EndDialog(dlg, IDCANCEL);
-  }
   MSG msg;
   while (!dialogEnded(dlg, &result)) {
     const BOOL r = GetMessageA(&msg, nullptr, 0, 0);
@@ -288,6 +309,15 @@ INT_PTR runModal(HWND dlg, HWND owner) {
 }
 
 }  // namespace
+
+void runPendingUiActions() {
+  while (!t_pendingDialogs.empty()) {
+    auto pending = std::move(t_pendingDialogs.front());
+    t_pendingDialogs.pop_front();
+    if (IsWindow(pending.first)) pending.second(pending.first);
+  }
+}
+
 }  // namespace win
 }  // namespace platform
 
@@ -299,7 +329,7 @@ INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE instance, LPCDLGTEMPLATEA tmpl,
                                        LPARAM param) {
   if (tmpl == nullptr) return -1;
   // The size of an in-memory template is not known; it is read as far as it goes.
-  HWND dlg = createFromTemplate(instance, reinterpret_cast<const unsigned char*>(tmpl), 1u << 20, owner, proc, param);
+  HWND dlg = createFromTemplate(instance, reinterpret_cast<const unsigned char*>(tmpl), 1u << 20, owner, proc, param, true);
   return dlg ? runModal(dlg, owner) : -1;
 }
 
@@ -310,14 +340,14 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND owner, DLGP
     SetLastError(error ? error : ERROR_RESOURCE_NAME_NOT_FOUND);
     return -1;
   }
-  HWND dlg = createFromTemplate(instance, e->data, e->size, owner, proc, param);
+  HWND dlg = createFromTemplate(instance, e->data, e->size, owner, proc, param, true);
   return dlg ? runModal(dlg, owner) : -1;
 }
 
 HWND WINAPI CreateDialogIndirectParamA(HINSTANCE instance, LPCDLGTEMPLATEA tmpl, HWND parent, DLGPROC proc,
                                        LPARAM param) {
   if (tmpl == nullptr) return nullptr;
-  HWND dlg = createFromTemplate(instance, reinterpret_cast<const unsigned char*>(tmpl), 1u << 20, parent, proc, param);
+  HWND dlg = createFromTemplate(instance, reinterpret_cast<const unsigned char*>(tmpl), 1u << 20, parent, proc, param, false);
   if (dlg) runDialogScript(dlg);
   return dlg;
 }
@@ -329,7 +359,7 @@ HWND WINAPI CreateDialogParamA(HINSTANCE instance, LPCSTR name, HWND parent, DLG
     SetLastError(error ? error : ERROR_RESOURCE_NAME_NOT_FOUND);
     return nullptr;
   }
-  HWND dlg = createFromTemplate(instance, e->data, e->size, parent, proc, param);
+  HWND dlg = createFromTemplate(instance, e->data, e->size, parent, proc, param, false);
   if (dlg) runDialogScript(dlg);
   return dlg;
 }

@@ -1288,6 +1288,16 @@ LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
       Window* w = findLocal(hwnd);
       return w ? reinterpret_cast<LRESULT>(w->font) : 0;
     }
+    case WM_SETICON:
+    case WM_GETICON: {
+      auto lock = lockWindows();
+      Window* w = findLocal(hwnd);
+      if (w == nullptr) return 0;
+      HANDLE& slot = w->props[wParam == ICON_BIG ? "#ICON_BIG" : "#ICON_SMALL"];
+      HANDLE previous = slot;
+      if (msg == WM_SETICON) slot = reinterpret_cast<HANDLE>(lParam);
+      return reinterpret_cast<LRESULT>(previous);
+    }
     case WM_CLOSE:
       DestroyWindow(hwnd);
       return 0;

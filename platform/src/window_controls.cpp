@@ -17,13 +17,14 @@ void notifyParent(HWND hwnd, WORD code) {
   SendMessageA(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(hwnd), code), reinterpret_cast<LPARAM>(hwnd));
 }
 
+// The control's state, kept alive by the caller even if a notification destroys the window.
 template <class T>
-T* stateOf(HWND hwnd) {
+std::shared_ptr<T> stateOf(HWND hwnd) {
   auto lock = lockWindows();
   Window* w = findLocal(hwnd);
   if (w == nullptr) return nullptr;
   if (!w->control) w->control = std::make_shared<T>();
-  return dynamic_cast<T*>(w->control.get());
+  return std::dynamic_pointer_cast<T>(w->control);
 }
 
 struct ButtonState : ControlState {
@@ -67,20 +68,20 @@ LRESULT copyText(const std::string& text, LPSTR out, int max) {
 LRESULT CALLBACK buttonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case BM_GETCHECK: {
-      auto* s = stateOf<ButtonState>(hwnd);
+      auto s = stateOf<ButtonState>(hwnd);
       return s ? s->check : 0;
     }
     case BM_SETCHECK: {
-      if (auto* s = stateOf<ButtonState>(hwnd)) s->check = static_cast<UINT>(wParam);
+      if (auto s = stateOf<ButtonState>(hwnd)) s->check = static_cast<UINT>(wParam);
       return 0;
     }
     case BM_CLICK: {
       if (!IsWindowEnabled(hwnd)) return 0;
       const DWORD type = static_cast<DWORD>(GetWindowLongA(hwnd, GWL_STYLE)) & 0xF;
       if (type == BS_AUTOCHECKBOX) {
-        if (auto* s = stateOf<ButtonState>(hwnd)) s->check = s->check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
+        if (auto s = stateOf<ButtonState>(hwnd)) s->check = s->check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
       } else if (type == BS_AUTORADIOBUTTON) {
-        if (auto* s = stateOf<ButtonState>(hwnd)) s->check = BST_CHECKED;
+        if (auto s = stateOf<ButtonState>(hwnd)) s->check = BST_CHECKED;
       }
       notifyParent(hwnd, BN_CLICKED);
       return 0;
@@ -106,7 +107,7 @@ LRESULT CALLBACK editProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CALLBACK listBoxProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  auto* s = stateOf<ListBoxState>(hwnd);
+  auto s = stateOf<ListBoxState>(hwnd);
   if (s == nullptr) return DefWindowProcA(hwnd, msg, wParam, lParam);
   const int count = static_cast<int>(s->items.size());
   const int index = static_cast<int>(wParam);
@@ -153,8 +154,37 @@ LRESULT CALLBACK listBoxProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
   }
 }
 
+namespace {
+
+struct StateChange {
+  int item;
+  UINT oldState;
+  UINT newState;
+};
+
+// LVN_ITEMCHANGED to the parent for every item whose state changed, after the change.
+void notifyStateChanges(HWND hwnd, const std::vector<StateChange>& changes) {
+  HWND parent = GetParent(hwnd);
+  if (parent == nullptr) return;
+  for (const StateChange& c : changes) {
+    if (c.oldState == c.newState) continue;
+    NMLISTVIEW nm{};
+    nm.hdr.hwndFrom = hwnd;
+    nm.hdr.idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(hwnd));
+    nm.hdr.code = LVN_ITEMCHANGED;
+    nm.iItem = c.item;
+    nm.uNewState = c.newState;
+    nm.uOldState = c.oldState;
+    nm.uChanged = LVIF_STATE;
+    SendMessageA(parent, WM_NOTIFY, nm.hdr.idFrom, reinterpret_cast<LPARAM>(&nm));
+    if (!IsWindow(hwnd)) return;
+  }
+}
+
+}  // namespace
+
 LRESULT CALLBACK listViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  auto* s = stateOf<ListViewState>(hwnd);
+  auto s = stateOf<ListViewState>(hwnd);
   if (s == nullptr) return DefWindowProcA(hwnd, msg, wParam, lParam);
   const int count = static_cast<int>(s->items.size());
   const int index = static_cast<int>(wParam);
@@ -188,11 +218,14 @@ LRESULT CALLBACK listViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
       it.texts.push_back((item->mask & LVIF_TEXT) && item->pszText ? item->pszText : "");
       if (item->mask & LVIF_PARAM) it.param = item->lParam;
       if (item->mask & LVIF_STATE) it.state = item->state & item->stateMask;
-      // With check boxes, a new item starts unchecked (state image 1).
+      // With check boxes, a new item starts unchecked (state image 1), which the
+      // parent hears of as a state change.
       if ((s->extendedStyle & LVS_EX_CHECKBOXES) && !(it.state & LVIS_STATEIMAGEMASK)) {
         it.state |= INDEXTOSTATEIMAGEMASK(1);
       }
+      const UINT newState = it.state;
       s->items.insert(s->items.begin() + at, std::move(it));
+      if (newState != 0) notifyStateChanges(hwnd, {{at, 0, newState}});
       return at;
     }
     case LVM_SETITEMA:
@@ -205,10 +238,12 @@ LRESULT CALLBACK listViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         if (it.texts.size() <= static_cast<size_t>(item->iSubItem)) it.texts.resize(static_cast<size_t>(item->iSubItem) + 1);
         it.texts[static_cast<size_t>(item->iSubItem)] = item->pszText ? item->pszText : "";
       }
+      const UINT oldState = it.state;
       if (msg == LVM_SETITEMA && (item->mask & LVIF_STATE)) {
         it.state = (it.state & ~item->stateMask) | (item->state & item->stateMask);
       }
       if (msg == LVM_SETITEMA && (item->mask & LVIF_PARAM)) it.param = item->lParam;
+      notifyStateChanges(hwnd, {{i, oldState, it.state}});
       return TRUE;
     }
     case LVM_GETITEMA: {
@@ -232,14 +267,21 @@ LRESULT CALLBACK listViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     }
     case LVM_SETITEMSTATE: {
       if (item == nullptr) return FALSE;
-      auto apply = [&](ListViewItem& it) { it.state = (it.state & ~item->stateMask) | (item->state & item->stateMask); };
+      std::vector<StateChange> changes;
+      auto apply = [&](int i) {
+        ListViewItem& it = s->items[static_cast<size_t>(i)];
+        const UINT old = it.state;
+        it.state = (it.state & ~item->stateMask) | (item->state & item->stateMask);
+        changes.push_back({i, old, it.state});
+      };
       if (index == -1) {
-        for (ListViewItem& it : s->items) apply(it);
+        for (int i = 0; i < count; ++i) apply(i);
       } else if (index >= 0 && index < count) {
-        apply(s->items[static_cast<size_t>(index)]);
+        apply(index);
       } else {
         return FALSE;
       }
+      notifyStateChanges(hwnd, changes);
       return TRUE;
     }
     case LVM_GETITEMSTATE:
@@ -267,7 +309,7 @@ LRESULT CALLBACK listViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 }
 
 LRESULT CALLBACK progressProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  auto* s = stateOf<ProgressState>(hwnd);
+  auto s = stateOf<ProgressState>(hwnd);
   if (s == nullptr) return DefWindowProcA(hwnd, msg, wParam, lParam);
   const int old = s->pos;
   switch (msg) {

@@ -155,6 +155,8 @@ void destroyMenusOfWindow(HMENU menu);
 struct MessageBoxRecord;
 int answerMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type);
 bool runDialogScript(HWND dialog);
+std::function<void(HWND)> takeDialogScript();  // the next queued dialog action, or empty
+void runPendingUiActions();  // dialog.cpp: the scripted users waiting for a message wait
 int popupMenuChoice(HMENU menu, HWND owner, int x, int y);
 
 }  // namespace win

@@ -621,6 +621,7 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND hwnd, UINT minMsg, UINT maxMsg) {
     platform::waitPoint();
     markAsking(false);
     processSent(*q);
+    runPendingUiActions();
     if (takePosted(*q, msg, hwnd, minMsg, maxMsg, true)) return msg->message == WM_QUIT ? FALSE : TRUE;
     if (takePaint(msg, hwnd, minMsg, maxMsg)) return TRUE;
     waitForWork(*q, -1);
@@ -633,6 +634,7 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND hwnd, UINT minMsg, UINT maxMsg, UINT re
   platform::waitPoint();
   markAsking(false);
   processSent(*q);
+  runPendingUiActions();
   if (takePosted(*q, msg, hwnd, minMsg, maxMsg, (remove & PM_REMOVE) != 0)) return TRUE;
   return takePaint(msg, hwnd, minMsg, maxMsg) ? TRUE : FALSE;
 }

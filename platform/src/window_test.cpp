@@ -29,6 +29,14 @@ int popupMenuChoice(HMENU, HWND, int, int) {
   return static_cast<int>(id);
 }
 
+std::function<void(HWND)> takeDialogScript() {
+  auto lock = lockWindows();
+  if (dialogActions().empty()) return nullptr;
+  std::function<void(HWND)> action = std::move(dialogActions().front());
+  dialogActions().pop_front();
+  return action;
+}
+
 bool runDialogScript(HWND dialog) {
   std::function<void(HWND)> action;
   {

@@ -184,6 +184,84 @@ TEST(Dialogs, TemplatesFromTheModulesResources) {
   EXPECT_EQ(run.listCount, 2);
 }
 
+// A dialog procedure that runs its own loop inside WM_INITDIALOG until WM_QUIT, and
+// enables "Übernehmen" (2013) once a row is ticked.
+struct NestedRun {
+  INT_PTR code = 2;
+  std::vector<int> ticked;
+};
+
+INT_PTR CALLBACK nestedLoopProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
+  auto* run = reinterpret_cast<NestedRun*>(GetWindowLongPtrA(dlg, DWLP_USER));
+  switch (msg) {
+    case WM_INITDIALOG: {
+      SetWindowLongPtrA(dlg, DWLP_USER, lParam);
+      HWND list = GetDlgItem(dlg, 2000);
+      SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
+      SendMessageA(dlg, WM_SETICON, ICON_BIG, 0);
+      for (const char* name : {"Leser A", "Leser B"}) {
+        LVITEMA item{};
+        item.mask = LVIF_TEXT;
+        item.iItem = 9;
+        item.pszText = const_cast<char*>(name);
+        SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+      }
+      EnableWindow(GetDlgItem(dlg, 2013), FALSE);
+      ShowWindow(dlg, SW_SHOWNORMAL);
+      MSG m;
+      while (GetMessageA(&m, nullptr, 0, 0) > 0) {
+        TranslateMessage(&m);
+        DispatchMessageA(&m);
+      }
+      return TRUE;
+    }
+    case WM_NOTIFY: {
+      auto* nm = reinterpret_cast<NMLISTVIEW*>(lParam);
+      if (nm->hdr.idFrom == 2000 && nm->hdr.code == LVN_ITEMCHANGED && (nm->uNewState >> 12) == 2) {
+        run->ticked.push_back(nm->iItem);
+        EnableWindow(GetDlgItem(dlg, 2013), TRUE);
+      }
+      return 0;
+    }
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDOK) run->code = 1;
+      if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) SendMessageA(dlg, WM_CLOSE, 0, 0);
+      return TRUE;
+    case WM_CLOSE:
+      PostQuitMessage(0);
+      EndDialog(dlg, run->code);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+TEST(Dialogs, TheScriptedUserReachesADialogWithItsOwnLoop) {
+  TemplateBuilder t(WS_POPUP | WS_CAPTION, "Kartenleser", 280, 200);
+  t.item(BS_PUSHBUTTON, IDOK, 0x80, nullptr, "OK", 10, 170, 50, 14)
+      .item(BS_PUSHBUTTON, 2013, 0x80, nullptr, "Übernehmen", 70, 170, 50, 14)
+      .item(0x50810201, 2000, 0, "SysListView32", "List1", 15, 74, 251, 116);
+  NestedRun run;
+  bool pressedTooEarly = true;
+  wt::onNextDialog([&](HWND dlg) {
+    pressedTooEarly = wt::pressButton(dlg, 2013);  // disabled until a row is ticked
+    LVITEMA state{};
+    state.stateMask = LVIS_STATEIMAGEMASK;
+    state.state = INDEXTOSTATEIMAGEMASK(2);
+    SendMessageA(GetDlgItem(dlg, 2000), LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&state));
+    EXPECT_TRUE(wt::pressButton(dlg, 2013));
+    EXPECT_TRUE(wt::pressButton(dlg, IDOK));
+  });
+  EXPECT_EQ(DialogBoxIndirectParamA(nullptr, t.get(), nullptr, nestedLoopProc, reinterpret_cast<LPARAM>(&run)), 1);
+  EXPECT_FALSE(pressedTooEarly);
+  EXPECT_EQ(run.ticked, std::vector<int>{1});
+  // Unscripted, the same dialog is cancelled, and its loop's WM_QUIT stays inside it.
+  NestedRun second;
+  EXPECT_EQ(DialogBoxIndirectParamA(nullptr, t.get(), nullptr, nestedLoopProc, reinterpret_cast<LPARAM>(&second)), 2);
+  MSG m;
+  EXPECT_FALSE(PeekMessageA(&m, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
+}
+
 TEST(Menus, MenusFromTheModulesResources) {
   HMENU menu = LoadMenuA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(107));
   ASSERT_TRUE(menu);
