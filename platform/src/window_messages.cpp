@@ -34,6 +34,7 @@ class ThreadQueue;
 struct SendState {
   std::mutex mutex;
   bool done = false;
+  bool abandoned = false;  // the receiving thread ended without handling it
   LRESULT result = 0;
   std::weak_ptr<ThreadQueue> sender;
 };
@@ -140,6 +141,7 @@ void retireQueue(const std::shared_ptr<ThreadQueue>& queue) {
     for (PendingSend& p : queue->sent_) {
       std::lock_guard<std::mutex> g(p.state->mutex);
       p.state->done = true;
+      p.state->abandoned = true;
       if (auto s = p.state->sender.lock()) s->wake();
     }
     queue->sent_.clear();
@@ -424,6 +426,10 @@ bool sendToThread(DWORD tid, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, 
     {
       std::lock_guard<std::mutex> guard(state->mutex);
       if (state->done) {
+        if (state->abandoned) {
+          SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+          return false;
+        }
         *result = state->result;
         return true;
       }

@@ -138,6 +138,33 @@ void removeProcessFiles(const std::string& lockName) {
 
 }  // namespace
 
+namespace {
+
+// At a normal exit the process takes its files along; after a crash the next reader does.
+struct ProcessFilesAtExit {
+  ~ProcessFilesAtExit() {
+    if (g_lockFd >= 0 && g_lockPid == getpid()) {
+      const std::string dir = g_directory;
+      if (DIR* d = opendir(dir.c_str())) {
+        std::vector<std::string> mine;
+        while (dirent* de = readdir(d)) {
+          const std::string name = de->d_name;
+          if (name.size() < 2 || name[0] != 'w' || name.find('.') != std::string::npos) continue;
+          RegistryEntry e;
+          if (readEntry(dir + "/" + name, &e) && e.lockName == g_lockName) mine.push_back(name);
+        }
+        closedir(d);
+        for (const std::string& name : mine) unlink((dir + "/" + name).c_str());
+      }
+      unlink((dir + "/" + g_lockName).c_str());
+      close(g_lockFd);
+      g_lockFd = -1;
+    }
+  }
+} g_processFilesAtExit;
+
+}  // namespace
+
 uint64_t nextMachineNumber() {
   const std::string path = directory() + "/counter";
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -200,6 +227,10 @@ std::vector<RegistryEntry> listWindows() {
       continue;
     }
     out.push_back(std::move(e));
+  }
+  // Processes that ended without windows still leave their lock file behind.
+  for (const std::string& name : names) {
+    if (name.size() > 1 && name[0] == 'p' && name.find('.') == std::string::npos) processAlive(name, alive);
   }
   for (const auto& [lockName, isAlive] : alive) {
     if (!isAlive) removeProcessFiles(lockName);

@@ -91,9 +91,12 @@ void queuePopupMenuChoice(UINT commandId);
 std::vector<PopupMenuRecord> popupMenus();
 void clearPopupMenus();
 
-// Runs `action` with the next dialog that DialogBoxParamA or CreateDialogParamA makes,
-// after its WM_INITDIALOG (inside the modal loop for DialogBoxParamA). Without a queued
-// action a modal dialog is cancelled (IDCANCEL) at once.
+// Runs `action` with the next dialog that DialogBoxParamA or CreateDialogParamA makes.
+// A modal dialog's action runs at the thread's first message wait after the dialog was
+// made (the modal loop, or a loop the dialog procedure runs inside WM_INITDIALOG); a
+// modeless dialog's right after CreateDialogParamA made it. Without a queued action a
+// modal dialog gets WM_COMMAND IDCANCEL, as from the Escape key, and is ended with
+// IDCANCEL if its procedure does not end it.
 void onNextDialog(std::function<void(HWND dialog)> action);
 
 // --- Tray icon ----------------------------------------------------------------------

@@ -246,6 +246,29 @@ TEST_F(WindowCore, AThreadStoppedInItsMessageWaitTakesItsWindowsAlong) {
   EXPECT_EQ(FindWindowA("Recorder", "Worker"), nullptr);
 }
 
+TEST_F(WindowCore, ASendToAThreadThatEndsWithoutAnsweringFails) {
+  struct Shared {
+    std::atomic<HWND> window{nullptr};
+  } shared;
+  HANDLE t = CreateThread(nullptr, 0, [](LPVOID p) -> DWORD {
+    auto* s = static_cast<Shared*>(p);
+    s->window = CreateWindowExA(0, recorderClass(), "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    // Ends once the message is waiting, without ever asking for messages.
+    for (int i = 0; i < 20000 && wt::pendingSentMessages() == 0; ++i) Sleep(1);
+    return 0;
+  }, &shared, 0, nullptr);
+  ASSERT_TRUE(t);
+  for (int i = 0; i < 20000 && shared.window.load() == nullptr; ++i) Sleep(1);
+  ASSERT_TRUE(shared.window.load());
+  DWORD_PTR result = 5;
+  SetLastError(0);
+  EXPECT_EQ(SendMessageTimeoutA(shared.window, WM_USER, 0, 0, SMTO_NORMAL, 600000, &result), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+  EXPECT_EQ(WaitForSingleObject(t, 10000), WAIT_OBJECT_0);
+  CloseHandle(t);
+  EXPECT_FALSE(IsWindow(shared.window));
+}
+
 TEST_F(WindowCore, UpdateWindowPaintsAtOnceOnlyWhenSomethingIsInvalidAndVisible) {
   HWND h = make(WS_POPUP);
   auto paints = [] { return messages({WM_PAINT}).size(); };
