@@ -1,7 +1,7 @@
 #include "cardaccess/card/CBuffer.h"
 
-#include "platform/format.h"
 #include "foundation/base/CException.h"
+#include "platform/format.h"
 
 std::string CBuffer::toHex() const {
   static const char kDigits[] = "0123456789abcdef";

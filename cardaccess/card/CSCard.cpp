@@ -1,11 +1,11 @@
 #include "cardaccess/card/CSCard.h"
 
-#include "platform/format.h"
 #include "cardaccess/reader/CAPDU.h"
 #include "cardaccess/reader/CICC.h"
 #include "cardaccess/reader/CardResult.h"
 #include "cardaccess/rtsrc/asn1ber/BerMessageBuffer.h"
 #include "foundation/base/CException.h"
+#include "platform/format.h"
 
 #include <openssl/evp.h>
 
@@ -61,7 +61,7 @@ int CSCard::plainCommand(int cla, int ins, int p1, int p2, const std::string* da
 }
 
 int CSCard::pinCommand(int cla, int ins, int p1, int p2, const std::string* data) {
-  // A one-byte Lc would wrap for a longer PIN text.
+  // No PIN command carries more than 255 bytes; a longer PIN text is refused unsent.
   if (data != nullptr && data->size() > 255) return cardresult::kNotSupported;
   CAPDU apdu = makeAPDU(cla, ins, p1, p2, data, -1);
   const int r = transmit(apdu);

@@ -3,11 +3,11 @@
 #include "cardaccess/card/CSCard_BankCard.h"
 #include "cardaccess/card/CSCard_DTrustCard.h"
 #include "cardaccess/card/CSCard_MSE.h"
-#include "platform/format.h"
 #include "cardaccess/reader/CICC.h"
 #include "foundation/archive/SignedArchive.h"
 #include "foundation/base/CException.h"
 #include "foundation/core/CKonfigurator.h"
+#include "platform/format.h"
 
 #include <cstdlib>
 #include <cstring>

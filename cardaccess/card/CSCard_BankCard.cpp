@@ -1,8 +1,8 @@
 #include "cardaccess/card/CSCard_BankCard.h"
 
-#include "platform/format.h"
 #include "cardaccess/reader/CReader.h"
 #include "cardaccess/reader/CardResult.h"
+#include "platform/format.h"
 
 #include <algorithm>
 

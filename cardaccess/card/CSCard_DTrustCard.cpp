@@ -1,8 +1,8 @@
 #include "cardaccess/card/CSCard_DTrustCard.h"
 
-#include "platform/format.h"
 #include "cardaccess/reader/CReader.h"
 #include "cardaccess/reader/CardResult.h"
+#include "platform/format.h"
 
 namespace {
 const std::string kKeyDirectory("\x50\x15\x50\x72\x4B\x01", 6);

@@ -1,9 +1,9 @@
 #include "cardaccess/card/CSCard_MSE.h"
 
-#include "platform/format.h"
 #include "cardaccess/card/PinBlock.h"
 #include "cardaccess/reader/CReader.h"
 #include "cardaccess/reader/CardResult.h"
+#include "platform/format.h"
 
 CSCard_MSEBase::CSCard_MSEBase(CICC_base* channel, CReader* reader, const std::string& atr, int hashAlg)
     : CSCard(channel, reader, atr, hashAlg) {
