@@ -251,22 +251,32 @@ LRESULT deliverSent(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, bool copy
   return result;
 }
 
-void handleConnection(int fd) {
+// Closes the connection on every way out, a stop of the thread included, so that the
+// sender learns at once that no answer comes.
+class Connection {
+ public:
+  explicit Connection(int fd) : fd_(fd) {}
+  ~Connection() { close(fd_); }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+void handleConnection(int socketFd) {
+  Connection connection(socketFd);
+  const int fd = connection.fd();
   // The sender writes its whole request at once; a sender that stalls is dropped.
   int flags = fcntl(fd, F_GETFL);
   fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   timeval tv{2, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
   WireRequest req{};
-  if (!readAll(fd, &req, sizeof req) || req.magic != kRequestMagic || req.cbData > kMaxCopyData) {
-    close(fd);
-    return;
-  }
+  if (!readAll(fd, &req, sizeof req) || req.magic != kRequestMagic || req.cbData > kMaxCopyData) return;
   std::vector<unsigned char> data(req.copyData ? req.cbData : 0);
-  if (!data.empty() && !readAll(fd, data.data(), data.size())) {
-    close(fd);
-    return;
-  }
+  if (!data.empty() && !readAll(fd, data.data(), data.size())) return;
   WireReply reply{kReplyMagic, 0, 0};
   const HWND hwnd = toHandle(req.hwnd);
   if (!ownedByThisThread(hwnd)) {
@@ -284,8 +294,32 @@ void handleConnection(int fd) {
                                req.copyData != 0, static_cast<ULONG_PTR>(req.dwData), data);
   }
   writeAll(fd, &reply, sizeof reply);
-  close(fd);
 }
+
+// Answers a sender of this process on every way out: with the result, or as abandoned
+// when the thread is stopped while the procedure runs.
+class SendAnswer {
+ public:
+  explicit SendAnswer(std::shared_ptr<SendState> state) : state_(std::move(state)) {}
+  ~SendAnswer() {
+    std::lock_guard<std::mutex> guard(state_->mutex);
+    state_->done = true;
+    state_->abandoned = !answered_;
+    state_->result = result_;
+    if (auto s = state_->sender.lock()) s->wake();
+  }
+  SendAnswer(const SendAnswer&) = delete;
+  SendAnswer& operator=(const SendAnswer&) = delete;
+  void set(LRESULT result) {
+    result_ = result;
+    answered_ = true;
+  }
+
+ private:
+  std::shared_ptr<SendState> state_;
+  LRESULT result_ = 0;
+  bool answered_ = false;
+};
 
 // Handles every sent message waiting for the calling thread. True when one was handled.
 bool processSent(ThreadQueue& q) {
@@ -298,11 +332,8 @@ bool processSent(ThreadQueue& q) {
       p = std::move(q.sent_.front());
       q.sent_.pop_front();
     }
-    const LRESULT r = deliverSent(p.hwnd, p.msg, p.wParam, p.lParam, p.copyData, p.dwData, p.data);
-    std::lock_guard<std::mutex> guard(p.state->mutex);
-    p.state->done = true;
-    p.state->result = r;
-    if (auto s = p.state->sender.lock()) s->wake();
+    SendAnswer answer(p.state);
+    answer.set(deliverSent(p.hwnd, p.msg, p.wParam, p.lParam, p.copyData, p.dwData, p.data));
     any = true;
   }
   if (q.listenFd_ >= 0) {

@@ -269,6 +269,54 @@ TEST_F(WindowCore, ASendToAThreadThatEndsWithoutAnsweringFails) {
   EXPECT_FALSE(IsWindow(shared.window));
 }
 
+std::atomic<bool> g_inHandler{false};
+
+LRESULT CALLBACK sleepingProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_USER + 9) {
+    g_inHandler = true;
+    Sleep(600000);  // a wait point: the stop ends the thread here
+    return 1;
+  }
+  return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+TEST_F(WindowCore, AReceiverStoppedWhileHandlingASentMessageReleasesItsSender) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = sleepingProc;
+  wc.lpszClassName = "Sleeper";
+  RegisterClassA(&wc);
+  struct Shared {
+    std::atomic<HWND> window{nullptr};
+    std::atomic<int> sendResult{-1};
+    std::atomic<DWORD> sendError{0};
+  } shared;
+  HANDLE receiver = CreateThread(nullptr, 0, [](LPVOID p) -> DWORD {
+    auto* s = static_cast<Shared*>(p);
+    s->window = CreateWindowExA(0, "Sleeper", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+    return 0;
+  }, &shared, 0, nullptr);
+  for (int i = 0; i < 20000 && shared.window.load() == nullptr; ++i) Sleep(1);
+  ASSERT_TRUE(shared.window.load());
+  HANDLE sender = CreateThread(nullptr, 0, [](LPVOID p) -> DWORD {
+    auto* s = static_cast<Shared*>(p);
+    DWORD_PTR result = 0;
+    s->sendResult = static_cast<int>(SendMessageTimeoutA(s->window, WM_USER + 9, 0, 0, SMTO_NORMAL, 600000, &result));
+    s->sendError = GetLastError();
+    return 0;
+  }, &shared, 0, nullptr);
+  for (int i = 0; i < 20000 && !g_inHandler; ++i) Sleep(1);
+  ASSERT_TRUE(g_inHandler);
+  EXPECT_TRUE(TerminateThread(receiver, 9));
+  EXPECT_EQ(WaitForSingleObject(sender, 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(shared.sendResult.load(), 0);
+  EXPECT_EQ(shared.sendError.load(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+  WaitForSingleObject(receiver, 10000);
+  CloseHandle(sender);
+  CloseHandle(receiver);
+}
+
 TEST_F(WindowCore, UpdateWindowPaintsAtOnceOnlyWhenSomethingIsInvalidAndVisible) {
   HWND h = make(WS_POPUP);
   auto paints = [] { return messages({WM_PAINT}).size(); };
