@@ -41,7 +41,7 @@ class CtapiFactory : public testing::Test {
 
 TEST_F(CtapiFactory, BuildsTheTerminalOnceAndKeepsItByDriverName) {
   use("ctsim", "1");
-  CReader* reader = readertest::factoryReader();
+  CReader* reader = CReaderFactory::getInstance();
   ASSERT_NE(reader, nullptr);
   auto* ctapi = dynamic_cast<CReader_CTAPI*>(reader);
   ASSERT_NE(ctapi, nullptr);
@@ -52,10 +52,10 @@ TEST_F(CtapiFactory, BuildsTheTerminalOnceAndKeepsItByDriverName) {
   EXPECT_EQ(bed_.terminalCommands(1), (std::vector<std::string>{"20110000", "2013004600"}));
   EXPECT_EQ(bed_.count("CT_init ctn=1 pn=1 rc=0"), 1u);
 
-  EXPECT_EQ(readertest::factoryReader(), reader);
+  EXPECT_EQ(CReaderFactory::getInstance(), reader);
   // Another port for the same driver: still the cached reader.
   ft::setString(kReader0, "Port", "5");
-  EXPECT_EQ(readertest::factoryReader(), reader);
+  EXPECT_EQ(CReaderFactory::getInstance(), reader);
   EXPECT_EQ(bed_.count("CT_init"), 1u);
   ASSERT_EQ(reader->connect(0), 0);
 
@@ -65,11 +65,12 @@ TEST_F(CtapiFactory, BuildsTheTerminalOnceAndKeepsItByDriverName) {
   EXPECT_EQ(CReaderFactory::releaseInstance(nullptr), 0);
 
   // Released: the next one is built afresh, at the port now configured.
-  CReader* again = readertest::factoryReader();
+  CReader* again = CReaderFactory::getInstance();
   ASSERT_NE(again, nullptr);
   EXPECT_EQ(bed_.count("CT_init ctn=1 pn=5 rc=0"), 1u);
   EXPECT_EQ(again->getCard(), nullptr);
   EXPECT_EQ(again->connect(0), 0);
+  EXPECT_EQ(CReaderFactory::releaseInstance(again), 1);
 }
 
 TEST_F(CtapiFactory, SwitchesFromTheSettings) {
@@ -86,7 +87,7 @@ TEST_F(CtapiFactory, SwitchesFromTheSettings) {
   for (auto& row : rows) {
     ft::setString(kReader0, "isSecure", row.isSecure);
     ft::setString(kReader0, "UseGUI", row.useGUI);
-    CReader* reader = readertest::factoryReader();
+    CReader* reader = CReaderFactory::getInstance();
     ASSERT_NE(reader, nullptr);
     EXPECT_EQ(reader->isSecure(), row.secure) << row.isSecure;
     EXPECT_EQ(reader->shallUseGUI(), row.gui) << row.useGUI;
@@ -107,15 +108,16 @@ TEST_F(CtapiFactory, ConstructionFailuresCloseWhatTheyOpened) {
   };
   for (auto& row : rows) {
     use("ctsim", row.port);
-    EXPECT_EQ(readertest::factoryReader(), nullptr) << "port " << row.port;
+    EXPECT_EQ(CReaderFactory::getInstance(), nullptr) << "port " << row.port;
     EXPECT_EQ(bed_.count(row.init), 1u) << "port " << row.port;
     EXPECT_EQ(bed_.count("CT_close ctn=1 rc=0"), row.closes) << "port " << row.port;
   }
   // The terminal whose RESET CT failed was closed again: it can be opened now.
   use("ctsim", "3");
-  CReader* reader = readertest::factoryReader();
+  CReader* reader = CReaderFactory::getInstance();
   ASSERT_NE(reader, nullptr);
   EXPECT_EQ(reader->connect(0), 0);
+  EXPECT_EQ(CReaderFactory::releaseInstance(reader), 1);
 }
 
 TEST_F(CtapiFactory, SettingsThatNameNoReader) {
@@ -151,10 +153,10 @@ TEST_F(CtapiFactory, SettingsThatNameNoReader) {
     ft::registryTool({"delete-key", kReader0});
     ft::createKey(kReader0);
     row.write();
-    EXPECT_EQ(readertest::factoryReader(), nullptr) << row.what;
+    EXPECT_EQ(CReaderFactory::getInstance(), nullptr) << row.what;
   }
   EXPECT_EQ(bed_.count("CT_init"), 0u);
   // Without the key at all.
   ft::registryTool({"delete-key", kReader0});
-  EXPECT_EQ(readertest::factoryReader(), nullptr);
+  EXPECT_EQ(CReaderFactory::getInstance(), nullptr);
 }

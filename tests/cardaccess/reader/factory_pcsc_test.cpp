@@ -95,7 +95,7 @@ TEST_F(PcscFactory, ReaderNameTable) {
   };
   for (auto& row : rows) {
     ft::setString(kReader0, "ReaderName", row.readerName);
-    CReader* reader = readertest::factoryReader();
+    CReader* reader = CReaderFactory::getInstance();
     if (row.reader < 0) {
       EXPECT_EQ(reader, nullptr) << row.readerName;
       continue;
@@ -120,7 +120,7 @@ TEST_F(PcscFactory, ShareModeTable) {
   };
   for (auto& row : rows) {
     if (row.shareMode) ft::setString(kReader0, "ShareMode", row.shareMode);
-    CReader* reader = readertest::factoryReader();
+    CReader* reader = CReaderFactory::getInstance();
     ASSERT_NE(reader, nullptr);
     ASSERT_EQ(reader->connect(0), 0);
     EXPECT_EQ(secondClient(kPlain), row.second) << (row.shareMode ? row.shareMode : "not set");
@@ -132,24 +132,26 @@ TEST_F(PcscFactory, ShareModeTable) {
 
 TEST_F(PcscFactory, CacheByReaderName) {
   ft::setString(kReader0, "ReaderName", "Quarvel Sim");
-  CReader* reader = readertest::factoryReader();
+  CReader* reader = CReaderFactory::getInstance();
   ASSERT_NE(reader, nullptr);
   ASSERT_EQ(reader->connect(0), 0);
-  EXPECT_EQ(readertest::factoryReader(), reader);
+  EXPECT_EQ(CReaderFactory::getInstance(), reader);
   EXPECT_NE(reader->getCard(), nullptr);
   // Another name is another entry.
   ft::setString(kReader0, "ReaderName", name(kDirect));
-  CReader* direct = readertest::factoryReader();
+  CReader* direct = CReaderFactory::getInstance();
   ASSERT_NE(direct, nullptr);
   EXPECT_NE(direct, reader);
   ft::setString(kReader0, "ReaderName", "Quarvel Sim");
-  EXPECT_EQ(readertest::factoryReader(), reader);
+  EXPECT_EQ(CReaderFactory::getInstance(), reader);
 
   EXPECT_EQ(CReaderFactory::releaseInstance(reader), 1);
-  CReader* fresh = readertest::factoryReader();
+  CReader* fresh = CReaderFactory::getInstance();
   ASSERT_NE(fresh, nullptr);
   EXPECT_EQ(fresh->getCard(), nullptr);  // a new object, not yet connected
   EXPECT_EQ(recognition_.deleted, 1);
+  EXPECT_EQ(CReaderFactory::releaseInstance(fresh), 1);
+  EXPECT_EQ(CReaderFactory::releaseInstance(direct), 1);
 }
 
 TEST_F(PcscFactory, SwitchesFromTheSettings) {
@@ -157,7 +159,7 @@ TEST_F(PcscFactory, SwitchesFromTheSettings) {
   ft::setString(kReader0, "UseBeep", "Yes");
   ft::setString(kReader0, "UseGUI", "No");
   ft::setString(kReader0, "UserMessage", "7");
-  CReader* reader = readertest::factoryReader();
+  CReader* reader = CReaderFactory::getInstance();
   ASSERT_NE(reader, nullptr);
   EXPECT_EQ(reader->shallUseGUI(), 0);
   ASSERT_EQ(reader->connect(0), 0);
@@ -170,26 +172,28 @@ TEST_F(PcscFactory, SwitchesFromTheSettings) {
 
   ft::setString(kReader0, "isSecure", "No");
   ft::setString(kReader0, "UseBeep", "yes");  // only "Yes" switches beeping on
-  reader = readertest::factoryReader();
+  reader = CReaderFactory::getInstance();
   ASSERT_NE(reader, nullptr);
   ASSERT_EQ(reader->connect(0), 0);
   EXPECT_EQ(reader->isSecure(), 0);
   EXPECT_EQ(reader->performVerification(0x81, 2, 0, 6, 0, nullptr, nullptr, nullptr), static_cast<int>(0x80000006u));
   EXPECT_EQ(reader->shallUseGUI(), 0);
+  EXPECT_EQ(CReaderFactory::releaseInstance(reader), 1);
 }
 
 TEST_F(PcscFactory, UnmatchedNamesLeaveNoContextBehind) {
   // pcscd serves a client a limited number of contexts: leaking one per call
   // would soon leave none for the reader that matches.
   ft::setString(kReader0, "ReaderName", "No Such Reader");
-  for (int i = 0; i < 40; ++i) ASSERT_EQ(readertest::factoryReader(), nullptr) << i;
+  for (int i = 0; i < 40; ++i) ASSERT_EQ(CReaderFactory::getInstance(), nullptr) << i;
   ft::setString(kReader0, "ReaderName", name(kPlain));
-  CReader* reader = readertest::factoryReader();
+  CReader* reader = CReaderFactory::getInstance();
   ASSERT_NE(reader, nullptr);
   EXPECT_EQ(reader->connect(0), 0);
   for (int i = 0; i < 40; ++i) {
     ASSERT_EQ(CReaderFactory::releaseInstance(reader), 1) << i;
-    reader = readertest::factoryReader();
+    reader = CReaderFactory::getInstance();
     ASSERT_NE(reader, nullptr) << i;
   }
+  EXPECT_EQ(CReaderFactory::releaseInstance(reader), 1);
 }

@@ -1,13 +1,14 @@
 #include "reader_test_support.h"
 
 #include <algorithm>
+
+#include <gtest/gtest.h>
 #include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
-#include "cardaccess/reader/CReaderFactory.h"
 #include "cardsim/profile.h"
 #include "cardaccess/reader/CTAPI.h"
 #include "foundation/core/CLogable.h"
@@ -59,6 +60,15 @@ CReport* traceSetup() {
 
 ReportSetupRegistration g_traceSetup(&traceSetup);
 
+// Logging stops when the tests are done: the exit handlers of the singletons log,
+// and by the time they run the trace log's per-thread class names are destroyed.
+class TraceEnvironment : public testing::Environment {
+ public:
+  void TearDown() override { detachReports(); }
+};
+
+testing::Environment* const g_traceEnvironment = testing::AddGlobalTestEnvironment(new TraceEnvironment);
+
 }  // namespace
 
 std::string lower(std::string text) {
@@ -83,16 +93,6 @@ std::string traceText() {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
-}
-
-CReader* factoryReader() {
-  CReader* reader = CReaderFactory::getInstance();
-  static bool registered = false;
-  if (!registered) {
-    registered = true;
-    std::atexit(&detachReports);
-  }
-  return reader;
 }
 
 std::string hex(const std::string& bytes) {

@@ -8,7 +8,6 @@
 
 #include "cardaccess/reader/CardRecognition.h"
 
-class CReader;
 
 namespace readertest {
 
@@ -22,10 +21,6 @@ std::string atrOf(const std::string& profile);
 std::string traceFile();
 // What the trace log holds so far.
 std::string traceText();
-
-// CReaderFactory::getInstance. The factory's exit handler logs, and the trace
-// log's per-thread class names are gone by then; logging stops before it runs.
-CReader* factoryReader();
 
 // A CT-API driver in the test process: answers from a queue, records each CT_data
 // call and swaps the addresses on return as real drivers do. Puts itself in place
