@@ -235,6 +235,27 @@ TEST_F(PcscReader, TransmitRetriesFourTimesWhenTheCardIsPulled) {
   EXPECT_EQ(retries, 3u);
 }
 
+TEST_F(PcscReader, TransmitToAPulledCardEndsAsRemovedAfterFourAttempts) {
+  insert(kPlain, "asign");
+  auto r = reader(kPlain);
+  ASSERT_EQ(r->connect(0), 0);
+  host_->reader(kPlain).remove();
+  waitForCard(kPlain, false);
+  const std::string before = readertest::traceText();
+  CAPDU apdu(CCommandAPDU(0x00, 0xA4, 0x00, 0x0C));
+  apdu.command.setData(unhex("DF01"));
+  const int performed = r->getChannel().perform(apdu);
+  EXPECT_EQ(performed, code(0x80010069));
+  EXPECT_EQ(cardresult::plain(performed, apdu.response.SW), code(0x80030069));
+  const std::string log = readertest::traceText().substr(before.size());
+  size_t retries = 0;
+  for (size_t at = log.find("SCardTransmit returned: 0x80100069, retrying."); at != std::string::npos;
+       at = log.find("SCardTransmit returned: 0x80100069, retrying.", at + 1))
+    ++retries;
+  EXPECT_EQ(retries, 3u);
+  EXPECT_NE(log.find("Result: 0x80100069"), std::string::npos);
+}
+
 TEST_F(PcscReader, FeatureListsDecideTheEntryPath) {
   struct Row {
     size_t reader;
