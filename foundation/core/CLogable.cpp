@@ -107,15 +107,20 @@ CLogable::CLogable(const CLogable&) : CLogable() {}
 CLogable::~CLogable() = default;
 
 const std::string& CLogable::classText(const CLogable& object) {
-  // Demangling allocates; each thread keeps the texts it has made, and the one
-  // it used last, since a method's traces follow each other.
-  thread_local std::unordered_map<std::type_index, std::string> texts;
+  // Demangling allocates, so each class's text is made once per process. The
+  // cache is never destroyed: threads and exit handlers log until the very end,
+  // and a thread-local cache would be gone while its thread's last objects still
+  // trace themselves. Texts stay where they are, so each thread can keep a
+  // pointer to the one it used last (a method's traces follow each other).
+  static std::mutex* const lock = new std::mutex;
+  static auto* const texts = new std::unordered_map<std::type_index, std::string>;
   thread_local const std::type_info* lastType = nullptr;
   thread_local const std::string* lastText = nullptr;
   const std::type_info& type = typeid(object);
   if (&type == lastType) return *lastText;
-  auto found = texts.find(type);
-  if (found == texts.end()) found = texts.emplace(type, demangledClassText(type)).first;
+  std::lock_guard<std::mutex> guard(*lock);
+  auto found = texts->find(type);
+  if (found == texts->end()) found = texts->emplace(type, demangledClassText(type)).first;
   lastType = &type;
   lastText = &found->second;
   return found->second;
