@@ -1,0 +1,19 @@
+// OLE initialisation. The layer has no OLE services of its own: initialising only
+// counts per thread, so that code which asks for OLE before using common controls
+// runs unchanged.
+#pragma once
+
+#include "windef.h"
+#include "winerror.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// S_OK on the thread's first call, S_FALSE when the thread already initialised.
+HRESULT WINAPI OleInitialize(LPVOID pvReserved);
+void WINAPI OleUninitialize(void);
+
+#ifdef __cplusplus
+}
+#endif
