@@ -35,3 +35,6 @@
 #ifndef SS_CENTER
 #define SS_CENTER 0x00000001L
 #endif
+#if __has_include("platform/win_shell.h")
+#include "platform/win_shell.h"
+#endif
