@@ -14,7 +14,12 @@ namespace win {
 
 namespace {
 
-std::recursive_mutex g_windowMutex;
+// Made on first use: other files' static objects may register classes before this
+// file's statics exist.
+std::recursive_mutex& windowMutex() {
+  static auto* m = new std::recursive_mutex();
+  return *m;
+}
 
 struct Tables {
   std::map<std::string, std::shared_ptr<WindowClass>> classes;  // key: upper-case name
@@ -83,7 +88,7 @@ void markSystemClasses() {
   for (auto& [key, cls] : tables().classes) cls->system = true;
 }
 
-std::unique_lock<std::recursive_mutex> lockWindows() { return std::unique_lock<std::recursive_mutex>(g_windowMutex); }
+std::unique_lock<std::recursive_mutex> lockWindows() { return std::unique_lock<std::recursive_mutex>(windowMutex()); }
 
 Window* findLocal(uint32_t id) {
   auto it = tables().windows.find(id);

@@ -185,6 +185,9 @@ constexpr uint32_t kReplyMagic = 0x51525350;    // "QRSP"
 constexpr uint32_t kMaxCopyData = 64u << 20;
 enum : uint32_t { kSend = 1, kPost = 2 };
 
+// What travels with a message whose parameters point at data: the data itself.
+enum : uint32_t { kNoPayload = 0, kCopyData = 1, kTextIn = 2, kTextOut = 3 };
+
 struct WireRequest {
   uint32_t magic;
   uint32_t kind;
@@ -193,15 +196,58 @@ struct WireRequest {
   uint64_t wParam;
   uint64_t lParam;
   uint64_t dwData;
-  uint32_t copyData;
-  uint32_t cbData;
+  uint32_t payload;
+  uint32_t cbData;  // bytes following the request
 };
 
 struct WireReply {
   uint32_t magic;
-  uint32_t status;  // 0 handled, 1 no such window here
+  uint32_t status;  // 0 handled, 1 no such window here, 2 refused
   int64_t result;
+  uint32_t extra;  // bytes following the reply (the text of WM_GETTEXT)
+  uint32_t reserved;
 };
+
+// Messages whose parameters point into the sender's memory. Only those carried as a
+// payload cross a process; the others are refused rather than handed over as
+// addresses that mean nothing (or something harmful) to the receiver.
+bool pointsIntoSender(UINT msg) {
+  switch (msg) {
+    case WM_CREATE:
+    case WM_NCCREATE:
+    case WM_SETTEXT:
+    case WM_GETTEXT:
+    case WM_GETMINMAXINFO:
+    case WM_WINDOWPOSCHANGING:
+    case WM_WINDOWPOSCHANGED:
+    case WM_NCCALCSIZE:
+    case WM_NOTIFY:
+    case WM_COPYDATA:
+    case 0x002B:  // WM_DRAWITEM
+    case 0x002C:  // WM_MEASUREITEM
+    case 0x002D:  // WM_DELETEITEM
+    case 0x0039:  // WM_COMPAREITEM
+    case 0x0053:  // WM_HELP
+    case 0x007C:  // WM_STYLECHANGING
+    case 0x007D:  // WM_STYLECHANGED
+      return true;
+    default:
+      return false;
+  }
+}
+
+uint32_t payloadOf(UINT msg) {
+  switch (msg) {
+    case WM_COPYDATA:
+      return kCopyData;
+    case WM_SETTEXT:
+      return kTextIn;
+    case WM_GETTEXT:
+      return kTextOut;
+    default:
+      return kNoPayload;
+  }
+}
 
 bool readAll(int fd, void* buffer, size_t size) {
   auto* p = static_cast<unsigned char*>(buffer);
@@ -275,12 +321,15 @@ void handleConnection(int socketFd) {
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
   WireRequest req{};
   if (!readAll(fd, &req, sizeof req) || req.magic != kRequestMagic || req.cbData > kMaxCopyData) return;
-  std::vector<unsigned char> data(req.copyData ? req.cbData : 0);
+  std::vector<unsigned char> data(req.cbData);
   if (!data.empty() && !readAll(fd, data.data(), data.size())) return;
-  WireReply reply{kReplyMagic, 0, 0};
+  WireReply reply{kReplyMagic, 0, 0, 0, 0};
   const HWND hwnd = toHandle(req.hwnd);
+  std::vector<char> textOut;
   if (!ownedByThisThread(hwnd)) {
     reply.status = 1;
+  } else if (pointsIntoSender(req.msg) && (req.payload != payloadOf(req.msg) || req.kind == kPost)) {
+    reply.status = 2;  // an address of another process, or a payload that does not fit the message
   } else if (req.kind == kPost) {
     MSG m{};
     m.hwnd = hwnd;
@@ -289,11 +338,24 @@ void handleConnection(int socketFd) {
     m.lParam = static_cast<LPARAM>(req.lParam);
     m.time = GetTickCount();
     postLocal(GetCurrentThreadId(), m);
+  } else if (req.payload == kTextIn) {
+    data.push_back(0);  // terminated whatever the sender wrote
+    ++t_inSend;
+    reply.result = callProcedure(hwnd, req.msg, static_cast<WPARAM>(req.wParam), reinterpret_cast<LPARAM>(data.data()));
+    --t_inSend;
+  } else if (req.payload == kTextOut) {
+    const size_t capacity = static_cast<size_t>(std::min<uint64_t>(req.wParam, kMaxCopyData));
+    textOut.assign(capacity + 1, '\0');
+    ++t_inSend;
+    reply.result = callProcedure(hwnd, req.msg, capacity, reinterpret_cast<LPARAM>(textOut.data()));
+    --t_inSend;
+    textOut.resize(capacity == 0 ? 0 : strnlen(textOut.data(), capacity - 1) + 1);
+    reply.extra = static_cast<uint32_t>(textOut.size());
   } else {
     reply.result = deliverSent(hwnd, req.msg, static_cast<WPARAM>(req.wParam), static_cast<LPARAM>(req.lParam),
-                               req.copyData != 0, static_cast<ULONG_PTR>(req.dwData), data);
+                               req.payload == kCopyData, static_cast<ULONG_PTR>(req.dwData), data);
   }
-  writeAll(fd, &reply, sizeof reply);
+  if (writeAll(fd, &reply, sizeof reply) && !textOut.empty()) writeAll(fd, textOut.data(), textOut.size());
 }
 
 // Answers a sender of this process on every way out: with the result, or as abandoned
@@ -503,18 +565,26 @@ bool sendToProcess(const RegistryEntry& e, uint32_t kind, HWND hwnd, UINT msg, W
   req.wParam = wParam;
   req.lParam = static_cast<uint64_t>(lParam);
   const unsigned char* bytes = nullptr;
-  if (msg == WM_COPYDATA && lParam != 0) {
+  req.payload = payloadOf(msg);
+  if (pointsIntoSender(msg) && (req.payload == kNoPayload || kind == kPost || lParam == 0)) {
+    close(fd);
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  if (req.payload == kCopyData) {
     const auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-    req.copyData = 1;
     req.dwData = cds->dwData;
     req.cbData = cds->lpData != nullptr ? cds->cbData : 0;
-    req.lParam = 0;
     bytes = static_cast<const unsigned char*>(cds->lpData);
-    if (req.cbData > kMaxCopyData) {
-      close(fd);
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return false;
-    }
+  } else if (req.payload == kTextIn) {
+    bytes = reinterpret_cast<const unsigned char*>(lParam);
+    req.cbData = static_cast<uint32_t>(std::min<size_t>(strlen(reinterpret_cast<const char*>(lParam)) + 1, kMaxCopyData + 1));
+  }
+  if (req.payload != kNoPayload) req.lParam = 0;
+  if (req.cbData > kMaxCopyData) {
+    close(fd);
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
   }
   const auto deadline = timeoutMs == INFINITE ? std::chrono::steady_clock::time_point::max()
                                               : std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -558,11 +628,27 @@ bool sendToProcess(const RegistryEntry& e, uint32_t kind, HWND hwnd, UINT msg, W
     }
     waitForWork(*me, timeoutMs == INFINITE ? -1 : std::max(1, remainingMs(deadline)), fd);
   }
-  close(fd);
   if (reply.magic != kReplyMagic || reply.status != 0) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    close(fd);
+    SetLastError(reply.status == 2 ? ERROR_INVALID_PARAMETER : ERROR_INVALID_WINDOW_HANDLE);
     return false;
   }
+  if (req.payload == kTextOut && reply.extra > 0) {
+    // The text follows the answer at once.
+    std::vector<char> text(std::min<uint32_t>(reply.extra, kMaxCopyData + 1));
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    timeval tv{2, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    if (!readAll(fd, text.data(), text.size()) || wParam == 0) {
+      close(fd);
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return false;
+    }
+    const size_t n = std::min(text.size(), static_cast<size_t>(wParam));
+    memcpy(reinterpret_cast<char*>(lParam), text.data(), n);
+    reinterpret_cast<char*>(lParam)[n - 1] = '\0';
+  }
+  close(fd);
   *result = static_cast<LRESULT>(reply.result);
   return true;
 }
