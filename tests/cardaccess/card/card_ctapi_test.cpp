@@ -130,6 +130,8 @@ TEST_F(CtApiCards, SignWithPinAndKeypadOnThreeCardTypes) {
   configure("ecardg4", "");
   EXPECT_EQ(reader->connect(0), static_cast<int>(0x80000008u));
   EXPECT_EQ(reader->getCard(), nullptr);
+  // Released here, so that the terminal closes before the exit handlers run.
+  EXPECT_EQ(CReaderFactory::releaseInstance(reader), 1);
 }
 
 }  // namespace
