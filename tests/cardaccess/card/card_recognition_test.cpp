@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
+#include <vector>
 #include <typeinfo>
 
 using cardtest::atrText;
@@ -94,6 +96,15 @@ TEST_F(Recognition, MissingSettingsFileAndBase64) {
   EXPECT_EQ(factory->toBase64("abc", text), 1);
   EXPECT_EQ(text, "YWJj");
   EXPECT_EQ(factory, CSCardFactory::getInstance());
+}
+
+TEST(RecognitionFactory, OneInstanceForConcurrentFirstCalls) {
+  std::vector<CSCardFactory*> seen(8, nullptr);
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < seen.size(); ++i) threads.emplace_back([&seen, i] { seen[i] = CSCardFactory::getInstance(); });
+  for (std::thread& t : threads) t.join();
+  ASSERT_NE(seen[0], nullptr);
+  for (CSCardFactory* f : seen) EXPECT_EQ(f, seen[0]);
 }
 
 // Exit handlers may delete the factory before a reader gives back its card.
