@@ -693,7 +693,9 @@ int matchGrammar(AllocList* list, Blob rules, Blob start, Blob input, CaptureLis
   static const unsigned char kNothing = 0;
   if (input.data == nullptr) input.data = const_cast<unsigned char*>(&kNothing);
   try {
-    static const CompiledManifestGrammar builtIn;
+    // Never destroyed: exit handlers (a CT-API reader closing at exit, say) still
+    // load signed archives after static objects have gone.
+    static const CompiledManifestGrammar& builtIn = *new CompiledManifestGrammar;
     const Program* program = nullptr;
     int32_t first = -1;
     Program fresh;
