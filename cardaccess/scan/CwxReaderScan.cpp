@@ -150,11 +150,11 @@ void CwxReaderScan::CT_query(HWND hwnd, int* count, char* rows) {
   log("CT_query", platform::formatString("\tCT_query: lpIValue is 0x%x.\n", static_cast<unsigned>(reinterpret_cast<uintptr_t>(count))).c_str(), 4, 0);
   if (count) log("CT_query", platform::formatString("\tCT_query: *lpIValue is 0x%x.\n", static_cast<unsigned>(*count)).c_str(), 4, 0);
   log("CT_query", platform::formatString("\tCT_query: lpszValue is 0x%x.\n", static_cast<unsigned>(reinterpret_cast<uintptr_t>(rows))).c_str(), 4, 0);
+  if (count) *count = 0;
   if (!count || !rows) {
     log("CT_query", "returned.\n", 4, kPop);
     return;
   }
-  *count = 0;
   char* next = rows;
   for (int i = 0; i < kDriverCount && *count < kMaxCTAPIRows; ++i) {
     if (!m_modules[i]) m_modules[i] = LoadLibraryA(kDriverNames[i]);
