@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 
 FUZZ_BUILD ?= build-fuzz
 
-.PHONY: all deps configure build test sanitize fuzz clean
+.PHONY: all deps configure build test demo sanitize fuzz clean
 
 all: build
 
@@ -25,6 +25,12 @@ build: configure
 
 test: build
 	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure
+
+# The card road on a simulated card: pcscd with the test bed's readers, a card in
+# the PIN-pad reader, a sample PDF signed with the PIN from the pad, checked with OpenSSL.
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target quarvel_card_demo
+	$(BUILD)/tests/demo/quarvel_card_demo
 
 # Everything that does not start a Java VM, built with AddressSanitizer and
 # UndefinedBehaviorSanitizer and run the same way.
