@@ -128,6 +128,14 @@ TEST_F(WinSCard, ListsReadersAsAMultiStringWithItsLengthRules) {
   length = 5;
   EXPECT_EQ(SCardListReadersA(ctx_, nullptr, buffer.data(), &length), SCARD_E_INSUFFICIENT_BUFFER);
   EXPECT_EQ(SCardListReadersA(ctx_, nullptr, buffer.data(), nullptr), SCARD_E_INVALID_PARAMETER);
+
+  // The service allocates the list; SCardFreeMemory gives it back.
+  LPSTR allocated = nullptr;
+  length = SCARD_AUTOALLOCATE;
+  ASSERT_EQ(SCardListReadersA(ctx_, nullptr, reinterpret_cast<LPSTR>(&allocated), &length), SCARD_S_SUCCESS);
+  ASSERT_NE(allocated, nullptr);
+  EXPECT_EQ(std::string(allocated, length), expected);
+  EXPECT_EQ(SCardFreeMemory(ctx_, allocated), SCARD_S_SUCCESS);
 }
 
 TEST_F(WinSCard, ConnectStatusAndTransmitWithTheWindowsLayout) {
