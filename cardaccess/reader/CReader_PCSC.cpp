@@ -206,13 +206,14 @@ bool CReader_PCSC::GetPCSCReaderFeatures() {
   return true;
 }
 
-LONG CReader_PCSC::control(DWORD code, const std::string& in, BYTE* out, DWORD* returned, const char* feature) {
+LONG CReader_PCSC::control(const char* method, DWORD code, const std::string& in, BYTE* out, DWORD* returned,
+                           const char* feature) {
   *returned = 0;
   out[0] = out[1] = 0;
   LONG rc = SCardControl(m_channel.getHandle(), code, in.empty() ? nullptr : in.data(), static_cast<DWORD>(in.size()),
                          out, kAnswerCapacity, returned);
   if (*returned > kAnswerCapacity) *returned = 0;
-  log(nullptr, platform::formatString("SCardControl(%s) returns 0x%x, result is 0x%02x%02x.\n", feature, rc, out[0],
+  log(method, platform::formatString("SCardControl(%s) returns 0x%x, result is 0x%02x%02x.\n", feature, rc, out[0],
                                       out[1]).c_str(),
       4, 0);
   return rc;
@@ -222,7 +223,7 @@ void CReader_PCSC::tone(DWORD frequency) {
   if (m_useBeep) Beep(frequency, 100);
 }
 
-LONG CReader_PCSC::keyLoop(Entry& entry) {
+LONG CReader_PCSC::keyLoop(const char* method, Entry& entry) {
   const bool single = entry.wanted == 1;
   auto endEntry = [&] {
     tone(400);
@@ -240,8 +241,7 @@ LONG CReader_PCSC::keyLoop(Entry& entry) {
       Sleep(kPollPause);
       continue;
     }
-    log(nullptr, platform::formatString("SCardControl(FEATURE_GET_KEY_PRESSED) returns key 0x%x.\n", key).c_str(), 4,
-        0);
+    log(method, platform::formatString("SCardControl(FEATURE_GET_KEY_PRESSED) returns key 0x%x.\n", key).c_str(), 4, 0);
     switch (key) {
       case pinpad::kKeyDigit:
         tone(200);
@@ -301,19 +301,19 @@ int CReader_PCSC::performVerification(unsigned char keyReference, int format, in
   BYTE answer[kAnswerCapacity] = {};
   DWORD returned = 0;
   if (m_features[pinpad::kVerifyPinDirect]) {
-    result = control(m_features[pinpad::kVerifyPinDirect], block, answer, &returned, "FEATURE_VERIFY_PIN_DIRECT");
+    result = control(method, m_features[pinpad::kVerifyPinDirect], block, answer, &returned, "FEATURE_VERIFY_PIN_DIRECT");
   } else {
-    result = control(m_features[pinpad::kVerifyPinStart], block, answer, &returned, "FEATURE_VERIFY_PIN_START");
+    result = control(method, m_features[pinpad::kVerifyPinStart], block, answer, &returned, "FEATURE_VERIFY_PIN_START");
     if (result != SCARD_S_SUCCESS) {
       if (status) *status = result;
       log(method, platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
       return result;
     }
     Entry entry{fixedLength, 1};
-    if (m_features[pinpad::kGetKeyPressed]) result = keyLoop(entry);
+    if (m_features[pinpad::kGetKeyPressed]) result = keyLoop(method, entry);
     else tone(400);
     if (result == SCARD_S_SUCCESS)
-      result = control(m_features[pinpad::kVerifyPinFinish], std::string(), answer, &returned,
+      result = control(method, m_features[pinpad::kVerifyPinFinish], std::string(), answer, &returned,
                        "FEATURE_VERIFY_PIN_FINISH");
     if (entry.cancelled) result = cardresult::kSecureEntryImpossible;
     else if (entry.timedOut) result = cardresult::kPinTimeout;
@@ -360,17 +360,17 @@ int CReader_PCSC::modifyVerification(unsigned char keyReference, int format, int
   BYTE answer[kAnswerCapacity] = {};
   DWORD returned = 0;
   if (m_features[pinpad::kModifyPinDirect]) {
-    result = control(m_features[pinpad::kModifyPinDirect], block, answer, &returned, "FEATURE_MODIFY_PIN_DIRECT");
+    result = control(method, m_features[pinpad::kModifyPinDirect], block, answer, &returned, "FEATURE_MODIFY_PIN_DIRECT");
   } else {
-    result = control(m_features[pinpad::kModifyPinStart], block, answer, &returned, "FEATURE_MODIFY_PIN_START");
+    result = control(method, m_features[pinpad::kModifyPinStart], block, answer, &returned, "FEATURE_MODIFY_PIN_START");
     if (result != SCARD_S_SUCCESS) {
       log(method, platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
       return result;
     }
     Entry entry{fixedLength, 3};
-    if (m_features[pinpad::kGetKeyPressed]) result = keyLoop(entry);
+    if (m_features[pinpad::kGetKeyPressed]) result = keyLoop(method, entry);
     if (result == SCARD_S_SUCCESS)
-      result = control(m_features[pinpad::kModifyPinFinish], std::string(), answer, &returned,
+      result = control(method, m_features[pinpad::kModifyPinFinish], std::string(), answer, &returned,
                        "FEATURE_MODIFY_PIN_FINISH");
     if (entry.cancelled) result = cardresult::kSecureEntryImpossible;
     else if (entry.timedOut) result = cardresult::kPadTimeoutPCSC;

@@ -35,9 +35,10 @@ class CReader_PCSC : public CReader {
   LONG connectCard();
   LONG readATR(std::string& atr);
   int recognise(const std::string& atr);
-  LONG control(DWORD code, const std::string& in, BYTE* out, DWORD* returned, const char* feature);
+  LONG control(const char* method, DWORD code, const std::string& in, BYTE* out, DWORD* returned,
+               const char* feature);
   // Polls the keys until the entries end: 0, or the failing poll's result.
-  LONG keyLoop(Entry& entry);
+  LONG keyLoop(const char* method, Entry& entry);
   void tone(DWORD frequency);
 
   unsigned char m_useBeep;
