@@ -95,6 +95,25 @@ TEST_F(CtapiFactory, SwitchesFromTheSettings) {
   }
 }
 
+TEST_F(CtapiFactory, TextsStoredWithoutTheirTerminator) {
+  // Another program may store REG_SZ data without the closing NUL: the text ends
+  // where the data end, not at whatever follows in the buffer.
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, CReaderFactory::kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &key, nullptr),
+            ERROR_SUCCESS);
+  const char driver[] = "ctsimXXXX";
+  const char port[] = "1999";
+  ASSERT_EQ(RegSetValueExA(key, "ctapi", 0, REG_SZ, reinterpret_cast<const BYTE*>(driver), 5), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(key, "Port", 0, REG_SZ, reinterpret_cast<const BYTE*>(port), 1), ERROR_SUCCESS);
+  RegCloseKey(key);
+  CReader* reader = CReaderFactory::getInstance();
+  ASSERT_NE(reader, nullptr);
+  EXPECT_STREQ(reader->getCTAPIName(), "ctsim");
+  EXPECT_EQ(bed_.count("CT_init ctn=1 pn=1 rc=0"), 1u);
+  EXPECT_EQ(CReaderFactory::releaseInstance(reader), 1);
+}
+
 TEST_F(CtapiFactory, ConstructionFailuresCloseWhatTheyOpened) {
   struct Row {
     const char* port;
