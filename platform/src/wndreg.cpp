@@ -60,13 +60,17 @@ const std::string& processLock() {
   snprintf(name, sizeof name, "p%d_%08x", static_cast<int>(getpid()), rd());
   g_lockName = name;
   g_lockPid = getpid();
+  // Locked under a temporary name and then renamed: a reader never sees the lock file
+  // without its lock, which it would take for a process that ended.
   const std::string path = directory() + "/" + g_lockName;
-  g_lockFd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  const std::string temp = path + ".new";
+  g_lockFd = open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (g_lockFd >= 0) {
     struct flock fl {};
     fl.l_type = F_WRLCK;
     fl.l_whence = SEEK_SET;
     fcntl(g_lockFd, F_OFD_SETLK, &fl);
+    rename(temp.c_str(), path.c_str());
   }
   return g_lockName;
 }

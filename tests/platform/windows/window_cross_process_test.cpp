@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <array>
+#include <atomic>
 #include <fstream>
 #include <iterator>
 
@@ -148,6 +149,28 @@ TEST(CrossProcess, AnotherProcessFindsTheWindowAndGetsTheExactBytes) {
 
   EXPECT_TRUE(PostMessageA(h, kQuit, 0, 0));
   EXPECT_EQ(child.wait(), 0);
+}
+
+TEST(CrossProcess, StartingProcessesAreNotTakenForEndedOnes) {
+  // Readers sweep the files of ended processes all the time; a process that is just
+  // starting must never look ended to them.
+  std::atomic<bool> stop{false};
+  HANDLE sweeper = CreateThread(nullptr, 0, [](LPVOID p) -> DWORD {
+    auto* done = static_cast<std::atomic<bool>*>(p);
+    while (!*done) wt::topLevelWindows();
+    return 0;
+  }, &stop, 0, nullptr);
+  for (int i = 0; i < 6; ++i) {
+    const std::string title = "Start " + std::to_string(i);
+    quarveltest::ChildProcess child = quarveltest::startChild("copydataReceiver", {title});
+    HWND h = waitForWindow("VWindow", title.c_str());
+    ASSERT_TRUE(h) << title;
+    EXPECT_TRUE(PostMessageA(h, kQuit, 0, 0));
+    EXPECT_EQ(child.wait(), 0);
+  }
+  stop = true;
+  WaitForSingleObject(sweeper, 10000);
+  CloseHandle(sweeper);
 }
 
 TEST(CrossProcess, AHungReceiverMakesTheSenderGiveUp) {
