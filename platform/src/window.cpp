@@ -1337,7 +1337,7 @@ LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
                                                             ? COLOR_WINDOW
                                                             : COLOR_3DFACE));
     case WM_SYSCOMMAND:
-      if ((wParam & 0xFFF0) == 0xF060) PostMessageA(hwnd, WM_CLOSE, 0, 0);  // SC_CLOSE
+      if ((wParam & 0xFFF0) == SC_CLOSE) PostMessageA(hwnd, WM_CLOSE, 0, 0);
       return 0;
     default:
       return 0;
