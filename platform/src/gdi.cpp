@@ -1018,15 +1018,6 @@ BOOL WINAPI EndPaint(HWND, const PAINTSTRUCT* ps) {
 }  // extern "C"
 
 namespace platform {
-namespace win {
-
-void fillWithBrush(HWND hwnd, HDC hdc, const RECT& rect, HBRUSH brush) {
-  (void)hwnd;
-  FillRect(hdc, &rect, brush);
-}
-
-}  // namespace win
-
 namespace wintest {
 
 std::vector<DrawTextRecord> drawTextCalls() {

@@ -230,7 +230,6 @@ void removeWindow(uint32_t id) {
       if (gone->idOrMenu != 0) destroyMenusOfWindow(reinterpret_cast<HMENU>(gone->idOrMenu));
     }
   }
-  onWindowGone(id);
 }
 
 }  // namespace
@@ -425,7 +424,6 @@ UINT WINAPI RegisterWindowMessageA(LPCSTR name) {
 HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR classNameArg, LPCSTR windowName, DWORD style, int x, int y,
                             int width, int height, HWND parentHandle, HMENU menu, HINSTANCE instance, LPVOID param) {
   uint32_t id = 0;
-  WNDPROC proc = nullptr;
   {
     auto lock = lockWindows();
     auto cls = findClass(classNameArg);
@@ -487,7 +485,6 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR classNameArg, LPCSTR windowNam
     w->surface->resize(width, height);
     if (parent != nullptr && (style & WS_CHILD)) parent->children.push_back(w->id);
     id = w->id;
-    proc = w->proc;
     w->style &= ~WS_VISIBLE;  // shown after WM_CREATE
     tables().windows.emplace(id, std::move(w));
   }
@@ -507,7 +504,6 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR classNameArg, LPCSTR windowNam
   cs.lpszName = windowName;
   cs.lpszClass = classNameArg;
   cs.dwExStyle = exStyle;
-  (void)proc;
 
   if (callProcedure(hwnd, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&cs)) == 0) {
     callProcedure(hwnd, WM_NCDESTROY, 0, 0);

@@ -107,7 +107,6 @@ void registerSystemClasses();  // with the lock held
 void markSystemClasses();      // the classes registered so far are the system's
 
 // Messages (window_messages.cpp).
-void onWindowGone(uint32_t id);  // drops the window's pending posted messages
 bool postLocal(DWORD threadId, const MSG& msg);
 bool isOwnThread(HWND hwnd);
 void ensureThreadQueue();  // the calling thread's queue and its endpoint for other processes
@@ -145,14 +144,12 @@ bool threadHung(uint32_t pid, uint32_t tid, DWORD thresholdMs);
 // GDI (gdi.cpp).
 HDC makeWindowDC(HWND hwnd, bool client);
 void releaseWindowDC(HDC hdc);
-void fillWithBrush(HWND hwnd, HDC hdc, const RECT& rect, HBRUSH brush);
 COLORREF systemColor(int index);
 
 // Menus (menu.cpp).
 void destroyMenusOfWindow(HMENU menu);
 
 // Test hooks (window_test.cpp).
-struct MessageBoxRecord;
 int answerMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type);
 bool runDialogScript(HWND dialog);
 std::function<void(HWND)> takeDialogScript();  // the next queued dialog action, or empty

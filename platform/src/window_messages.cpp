@@ -716,8 +716,6 @@ bool postLocal(DWORD threadId, const MSG& msg) {
   return true;
 }
 
-void onWindowGone(uint32_t) {}
-
 }  // namespace win
 }  // namespace platform
 
