@@ -84,8 +84,8 @@ Window* findLocal(HWND hwnd);
 Window* findLocal(uint32_t id);
 inline HWND toHandle(uint32_t id) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(id)); }
 inline uint32_t toId(HWND hwnd) {
-  uintptr_t v = reinterpret_cast<uintptr_t>(hwnd);
-  return v > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(v);
+  const uint64_t v = reinterpret_cast<uintptr_t>(hwnd);
+  return v > 0xFFFFFFFFull ? 0 : static_cast<uint32_t>(v);
 }
 
 // The client area within the window rectangle (insets from the frame, caption, menu).
