@@ -3,11 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "host/app/VApplication.h"
 #include "host/window/VMainWindow.h"
+#include "host/window/VWindowMessageFilter.h"
 #include "platform/window_test.h"
+#include "quarvel_test.h"
+
+#include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -166,6 +173,77 @@ TEST_F(MainWindowTest, TheDocumentTitleReachesTheMainWindow) {
   GetWindowTextA(window.getHandle(), title, sizeof title);
   EXPECT_STREQ(title, "Quarvel - Vertrag.pdf");
   EXPECT_EQ(FindWindowA("VWindow", "Quarvel - Vertrag.pdf"), window.getHandle());
+}
+
+// What a tray filter does with a sign-file request: it sees the copy of the data,
+// takes at most 511 bytes and lets the message go on to the window.
+class RequestFilter : public VWindowMessageFilter {
+ public:
+  bool filterMessage(HWND, UINT msg, WPARAM, LPARAM lParam, LRESULT*, bool*) override {
+    if (msg == WM_COPYDATA) {
+      const auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+      std::string path;
+      if (cds->dwData == 150 && cds->lpData != nullptr) {
+        const char* bytes = static_cast<const char*>(cds->lpData);
+        path.assign(bytes, std::min<size_t>(cds->cbData, 511));
+        path.resize(strnlen(path.c_str(), path.size()));
+      }
+      std::ofstream(quarveltest::machineRoot() + "/request-" + std::to_string(cds->dwData)) << path;
+    }
+    return true;
+  }
+};
+
+// The program's hidden main window with its filter, until WM_CLOSE ends the loop.
+QUARVEL_CHILD(hiddenMainWindow) {
+  getApplication()->setAppName("Quarvel");
+  registerWindowClass(GetModuleHandleA(nullptr), SW_HIDE, 115, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1), nullptr);
+  class Main : public VMainWindow {
+   public:
+    RequestFilter filter;
+    bool onCreate() override {
+      attachFilter(&filter, true, false);
+      return VMainWindow::onCreate();
+    }
+    ~Main() override { attachFilter(&filter, false, true); }
+  } window;
+  const VRect screen(0, 0, GetSystemMetrics(SM_CXFULLSCREEN), GetSystemMetrics(SM_CYFULLSCREEN));
+  return window.create(0, screen, 0, 0, 0, 0, WS_OVERLAPPEDWINDOW, true);
+}
+
+TEST_F(MainWindowTest, SignFileRequestsFromAnotherProcessReachTheFilter) {
+  quarveltest::ChildProcess child = quarveltest::startChild("hiddenMainWindow");
+  HWND h = nullptr;
+  for (int i = 0; i < 60000 && h == nullptr; ++i) {
+    h = FindWindowA("VWindow", "Quarvel");
+    if (h == nullptr) Sleep(1);
+  }
+  ASSERT_TRUE(h);
+  EXPECT_FALSE(IsWindowVisible(h));
+  struct Row {
+    ULONG_PTR dwData;
+    std::string payload;
+    std::string expected;
+  };
+  std::string full(260, '\0');
+  full.replace(0, 20, "C:\\Daten\\Antrag.pdf");
+  const Row rows[] = {
+      {150, full, "C:\\Daten\\Antrag.pdf"},
+      {150, std::string(600, 'p'), std::string(511, 'p')},
+      {151, "C:\\x.pdf", ""},
+  };
+  for (const Row& row : rows) {
+    COPYDATASTRUCT cds{row.dwData, static_cast<DWORD>(row.payload.size()), const_cast<char*>(row.payload.data())};
+    DWORD_PTR result = 1;
+    ASSERT_NE(SendMessageTimeoutA(h, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds), SMTO_ABORTIFHUNG, 3000, &result), 0);
+    EXPECT_EQ(result, 0u);  // the window's default processing answers
+    std::ifstream in(quarveltest::machineRoot() + "/request-" + std::to_string(row.dwData));
+    const std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(got, row.expected);
+  }
+  PostMessageA(h, WM_CLOSE, 0, 0);
+  EXPECT_EQ(child.wait(), 0);  // WM_CLOSE ends the loop with 0
+  EXPECT_EQ(FindWindowA("VWindow", "Quarvel"), nullptr);
 }
 
 }  // namespace
