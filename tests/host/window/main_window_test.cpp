@@ -97,6 +97,20 @@ TEST_F(MainWindowTest, AFailingDeferredCreateClosesTheWindow) {
   }
 }
 
+TEST_F(MainWindowTest, AFailedCreationLeavesTheFlagsAsTheyWere) {
+  class Refused : public TestMainWindow {
+   public:
+    bool refuse = true;
+    bool preCreate(CREATESTRUCTA&) override { return !refuse; }
+  } window;
+  EXPECT_EQ(window.create(0, VRect(0, 0, 300, 200), 0, 0, 0, 0, WS_OVERLAPPEDWINDOW, false), -1);
+  EXPECT_FALSE(window.flags().isSet(VWindow::kCreating));
+  // So a second attempt runs onCreate once the window exists.
+  window.refuse = false;
+  EXPECT_EQ(window.create(0, VRect(0, 0, 300, 200), 0, 0, 0, 0, WS_OVERLAPPEDWINDOW, false), 1);
+  EXPECT_EQ(window.creates, 1);
+}
+
 TEST_F(MainWindowTest, UpdateMenusSkipsSeparatorsAndWalksPopups) {
   TestMainWindow window;
   ASSERT_EQ(window.create(107, VRect(0, 0, 300, 200), 0, 0, 0, 0, WS_OVERLAPPEDWINDOW, false), 1);
