@@ -282,37 +282,37 @@ struct AskRecord {
   uint32_t reserved;
 };
 
-thread_local AskRecord* t_ask = nullptr;
-thread_local std::string t_askPath;
-
-struct AskRecordCleanup {
-  ~AskRecordCleanup() {
-    if (t_ask != nullptr) {
-      munmap(t_ask, sizeof(AskRecord));
-      unlink(t_askPath.c_str());
+// One object, so that its path is still there when it removes the file at thread end.
+struct AskRecordHolder {
+  AskRecord* record = nullptr;
+  std::string path;
+  ~AskRecordHolder() {
+    if (record != nullptr) {
+      munmap(record, sizeof(AskRecord));
+      unlink(path.c_str());
     }
   }
 };
-thread_local AskRecordCleanup t_askCleanup;
+thread_local AskRecordHolder t_ask;
 
 }  // namespace
 
 void markAsking(bool waiting) {
-  if (t_ask == nullptr) {
+  AskRecordHolder& holder = t_ask;
+  if (holder.record == nullptr) {
     processLock();
-    (void)&t_askCleanup;
-    t_askPath = directory() + "/t" + std::to_string(getpid()) + "_" + std::to_string(GetCurrentThreadId());
-    int fd = open(t_askPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    holder.path = directory() + "/t" + std::to_string(getpid()) + "_" + std::to_string(GetCurrentThreadId());
+    int fd = open(holder.path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return;
     if (ftruncate(fd, sizeof(AskRecord)) == 0) {
       void* p = mmap(nullptr, sizeof(AskRecord), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-      if (p != MAP_FAILED) t_ask = static_cast<AskRecord*>(p);
+      if (p != MAP_FAILED) holder.record = static_cast<AskRecord*>(p);
     }
     close(fd);
-    if (t_ask == nullptr) return;
+    if (holder.record == nullptr) return;
   }
-  __atomic_store_n(&t_ask->lastAsk, monotonicMs(), __ATOMIC_RELEASE);
-  __atomic_store_n(&t_ask->waiting, waiting ? 1u : 0u, __ATOMIC_RELEASE);
+  __atomic_store_n(&holder.record->lastAsk, monotonicMs(), __ATOMIC_RELEASE);
+  __atomic_store_n(&holder.record->waiting, waiting ? 1u : 0u, __ATOMIC_RELEASE);
 }
 
 bool threadHung(uint32_t pid, uint32_t tid, DWORD thresholdMs) {
