@@ -88,6 +88,44 @@ TEST_F(ReaderDialog, ListsKnownTerminalsThenPcscReadersInTheirOrder) {
   EXPECT_EQ(run->result(), IDCANCEL);
 }
 
+struct Control {
+  int id;
+  const char* className;
+  const char* text;
+  DWORD style;
+};
+
+TEST_F(ReaderDialog, MadeFromItsTemplate) {
+  open({{}, {}});
+  char text[256] = {};
+  GetWindowTextA(user.dialog(), text, sizeof text);
+  EXPECT_STREQ(text, "Kartenleser Auswahl");
+  const Control controls[] = {
+      {2000, "SysListView32", "List1", 0x50810201},
+      {1066, "Button", "Aktueller Kartenleser: ", 0x50000007},
+      {3015, "Static", "Kein Kartenleser konfiguriert", 0x50020001},
+      {2013, "Button", "Übernehmen", 0x58010000},
+      {IDOK, "Button", "OK", 0x58010000},
+      {IDCANCEL, "Button", "Abbrechen", 0x50010000},
+      {1067, "Static", "Wählen Sie den Kartenleser, den Sie mit Quarvel verwenden möchten:", 0x50020000},
+  };
+  for (const Control& c : controls) {
+    HWND item = GetDlgItem(user.dialog(), c.id);
+    ASSERT_NE(item, nullptr) << c.id;
+    char name[64] = {};
+    GetClassNameA(item, name, sizeof name);
+    EXPECT_STRCASEEQ(name, c.className) << c.id;
+    GetWindowTextA(item, text, sizeof text);
+    EXPECT_STREQ(text, c.text) << c.id;
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(item, GWL_STYLE)), c.style) << c.id;
+  }
+  EXPECT_EQ(static_cast<DWORD>(SendDlgItemMessageA(user.dialog(), readerdialog::kList, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0)),
+            static_cast<DWORD>(LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT));
+  EXPECT_NE(SendMessageA(user.dialog(), WM_GETICON, ICON_BIG, 0), 0);
+  user.press(IDCANCEL);
+  EXPECT_EQ(run->result(), IDCANCEL);
+}
+
 TEST_F(ReaderDialog, OneRowTickedAtATimeAndOkOnlyAfterApply) {
   open(standardRows());
   user.tick(0);
