@@ -13,6 +13,9 @@
 #if __has_include("platform/win_modules.h")
 #include "platform/win_modules.h"
 #endif
+#if __has_include("platform/win_scard_beep.h")
+#include "platform/win_scard_beep.h"
+#endif
 #if __has_include("platform/win_text.h")
 #include "platform/win_text.h"
 #endif
