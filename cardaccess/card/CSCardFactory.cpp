@@ -15,7 +15,7 @@
 #include <new>
 
 std::atomic<CSCardFactory*> CSCardFactory::s_instance{nullptr};
-std::atomic<HANDLE> CSCardFactory::s_semaphore{nullptr};
+VSingletonSemaphore CSCardFactory::s_semaphore;
 
 namespace {
 constexpr int kMatch = 2;
@@ -42,30 +42,25 @@ CSCardFactory::CSCardFactory() { logObject(this, kConstructed); }
 CSCardFactory::~CSCardFactory() {
   CardRecognition* previous = setCardRecognition(lateCardDeletion());
   if (previous != this) setCardRecognition(previous);
-  if (HANDLE semaphore = s_semaphore.exchange(nullptr)) CloseHandle(semaphore);
+  s_semaphore.close();
   s_instance.store(nullptr);
   logObject(this, kDestroyed);
 }
 
 void CSCardFactory::lock() {
-  HANDLE semaphore = s_semaphore.load();
-  if (semaphore == nullptr) {
-    HANDLE made = CreateSemaphoreA(nullptr, 1, 1, nullptr);
-    if (made != nullptr && s_semaphore.compare_exchange_strong(semaphore, made)) {
-      semaphore = made;
-    } else if (made != nullptr) {
-      CloseHandle(made);
-    }
-  }
-  if (semaphore == nullptr || WaitForSingleObject(semaphore, INFINITE) != WAIT_OBJECT_0)
+  if (s_semaphore.acquire() != VSingletonSemaphore::kOk)
     throw VOQ::CAssertException("CSCardFactory", "Semaphore hat falschen Wert.\n");
 }
 
 void CSCardFactory::unlock() {
-  HANDLE semaphore = s_semaphore.load();
-  if (semaphore == nullptr) throw VOQ::CNoSuchObjectException("CSCardFactory::Unlock", "kein Semaphore.\n");
-  if (!ReleaseSemaphore(semaphore, 1, nullptr))
-    throw VOQ::CAssertException("CFactory", "Kann Semaphore nicht zurücksetzen.\n");
+  switch (s_semaphore.release()) {
+    case VSingletonSemaphore::kNoSemaphore:
+      throw VOQ::CNoSuchObjectException("CSCardFactory::Unlock", "kein Semaphore.\n");
+    case VSingletonSemaphore::kFailed:
+      throw VOQ::CAssertException("CFactory", "Kann Semaphore nicht zurücksetzen.\n");
+    case VSingletonSemaphore::kOk:
+      break;
+  }
 }
 
 void CSCardFactory::deleteAtExit() { delete s_instance.load(); }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "cardaccess/reader/CardRecognition.h"
+#include "foundation/base/VSingletonSemaphore.h"
 #include "foundation/core/CLogable.h"
 
 #include <windows.h>
@@ -53,5 +54,5 @@ class CSCardFactory : public CLogable, public CardRecognition {
   static void deleteAtExit();
 
   static std::atomic<CSCardFactory*> s_instance;
-  static std::atomic<HANDLE> s_semaphore;
+  static VSingletonSemaphore s_semaphore;
 };

@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 #include "cardaccess/reader/CReader_CTAPI.h"
@@ -10,6 +9,7 @@
 #include "cardaccess/reader/CTAPI.h"
 #include "cardaccess/reader/CardResult.h"
 #include "foundation/base/CException.h"
+#include "foundation/base/VSingletonSemaphore.h"
 #include "platform/format.h"
 
 const char* const CReaderFactory::kSettingsKey = "Software\\VOQ. VUV-Oredaridez GmbH\\Quarvel\\Reader0";
@@ -17,7 +17,8 @@ const char* const CReaderFactory::kSettingsKey = "Software\\VOQ. VUV-Oredaridez 
 namespace {
 
 CReaderFactory* g_factory = nullptr;
-HANDLE g_semaphore = nullptr;
+// Made once per process: after the factory is gone at exit, no new one is built.
+VSingletonSemaphore g_semaphore(VSingletonSemaphore::kMadeOnce);
 
 // The Reader0 key, opened for reading and closed with the object.
 class SettingsKey {
@@ -73,8 +74,7 @@ CReaderFactory::~CReaderFactory() {
   }
   m_readers.clear();
   log("dtor", "Try to close semaphore.\n", 4, 0);
-  if (g_semaphore) CloseHandle(g_semaphore);
-  g_semaphore = nullptr;
+  g_semaphore.close();
   log("dtor", "Semaphore closed.\n", 4, kPop);
   if (g_factory == this) g_factory = nullptr;
   logObject(this, kDestroyed);
@@ -85,17 +85,25 @@ void CReaderFactory::destroy() { delete g_factory; }
 int CReaderFactory::getSize() const { return static_cast<int>(sizeof(CReaderFactory)); }
 
 void CReaderFactory::lock() {
-  static std::once_flag once;
-  std::call_once(once, [] { g_semaphore = CreateSemaphoreA(nullptr, 1, 1, nullptr); });
-  if (!g_semaphore) throw VOQ::CNoSuchObjectException("CReaderFactory::Lock", "kein Semaphore.\n");
-  if (WaitForSingleObject(g_semaphore, INFINITE) != WAIT_OBJECT_0)
-    throw VOQ::CException("CReaderFactory::lock", "Semaphore hat falschen Wert.\n");
+  switch (g_semaphore.acquire()) {
+    case VSingletonSemaphore::kNoSemaphore:
+      throw VOQ::CNoSuchObjectException("CReaderFactory::Lock", "kein Semaphore.\n");
+    case VSingletonSemaphore::kFailed:
+      throw VOQ::CException("CReaderFactory::lock", "Semaphore hat falschen Wert.\n");
+    case VSingletonSemaphore::kOk:
+      break;
+  }
 }
 
 void CReaderFactory::unlock() {
-  if (!g_semaphore) throw VOQ::CNoSuchObjectException("CReaderFactory::Unlock", "kein Semaphore.\n");
-  if (!ReleaseSemaphore(g_semaphore, 1, nullptr))
-    throw VOQ::CException("CReaderFactory::Unlock", "Kann Semaphore nicht zurücksetzen.\n");
+  switch (g_semaphore.release()) {
+    case VSingletonSemaphore::kNoSemaphore:
+      throw VOQ::CNoSuchObjectException("CReaderFactory::Unlock", "kein Semaphore.\n");
+    case VSingletonSemaphore::kFailed:
+      throw VOQ::CException("CReaderFactory::Unlock", "Kann Semaphore nicht zurücksetzen.\n");
+    case VSingletonSemaphore::kOk:
+      break;
+  }
 }
 
 CReaderFactory* CReaderFactory::singleton() {

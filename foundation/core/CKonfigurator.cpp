@@ -10,7 +10,7 @@
 #include <mutex>
 
 std::atomic<CKonfigurator*> CKonfigurator::s_instance{nullptr};
-std::atomic<HANDLE> CKonfigurator::s_semaphore{nullptr};
+VSingletonSemaphore CKonfigurator::s_semaphore;
 
 namespace {
 
@@ -97,32 +97,14 @@ CKonfigurator::CKonfigurator(const char* company, const char* product) {
 CKonfigurator::~CKonfigurator() {
   m_cursor = 0;
   CKonfigurator* self = this;
-  if (s_instance.compare_exchange_strong(self, nullptr)) {
-    HANDLE semaphore = s_semaphore.exchange(nullptr);
-    if (semaphore != nullptr) CloseHandle(semaphore);
-  }
+  if (s_instance.compare_exchange_strong(self, nullptr)) s_semaphore.close();
 }
 
 void CKonfigurator::deleteAtExit() { delete s_instance.load(); }
 
-bool CKonfigurator::lock() {
-  HANDLE semaphore = s_semaphore.load();
-  if (semaphore == nullptr) {
-    HANDLE made = CreateSemaphoreA(nullptr, 1, 1, nullptr);
-    if (made == nullptr) return false;
-    if (s_semaphore.compare_exchange_strong(semaphore, made)) {
-      semaphore = made;
-    } else {
-      CloseHandle(made);
-    }
-  }
-  return WaitForSingleObject(semaphore, INFINITE) == WAIT_OBJECT_0;
-}
+bool CKonfigurator::lock() { return s_semaphore.acquire() == VSingletonSemaphore::kOk; }
 
-bool CKonfigurator::unlock() {
-  HANDLE semaphore = s_semaphore.load();
-  return semaphore != nullptr && ReleaseSemaphore(semaphore, 1, nullptr);
-}
+bool CKonfigurator::unlock() { return s_semaphore.release() == VSingletonSemaphore::kOk; }
 
 CKonfigurator* CKonfigurator::getInstance() {
   if (CKonfigurator* instance = s_instance.load()) return instance;

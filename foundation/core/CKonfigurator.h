@@ -3,6 +3,7 @@
 #pragma once
 
 #include "foundation/base/VCriticalSection.h"
+#include "foundation/base/VSingletonSemaphore.h"
 #include "foundation/base/VString.h"
 #include "foundation/core/VRegistry.h"
 
@@ -118,5 +119,5 @@ class CKonfigurator {
   VString m_product;
 
   static std::atomic<CKonfigurator*> s_instance;
-  static std::atomic<HANDLE> s_semaphore;
+  static VSingletonSemaphore s_semaphore;
 };

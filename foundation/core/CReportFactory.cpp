@@ -8,7 +8,7 @@
 #include <new>
 
 std::atomic<CReportFactory*> CReportFactory::s_instance{nullptr};
-std::atomic<HANDLE> CReportFactory::s_semaphore{nullptr};
+VSingletonSemaphore CReportFactory::s_semaphore;
 
 namespace {
 
@@ -50,32 +50,25 @@ CReportFactory::~CReportFactory() {
   } catch (const VOQ::CException&) {
     m_reports.clear();
   }
-  HANDLE semaphore = s_semaphore.exchange(nullptr);
-  if (semaphore != nullptr) CloseHandle(semaphore);
+  s_semaphore.close();
   CReportFactory* self = this;
   s_instance.compare_exchange_strong(self, nullptr);
 }
 
 void CReportFactory::Lock() {
-  HANDLE semaphore = s_semaphore.load();
-  if (semaphore == nullptr) {
-    // Two first users may race here: one semaphore wins, the other is closed.
-    HANDLE made = CreateSemaphoreA(nullptr, 1, 1, nullptr);
-    if (made != nullptr && !s_semaphore.compare_exchange_strong(semaphore, made)) {
-      CloseHandle(made);
-    } else if (made != nullptr) {
-      semaphore = made;
-    }
-  }
-  if (WaitForSingleObject(semaphore, INFINITE) != WAIT_OBJECT_0)
+  if (s_semaphore.acquire() != VSingletonSemaphore::kOk)
     throw VOQ::CAssertException("CReportFactory::Lock", "Semaphore hat falschen Wert.\n");
 }
 
 void CReportFactory::Unlock() {
-  HANDLE semaphore = s_semaphore.load();
-  if (semaphore == nullptr) throw VOQ::CNoSuchObjectException("CReportFactory::Unlock", "kein Semaphore.\n");
-  if (!ReleaseSemaphore(semaphore, 1, nullptr))
-    throw VOQ::CAssertException("CReportFactory::Unlock", "Kann Semaphore nicht zurücksetzen.\n");
+  switch (s_semaphore.release()) {
+    case VSingletonSemaphore::kNoSemaphore:
+      throw VOQ::CNoSuchObjectException("CReportFactory::Unlock", "kein Semaphore.\n");
+    case VSingletonSemaphore::kFailed:
+      throw VOQ::CAssertException("CReportFactory::Unlock", "Kann Semaphore nicht zurücksetzen.\n");
+    case VSingletonSemaphore::kOk:
+      break;
+  }
 }
 
 CReport* CReportFactory::getInstance(const char* fileName) {

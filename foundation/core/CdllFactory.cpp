@@ -16,7 +16,7 @@
 #include <vector>
 
 std::atomic<CdllFactory*> CdllFactory::s_instance{nullptr};
-std::atomic<HANDLE> CdllFactory::s_semaphore{nullptr};
+VSingletonSemaphore CdllFactory::s_semaphore;
 
 namespace {
 
@@ -90,33 +90,25 @@ CdllFactory::~CdllFactory() {
   }
   // Modules loaded in mode "Secure" (the Java VM) stay until the process ends.
   CdllFactory* self = this;
-  if (s_instance.compare_exchange_strong(self, nullptr)) {
-    HANDLE semaphore = s_semaphore.exchange(nullptr);
-    if (semaphore != nullptr) CloseHandle(semaphore);
-  }
+  if (s_instance.compare_exchange_strong(self, nullptr)) s_semaphore.close();
 }
 
 void CdllFactory::deleteAtExit() { delete s_instance.load(); }
 
 void CdllFactory::Lock() {
-  HANDLE semaphore = s_semaphore.load();
-  if (semaphore == nullptr) {
-    HANDLE made = CreateSemaphoreA(nullptr, 1, 1, nullptr);
-    if (made != nullptr && s_semaphore.compare_exchange_strong(semaphore, made)) {
-      semaphore = made;
-    } else if (made != nullptr) {
-      CloseHandle(made);
-    }
-  }
-  if (WaitForSingleObject(semaphore, INFINITE) != WAIT_OBJECT_0)
+  if (s_semaphore.acquire() != VSingletonSemaphore::kOk)
     throw VOQ::CAssertException("CdllFactory", "Semaphore hat falschen Wert.\n");
 }
 
 void CdllFactory::Unlock() {
-  HANDLE semaphore = s_semaphore.load();
-  if (semaphore == nullptr) throw VOQ::CNoSuchObjectException("CdllFactory", "kein Semaphore.\n");
-  if (!ReleaseSemaphore(semaphore, 1, nullptr))
-    throw VOQ::CAssertException("CdllFactory", "Kann Semaphore nicht zurücksetzen.\n");
+  switch (s_semaphore.release()) {
+    case VSingletonSemaphore::kNoSemaphore:
+      throw VOQ::CNoSuchObjectException("CdllFactory", "kein Semaphore.\n");
+    case VSingletonSemaphore::kFailed:
+      throw VOQ::CAssertException("CdllFactory", "Kann Semaphore nicht zurücksetzen.\n");
+    case VSingletonSemaphore::kOk:
+      break;
+  }
 }
 
 CdllFactory* CdllFactory::getInstance() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "foundation/base/VCriticalSection.h"
+#include "foundation/base/VSingletonSemaphore.h"
 #include "foundation/core/CLogable.h"
 
 #include <windows.h>
@@ -52,5 +53,5 @@ class CdllFactory : public CLogable {
   VCriticalSection m_secureLock;
 
   static std::atomic<CdllFactory*> s_instance;
-  static std::atomic<HANDLE> s_semaphore;
+  static VSingletonSemaphore s_semaphore;
 };
