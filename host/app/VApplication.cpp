@@ -2,6 +2,9 @@
 
 #include <cstdlib>
 
+#include "host/window/VMainWindow.h"
+#include "host/window/VWindow.h"
+
 namespace {
 
 VApplication* g_application = nullptr;
@@ -20,7 +23,7 @@ void deleteCreatedApplication() {
 VApplication::VApplication() { setApplication(this); }
 
 VApplication::~VApplication() {
-  // The window library unregisters its window class here once it exists.
+  UnregisterClassA(kVWindowClassName, getInstanceHandle());
   if (g_application == this) {
     g_application = nullptr;
     g_createdHere = false;
@@ -46,7 +49,30 @@ bool VApplication::setDocumentTitle(const char* name, bool untitled) {
     m_windowTitle.append(" - ");
     m_windowTitle.append(shown);
   }
+  VMainWindow* mainWindow = VMainWindow::getMainWindow();
+  HWND hwnd = mainWindow != nullptr ? mainWindow->isWindow() : nullptr;
+  if (hwnd != nullptr) SetWindowTextA(hwnd, m_windowTitle.getText());
   return true;
+}
+
+ATOM VApplication::registerWindowClass(HINSTANCE instance, int showCommand, UINT iconId, HBRUSH background,
+                                       WNDCLASSA* given) {
+  VApplication* app = getApplication();
+  app->setModule(instance, showCommand);
+  WNDCLASSA own{};
+  WNDCLASSA* wc = given;
+  if (wc == nullptr) {
+    wc = &own;
+    own.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
+    own.hbrBackground = background;
+    own.hIcon = iconId != 0 ? LoadIconA(instance, MAKEINTRESOURCEA(iconId)) : LoadIconA(nullptr, IDI_APPLICATION);
+  }
+  if (wc->hIcon == nullptr && iconId != 0) wc->hIcon = LoadIconA(instance, MAKEINTRESOURCEA(iconId));
+  if (wc->hInstance == nullptr) wc->hInstance = app->getInstanceHandle();
+  if (wc->lpfnWndProc == nullptr) wc->lpfnWndProc = &VWindow::windowProc;
+  if (wc->hCursor == nullptr) wc->hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  if (wc->lpszClassName == nullptr) wc->lpszClassName = kVWindowClassName;
+  return RegisterClassA(wc);
 }
 
 void VApplication::setModule(HINSTANCE instance, int showCommand) {
@@ -80,3 +106,7 @@ void setApplication(VApplication* application) {
 const char* getAppName() { return getApplication()->getAppName(); }
 
 int getShowCommand() { return getApplication()->getShowCommand(); }
+
+HINSTANCE getInstanceHandle() { return getApplication()->getInstanceHandle(); }
+
+HINSTANCE getResourceHandle() { return getApplication()->getResourceHandle(); }

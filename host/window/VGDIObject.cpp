@@ -15,7 +15,7 @@ bool VGDIObject::set(HGDIOBJ handle) {
 }
 
 VBitmap::VBitmap(LPCSTR name, HINSTANCE module) {
-  if (module == nullptr) module = getApplication()->getResourceHandle();
+  if (module == nullptr) module = getResourceHandle();
   set(LoadBitmapA(module, name));
 }
 

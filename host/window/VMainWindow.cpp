@@ -10,15 +10,6 @@ VMainWindow* VMainWindow::getMainWindow() { return g_mainWindow; }
 
 VMainWindow::VMainWindow() : VWindow(10) { g_mainWindow = this; }
 
-bool VMainWindow::setDocumentTitle(const char* name, bool untitled) {
-  VApplication* app = getApplication();
-  const bool result = app->setDocumentTitle(name, untitled);
-  if (g_mainWindow != nullptr && g_mainWindow->isWindow() != nullptr) {
-    SetWindowTextA(g_mainWindow->getHandle(), app->getWindowTitle().getText());
-  }
-  return result;
-}
-
 VMainWindow::~VMainWindow() {
   if (g_mainWindow == this) g_mainWindow = nullptr;
   m_menu.destroy();

@@ -29,9 +29,8 @@ class VMainWindow : public VWindow {
   void layout(const VRect* area);
 
   VMenu& menu() { return m_menu; }
+  // The process's main window (the last one constructed), NULL when there is none.
   static VMainWindow* getMainWindow();
-  // The application's setDocumentTitle, then the title on the main window when it lives.
-  static bool setDocumentTitle(const char* name, bool untitled);
 
  private:
   void updateMenu(VMenu& menu);

@@ -4,7 +4,7 @@
 
 bool VMenu::load(UINT id, HINSTANCE module) {
   destroy();
-  if (module == nullptr) module = getApplication()->getResourceHandle();
+  if (module == nullptr) module = getResourceHandle();
   m_handle = LoadMenuA(module, MAKEINTRESOURCEA(id));
   m_owns = true;
   return m_handle != nullptr;

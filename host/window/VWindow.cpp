@@ -213,7 +213,7 @@ bool VWindow::create(VWindow& parent, const VRect& rect, DWORD style, const char
   }
   if (!preCreate(cs)) return false;
   HWND hwnd = CreateWindowExA(cs.dwExStyle, cs.lpszClass, cs.lpszName, static_cast<DWORD>(cs.style), cs.x, cs.y,
-                              cs.cx, cs.cy, cs.hwndParent, cs.hMenu, getApplication()->getInstanceHandle(), this);
+                              cs.cx, cs.cy, cs.hwndParent, cs.hMenu, getInstanceHandle(), this);
   if (hwnd == nullptr) return false;
   m_hwnd = hwnd;
   m_creationId = menuOrId;
@@ -472,23 +472,4 @@ HWND VWindow::findChild(const char* className, bool skipPushButtons) {
   ChildRequest request{skipPushButtons ? 3 : 0, reinterpret_cast<LPARAM>(className), nullptr};
   EnumChildWindows(m_hwnd, childOperation, reinterpret_cast<LPARAM>(&request));
   return request.found;
-}
-
-ATOM registerWindowClass(HINSTANCE instance, int showCommand, UINT iconId, HBRUSH background, WNDCLASSA* given) {
-  VApplication* app = getApplication();
-  app->setModule(instance, showCommand);
-  WNDCLASSA own{};
-  WNDCLASSA* wc = given;
-  if (wc == nullptr) {
-    wc = &own;
-    own.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
-    own.hbrBackground = background;
-    own.hIcon = iconId != 0 ? LoadIconA(instance, MAKEINTRESOURCEA(iconId)) : LoadIconA(nullptr, IDI_APPLICATION);
-  }
-  if (wc->hIcon == nullptr && iconId != 0) wc->hIcon = LoadIconA(instance, MAKEINTRESOURCEA(iconId));
-  if (wc->hInstance == nullptr) wc->hInstance = app->getInstanceHandle();
-  if (wc->lpfnWndProc == nullptr) wc->lpfnWndProc = &VWindow::windowProc;
-  if (wc->hCursor == nullptr) wc->hCursor = LoadCursorA(nullptr, IDC_ARROW);
-  if (wc->lpszClassName == nullptr) wc->lpszClassName = kVWindowClassName;
-  return RegisterClassA(wc);
 }

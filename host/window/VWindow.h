@@ -107,7 +107,3 @@ class VWindow : public VLinkedListItem {
 // The process-wide window list, and whether it still exists (it is gone at exit).
 vwindow_WindowList& getWindowList();
 bool isWindowListAlive();
-
-// Registers the class "VWindow" (Win32 class styles 0xB, arrow cursor, windowProc) and
-// stores the module and show command in the application object; the atom, 0 on failure.
-ATOM registerWindowClass(HINSTANCE instance, int showCommand, UINT iconId, HBRUSH background, WNDCLASSA* given);

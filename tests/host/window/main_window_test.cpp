@@ -22,7 +22,8 @@ class MainWindowTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     getApplication()->setAppName("Quarvel");
-    registerWindowClass(GetModuleHandleA(nullptr), SW_HIDE, 115, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1), nullptr);
+    VApplication::registerWindowClass(GetModuleHandleA(nullptr), SW_HIDE, 115,
+                                      reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1), nullptr);
   }
 };
 
@@ -182,7 +183,7 @@ TEST_F(MainWindowTest, DocumentTitles) {
 TEST_F(MainWindowTest, TheDocumentTitleReachesTheMainWindow) {
   TestMainWindow window;
   ASSERT_EQ(window.create(0, VRect(0, 0, 300, 200), 0, 0, 0, 0, WS_OVERLAPPEDWINDOW, false), 1);
-  EXPECT_TRUE(VMainWindow::setDocumentTitle("Vertrag.pdf", false));
+  EXPECT_TRUE(getApplication()->setDocumentTitle("Vertrag.pdf", false));
   char title[64];
   GetWindowTextA(window.getHandle(), title, sizeof title);
   EXPECT_STREQ(title, "Quarvel - Vertrag.pdf");
@@ -211,7 +212,8 @@ class RequestFilter : public VWindowMessageFilter {
 // The program's hidden main window with its filter, until WM_CLOSE ends the loop.
 QUARVEL_CHILD(hiddenMainWindow) {
   getApplication()->setAppName("Quarvel");
-  registerWindowClass(GetModuleHandleA(nullptr), SW_HIDE, 115, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1), nullptr);
+  VApplication::registerWindowClass(GetModuleHandleA(nullptr), SW_HIDE, 115,
+                                    reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1), nullptr);
   class Main : public VMainWindow {
    public:
     RequestFilter filter;

@@ -16,7 +16,8 @@ namespace wt = platform::wintest;
 class Splash : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    registerWindowClass(GetModuleHandleA(nullptr), SW_HIDE, 115, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1), nullptr);
+    VApplication::registerWindowClass(GetModuleHandleA(nullptr), SW_HIDE, 115,
+                                      reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1), nullptr);
   }
   void SetUp() override {
     wt::setScreenSize(1024, 768);

@@ -122,7 +122,8 @@ class RecordingWindow : public VWindow {
 class WindowLibrary : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    registerWindowClass(GetModuleHandleA(nullptr), SW_HIDE, 115, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1), nullptr);
+    VApplication::registerWindowClass(GetModuleHandleA(nullptr), SW_HIDE, 115,
+                                      reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1), nullptr);
   }
 };
 
@@ -137,7 +138,7 @@ TEST_F(WindowLibrary, RegisterWindowClassFillsTheClassAndTheApplication) {
   EXPECT_EQ(getShowCommand(), SW_HIDE);
   EXPECT_EQ(getApplication()->getInstanceHandle(), GetModuleHandleA(nullptr));
   // A second registration of the class fails.
-  EXPECT_EQ(registerWindowClass(GetModuleHandleA(nullptr), SW_HIDE, 0, nullptr, nullptr), 0);
+  EXPECT_EQ(VApplication::registerWindowClass(GetModuleHandleA(nullptr), SW_HIDE, 0, nullptr, nullptr), 0);
 }
 
 // A filter with a scripted answer that records the messages it saw.
