@@ -28,14 +28,19 @@ application_secure::application_secure() {
 }
 
 application_secure::~application_secure() {
-  if (m_instanceMutex != nullptr) ReleaseMutex(m_instanceMutex);
+  m_splash.destroy();
+  if (m_instanceMutex != nullptr) {
+    ReleaseMutex(m_instanceMutex);
+    // Closed too, so that the next instance may start once this object is gone.
+    CloseHandle(m_instanceMutex);
+    m_instanceMutex = nullptr;
+  }
   if (s_instance == this) s_instance = nullptr;
 }
 
 void application_secure::deleteAtExit() { delete s_instance; }
 
 int application_secure::create(UINT titleId, HINSTANCE instance, UINT iconId) {
-  (void)iconId;  // the window class that shows the icon comes with the window library
   if (s_instance != nullptr) return 1;
   s_instance = new application_secure();  // owned by the exit handler
 
@@ -43,12 +48,28 @@ int application_secure::create(UINT titleId, HINSTANCE instance, UINT iconId) {
   s_instance->m_settingsFileName.assign(s_instance->m_title);
   s_instance->m_settingsFileName.append(".esw");
 
-  s_instance->setModule(instance, kShowHidden);
+  // Without the class the start-up still goes on; the main window then fails to appear.
+  registerWindowClass(instance, kShowHidden, iconId, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1), nullptr);
 
   VString name;
   loadString(name, instance, titleId);
   s_instance->setAppName(name.getBuffer());
+
+  HANDLE mutex = CreateMutexA(nullptr, TRUE, s_instance->getAppName());
+  if (mutex == nullptr) return 1;  // the program runs without the single-instance guard
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    // Another instance runs; this one ends without keeping the other's mutex open.
+    CloseHandle(mutex);
+    return 0;
+  }
+  s_instance->m_instanceMutex = mutex;
   return 1;
 }
+
+int application_secure::showSplash(UINT bitmapId) { return m_splash.show(bitmapId, nullptr); }
+
+int application_secure::destroySplash() { return m_splash.destroy(); }
+
+int application_secure::setStatus(const char* text) { return m_splash.setStatus(text); }
 
 const char* getProductName() { return "Quarvel"; }
