@@ -212,24 +212,7 @@ int CReader_CTAPI::performVerification(unsigned char keyReference, int format, i
   if (r != 0) {
     result = statusOut = cardresult::transport(r);
   } else {
-    const int sw = verify.response.SW;
-    if (sw == 0x9000) {
-      statusOut = 0x9000;
-    } else if (cardresult::isWrongPin(sw)) {
-      result = cardresult::kWrongPin + (sw & 0xF);
-      statusOut = cardresult::statusWord(sw);
-    } else if (sw == 0x6401) {
-      result = cardresult::kSecureEntryImpossible;
-      statusOut = static_cast<int>(0x80036401u);
-    } else if (sw == 0x6400) {
-      result = cardresult::kPinTimeout;
-      statusOut = static_cast<int>(0x80036400u);
-    } else if (sw == 0x6983) {
-      result = cardresult::kPinBlocked;
-      statusOut = cardresult::statusWord(sw);
-    } else {
-      result = statusOut = cardresult::statusWord(sw);
-    }
+    result = cardresult::padVerification(verify.response.SW, cardresult::kPinTimeout, statusOut);
   }
   if (status) *status = statusOut;
   log("performVerification", platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
@@ -244,15 +227,8 @@ int CReader_CTAPI::modify(const std::string& data, const char* method) {
   } else {
     CAPDU change(withData(ctbcs(0x19, 0x01, 0x00), data));
     const int r = terminal(change);
-    const int sw = change.response.SW;
     if (r != 0) result = cardresult::transport(r);
-    else if (sw == 0x9000) result = 0;
-    else if (cardresult::isWrongPin(sw)) result = cardresult::kWrongPin + (sw & 0xF);
-    else if (sw == 0x6401) result = cardresult::kSecureEntryImpossible;
-    else if (sw == 0x6402) result = cardresult::kNewPinsDiffer;
-    else if (sw == 0x6400) result = cardresult::kPinTimeout;
-    else if (sw == 0x6983) result = cardresult::kPinBlocked;
-    else result = cardresult::statusWord(sw);
+    else result = cardresult::padModification(change.response.SW, cardresult::kPinTimeout);
   }
   log(method, platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
   return result;

@@ -319,24 +319,7 @@ int CReader_PCSC::performVerification(unsigned char keyReference, int format, in
     else if (entry.timedOut) result = cardresult::kPinTimeout;
   }
   if (result == 0 && returned == 2) {
-    const int sw = answer[0] * 256 + answer[1];
-    if (sw == 0x9000) {
-      statusOut = 0x9000;
-    } else if (cardresult::isWrongPin(sw)) {
-      result = cardresult::kWrongPin + (sw & 0xF);
-      statusOut = cardresult::statusWord(sw);
-    } else if (sw == 0x6401) {
-      result = cardresult::kSecureEntryImpossible;
-      statusOut = static_cast<int>(0x80036401u);
-    } else if (sw == 0x6400) {
-      result = cardresult::kPadTimeoutPCSC;
-      statusOut = static_cast<int>(0x80036400u);
-    } else if (sw == 0x6983) {
-      result = cardresult::kPinBlocked;
-      statusOut = cardresult::statusWord(sw);
-    } else {
-      result = statusOut = cardresult::statusWord(sw);
-    }
+    result = cardresult::padVerification(answer[0] * 256 + answer[1], cardresult::kPadTimeoutPCSC, statusOut);
   } else {
     // A pad that answers with other than a status word has verified nothing.
     if (result == 0) result = cardresult::kSecureEntryImpossible;
@@ -379,14 +362,7 @@ int CReader_PCSC::modifyVerification(unsigned char keyReference, int format, int
     if (returned != 2) {
       result = cardresult::kSecureEntryImpossible;
     } else {
-      const int sw = answer[0] * 256 + answer[1];
-      if (sw == 0x9000) result = 0;
-      else if (cardresult::isWrongPin(sw)) result = cardresult::kWrongPin + (sw & 0xF);
-      else if (sw == 0x6401) result = cardresult::kSecureEntryImpossible;
-      else if (sw == 0x6400) result = cardresult::kPadTimeoutPCSC;
-      else if (sw == 0x6983) result = cardresult::kPinBlocked;
-      else if (sw == 0x6402) result = cardresult::kNewPinsDiffer;
-      else result = cardresult::statusWord(sw);
+      result = cardresult::padModification(answer[0] * 256 + answer[1], cardresult::kPadTimeoutPCSC);
     }
   }
   log(method, platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);

@@ -37,4 +37,38 @@ inline int pin(int r, int sw) {
   return statusWord(sw);
 }
 
+// Secure PIN entry, from the status word the pad passed on: the result, and in
+// status what the caller is told of the pad's answer. An entry left to time out
+// gives timeout, which each kind of reader reports in its own way.
+inline int padVerification(int sw, int timeout, int& status) {
+  if (sw == 0x9000) {
+    status = 0x9000;
+    return kOk;
+  }
+  if (isWrongPin(sw)) {
+    status = statusWord(sw);
+    return kWrongPin + (sw & 0xF);
+  }
+  if (sw == 0x6401) {
+    status = static_cast<int>(0x80036401u);
+    return kSecureEntryImpossible;
+  }
+  if (sw == 0x6400) {
+    status = static_cast<int>(0x80036400u);
+    return timeout;
+  }
+  if (sw == 0x6983) {
+    status = statusWord(sw);
+    return kPinBlocked;
+  }
+  return status = statusWord(sw);
+}
+
+// The same for a PIN change on the pad, where the two new entries may also differ.
+inline int padModification(int sw, int timeout) {
+  if (sw == 0x6402) return kNewPinsDiffer;
+  int status = 0;
+  return padVerification(sw, timeout, status);
+}
+
 }  // namespace cardresult

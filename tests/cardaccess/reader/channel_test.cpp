@@ -177,6 +177,27 @@ TEST(CommandRecord, StatusWordMappings) {
   }
 }
 
+TEST(CommandRecord, PinPadStatusWordMappings) {
+  constexpr int kTimeout = 0x7777;  // the reader kind's own time-out code
+  struct Row {
+    int sw, verify, status, modify;
+  } rows[] = {
+      {0x9000, 0, 0x9000, 0},
+      {0x63C2, static_cast<int>(0x80020002u), static_cast<int>(0x800163C2u), static_cast<int>(0x80020002u)},
+      {0x6401, static_cast<int>(0x80000006u), static_cast<int>(0x80036401u), static_cast<int>(0x80000006u)},
+      {0x6400, kTimeout, static_cast<int>(0x80036400u), kTimeout},
+      {0x6402, static_cast<int>(0x80016402u), static_cast<int>(0x80016402u), static_cast<int>(0x80020100u)},
+      {0x6983, static_cast<int>(0x80020300u), static_cast<int>(0x80016983u), static_cast<int>(0x80020300u)},
+      {0x6A82, static_cast<int>(0x80016A82u), static_cast<int>(0x80016A82u), static_cast<int>(0x80016A82u)},
+  };
+  for (auto& row : rows) {
+    int status = -1;
+    EXPECT_EQ(cardresult::padVerification(row.sw, kTimeout, status), row.verify) << std::hex << row.sw;
+    EXPECT_EQ(status, row.status) << std::hex << row.sw;
+    EXPECT_EQ(cardresult::padModification(row.sw, kTimeout), row.modify) << std::hex << row.sw;
+  }
+}
+
 TEST(ApduLog, SecretsAreMaskedInEveryHexLine) {
   struct Row {
     const char* command;
