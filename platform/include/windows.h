@@ -18,6 +18,7 @@
 #include "wingdi.h"
 #endif
 
-#if __has_include("platform/win_shell.h")
-#include "platform/win_shell.h"
+// The shell functions, as the system's own windows.h brings them.
+#if __has_include("shellapi.h")
+#include "shellapi.h"
 #endif
