@@ -146,10 +146,13 @@ void CwxReaderScan::saveReaderSettings() {
 }
 
 void CwxReaderScan::CT_query(HWND hwnd, int* count, char* rows) {
-  log("CT_query", platform::formatString("\tCT_query: hwnd is 0x%x.\n", static_cast<unsigned>(reinterpret_cast<uintptr_t>(hwnd))).c_str(), 4, kPush);
-  log("CT_query", platform::formatString("\tCT_query: lpIValue is 0x%x.\n", static_cast<unsigned>(reinterpret_cast<uintptr_t>(count))).c_str(), 4, 0);
-  if (count) log("CT_query", platform::formatString("\tCT_query: *lpIValue is 0x%x.\n", static_cast<unsigned>(*count)).c_str(), 4, 0);
-  log("CT_query", platform::formatString("\tCT_query: lpszValue is 0x%x.\n", static_cast<unsigned>(reinterpret_cast<uintptr_t>(rows))).c_str(), 4, 0);
+  auto address = [](const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); };
+  log("CT_query", platform::formatString("\tCT_query: hwnd is 0x%x.\n", address(hwnd)).c_str(), 4, kPush);
+  log("CT_query", platform::formatString("\tCT_query: lpIValue is 0x%x.\n", address(count)).c_str(), 4, 0);
+  if (count)
+    log("CT_query", platform::formatString("\tCT_query: *lpIValue is 0x%x.\n", static_cast<unsigned>(*count)).c_str(),
+        4, 0);
+  log("CT_query", platform::formatString("\tCT_query: lpszValue is 0x%x.\n", address(rows)).c_str(), 4, 0);
   if (count) *count = 0;
   if (!count || !rows) {
     log("CT_query", "returned.\n", 4, kPop);

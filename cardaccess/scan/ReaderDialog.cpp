@@ -128,7 +128,8 @@ void fillRows(HWND list, CwxReaderScan* scan) {
       if (!family) continue;
       const char port[2] = {ctapiRows[at], '\0'};
       insertRow(list, row, family->displayName, "CT-API", port);
-      g_state.rows.push_back(std::make_unique<ReaderChoice>(family->displayName, port, family->driver, 1, family->useGUI));
+      g_state.rows.push_back(
+          std::make_unique<ReaderChoice>(family->displayName, port, family->driver, 1, family->useGUI));
       ++row;
     }
   }

@@ -119,8 +119,8 @@ TEST_F(ReaderDialog, MadeFromItsTemplate) {
     EXPECT_STREQ(text, c.text) << c.id;
     EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(item, GWL_STYLE)), c.style) << c.id;
   }
-  EXPECT_EQ(static_cast<DWORD>(SendDlgItemMessageA(user.dialog(), readerdialog::kList, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0)),
-            static_cast<DWORD>(LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT));
+  const auto extended = SendDlgItemMessageA(user.dialog(), readerdialog::kList, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0);
+  EXPECT_EQ(static_cast<DWORD>(extended), static_cast<DWORD>(LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT));
   EXPECT_NE(SendMessageA(user.dialog(), WM_GETICON, ICON_BIG, 0), 0);
   user.press(IDCANCEL);
   EXPECT_EQ(run->result(), IDCANCEL);
@@ -185,7 +185,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(Confirmed{"Kobil Kaan Professional", "Kobil Kaan Professional", "2", "CT-API KOBIL Systems", 1},
                     Confirmed{"Reiner cyberJack KB", "Reiner cyberJack KB", "4", "CT-API REINER SCT", 0},
                     Confirmed{"Quarvel Sim Reader 00 00", "Quarvel Sim Reader 00 00", "", "PCSC", 1}),
-    [](const testing::TestParamInfo<Confirmed>& info) { return std::string(info.param.ctapi[0] == 'P' ? "Pcsc" : info.param.port[0] == '2' ? "Kobil" : "Reiner"); });
+    [](const testing::TestParamInfo<Confirmed>& info) {
+      return std::string(info.param.ctapi[0] == 'P' ? "Pcsc" : info.param.port[0] == '2' ? "Kobil" : "Reiner");
+    });
 
 enum class Ending { Cancel, CloseBox, CloseMessage };
 

@@ -61,7 +61,8 @@ std::string ctapiRow(int port, const std::string& units, const std::string& make
   return std::string(row, sizeof row);
 }
 
-void setRows(CwxReaderScan& scan, const std::vector<std::string>& ctapiRows, const std::vector<std::string>& pcscNames) {
+void setRows(CwxReaderScan& scan, const std::vector<std::string>& ctapiRows,
+             const std::vector<std::string>& pcscNames) {
   std::memset(scan.getCTAPIRows(), 0, CwxReaderScan::kAreaSize);
   std::memset(scan.getPCSCRows(), 0, CwxReaderScan::kAreaSize);
   std::string ctapi;
