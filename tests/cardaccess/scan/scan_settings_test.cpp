@@ -135,3 +135,18 @@ TEST(ReaderSettings, SaveWithoutChoiceWritesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// This test program carries no dialog resource: the dialog cannot be made, and the
+// stored choice stays as it was.
+TEST(ReaderSettings, NoDialogResourceNothingWritten) {
+  store({{"ctapi", REG_SZ, z("PCSC")}, {"ReaderName", REG_SZ, z("Quarvel Sim Reader")}});
+  CwxReaderScan scan;
+  scan.setChoice(ReaderChoice("Other", "", "PCSC", 1, 1));
+  EXPECT_EQ(scan.displayReaderDialog(), -1);
+  EXPECT_EQ(stored("ReaderName").bytes, z("Quarvel Sim Reader"));
+  EXPECT_EQ(stored("UseGUI").type, 0u);
+}
+
+}  // namespace
