@@ -9,8 +9,10 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 #include <windows.h>
 
 namespace {
@@ -19,7 +21,7 @@ namespace wt = platform::wintest;
 
 const HBRUSH kWindowBrush = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
 
-// The start of another instance of the program in this process.
+// Another instance of the program, started in a process of its own.
 QUARVEL_CHILD(startAnotherInstance) {
   const int result = application_secure::create(1, GetModuleHandleA(nullptr), 115);
   // A refused instance keeps nothing of the other's mutex.
