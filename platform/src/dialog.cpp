@@ -49,30 +49,7 @@ class Reader {
       if (!ok_ || c == 0) break;
       s.push_back(static_cast<char16_t>(c));
     }
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-      uint32_t c = s[i];
-      if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size()) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-        ++i;
-      }
-      if (c < 0x80) {
-        out += static_cast<char>(c);
-      } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-      } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-      } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-      }
-    }
-    return out;
+    return platform::toUtf8(s);
   }
   // A number (0xFFFF then the number) or a text; `number` is 0 for a text or none.
   std::string textOrNumber(uint16_t* number) {

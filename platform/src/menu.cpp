@@ -68,33 +68,6 @@ MenuItem* findItem(HMENU h, UINT which, UINT flags) {
   return nullptr;
 }
 
-std::string narrow(const std::u16string& s) {
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    uint32_t c = s[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size()) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
 // The items of one level of a menu template, up to the item marked MF_END.
 bool parseLevel(const unsigned char* data, size_t size, size_t& at, HMENU menu, int depth) {
   if (depth > 16) return false;
@@ -116,7 +89,7 @@ bool parseLevel(const unsigned char* data, size_t size, size_t& at, HMENU menu, 
       if (c == 0) break;
       text.push_back(c);
     }
-    item.text = narrow(text);
+    item.text = platform::toUtf8(text);
     item.flags = flags & (MF_GRAYED | MF_DISABLED | MF_CHECKED | MF_POPUP | MF_SEPARATOR);
     if (!(flags & MF_POPUP) && item.id == 0 && item.text.empty()) item.flags |= MF_SEPARATOR;
     if (flags & MF_POPUP) {

@@ -38,34 +38,6 @@ int unscriptedAnswer(UINT type) {
   }
 }
 
-std::string narrow(LPCWSTR w) {
-  std::string out;
-  if (w == nullptr) return out;
-  for (const WCHAR* p = w; *p; ++p) {
-    uint32_t c = *p;
-    if (c >= 0xD800 && c < 0xDC00 && p[1] >= 0xDC00 && p[1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (p[1] - 0xDC00);
-      ++p;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 int answerMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type) {
@@ -97,7 +69,8 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
 }
 
 int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
-  return answerMessageBox(owner, narrow(text), caption ? narrow(caption) : std::string("Fehler"), type);
+  return answerMessageBox(owner, platform::toUtf8(text), caption ? platform::toUtf8(caption) : std::string("Fehler"),
+                          type);
 }
 
 BOOL WINAPI MessageBeep(UINT) { return TRUE; }

@@ -340,6 +340,10 @@ std::string toUtf8(const WCHAR* text, size_t length) {
 
 std::string toUtf8(const std::u16string& text) { return toUtf8(text.data(), text.size()); }
 
+std::string toUtf8(const WCHAR* text) {
+  return text ? toUtf8(text, std::char_traits<char16_t>::length(text)) : std::string();
+}
+
 std::u16string toUtf16(const char* text, size_t length) {
   std::u16string out;
   if (text) utf8ToUtf16(reinterpret_cast<const unsigned char*>(text), length, out);

@@ -1116,35 +1116,8 @@ HWND WINAPI FindWindowA(LPCSTR cls, LPCSTR title) {
 }
 
 HWND WINAPI FindWindowW(LPCWSTR cls, LPCWSTR title) {
-  auto narrow = [](LPCWSTR w, std::string& out) -> const char* {
-    if (w == nullptr) return nullptr;
-    out.clear();
-    for (const WCHAR* p = w; *p; ++p) {
-      uint32_t c = *p;
-      if (c >= 0xD800 && c < 0xDC00 && p[1] >= 0xDC00 && p[1] < 0xE000) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (p[1] - 0xDC00);
-        ++p;
-      }
-      if (c < 0x80) {
-        out += static_cast<char>(c);
-      } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-      } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-      } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-      }
-    }
-    return out.c_str();
-  };
-  std::string c, t;
-  return FindWindowA(narrow(cls, c), narrow(title, t));
+  const std::string c = platform::toUtf8(cls), t = platform::toUtf8(title);
+  return FindWindowA(cls ? c.c_str() : nullptr, title ? t.c_str() : nullptr);
 }
 
 HWND WINAPI FindWindowExA(HWND parent, HWND after, LPCSTR cls, LPCSTR title) {

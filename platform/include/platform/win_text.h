@@ -97,6 +97,8 @@ namespace platform {
 // UTF-16 to UTF-8 and back for the layer's own use; bad sequences become U+FFFD.
 std::string toUtf8(const WCHAR* text, size_t length);
 std::string toUtf8(const std::u16string& text);
+// The same for a text ending in NUL; NULL gives an empty text.
+std::string toUtf8(const WCHAR* text);
 std::u16string toUtf16(const char* text, size_t length);
 std::u16string toUtf16(const std::string& text);
 
