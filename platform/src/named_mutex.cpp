@@ -296,13 +296,6 @@ std::shared_ptr<NamedMutex> findOrMake(const std::string& name, Disposition disp
   return object;
 }
 
-template <class T>
-std::shared_ptr<T> objectOf(HANDLE handle) {
-  auto object = referenceHandleAs<T>(handle);
-  if (!object) SetLastError(ERROR_INVALID_HANDLE);
-  return object;
-}
-
 }  // namespace
 }  // namespace platform
 

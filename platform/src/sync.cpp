@@ -64,13 +64,6 @@ class Semaphore : public Waitable {
 
 bool hasName(LPCSTR name) { return name && *name; }
 
-template <class T>
-std::shared_ptr<T> objectOf(HANDLE handle) {
-  auto object = referenceHandleAs<T>(handle);
-  if (!object) SetLastError(ERROR_INVALID_HANDLE);
-  return object;
-}
-
 }  // namespace
 }  // namespace platform
 

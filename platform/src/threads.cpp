@@ -473,11 +473,8 @@ void WINAPI ExitThread(DWORD dwExitCode) {
 void _endthreadex(unsigned retval) { ExitThread(retval); }
 
 BOOL WINAPI TerminateThread(HANDLE hThread, DWORD dwExitCode) {
-  auto object = platform::referenceHandleAs<ThreadObject>(hThread);
-  if (!object) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  auto object = platform::objectOf<ThreadObject>(hThread);
+  if (!object) return FALSE;
   platform::ThreadControl& target = object->control();
   if (&target == &platform::current()) ExitThread(dwExitCode);  // at once
   {
@@ -508,11 +505,8 @@ BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
 }
 
 DWORD WINAPI ResumeThread(HANDLE hThread) {
-  auto object = platform::referenceHandleAs<ThreadObject>(hThread);
-  if (!object) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return static_cast<DWORD>(-1);
-  }
+  auto object = platform::objectOf<ThreadObject>(hThread);
+  if (!object) return static_cast<DWORD>(-1);
   std::lock_guard<std::mutex> guard(platform::kernelMutex());
   const DWORD previous = object->suspendCount;
   if (previous > 0 && --object->suspendCount == 0) object->control().wake.notify_all();
@@ -520,11 +514,8 @@ DWORD WINAPI ResumeThread(HANDLE hThread) {
 }
 
 DWORD WINAPI GetThreadId(HANDLE Thread) {
-  auto object = platform::referenceHandleAs<ThreadObject>(Thread);
-  if (!object) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return 0;
-  }
+  auto object = platform::objectOf<ThreadObject>(Thread);
+  if (!object) return 0;
   return object->control().id;
 }
 

@@ -13,7 +13,9 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/win_threads.h"
 #include "windef.h"
+#include "winerror.h"
 
 namespace platform {
 
@@ -38,6 +40,14 @@ std::shared_ptr<KernelObject> referenceHandle(HANDLE handle);
 template <class T>
 std::shared_ptr<T> referenceHandleAs(HANDLE handle) {
   return std::dynamic_pointer_cast<T>(referenceHandle(handle));
+}
+
+// The same for an API function: ERROR_INVALID_HANDLE is set when there is no such object.
+template <class T>
+std::shared_ptr<T> objectOf(HANDLE handle) {
+  auto object = referenceHandleAs<T>(handle);
+  if (!object) SetLastError(ERROR_INVALID_HANDLE);
+  return object;
 }
 
 // Drops the handle; the object lives on while other handles or waiters hold it.
