@@ -292,10 +292,7 @@ int WINAPI GetMenuStringA(HMENU menu, UINT which, LPSTR buffer, int max, UINT fl
   MenuItem* item = findItem(menu, which, flags);
   if (item == nullptr) return 0;
   if (buffer == nullptr || max <= 0) return static_cast<int>(item->text.size());
-  const size_t n = std::min(item->text.size(), static_cast<size_t>(max - 1));
-  memcpy(buffer, item->text.data(), n);
-  buffer[n] = '\0';
-  return static_cast<int>(n);
+  return static_cast<int>(copyToBuffer(item->text, buffer, static_cast<size_t>(max)));
 }
 
 BOOL WINAPI EnableMenuItem(HMENU menu, UINT which, UINT enable) {

@@ -357,10 +357,7 @@ int WINAPI GetClassNameA(HWND hwnd, LPSTR buffer, int max) {
     }
   }
   if (buffer == nullptr || max <= 0) return 0;
-  const size_t n = std::min(name.size(), static_cast<size_t>(max - 1));
-  memcpy(buffer, name.data(), n);
-  buffer[n] = '\0';
-  return static_cast<int>(n);
+  return static_cast<int>(copyToBuffer(name, buffer, static_cast<size_t>(max)));
 }
 
 ULONG_PTR WINAPI GetClassLongPtrA(HWND hwnd, int index) {
@@ -937,10 +934,7 @@ int WINAPI GetWindowTextA(HWND hwnd, LPSTR buffer, int max) {
     }
   }
   if (buffer == nullptr || max <= 0) return 0;
-  const size_t n = std::min(title.size(), static_cast<size_t>(max - 1));
-  memcpy(buffer, title.data(), n);
-  buffer[n] = '\0';
-  return static_cast<int>(n);
+  return static_cast<int>(copyToBuffer(title, buffer, static_cast<size_t>(max)));
 }
 
 int WINAPI GetWindowTextLengthA(HWND hwnd) {
@@ -1242,10 +1236,7 @@ LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
       Window* w = findLocal(hwnd);
       char* out = reinterpret_cast<char*>(lParam);
       if (w == nullptr || out == nullptr || wParam == 0) return 0;
-      const size_t n = std::min(w->title.size(), static_cast<size_t>(wParam - 1));
-      memcpy(out, w->title.data(), n);
-      out[n] = '\0';
-      return static_cast<LRESULT>(n);
+      return static_cast<LRESULT>(copyToBuffer(w->title, out, static_cast<size_t>(wParam)));
     }
     case WM_GETTEXTLENGTH: {
       auto lock = lockWindows();

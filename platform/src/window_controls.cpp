@@ -57,10 +57,7 @@ struct ProgressState : ControlState {
 
 LRESULT copyText(const std::string& text, LPSTR out, int max) {
   if (out == nullptr || max <= 0) return static_cast<LRESULT>(text.size());
-  const size_t n = std::min(text.size(), static_cast<size_t>(max - 1));
-  memcpy(out, text.data(), n);
-  out[n] = '\0';
-  return static_cast<LRESULT>(n);
+  return static_cast<LRESULT>(copyToBuffer(text, out, static_cast<size_t>(max)));
 }
 
 }  // namespace

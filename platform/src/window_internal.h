@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
@@ -86,6 +87,15 @@ inline HWND toHandle(uint32_t id) { return reinterpret_cast<HWND>(static_cast<ui
 inline uint32_t toId(HWND hwnd) {
   const uint64_t v = reinterpret_cast<uintptr_t>(hwnd);
   return v > 0xFFFFFFFFull ? 0 : static_cast<uint32_t>(v);
+}
+
+// Copies a text into a caller's buffer of max > 0 characters, cut to fit and ending
+// in NUL: the number of characters copied.
+inline size_t copyToBuffer(const std::string& text, char* out, size_t max) {
+  const size_t n = text.size() < max - 1 ? text.size() : max - 1;
+  std::memcpy(out, text.data(), n);
+  out[n] = '\0';
+  return n;
 }
 
 // The client area within the window rectangle (insets from the frame, caption, menu).
