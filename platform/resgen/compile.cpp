@@ -66,27 +66,13 @@ class Compiler {
     (this->*(it->second))(s);
   }
 
-  [[noreturn]] void fail(int line, const std::string& message) const {
-    throw DescriptionError(file_ + ":" + std::to_string(line) + ": " + message);
-  }
+  [[noreturn]] void fail(int line, const std::string& message) const { failAt(file_, line, message); }
 
   void expect(const Statement& s, size_t args, bool block, const char* usage) const {
     if (s.args.size() != args || s.hasBlock != block) fail(s.line, std::string("expected: ") + usage);
   }
 
-  uint32_t number(const Token& t, uint32_t max) const {
-    if (t.kind != Token::Kind::Word || t.value.empty()) fail(t.line, "expected a number, not '" + t.value + "'");
-    size_t used = 0;
-    unsigned long long v = 0;
-    try {
-      v = std::stoull(t.value, &used, 0);
-    } catch (const std::exception&) {
-      used = 0;
-    }
-    if (used != t.value.size() || t.value[0] == '-' || t.value[0] == '+') fail(t.line, "expected a number, not '" + t.value + "'");
-    if (v > max) fail(t.line, "number " + t.value + " is out of range");
-    return static_cast<uint32_t>(v);
-  }
+  uint32_t number(const Token& t, uint32_t max) const { return tokenNumber(t, max, file_); }
 
   // An id: a number below 0x10000 or a "NAME".
   void identify(const Token& t, Resource& r) const {
@@ -117,33 +103,7 @@ class Compiler {
 
   // UTF-8 to UTF-16; a bad sequence is a fault of the description.
   std::u16string utf16(const Token& t) const {
-    std::u16string out;
-    const std::string& s = t.value;
-    for (size_t i = 0; i < s.size();) {
-      const unsigned char b = static_cast<unsigned char>(s[i]);
-      uint32_t cp;
-      size_t n;
-      if (b < 0x80) { cp = b; n = 1; }
-      else if (b >= 0xC2 && b <= 0xDF) { cp = b & 0x1F; n = 2; }
-      else if (b >= 0xE0 && b <= 0xEF) { cp = b & 0x0F; n = 3; }
-      else if (b >= 0xF0 && b <= 0xF4) { cp = b & 0x07; n = 4; }
-      else fail(t.line, "the text is not UTF-8");
-      if (i + n > s.size()) fail(t.line, "the text is not UTF-8");
-      for (size_t k = 1; k < n; ++k) {
-        const unsigned char c = static_cast<unsigned char>(s[i + k]);
-        if ((c & 0xC0) != 0x80) fail(t.line, "the text is not UTF-8");
-        cp = (cp << 6) | (c & 0x3F);
-      }
-      static const uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-      if (cp < kMin[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) fail(t.line, "the text is not UTF-8");
-      if (cp >= 0x10000) {
-        out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-        out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-      } else {
-        out += static_cast<char16_t>(cp);
-      }
-      i += n;
-    }
+    std::u16string out = tokenUtf16(t, file_);
     if (out.size() > 0xFFFF) fail(t.line, "the text is too long");
     return out;
   }

@@ -51,9 +51,7 @@ class Parser {
     return result;
   }
 
-  [[noreturn]] void fail(int line, const std::string& message) const {
-    throw DescriptionError(file_ + ":" + std::to_string(line) + ": " + message);
-  }
+  [[noreturn]] void fail(int line, const std::string& message) const { failAt(file_, line, message); }
 
  private:
   Token word() {
@@ -122,6 +120,67 @@ class Parser {
 std::vector<Statement> parseDescription(const std::string& text, const std::string& fileName) {
   Parser parser(text, fileName);
   return parser.statements(false);
+}
+
+void failAt(const std::string& fileName, int line, const std::string& message) {
+  throw DescriptionError(fileName + ":" + std::to_string(line) + ": " + message);
+}
+
+uint32_t tokenNumber(const Token& t, uint64_t max, const std::string& fileName) {
+  if (t.kind != Token::Kind::Word || t.value.empty() || t.value[0] == '-' || t.value[0] == '+') {
+    failAt(fileName, t.line, "expected a number, not '" + t.value + "'");
+  }
+  size_t used = 0;
+  unsigned long long v = 0;
+  try {
+    v = std::stoull(t.value, &used, 0);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used != t.value.size()) failAt(fileName, t.line, "expected a number, not '" + t.value + "'");
+  if (v > max) failAt(fileName, t.line, "number " + t.value + " is out of range");
+  return static_cast<uint32_t>(v);
+}
+
+std::u16string tokenUtf16(const Token& t, const std::string& fileName) {
+  std::u16string out;
+  const std::string& s = t.value;
+  for (size_t i = 0; i < s.size();) {
+    const unsigned char b = static_cast<unsigned char>(s[i]);
+    uint32_t cp;
+    size_t n;
+    if (b < 0x80) {
+      cp = b;
+      n = 1;
+    } else if (b >= 0xC2 && b <= 0xDF) {
+      cp = b & 0x1F;
+      n = 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      cp = b & 0x0F;
+      n = 3;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      cp = b & 0x07;
+      n = 4;
+    } else {
+      failAt(fileName, t.line, "the text is not UTF-8");
+    }
+    if (i + n > s.size()) failAt(fileName, t.line, "the text is not UTF-8");
+    for (size_t k = 1; k < n; ++k) {
+      const unsigned char c = static_cast<unsigned char>(s[i + k]);
+      if ((c & 0xC0) != 0x80) failAt(fileName, t.line, "the text is not UTF-8");
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    static const uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) failAt(fileName, t.line, "the text is not UTF-8");
+    if (cp >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+    i += n;
+  }
+  return out;
 }
 
 }  // namespace resgen

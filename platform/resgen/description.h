@@ -21,6 +21,7 @@
 // new kinds with blocks.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -49,5 +50,12 @@ class DescriptionError : public std::runtime_error {
 
 // The statements of `text`; `fileName` names the place in errors.
 std::vector<Statement> parseDescription(const std::string& text, const std::string& fileName);
+
+// For the compilers of the statements: a fault at a line of the file.
+[[noreturn]] void failAt(const std::string& fileName, int line, const std::string& message);
+// A word as a number from 0 to max (decimal or 0x...), or a fault.
+uint32_t tokenNumber(const Token& t, uint64_t max, const std::string& fileName);
+// A token's UTF-8 as UTF-16; a bad sequence is a fault of the description.
+std::u16string tokenUtf16(const Token& t, const std::string& fileName);
 
 }  // namespace resgen
