@@ -344,11 +344,8 @@ HWND WINAPI CreateDialogParamA(HINSTANCE instance, LPCSTR name, HWND parent, DLG
 BOOL WINAPI EndDialog(HWND dlg, INT_PTR result) {
   {
     auto lock = lockWindows();
-    Window* w = findLocal(dlg);
-    if (w == nullptr) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return FALSE;
-    }
+    Window* w = requireWindow(dlg);
+    if (w == nullptr) return FALSE;
     w->dialogEnded = true;
     w->dialogResult = result;
   }

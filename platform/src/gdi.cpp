@@ -370,11 +370,8 @@ HDC makeWindowDC(HWND hwnd, bool client) {
     dc->state = defaultState(false);
     return reinterpret_cast<HDC>(insert(dc));
   }
-  Window* w = findLocal(hwnd);
-  if (w == nullptr) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
+  Window* w = requireWindow(hwnd);
+  if (w == nullptr) return nullptr;
   auto dc = std::make_shared<DcObject>(OBJ_DC);
   dc->window = w->id;
   dc->client = client;
@@ -924,11 +921,8 @@ int WINAPI GetDeviceCaps(HDC, int index) {
 BOOL WINAPI InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase) {
   auto lock = lockWindows();
   if (hwnd == nullptr) return TRUE;
-  Window* w = findLocal(hwnd);
-  if (w == nullptr) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
+  Window* w = requireWindow(hwnd);
+  if (w == nullptr) return FALSE;
   RECT c = clientInSurface(*w);
   RECT client{0, 0, c.right - c.left, c.bottom - c.top};
   RECT area = rect ? *rect : client;
@@ -967,11 +961,8 @@ BOOL WINAPI GetUpdateRect(HWND hwnd, LPRECT rect, BOOL) {
 BOOL WINAPI UpdateWindow(HWND hwnd) {
   {
     auto lock = lockWindows();
-    Window* w = findLocal(hwnd);
-    if (w == nullptr) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return FALSE;
-    }
+    Window* w = requireWindow(hwnd);
+    if (w == nullptr) return FALSE;
     if (!w->updatePending) return TRUE;
   }
   if (!IsWindowVisible(hwnd)) return TRUE;
@@ -986,11 +977,8 @@ HDC WINAPI BeginPaint(HWND hwnd, LPPAINTSTRUCT ps) {
   RECT area{};
   {
     auto lock = lockWindows();
-    Window* w = findLocal(hwnd);
-    if (w == nullptr) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return nullptr;
-    }
+    Window* w = requireWindow(hwnd);
+    if (w == nullptr) return nullptr;
     erase = w->erasePending;
     area = w->updatePending ? w->update : RECT{};
     w->updatePending = false;

@@ -175,18 +175,18 @@ LRESULT callProcedure(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return proc ? proc(hwnd, msg, wParam, lParam) : 0;
 }
 
+Window* requireWindow(HWND hwnd) {
+  Window* w = findLocal(hwnd);
+  if (w == nullptr) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  return w;
+}
+
 }  // namespace win
 }  // namespace platform
 
 using namespace platform::win;
 
 namespace {
-
-Window* requireWindow(HWND hwnd) {
-  Window* w = findLocal(hwnd);
-  if (w == nullptr) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-  return w;
-}
 
 void publishIfTopLevel(const Window& w) {
   if (!(w.style & WS_CHILD) && w.created) publishWindow(w);
@@ -890,11 +890,8 @@ HWND WINAPI GetWindow(HWND hwnd, UINT cmd) {
 
 HWND WINAPI GetDlgItem(HWND dialog, int id) {
   auto lock = lockWindows();
-  Window* w = findLocal(dialog);
-  if (w == nullptr) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
+  Window* w = requireWindow(dialog);
+  if (w == nullptr) return nullptr;
   for (uint32_t child : w->children) {
     Window* c = findLocal(child);
     if (c != nullptr && static_cast<int>(c->idOrMenu) == id) return toHandle(child);

@@ -83,6 +83,8 @@ std::unique_lock<std::recursive_mutex> lockWindows();
 // With the lock held: the window of a local handle, or nullptr.
 Window* findLocal(HWND hwnd);
 Window* findLocal(uint32_t id);
+// The same for an API function: ERROR_INVALID_WINDOW_HANDLE is set when there is none.
+Window* requireWindow(HWND hwnd);
 inline HWND toHandle(uint32_t id) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(id)); }
 inline uint32_t toId(HWND hwnd) {
   const uint64_t v = reinterpret_cast<uintptr_t>(hwnd);
