@@ -2,7 +2,7 @@
 // untrusted answers, file handles, chunked reads and writes, offsets, PIN change
 // padding, on-card hashing, the abort flag and the host-side hash.
 #include "CardTestSupport.h"
-#include "CardTrace.h"
+#include "TestTrace.h"
 
 #include "cardaccess/card/CSCard.h"
 #include "cardaccess/reader/CardResult.h"
@@ -72,7 +72,7 @@ TEST(CardFileModel, ControlInformationTable) {
   EXPECT_EQ(info->getTyp(), 0);
   EXPECT_EQ(info->getSize(), 0);
   std::unique_ptr<CFileInfo> fcp(card.parseFCP(bytes("6F00"), fid));
-  const std::string trace = cardtest::traceText();
+  const std::string trace = cardaccesstest::traceText();
   EXPECT_NE(trace.find("::CSCard::parseFCI() at 0x"), std::string::npos);
   EXPECT_NE(trace.find("FCI zu gross."), std::string::npos);
   EXPECT_NE(trace.find("kein korrekt codierter FCI."), std::string::npos);

@@ -1,19 +1,11 @@
 #include "reader_test_support.h"
 
 #include <algorithm>
-
-#include <gtest/gtest.h>
 #include <cstring>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "cardsim/profile.h"
 #include "cardaccess/reader/CTAPI.h"
-#include "foundation/core/CLogable.h"
-#include "foundation/core/CReport.h"
-#include "foundation/core/CReportFactory.h"
 
 namespace readertest {
 
@@ -52,23 +44,6 @@ struct FakeCard {
   std::string atr;
 };
 
-CReport* traceSetup() {
-  CReport* report = CReportFactory::getInstance(traceFile().c_str());
-  if (report) report->setLevel(6);
-  return report;
-}
-
-ReportSetupRegistration g_traceSetup(&traceSetup);
-
-// Logging stops when the tests are done: the exit handlers of the singletons log,
-// and by the time they run the trace log's per-thread class names are destroyed.
-class TraceEnvironment : public testing::Environment {
- public:
-  void TearDown() override { detachReports(); }
-};
-
-testing::Environment* const g_traceEnvironment = testing::AddGlobalTestEnvironment(new TraceEnvironment);
-
 }  // namespace
 
 std::string lower(std::string text) {
@@ -80,19 +55,6 @@ std::string lower(std::string text) {
 std::string atrOf(const std::string& profile) {
   auto atr = cardsim::CardProfile::load(cardsim::CardProfile::installedPath(profile)).atr;
   return std::string(atr.begin(), atr.end());
-}
-
-std::string traceFile() {
-  const char* root = std::getenv("QUARVEL_MACHINE_ROOT");
-  return std::string(root ? root : "/tmp") + "/trace.log";
-}
-
-std::string traceText() {
-  if (CReport* report = CReportFactory::getInstance(traceFile().c_str())) report->flush();
-  std::ifstream in(traceFile());
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 std::string hex(const std::string& bytes) {

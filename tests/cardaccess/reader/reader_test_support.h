@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "TestTrace.h"
 #include "cardaccess/reader/CardRecognition.h"
 
 
@@ -18,9 +19,8 @@ std::string lower(std::string text);
 std::string atrOf(const std::string& profile);
 
 // Every test process writes the trace log at level 6 into its machine root.
-std::string traceFile();
-// What the trace log holds so far.
-std::string traceText();
+using cardaccesstest::traceFile;
+using cardaccesstest::traceText;
 
 // A CT-API driver in the test process: answers from a queue, records each CT_data
 // call and swaps the addresses on return as real drivers do. Puts itself in place

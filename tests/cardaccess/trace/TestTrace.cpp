@@ -1,4 +1,4 @@
-#include "CardTrace.h"
+#include "TestTrace.h"
 
 #include "foundation/core/CLogable.h"
 #include "foundation/core/CReport.h"
@@ -10,14 +10,9 @@
 #include <fstream>
 #include <sstream>
 
-namespace cardtest {
+namespace cardaccesstest {
 
 namespace {
-
-std::string traceFile() {
-  const char* root = std::getenv("QUARVEL_MACHINE_ROOT");
-  return std::string(root ? root : "/tmp") + "/card-trace.log";
-}
 
 CReport* traceSetup() {
   CReport* report = CReportFactory::getInstance(traceFile().c_str());
@@ -27,15 +22,21 @@ CReport* traceSetup() {
 
 ReportSetupRegistration g_traceSetup(&traceSetup);
 
-// The singletons' exit handlers log after the tests; the log stops with them.
+// Logging stops when the tests are done: the exit handlers of the singletons log,
+// and by the time they run the trace log's per-thread class names are destroyed.
 class TraceEnvironment : public testing::Environment {
  public:
   void TearDown() override { detachReports(); }
 };
 
-testing::Environment* const g_environment = testing::AddGlobalTestEnvironment(new TraceEnvironment);
+testing::Environment* const g_traceEnvironment = testing::AddGlobalTestEnvironment(new TraceEnvironment);
 
 }  // namespace
+
+std::string traceFile() {
+  const char* root = std::getenv("QUARVEL_MACHINE_ROOT");
+  return std::string(root ? root : "/tmp") + "/trace.log";
+}
 
 std::string traceText() {
   if (CReport* report = CReportFactory::getInstance(traceFile().c_str())) report->flush();
@@ -45,4 +46,4 @@ std::string traceText() {
   return text.str();
 }
 
-}  // namespace cardtest
+}  // namespace cardaccesstest
