@@ -9,15 +9,13 @@
 #include "FoundationFixture.h"
 #include "cardaccess/reader/CReaderFactory.h"
 #include "cardaccess/reader/CReader_PCSC.h"
-#include "cardsim/pcscd.h"
+#include "cardsim/pcscbed.h"
 #include "ctapi_support.h"
 #include "platform/win_scard_beep.h"
-#include "quarvel_test.h"
 #include "reader_test_support.h"
 
 namespace ft = foundationtest;
 using cardsim::CardProfile;
-using cardsim::ReaderConfig;
 using readertest::kReader0;
 
 namespace {
@@ -27,24 +25,15 @@ enum : size_t { kPlain, kDirect, kPolling };
 class PcscFactory : public testing::Test {
  protected:
   void SetUp() override {
-    const std::string dir = quarveltest::makeTempDirectory("pcsc");
-    host_ = std::make_unique<cardsim::ReaderHost>(dir + "/readers.sock");
-    host_->addReader(ReaderConfig::plain("Quarvel Sim Reader"));
-    host_->addReader(ReaderConfig::pinPadDirect("Quarvel Sim PinPad"));
-    host_->addReader(ReaderConfig::pinPadStartFinish("Quarvel Sim Keypad"));
-    host_->start();
-    daemon_ = std::make_unique<cardsim::PcscDaemon>(*host_, dir);
-    for (size_t i = 0; i < 3; ++i) host_->reader(i).insert(CardProfile::load(CardProfile::installedPath("asign")));
+    bed_ = std::make_unique<cardsim::PcscBed>();
+    for (size_t i = 0; i < 3; ++i) bed_->reader(i).insert(CardProfile::load(CardProfile::installedPath("asign")));
     for (size_t i = 0; i < 3; ++i) waitForCard(i);
     ft::setString(kReader0, "ctapi", "PCSC");
   }
 
-  void TearDown() override {
-    daemon_.reset();
-    host_.reset();
-  }
+  void TearDown() override { bed_.reset(); }
 
-  const std::string& name(size_t reader) const { return daemon_->readerNames().at(reader); }
+  const std::string& name(size_t reader) const { return bed_->name(reader); }
 
   // Waits as an application does until pcscd reports the card.
   void waitForCard(size_t reader) {
@@ -72,8 +61,7 @@ class PcscFactory : public testing::Test {
     return rc;
   }
 
-  std::unique_ptr<cardsim::ReaderHost> host_;
-  std::unique_ptr<cardsim::PcscDaemon> daemon_;
+  std::unique_ptr<cardsim::PcscBed> bed_;
   readertest::FakeRecognition recognition_{{readertest::atrOf("asign")}};
 };
 
@@ -164,7 +152,7 @@ TEST_F(PcscFactory, SwitchesFromTheSettings) {
   EXPECT_EQ(reader->shallUseGUI(), 0);
   ASSERT_EQ(reader->connect(0), 0);
   EXPECT_EQ(reader->isSecure(), 1);
-  host_->reader(kPolling).setKeypad("1 2 3 4 5 6 OK");
+  bed_->reader(kPolling).setKeypad("1 2 3 4 5 6 OK");
   platform::clearBeeps();
   EXPECT_EQ(reader->performVerification(0x81, 2, 0, 6, 0, nullptr, nullptr, nullptr), 0);
   EXPECT_EQ(platform::recordedBeeps().size(), 8u);

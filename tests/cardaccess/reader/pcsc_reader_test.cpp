@@ -5,18 +5,19 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cardaccess/reader/CReader_PCSC.h"
 #include "cardaccess/reader/CardResult.h"
 #include "cardaccess/reader/PinPad.h"
-#include "cardsim/pcscd.h"
+#include "cardsim/pcscbed.h"
 #include "platform/win_scard_beep.h"
 #include "platform/win_scard_test.h"
-#include "quarvel_test.h"
 #include "reader_test_support.h"
 
 using cardsim::CardProfile;
 using cardsim::ReaderConfig;
+using readertest::atrOf;
 using readertest::hex;
 using readertest::unhex;
 
@@ -24,35 +25,24 @@ namespace {
 
 enum : size_t { kPlain, kDirect, kPolling, kNoPolling, kPace };
 
-std::string atrOf(const std::string& profile) {
-  auto atr = CardProfile::load(CardProfile::installedPath(profile)).atr;
-  return std::string(atr.begin(), atr.end());
-}
-
 int code(unsigned value) { return static_cast<int>(value); }
 
 class PcscReader : public testing::Test {
  protected:
   void SetUp() override {
-    dir_ = quarveltest::makeTempDirectory("pcsc");
-    host_ = std::make_unique<cardsim::ReaderHost>(dir_ + "/readers.sock");
-    host_->addReader(ReaderConfig::plain("Quarvel Sim Reader"));
-    host_->addReader(ReaderConfig::pinPadDirect("Quarvel Sim PinPad"));
-    host_->addReader(ReaderConfig::pinPadStartFinish("Quarvel Sim Keypad"));
-    host_->addReader(ReaderConfig{"Quarvel Sim NoPoll", {1, 2, 3, 4}});
-    host_->addReader(ReaderConfig{"Quarvel Sim Pace", {0x20, 6, 7}});
-    host_->start();
-    daemon_ = std::make_unique<cardsim::PcscDaemon>(*host_, dir_);
+    std::vector<ReaderConfig> readers = cardsim::PcscBed::standardReaders();
+    readers.push_back(ReaderConfig{"Quarvel Sim NoPoll", {1, 2, 3, 4}});
+    readers.push_back(ReaderConfig{"Quarvel Sim Pace", {0x20, 6, 7}});
+    bed_ = std::make_unique<cardsim::PcscBed>(std::move(readers));
     platform::clearBeeps();
   }
 
   void TearDown() override {
     platform::scardIgnoreDriverCardAttributes(false);
-    daemon_.reset();
-    host_.reset();
+    bed_.reset();
   }
 
-  const std::string& name(size_t reader) const { return daemon_->readerNames().at(reader); }
+  const std::string& name(size_t reader) const { return bed_->name(reader); }
 
   // A reader as the factory builds it, on a context of its own.
   std::unique_ptr<CReader_PCSC> reader(size_t index, int shareMode = SCARD_SHARE_SHARED, bool beep = true) {
@@ -78,13 +68,13 @@ class PcscReader : public testing::Test {
   }
 
   void insert(size_t reader, const std::string& profile) {
-    host_->reader(reader).insert(CardProfile::load(CardProfile::installedPath(profile)));
+    bed_->reader(reader).insert(CardProfile::load(CardProfile::installedPath(profile)));
     waitForCard(reader, true);
   }
 
   std::vector<std::string> cardEvents(size_t reader) {
     std::vector<std::string> events;
-    for (auto& e : host_->reader(reader).cardLog())
+    for (auto& e : bed_->reader(reader).cardLog())
       if (e.event != "apdu") events.push_back(e.event);
     return events;
   }
@@ -99,9 +89,7 @@ class PcscReader : public testing::Test {
     return out;
   }
 
-  std::string dir_;
-  std::unique_ptr<cardsim::ReaderHost> host_;
-  std::unique_ptr<cardsim::PcscDaemon> daemon_;
+  std::unique_ptr<cardsim::PcscBed> bed_;
   readertest::FakeRecognition recognition_{{atrOf("asign"), atrOf("bank")}};
 };
 
@@ -135,7 +123,7 @@ TEST_F(PcscReader, ConnectRecognisesTheCardOrReportsItUnknown) {
   EXPECT_EQ(r->getCard(), nullptr);
   EXPECT_EQ(r->disconnect(), 0);
 
-  host_->reader(kPlain).remove();
+  bed_->reader(kPlain).remove();
   waitForCard(kPlain, false);
   insert(kPlain, "dtrust");
   EXPECT_EQ(r->connect(0), code(0x80100069));
@@ -152,7 +140,7 @@ TEST_F(PcscReader, StatusTable) {
     EXPECT_EQ(r->getStatus(1), 5);  // present, before any connect
     ASSERT_EQ(r->connect(0), 0);
     EXPECT_EQ(r->getStatus(1), 5);
-    host_->reader(kPlain).remove();
+    bed_->reader(kPlain).remove();
     waitForCard(kPlain, false);
     EXPECT_EQ(r->getStatus(1), 0);  // pulled after connect
     EXPECT_NE(r->getCard(), nullptr);  // status leaves the card object alone
@@ -163,7 +151,7 @@ TEST_F(PcscReader, ColdAndWarmResetReachTheCard) {
   insert(kPlain, "asign");
   auto r = reader(kPlain);
   ASSERT_EQ(r->connect(0), 0);
-  host_->reader(kPlain).withCard([](cardsim::Card& c) { c.clearLog(); });
+  bed_->reader(kPlain).withCard([](cardsim::Card& c) { c.clearLog(); });
   ASSERT_EQ(r->reset(true), 0);
   auto cold = cardEvents(kPlain);
   ASSERT_GE(cold.size(), 2u);
@@ -172,7 +160,7 @@ TEST_F(PcscReader, ColdAndWarmResetReachTheCard) {
   EXPECT_EQ(recognition_.deleted, 1);  // the old card object went with the reset
   EXPECT_EQ(recognition_.made, 2);
 
-  host_->reader(kPlain).withCard([](cardsim::Card& c) { c.clearLog(); });
+  bed_->reader(kPlain).withCard([](cardsim::Card& c) { c.clearLog(); });
   ASSERT_EQ(r->reset(false), 0);
   auto warm = cardEvents(kPlain);
   ASSERT_FALSE(warm.empty());
@@ -217,7 +205,7 @@ TEST_F(PcscReader, TransmitRetriesFourTimesWhenTheCardIsPulled) {
   insert(kPlain, "asign");
   auto r = reader(kPlain);
   ASSERT_EQ(r->connect(0), 0);
-  host_->reader(kPlain).withCard([](cardsim::Card& c) {
+  bed_->reader(kPlain).withCard([](cardsim::Card& c) {
     c.clearLog();
     c.addFault(cardsim::FaultRule::parse("at=1 remove"));
   });
@@ -239,7 +227,7 @@ TEST_F(PcscReader, TransmitToAPulledCardEndsAsRemovedAfterFourAttempts) {
   insert(kPlain, "asign");
   auto r = reader(kPlain);
   ASSERT_EQ(r->connect(0), 0);
-  host_->reader(kPlain).remove();
+  bed_->reader(kPlain).remove();
   waitForCard(kPlain, false);
   const std::string before = readertest::traceText();
   CAPDU apdu(CCommandAPDU(0x00, 0xA4, 0x00, 0x0C));
@@ -332,11 +320,11 @@ TEST_F(PcscReader, VerifyStructureBytes) {
       {3, 0, nullptr, ""},
   };
   for (auto& row : rows) {
-    host_->reader(kDirect).setKeypad("CANCEL");
-    const size_t before = host_->reader(kDirect).controlRecords().size();
+    bed_->reader(kDirect).setKeypad("CANCEL");
+    const size_t before = bed_->reader(kDirect).controlRecords().size();
     int status = 7;
     const int result = r->performVerification(0x81, row.format, row.fixed, 6, 0, row.apdu, nullptr, &status);
-    auto records = host_->reader(kDirect).controlRecords();
+    auto records = bed_->reader(kDirect).controlRecords();
     if (row.block.empty()) {
       EXPECT_EQ(result, code(0x80000006));
       EXPECT_EQ(records.size(), before);
@@ -348,9 +336,9 @@ TEST_F(PcscReader, VerifyStructureBytes) {
         << "format " << row.format << " fixed " << row.fixed;
   }
   // The caller's time-out goes into bTimerOut.
-  host_->reader(kDirect).setKeypad("CANCEL");
+  bed_->reader(kDirect).setKeypad("CANCEL");
   r->performVerification(0x81, 2, 0, 6, 30, nullptr, nullptr, nullptr);
-  EXPECT_EQ(host_->reader(kDirect).controlRecords().back().input.at(0), 30);
+  EXPECT_EQ(bed_->reader(kDirect).controlRecords().back().input.at(0), 30);
 }
 
 TEST_F(PcscReader, ModifyStructureBytes) {
@@ -369,9 +357,9 @@ TEST_F(PcscReader, ModifyStructureBytes) {
              "20FFFFFFFFFFFFFF" "20FFFFFFFFFFFFFF"},
   };
   for (auto& row : rows) {
-    host_->reader(kDirect).setKeypad("CANCEL");
+    bed_->reader(kDirect).setKeypad("CANCEL");
     EXPECT_EQ(r->modifyVerification(0x81, row.format, row.fixed), code(0x80000006));
-    auto records = host_->reader(kDirect).controlRecords();
+    auto records = bed_->reader(kDirect).controlRecords();
     ASSERT_FALSE(records.empty());
     EXPECT_EQ(records.back().code, 0x42330007u);
     EXPECT_EQ(hex(std::string(records.back().input.begin(), records.back().input.end())), readertest::lower(row.block))
@@ -398,10 +386,10 @@ TEST_F(PcscReader, DirectPadAnswersTable) {
       {"123456 OK", "900000", code(0x80000006), code(0x80000006)},    // three bytes: nothing verified
   };
   for (auto& row : rows) {
-    host_->reader(kDirect).setKeypad(row.keys);
+    bed_->reader(kDirect).setKeypad(row.keys);
     if (row.forced) {
       auto bytes = unhex(row.forced);
-      host_->reader(kDirect).setPinPadAnswer(cardsim::Bytes(bytes.begin(), bytes.end()));
+      bed_->reader(kDirect).setPinPadAnswer(cardsim::Bytes(bytes.begin(), bytes.end()));
     }
     int status = 7;
     EXPECT_EQ(r->performVerification(0x81, 2, 0, 6, 0, nullptr, nullptr, &status), row.result) << row.keys;
@@ -431,21 +419,21 @@ TEST_F(PcscReader, PollingPadKeysAndTones) {
       {"1 2 TIMEOUT", 6, code(0x80020200), code(0x80020200), {200, 200, 400}},
   };
   for (auto& row : rows) {
-    host_->reader(kPolling).setKeypad(row.keys);
+    bed_->reader(kPolling).setKeypad(row.keys);
     int status = 7;
     EXPECT_EQ(r->performVerification(0x81, 0, row.fixed, 6, 0, nullptr, nullptr, &status), row.result) << row.keys;
     EXPECT_EQ(status, row.status) << row.keys;
     EXPECT_EQ(tones(), row.tones) << row.keys;
   }
   // The block went to the start feature, the answer came from the finish.
-  auto records = host_->reader(kPolling).controlRecords();
+  auto records = bed_->reader(kPolling).controlRecords();
   ASSERT_GE(records.size(), 2u);
   EXPECT_EQ(records.back().code, 0x42330002u);
   EXPECT_TRUE(records.back().input.empty());
 
   // Without useBeep the pad is silent.
   auto quiet = reader(kPolling, SCARD_SHARE_SHARED, false);
-  host_->reader(kPolling).setKeypad("1 2 3 4 5 6");
+  bed_->reader(kPolling).setKeypad("1 2 3 4 5 6");
   r.reset();
   ASSERT_EQ(quiet->connect(0), 0);
   EXPECT_EQ(quiet->performVerification(0x81, 0, 6, 6, 0, nullptr, nullptr, nullptr), 0);
@@ -456,11 +444,11 @@ TEST_F(PcscReader, PadWithoutKeyPollingGoesFromStartToFinish) {
   insert(kNoPolling, "asign");
   auto r = reader(kNoPolling);
   ASSERT_EQ(r->connect(0), 0);
-  host_->reader(kNoPolling).setKeypad("123456 OK");
+  bed_->reader(kNoPolling).setKeypad("123456 OK");
   int status = 0;
   const int result = r->performVerification(0x81, 2, 0, 6, 0, nullptr, nullptr, &status);
   EXPECT_EQ(tones(), std::vector<DWORD>{400});
-  auto records = host_->reader(kNoPolling).controlRecords();
+  auto records = bed_->reader(kNoPolling).controlRecords();
   ASSERT_GE(records.size(), 2u);
   // Start, then finish at once: no key is polled.
   EXPECT_EQ(records[records.size() - 2].code, 0x42330001u);
@@ -468,10 +456,10 @@ TEST_F(PcscReader, PadWithoutKeyPollingGoesFromStartToFinish) {
   const std::string answer(records.back().output.begin(), records.back().output.end());
   EXPECT_EQ(result, answer == unhex("9000") ? 0 : answer == unhex("6400") ? code(0x8010000A) : -1) << hex(answer);
 
-  host_->reader(kNoPolling).setKeypad("123456 OK 246810 OK 246810 OK");
+  bed_->reader(kNoPolling).setKeypad("123456 OK 246810 OK 246810 OK");
   r->modifyVerification(0x81, 2, 0);
   EXPECT_TRUE(tones().empty());
-  records = host_->reader(kNoPolling).controlRecords();
+  records = bed_->reader(kNoPolling).controlRecords();
   EXPECT_EQ(records[records.size() - 2].code, 0x42330003u);
   EXPECT_EQ(records.back().code, 0x42330004u);
 }
@@ -500,16 +488,16 @@ TEST_F(PcscReader, ModifyOnDirectAndPollingPads) {
   ASSERT_EQ(direct->connect(0), 0);
   ASSERT_EQ(polling->connect(0), 0);
   for (auto& row : rows) {
-    host_->reader(row.reader).setKeypad(row.keys);
+    bed_->reader(row.reader).setKeypad(row.keys);
     if (row.forced) {
       auto bytes = unhex(row.forced);
-      host_->reader(row.reader).setPinPadAnswer(cardsim::Bytes(bytes.begin(), bytes.end()));
+      bed_->reader(row.reader).setPinPadAnswer(cardsim::Bytes(bytes.begin(), bytes.end()));
     }
     auto& r = row.reader == kDirect ? direct : polling;
     EXPECT_EQ(r->modifyVerification(0x81, 2, 0), row.result) << row.keys;
   }
   // Three entries on the polling pad: each one that ends sounds 400 Hz.
-  host_->reader(kPolling).setKeypad("1 3 5 7 9 0 OK 2 4 6 8 1 0 OK 2 4 6 8 1 0 OK");
+  bed_->reader(kPolling).setKeypad("1 3 5 7 9 0 OK 2 4 6 8 1 0 OK 2 4 6 8 1 0 OK");
   platform::clearBeeps();
   EXPECT_EQ(polling->modifyVerification(0x81, 2, 0), 0);
   std::vector<DWORD> expected;
@@ -518,5 +506,5 @@ TEST_F(PcscReader, ModifyOnDirectAndPollingPads) {
     expected.push_back(400);
   }
   EXPECT_EQ(tones(), expected);
-  host_->reader(kPolling).withCard([](cardsim::Card& c) { EXPECT_EQ(c.pinValue(0x81), "246810"); });
+  bed_->reader(kPolling).withCard([](cardsim::Card& c) { EXPECT_EQ(c.pinValue(0x81), "246810"); });
 }

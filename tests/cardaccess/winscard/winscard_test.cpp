@@ -5,16 +5,14 @@
 #include <memory>
 #include <string>
 
-#include "cardsim/pcscd.h"
+#include "cardsim/pcscbed.h"
 #include "platform/win_scard_test.h"
-#include "quarvel_test.h"
 #include "windows.h"
 #include "winscard.h"
 
 using cardsim::Bytes;
 using cardsim::CardProfile;
 using cardsim::fromHex;
-using cardsim::ReaderConfig;
 using cardsim::toHex;
 
 namespace {
@@ -27,13 +25,7 @@ static_assert(CM_IOCTL_GET_FEATURE_REQUEST == 0x313520, "SCARD_CTL_CODE(3400)");
 class WinSCard : public testing::Test {
  protected:
   void SetUp() override {
-    std::string dir = quarveltest::makeTempDirectory("pcsc");
-    host_ = std::make_unique<cardsim::ReaderHost>(dir + "/readers.sock");
-    host_->addReader(ReaderConfig::plain("Quarvel Sim Reader"));
-    host_->addReader(ReaderConfig::pinPadDirect("Quarvel Sim PinPad"));
-    host_->addReader(ReaderConfig::pinPadStartFinish("Quarvel Sim Keypad"));
-    host_->start();
-    daemon_ = std::make_unique<cardsim::PcscDaemon>(*host_, dir);
+    bed_ = std::make_unique<cardsim::PcscBed>();
     ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &ctx_), SCARD_S_SUCCESS);
   }
 
@@ -41,11 +33,10 @@ class WinSCard : public testing::Test {
     platform::scardIgnoreDriverCardAttributes(false);
     if (card_) SCardDisconnect(card_, SCARD_LEAVE_CARD);
     if (ctx_) SCardReleaseContext(ctx_);
-    daemon_.reset();
-    host_.reset();
+    bed_.reset();
   }
 
-  const std::string& name(size_t reader) const { return daemon_->readerNames().at(reader); }
+  const std::string& name(size_t reader) const { return bed_->name(reader); }
 
   // Waits as an application does until pcscd reports the card in or out.
   void waitForCard(size_t reader, bool present) {
@@ -62,7 +53,7 @@ class WinSCard : public testing::Test {
   }
 
   void insert(size_t reader, const std::string& profile) {
-    host_->reader(reader).insert(CardProfile::load(CardProfile::installedPath(profile)));
+    bed_->reader(reader).insert(CardProfile::load(CardProfile::installedPath(profile)));
     waitForCard(reader, true);
   }
 
@@ -97,13 +88,12 @@ class WinSCard : public testing::Test {
 
   std::vector<std::string> cardEvents(size_t reader) {
     std::vector<std::string> events;
-    for (auto& e : host_->reader(reader).cardLog())
+    for (auto& e : bed_->reader(reader).cardLog())
       if (e.event != "apdu") events.push_back(e.event);
     return events;
   }
 
-  std::unique_ptr<cardsim::ReaderHost> host_;
-  std::unique_ptr<cardsim::PcscDaemon> daemon_;
+  std::unique_ptr<cardsim::PcscBed> bed_;
   SCARDCONTEXT ctx_ = 0;
   SCARDHANDLE card_ = 0;
 };
@@ -188,7 +178,7 @@ TEST_F(WinSCard, CardAttributesFromTheDriverOrRebuiltFromTheStatus) {
     EXPECT_EQ(SCardGetAttrib(card_, SCARD_ATTR_ATR_STRING, small, &length), SCARD_E_INSUFFICIENT_BUFFER);
   }
   // With the card gone, the rebuilt presence is 0 once pcscd has seen it leave.
-  host_->reader(kPlain).remove();
+  bed_->reader(kPlain).remove();
   waitForCard(kPlain, false);
   Bytes value;
   EXPECT_EQ(attribute(SCARD_ATTR_ICC_PRESENCE, value), SCARD_S_SUCCESS);
@@ -219,11 +209,11 @@ TEST_F(WinSCard, FeatureRequestTakesTheWindowsControlCode) {
 TEST_F(WinSCard, FeatureCodesFromTheListReachTheReader) {
   insert(kPollingPad, "bank");
   ASSERT_EQ(connect(kPollingPad), SCARD_S_SUCCESS);
-  host_->reader(kPollingPad).setKeypad("1 OK");
+  bed_->reader(kPollingPad).setKeypad("1 OK");
   BYTE out[64];
   DWORD returned = 0;
   ASSERT_EQ(SCardControl(card_, 0x42330005, nullptr, 0, out, sizeof out, &returned), SCARD_S_SUCCESS);
-  auto records = host_->reader(kPollingPad).controlRecords();
+  auto records = bed_->reader(kPollingPad).controlRecords();
   ASSERT_FALSE(records.empty());
   EXPECT_EQ(records.back().code, 0x42330005u);
 }
@@ -231,7 +221,7 @@ TEST_F(WinSCard, FeatureCodesFromTheListReachTheReader) {
 TEST_F(WinSCard, ColdAndWarmResetReachTheCard) {
   insert(kPlain, "asign");
   ASSERT_EQ(connect(kPlain), SCARD_S_SUCCESS);
-  host_->reader(kPlain).withCard([](cardsim::Card& c) { c.clearLog(); });
+  bed_->reader(kPlain).withCard([](cardsim::Card& c) { c.clearLog(); });
   DWORD active = 0;
   ASSERT_EQ(SCardReconnect(card_, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, SCARD_UNPOWER_CARD, &active),
             SCARD_S_SUCCESS);
@@ -241,7 +231,7 @@ TEST_F(WinSCard, ColdAndWarmResetReachTheCard) {
   EXPECT_EQ(cold[cold.size() - 2], "power-off");
   EXPECT_EQ(cold.back(), "power-on");
 
-  host_->reader(kPlain).withCard([](cardsim::Card& c) { c.clearLog(); });
+  bed_->reader(kPlain).withCard([](cardsim::Card& c) { c.clearLog(); });
   ASSERT_EQ(SCardReconnect(card_, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, SCARD_RESET_CARD, &active),
             SCARD_S_SUCCESS);
   auto warm = cardEvents(kPlain);
@@ -267,7 +257,7 @@ TEST_F(WinSCard, ExclusiveShareKeepsASecondClientOut) {
 TEST_F(WinSCard, RemovedCardIsReportedOnTheHandle) {
   insert(kPlain, "asign");
   ASSERT_EQ(connect(kPlain), SCARD_S_SUCCESS);
-  host_->reader(kPlain).remove();
+  bed_->reader(kPlain).remove();
   waitForCard(kPlain, false);
   Bytes answer;
   EXPECT_EQ(transmit("00A4000C02DF01", answer), SCARD_W_REMOVED_CARD);
