@@ -1,5 +1,7 @@
 #include "cardsim/ctterminal.h"
 
+#include "words.h"
+
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -7,29 +9,6 @@
 namespace cardsim {
 
 namespace {
-
-std::vector<std::string> words(const std::string& line) {
-  std::vector<std::string> out;
-  std::string current;
-  bool quoted = false, any = false;
-  for (char c : line) {
-    if (c == '"') {
-      quoted = !quoted;
-      any = true;
-    } else if (!quoted && (c == ' ' || c == '\t')) {
-      if (any) out.push_back(current);
-      current.clear();
-      any = false;
-    } else if (!quoted && c == '#') {
-      break;
-    } else {
-      current += c;
-      any = true;
-    }
-  }
-  if (any) out.push_back(current);
-  return out;
-}
 
 Bytes swBytes(std::uint16_t s) { return {static_cast<std::uint8_t>(s >> 8), static_cast<std::uint8_t>(s)}; }
 

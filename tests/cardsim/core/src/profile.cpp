@@ -1,6 +1,7 @@
 #include "cardsim/profile.h"
 
 #include "cardsim/rsakey.h"
+#include "words.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -14,30 +15,6 @@
 namespace cardsim {
 
 namespace {
-
-// Splits a line into words; "double quotes" keep blanks inside one word.
-std::vector<std::string> words(const std::string& line) {
-  std::vector<std::string> out;
-  std::string current;
-  bool quoted = false, any = false;
-  for (char c : line) {
-    if (c == '"') {
-      quoted = !quoted;
-      any = true;
-    } else if (!quoted && (c == ' ' || c == '\t')) {
-      if (any) out.push_back(current);
-      current.clear();
-      any = false;
-    } else if (!quoted && c == '#') {
-      break;
-    } else {
-      current += c;
-      any = true;
-    }
-  }
-  if (any) out.push_back(current);
-  return out;
-}
 
 std::uint8_t byteValue(const std::string& text) {
   Bytes b = fromHex(text);
