@@ -166,6 +166,15 @@ inline Blob derWhole(const DerElement& e) {
   return makeBlob(e.tag, static_cast<size_t>(e.end - e.tag));
 }
 inline Blob derContent(const DerElement& e) { return makeBlob(e.content, e.length); }
+// The next element inside [*p, end), and *p moved past it; false when there is
+// none or it does not parse.
+inline bool derNextInside(const unsigned char** p, const unsigned char* end, DerElement* e) {
+  if (*p == nullptr || *p >= end) return false;
+  const unsigned char* next = derNext(*p, static_cast<uint64_t>(end - *p), e);
+  if (next == nullptr) return false;
+  *p = next;
+  return true;
+}
 
 // Little-endian magnitude without leading zeros (at least one byte) into out
 // (capacity at most 128): its length, or 0.

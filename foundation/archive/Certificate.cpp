@@ -6,15 +6,6 @@
 
 namespace {
 
-// The next element inside [*p, end); NULL when there is none or it does not parse.
-bool nextInside(const unsigned char** p, const unsigned char* end, DerElement* e) {
-  if (*p == nullptr || *p >= end) return false;
-  const unsigned char* next = derNext(*p, static_cast<uint64_t>(end - *p), e);
-  if (next == nullptr) return false;
-  *p = next;
-  return true;
-}
-
 int parseExtensions(Certificate* c, const DerElement& wrapper) {
   DerElement extensions;
   if (derNext(wrapper.content, wrapper.length, &extensions) == nullptr) return -1;
@@ -26,12 +17,12 @@ int parseExtensions(Certificate* c, const DerElement& wrapper) {
   const unsigned char* end = extensions.content + extensions.length;
   for (uint32_t i = 0; i < count; ++i) {
     DerElement extension, id, value;
-    if (!nextInside(&p, end, &extension)) return -1;
+    if (!derNextInside(&p, end, &extension)) return -1;
     const unsigned char* q = extension.content;
     const unsigned char* qEnd = extension.content + extension.length;
-    if (!nextInside(&q, qEnd, &id) || id.tag[0] != 0x06) return -1;
-    if (!nextInside(&q, qEnd, &value)) return -1;
-    if (value.tag[0] == 0x01 && !nextInside(&q, qEnd, &value)) return -1;
+    if (!derNextInside(&q, qEnd, &id) || id.tag[0] != 0x06) return -1;
+    if (!derNextInside(&q, qEnd, &value)) return -1;
+    if (value.tag[0] == 0x01 && !derNextInside(&q, qEnd, &value)) return -1;
     if (value.tag[0] != 0x04) return -1;
     // extnValue must end the Extension.
     if (q != qEnd) return -1;
@@ -50,27 +41,27 @@ int parseCertificateBody(Certificate* c) {
   c->tbsCertificate = derWhole(tbs);
   const unsigned char* p = tbs.content;
   const unsigned char* end = tbs.content + tbs.length;
-  if (!nextInside(&p, end, &e)) return -1;
-  if (e.tag[0] == 0xA0 && !nextInside(&p, end, &e)) return -1;  // version
+  if (!derNextInside(&p, end, &e)) return -1;
+  if (e.tag[0] == 0xA0 && !derNextInside(&p, end, &e)) return -1;  // version
   c->serialNumber = derWhole(e);
-  if (!nextInside(&p, end, &e)) return -1;  // signature algorithm
-  if (!nextInside(&p, end, &e)) return -1;
+  if (!derNextInside(&p, end, &e)) return -1;  // signature algorithm
+  if (!derNextInside(&p, end, &e)) return -1;
   c->issuer = derWhole(e);
-  if (!nextInside(&p, end, &e)) return -1;  // validity
-  if (!nextInside(&p, end, &e)) return -1;
+  if (!derNextInside(&p, end, &e)) return -1;  // validity
+  if (!derNextInside(&p, end, &e)) return -1;
   c->subject = derWhole(e);
-  if (!nextInside(&p, end, &e)) return -1;
+  if (!derNextInside(&p, end, &e)) return -1;
   c->subjectPublicKeyInfo = derWhole(e);
   DerElement algorithmId, oid, params;
   if (derNext(e.content, e.length, &algorithmId) == nullptr) return -1;
   const unsigned char* a = algorithmId.content;
   const unsigned char* aEnd = algorithmId.content + algorithmId.length;
-  if (!nextInside(&a, aEnd, &oid) || !nextInside(&a, aEnd, &params)) return -1;
+  if (!derNextInside(&a, aEnd, &oid) || !derNextInside(&a, aEnd, &params)) return -1;
   c->keyAlgorithm = derWhole(oid);
   c->keyParameters = derWhole(params);
   bool haveExtensions = false;
   while (p < end) {
-    if (!nextInside(&p, end, &e)) return -1;
+    if (!derNextInside(&p, end, &e)) return -1;
     if (!haveExtensions && e.tag[0] == 0xA3) {
       if (parseExtensions(c, e) != 0) return -1;
       haveExtensions = true;
@@ -121,8 +112,8 @@ int verifyCertificate(const Certificate* certificate, Blob issuerKey) {
   if (derNext(certificate->der.data, certificate->der.length, &outer) == nullptr) return -1;
   const unsigned char* p = outer.content;
   const unsigned char* end = outer.content + outer.length;
-  if (!nextInside(&p, end, &e) || !nextInside(&p, end, &e)) return -1;  // tbs, signature algorithm
-  if (!nextInside(&p, end, &e) || e.tag[0] != 0x03 || e.length < 2) return -1;
+  if (!derNextInside(&p, end, &e) || !derNextInside(&p, end, &e)) return -1;  // tbs, signature algorithm
+  if (!derNextInside(&p, end, &e) || e.tag[0] != 0x03 || e.length < 2) return -1;
   unsigned char rBytes[kDerIntegerCapacity] = {}, sBytes[kDerIntegerCapacity] = {};
   Blob rs[2] = {makeBlob(rBytes, 0), makeBlob(sBytes, 0)};
   uint32_t total = 0;

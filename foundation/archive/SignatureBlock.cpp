@@ -6,20 +6,12 @@
 
 namespace {
 
-bool nextInside(const unsigned char** p, const unsigned char* end, DerElement* e) {
-  if (*p == nullptr || *p >= end) return false;
-  const unsigned char* next = derNext(*p, static_cast<uint64_t>(end - *p), e);
-  if (next == nullptr) return false;
-  *p = next;
-  return true;
-}
-
 // The bytes of an AlgorithmIdentifier after its OID.
 bool algorithmParameters(const DerElement& algorithm, Blob* out) {
   DerElement oid;
   const unsigned char* end = algorithm.content + algorithm.length;
   const unsigned char* p = algorithm.content;
-  if (!nextInside(&p, end, &oid)) return false;
+  if (!derNextInside(&p, end, &oid)) return false;
   *out = makeBlob(p, static_cast<size_t>(end - p));
   return true;
 }
@@ -58,7 +50,7 @@ int parseSignatureBlockBody(SignatureBlock* block, Blob data) {
   if (derNext(data.data, data.length, &contentInfo) == nullptr) return -1;
   const unsigned char* p = contentInfo.content;
   const unsigned char* end = contentInfo.content + contentInfo.length;
-  if (!nextInside(&p, end, &contentType) || !nextInside(&p, end, &wrapper)) return -1;
+  if (!derNextInside(&p, end, &contentType) || !derNextInside(&p, end, &wrapper)) return -1;
   if (derNext(wrapper.content, wrapper.length, &signedData) == nullptr) return -1;
   const uint32_t count = derCount(signedData.content, signedData.length);
   if (count < 4) return -1;
@@ -72,7 +64,7 @@ int parseSignatureBlockBody(SignatureBlock* block, Blob data) {
     const unsigned char* cEnd = views[i].content + views[i].length;
     DerElement certificateElement;
     while (c < cEnd) {
-      if (!nextInside(&c, cEnd, &certificateElement)) return -1;
+      if (!derNextInside(&c, cEnd, &certificateElement)) return -1;
       auto* certificate = static_cast<Certificate*>(arcAlloc(&context->allocations, sizeof(Certificate)));
       if (certificate == nullptr || parseCertificate(certificate, derWhole(certificateElement)) != 0) return -1;
       certificate->next = block->certificates;
@@ -85,7 +77,7 @@ int parseSignatureBlockBody(SignatureBlock* block, Blob data) {
   DerElement innerType, innerWrapper, octets;
   const unsigned char* q = views[2].content;
   const unsigned char* qEnd = views[2].content + views[2].length;
-  if (!nextInside(&q, qEnd, &innerType) || !nextInside(&q, qEnd, &innerWrapper)) return -1;
+  if (!derNextInside(&q, qEnd, &innerType) || !derNextInside(&q, qEnd, &innerWrapper)) return -1;
   if (derNext(innerWrapper.content, innerWrapper.length, &octets) == nullptr || octets.tag[0] != 0x04) return -1;
   if (parseSignerInfoText(&block->signerInfoText, block, block->baseName, derContent(octets)) != 0) return -1;
 
@@ -96,7 +88,7 @@ int parseSignatureBlockBody(SignatureBlock* block, Blob data) {
   const unsigned char* sEnd = views[setIndex].content + views[setIndex].length;
   while (s < sEnd) {
     DerElement info;
-    if (!nextInside(&s, sEnd, &info)) return -1;
+    if (!derNextInside(&s, sEnd, &info)) return -1;
     if (parseSignerInfo(block, info) != 0) return -1;
   }
   arcFree(&context->allocations, views);
