@@ -1,6 +1,7 @@
 // BER decoder. The caller's buffer size is always a hard bound, also for
 // messages of indefinite length: no read ever goes past it.
 #include "cardaccess/rtsrc/asn1ber/asn1ber.h"
+#include "cardaccess/rtsrc/asn1ber/berHeader.h"
 
 #include <climits>
 #include <cmath>
@@ -42,7 +43,7 @@ int skip(BerContext* ctx, uint32_t n) {
   return BER_OK;
 }
 
-bool isEndOfContents(BerTag tag, int length) { return tag == BER_TAG_EOC && length == 0; }
+using berheader::isEndOfContents;
 
 // The contents length of a primitive value: from its own header with tagging 1,
 // else as the caller gives it. Contents beyond the message give -2.
@@ -97,51 +98,12 @@ int berInitDecode(BerContext* ctx, const uint8_t* buffer, uint32_t size, BerTag*
 }
 
 int berDecodeTag(BerContext* ctx, BerTag* tag) {
-  uint8_t octet;
-  int status = readByte(ctx, &octet);
-  if (status < 0) return status;
-  auto classAndForm = static_cast<BerTag>((octet & 0xE0) << 8);
-  unsigned number = octet & 0x1F;
-  if (number == 31) {
-    number = 0;
-    bool first = true;
-    do {
-      status = readByte(ctx, &octet);
-      if (status < 0) return status;
-      // A leading 0x80 would pad the number; checked per octet so that no run
-      // of octets can overflow the accumulator.
-      if (first && octet == 0x80) return BER_INVALID_TAG;
-      first = false;
-      number = number << 7 | (octet & 0x7F);
-      if (number > BER_MAX_TAG_NUMBER) return BER_INVALID_TAG;
-    } while (octet & 0x80);
-  }
-  *tag = static_cast<BerTag>(classAndForm | number);
-  return BER_OK;
+  return berheader::readTag([ctx](uint8_t* octet) { return readByte(ctx, octet); }, tag);
 }
 
 int berDecodeLength(BerContext* ctx, int* length) {
-  uint8_t octet;
-  int status = readByte(ctx, &octet);
-  if (status < 0) return status;
-  if (octet < 0x80) {
-    *length = octet;
-  } else if (octet == 0x80) {
-    *length = BER_INDEFINITE;
-    return BER_OK;
-  } else {
-    int count = octet & 0x7F;
-    // 0xFF is reserved; more than 4 octets cannot hold a length we accept.
-    if (octet == 0xFF || count > 4) return BER_INVALID_LENGTH;
-    uint32_t value = 0;
-    for (int i = 0; i < count; ++i) {
-      status = readByte(ctx, &octet);
-      if (status < 0) return status;
-      value = value << 8 | octet;
-    }
-    if (value > INT_MAX) return BER_INVALID_LENGTH;
-    *length = static_cast<int>(value);
-  }
+  int status = berheader::readLength([ctx](uint8_t* octet) { return readByte(ctx, octet); }, length);
+  if (status < 0 || *length == BER_INDEFINITE) return status;
   if (static_cast<uint32_t>(*length) > remaining(ctx)) return BER_INVALID_LENGTH;
   return BER_OK;
 }

@@ -1,55 +1,20 @@
 // Reading one complete element from a stdio stream. Every byte, header
 // octets included, is checked against the caller's capacity before it is stored.
 #include "cardaccess/rtsrc/asn1ber/asn1ber.h"
-
-#include <climits>
+#include "cardaccess/rtsrc/asn1ber/berHeader.h"
 
 namespace {
 
 // Header octets from a source of single bytes: get(byte) returns 0 or a status.
 template <typename Get>
 int readHeader(Get get, BerTag* tag, int* length) {
-  uint8_t octet;
-  int status = get(&octet);
-  if (status < 0) return status;
-  auto classAndForm = static_cast<BerTag>((octet & 0xE0) << 8);
-  unsigned number = octet & 0x1F;
-  if (number == 31) {
-    number = 0;
-    bool first = true;
-    do {
-      status = get(&octet);
-      if (status < 0) return status;
-      if (first && octet == 0x80) return BER_INVALID_TAG;  // a padded tag number
-      first = false;
-      number = number << 7 | (octet & 0x7F);
-      if (number > BER_MAX_TAG_NUMBER) return BER_INVALID_TAG;
-    } while (octet & 0x80);
-  }
-  *tag = static_cast<BerTag>(classAndForm | number);
-  status = get(&octet);
-  if (status < 0) return status;
-  if (octet < 0x80) {
-    *length = octet;
-  } else if (octet == 0x80) {
-    if (!(*tag & BER_CONSTRUCTED)) return BER_INVALID_LENGTH;
-    *length = BER_INDEFINITE;
-  } else {
-    int count = octet & 0x7F;
-    if (octet == 0xFF || count > 4) return BER_INVALID_LENGTH;
-    uint32_t value = 0;
-    for (int i = 0; i < count; ++i) {
-      status = get(&octet);
-      if (status < 0) return status;
-      value = value << 8 | octet;
-    }
-    if (value > INT_MAX) return BER_INVALID_LENGTH;
-    *length = static_cast<int>(value);
-  }
-  return BER_OK;
+  int status = berheader::readTag(get, tag);
+  if (status == BER_OK) status = berheader::readLength(get, length);
+  if (status == BER_OK && *length == BER_INDEFINITE && !(*tag & BER_CONSTRUCTED)) return BER_INVALID_LENGTH;
+  return status;
 }
 
-bool isEndOfContents(BerTag tag, int length) { return tag == BER_TAG_EOC && length == 0; }
+using berheader::isEndOfContents;
 
 }  // namespace
 
