@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 // A byte string: length and bytes, no terminating NUL unless a place says so.
 struct Blob {
@@ -81,6 +82,16 @@ int releaseArchive(SignedArchive* handle);
 // name: a settings file in the installation directory (without ".esw"), or NULL
 // for the program's own settings file in the system directory.
 SignedArchive* loadSignedFile(const char* name);
+
+// Owners of an archive and an attribute walk, for C++ callers.
+struct ArchiveRelease {
+  void operator()(SignedArchive* archive) const { releaseArchive(archive); }
+};
+struct AttributesRelease {
+  void operator()(AttributeIterator* iterator) const { freeAttributes(iterator); }
+};
+using ArchivePtr = std::unique_ptr<SignedArchive, ArchiveRelease>;
+using AttributesPtr = std::unique_ptr<AttributeIterator, AttributesRelease>;
 
 // The library's Base64: CR LF after every 64 characters (also at the very end),
 // a strict decoder. Results are freed with freeBlob.

@@ -16,15 +16,6 @@ namespace {
 
 constexpr const char* kCompany = "VOQ. VUV-Oredaridez GmbH";
 
-struct ArchiveRelease {
-  void operator()(SignedArchive* archive) const { releaseArchive(archive); }
-};
-using ArchivePtr = std::unique_ptr<SignedArchive, ArchiveRelease>;
-
-struct IteratorRelease {
-  void operator()(AttributeIterator* iterator) const { freeAttributes(iterator); }
-};
-
 const char* keyText(const CKonfigParam& param) {
   return param.getKind() == CKonfigParam::kKey ? static_cast<const char*>(param.getValue()) : nullptr;
 }
@@ -234,7 +225,7 @@ int CKonfigurator::lookupSigned(bool external, const CKonfigParam* params, std::
   if (section == nullptr || output == nullptr || name == nullptr || output->getKind() != CKonfigParam::kString)
     return 1;
 
-  std::unique_ptr<AttributeIterator, IteratorRelease> attributes(getAttributes(section));
+  AttributesPtr attributes(getAttributes(section));
   const size_t length = std::strlen(name);
   Blob attributeName{0, nullptr};
   Blob value{0, nullptr};

@@ -34,10 +34,6 @@ __attribute__((format(printf, 1, 2))) std::string trace(const char* format, ...)
 
 bool isMode(const char* mode, const char* wanted) { return mode != nullptr && std::strcmp(mode, wanted) == 0; }
 
-struct ArchiveRelease {
-  void operator()(SignedArchive* archive) const { releaseArchive(archive); }
-};
-
 // The whole file, or nothing for a missing, empty or unreadable one.
 std::vector<unsigned char> readWholeFile(const std::string& path) {
   struct _stat status;
@@ -61,7 +57,7 @@ std::string securePath(const char* name) {
   unsigned char keyBytes[1024];
   Blob rootKey = makeBlob(keyBytes, sizeof keyBytes);
   if (getArchiveRootKey(&rootKey) != 1) return {};
-  std::unique_ptr<SignedArchive, ArchiveRelease> archive(loadSignedArchive(
+  ArchivePtr archive(loadSignedArchive(
       makeBlob(bytes.data(), bytes.size()), makeBlob(directory.data(), directory.size()), makeBlob("", 0), rootKey));
   if (!archive) return {};
   ManifestSection* section = findSection(archive.get(), static_cast<uint32_t>(std::strlen(name)), name);

@@ -15,24 +15,18 @@
 
 namespace {
 
-struct ArchiveRelease {
-  void operator()(SignedArchive* archive) const { releaseArchive(archive); }
-};
-struct IteratorRelease {
-  void operator()(AttributeIterator* iterator) const { freeAttributes(iterator); }
-};
 struct KeyClose {
   void operator()(HKEY__* key) const { RegCloseKey(key); }
 };
 
 bool archiveAllowsTrace() {
-  std::unique_ptr<SignedArchive, ArchiveRelease> archive(loadSignedFile(nullptr));
+  ArchivePtr archive(loadSignedFile(nullptr));
   if (!archive) return false;
   const char* product = getProductName();
   if (product == nullptr) return false;
   ManifestSection* section = findSection(archive.get(), static_cast<uint32_t>(std::strlen(product)), product);
   if (section == nullptr) return false;
-  std::unique_ptr<AttributeIterator, IteratorRelease> attributes(getAttributes(section));
+  AttributesPtr attributes(getAttributes(section));
   Blob name{0, nullptr};
   Blob value{0, nullptr};
   return attributes && nextAttribute(attributes.get(), &name, &value) == 0;

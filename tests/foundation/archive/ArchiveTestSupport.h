@@ -49,10 +49,7 @@ inline std::string rootKey(bool archive = true) {
   return key;
 }
 
-struct ArchiveCloser {
-  void operator()(SignedArchive* a) const { releaseArchive(a); }
-};
-using ArchivePtr = std::unique_ptr<SignedArchive, ArchiveCloser>;
+using ::ArchivePtr;
 
 inline ArchivePtr load(const std::string& bytes, const std::string& key = rootKey(), const std::string& wanted = "") {
   static const std::string directory = "C:\\Program Files\\Quarvel";
