@@ -139,20 +139,20 @@ void createApplication() {
 }
 
 void writeCardLists(const std::vector<std::pair<std::string, std::string>>& values) {
-  eswtool::ArchiveSpec spec;
-  spec.manifestHeader.push_back({"Created-By", "quarvel card tests"});
+  eswtool::ArchivePlan plan;
+  plan.manifestHeader.push_back({"Created-By", "quarvel card tests"});
   eswtool::Section section{"config:Quarvel", {{"SectionName", "Quarvel"}}, true};
   for (const auto& [name, value] : values) section.attributes.push_back({name, value});
-  spec.sections.push_back(section);
+  plan.sections.push_back(section);
   eswtool::Block block;
   block.signers.push_back({std::string(QUARVEL_ARCHIVE_KEYS) + "/archive-root.key",
                            std::string(QUARVEL_ARCHIVE_KEYS) + "/archive-root.crt"});
-  spec.blocks.push_back(block);
+  plan.blocks.push_back(block);
   char directory[MAX_PATH];
   const UINT n = GetSystemDirectoryA(directory, sizeof directory);
   const std::string host = platform::mapPath((std::string(directory, n) + "\\Quarvel.esw").c_str());
   platform::makeDirectories(host.substr(0, host.rfind('/')));
-  eswtool::writeFile(host, eswtool::buildArchive(spec));
+  eswtool::writeFile(host, eswtool::buildArchive(plan));
 }
 
 std::string atrText(const std::string& atr, std::size_t n) {

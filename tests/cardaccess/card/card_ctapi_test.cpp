@@ -47,15 +47,15 @@ class CtApiCards : public testing::Test {
     setenv("QUARVEL_CTAPI_SIM_CONFIG", (dir_ + "/ctapi.conf").c_str(), 1);
     // The driver's path comes from its own signed settings file in the installation directory.
     setValue(HKEY_LOCAL_MACHINE, "Software\\VOQ. VUV-Oredaridez GmbH\\Quarvel", "InstallDir", "C:\\Quarvel");
-    eswtool::ArchiveSpec spec;
-    spec.sections.push_back({std::string("ctapi:") + CARD_CTAPI_DRIVER, {{"SectionName", "ctapisim"}}, true});
+    eswtool::ArchivePlan plan;
+    plan.sections.push_back({std::string("ctapi:") + CARD_CTAPI_DRIVER, {{"SectionName", "ctapisim"}}, true});
     eswtool::Block block;
     block.signers.push_back({std::string(QUARVEL_ARCHIVE_KEYS) + "/archive-root.key",
                              std::string(QUARVEL_ARCHIVE_KEYS) + "/archive-root.crt"});
-    spec.blocks.push_back(block);
+    plan.blocks.push_back(block);
     const std::string file = platform::mapPath("C:\\Quarvel\\ctapisim.esw");
     platform::makeDirectories(file.substr(0, file.rfind('/')));
-    eswtool::writeFile(file, eswtool::buildArchive(spec));
+    eswtool::writeFile(file, eswtool::buildArchive(plan));
     setValue(HKEY_CURRENT_USER, CReaderFactory::kSettingsKey, "ctapi", "ctapisim");
     setValue(HKEY_CURRENT_USER, CReaderFactory::kSettingsKey, "Port", "1");
   }

@@ -269,15 +269,15 @@ TEST_F(CtApiSelection, OkStoresTheTerminalAndTheFactoryConnectsToItsCard) {
   RegSetValueExA(machine, "InstallDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(installDir.c_str()),
                  static_cast<DWORD>(installDir.size() + 1));
   RegCloseKey(machine);
-  eswtool::ArchiveSpec spec;
-  spec.sections.push_back({"ctapi:" + drivers.path("ct32.dll"), {{"SectionName", "CT-API KOBIL Systems"}}, true});
+  eswtool::ArchivePlan plan;
+  plan.sections.push_back({"ctapi:" + drivers.path("ct32.dll"), {{"SectionName", "CT-API KOBIL Systems"}}, true});
   eswtool::Block block;
   block.signers.push_back({std::string(QUARVEL_ARCHIVE_KEYS) + "/archive-root.key",
                            std::string(QUARVEL_ARCHIVE_KEYS) + "/archive-root.crt"});
-  spec.blocks.push_back(block);
+  plan.blocks.push_back(block);
   const std::string file = platform::mapPath("C:\\Quarvel\\CT-API KOBIL Systems.esw");
   platform::makeDirectories(file.substr(0, file.rfind('/')));
-  eswtool::writeFile(file, eswtool::buildArchive(spec));
+  eswtool::writeFile(file, eswtool::buildArchive(plan));
 
   CReader* reader = CReaderFactory::getInstance();
   ASSERT_NE(reader, nullptr);

@@ -28,14 +28,14 @@ inline eswtool::Block block(const eswtool::Signer& s, const std::string& entry =
 }
 
 // The program's own archive with two sections, signed by the archive root.
-inline eswtool::ArchiveSpec typicalSpec() {
-  eswtool::ArchiveSpec spec;
-  spec.manifestHeader.push_back({"Created-By", "quarvel tests"});
-  spec.sections.push_back(eswtool::Section{
+inline eswtool::ArchivePlan typicalPlan() {
+  eswtool::ArchivePlan plan;
+  plan.manifestHeader.push_back({"Created-By", "quarvel tests"});
+  plan.sections.push_back(eswtool::Section{
       "config:Quarvel", {{"SectionName", "Quarvel"}, {"Main-Class", "x.Launcher"}, {"BankCard0", "3B:FF"}}, true});
-  spec.sections.push_back(eswtool::Section{"executable:jre\\lib\\server\\libjvm.so", {{"SectionName", "JVM"}}, true});
-  spec.blocks.push_back(block(archiveRoot()));
-  return spec;
+  plan.sections.push_back(eswtool::Section{"executable:jre\\lib\\server\\libjvm.so", {{"SectionName", "JVM"}}, true});
+  plan.blocks.push_back(block(archiveRoot()));
+  return plan;
 }
 
 inline Blob blobOf(const std::string& s) { return makeBlob(s.data(), s.size()); }

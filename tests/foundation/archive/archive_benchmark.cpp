@@ -17,15 +17,15 @@ using namespace archivetest;
 namespace {
 
 std::string twentySections() {
-  eswtool::ArchiveSpec spec = typicalSpec();
+  eswtool::ArchivePlan plan = typicalPlan();
   for (int i = 0; i < 18; ++i) {
-    spec.sections.push_back(eswtool::Section{"config:Card" + std::to_string(i),
+    plan.sections.push_back(eswtool::Section{"config:Card" + std::to_string(i),
                                              {{"SectionName", "Card" + std::to_string(i)},
                                               {"ATR", "3B:FF:18:00:FF:81:31:FE:45:65:63:0D:0C:76:07:00:11"},
                                               {"Reader", "a reader name"}},
                                              true});
   }
-  return eswtool::buildArchive(spec);
+  return eswtool::buildArchive(plan);
 }
 
 void BM_LoadTwentySectionArchive(benchmark::State& state) {
@@ -58,7 +58,7 @@ const Signed& fixture() {
     FILE* file = std::fopen(keyFile("archive-root.key").c_str(), "r");
     s.pkey = PEM_read_PrivateKey(file, nullptr, nullptr, nullptr);
     std::fclose(file);
-    s.message = eswtool::signerInfoText(typicalSpec());
+    s.message = eswtool::signerInfoText(typicalPlan());
     EVP_MD_CTX* md = EVP_MD_CTX_new();
     size_t n = 0;
     EVP_DigestSignInit(md, nullptr, EVP_sha1(), nullptr, s.pkey);

@@ -245,14 +245,14 @@ struct Loaded {
 
 // An archive whose block is signed by the chain's signer, loaded with that signer's own key.
 Loaded chainArchive(bool breakIntermediate) {
-  eswtool::ArchiveSpec spec = typicalSpec();
-  spec.blocks = {block(signer("chain-signer"))};
+  eswtool::ArchivePlan plan = typicalPlan();
+  plan.blocks = {block(signer("chain-signer"))};
   std::string inter = eswtool::certificateDer(keyFile("chain-inter.crt"));
   if (breakIntermediate) inter[inter.size() - 3] ^= 0x01;  // inside the signature's s
-  spec.extraEntries.push_back({"META-INF/root.CER", eswtool::certificateDer(keyFile("archive-root.crt"))});
-  spec.extraEntries.push_back({"META-INF/inter.CER", inter});
+  plan.extraEntries.push_back({"META-INF/root.CER", eswtool::certificateDer(keyFile("archive-root.crt"))});
+  plan.extraEntries.push_back({"META-INF/inter.CER", inter});
   Loaded l;
-  l.bytes = eswtool::buildArchive(spec);
+  l.bytes = eswtool::buildArchive(plan);
   const std::string signerKey = spkiOf(keyFile("chain-signer.crt"));
   Certificate c;
   const std::string der = eswtool::certificateDer(keyFile("chain-signer.crt"));
@@ -319,8 +319,8 @@ TEST(ArchiveCertificatePath, ABrokenIntermediateBreaksThePath) {
 }
 
 TEST(ArchiveSignatureBlock, WithoutCertificatesAndWithTwoSigners) {
-  eswtool::ArchiveSpec spec = typicalSpec();
-  const std::string manifest = eswtool::manifestText(spec);
+  eswtool::ArchivePlan plan = typicalPlan();
+  const std::string manifest = eswtool::manifestText(plan);
   struct Case {
     bool certificates;
     size_t signers;
@@ -329,7 +329,7 @@ TEST(ArchiveSignatureBlock, WithoutCertificatesAndWithTwoSigners) {
     eswtool::Block b = block(archiveRoot());
     b.includeCertificates = c.certificates;
     if (c.signers == 2) b.signers.push_back(defaultRoot());
-    const std::string der = eswtool::signContent(eswtool::signerInfoText(spec), b);
+    const std::string der = eswtool::signContent(eswtool::signerInfoText(plan), b);
     ArchiveContext* ctx = static_cast<ArchiveContext*>(std::calloc(1, sizeof(ArchiveContext)));
     ctx->manifest = blobOf(manifest);
     ASSERT_EQ(parseArchiveManifest(ctx), 0);

@@ -47,7 +47,7 @@ Stage stageOf(const std::string& bytes, const std::string& key = rootKey()) {
 }
 
 TEST(ArchiveLoad, TypicalArchiveLoadsAndAnswersLookups) {
-  const std::string bytes = eswtool::buildArchive(typicalSpec());
+  const std::string bytes = eswtool::buildArchive(typicalPlan());
   ArchivePtr a = load(bytes);
   ASSERT_NE(a, nullptr);
   ManifestSection* jvm = find(a.get(), "JVM");
@@ -80,17 +80,17 @@ TEST(ArchiveLoad, TypicalArchiveLoadsAndAnswersLookups) {
 }
 
 TEST(ArchiveLoad, ContinuationLinesJoin) {
-  eswtool::ArchiveSpec spec = typicalSpec();
-  spec.sections[0].attributes.push_back({"Long", "abc\n def\n ghi"});
-  ArchivePtr a = load(eswtool::buildArchive(spec));
+  eswtool::ArchivePlan plan = typicalPlan();
+  plan.sections[0].attributes.push_back({"Long", "abc\n def\n ghi"});
+  ArchivePtr a = load(eswtool::buildArchive(plan));
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(attributesOf(find(a.get(), "Quarvel")).back(), std::make_pair(std::string("Long"), std::string("abcdefghi")));
 }
 
 TEST(ArchiveLoad, ArchiveOfTheDefaultRootNeedsTheDefaultKey) {
-  eswtool::ArchiveSpec spec = typicalSpec();
-  spec.blocks = {block(defaultRoot())};
-  const std::string bytes = eswtool::buildArchive(spec);
+  eswtool::ArchivePlan plan = typicalPlan();
+  plan.blocks = {block(defaultRoot())};
+  const std::string bytes = eswtool::buildArchive(plan);
   EXPECT_EQ(load(bytes), nullptr);
   EXPECT_NE(load(bytes, ""), nullptr);
   EXPECT_NE(load(bytes, rootKey(false)), nullptr);
@@ -111,15 +111,15 @@ struct Rejection {
   std::function<std::string()> make;
 };
 
-std::string build(const std::function<void(eswtool::ArchiveSpec&)>& change) {
-  eswtool::ArchiveSpec spec = typicalSpec();
-  change(spec);
-  return eswtool::buildArchive(spec);
+std::string build(const std::function<void(eswtool::ArchivePlan&)>& change) {
+  eswtool::ArchivePlan plan = typicalPlan();
+  change(plan);
+  return eswtool::buildArchive(plan);
 }
 
 // The signer-info text for the typical sections with a hand-written section appended or replacing.
 std::string signedWith(const std::string& signerInfo) {
-  return build([&](eswtool::ArchiveSpec& s) { s.signerInfoOverride = signerInfo; });
+  return build([&](eswtool::ArchivePlan& s) { s.signerInfoOverride = signerInfo; });
 }
 
 std::string digestSection(const std::string& name, const std::string& algorithms, const std::string& lines) {
@@ -127,7 +127,7 @@ std::string digestSection(const std::string& name, const std::string& algorithms
 }
 
 std::string quarvelDigest() {
-  return eswtool::sha1Base64(eswtool::sectionText(typicalSpec().sections[0]));
+  return eswtool::sha1Base64(eswtool::sectionText(typicalPlan().sections[0]));
 }
 
 std::string nestedIndefinite(int depth) {
@@ -138,7 +138,7 @@ std::string nestedIndefinite(int depth) {
 }
 
 TEST(ArchiveLoad, RejectionTable) {
-  const std::string valid = eswtool::buildArchive(typicalSpec());
+  const std::string valid = eswtool::buildArchive(typicalPlan());
   const std::string header = "Signature-Version: 2.0\r\n\r\n";
   const std::string digest = quarvelDigest();
   const std::vector<Rejection> cases = {
@@ -187,7 +187,7 @@ TEST(ArchiveLoad, RejectionTable) {
        }},
       {"21-byte digest starting right", Stage::Blocks,
        [&] {
-         std::string d = eswtool::sha1Base64(eswtool::sectionText(typicalSpec().sections[0]));
+         std::string d = eswtool::sha1Base64(eswtool::sectionText(typicalPlan().sections[0]));
          BlobPtr raw(base64Decode(blobOf(d)));
          std::string longer = text(*raw) + "x";
          BlobPtr enc(base64Encode(blobOf(longer)));
@@ -259,9 +259,9 @@ TEST(ArchiveLoad, AcceptedVariants) {
 }
 
 TEST(ArchiveLoad, TheLastManifestEntryCounts) {
-  eswtool::ArchiveSpec spec = typicalSpec();
-  const std::string manifest = eswtool::manifestText(spec);
-  const std::string dsa = eswtool::signContent(eswtool::signerInfoText(spec), spec.blocks[0]);
+  eswtool::ArchivePlan plan = typicalPlan();
+  const std::string manifest = eswtool::manifestText(plan);
+  const std::string dsa = eswtool::signContent(eswtool::signerInfoText(plan), plan.blocks[0]);
   const std::string junk = "Manifest-Version: 2.0\r\n\r\n";
   EXPECT_NE(load(eswtool::writeZip({{"META-INF/MANIFEST.MF", junk}, {"META-INF/MANIFEST.MF", manifest}, {"META-INF/S.DSA", dsa}})),
             nullptr);
@@ -281,9 +281,9 @@ std::string idOf(const std::string& certFile) {
 }
 
 TEST(ArchiveSelection, TheFirstBlockThatVerifiesIsKept) {
-  eswtool::ArchiveSpec spec = typicalSpec();
-  spec.blocks = {block(stranger(), "META-INF/A.DSA"), block(archiveRoot(), "META-INF/B.DSA")};
-  const std::string bytes = eswtool::buildArchive(spec);
+  eswtool::ArchivePlan plan = typicalPlan();
+  plan.blocks = {block(stranger(), "META-INF/A.DSA"), block(archiveRoot(), "META-INF/B.DSA")};
+  const std::string bytes = eswtool::buildArchive(plan);
   ArchivePtr a = load(bytes);
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(text(a->block->baseName), "B");
@@ -295,13 +295,13 @@ TEST(ArchiveSelection, TheFirstBlockThatVerifiesIsKept) {
 }
 
 TEST(ArchiveSelection, DefaultSelectionTriesTheLastSignerInfoOfABlock) {
-  eswtool::ArchiveSpec spec = typicalSpec();
-  spec.blocks[0].signers = {stranger(), archiveRoot()};
-  const std::string bytes = eswtool::buildArchive(spec);
+  eswtool::ArchivePlan plan = typicalPlan();
+  plan.blocks[0].signers = {stranger(), archiveRoot()};
+  const std::string bytes = eswtool::buildArchive(plan);
   Context ctx;
   SignatureBlock b;
-  const std::string dsa = eswtool::signContent(eswtool::signerInfoText(spec), spec.blocks[0]);
-  const std::string manifest = eswtool::manifestText(spec);
+  const std::string dsa = eswtool::signContent(eswtool::signerInfoText(plan), plan.blocks[0]);
+  const std::string manifest = eswtool::manifestText(plan);
   ctx.c->manifest = blobOf(manifest);
   ASSERT_EQ(parseArchiveManifest(ctx.c), 0);
   ASSERT_EQ(parseSignatureBlock(&b, ctx.c, makeBlob("S", 1), blobOf(dsa)), 0);
@@ -317,11 +317,11 @@ TEST(ArchiveSelection, DefaultSelectionTriesTheLastSignerInfoOfABlock) {
 // ---- unsigned sections ----
 
 TEST(ArchiveUnsignedSections, AShadowSectionIsIgnored) {
-  eswtool::ArchiveSpec spec = typicalSpec();
-  spec.sections.insert(spec.sections.begin(),
+  eswtool::ArchivePlan plan = typicalPlan();
+  plan.sections.insert(plan.sections.begin(),
                        eswtool::Section{"executable:evil\\libjvm.so", {{"SectionName", "JVM"}}, false});
-  spec.sections.push_back(eswtool::Section{"config:Extra", {{"SectionName", "Extra"}}, false});
-  ArchivePtr a = load(eswtool::buildArchive(spec));
+  plan.sections.push_back(eswtool::Section{"config:Extra", {{"SectionName", "Extra"}}, false});
+  ArchivePtr a = load(eswtool::buildArchive(plan));
   ASSERT_NE(a, nullptr);
   ManifestSection* jvm = find(a.get(), "JVM");
   ASSERT_NE(jvm, nullptr);
@@ -332,9 +332,9 @@ TEST(ArchiveUnsignedSections, AShadowSectionIsIgnored) {
 }
 
 TEST(ArchiveUnsignedSections, AShadowWithTheSignedNameAfterItFailsTheDigest) {
-  eswtool::ArchiveSpec spec = typicalSpec();
-  spec.sections.push_back(eswtool::Section{"config:Quarvel", {{"SectionName", "Quarvel"}, {"Main-Class", "evil"}}, false});
-  EXPECT_EQ(load(eswtool::buildArchive(spec)), nullptr);
+  eswtool::ArchivePlan plan = typicalPlan();
+  plan.sections.push_back(eswtool::Section{"config:Quarvel", {{"SectionName", "Quarvel"}, {"Main-Class", "evil"}}, false});
+  EXPECT_EQ(load(eswtool::buildArchive(plan)), nullptr);
 }
 
 // ---- bounded mutation run ----
@@ -379,7 +379,7 @@ Layout layoutOf(const std::string& zip) {
 }
 
 TEST(ArchiveMutation, FlipsAndTruncationsNeverCrashAndOnlyUncheckedBytesMayChange) {
-  const std::string valid = eswtool::buildArchive(typicalSpec());
+  const std::string valid = eswtool::buildArchive(typicalPlan());
   const Layout layout = layoutOf(valid);
   std::mt19937 rng(99);
   int loaded = 0;

@@ -84,7 +84,7 @@ TEST(ArchiveInstallDir, UnterminatedFullValue) {
   char buffer[512];
   ASSERT_EQ(readInstallDir(buffer, sizeof buffer), 1);
   EXPECT_EQ(std::string(buffer), value);
-  putFile(value + "\\JVM.esw", eswtool::buildArchive(typicalSpec()));
+  putFile(value + "\\JVM.esw", eswtool::buildArchive(typicalPlan()));
   EXPECT_EQ(loadSignedFile("JVM"), nullptr);
 }
 
@@ -99,7 +99,7 @@ TEST(ArchiveInstallDir, NeedsTheApplicationObject) { EXPECT_EQ(quarveltest::runC
 TEST(ArchiveSignedFile, ProgramsOwnFileInTheSystemDirectory) {
   createApplication();
   EXPECT_EQ(loadSignedFile(nullptr), nullptr);
-  putFile(systemDirectory() + "\\Quarvel.esw", eswtool::buildArchive(typicalSpec()));
+  putFile(systemDirectory() + "\\Quarvel.esw", eswtool::buildArchive(typicalPlan()));
   ArchivePtr a(loadSignedFile(nullptr));
   ASSERT_NE(a, nullptr);
   EXPECT_NE(find(a.get(), "Quarvel"), nullptr);
@@ -110,7 +110,7 @@ TEST(ArchiveSignedFile, NamedFileInTheInstallationDirectory) {
   createApplication();
   setInstallDir("C:\\Program Files\\Quarvel\\");
   EXPECT_EQ(loadSignedFile("JVM"), nullptr);
-  putFile("C:\\Program Files\\Quarvel\\JVM.esw", eswtool::buildArchive(typicalSpec()));
+  putFile("C:\\Program Files\\Quarvel\\JVM.esw", eswtool::buildArchive(typicalPlan()));
   ArchivePtr a(loadSignedFile("JVM"));
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(text(find(a.get(), "JVM")->path), "jre\\lib\\server\\libjvm.so");
@@ -121,11 +121,11 @@ TEST(ArchiveSignedFile, NamedFileInTheInstallationDirectory) {
 TEST(ArchiveSignedFile, OnlyTheArchiveRootIsTrusted) {
   createApplication();
   setInstallDir("C:\\Quarvel");
-  eswtool::ArchiveSpec spec = typicalSpec();
-  spec.blocks = {block(defaultRoot())};
-  putFile("C:\\Quarvel\\Properties.esw", eswtool::buildArchive(spec));
+  eswtool::ArchivePlan plan = typicalPlan();
+  plan.blocks = {block(defaultRoot())};
+  putFile("C:\\Quarvel\\Properties.esw", eswtool::buildArchive(plan));
   EXPECT_EQ(loadSignedFile("Properties"), nullptr);
-  putFile("C:\\Quarvel\\Broken.esw", eswtool::buildArchive(typicalSpec()).substr(0, 200));
+  putFile("C:\\Quarvel\\Broken.esw", eswtool::buildArchive(typicalPlan()).substr(0, 200));
   EXPECT_EQ(loadSignedFile("Broken"), nullptr);
 }
 

@@ -131,16 +131,16 @@ struct FailureRow {
 
 // A manifest changed after signing: the signer-info text still carries the old digest.
 std::string tamperedArchive() {
-  eswtool::ArchiveSpec spec;
-  spec.sections.push_back(driverSection("executable:drivers\\ctdriver.so"));
-  spec.sections[0].attributes.push_back({"Version", "1"});
+  eswtool::ArchivePlan plan;
+  plan.sections.push_back(driverSection("executable:drivers\\ctdriver.so"));
+  plan.sections[0].attributes.push_back({"Version", "1"});
   eswtool::Block block;
   block.signers.push_back(ft::archiveRootSigner());
-  spec.blocks.push_back(block);
-  const std::string signedText = eswtool::signerInfoText(spec);
-  spec.sections[0].attributes[1].value = "2";
-  spec.signerInfoOverride = signedText;
-  return eswtool::buildArchive(spec);
+  plan.blocks.push_back(block);
+  const std::string signedText = eswtool::signerInfoText(plan);
+  plan.sections[0].attributes[1].value = "2";
+  plan.signerInfoOverride = signedText;
+  return eswtool::buildArchive(plan);
 }
 
 void install(const std::string& bytes) { ft::installArchive("ctdriver", bytes); }

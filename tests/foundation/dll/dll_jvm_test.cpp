@@ -62,17 +62,17 @@ TEST_F(JvmLoadTest, SecureModeReturnsTheRealExport) {
 }
 
 TEST_F(JvmLoadTest, TamperedArchiveRefusesToLoad) {
-  eswtool::ArchiveSpec spec;
-  spec.sections.push_back(eswtool::Section{
+  eswtool::ArchivePlan plan;
+  plan.sections.push_back(eswtool::Section{
       "executable:jre\\lib\\server\\libjvm.so", {{"SectionName", "JVM"}, {"Version", "17"}}, true});
   eswtool::Block block;
   block.signers.push_back(ft::archiveRootSigner());
-  spec.blocks.push_back(block);
-  const std::string signedText = eswtool::signerInfoText(spec);
+  plan.blocks.push_back(block);
+  const std::string signedText = eswtool::signerInfoText(plan);
   // One byte of the manifest changed after signing; the module it names is still there.
-  spec.sections[0].attributes[1].value = "18";
-  spec.signerInfoOverride = signedText;
-  ft::installArchive("JVM", eswtool::buildArchive(spec));
+  plan.sections[0].attributes[1].value = "18";
+  plan.signerInfoOverride = signedText;
+  ft::installArchive("JVM", eswtool::buildArchive(plan));
   try {
     CdllFactory::getInstance()->getFunction("JVM", "JNI_CreateJavaVM", "Secure");
     FAIL() << "no exception";

@@ -155,7 +155,7 @@ Card::Card(CardProfile profile) : profile_(std::move(profile)) {
   for (auto& k : profile_.keys) keys_.emplace(k.ref, RsaKey::fromPemFile(k.keyFile));
   for (auto& p : profile_.pins) {
     PinState s;
-    s.spec = p;
+    s.definition = p;
     s.tries = p.tries;
     s.unblockTries = p.unblockTries;
     s.transport = p.transport;
@@ -452,10 +452,10 @@ Card::PinState* Card::pinState(std::uint8_t ref) {
   return it == pins_.end() ? nullptr : &it->second;
 }
 
-std::optional<std::string> Card::decodePin(const PinSpec& spec, const Bytes& block) const {
-  if (block.size() != spec.block) return std::nullopt;
+std::optional<std::string> Card::decodePin(const PinSpec& definition, const Bytes& block) const {
+  if (block.size() != definition.block) return std::nullopt;
   std::string pin;
-  if (spec.format == PinFormat::Format2) {
+  if (definition.format == PinFormat::Format2) {
     if ((block[0] >> 4) != 0x2) return std::nullopt;
     const std::size_t len = block[0] & 0x0F;
     if (len > (block.size() - 1) * 2) return std::nullopt;
@@ -471,13 +471,13 @@ std::optional<std::string> Card::decodePin(const PinSpec& spec, const Bytes& blo
     return pin;
   }
   std::size_t end = block.size();
-  while (end > 0 && block[end - 1] == spec.pad) --end;
+  while (end > 0 && block[end - 1] == definition.pad) --end;
   return std::string(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(end));
 }
 
 std::uint16_t Card::tryPin(PinState& pin, const std::string& candidate) {
-  if (candidate == pin.spec.value) {
-    pin.tries = pin.spec.tries;
+  if (candidate == pin.definition.value) {
+    pin.tries = pin.definition.tries;
     pin.verified = true;
     return sw::kOk;
   }
@@ -499,8 +499,8 @@ Card::Response Card::verify(const CommandApdu& a) {
     if (pin->verified) return {};
     return {{}, static_cast<std::uint16_t>(0x63C0 | pin->tries)};
   }
-  if (a.data.size() != pin->spec.block) return {{}, sw::kWrongLength};
-  auto candidate = decodePin(pin->spec, a.data);
+  if (a.data.size() != pin->definition.block) return {{}, sw::kWrongLength};
+  auto candidate = decodePin(pin->definition, a.data);
   if (!candidate) return {{}, sw::kWrongData};
   return {{}, tryPin(*pin, *candidate)};
 }
@@ -509,26 +509,26 @@ Card::Response Card::changeReference(const CommandApdu& a) {
   if (a.p1 > 0x01) return {{}, sw::kWrongP1P2};
   PinState* pin = pinState(a.p2);
   if (!pin) return {{}, sw::kReferenceNotFound};
-  const std::size_t block = pin->spec.block;
+  const std::size_t block = pin->definition.block;
   if (a.data.size() != (a.p1 == 0x00 ? 2 * block : block)) return {{}, sw::kWrongLength};
   if (pin->tries == 0) return {{}, sw::kBlocked};
-  auto newPin = decodePin(pin->spec, Bytes(a.data.end() - static_cast<std::ptrdiff_t>(block), a.data.end()));
-  if (!newPin || newPin->size() < pin->spec.minLength || newPin->size() > pin->spec.maxLength)
+  auto newPin = decodePin(pin->definition, Bytes(a.data.end() - static_cast<std::ptrdiff_t>(block), a.data.end()));
+  if (!newPin || newPin->size() < pin->definition.minLength || newPin->size() > pin->definition.maxLength)
     return {{}, sw::kWrongData};
   if (a.p1 == 0x01) {
     // New reference data alone only activate a PIN that is still in transport state.
     if (!pin->transport) return {{}, sw::kConditions};
-    pin->spec.value = *newPin;
+    pin->definition.value = *newPin;
     pin->transport = false;
-    pin->tries = pin->spec.tries;
+    pin->tries = pin->definition.tries;
     pin->verified = false;
     return {};
   }
-  auto oldPin = decodePin(pin->spec, Bytes(a.data.begin(), a.data.begin() + static_cast<std::ptrdiff_t>(block)));
+  auto oldPin = decodePin(pin->definition, Bytes(a.data.begin(), a.data.begin() + static_cast<std::ptrdiff_t>(block)));
   if (!oldPin) return {{}, sw::kWrongData};
   std::uint16_t s = tryPin(*pin, *oldPin);
   if (s != sw::kOk) return {{}, s};
-  pin->spec.value = *newPin;
+  pin->definition.value = *newPin;
   pin->transport = false;
   return {};
 }
@@ -537,29 +537,29 @@ Card::Response Card::resetRetryCounter(const CommandApdu& a) {
   if (a.p1 > 0x01) return {{}, sw::kWrongP1P2};
   PinState* pin = pinState(a.p2);
   if (!pin) return {{}, sw::kReferenceNotFound};
-  if (pin->spec.unblockCode.empty()) return {{}, sw::kConditions};
-  const std::size_t block = pin->spec.block;
+  if (pin->definition.unblockCode.empty()) return {{}, sw::kConditions};
+  const std::size_t block = pin->definition.block;
   if (a.data.size() != (a.p1 == 0x00 ? 2 * block : block)) return {{}, sw::kWrongLength};
   if (pin->unblockTries == 0) return {{}, sw::kBlocked};
-  auto code = decodePin(pin->spec, Bytes(a.data.begin(), a.data.begin() + static_cast<std::ptrdiff_t>(block)));
+  auto code = decodePin(pin->definition, Bytes(a.data.begin(), a.data.begin() + static_cast<std::ptrdiff_t>(block)));
   std::optional<std::string> newPin;
   if (a.p1 == 0x00) {
-    newPin = decodePin(pin->spec, Bytes(a.data.begin() + static_cast<std::ptrdiff_t>(block), a.data.end()));
-    if (!newPin || newPin->size() < pin->spec.minLength || newPin->size() > pin->spec.maxLength)
+    newPin = decodePin(pin->definition, Bytes(a.data.begin() + static_cast<std::ptrdiff_t>(block), a.data.end()));
+    if (!newPin || newPin->size() < pin->definition.minLength || newPin->size() > pin->definition.maxLength)
       return {{}, sw::kWrongData};
   }
   if (!code) return {{}, sw::kWrongData};
-  if (*code != pin->spec.unblockCode) {
+  if (*code != pin->definition.unblockCode) {
     if (--pin->unblockTries <= 0) {
       pin->unblockTries = 0;
       return {{}, profile_.lastTryAnswer};
     }
     return {{}, static_cast<std::uint16_t>(0x63C0 | pin->unblockTries)};
   }
-  pin->unblockTries = pin->spec.unblockTries;
-  pin->tries = pin->spec.tries;
+  pin->unblockTries = pin->definition.unblockTries;
+  pin->tries = pin->definition.tries;
   pin->verified = false;
-  if (newPin) pin->spec.value = *newPin;
+  if (newPin) pin->definition.value = *newPin;
   return {};
 }
 
@@ -605,14 +605,14 @@ Card::Response Card::manageSecurityEnvironment(const CommandApdu& a) {
   return {{}, s};
 }
 
-std::uint16_t Card::useKey(std::optional<std::uint8_t> ref, bool KeySpec::*usage, const KeySpec** spec) {
+std::uint16_t Card::useKey(std::optional<std::uint8_t> ref, bool KeySpec::*usage, const KeySpec** definition) {
   if (!ref) return sw::kConditions;
   const KeySpec* k = profile_.key(*ref);
   if (!k || !(k->*usage)) return sw::kConditions;
   if (!k->df.empty() && k->df != currentDf_) return sw::kConditions;
   PinState* pin = pinState(k->pin);
   if (pin && !pin->verified) return sw::kSecurityStatus;
-  *spec = k;
+  *definition = k;
   return sw::kOk;
 }
 
@@ -761,7 +761,7 @@ bool Card::inTransportState(std::uint8_t pin) const {
 
 std::string Card::pinValue(std::uint8_t pin) const {
   auto it = pins_.find(pin);
-  return it == pins_.end() ? std::string() : it->second.spec.value;
+  return it == pins_.end() ? std::string() : it->second.definition.value;
 }
 
 Bytes Card::fileContent(const FilePath& path) const {

@@ -164,24 +164,24 @@ std::string sectionText(const Section& section) {
   return text + "\r\n";
 }
 
-std::string manifestText(const ArchiveSpec& spec) {
+std::string manifestText(const ArchivePlan& plan) {
   std::string text = "Manifest-Version: 2.0\r\n";
-  for (const Attribute& a : spec.manifestHeader) text += a.name + ": " + withCrlf(a.value) + "\r\n";
+  for (const Attribute& a : plan.manifestHeader) text += a.name + ": " + withCrlf(a.value) + "\r\n";
   text += "\r\n";
-  for (const Section& s : spec.sections) text += sectionText(s);
+  for (const Section& s : plan.sections) text += sectionText(s);
   return text;
 }
 
-std::string signerInfoText(const ArchiveSpec& spec) {
-  if (!spec.signerInfoOverride.empty()) return spec.signerInfoOverride;
+std::string signerInfoText(const ArchivePlan& plan) {
+  if (!plan.signerInfoOverride.empty()) return plan.signerInfoOverride;
   std::string text = "Signature-Version: 2.0\r\n";
-  for (const Attribute& a : spec.signerInfoHeader) text += a.name + ": " + withCrlf(a.value) + "\r\n";
+  for (const Attribute& a : plan.signerInfoHeader) text += a.name + ": " + withCrlf(a.value) + "\r\n";
   text += "\r\n";
-  for (const Section& s : spec.sections) {
+  for (const Section& s : plan.sections) {
     if (!s.covered) continue;
     text += "Name: " + withCrlf(s.name) + "\r\n";
-    text += "Digest-Algorithms: " + spec.digestAlgorithm + "\r\n";
-    text += spec.digestAlgorithm + "-Digest: " + sha1Base64(sectionText(s)) + "\r\n\r\n";
+    text += "Digest-Algorithms: " + plan.digestAlgorithm + "\r\n";
+    text += plan.digestAlgorithm + "-Digest: " + sha1Base64(sectionText(s)) + "\r\n\r\n";
   }
   return text;
 }
@@ -220,28 +220,28 @@ std::string signContent(const std::string& content, const Block& block) {
   return out;
 }
 
-std::string buildArchive(const ArchiveSpec& spec) {
-  std::string manifest = manifestText(spec);
-  const std::string signerInfo = signerInfoText(spec);
-  if (spec.lfForCrlf && !spec.sections.empty()) {
+std::string buildArchive(const ArchivePlan& plan) {
+  std::string manifest = manifestText(plan);
+  const std::string signerInfo = signerInfoText(plan);
+  if (plan.lfForCrlf && !plan.sections.empty()) {
     // The closing empty line of the first section; its digest no longer matches.
-    const std::string first = sectionText(spec.sections.front());
+    const std::string first = sectionText(plan.sections.front());
     const size_t at = manifest.find(first);
     if (at != std::string::npos) manifest.erase(at + first.size() - 2, 1);
   }
   std::vector<Entry> entries;
   entries.push_back(Entry{"META-INF/MANIFEST.MF", manifest});
-  for (const Block& b : spec.blocks) {
+  for (const Block& b : plan.blocks) {
     std::string der = signContent(signerInfo, b);
-    if (spec.blockMutation) spec.blockMutation(der);
+    if (plan.blockMutation) plan.blockMutation(der);
     entries.push_back(Entry{b.entryName, der});
   }
   int n = 0;
-  for (const std::string& pem : spec.certificateEntries) {
+  for (const std::string& pem : plan.certificateEntries) {
     entries.push_back(Entry{"META-INF/CERT" + std::to_string(++n) + ".CER", certificateDer(pem)});
   }
-  for (const Entry& e : spec.extraEntries) entries.push_back(e);
-  return writeZip(entries, spec.zip);
+  for (const Entry& e : plan.extraEntries) entries.push_back(e);
+  return writeZip(entries, plan.zip);
 }
 
 }  // namespace eswtool

@@ -56,7 +56,7 @@ struct ZipOptions {
 // Bytes of a stored ZIP archive.
 std::string writeZip(const std::vector<Entry>& entries, const ZipOptions& options = {});
 
-struct ArchiveSpec {
+struct ArchivePlan {
   std::vector<Attribute> manifestHeader;
   std::vector<Section> sections;
   std::vector<Block> blocks;
@@ -71,14 +71,14 @@ struct ArchiveSpec {
 };
 
 std::string sectionText(const Section& section);
-std::string manifestText(const ArchiveSpec& spec);
-std::string signerInfoText(const ArchiveSpec& spec);
+std::string manifestText(const ArchivePlan& plan);
+std::string signerInfoText(const ArchivePlan& plan);
 // DER ContentInfo (SignedData) over content, one SignerInfo per signer.
 std::string signContent(const std::string& content, const Block& block);
 // DER bytes of a PEM certificate file.
 std::string certificateDer(const std::string& pemFile);
 // The whole archive; throws std::runtime_error on failure.
-std::string buildArchive(const ArchiveSpec& spec);
+std::string buildArchive(const ArchivePlan& plan);
 
 std::string sha1Base64(const std::string& data);
 std::string readFile(const std::string& path);

@@ -78,22 +78,22 @@ eswtool::Signer parseSigner(const std::string& text) {
   return eswtool::Signer{text.substr(0, colon), text.substr(colon + 1)};
 }
 
-void applyVariant(eswtool::ArchiveSpec& spec, const std::string& v) {
-  if (v == "trailing-byte") spec.zip.trailingByte = true;
-  else if (v == "crc-flip") spec.zip.crcFlipEntry = "META-INF/MANIFEST.MF";
-  else if (v == "size-mismatch") spec.zip.sizeMismatchEntry = "META-INF/MANIFEST.MF";
-  else if (v == "descriptor") spec.zip.descriptor = eswtool::Descriptor::Twelve;
-  else if (v == "descriptor-unequal") spec.zip.descriptor = eswtool::Descriptor::TwelveUnequal;
-  else if (v == "descriptor-16") spec.zip.descriptor = eswtool::Descriptor::SixteenZeroCrc;
-  else if (v == "lf-for-crlf") spec.lfForCrlf = true;
+void applyVariant(eswtool::ArchivePlan& plan, const std::string& v) {
+  if (v == "trailing-byte") plan.zip.trailingByte = true;
+  else if (v == "crc-flip") plan.zip.crcFlipEntry = "META-INF/MANIFEST.MF";
+  else if (v == "size-mismatch") plan.zip.sizeMismatchEntry = "META-INF/MANIFEST.MF";
+  else if (v == "descriptor") plan.zip.descriptor = eswtool::Descriptor::Twelve;
+  else if (v == "descriptor-unequal") plan.zip.descriptor = eswtool::Descriptor::TwelveUnequal;
+  else if (v == "descriptor-16") plan.zip.descriptor = eswtool::Descriptor::SixteenZeroCrc;
+  else if (v == "lf-for-crlf") plan.lfForCrlf = true;
   else if (v == "signed-attributes") {
-    for (auto& b : spec.blocks) b.signedAttributes = true;
-  } else if (v == "no-central-directory") spec.zip.centralDirectory = false;
+    for (auto& b : plan.blocks) b.signedAttributes = true;
+  } else if (v == "no-central-directory") plan.zip.centralDirectory = false;
   else throw std::runtime_error("unknown variant " + v);
 }
 
 int run(int argc, char** argv) {
-  eswtool::ArchiveSpec spec;
+  eswtool::ArchivePlan plan;
   std::string out;
   std::vector<std::string> variants;
   bool noCerts = false;
@@ -105,33 +105,33 @@ int run(int argc, char** argv) {
     };
     if (arg == "--out") out = value();
     else if (arg == "--sections") {
-      for (Section& s : parseSections(eswtool::readFile(value()))) spec.sections.push_back(s);
+      for (Section& s : parseSections(eswtool::readFile(value()))) plan.sections.push_back(s);
     } else if (arg == "--section") {
       std::string text = value();
       for (char& c : text) {
         if (c == '|') c = '\n';
       }
-      for (Section& s : parseSections(text)) spec.sections.push_back(s);
-    } else if (arg == "--header") spec.manifestHeader.push_back(splitLine(value()));
+      for (Section& s : parseSections(text)) plan.sections.push_back(s);
+    } else if (arg == "--header") plan.manifestHeader.push_back(splitLine(value()));
     else if (arg == "--signer") {
       eswtool::Block block;
-      if (!spec.blocks.empty()) block.entryName = "META-INF/SIGNER" + std::to_string(spec.blocks.size() + 1) + ".DSA";
+      if (!plan.blocks.empty()) block.entryName = "META-INF/SIGNER" + std::to_string(plan.blocks.size() + 1) + ".DSA";
       block.signers.push_back(parseSigner(value()));
-      spec.blocks.push_back(block);
+      plan.blocks.push_back(block);
     } else if (arg == "--cosigner") {
-      if (spec.blocks.empty()) throw std::runtime_error("--cosigner needs a --signer before it");
-      spec.blocks.back().signers.push_back(parseSigner(value()));
+      if (plan.blocks.empty()) throw std::runtime_error("--cosigner needs a --signer before it");
+      plan.blocks.back().signers.push_back(parseSigner(value()));
     } else if (arg == "--block") {
-      if (spec.blocks.empty()) throw std::runtime_error("--block needs a --signer before it");
-      spec.blocks.back().entryName = value();
+      if (plan.blocks.empty()) throw std::runtime_error("--block needs a --signer before it");
+      plan.blocks.back().entryName = value();
     } else if (arg == "--no-certs") noCerts = true;
-    else if (arg == "--cer") spec.certificateEntries.push_back(value());
+    else if (arg == "--cer") plan.certificateEntries.push_back(value());
     else if (arg == "--entry") {
       const std::string v = value();
       const size_t eq = v.find('=');
       if (eq == std::string::npos) throw std::runtime_error("--entry is NAME=FILE");
-      spec.extraEntries.push_back(eswtool::Entry{v.substr(0, eq), eswtool::readFile(v.substr(eq + 1))});
-    } else if (arg == "--digest-algorithm") spec.digestAlgorithm = value();
+      plan.extraEntries.push_back(eswtool::Entry{v.substr(0, eq), eswtool::readFile(v.substr(eq + 1))});
+    } else if (arg == "--digest-algorithm") plan.digestAlgorithm = value();
     else if (arg == "--variant") variants.push_back(value());
     else if (arg == "--help" || arg == "-h") {
       std::cout << "usage: quarvel_esw_sign --out FILE --signer KEY:CERT [--sections FILE] [--section TEXT] ...\n";
@@ -140,10 +140,10 @@ int run(int argc, char** argv) {
   }
   if (out.empty()) throw std::runtime_error("--out is required");
   if (noCerts) {
-    for (auto& b : spec.blocks) b.includeCertificates = false;
+    for (auto& b : plan.blocks) b.includeCertificates = false;
   }
-  for (const std::string& v : variants) applyVariant(spec, v);
-  eswtool::writeFile(out, eswtool::buildArchive(spec));
+  for (const std::string& v : variants) applyVariant(plan, v);
+  eswtool::writeFile(out, eswtool::buildArchive(plan));
   return 0;
 }
 

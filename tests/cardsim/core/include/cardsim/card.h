@@ -87,7 +87,7 @@ class Card {
     std::uint16_t sw = sw::kOk;
   };
   struct PinState {
-    PinSpec spec;
+    PinSpec definition;
     int tries = 0;
     int unblockTries = 0;
     bool transport = false;
@@ -124,10 +124,10 @@ class Card {
   std::optional<FilePath> resolveSelect(const CommandApdu& a);
   std::uint16_t checkAccess(const Access& access) const;
   PinState* pinState(std::uint8_t ref);
-  std::optional<std::string> decodePin(const PinSpec& spec, const Bytes& block) const;
+  std::optional<std::string> decodePin(const PinSpec& definition, const Bytes& block) const;
   std::uint16_t tryPin(PinState& pin, const std::string& candidate);
   // Resolves a key for an operation: 0 and the key, or a status word.
-  std::uint16_t useKey(std::optional<std::uint8_t> ref, bool KeySpec::*usage, const KeySpec** spec);
+  std::uint16_t useKey(std::optional<std::uint8_t> ref, bool KeySpec::*usage, const KeySpec** definition);
   std::optional<HashAlg> hashFor(std::size_t length) const;
 
   CardProfile profile_;
