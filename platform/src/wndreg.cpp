@@ -17,6 +17,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <sys/file.h>
@@ -32,12 +34,16 @@ namespace win {
 
 namespace {
 
+// The process-wide state below is made on first use by whichever GUI thread comes
+// first, so it is guarded.
+std::recursive_mutex g_stateLock;
 std::string g_directory;
 std::string g_lockName;
 int g_lockFd = -1;
 pid_t g_lockPid = 0;
 
 std::string directory() {
+  std::lock_guard<std::recursive_mutex> guard(g_stateLock);
   if (g_directory.empty()) {
     g_directory = runtimeDirectory() + "/windows";
     makeDirectories(g_directory);
@@ -52,7 +58,8 @@ uint64_t monotonicMs() {
 }
 
 // The lock file of this process, made on first use (again after a fork).
-const std::string& processLock() {
+std::string processLock() {
+  std::lock_guard<std::recursive_mutex> guard(g_stateLock);
   if (g_lockFd >= 0 && g_lockPid == getpid()) return g_lockName;
   if (g_lockFd >= 0) close(g_lockFd);
   std::random_device rd;
@@ -79,7 +86,12 @@ bool processAlive(const std::string& lockName, std::map<std::string, bool>& cach
   auto it = cache.find(lockName);
   if (it != cache.end()) return it->second;
   bool alive = false;
-  if (lockName == g_lockName && g_lockPid == getpid()) {
+  bool mine;
+  {
+    std::lock_guard<std::recursive_mutex> guard(g_stateLock);
+    mine = lockName == g_lockName && g_lockPid == getpid();
+  }
+  if (mine) {
     alive = true;
   } else {
     const std::string path = directory() + "/" + lockName;
