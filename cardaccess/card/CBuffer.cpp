@@ -1,7 +1,7 @@
 #include "cardaccess/card/CBuffer.h"
 
 #include "foundation/base/CException.h"
-#include "platform/format.h"
+#include "foundation/base/FormatString.h"
 
 std::string CBuffer::toHex() const {
   static const char kDigits[] = "0123456789abcdef";
@@ -30,29 +30,29 @@ std::string fidAt(const unsigned char* bytes) {
 
 CFID::CFID(const std::string& bytes) : CBuffer(checkedFID(bytes)) {
   logObject(this, kConstructed);
-  log("Ctor", platform::formatString("New FID: 0x%s.\n", toHex().c_str()).c_str(), 4, 0);
+  log("Ctor", VOQ::formatString("New FID: 0x%s.\n", toHex().c_str()).c_str(), 4, 0);
 }
 
 CFID::CFID(const unsigned char* bytes) : CBuffer(fidAt(bytes)) {
   logObject(this, kConstructed);
-  log("Ctor", platform::formatString("New FID: 0x%s.\n", toHex().c_str()).c_str(), 4, 0);
+  log("Ctor", VOQ::formatString("New FID: 0x%s.\n", toHex().c_str()).c_str(), 4, 0);
 }
 
 CFID::CFID(const CFID& other) : CBuffer(other) {
   logObject(this, kConstructed);
-  log("Ctor", platform::formatString("New FID: 0x%s.\n", toHex().c_str()).c_str(), 4, 0);
+  log("Ctor", VOQ::formatString("New FID: 0x%s.\n", toHex().c_str()).c_str(), 4, 0);
 }
 
 CFID::~CFID() { logObject(this, kDestroyed); }
 
 CAID::CAID(const std::string& bytes) : CBuffer(bytes) {
   logObject(this, kConstructed);
-  log("Ctor", platform::formatString("New AID: 0x%s.\n", toHex().c_str()).c_str(), 4, 0);
+  log("Ctor", VOQ::formatString("New AID: 0x%s.\n", toHex().c_str()).c_str(), 4, 0);
 }
 
 CAID::CAID(const CAID& other) : CBuffer(other) {
   logObject(this, kConstructed);
-  log("Ctor", platform::formatString("New AID: 0x%s.\n", toHex().c_str()).c_str(), 4, 0);
+  log("Ctor", VOQ::formatString("New AID: 0x%s.\n", toHex().c_str()).c_str(), 4, 0);
 }
 
 CAID::~CAID() { logObject(this, kDestroyed); }

@@ -5,7 +5,7 @@
 #include "cardaccess/reader/CardResult.h"
 #include "cardaccess/rtsrc/asn1ber/BerMessageBuffer.h"
 #include "foundation/base/CException.h"
-#include "platform/format.h"
+#include "foundation/base/FormatString.h"
 
 #include <openssl/evp.h>
 
@@ -34,7 +34,7 @@ CSCard::~CSCard() { logObject(this, kDestroyed); }
 void CSCard::logEnter(const char* method, int level) const { log(method, "started.\n", level, kPush); }
 
 int CSCard::logReturn(const char* method, int result, int level) const {
-  log(method, platform::formatString("returned: 0x%x.\n", static_cast<unsigned>(result)).c_str(), level, kPop);
+  log(method, VOQ::formatString("returned: 0x%x.\n", static_cast<unsigned>(result)).c_str(), level, kPop);
   return result;
 }
 
@@ -166,7 +166,7 @@ int CSCard::openWith(const CFID& fid, int p1, int p2, bool fcp, bool firstRecord
   const int type = info->getTyp();
   if (firstRecordIsOne && CFileInfo::isRecordType(type)) info->setPosition(1);
   log("open",
-      platform::formatString(type == CFileInfo::kTransparent ? "FileInfo:\nFID: 0x%s.\nTyp: transparent.\nSize: 0x%x.\n"
+      VOQ::formatString(type == CFileInfo::kTransparent ? "FileInfo:\nFID: 0x%s.\nTyp: transparent.\nSize: 0x%x.\n"
                                                        : "FileInfo:\nFID: 0x%s.\nTyp: unbekannt.\nSize: 0x%x.\n",
                        fid.toHex().c_str(), static_cast<unsigned>(info->getSize()))
           .c_str(),

@@ -7,7 +7,7 @@
 #include "foundation/archive/SignedArchive.h"
 #include "foundation/base/CException.h"
 #include "foundation/core/CKonfigurator.h"
-#include "platform/format.h"
+#include "foundation/base/FormatString.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -93,7 +93,7 @@ CSCard* CSCardFactory::getSCard(const std::string& atr, CICC_base* channel, CRea
     return nullptr;
   }
   log("getSCard",
-      platform::formatString("ICC: 0x%p, Reader: 0x%p, started.\n", static_cast<void*>(channel),
+      VOQ::formatString("ICC: 0x%p, Reader: 0x%p, started.\n", static_cast<void*>(channel),
                        static_cast<void*>(reader))
           .c_str(),
       4, 0);
@@ -103,7 +103,7 @@ CSCard* CSCardFactory::getSCard(const std::string& atr, CICC_base* channel, CRea
       auto bank = std::make_unique<CSCard_BankCard>(channel, reader, atr, alg);
       log("SCardFactory", "ACOS Version check\n", 4, 0);
       const bool acos04 = bank->isACOS04();
-      log("SCardFactory", platform::formatString("ACOS_Generation: %d.\n", acos04 ? 1 : 0).c_str(), 4, 0);
+      log("SCardFactory", VOQ::formatString("ACOS_Generation: %d.\n", acos04 ? 1 : 0).c_str(), 4, 0);
       if (!acos04) {
         // The probe's object goes with the refusal.
         log("ACOS_03", "not supported\n", 4, 0);
@@ -122,7 +122,7 @@ CSCard* CSCardFactory::getSCard(const std::string& atr, CICC_base* channel, CRea
   } catch (const std::bad_alloc&) {
     card = nullptr;
   }
-  log("getSCard", platform::formatString("returned: 0x%p.\n", static_cast<void*>(card)).c_str(), 4, 0);
+  log("getSCard", VOQ::formatString("returned: 0x%p.\n", static_cast<void*>(card)).c_str(), 4, 0);
   return card;
 }
 
@@ -143,7 +143,7 @@ int CSCardFactory::isListed(const char* method, const std::string& atr, const ch
   CKonfigurator* settings = CKonfigurator::getInstance();
   if (settings != nullptr && toBase64(part, encoded)) {
     for (int i = 0; i <= kLastListIndex && result == 0; ++i) {
-      const std::string name = platform::formatString(format, i);
+      const std::string name = VOQ::formatString(format, i);
       std::string value;
       if (settings->get("SecureInternal", konfigKey(name.c_str()), konfigOut(&value)) != 0) continue;
       const bool equal = compare != 0 ? std::strncmp(value.c_str(), encoded.c_str(), compare) == 0
@@ -151,7 +151,7 @@ int CSCardFactory::isListed(const char* method, const std::string& atr, const ch
       if (equal) result = kMatch;
     }
   }
-  log(method, platform::formatString("returned: 0x%x.\n", static_cast<unsigned>(result)).c_str(), 4, 0);
+  log(method, VOQ::formatString("returned: 0x%x.\n", static_cast<unsigned>(result)).c_str(), 4, 0);
   return result;
 }
 

@@ -2,7 +2,7 @@
 
 #include "cardaccess/reader/CReader.h"
 #include "cardaccess/reader/CardResult.h"
-#include "platform/format.h"
+#include "foundation/base/FormatString.h"
 
 #include <algorithm>
 
@@ -33,12 +33,12 @@ CSCard_BankCard::CSCard_BankCard(CICC_base* channel, CReader* reader, const std:
 CSCard_BankCard::~CSCard_BankCard() { logObject(this, kDestroyed); }
 
 bool CSCard_BankCard::isACOS04() const {
-  log("isACOS04", platform::formatString("ACOS_Generation: %d.\n", m_generation).c_str(), 3, kPop);
+  log("isACOS04", VOQ::formatString("ACOS_Generation: %d.\n", m_generation).c_str(), 3, kPop);
   return m_generation == 2;
 }
 
 int CSCard_BankCard::signInit(int kid, std::string parameter, int hashAlg) {
-  log("signInit", platform::formatString("kid=0x%x. started.\n", static_cast<unsigned>(kid)).c_str(), 3, kPush);
+  log("signInit", VOQ::formatString("kid=0x%x. started.\n", static_cast<unsigned>(kid)).c_str(), 3, kPush);
   m_unadjustedParameter = parameter;
   if (parameter.size() >= 3) parameter[2] = (m_generation == 1 || hashAlg == 1) ? '\x14' : '\x44';
   m_signParameter = parameter;
@@ -102,7 +102,7 @@ int CSCard_BankCard::finalSSL(int kid, const std::string* pin, std::string& out)
 }
 
 int CSCard_BankCard::decryptInit(int kid, std::string parameter) {
-  log("decryptInit", platform::formatString("kid=0x%x. started.\n", static_cast<unsigned>(kid)).c_str(), 3, kPush);
+  log("decryptInit", VOQ::formatString("kid=0x%x. started.\n", static_cast<unsigned>(kid)).c_str(), 3, kPush);
   m_signParameter = parameter;
   return logReturn("decryptInit", 0);
 }

@@ -2,7 +2,7 @@
 
 #include "cardaccess/reader/CReader.h"
 #include "cardaccess/reader/CardResult.h"
-#include "platform/format.h"
+#include "foundation/base/FormatString.h"
 
 namespace {
 const std::string kKeyDirectory("\x50\x15\x50\x72\x4B\x01", 6);
@@ -18,7 +18,7 @@ CSCard_DTrustCard::CSCard_DTrustCard(CICC_base* channel, CReader* reader, const 
 CSCard_DTrustCard::~CSCard_DTrustCard() { logObject(this, kDestroyed); }
 
 int CSCard_DTrustCard::signInit(int kid, std::string parameter, int hashAlg) {
-  log("signInit", platform::formatString("kid=0x%x. started.\n", static_cast<unsigned>(kid)).c_str(), 3, kPush);
+  log("signInit", VOQ::formatString("kid=0x%x. started.\n", static_cast<unsigned>(kid)).c_str(), 3, kPush);
   m_signParameter = parameter;
   setHashAlgorithm(hashAlg);
   m_keyReference = kid;

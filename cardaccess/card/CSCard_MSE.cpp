@@ -3,7 +3,7 @@
 #include "cardaccess/card/PinBlock.h"
 #include "cardaccess/reader/CReader.h"
 #include "cardaccess/reader/CardResult.h"
-#include "platform/format.h"
+#include "foundation/base/FormatString.h"
 
 CSCard_MSEBase::CSCard_MSEBase(CICC_base* channel, CReader* reader, const std::string& atr, int hashAlg)
     : CSCard(channel, reader, atr, hashAlg) {
@@ -18,7 +18,7 @@ int CSCard_MSEBase::open(const CFID& fid) { return openWith(fid, 0x02, 0x04, tru
 int CSCard_MSEBase::read(int handle, std::string& out, int count) { return readWith(handle, out, count, 0x02, true); }
 
 int CSCard_MSEBase::signInit(int kid, std::string parameter, int hashAlg) {
-  log("signInit", platform::formatString("kid=0x%x. started.\n", static_cast<unsigned>(kid)).c_str(), 3, kPush);
+  log("signInit", VOQ::formatString("kid=0x%x. started.\n", static_cast<unsigned>(kid)).c_str(), 3, kPush);
   m_signParameter = parameter;
   setSecurityEnvironment(kid, parameter);  // a failure shows at the signature itself
   setHashAlgorithm(hashAlg);
@@ -85,7 +85,7 @@ int CSCard_MSEBase::verifyPIN(int kid, const std::string& pin, int) {
 }
 
 int CSCard_MSEBase::decryptInit(int kid, std::string parameter) {
-  log("decryptInit", platform::formatString("kid=0x%x. started.\n", static_cast<unsigned>(kid)).c_str(), 3, kPush);
+  log("decryptInit", VOQ::formatString("kid=0x%x. started.\n", static_cast<unsigned>(kid)).c_str(), 3, kPush);
   m_signParameter = parameter;
   return logReturn("decryptInit", 0);
 }

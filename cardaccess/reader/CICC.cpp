@@ -7,7 +7,7 @@
 #include "cardaccess/reader/ApduLog.h"
 #include "cardaccess/reader/CTAPI.h"
 #include "foundation/base/CException.h"
-#include "platform/format.h"
+#include "foundation/base/FormatString.h"
 
 std::string toHex(const std::string& bytes) {
   static const char digits[] = "0123456789abcdef";
@@ -80,7 +80,7 @@ int CICC_base::perform(CAPDU& apdu) {
     log(nullptr, "", 3, kPop);
     throw;
   }
-  log("perform", platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  log("perform", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
   return result;
 }
 
@@ -98,12 +98,12 @@ int CICC::getSize() const { return static_cast<int>(sizeof(CICC)); }
 int CICC::doIO(const std::string& command, std::string& response) {
   log("doIO", "started.\n", 3, 0);
   const int result = m_kind == kPCSC ? transmitPCSC(command, response) : transmitCTAPI(command, response);
-  log("doIO", platform::formatString("Returned: 0x%x.\n", result).c_str(), 3, 0);
+  log("doIO", VOQ::formatString("Returned: 0x%x.\n", result).c_str(), 3, 0);
   return result;
 }
 
 int CICC::transmitPCSC(const std::string& command, std::string& response) {
-  log("doIO", platform::formatString("hCard: 0x%x, in: 0x%s.\n", static_cast<unsigned>(m_hCard),
+  log("doIO", VOQ::formatString("hCard: 0x%x, in: 0x%s.\n", static_cast<unsigned>(m_hCard),
                                      apdulog::command(command).c_str()).c_str(), 4, 0);
   const SCARD_IO_REQUEST send{SCARD_PROTOCOL_T1, sizeof(SCARD_IO_REQUEST)};
   unsigned char buffer[kResponseCapacity];
@@ -116,11 +116,11 @@ int CICC::transmitPCSC(const std::string& command, std::string& response) {
     result = SCardTransmit(m_hCard, &send, reinterpret_cast<const BYTE*>(command.data()),
                            static_cast<DWORD>(command.size()), &receive, buffer, &length);
     if (result == SCARD_S_SUCCESS || attempt == 4) break;
-    log("doIO", platform::formatString("SCardTransmit returned: 0x%x, retrying.\n", result).c_str(), 0, 0);
+    log("doIO", VOQ::formatString("SCardTransmit returned: 0x%x, retrying.\n", result).c_str(), 0, 0);
     Sleep(100);
   }
   if (result == SCARD_S_SUCCESS) response.assign(reinterpret_cast<const char*>(buffer), length);
-  log("doIO", platform::formatString("Result: 0x%02x, hCard: 0x%x, out: 0x%s.\n", result,
+  log("doIO", VOQ::formatString("Result: 0x%02x, hCard: 0x%x, out: 0x%s.\n", result,
                                      static_cast<unsigned>(m_hCard),
                                      result == SCARD_S_SUCCESS ? apdulog::response(command, response).c_str() : "")
                   .c_str(),
@@ -129,7 +129,7 @@ int CICC::transmitPCSC(const std::string& command, std::string& response) {
 }
 
 int CICC::transmitCTAPI(const std::string& command, std::string& response) {
-  log("doIO", platform::formatString("ctn: %d, sad: 0x%02x, dad: 0x%02x, in: 0x%s.\n", m_ctn, m_sad, m_dad,
+  log("doIO", VOQ::formatString("ctn: %d, sad: 0x%02x, dad: 0x%02x, in: 0x%s.\n", m_ctn, m_sad, m_dad,
                                      apdulog::command(command).c_str()).c_str(), 4, 0);
   setCTAPIDll(m_name);
   // The driver writes the answer's addresses back: it gets copies, never our own.
@@ -139,7 +139,7 @@ int CICC::transmitCTAPI(const std::string& command, std::string& response) {
   const int result = ctData(m_ctn, &dad, &sad, static_cast<unsigned short>(command.size()),
                             reinterpret_cast<const unsigned char*>(command.data()), &length, buffer);
   if (result == 0) response.assign(reinterpret_cast<const char*>(buffer), length);
-  log("doIO", platform::formatString("Result: 0x%02x, ctn: %d, sad: 0x%02x, dad: 0x%02x, out: 0x%s.\n", result,
+  log("doIO", VOQ::formatString("Result: 0x%02x, ctn: %d, sad: 0x%02x, dad: 0x%02x, out: 0x%s.\n", result,
                                      m_ctn, m_sad, m_dad,
                                      result == 0 ? apdulog::response(command, response).c_str() : "")
                   .c_str(),

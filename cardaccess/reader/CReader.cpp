@@ -1,7 +1,7 @@
 #include "cardaccess/reader/CReader.h"
 
 #include "cardaccess/reader/CardRecognition.h"
-#include "platform/format.h"
+#include "foundation/base/FormatString.h"
 
 CReader_base::CReader_base(const std::string& name, unsigned char useGUI) : m_name(name), m_useGUI(useGUI) {
   logObject(this, kConstructed);
@@ -16,7 +16,7 @@ int CReader_base::getSize() const { return static_cast<int>(sizeof(CReader_base)
 
 CSCard* CReader_base::getCard() {
   log("getCard", "started.\n", 3, kPush);
-  log("getCard", platform::formatString("returned: 0x%p.\n", static_cast<void*>(m_card)).c_str(), 3, kPop);
+  log("getCard", VOQ::formatString("returned: 0x%p.\n", static_cast<void*>(m_card)).c_str(), 3, kPop);
   return m_card;
 }
 
@@ -59,7 +59,7 @@ CReader::CReader(SCARDCONTEXT hCtx, int shareMode, const std::string& readerName
       m_shareMode(shareMode),
       m_isSecure(isSecure) {
   logObject(this, kConstructed);
-  log("ctor", platform::formatString("hCtx=0x%x, Name is %s.\n", static_cast<unsigned>(hCtx), readerName.c_str()).c_str(),
+  log("ctor", VOQ::formatString("hCtx=0x%x, Name is %s.\n", static_cast<unsigned>(hCtx), readerName.c_str()).c_str(),
       4, 0);
 }
 

@@ -8,11 +8,12 @@
 #include "cardaccess/reader/CReader_PCSC.h"
 #include "cardaccess/reader/CTAPI.h"
 #include "cardaccess/reader/CardResult.h"
+#include "foundation/base/ApplicationIdentity.h"
 #include "foundation/base/CException.h"
 #include "foundation/base/VSingletonSemaphore.h"
-#include "platform/format.h"
+#include "foundation/base/FormatString.h"
 
-const char* const CReaderFactory::kSettingsKey = "Software\\VOQ. VUV-Oredaridez GmbH\\Quarvel\\Reader0";
+const char* const CReaderFactory::kSettingsKey = "Software\\" COMPANY_KEY "\\Quarvel\\Reader0";
 
 namespace {
 
@@ -67,10 +68,10 @@ CReaderFactory::CReaderFactory() {
 CReaderFactory::~CReaderFactory() {
   log("dtor", "started.\n", 4, kPush);
   for (auto& entry : m_readers) {
-    log("dtor", platform::formatString("Try to delete Reader at: 0x%p.\n", static_cast<void*>(entry.second.get())).c_str(),
+    log("dtor", VOQ::formatString("Try to delete Reader at: 0x%p.\n", static_cast<void*>(entry.second.get())).c_str(),
         4, 0);
     entry.second.reset();
-    log("dtor", platform::formatString("Reader: %s deleted.\n", entry.first.c_str()).c_str(), 4, 0);
+    log("dtor", VOQ::formatString("Reader: %s deleted.\n", entry.first.c_str()).c_str(), 4, 0);
   }
   m_readers.clear();
   log("dtor", "Try to close semaphore.\n", 4, 0);
@@ -163,26 +164,26 @@ CReader* CReaderFactory::getReader() {
     }
   }
   for (auto& entry : m_readers)
-    log("getReader", platform::formatString("Name: %s, Objekt: 0x%p.\n", entry.first.c_str(),
+    log("getReader", VOQ::formatString("Name: %s, Objekt: 0x%p.\n", entry.first.c_str(),
                                             static_cast<void*>(entry.second.get())).c_str(),
         5, 0);
-  log("getReader", platform::formatString("returned: 0x%p.\n", static_cast<void*>(reader)).c_str(), 3, kPop);
+  log("getReader", VOQ::formatString("returned: 0x%p.\n", static_cast<void*>(reader)).c_str(), 3, kPop);
   return reader;
 }
 
 int CReaderFactory::releaseReader(CReader* reader) {
-  log("releaseInstance", platform::formatString("Parameter: 0x%p.\n", static_cast<void*>(reader)).c_str(), 4, kPush);
+  log("releaseInstance", VOQ::formatString("Parameter: 0x%p.\n", static_cast<void*>(reader)).c_str(), 4, kPush);
   int result = 0;
   for (auto it = m_readers.begin(); reader && it != m_readers.end(); ++it) {
     if (it->second.get() == reader) {
       it->second.reset();
-      log("releaseInstance", platform::formatString("deleting Reader: %s.\n", it->first.c_str()).c_str(), 4, 0);
+      log("releaseInstance", VOQ::formatString("deleting Reader: %s.\n", it->first.c_str()).c_str(), 4, 0);
       m_readers.erase(it);
       result = 1;
       break;
     }
   }
-  log("releaseInstance", platform::formatString("returned: 0x%x.\n", result).c_str(), 4, kPop);
+  log("releaseInstance", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 4, kPop);
   return result;
 }
 
@@ -191,15 +192,15 @@ int CReaderFactory::getCTAPIname(const char* section, std::string& out) {
     log("getCTAPIname", "Section: NULL, started.\n", 4, 0);
     return 0;
   }
-  log("getCTAPIname", platform::formatString("Section: %s, started.\n", section).c_str(), 4, kPush);
+  log("getCTAPIname", VOQ::formatString("Section: %s, started.\n", section).c_str(), 4, kPush);
   SettingsKey key;
   const int result = key.read("ctapi", 32, out) ? 1 : 0;
-  log("getCTAPIname", platform::formatString("returned: 0x%x.\n", result).c_str(), 4, kPop);
+  log("getCTAPIname", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 4, kPop);
   return result;
 }
 
 CReader* CReaderFactory::constructReader(const char* section, unsigned short port) {
-  log("constructReader", platform::formatString("Name: %s. started.\n", section ? section : "(null)").c_str(), 4,
+  log("constructReader", VOQ::formatString("Name: %s. started.\n", section ? section : "(null)").c_str(), 4,
       kPush);
   std::unique_ptr<CReader_CTAPI> reader;
   std::string driver;
@@ -238,7 +239,7 @@ CReader* CReaderFactory::constructReader(const char* section, unsigned short por
       }
     }
   }
-  log("constructReader", platform::formatString("returned: 0x%x.\n", static_cast<unsigned>(reinterpret_cast<uintptr_t>(reader.get()))).c_str(), 4, kPop);
+  log("constructReader", VOQ::formatString("returned: 0x%x.\n", static_cast<unsigned>(reinterpret_cast<uintptr_t>(reader.get()))).c_str(), 4, kPop);
   return reader.release();
 }
 
@@ -255,21 +256,21 @@ int CReaderFactory::constructPCSCReader(const char* section, const char* name, C
       const long mode = std::strtol(value.c_str(), nullptr, 10);
       shareMode = mode >= 1 && mode <= 3 ? static_cast<int>(mode) : SCARD_SHARE_EXCLUSIVE;
     }
-    log("constructPCSCReader", platform::formatString("ShareMode is %d.\n", shareMode).c_str(), 4, 0);
+    log("constructPCSCReader", VOQ::formatString("ShareMode is %d.\n", shareMode).c_str(), 4, 0);
     useGUI = onUnlessNo(key, "UseGUI", 1024);
     if (key.read("UseBeep", 1024, value) && value == "Yes") useBeep = 1;
     if (key.read("UserMessage", 1024, value)) {
       const long message = std::strtol(value.c_str(), nullptr, 10);
       userMessage = message >= 0 && message <= 2 ? static_cast<int>(message) : 0;
     }
-    log("constructPCSCReader", platform::formatString("userMessage is %d.\n", userMessage).c_str(), 4, 0);
+    log("constructPCSCReader", VOQ::formatString("userMessage is %d.\n", userMessage).c_str(), 4, 0);
     isSecure = onUnlessNo(key, "isSecure", 1024);
   }
   SCARDCONTEXT hCtx = 0;
   if (!out || !name || SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &hCtx) != SCARD_S_SUCCESS) {
     log("constructPCSCReader", "could not establish SCard context\n", 0, 0);
   } else {
-    log("constructPCSCReader", platform::formatString("SCard context established, hCtx is 0x%x.\n",
+    log("constructPCSCReader", VOQ::formatString("SCard context established, hCtx is 0x%x.\n",
                                                       static_cast<unsigned>(hCtx)).c_str(),
         4, 0);
     char list[1024];
@@ -284,7 +285,7 @@ int CReaderFactory::constructPCSCReader(const char* section, const char* name, C
       for (size_t i = 0; i < length && list[i]; i += std::strlen(list + i) + 1, ++position) {
         const char* listed = list + i;
         if (std::strncmp(listed, name, prefix) == 0 || (dynamic && position == wanted)) {
-          log("constructPCSCReader", platform::formatString("Reader found: %s.\n", listed).c_str(), 4, 0);
+          log("constructPCSCReader", VOQ::formatString("Reader found: %s.\n", listed).c_str(), 4, 0);
           *out = new CReader_PCSC(listed, hCtx, shareMode, useGUI, useBeep, isSecure, userMessage);
           result = cardresult::kOk;
           break;
@@ -294,7 +295,7 @@ int CReaderFactory::constructPCSCReader(const char* section, const char* name, C
     // A context without a reader to own it would stay open for ever.
     if (result != cardresult::kOk) SCardReleaseContext(hCtx);
   }
-  log("constructPCSCReader", platform::formatString("returned: %lu, reader is 0x%x.\n", static_cast<DWORD>(result),
+  log("constructPCSCReader", VOQ::formatString("returned: %lu, reader is 0x%x.\n", static_cast<DWORD>(result),
                                                     static_cast<unsigned>(reinterpret_cast<uintptr_t>(out ? *out : nullptr))).c_str(),
       4, kPop);
   return result;

@@ -3,7 +3,7 @@
 #include "cardaccess/reader/CTAPI.h"
 #include "cardaccess/reader/CardRecognition.h"
 #include "cardaccess/reader/CardResult.h"
-#include "platform/format.h"
+#include "foundation/base/FormatString.h"
 
 namespace {
 
@@ -97,7 +97,7 @@ int CReader_CTAPI::connect(int) {
       result = takeAnswerToReset(request);
     }
   }
-  log("connect", platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  log("connect", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
   return result;
 }
 
@@ -112,7 +112,7 @@ int CReader_CTAPI::disconnect() {
   // Card object and channel always go together: neither outlives the other.
   dropCard(true);
   m_cardChannel.reset();
-  log("disconnect", platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  log("disconnect", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
   return result;
 }
 
@@ -122,7 +122,7 @@ int CReader_CTAPI::reset(bool) {
   CAPDU resetIcc(withLe(ctbcs(0x11, 0x01, 0x01), 0));
   const int r = terminal(resetIcc);
   const int result = r != 0 ? cardresult::transport(r) : takeAnswerToReset(resetIcc);
-  log("reset", platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  log("reset", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
   return result;
 }
 
@@ -143,7 +143,7 @@ int CReader_CTAPI::getStatus(int unit) {
       result = cardresult::kNotSupported;
     } else {
       const unsigned char tag = static_cast<unsigned char>(data[0]);
-      log("getStatus", platform::formatString("Tag: 0x%x.\n", tag).c_str(), 4, 0);
+      log("getStatus", VOQ::formatString("Tag: 0x%x.\n", tag).c_str(), 4, 0);
       if (tag == 0x80) {
         // The status object 80 01 xx; a terminal that cuts it short has told nothing.
         result = data.size() >= 3 && data[1] != 0 ? static_cast<signed char>(data[2]) : cardresult::kNotSupported;
@@ -153,7 +153,7 @@ int CReader_CTAPI::getStatus(int unit) {
       }
     }
   }
-  log("getStatus", platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  log("getStatus", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
   return result;
 }
 
@@ -174,7 +174,7 @@ int CReader_CTAPI::getCT(std::string& out) {
     out = data.substr(2, static_cast<unsigned char>(data[1]));
     result = cardresult::kOk;
   }
-  log("getCT", platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  log("getCT", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
   return result;
 }
 
@@ -186,13 +186,13 @@ int CReader_CTAPI::performVerification(unsigned char keyReference, int format, i
   int statusOut = 0;
   if (!m_isSecure) {
     result = cardresult::kSecureEntryImpossible;
-    log("performVerification", platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+    log("performVerification", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
     return result;
   }
   if (status) *status = 0;
   if (apdu && apdu->size() > 13) {
     result = cardresult::kSecureEntryImpossible;
-    log("performVerification", platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+    log("performVerification", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
     return result;
   }
   std::string data;
@@ -215,7 +215,7 @@ int CReader_CTAPI::performVerification(unsigned char keyReference, int format, i
     result = cardresult::padVerification(verify.response.SW, cardresult::kPinTimeout, statusOut);
   }
   if (status) *status = statusOut;
-  log("performVerification", platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  log("performVerification", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
   return result;
 }
 
@@ -230,7 +230,7 @@ int CReader_CTAPI::modify(const std::string& data, const char* method) {
     if (r != 0) result = cardresult::transport(r);
     else result = cardresult::padModification(change.response.SW, cardresult::kPinTimeout);
   }
-  log(method, platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  log(method, VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
   return result;
 }
 

@@ -5,8 +5,7 @@
 #include "cardaccess/reader/CardRecognition.h"
 #include "cardaccess/reader/CardResult.h"
 #include "cardaccess/reader/PinPad.h"
-#include "platform/format.h"
-#include "platform/win_scard_beep.h"
+#include "foundation/base/FormatString.h"
 
 namespace {
 
@@ -51,7 +50,7 @@ LONG CReader_PCSC::connectCard() {
   SCARDHANDLE hCard = 0;
   LONG rc = SCardConnectA(m_hCtx, m_secondName.c_str(), static_cast<DWORD>(m_shareMode), SCARD_PROTOCOL_T1, &hCard,
                           &m_activeProtocol);
-  log("connect", platform::formatString("SCardConnect: hCtx was 0x%x, returned 0x%x, retrieved hCard: 0x%x.\n",
+  log("connect", VOQ::formatString("SCardConnect: hCtx was 0x%x, returned 0x%x, retrieved hCard: 0x%x.\n",
                                         static_cast<unsigned>(m_hCtx), rc, static_cast<unsigned>(hCard)).c_str(),
       4, 0);
   if (hCard) {
@@ -65,7 +64,7 @@ LONG CReader_PCSC::readATR(std::string& atr) {
   BYTE buffer[256];
   DWORD length = sizeof buffer;
   LONG rc = SCardGetAttrib(m_channel.getHandle(), SCARD_ATTR_ATR_STRING, buffer, &length);
-  log("connect", platform::formatString("SCardGetAttrib: hCtx was 0x%x, returned 0x%x.\n",
+  log("connect", VOQ::formatString("SCardGetAttrib: hCtx was 0x%x, returned 0x%x.\n",
                                         static_cast<unsigned>(m_hCtx), rc).c_str(),
       4, 0);
   if (rc == SCARD_S_SUCCESS) atr.assign(reinterpret_cast<const char*>(buffer), length);
@@ -94,7 +93,7 @@ int CReader_PCSC::connect(int) {
     }
     if (result == SCARD_S_SUCCESS) result = recognise(atr);
   }
-  log("connect", platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  log("connect", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
   return result;
 }
 
@@ -103,13 +102,13 @@ int CReader_PCSC::disconnect() {
   LONG result = SCARD_S_SUCCESS;
   if (SCARDHANDLE hCard = m_channel.getHandle()) {
     result = SCardDisconnect(hCard, SCARD_RESET_CARD);
-    log("disconnect", platform::formatString("disconnecting hCard %d returns %d.\n", static_cast<int>(hCard), result)
+    log("disconnect", VOQ::formatString("disconnecting hCard %d returns %d.\n", static_cast<int>(hCard), result)
                           .c_str(),
         4, 0);
     m_channel.setHandle(0);
   }
   dropCard(true);
-  log("disconnect", platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  log("disconnect", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
   return result;
 }
 
@@ -121,7 +120,7 @@ int CReader_PCSC::getStatus(int) {
   if (m_channel.getHandle()) {
     DWORD length = 1;
     rc = SCardGetAttrib(m_channel.getHandle(), SCARD_ATTR_ICC_PRESENCE, &presence, &length);
-    log("getStatus_pcsc", platform::formatString("SCardGetAttrib: returned: 0x%x, iccstate is 0x%x.\n", rc, presence)
+    log("getStatus_pcsc", VOQ::formatString("SCardGetAttrib: returned: 0x%x, iccstate is 0x%x.\n", rc, presence)
                               .c_str(),
         4, 0);
     if (rc == SCARD_W_REMOVED_CARD || rc == SCARD_W_RESET_CARD) {
@@ -129,7 +128,7 @@ int CReader_PCSC::getStatus(int) {
       LONG again = SCardReconnect(m_channel.getHandle(), static_cast<DWORD>(m_shareMode), SCARD_PROTOCOL_T1,
                                   SCARD_RESET_CARD, &protocol);
       log("getStatus_pcsc",
-          platform::formatString("card removed or reset, SCardReconnect: returned: 0x%x.\n", again).c_str(), 4, 0);
+          VOQ::formatString("card removed or reset, SCardReconnect: returned: 0x%x.\n", again).c_str(), 4, 0);
       if (again == SCARD_S_SUCCESS) {
         length = 1;
         rc = SCardGetAttrib(m_channel.getHandle(), SCARD_ATTR_ICC_PRESENCE, &presence, &length);
@@ -142,7 +141,7 @@ int CReader_PCSC::getStatus(int) {
   if (rc == ERROR_INVALID_HANDLE || rc == SCARD_W_REMOVED_CARD || rc == SCARD_E_NO_SMARTCARD) result = 0;
   else if (rc != SCARD_S_SUCCESS) result = rc;
   else result = presence == 1 ? 3 : presence == 2 ? 5 : 0;
-  log("getStatus", platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  log("getStatus", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
   return result;
 }
 
@@ -158,7 +157,7 @@ int CReader_PCSC::reset(bool cold) {
   if (SCARDHANDLE hCard = m_channel.getHandle()) {
     result = SCardReconnect(hCard, static_cast<DWORD>(m_shareMode), SCARD_PROTOCOL_T1,
                             cold ? SCARD_UNPOWER_CARD : SCARD_RESET_CARD, &m_activeProtocol);
-    log("reset", platform::formatString("SCardReconnect: returned 0x%x, hCard was 0x%x.\n", result,
+    log("reset", VOQ::formatString("SCardReconnect: returned 0x%x, hCard was 0x%x.\n", result,
                                         static_cast<unsigned>(hCard)).c_str(),
         4, 0);
   } else {
@@ -169,7 +168,7 @@ int CReader_PCSC::reset(bool cold) {
     result = readATR(atr);
     if (result == SCARD_S_SUCCESS) result = recognise(atr);
   }
-  log("reset", platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  log("reset", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
   return result;
 }
 
@@ -184,7 +183,7 @@ bool CReader_PCSC::GetPCSCReaderFeatures() {
   DWORD returned = 0;
   LONG rc = SCardControl(m_channel.getHandle(), CM_IOCTL_GET_FEATURE_REQUEST, nullptr, 0, answer, sizeof answer,
                          &returned);
-  log(method, platform::formatString("SCardControl(CM_IOCTL_GET_FEATURE_REQUEST) returns 0x%x, result is 0x%02x%02x.\n",
+  log(method, VOQ::formatString("SCardControl(CM_IOCTL_GET_FEATURE_REQUEST) returns 0x%x, result is 0x%02x%02x.\n",
                                      rc, answer[0], answer[1]).c_str(),
       4, 0);
   if (rc != SCARD_S_SUCCESS) {
@@ -213,7 +212,7 @@ LONG CReader_PCSC::control(const char* method, DWORD code, const std::string& in
   LONG rc = SCardControl(m_channel.getHandle(), code, in.empty() ? nullptr : in.data(), static_cast<DWORD>(in.size()),
                          out, kAnswerCapacity, returned);
   if (*returned > kAnswerCapacity) *returned = 0;
-  log(method, platform::formatString("SCardControl(%s) returns 0x%x, result is 0x%02x%02x.\n", feature, rc, out[0],
+  log(method, VOQ::formatString("SCardControl(%s) returns 0x%x, result is 0x%02x%02x.\n", feature, rc, out[0],
                                       out[1]).c_str(),
       4, 0);
   return rc;
@@ -241,7 +240,7 @@ LONG CReader_PCSC::keyLoop(const char* method, Entry& entry) {
       Sleep(kPollPause);
       continue;
     }
-    log(method, platform::formatString("SCardControl(FEATURE_GET_KEY_PRESSED) returns key 0x%x.\n", key).c_str(), 4, 0);
+    log(method, VOQ::formatString("SCardControl(FEATURE_GET_KEY_PRESSED) returns key 0x%x.\n", key).c_str(), 4, 0);
     switch (key) {
       case pinpad::kKeyDigit:
         tone(200);
@@ -288,13 +287,13 @@ int CReader_PCSC::performVerification(unsigned char keyReference, int format, in
   int statusOut = 0;
   if (!m_isSecure) {
     result = cardresult::kSecureEntryImpossible;
-    log(method, platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+    log(method, VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
     return result;
   }
   if (status) *status = 0;
   if (!pinpad::knownFormat(format) || (apdu && apdu->size() > 13)) {
     result = cardresult::kSecureEntryImpossible;
-    log(method, platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+    log(method, VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
     return result;
   }
   const std::string block = pinpad::verifyStructure(timeOut, format, fixedLength, keyReference, apdu);
@@ -306,7 +305,7 @@ int CReader_PCSC::performVerification(unsigned char keyReference, int format, in
     result = control(method, m_features[pinpad::kVerifyPinStart], block, answer, &returned, "FEATURE_VERIFY_PIN_START");
     if (result != SCARD_S_SUCCESS) {
       if (status) *status = result;
-      log(method, platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+      log(method, VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
       return result;
     }
     Entry entry{fixedLength, 1};
@@ -326,7 +325,7 @@ int CReader_PCSC::performVerification(unsigned char keyReference, int format, in
     statusOut = result;
   }
   if (status) *status = statusOut;
-  log(method, platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  log(method, VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
   return result;
 }
 
@@ -336,7 +335,7 @@ int CReader_PCSC::modifyVerification(unsigned char keyReference, int format, int
   int result = 0;
   if (!m_isSecure || !pinpad::knownFormat(format)) {
     result = cardresult::kSecureEntryImpossible;
-    log(method, platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+    log(method, VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
     return result;
   }
   const std::string block = pinpad::modifyStructure(format, fixedLength, keyReference);
@@ -347,7 +346,7 @@ int CReader_PCSC::modifyVerification(unsigned char keyReference, int format, int
   } else {
     result = control(method, m_features[pinpad::kModifyPinStart], block, answer, &returned, "FEATURE_MODIFY_PIN_START");
     if (result != SCARD_S_SUCCESS) {
-      log(method, platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+      log(method, VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
       return result;
     }
     Entry entry{fixedLength, 3};
@@ -365,7 +364,7 @@ int CReader_PCSC::modifyVerification(unsigned char keyReference, int format, int
       result = cardresult::padModification(answer[0] * 256 + answer[1], cardresult::kPadTimeoutPCSC);
     }
   }
-  log(method, platform::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  log(method, VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
   return result;
 }
 

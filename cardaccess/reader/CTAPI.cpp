@@ -6,7 +6,7 @@
 #include "cardaccess/reader/ApduLog.h"
 #include "cardaccess/reader/CICC.h"
 #include "foundation/core/CLogable.h"
-#include "platform/format.h"
+#include "foundation/base/FormatString.h"
 
 void* resolveCTAPIFunction(const char* driverName, const char* function);  // CTAPIDll.cpp
 
@@ -59,7 +59,7 @@ CTAPIResolver setCTAPIResolver(CTAPIResolver resolver) {
 
 DWORD WINAPI ctInit(LPVOID arguments) {
   const CTInitArguments* a = static_cast<const CTInitArguments*>(arguments);
-  trace(platform::formatString("CT_init started, ctn: 0x%x, pn: 0x%x\n", a->ctn, a->pn));
+  trace(VOQ::formatString("CT_init started, ctn: 0x%x, pn: 0x%x\n", a->ctn, a->pn));
   signed char result = -1;
   if (CT_init_t init = resolve<CT_init_t>("CT_init")) {
     try {
@@ -68,7 +68,7 @@ DWORD WINAPI ctInit(LPVOID arguments) {
       result = -1;
     }
   }
-  trace(platform::formatString("CT_init: Result: 0x%x.\n", result), CLogable::kFlush);
+  trace(VOQ::formatString("CT_init: Result: 0x%x.\n", result), CLogable::kFlush);
   // The exit code carries the result's eight bits; the waiter takes them back signed.
   return static_cast<unsigned char>(result);
 }
@@ -87,7 +87,7 @@ signed char ctInitInThread(unsigned short ctn, unsigned short pn) {
 signed char ctData(unsigned short ctn, unsigned char* dad, unsigned char* sad, unsigned short lenc,
                    const unsigned char* command, unsigned short* lenr, unsigned char* response) {
   const std::string in(reinterpret_cast<const char*>(command), command ? lenc : 0);
-  trace(platform::formatString("CT_data started, ctn: 0x%x, sad: 0x%x, dad: 0x%x, in: 0x%s.\n", ctn,
+  trace(VOQ::formatString("CT_data started, ctn: 0x%x, sad: 0x%x, dad: 0x%x, in: 0x%s.\n", ctn,
                                sad ? *sad : 0, dad ? *dad : 0, apdulog::command(in).c_str()));
   const unsigned short capacity = lenr ? *lenr : 0;
   signed char result = -1;
@@ -101,19 +101,19 @@ signed char ctData(unsigned short ctn, unsigned char* dad, unsigned char* sad, u
   std::string out;
   if (result == 0 && lenr && *lenr > capacity) {
     // Outside driver code claims more than the buffer holds: nothing of it is read.
-    trace(platform::formatString("CT_data: lenr %u exceeds the buffer of %u.\n", *lenr, capacity));
+    trace(VOQ::formatString("CT_data: lenr %u exceeds the buffer of %u.\n", *lenr, capacity));
     *lenr = 0;
     result = kErrMemory;
   } else if (result == 0 && lenr && response) {
     out.assign(reinterpret_cast<const char*>(response), *lenr);
   }
-  trace(platform::formatString("CT_data: Result: 0x%x. out: 0x%s.\n", result, apdulog::response(in, out).c_str()),
+  trace(VOQ::formatString("CT_data: Result: 0x%x. out: 0x%s.\n", result, apdulog::response(in, out).c_str()),
         CLogable::kFlush);
   return result;
 }
 
 signed char ctClose(unsigned short ctn) {
-  trace(platform::formatString("CT_close, started, ctn: 0x%x.\n", ctn));
+  trace(VOQ::formatString("CT_close, started, ctn: 0x%x.\n", ctn));
   signed char result = -1;
   if (CT_close_t close = resolve<CT_close_t>("CT_close")) {
     try {
@@ -122,6 +122,6 @@ signed char ctClose(unsigned short ctn) {
       result = -1;
     }
   }
-  trace(platform::formatString("CT_close: Result: 0x%x.\n", result), CLogable::kFlush);
+  trace(VOQ::formatString("CT_close: Result: 0x%x.\n", result), CLogable::kFlush);
   return result;
 }

@@ -7,7 +7,7 @@
 
 #include "cardaccess/reader/CReaderFactory.h"
 #include "cardaccess/scan/ReaderDialog.h"
-#include "platform/format.h"
+#include "foundation/base/FormatString.h"
 
 const char* const CwxReaderScan::kDriverNames[kDriverCount] = {"ctrsct32.dll", "ct32.dll",     "ChyCTApiSp.dll",
                                                                "CTpcsc32.dll", "CTpcsc24.dll", "CT_Signator.dll"};
@@ -50,7 +50,7 @@ void writeValue(HKEY key, const char* name, const char* text) {
 
 std::string hexLine(const unsigned char* bytes, int length) {
   std::string line;
-  for (int i = 0; i < length; ++i) line += platform::formatString("%02x ", bytes[i]);
+  for (int i = 0; i < length; ++i) line += VOQ::formatString("%02x ", bytes[i]);
   return line + "\n";
 }
 
@@ -147,12 +147,12 @@ void CwxReaderScan::saveReaderSettings() {
 
 void CwxReaderScan::CT_query(HWND hwnd, int* count, char* rows) {
   auto address = [](const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); };
-  log("CT_query", platform::formatString("\tCT_query: hwnd is 0x%x.\n", address(hwnd)).c_str(), 4, kPush);
-  log("CT_query", platform::formatString("\tCT_query: lpIValue is 0x%x.\n", address(count)).c_str(), 4, 0);
+  log("CT_query", VOQ::formatString("\tCT_query: hwnd is 0x%x.\n", address(hwnd)).c_str(), 4, kPush);
+  log("CT_query", VOQ::formatString("\tCT_query: lpIValue is 0x%x.\n", address(count)).c_str(), 4, 0);
   if (count)
-    log("CT_query", platform::formatString("\tCT_query: *lpIValue is 0x%x.\n", static_cast<unsigned>(*count)).c_str(),
+    log("CT_query", VOQ::formatString("\tCT_query: *lpIValue is 0x%x.\n", static_cast<unsigned>(*count)).c_str(),
         4, 0);
-  log("CT_query", platform::formatString("\tCT_query: lpszValue is 0x%x.\n", address(rows)).c_str(), 4, 0);
+  log("CT_query", VOQ::formatString("\tCT_query: lpszValue is 0x%x.\n", address(rows)).c_str(), 4, 0);
   if (count) *count = 0;
   if (!count || !rows) {
     log("CT_query", "returned.\n", 4, kPop);
@@ -162,7 +162,7 @@ void CwxReaderScan::CT_query(HWND hwnd, int* count, char* rows) {
   for (int i = 0; i < kDriverCount && *count < kMaxCTAPIRows; ++i) {
     if (!m_modules[i]) m_modules[i] = LoadLibraryA(kDriverNames[i]);
     if (!m_modules[i]) continue;
-    log("CT_query", platform::formatString("\tLibrary %s found.\n", kDriverNames[i]).c_str(), 4, 0);
+    log("CT_query", VOQ::formatString("\tLibrary %s found.\n", kDriverNames[i]).c_str(), 4, 0);
     m_CT_init[i] = reinterpret_cast<CT_initFunction>(GetProcAddress(m_modules[i], "CT_init"));
     m_CT_data[i] = reinterpret_cast<CT_dataFunction>(GetProcAddress(m_modules[i], "CT_data"));
     m_CT_close[i] = reinterpret_cast<CT_closeFunction>(GetProcAddress(m_modules[i], "CT_close"));
@@ -185,7 +185,7 @@ void CwxReaderScan::CT_query(HWND hwnd, int* count, char* rows) {
       if (status(0x81, units, &unitsLength) && status(0x46, maker, &makerLength)) {
         log("CT_query", hexLine(maker, makerLength).c_str(), 4, 0);
         formatCTAPIRow(p, units, unitsLength, maker, makerLength, next);
-        log("CT_query", platform::formatString("%47.47s\n", next).c_str(), 4, 0);
+        log("CT_query", VOQ::formatString("%47.47s\n", next).c_str(), 4, 0);
         next += kCTAPIRowLength;
         ++*count;
       }
@@ -229,13 +229,13 @@ int CwxReaderScan::displayReaderDialog() {
     std::memset(m_pcscRows, 0, sizeof m_pcscRows);
     int n = 0;
     CT_query(nullptr, &n, m_ctapiRows);
-    log("displayReaderDialog", platform::formatString("CT-API readers: %s\n", m_ctapiRows).c_str(), 4, 0);
+    log("displayReaderDialog", VOQ::formatString("CT-API readers: %s\n", m_ctapiRows).c_str(), 4, 0);
     n = kMaxPCSCRows;
     listPCSCReaders(0, &n, m_pcscRows);
-    log("displayReaderDialog", platform::formatString("PC/SC  readers: %s\n", m_pcscRows).c_str(), 4, 0);
+    log("displayReaderDialog", VOQ::formatString("PC/SC  readers: %s\n", m_pcscRows).c_str(), 4, 0);
     result = runReaderDialogClaimed(this);
     if (result == IDOK) saveReaderSettings();
   }
-  log("displayReaderDialog", platform::formatString("returned: %d.\n", result).c_str(), 4, kPop);
+  log("displayReaderDialog", VOQ::formatString("returned: %d.\n", result).c_str(), 4, kPop);
   return result;
 }

@@ -1,6 +1,6 @@
 #include "foundation/archive/InstallDir.h"
 
-#include "host/app/application_secure.h"
+#include "foundation/base/ApplicationIdentity.h"
 
 #include <windows.h>
 
@@ -9,9 +9,10 @@
 
 int readInstallDir(char* buffer, unsigned int capacity) {
   if (buffer == nullptr || capacity < 1) return 0;
-  auto* application = dynamic_cast<application_secure*>(getApplication());
-  if (application == nullptr || application->getTitle().isEmpty()) return 0;
-  const std::string key = std::string("Software\\VOQ. VUV-Oredaridez GmbH\\") + application->getTitle().getText();
+  ApplicationIdentity& identity = applicationIdentity();
+  const char* title = identity.titleText();
+  if (title == nullptr || *title == '\0') return 0;
+  const std::string key = std::string("Software\\") + identity.companyKey() + "\\" + title;
   if (key.size() > 255) return 0;
   HKEY handle = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return 0;

@@ -4,7 +4,7 @@
 #include "foundation/archive/InstallDir.h"
 #include "foundation/archive/SignedArchive.h"
 
-#include "host/app/application_secure.h"
+#include "foundation/base/ApplicationIdentity.h"
 
 #include <windows.h>
 
@@ -29,8 +29,8 @@ SignedArchive* loadFromPath(const std::string& path, const std::string& director
   struct _stat again;
   // A file that changed size meanwhile is not read.
   if (_stat(path.c_str(), &again) == 0 && again.st_size == status.st_size) {
-    FILE* file = platform::openFile(path.c_str(), "rb");
-    if (file != nullptr) {
+    FILE* file = nullptr;
+    if (fopen_s(&file, path.c_str(), "rb") == 0) {
       const size_t read = std::fread(buffer, 1, size, file);
       std::fclose(file);
       if (read == size) {
@@ -64,9 +64,9 @@ SignedArchive* loadSignedFile(const char* name) {
       const UINT length = GetSystemDirectoryA(systemDir, sizeof systemDir);
       if (length == 0 || length >= sizeof systemDir) return nullptr;
       directory.assign(systemDir, length);
-      auto* application = dynamic_cast<application_secure*>(getApplication());
-      if (application == nullptr || application->getSettingsFileName().isEmpty()) return nullptr;
-      path = directory + "\\" + application->getSettingsFileName().getText();
+      const char* settingsFile = applicationIdentity().settingsFileName();
+      if (settingsFile == nullptr || *settingsFile == '\0') return nullptr;
+      path = directory + "\\" + settingsFile;
       if (path.size() > 255) return nullptr;
     }
     return loadFromPath(path, directory, rootKey);

@@ -1,8 +1,8 @@
 #include "foundation/core/CKonfigurator.h"
 
 #include "foundation/archive/SignedArchive.h"
+#include "foundation/base/ApplicationIdentity.h"
 #include "foundation/base/CException.h"
-#include "host/app/application_secure.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -14,8 +14,6 @@ VSingletonSemaphore CKonfigurator::s_semaphore;
 
 namespace {
 
-constexpr const char* kCompany = "VOQ. VUV-Oredaridez GmbH";
-
 const char* keyText(const CKonfigParam& param) {
   return param.getKind() == CKonfigParam::kKey ? static_cast<const char*>(param.getValue()) : nullptr;
 }
@@ -23,13 +21,6 @@ const char* keyText(const CKonfigParam& param) {
 ManifestSection* sectionNamed(SignedArchive* archive, const char* name) {
   if (name == nullptr || *name == '\0') return nullptr;
   return findSection(archive, static_cast<uint32_t>(std::strlen(name)), name);
-}
-
-// The application's title names the section of a settings file's own values.
-const char* applicationTitle() {
-  VApplication* application = getApplication();
-  if (auto* secure = dynamic_cast<application_secure*>(application)) return secure->getTitle().getText();
-  return application != nullptr ? application->getAppName() : nullptr;
 }
 
 // 1 and the number; a missing value or a stored -1 is "not found": 0.
@@ -102,7 +93,7 @@ CKonfigurator* CKonfigurator::getInstance() {
   if (!lock()) return s_instance.load();
   std::unique_ptr<CKonfigurator> made;
   try {
-    if (s_instance.load() == nullptr) made = std::make_unique<CKonfigurator>(kCompany, nullptr);
+    if (s_instance.load() == nullptr) made = std::make_unique<CKonfigurator>(applicationIdentity().companyKey(), nullptr);
   } catch (...) {
     // The lock must not stay taken: the next call would wait for ever.
     unlock();
@@ -216,7 +207,7 @@ int CKonfigurator::lookupSigned(bool external, const CKonfigParam* params, std::
     output = count > 2 ? &params[2] : nullptr;
     m_cursor = 2;
   } else {
-    section = sectionNamed(archive.get(), applicationTitle());
+    section = sectionNamed(archive.get(), applicationIdentity().titleText());
     attribute = &params[0];
     output = count > 1 ? &params[1] : nullptr;
     m_cursor = 1;

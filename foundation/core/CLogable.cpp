@@ -3,8 +3,10 @@
 #include "foundation/core/CReport.h"
 
 #include <atomic>
-#include <cstdlib>
+#ifdef __GNUC__
 #include <cxxabi.h>
+#endif
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <typeindex>
@@ -58,10 +60,15 @@ LogPath& messagePath() {
   return path;
 }
 
+// "class CReader": what the Windows compiler's type names read; g++ names are demangled to it.
 std::string demangledClassText(const std::type_info& type) {
+#ifdef __GNUC__
   int status = 0;
   std::unique_ptr<char, void (*)(void*)> name(abi::__cxa_demangle(type.name(), nullptr, nullptr, &status), std::free);
   return std::string("class ") + (status == 0 && name ? name.get() : type.name());
+#else
+  return type.name();
+#endif
 }
 
 void writeTrace(CReport& report, const CLogable* object, const char* method, const char* text, int level, int flags) {

@@ -4,14 +4,10 @@
 
 #include <windows.h>
 
-#include "platform/machine.h"
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
-#include <unistd.h>
 
 namespace {
 
@@ -27,11 +23,10 @@ CReport::CReport(const char* fileName) {
   } catch (const std::bad_alloc&) {
     throw VOQ::CMemoryException("CReport::CReport", "Kein Speicher frei.\n");
   }
-  const std::string path = platform::mapPath(fileName);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  std::FILE* stream = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+  // Shared, so that the log can be read while it is written; "N": programs this one
+  // starts do not inherit it.
+  std::FILE* stream = _fsopen(fileName, "wbN", _SH_DENYNO);
   if (stream == nullptr) {
-    if (fd >= 0) ::close(fd);
     throw VOQ::CNoSuchObjectException("CReport::CReport",
                                       VOQ::formatMessage("Datei: %s kann nicht geöffnet werden.\n", fileName).c_str());
   }

@@ -5,7 +5,7 @@
 #include "foundation/base/CException.h"
 #include "foundation/core/CKonfigurator.h"
 
-#include "platform/format.h"
+#include <windows.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -40,8 +40,10 @@ std::vector<unsigned char> readWholeFile(const std::string& path) {
   if (_stat(path.c_str(), &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG || status.st_size <= 0) return {};
   if (static_cast<unsigned long long>(status.st_size) > 0xFFFFFFFFull) return {};
   std::vector<unsigned char> bytes(static_cast<size_t>(status.st_size));
-  std::unique_ptr<FILE, int (*)(FILE*)> file(platform::openFile(path.c_str(), "rb"), &std::fclose);
-  if (!file || std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) return {};
+  FILE* opened = nullptr;
+  if (fopen_s(&opened, path.c_str(), "rb") != 0) return {};
+  std::unique_ptr<FILE, int (*)(FILE*)> file(opened, &std::fclose);
+  if ( std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) return {};
   return bytes;
 }
 

@@ -1,6 +1,6 @@
 #include "foundation/core/InstallEnv.h"
 
-#include "platform/win_shell.h"
+#include <shellapi.h>
 
 #include <string>
 

@@ -6,7 +6,7 @@
 #include "foundation/core/CLogable.h"
 #include "foundation/core/CReportFactory.h"
 #include "foundation/core/VRegistry.h"
-#include "host/app/application_secure.h"
+#include "foundation/base/ApplicationIdentity.h"
 
 #include <windows.h>
 
@@ -22,7 +22,7 @@ struct KeyClose {
 bool archiveAllowsTrace() {
   ArchivePtr archive(loadSignedFile(nullptr));
   if (!archive) return false;
-  const char* product = getProductName();
+  const char* product = applicationIdentity().productName();
   if (product == nullptr) return false;
   ManifestSection* section = findSection(archive.get(), static_cast<uint32_t>(std::strlen(product)), product);
   if (section == nullptr) return false;
@@ -37,8 +37,10 @@ bool archiveAllowsTrace() {
 CReport* createTraceReport() {
   if (!archiveAllowsTrace()) return nullptr;
 
+  ApplicationIdentity& identity = applicationIdentity();
   VRegistry productKey;
-  if (!productKey.open("VOQ. VUV-Oredaridez GmbH", getProductName(), HKEY_CURRENT_USER, KEY_ALL_ACCESS))
+  if (identity.productName() == nullptr ||
+      !productKey.open(identity.companyKey(), identity.productName(), HKEY_CURRENT_USER, KEY_ALL_ACCESS))
     return nullptr;
   HKEY traceHandle = nullptr;
   if (RegOpenKeyExA(productKey.getKey(), "Trace", 0, KEY_ALL_ACCESS, &traceHandle) != ERROR_SUCCESS) return nullptr;

@@ -1,6 +1,6 @@
 #include "foundation/core/VRegistry.h"
 
-#include "host/app/VApplication.h"
+#include "foundation/base/ApplicationIdentity.h"
 
 #include <cstring>
 
@@ -15,7 +15,7 @@ void VRegistry::close() {
 
 bool VRegistry::open(const char* company, const char* product, HKEY root, REGSAM access) {
   if (company == nullptr) return false;
-  if (product == nullptr) product = getAppName();
+  if (product == nullptr) product = applicationIdentity().titleText();
   if (product == nullptr) return false;
 
   VString path("Software\\");

@@ -1,6 +1,6 @@
 #include "foundation/core/VResourceString.h"
 
-#include "host/app/VApplication.h"
+#include "foundation/base/ApplicationIdentity.h"
 
 #include <cstring>
 
@@ -11,7 +11,7 @@ constexpr int kBufferCharacters = 4096;
 const char* VResourceString::load(UINT id, HINSTANCE module) {
   m_text.release();
   if (id == 0) return nullptr;
-  if (module == nullptr) module = getApplication()->getResourceHandle();
+  if (module == nullptr) module = applicationIdentity().resourceModule();
   if (module == nullptr) return nullptr;
 
   char buffer[kBufferCharacters];

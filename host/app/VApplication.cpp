@@ -27,6 +27,7 @@ VApplication::~VApplication() {
   if (g_application == this) {
     g_application = nullptr;
     g_createdHere = false;
+    setApplicationIdentity(nullptr);
   }
 }
 
@@ -100,6 +101,7 @@ void setApplication(VApplication* application) {
   bool deletePrevious = g_createdHere;
   g_application = application;
   g_createdHere = false;
+  setApplicationIdentity(application);
   if (previous != nullptr && deletePrevious) delete previous;
 }
 

@@ -1,14 +1,16 @@
 // The application object of the class library: module handles, the show command
 // of the main window, the application name and the document name. It registers the
 // library's one window class and takes it away again when it goes. One object is
-// current per process; the first one constructed becomes current.
+// current per process; the first one constructed becomes current, and the current one
+// is the application identity that the foundation asks.
 #pragma once
 
+#include "foundation/base/ApplicationIdentity.h"
 #include "foundation/base/VString.h"
 
 #include <windows.h>
 
-class VApplication {
+class VApplication : public ApplicationIdentity {
  public:
   // Makes the new object the current one.
   VApplication();
@@ -49,6 +51,13 @@ class VApplication {
   const VString& getDocumentName() const { return m_documentName; }
   // The title that setDocumentTitle built, also while there is no main window.
   const VString& getWindowTitle() const { return m_windowTitle; }
+
+  // The identity of a plain application object: its application name as the title,
+  // its resource module, neither a settings file nor a product key.
+  const char* titleText() override { return m_appName.getBuffer(); }
+  const char* settingsFileName() override { return nullptr; }
+  HINSTANCE resourceModule() override { return getResourceHandle(); }
+  const char* productName() override { return nullptr; }
 
  private:
   HINSTANCE m_instanceHandle = nullptr;

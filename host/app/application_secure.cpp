@@ -72,4 +72,6 @@ int application_secure::destroySplash() { return m_splash.destroy(); }
 
 int application_secure::setStatus(const char* text) { return m_splash.setStatus(text); }
 
+const char* application_secure::productName() { return getProductName(); }
+
 const char* getProductName() { return "Quarvel"; }

@@ -37,6 +37,11 @@ class application_secure : public VApplication {
 
   const VString& getTitle() const { return m_title; }
   const VString& getSettingsFileName() const { return m_settingsFileName; }
+
+  // The program's identity: its title, its settings file, the product key "Quarvel".
+  const char* titleText() override { return m_title.getBuffer(); }
+  const char* settingsFileName() override { return m_settingsFileName.getBuffer(); }
+  const char* productName() override;
   // NULL while no single-instance mutex is held.
   HANDLE getInstanceMutex() const { return m_instanceMutex; }
 

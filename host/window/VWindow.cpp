@@ -1,7 +1,6 @@
 #include "host/window/VWindow.h"
 
 #include <cstring>
-#include <strings.h>
 
 #include "commctrl.h"
 #include "host/app/VApplication.h"
@@ -72,7 +71,7 @@ BOOL CALLBACK childOperation(HWND child, LPARAM lParam) {
     case 3: {
       char name[51] = {0};
       GetClassNameA(child, name, 50);
-      if (strcasecmp(name, reinterpret_cast<const char*>(request->argument)) != 0) return TRUE;
+      if (lstrcmpiA(name, reinterpret_cast<const char*>(request->argument)) != 0) return TRUE;
       if (request->operation == 3 && (static_cast<DWORD>(GetWindowLongA(child, GWL_STYLE)) & 7) == BS_PUSHBUTTON) {
         return TRUE;
       }

@@ -19,3 +19,8 @@
 #if __has_include("platform/win_text.h")
 #include "platform/win_text.h"
 #endif
+// The Windows C runtime's formatting (_snprintf, sprintf_s, _scprintf, ...), which that
+// runtime declares in <stdio.h>.
+#if __has_include("platform/format.h")
+#include "platform/format.h"
+#endif

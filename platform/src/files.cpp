@@ -171,8 +171,11 @@ std::string machineFolder(const std::string& windowsPath) {
 // Drops the Windows-only mode letters (t, c, n, S, R, T, D, N) and ", ccs=...".
 std::string hostMode(const char* mode) {
   std::string result;
-  for (const char* p = mode; *p && *p != ','; ++p)
+  for (const char* p = mode; *p && *p != ','; ++p) {
     if (std::strchr("rwa+bx", *p)) result += *p;
+    // "N": the file is not inherited by programs the process starts (close-on-exec).
+    if (*p == 'N') result += 'e';
+  }
   return result;
 }
 

@@ -25,17 +25,23 @@
 //     count characters (with count == _TRUNCATE: as many as fit); truncation gives -1.
 //   _scprintf / _vscprintf: the length the text would have.
 // A bad argument (NULL buffer with a non-zero size, NULL format) gives -1 with errno EINVAL.
+//
+// The Windows runtime declares these in <stdio.h>; here <windows.h> brings them too, so
+// that the product's code needs no header of this layer.
 #pragma once
 
-#include <cstdarg>
-#include <cstddef>
-#include <string>
+#include <stdarg.h>
+#include <stddef.h>
 
 #ifndef _TRUNCATE
 #define _TRUNCATE ((size_t)-1)
 #endif
 
+#ifdef __cplusplus
+#include <string>
+
 extern "C" {
+#endif
 int _vsnprintf(char* buffer, size_t count, const char* format, va_list args);
 int _snprintf(char* buffer, size_t count, const char* format, ...);
 int vsprintf_s(char* buffer, size_t size, const char* format, va_list args);
@@ -44,6 +50,7 @@ int _vsnprintf_s(char* buffer, size_t size, size_t count, const char* format, va
 int _snprintf_s(char* buffer, size_t size, size_t count, const char* format, ...);
 int _vscprintf(const char* format, va_list args);
 int _scprintf(const char* format, ...);
+#ifdef __cplusplus
 }
 
 // The array forms the Windows runtime offers to C++ callers: the size is the array's.
@@ -81,3 +88,4 @@ std::string vformatString(const char* format, va_list args);
 bool vformatTo(std::string& out, const char* format, va_list args);
 
 }  // namespace platform
+#endif

@@ -9,8 +9,9 @@
 //
 // C runtime: code written as on Windows calls `struct _stat st; _stat(path, &st)`,
 // `_access(path, 0)`, `fopen_s(&f, path, "rb")` or `_fsopen(path, "rb", _SH_DENYNO)`
-// with Windows paths; plain fopen is the host's and takes host paths, so such
-// code calls platform::openFile instead where it used fopen.
+// with Windows paths; plain fopen is the host's and takes host paths, so the system's
+// code opens files with fopen_s or _fsopen (this layer's own code may call
+// platform::openFile). Mode letter "N" (not inherited) is honoured as close-on-exec.
 #pragma once
 
 #include <stdio.h>
