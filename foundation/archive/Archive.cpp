@@ -46,6 +46,8 @@ int parseArchiveManifest(ArchiveContext* context) {
     section->path = makeBlob(colon + 1, fields.name.length - kindLength - 1);
     if (k + 1 < count) section->next = &sections[k + 1];
   }
+  context->parsedSectionCount = count;
+  context->parsedSections = sections;
   context->sectionCount = count;
   context->sections = sections;
   return 0;
@@ -142,9 +144,20 @@ void dropOtherSignatureBlocks(ArchiveContext* context, const SignatureBlock* kee
 }
 
 void markSignedSections(ArchiveContext* context, const SignatureBlock* block) {
-  for (ManifestSection* m = context->sections; m != nullptr; m = m->next) m->signedByChosenSigner = 0;
+  std::vector<char> covered(context->parsedSectionCount, 0);
   for (const SignerInfoSection* s = block->signerInfoText.sections; s != nullptr; s = s->next) {
-    if (s->manifestSection != nullptr) s->manifestSection->signedByChosenSigner = 1;
+    if (s->manifestSection != nullptr) covered[s->manifestSection - context->parsedSections] = 1;
+  }
+  context->sections = nullptr;
+  context->sectionCount = 0;
+  ManifestSection** tail = &context->sections;
+  for (uint32_t k = 0; k < context->parsedSectionCount; ++k) {
+    ManifestSection* m = &context->parsedSections[k];
+    m->next = nullptr;
+    if (!covered[k]) continue;
+    *tail = m;
+    tail = &m->next;
+    ++context->sectionCount;
   }
 }
 
@@ -163,6 +176,7 @@ void releaseArchiveContext(ArchiveContext* context) {
 SignedArchive* loadSignedArchive(Blob archive, Blob directory, Blob wantedSigner, Blob rootKey) {
   if (directory.length == 0 || directory.data == nullptr) return nullptr;
   if (archive.length != 0 && archive.data == nullptr) return nullptr;
+  if (archive.length > kMaxArchiveSize) return nullptr;
   auto* context = static_cast<ArchiveContext*>(std::calloc(1, sizeof(ArchiveContext)));
   if (context == nullptr) return nullptr;
   SignedArchive* handle = nullptr;
@@ -179,7 +193,6 @@ ManifestSection* findSection(SignedArchive* handle, uint32_t length, const char*
   if (handle == nullptr || handle->block == nullptr || name == nullptr || length == 0) return nullptr;
   const auto* bytes = reinterpret_cast<const unsigned char*>(name);
   for (ManifestSection* m = handle->block->archive->sections; m != nullptr; m = m->next) {
-    if (!m->signedByChosenSigner) continue;
     if (blobNamesEqual(m->name.data, m->name.length, bytes, length)) return m;
     if (m->sectionName.length != 0 && blobNamesEqual(m->sectionName.data, m->sectionName.length, bytes, length)) {
       return m;

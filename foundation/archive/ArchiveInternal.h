@@ -39,6 +39,8 @@ struct ZipEntry {
   Blob name;
   Blob extra;
   Blob data;
+  uint32_t crc;
+  uint32_t offset;  // of its local header
   ZipEntry* next;  // file order
 };
 
@@ -275,6 +277,10 @@ struct ArchiveContext {
   Blob data;
   uint32_t headerAttributeCount;
   AttributeNode* headerAttributes;
+  // Every section the manifest holds, in text order, for the signer-info checks.
+  uint32_t parsedSectionCount;
+  ManifestSection* parsedSections;
+  // What callers reach: once a signer is chosen, only the sections it covers.
   uint32_t sectionCount;
   ManifestSection* sections;
   Blob manifest;
@@ -298,6 +304,7 @@ int parseArchiveEntries(ArchiveContext* context, ZipEntry* entries);  // "DSA" a
 SignerInfo* selectArchiveSigner(ArchiveContext* context, Blob wantedSigner, Blob rootKey);
 // Drops every signature block but the one that holds `keep` (their certificates are freed).
 void dropOtherSignatureBlocks(ArchiveContext* context, const SignatureBlock* keep);
-// Marks the manifest sections that the block's signer-info text covers.
+// Chains the manifest sections that the block's signer-info text covers (in
+// text order) as the archive's sections; the others are no longer reachable.
 void markSignedSections(ArchiveContext* context, const SignatureBlock* block);
 void releaseArchiveContext(ArchiveContext* context);

@@ -6,6 +6,10 @@
 // polynomial time instead of trying every combination. Captures live in an undo
 // trail that backtracking truncates. The first successful path and its captures
 // are the same as those of a plain backtracking matcher.
+//
+// Its memory is bounded too: a repetition over single bytes keeps one choice
+// record for its whole run, and a match whose working memory outgrows a small
+// budget relative to its input fails (real manifests stay far below it).
 #include "foundation/archive/ArchiveInternal.h"
 
 #include <cstring>
@@ -428,8 +432,15 @@ struct Choice {
   int32_t stack;
   uint32_t trail;
   uint64_t steps;  // the step count when the choice was made
+  uint32_t run;    // failed choices of this node at position, position + 1, ... (at least 1)
   bool second;     // the alternative failed; the next link is being tried
 };
+
+// The working memory a match may use: this many bytes, or the input's length
+// when that is more. A line costs the matcher a few hundred bytes, so a
+// manifest of about a hundred kilobytes of short lines still fits; beyond the
+// floor, only long values keep a match within its input's size.
+constexpr size_t kMatchBudgetFloor = 1024 * 1024;
 
 // A failed state is remembered only when exploring it took at least this many
 // steps: cheap failures cost less to repeat than to remember, and every costly
@@ -452,6 +463,7 @@ struct StackNode {
 // Failed states, open addressing on 64-bit keys (0 marks a free cell).
 class FailedStates {
  public:
+  size_t bytes() const { return cells_.capacity() * sizeof(uint64_t); }
   bool contains(uint64_t key) const {
     if (cells_.empty()) return false;
     for (size_t i = hash(key) & mask_;; i = (i + 1) & mask_) {
@@ -496,7 +508,7 @@ class FailedStates {
 class Matcher {
  public:
   Matcher(const Program& program, const unsigned char* input, uint32_t length)
-      : p_(program), in_(input), length_(length) {
+      : p_(program), in_(input), length_(length), budget_(length > kMatchBudgetFloor ? length : kMatchBudgetFloor) {
     stacks_.push_back(StackNode{-1, -1, -1, -1});
   }
 
@@ -507,6 +519,7 @@ class Matcher {
     uint64_t steps = 0;
     for (;;) {
       ++steps;
+      if ((steps & 1023) == 0 && memory() > budget_) return false;
       const Node& node = p_.nodes[n];
       bool ok = true;
       switch (node.kind) {
@@ -516,7 +529,7 @@ class Matcher {
               ok = false;
               break;
             }
-            choices_.push_back(Choice{n, pos, stack, static_cast<uint32_t>(trail_.size()), steps, false});
+            choices_.push_back(Choice{n, pos, stack, static_cast<uint32_t>(trail_.size()), steps, 1, false});
             n = node.alt;
           } else {
             n = node.next;
@@ -572,9 +585,12 @@ class Matcher {
           stack = c.stack;
           trail_.resize(c.trail);
           n = p_.nodes[c.node].next;
+          mergeRun();
           break;
         }
-        if (c.stack < kMaxMemoStack && steps - c.steps >= kMemoSteps) failed_.insert(key(c.node, c.position, c.stack));
+        if (c.stack < kMaxMemoStack && steps - c.steps >= kMemoSteps) {
+          for (uint32_t k = 0; k < c.run; ++k) failed_.insert(key(c.node, c.position + k, c.stack));
+        }
         choices_.pop_back();
       }
     }
@@ -583,6 +599,25 @@ class Matcher {
   const std::vector<TrailEntry>& trail() const { return trail_; }
 
  private:
+  // A choice whose alternative failed right after the same choice one byte
+  // earlier failed its alternative (a repetition of single bytes) joins that
+  // record: both are only waiting to be remembered as failed.
+  void mergeRun() {
+    if (choices_.size() < 2) return;
+    const Choice& top = choices_.back();
+    Choice& below = choices_[choices_.size() - 2];
+    if (below.second && below.node == top.node && below.stack == top.stack && below.trail == top.trail &&
+        below.position + below.run == top.position) {
+      ++below.run;
+      choices_.pop_back();
+    }
+  }
+
+  size_t memory() const {
+    return choices_.capacity() * sizeof(Choice) + trail_.capacity() * sizeof(TrailEntry) +
+           stacks_.capacity() * sizeof(StackNode) + failed_.bytes();
+  }
+
   static constexpr int32_t kMaxMemoStack = 0xFFFF;  // the key holds 16 bits of it
 
   static uint64_t key(int32_t node, uint32_t position, int32_t stack) {
@@ -602,6 +637,7 @@ class Matcher {
   const Program& p_;
   const unsigned char* in_;
   uint32_t length_;
+  size_t budget_;
   std::vector<Choice> choices_;
   std::vector<TrailEntry> trail_;
   std::vector<StackNode> stacks_;

@@ -129,7 +129,8 @@ int parseSignerInfoText(SignerInfoText* text, SignatureBlock* block, Blob baseNa
     section->block = block;
     if (parseSectionFields(context, captures.slots[0].items[k], &section->fields) != 0) return -1;
     // The last manifest section of that Name is the one covered.
-    for (ManifestSection* m = context->sections; m != nullptr; m = m->next) {
+    for (uint32_t i = 0; i < context->parsedSectionCount; ++i) {
+      ManifestSection* m = &context->parsedSections[i];
       if (blobNamesEqual(m->name, section->fields.name)) section->manifestSection = m;
     }
     if (section->manifestSection == nullptr) return -1;

@@ -57,10 +57,9 @@ struct ManifestSection {
   AttributeNode* attributes;
   uint32_t digestAlgorithmCount;
   DigestAlgorithm* digestAlgorithms;
+  // The next section that the chosen signer covers: sections no signer-info
+  // section names are never reachable, so none can shadow a signed one.
   ManifestSection* next;
-  // Set for the sections that the chosen signer's signer-info text covers;
-  // findSection sees only these, so an unsigned section cannot shadow a signed one.
-  int signedByChosenSigner;
 };
 
 struct AttributeIterator {
@@ -70,7 +69,11 @@ struct AttributeIterator {
   AttributeNode** attributes;
 };
 
-// archive: the file bytes (may be freed on return); directory: non-empty;
+// The largest archive that loads. Settings files are a few kilobytes; the cap
+// keeps a hostile file from costing more than a bounded amount of memory.
+constexpr uint32_t kMaxArchiveSize = 16u * 1024 * 1024;
+
+// archive: the file bytes (may be freed on return), at most kMaxArchiveSize; directory: non-empty;
 // wantedSigner: DER IssuerAndSerialNumber or empty; rootKey: DER
 // SubjectPublicKeyInfo of a DSA key, or empty for the default root key.
 SignedArchive* loadSignedArchive(Blob archive, Blob directory, Blob wantedSigner, Blob rootKey);

@@ -21,7 +21,7 @@ struct FileCloser {
 SignedArchive* loadFromPath(const std::string& path, const std::string& directory, Blob rootKey) {
   struct _stat status;
   if (_stat(path.c_str(), &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG) return nullptr;
-  if (status.st_size < 0 || static_cast<unsigned long long>(status.st_size) > 0xFFFFFFFFull) return nullptr;
+  if (status.st_size < 0 || static_cast<unsigned long long>(status.st_size) > kMaxArchiveSize) return nullptr;
   const size_t size = static_cast<size_t>(status.st_size);
   unsigned char* buffer = static_cast<unsigned char*>(std::malloc(size + 1));
   if (buffer == nullptr) return nullptr;

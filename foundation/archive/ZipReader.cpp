@@ -1,6 +1,10 @@
 // The archive container: stored ZIP entries read as three runs of records
 // (local entries, central directory, end records) that must end exactly at EOF.
+// The central directory must repeat the local entries and the end record must
+// close it, so no two readers can see different archives in the same bytes.
 #include "foundation/archive/ArchiveInternal.h"
+
+#include <cstring>
 
 namespace {
 
@@ -21,6 +25,7 @@ uint32_t u32(const unsigned char* p) { return u16(p) | u16(p + 2) << 16; }
 const uint32_t kLocalSignature = 0x04034B50u;
 const uint32_t kCentralSignature = 0x02014B50u;
 const uint32_t kEndSignature = 0x06054B50u;
+const uint32_t kStored = 0;  // the only method the format allows
 
 // A run goes on while more than 4 bytes remain and the next 4 are its signature.
 bool runContinues(Blob file, uint64_t position, uint32_t signature) {
@@ -41,6 +46,7 @@ int readZipRuns(AllocList* list, Blob file, ZipEntry** entries) {
   ZipEntry** tail = entries;
   const uint64_t size = file.length;
   uint64_t position = 0;
+  uint64_t localCount = 0;
 
   while (runContinues(file, position, kLocalSignature)) {
     if (size - position < 30) return -1;
@@ -56,6 +62,7 @@ int readZipRuns(AllocList* list, Blob file, ZipEntry** entries) {
     const uint64_t dataEnd = dataStart + compressed;
     const uint64_t recordEnd = dataEnd + (descriptor ? 12 : 0);
     if (recordEnd > size) return -1;
+    if (u16(h + 8) != kStored) return -1;
     if (descriptor) {
       if (u32(file.data + dataEnd + 4) != u32(file.data + dataEnd + 8)) return -1;
     } else if (compressed != uncompressed) {
@@ -67,28 +74,54 @@ int readZipRuns(AllocList* list, Blob file, ZipEntry** entries) {
     entry->name = makeBlob(h + 30, nameLength);
     entry->extra = makeBlob(h + 30 + nameLength, extraLength);
     entry->data = makeBlob(file.data + dataStart, compressed);
+    entry->crc = crc;
+    entry->offset = static_cast<uint32_t>(position);
     *tail = entry;
     tail = &entry->next;
     position = recordEnd;
+    ++localCount;
   }
 
+  // Each central entry must describe the local entry of the same rank: a reader
+  // that trusts the directory (as ZIP tools do) then sees the entries we check.
+  const uint64_t centralStart = position;
+  const ZipEntry* local = *entries;
+  uint64_t centralCount = 0;
   while (runContinues(file, position, kCentralSignature)) {
     if (size - position < 46) return -1;
     const unsigned char* h = file.data + position;
-    if (u32(h + 20) != u32(h + 24)) return -1;
-    const uint64_t recordEnd = position + 46 + u16(h + 28) + u16(h + 30) + u16(h + 32);
+    const uint64_t nameLength = u16(h + 28);
+    const uint64_t recordEnd = position + 46 + nameLength + u16(h + 30) + u16(h + 32);
     if (recordEnd > size) return -1;
+    if (u32(h + 20) != u32(h + 24)) return -1;
+    if (local == nullptr || u16(h + 10) != kStored || u32(h + 16) != local->crc || u32(h + 20) != local->data.length ||
+        u32(h + 42) != local->offset || nameLength != local->name.length ||
+        std::memcmp(h + 46, local->name.data, local->name.length) != 0) {
+      return -1;
+    }
+    local = local->next;
     position = recordEnd;
+    ++centralCount;
   }
+  if (centralCount != localCount) return -1;
 
+  // The end record closes the archive: without it (an archive cut after any
+  // record) nothing loads. Its counts and directory place must be this directory's.
+  bool ended = false;
   while (runContinues(file, position, kEndSignature)) {
     if (size - position < 22) return -1;
-    const uint64_t recordEnd = position + 22 + u16(file.data + position + 20);
+    const unsigned char* h = file.data + position;
+    const uint64_t recordEnd = position + 22 + u16(h + 20);
     if (recordEnd > size) return -1;
+    if (!ended && (u16(h + 8) != centralCount || u16(h + 10) != centralCount ||
+                   u32(h + 12) != position - centralStart || u32(h + 16) != centralStart)) {
+      return -1;
+    }
+    ended = true;
     position = recordEnd;
   }
 
-  return position == size ? 0 : -1;
+  return ended && position == size ? 0 : -1;
 }
 
 void splitEntryName(Blob name, Blob* baseName, Blob* extension) {

@@ -1,5 +1,7 @@
 // Speed of the secure settings road: one load of a 20-section archive, and our
-// DSA verification beside OpenSSL's DSA_do_verify on the same key and signature.
+// DSA verification beside OpenSSL's DSA_do_verify on the same key and signature;
+// and the peak heap of a load per input size (counters peak_bytes and
+// peak_per_input_byte; the program counts every malloc of the process).
 //   archive_benchmark [--benchmark_filter=...]   (build type Release)
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include "ArchiveTestSupport.h"
@@ -10,9 +12,84 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
+#include <malloc.h>
+
+#include <atomic>
 #include <cstdio>
 
 using namespace archivetest;
+
+// Heap accounting: this program's malloc family wraps glibc's and keeps the bytes
+// in use and their peak. Left out under the sanitizers, which own malloc.
+#if defined(__SANITIZE_ADDRESS__)
+#define ARCHIVE_BENCHMARK_COUNTS_HEAP 0
+#else
+#define ARCHIVE_BENCHMARK_COUNTS_HEAP 1
+#endif
+
+namespace heap {
+std::atomic<size_t> inUse{0};
+std::atomic<size_t> peak{0};
+
+void added(void* p) {
+  if (p == nullptr) return;
+  const size_t now = inUse.fetch_add(malloc_usable_size(p)) + malloc_usable_size(p);
+  size_t old = peak.load();
+  while (now > old && !peak.compare_exchange_weak(old, now)) {
+  }
+}
+void removed(void* p) {
+  if (p != nullptr) inUse.fetch_sub(malloc_usable_size(p));
+}
+// Starts a measurement: the peak is counted from the bytes in use now.
+size_t start() {
+  const size_t base = inUse.load();
+  peak.store(base);
+  return base;
+}
+}  // namespace heap
+
+#if ARCHIVE_BENCHMARK_COUNTS_HEAP
+extern "C" {
+void* __libc_malloc(size_t);
+void* __libc_calloc(size_t, size_t);
+void* __libc_realloc(void*, size_t);
+void __libc_free(void*);
+void* __libc_memalign(size_t, size_t);
+
+void* malloc(size_t size) {
+  void* p = __libc_malloc(size);
+  heap::added(p);
+  return p;
+}
+void* calloc(size_t n, size_t size) {
+  void* p = __libc_calloc(n, size);
+  heap::added(p);
+  return p;
+}
+void* realloc(void* old, size_t size) {
+  heap::removed(old);
+  void* p = __libc_realloc(old, size);
+  if (p != nullptr) heap::added(p);
+  else if (old != nullptr && size != 0) heap::added(old);
+  return p;
+}
+void free(void* p) {
+  heap::removed(p);
+  __libc_free(p);
+}
+void* memalign(size_t alignment, size_t size) {
+  void* p = __libc_memalign(alignment, size);
+  heap::added(p);
+  return p;
+}
+void* aligned_alloc(size_t alignment, size_t size) { return memalign(alignment, size); }
+int posix_memalign(void** out, size_t alignment, size_t size) {
+  *out = memalign(alignment, size);
+  return *out == nullptr ? 12 : 0;
+}
+}
+#endif
 
 namespace {
 
@@ -133,6 +210,53 @@ void BM_HostileSignerInfo(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_HostileSignerInfo)->Arg(40)->Arg(400)->Arg(4000)->Unit(benchmark::kMicrosecond);
+
+// Peak heap of one load against the archive's size, for the inputs that cost the
+// most per byte: one long unsigned value (on one line, or folded into 72-byte
+// continuation lines) and many small unsigned sections. "loaded" says whether
+// the archive was accepted; the cap and the matcher's budget refuse the others.
+enum Shape { kLongValue, kFoldedValue, kSmallSections };
+
+std::string shapedArchive(Shape shape, size_t bytes) {
+  eswtool::ArchivePlan plan = typicalPlan();
+  if (shape == kSmallSections) {
+    for (size_t i = 0; i * 16 < bytes; ++i) plan.sections.push_back(eswtool::Section{"a:" + std::to_string(i), {}, false});
+  } else {
+    std::string value;
+    for (size_t i = 0; value.size() < bytes; ++i) {
+      value += static_cast<char>('a' + i % 26);
+      if (shape == kFoldedValue && i % 72 == 71) value += "\n ";
+    }
+    plan.sections.push_back(eswtool::Section{"config:Big", {{"Data", value}}, false});
+  }
+  return eswtool::buildArchive(plan);
+}
+
+void BM_LoadPeakMemory(benchmark::State& state) {
+  const std::string bytes = shapedArchive(static_cast<Shape>(state.range(0)), static_cast<size_t>(state.range(1)));
+  const std::string key = rootKey();
+  size_t peak = 0;
+  bool loaded = false;
+  for (auto _ : state) {
+    const size_t base = heap::start();
+    ArchivePtr a = load(bytes, key);
+    loaded = a != nullptr;
+    a.reset();
+    peak = heap::peak.load() - base;
+  }
+  state.counters["input_bytes"] = static_cast<double>(bytes.size());
+  state.counters["loaded"] = loaded ? 1 : 0;
+  if (ARCHIVE_BENCHMARK_COUNTS_HEAP) {
+    state.counters["peak_bytes"] = static_cast<double>(peak);
+    state.counters["peak_per_input_byte"] = static_cast<double>(peak) / static_cast<double>(bytes.size());
+  }
+}
+BENCHMARK(BM_LoadPeakMemory)
+    ->ArgNames({"shape", "bytes"})
+    ->ArgsProduct({{kLongValue, kFoldedValue}, {64 << 10, 1 << 20, 10 << 20, 30 << 20}})
+    ->ArgsProduct({{kSmallSections}, {64 << 10, 1 << 20, 5 << 20}})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

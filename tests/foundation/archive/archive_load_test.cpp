@@ -98,6 +98,12 @@ TEST(ArchiveLoad, ArchiveOfTheDefaultRootNeedsTheDefaultKey) {
 
 // ---- rejection table ----
 
+uint32_t u16(const std::string& s, size_t at) {
+  return static_cast<unsigned char>(s[at]) | static_cast<unsigned char>(s[at + 1]) << 8;
+}
+uint32_t u32(const std::string& s, size_t at) { return u16(s, at) | u16(s, at + 2) << 16; }
+
+
 std::string replaceOnce(std::string s, const std::string& from, const std::string& to) {
   const size_t at = s.find(from);
   EXPECT_NE(at, std::string::npos) << from;
@@ -156,7 +162,7 @@ TEST(ArchiveLoad, RejectionTable) {
       // manifest grammar and values
       {"no manifest", Stage::Manifest,
        [&] { return eswtool::writeZip({{"META-INF/OTHER.MF", "Manifest-Version: 2.0\r\n\r\n"}}); }},
-      {"empty file", Stage::Manifest, [&] { return std::string(); }},
+      {"empty file", Stage::Zip, [&] { return std::string(); }},
       {"version 2.1", Stage::Manifest,
        [&] { return eswtool::writeZip({{"META-INF/MANIFEST.MF", "Manifest-Version: 2.1\r\n\r\n"}}); }},
       {"junk after the last section", Stage::Manifest,
@@ -236,7 +242,6 @@ TEST(ArchiveLoad, AcceptedVariants) {
   const std::string header = "Signature-Version: 2.0\r\n\r\n";
   const std::vector<std::pair<const char*, std::string>> cases = {
       {"12-byte descriptor", build([](auto& s) { s.zip.descriptor = eswtool::Descriptor::Twelve; })},
-      {"local entries only", build([](auto& s) { s.zip.centralDirectory = false; })},
       {"SHA-1 named SHA-1",
        signedWith(header + digestSection("config:Quarvel", "SHA-1", "SHA-1-Digest: " + digest + "\r\n"))},
       {"second of two digests is the right one",
@@ -337,16 +342,178 @@ TEST(ArchiveUnsignedSections, AShadowWithTheSignedNameAfterItFailsTheDigest) {
   EXPECT_EQ(load(eswtool::buildArchive(plan)), nullptr);
 }
 
+TEST(ArchiveUnsignedSections, OnlyCoveredSectionsAreReachable) {
+  struct Layout {
+    const char* name;
+    std::vector<std::pair<std::string, bool>> sections;  // Name value, covered
+    std::vector<std::string> reachable;                  // from the first covered one on
+  };
+  const std::vector<Layout> cases = {
+      {"unsigned first", {{"config:A", false}, {"config:B", true}, {"config:C", true}}, {"config:B", "config:C"}},
+      {"unsigned between", {{"config:A", true}, {"config:B", false}, {"config:C", true}}, {"config:A", "config:C"}},
+      {"unsigned last", {{"config:A", true}, {"config:B", true}, {"config:C", false}}, {"config:A", "config:B"}},
+      {"one signed among many unsigned",
+       {{"config:U1", false}, {"config:U2", false}, {"config:A", true}, {"config:U3", false}},
+       {"config:A"}},
+  };
+  for (const Layout& c : cases) {
+    eswtool::ArchivePlan plan = typicalPlan();
+    plan.sections.clear();
+    for (const auto& [name, covered] : c.sections) plan.sections.push_back(eswtool::Section{name, {{"K", name}}, covered});
+    ArchivePtr a = load(eswtool::buildArchive(plan));
+    ASSERT_NE(a, nullptr) << c.name;
+    std::vector<std::string> walked;
+    for (ManifestSection* s = find(a.get(), c.reachable.front()); s != nullptr; s = s->next) walked.push_back(text(s->name));
+    EXPECT_EQ(walked, c.reachable) << c.name;
+    for (const auto& [name, covered] : c.sections) EXPECT_EQ(find(a.get(), name) != nullptr, covered) << c.name << " " << name;
+  }
+}
+
+// ---- ZIP structure: stored entries, a central directory that repeats the local
+// entries, and an end record that closes it ----
+
+struct ZipParts {
+  std::string locals;
+  std::vector<std::string> central;
+  std::string end;
+
+  explicit ZipParts(const std::string& zip) {
+    const size_t centralStart = zip.find(std::string("PK\x01\x02", 4));
+    const size_t endStart = zip.rfind(std::string("PK\x05\x06", 4));
+    locals = zip.substr(0, centralStart);
+    for (size_t at = centralStart; at < endStart;) {
+      const size_t size = 46 + u16(zip, at + 28) + u16(zip, at + 30) + u16(zip, at + 32);
+      central.push_back(zip.substr(at, size));
+      at += size;
+    }
+    end = zip.substr(endStart);
+  }
+  // The end record's counts, size and offset made to fit the directory as it now is.
+  std::string join(bool fixEnd = true) const {
+    std::string dir;
+    for (const std::string& c : central) dir += c;
+    std::string e = end;
+    if (fixEnd) {
+      put16(e, 8, central.size());
+      put16(e, 10, central.size());
+      put32(e, 12, dir.size());
+      put32(e, 16, locals.size());
+    }
+    return locals + dir + e;
+  }
+  static void put16(std::string& s, size_t at, size_t v) {
+    s[at] = static_cast<char>(v & 0xFF);
+    s[at + 1] = static_cast<char>((v >> 8) & 0xFF);
+  }
+  static void put32(std::string& s, size_t at, size_t v) {
+    put16(s, at, v & 0xFFFF);
+    put16(s, at + 2, (v >> 16) & 0xFFFF);
+  }
+};
+
+TEST(ArchiveZipStructure, LocalEntriesDirectoryAndEndRecordMustAgree) {
+  const std::string valid = eswtool::buildArchive(typicalPlan());
+  ASSERT_NE(load(valid), nullptr);
+  const ZipParts parts(valid);
+  ASSERT_GE(parts.central.size(), 2u);
+  using Edit = std::function<void(ZipParts&)>;
+  auto edited = [&](const Edit& edit, bool fixEnd = true) {
+    ZipParts p = parts;
+    edit(p);
+    return p.join(fixEnd);
+  };
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"local method 8", [&] { std::string z = valid; ZipParts::put16(z, 8, 8); return z; }()},
+      {"central method 8", edited([](ZipParts& p) { ZipParts::put16(p.central[0], 10, 8); })},
+      {"both methods 8", [&] {
+         ZipParts p = parts;
+         ZipParts::put16(p.locals, 8, 8);
+         ZipParts::put16(p.central[0], 10, 8);
+         return p.join();
+       }()},
+      {"central name differs", edited([](ZipParts& p) { p.central[0][46] ^= 0x20; })},
+      {"central sizes differ from the data", edited([](ZipParts& p) {
+         ZipParts::put32(p.central[0], 20, u32(p.central[0], 20) + 1);
+         ZipParts::put32(p.central[0], 24, u32(p.central[0], 24) + 1);
+       })},
+      {"central CRC differs", edited([](ZipParts& p) { p.central[0][16] ^= 1; })},
+      {"central offset off by one", edited([](ZipParts& p) { ZipParts::put32(p.central[1], 42, u32(p.central[1], 42) + 1); })},
+      {"central entry missing", edited([](ZipParts& p) { p.central.pop_back(); })},
+      {"central entry twice", edited([](ZipParts& p) { p.central.push_back(p.central.back()); })},
+      {"central entries swapped", edited([](ZipParts& p) { std::swap(p.central[0], p.central[1]); })},
+      {"no central directory", edited([](ZipParts& p) { p.central.clear(); })},
+      {"end record counts one more", edited([](ZipParts& p) { ZipParts::put16(p.end, 10, p.central.size() + 1); }, false)},
+      {"end record directory offset wrong", edited([](ZipParts& p) { ZipParts::put32(p.end, 16, 0); }, false)},
+      {"end record directory size wrong", edited([](ZipParts& p) { ZipParts::put32(p.end, 12, 46); }, false)},
+      {"cut after the local entries", parts.locals},
+      {"cut after the central directory", edited([](ZipParts& p) { p.end.clear(); }, false)},
+      {"cut after the first local entry",
+       valid.substr(0, 30 + u16(valid, 26) + u16(valid, 28) + u32(valid, 18))},
+  };
+  for (const auto& [name, bytes] : cases) {
+    EXPECT_EQ(load(bytes), nullptr) << name;
+    EXPECT_STREQ(stageName(stageOf(bytes)), "zip") << name;
+  }
+  // What the directory may carry beyond the entries: an archive comment.
+  ZipParts commented = parts;
+  ZipParts::put16(commented.end, 20, 7);
+  commented.end += "comment";
+  EXPECT_NE(load(commented.join()), nullptr);
+}
+
+// ---- size: a cap on the archive, and parsing memory that follows the input ----
+
+TEST(ArchiveSize, LargeValuesLoadUpToTheCapAndNothingAboveIt) {
+  struct Case {
+    const char* name;
+    size_t valueBytes;
+    bool folded;  // written as 72-byte continuation lines
+    bool loads;
+  };
+  const std::vector<Case> cases = {
+      {"4 MiB unsigned value on one line", 4u << 20, false, true},
+      {"64 KiB unsigned value in continuation lines", 64u << 10, true, true},
+      {"value that puts the archive over the cap", kMaxArchiveSize, false, false},
+  };
+  for (const Case& c : cases) {
+    eswtool::ArchivePlan plan = typicalPlan();
+    std::string value;
+    for (size_t i = 0; value.size() < c.valueBytes; ++i) {
+      value += static_cast<char>('a' + i % 26);
+      if (c.folded && i % 72 == 71) value += "\n ";
+    }
+    plan.sections.push_back(eswtool::Section{"config:Big", {{"Data", value}}, false});
+    plan.sections[0].attributes.push_back({"Big", c.folded ? "x\n y" : "xy"});
+    const std::string bytes = eswtool::buildArchive(plan);
+    ArchivePtr a = load(bytes);
+    EXPECT_EQ(a != nullptr, c.loads) << c.name << " (" << bytes.size() << " bytes)";
+    if (a != nullptr) {
+      EXPECT_EQ(attributesOf(find(a.get(), "Quarvel")).back().second, "xy") << c.name;
+    }
+  }
+}
+
+TEST(ArchiveSize, AManifestThatNeedsFarMoreMemoryThanItsSizeIsRefused) {
+  // Hundreds of thousands of tiny unsigned sections: each line costs the matcher
+  // far more than its few bytes, so the parse gives up instead of growing.
+  eswtool::ArchivePlan plan = typicalPlan();
+  for (int i = 0; i < 200000; ++i) plan.sections.push_back(eswtool::Section{"a:" + std::to_string(i), {}, false});
+  EXPECT_EQ(load(eswtool::buildArchive(plan)), nullptr);
+  // The same number of attribute bytes in a few sections is fine.
+  plan = typicalPlan();
+  for (int i = 0; i < 50; ++i) {
+    plan.sections.push_back(eswtool::Section{"a:" + std::to_string(i), {{"Key", std::string(20000, 'v')}}, false});
+  }
+  EXPECT_NE(load(eswtool::buildArchive(plan)), nullptr);
+}
+
 // ---- bounded mutation run ----
 
-uint32_t u16(const std::string& s, size_t at) {
-  return static_cast<unsigned char>(s[at]) | static_cast<unsigned char>(s[at + 1]) << 8;
-}
-uint32_t u32(const std::string& s, size_t at) { return u16(s, at) | u16(s, at + 2) << 16; }
 
-// Bytes that no check reads: local header version, flags, method, time and date; the
-// directory and base name of signature blocks; the central directory apart from its
-// signatures, sizes and lengths; the end record apart from its signature and comment length.
+// Bytes that no check reads: local header version, flags, time and date; the
+// directory and base name of signature blocks; the central directory's versions,
+// flags, time, date, disk and attributes; the end record's disk numbers.
+// Only the whole file loads: an archive cut anywhere does not.
 struct Layout {
   std::set<size_t> unchecked;
   std::set<size_t> loadableLengths;
@@ -356,7 +523,8 @@ Layout layoutOf(const std::string& zip) {
   Layout l;
   size_t at = 0;
   while (u32(zip, at) == 0x04034B50) {
-    for (size_t k = 4; k < 14; ++k) l.unchecked.insert(at + k);
+    for (size_t k = 4; k < 8; ++k) l.unchecked.insert(at + k);
+    for (size_t k = 10; k < 14; ++k) l.unchecked.insert(at + k);
     const size_t n = u16(zip, at + 26), e = u16(zip, at + 28);
     const std::string name = zip.substr(at + 30, n);
     if (name.size() > 4 && name.compare(name.size() - 4, 4, ".DSA") == 0) {
@@ -364,16 +532,15 @@ Layout layoutOf(const std::string& zip) {
     }
     at += 30 + n + e + u32(zip, at + 18);
   }
-  l.loadableLengths.insert(at);
   while (u32(zip, at) == 0x02014B50) {
-    const size_t size = 46 + u16(zip, at + 28) + u16(zip, at + 30) + u16(zip, at + 32);
+    const size_t n = u16(zip, at + 28);
+    const size_t size = 46 + n + u16(zip, at + 30) + u16(zip, at + 32);
     for (size_t k = 4; k < size; ++k) {
-      if (k < 20 || k >= 34) l.unchecked.insert(at + k);
+      if ((k < 10 || (k >= 12 && k < 16) || (k >= 34 && k < 42) || k >= 46 + n)) l.unchecked.insert(at + k);
     }
     at += size;
-    l.loadableLengths.insert(at);
   }
-  for (size_t k = 4; k < 20; ++k) l.unchecked.insert(at + k);
+  for (size_t k = 4; k < 8; ++k) l.unchecked.insert(at + k);
   l.loadableLengths.insert(zip.size());
   return l;
 }
