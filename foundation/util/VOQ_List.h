@@ -64,17 +64,34 @@ class VOQ_List {
 
   void setFirst() { iterator = &front; }
 
-  bool hasMoreElements() const { return iterator != nullptr && iterator->next != &end; }
+  bool hasMoreElements() const { return iterator != nullptr && iterator != &end && iterator->next != &end; }
 
   T* getNext() {
     if (iterator == nullptr) {
       throw VOQ_ListException("setFirst not called");
     }
-    if (iterator->next == &end) {
+    // After setEnd the iterator stands on the tail, with nothing behind it.
+    if (iterator == &end || iterator->next == &end) {
       iterator = nullptr;
       throw VOQ_ListException("no more elements");
     }
     iterator = iterator->next;
+    return iterator->element;
+  }
+
+  // Backward iteration over the same iterator: setEnd, then getPrevious until
+  // "no more elements" visits the elements from the last to the first.
+  void setEnd() { iterator = &end; }
+
+  T* getPrevious() {
+    if (iterator == nullptr) {
+      throw VOQ_ListException("setEnd not called");
+    }
+    if (iterator == &front || iterator->previous == &front) {
+      iterator = nullptr;
+      throw VOQ_ListException("no more elements");
+    }
+    iterator = iterator->previous;
     return iterator->element;
   }
 

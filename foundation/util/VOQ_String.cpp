@@ -42,6 +42,8 @@ VOQ_String::VOQ_String(unsigned int length, const void* bytes) {
   capacity = length;
 }
 
+VOQ_String::VOQ_String(const char* text) { assign(text); }
+
 VOQ_String::VOQ_String(const VOQ_String& other) : VOQ_String(other.length, other.data) {}
 
 VOQ_String& VOQ_String::operator=(const VOQ_String& other) {

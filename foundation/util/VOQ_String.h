@@ -6,6 +6,8 @@ class VOQ_String {
   // With bytes: a copy of length bytes. With NULL bytes and a length: a block
   // of that length (zero-filled here). With neither: the empty string.
   explicit VOQ_String(unsigned int length = 0, const void* bytes = nullptr);
+  // A copy of the text with its terminating zero; NULL gives the empty string.
+  explicit VOQ_String(const char* text);
   VOQ_String(const VOQ_String& other);
   VOQ_String& operator=(const VOQ_String& other);
   virtual ~VOQ_String();
@@ -23,6 +25,8 @@ class VOQ_String {
   void assign(const VOQ_String& other);
   void appendByte(unsigned char byte);
   void append(unsigned int n, const void* bytes);
+  // Appending an empty string leaves the bytes as they are.
+  void append(const VOQ_String& other) { append(other.length, other.data); }
 
   // True when both hold data of the same length and the same bytes; two empty
   // strings are not equal.

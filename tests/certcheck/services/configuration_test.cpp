@@ -17,6 +17,15 @@ namespace st = servicestest;
 
 namespace {
 
+// Every case starts without the product keys (a test process may run several cases).
+class Configuration : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RegDeleteTreeA(HKEY_CURRENT_USER, st::kProductKey);
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, st::kProductKey);
+  }
+};
+
 std::string below(const std::string& subKey) { return std::string(st::kProductKey) + "\\" + subKey; }
 
 // A tree three levels deep below the user's product key, with the odd values the
@@ -56,7 +65,7 @@ const FindCase kFindCases[] = {
     {"SubKeyValueNotInProductKey", HKEY_CURRENT_USER, "", "Port", nullptr, 0},
 };
 
-TEST(Configuration, FindOverATreeThreeLevelsDeep) {
+TEST_F(Configuration, FindOverATreeThreeLevelsDeep) {
   writeUserTree();
   VOQ_Configuration store(st::kCompany, st::kProduct, HKEY_CURRENT_USER);
   for (const FindCase& c : kFindCases) {
@@ -97,7 +106,7 @@ const TypeCase kTypeCases[] = {
     {"MultiString", REG_MULTI_SZ, std::string("a\0bc\0\0", 6), nullptr, 0x63620061, false, true},
 };
 
-TEST(Configuration, EntriesOfEveryTypeAndSize) {
+TEST_F(Configuration, EntriesOfEveryTypeAndSize) {
   for (const TypeCase& c : kTypeCases) {
     ASSERT_TRUE(st::putValue(HKEY_CURRENT_USER, st::kProductKey, c.name, c.type, c.bytes.data(),
                              static_cast<DWORD>(c.bytes.size())));
@@ -127,7 +136,7 @@ TEST(Configuration, EntriesOfEveryTypeAndSize) {
   }
 }
 
-TEST(Configuration, SetAndSaveReachTheRegistryAndAFreshStore) {
+TEST_F(Configuration, SetAndSaveReachTheRegistryAndAFreshStore) {
   ASSERT_TRUE(st::putString(HKEY_CURRENT_USER, st::kProductKey, "Language", "de"));
   {
     VOQ_Configuration store(st::kCompany, st::kProduct, HKEY_CURRENT_USER);
@@ -150,7 +159,7 @@ TEST(Configuration, SetAndSaveReachTheRegistryAndAFreshStore) {
   EXPECT_STREQ(fresh.find(HKEY_CURRENT_USER, nullptr, "Language")->getString(), "en");
 }
 
-TEST(Configuration, TheDestructorSavesAndAnEmptyStoreIsFine) {
+TEST_F(Configuration, TheDestructorSavesAndAnEmptyStoreIsFine) {
   {
     VOQ_Configuration store(st::kCompany, st::kProduct, HKEY_CURRENT_USER);  // no product key yet
     EXPECT_EQ(store.find(HKEY_CURRENT_USER, nullptr, "Language"), nullptr);
@@ -159,7 +168,7 @@ TEST(Configuration, TheDestructorSavesAndAnEmptyStoreIsFine) {
   EXPECT_EQ(st::readValue(HKEY_CURRENT_USER, st::kProductKey, "Language"), std::string("en\0", 3));
 }
 
-TEST(Configuration, AStandardUserReadsTheMachineStoreAndItsSavesFailQuietly) {
+TEST_F(Configuration, AStandardUserReadsTheMachineStoreAndItsSavesFailQuietly) {
   ASSERT_TRUE(st::putString(HKEY_LOCAL_MACHINE, st::kProductKey, "Version", "9.0"));
   platform::registry::setStandardUser(true);
   {
@@ -178,7 +187,7 @@ TEST(Configuration, AStandardUserReadsTheMachineStoreAndItsSavesFailQuietly) {
   EXPECT_EQ(st::readValue(HKEY_LOCAL_MACHINE, below("New"), "Value"), "<missing>");
 }
 
-TEST(Configuration, OverlongNamesAndPathsAreSkippedTheRestLoads) {
+TEST_F(Configuration, OverlongNamesAndPathsAreSkippedTheRestLoads) {
   const std::string longName(300, 'n');
   ASSERT_TRUE(st::putString(HKEY_CURRENT_USER, st::kProductKey, "A", "first"));
   ASSERT_TRUE(st::putString(HKEY_CURRENT_USER, st::kProductKey, longName.c_str(), "long"));
@@ -198,7 +207,7 @@ TEST(Configuration, OverlongNamesAndPathsAreSkippedTheRestLoads) {
   EXPECT_NE(store.find(HKEY_CURRENT_USER, "Short", "Near"), nullptr);
 }
 
-TEST(Configuration, AnEntryReadStraightFromTheRegistryAndWrittenBack) {
+TEST_F(Configuration, AnEntryReadStraightFromTheRegistryAndWrittenBack) {
   ASSERT_TRUE(st::putDword(HKEY_CURRENT_USER, below("Direct"), "Count", 5));
   VOQ_ConfigurationEntry entry(HKEY_CURRENT_USER, below("Direct").c_str(), "Count");
   EXPECT_EQ(entry.getType(), static_cast<DWORD>(REG_DWORD));
@@ -254,7 +263,7 @@ const TwoProcessCase kTwoProcessCases[] = {
     {"SameNameLaterSaveWins", {"X", "second"}, "second", "old"},
 };
 
-TEST(Configuration, TwoProcessesLoseNoUpdate) {
+TEST_F(Configuration, TwoProcessesLoseNoUpdate) {
   for (const TwoProcessCase& c : kTwoProcessCases) {
     SCOPED_TRACE(c.name);
     ASSERT_TRUE(st::putString(HKEY_CURRENT_USER, st::kProductKey, "X", "old"));
@@ -288,7 +297,7 @@ QUARVEL_CHILD(store_dump) {
   return 0;
 }
 
-TEST(Configuration, DumpWritesEveryEntry) {
+TEST_F(Configuration, DumpWritesEveryEntry) {
   ASSERT_TRUE(st::putString(HKEY_CURRENT_USER, st::kProductKey, "Language", "de"));
   const std::string file = quarveltest::makeTempDirectory() + "/dump.log";
   ASSERT_EQ(quarveltest::runChild("store_dump", {file}), 0);

@@ -5,9 +5,15 @@
 #include <vector>
 
 #include "foundation/util/VOQ_List.h"
+#include "foundation/util/VOQ_String.h"
+#include "foundation/util/VOQ_XML_Element.h"
 #include "tracked.h"
 
 int Tracked::alive = 0;
+
+// The element types the PDF plug-in keeps in lists: every member must compile for them.
+template class VOQ_List<VOQ_String>;
+template class VOQ_List<VOQ_XML_Element>;
 
 namespace {
 
@@ -143,6 +149,48 @@ TEST_F(VOQ_ListTest, AssignMakesOwnedDeepCopiesInOrder) {
   }
   source.removeAll();
   EXPECT_EQ(Tracked::alive, 1);
+}
+
+// Backward iteration: setEnd, then getPrevious until "no more elements".
+TEST_F(VOQ_ListTest, BackwardIterationAndItsEnd) {
+  for (unsigned int n : {0u, 1u, 3u}) {
+    SCOPED_TRACE(n);
+    VOQ_List<Tracked> list;
+    const char* texts[] = {"a", "b", "c"};
+    for (unsigned int i = 0; i < n; ++i) list.insertAt(new Tracked(texts[i]), i, true, false);
+    EXPECT_EQ(messageOf([&] { list.getPrevious(); }), "setEnd not called");
+    list.setEnd();
+    EXPECT_FALSE(list.hasMoreElements());
+    std::string visited;
+    for (unsigned int i = 0; i < n; ++i) visited += list.getPrevious()->text;
+    EXPECT_EQ(visited, std::string("cba").substr(3 - n));
+    EXPECT_EQ(messageOf([&] { list.getPrevious(); }), "no more elements");
+    EXPECT_EQ(messageOf([&] { list.getPrevious(); }), "setEnd not called");
+  }
+}
+
+TEST_F(VOQ_ListTest, ForwardAndBackwardShareTheIterator) {
+  VOQ_List<Tracked> list;
+  fillAbc(list);
+  list.setEnd();
+  EXPECT_EQ(messageOf([&] { list.getNext(); }), "no more elements");  // nothing behind the end
+  list.setFirst();
+  EXPECT_EQ(messageOf([&] { list.getPrevious(); }), "no more elements");  // nothing before the start
+  list.setFirst();
+  EXPECT_EQ(list.getNext()->text, "a");
+  EXPECT_EQ(list.getNext()->text, "b");
+  EXPECT_EQ(list.getPrevious()->text, "a");
+  EXPECT_EQ(messageOf([&] { list.getPrevious(); }), "no more elements");
+}
+
+TEST_F(VOQ_ListTest, WordsAreCopiedOnInsertion) {
+  VOQ_List<VOQ_String> words;
+  VOQ_String word("Java");
+  words.insertAt(&word, 0, false, true);
+  word.append(VOQ_String("Script"));
+  ASSERT_EQ(words.getCount(), 1u);
+  EXPECT_STREQ(words.getAt(0)->getData(), "Java");
+  EXPECT_NE(words.getAt(0), &word);
 }
 
 }  // namespace

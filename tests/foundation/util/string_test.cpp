@@ -106,6 +106,11 @@ TEST(VOQ_String, AppendAndAssign) {
       {"append to empty", "", [](VOQ_String& s) { s.append(2, "cd"); }, "cd"},
       {"append nothing", "ab", [](VOQ_String& s) { s.append(0, "cd"); }, "ab"},
       {"append inner zero", "a", [](VOQ_String& s) { s.append(2, "\0b"); }, std::string("a\0b", 3)},
+      {"append string", "ab", [](VOQ_String& s) { s.append(VOQ_String("cd")); }, "abcd"},
+      {"append empty string", "ab", [](VOQ_String& s) { s.append(VOQ_String()); }, "ab"},
+      {"append string to empty", "", [](VOQ_String& s) { s.append(VOQ_String("cd")); }, "cd"},
+      {"append string itself", "ab", [](VOQ_String& s) { s.append(s); }, "abab"},
+      {"append string with zeros", "a", [](VOQ_String& s) { s.append(VOQ_String(2, "\0b")); }, std::string("a\0b", 3)},
       {"assign text", "old", [](VOQ_String& s) { s.assign("new text"); }, "new text"},
       {"assign text stops at zero", "old", [](VOQ_String& s) { s.assign("ab\0cd"); }, "ab"},
       {"assign empty text", "old", [](VOQ_String& s) { s.assign(""); }, ""},
@@ -144,6 +149,19 @@ TEST(VOQ_String, AppendAndAssign) {
     VOQ_String s = make(c.start);
     c.change(s);
     EXPECT_EQ(s.getLength(), c.expected.size());
+    EXPECT_EQ(bytesOf(s), c.expected);
+    expectWellFormed(s);
+  }
+}
+
+TEST(VOQ_String, FromText) {
+  const struct {
+    const char* text;
+    std::string expected;
+  } cases[] = {{"abc", "abc"}, {"", ""}, {nullptr, ""}, {"ab\0cd", "ab"}, {"\xc3\xa4", "\xc3\xa4"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.expected);
+    VOQ_String s(c.text);
     EXPECT_EQ(bytesOf(s), c.expected);
     expectWellFormed(s);
   }

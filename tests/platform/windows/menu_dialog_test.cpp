@@ -303,6 +303,24 @@ TEST(Dialogs, AModelessDialogAndItsOwner) {
   EXPECT_FALSE(IsWindow(dlg));
 }
 
+TEST(Dialogs, AProgressBarStepsRoundItsRange) {
+  TemplateBuilder t(WS_POPUP | WS_CAPTION, "Fortschritt", 200, 50);
+  t.item(0, 1001, 0, "msctls_progress32", "", 5, 5, 190, 10);
+  HWND dlg = CreateDialogIndirectParamA(nullptr, t.get(), nullptr, [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR {
+    return FALSE;
+  }, 0);
+  ASSERT_TRUE(dlg);
+  HWND bar = GetDlgItem(dlg, 1001);
+  SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 1000));
+  SendMessageA(bar, PBM_SETSTEP, 1, 0);
+  for (int i = 0; i < 1000; ++i) SendMessageA(bar, PBM_STEPIT, 0, 0);
+  EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 1000);
+  // Past the maximum the bar starts again from the minimum; the step's overshoot carries.
+  EXPECT_EQ(SendMessageA(bar, PBM_STEPIT, 0, 0), 1000);
+  EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 1);
+  DestroyWindow(dlg);
+}
+
 TEST(Menus, ResourceMenusPopupsAndItemState) {
   HMENU menu = CreatePopupMenu();
   HMENU sub = CreatePopupMenu();
