@@ -14,8 +14,7 @@
 #include <memory>
 #include <new>
 
-std::atomic<CSCardFactory*> CSCardFactory::s_instance{nullptr};
-VSingletonSemaphore CSCardFactory::s_semaphore;
+VOQ::VSingleton<CSCardFactory> CSCardFactory::s_singleton;
 
 namespace {
 constexpr int kMatch = 2;
@@ -42,18 +41,17 @@ CSCardFactory::CSCardFactory() { logObject(this, kConstructed); }
 CSCardFactory::~CSCardFactory() {
   CardRecognition* previous = setCardRecognition(lateCardDeletion());
   if (previous != this) setCardRecognition(previous);
-  s_semaphore.close();
-  s_instance.store(nullptr);
+  s_singleton.forget(this);
   logObject(this, kDestroyed);
 }
 
 void CSCardFactory::lock() {
-  if (s_semaphore.acquire() != VSingletonSemaphore::kOk)
+  if (s_singleton.semaphore().acquire() != VSingletonSemaphore::kOk)
     throw VOQ::CAssertException("CSCardFactory", "Semaphore hat falschen Wert.\n");
 }
 
 void CSCardFactory::unlock() {
-  switch (s_semaphore.release()) {
+  switch (s_singleton.semaphore().release()) {
     case VSingletonSemaphore::kNoSemaphore:
       throw VOQ::CNoSuchObjectException("CSCardFactory::Unlock", "kein Semaphore.\n");
     case VSingletonSemaphore::kFailed:
@@ -63,20 +61,14 @@ void CSCardFactory::unlock() {
   }
 }
 
-void CSCardFactory::deleteAtExit() { delete s_instance.load(); }
+void CSCardFactory::deleteAtExit() { delete s_singleton.get(); }
 
 CSCardFactory* CSCardFactory::getInstance() {
-  if (CSCardFactory* instance = s_instance.load()) return instance;
-  lock();
-  if (s_instance.load() == nullptr) {
-    CSCardFactory* made = new (std::nothrow) CSCardFactory();
-    if (made != nullptr) {
-      s_instance.store(made);
-      std::atexit(&CSCardFactory::deleteAtExit);
-    }
-  }
-  unlock();
-  return s_instance.load();
+  return s_singleton.getOrMake(&lock, &unlock, [] {
+    std::unique_ptr<CSCardFactory> made(new (std::nothrow) CSCardFactory());
+    if (made) std::atexit(&CSCardFactory::deleteAtExit);
+    return made;
+  });
 }
 
 void CSCardFactory::install() { setCardRecognition(getInstance()); }

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "cardaccess/reader/CardRecognition.h"
-#include "foundation/base/VSingletonSemaphore.h"
+#include "foundation/base/VSingleton.h"
 #include "foundation/core/CLogable.h"
 
 #include <windows.h>
@@ -53,6 +53,5 @@ class CSCardFactory : public CLogable, public CardRecognition {
   static void unlock();
   static void deleteAtExit();
 
-  static std::atomic<CSCardFactory*> s_instance;
-  static VSingletonSemaphore s_semaphore;
+  static VOQ::VSingleton<CSCardFactory> s_singleton;
 };

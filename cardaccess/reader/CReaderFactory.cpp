@@ -10,16 +10,15 @@
 #include "cardaccess/reader/CardResult.h"
 #include "foundation/base/ApplicationIdentity.h"
 #include "foundation/base/CException.h"
-#include "foundation/base/VSingletonSemaphore.h"
+#include "foundation/base/VSingleton.h"
 #include "foundation/base/FormatString.h"
 
 const char* const CReaderFactory::kSettingsKey = "Software\\" COMPANY_KEY "\\Quarvel\\Reader0";
 
 namespace {
 
-CReaderFactory* g_factory = nullptr;
-// Made once per process: after the factory is gone at exit, no new one is built.
-VSingletonSemaphore g_semaphore(VSingletonSemaphore::kMadeOnce);
+// Its semaphore is made once per process: after the factory is gone at exit, no new one is built.
+VOQ::VSingleton<CReaderFactory> g_singleton(VSingletonSemaphore::kMadeOnce);
 
 // The Reader0 key, opened for reading and closed with the object.
 class SettingsKey {
@@ -75,18 +74,17 @@ CReaderFactory::~CReaderFactory() {
   }
   m_readers.clear();
   log("dtor", "Try to close semaphore.\n", 4, 0);
-  g_semaphore.close();
+  g_singleton.forget(this);
   log("dtor", "Semaphore closed.\n", 4, kPop);
-  if (g_factory == this) g_factory = nullptr;
   logObject(this, kDestroyed);
 }
 
-void CReaderFactory::destroy() { delete g_factory; }
+void CReaderFactory::destroy() { delete g_singleton.get(); }
 
 int CReaderFactory::getSize() const { return static_cast<int>(sizeof(CReaderFactory)); }
 
 void CReaderFactory::lock() {
-  switch (g_semaphore.acquire()) {
+  switch (g_singleton.semaphore().acquire()) {
     case VSingletonSemaphore::kNoSemaphore:
       throw VOQ::CNoSuchObjectException("CReaderFactory::Lock", "kein Semaphore.\n");
     case VSingletonSemaphore::kFailed:
@@ -97,7 +95,7 @@ void CReaderFactory::lock() {
 }
 
 void CReaderFactory::unlock() {
-  switch (g_semaphore.release()) {
+  switch (g_singleton.semaphore().release()) {
     case VSingletonSemaphore::kNoSemaphore:
       throw VOQ::CNoSuchObjectException("CReaderFactory::Unlock", "kein Semaphore.\n");
     case VSingletonSemaphore::kFailed:
@@ -108,17 +106,7 @@ void CReaderFactory::unlock() {
 }
 
 CReaderFactory* CReaderFactory::singleton() {
-  if (!g_factory) {
-    lock();
-    try {
-      if (!g_factory) g_factory = new CReaderFactory();
-    } catch (...) {
-      unlock();
-      throw;
-    }
-    unlock();
-  }
-  return g_factory;
+  return g_singleton.getOrMake(&lock, &unlock, [] { return std::unique_ptr<CReaderFactory>(new CReaderFactory()); });
 }
 
 CReader* CReaderFactory::getInstance() {

@@ -9,8 +9,7 @@
 #include <memory>
 #include <mutex>
 
-std::atomic<CKonfigurator*> CKonfigurator::s_instance{nullptr};
-VSingletonSemaphore CKonfigurator::s_semaphore;
+VOQ::VSingleton<CKonfigurator> CKonfigurator::s_singleton;
 
 namespace {
 
@@ -78,36 +77,19 @@ CKonfigurator::CKonfigurator(const char* company, const char* product) {
 
 CKonfigurator::~CKonfigurator() {
   m_cursor = 0;
-  CKonfigurator* self = this;
-  if (s_instance.compare_exchange_strong(self, nullptr)) s_semaphore.close();
+  s_singleton.forget(this);
 }
 
-void CKonfigurator::deleteAtExit() { delete s_instance.load(); }
+void CKonfigurator::deleteAtExit() { delete s_singleton.get(); }
 
-bool CKonfigurator::lock() { return s_semaphore.acquire() == VSingletonSemaphore::kOk; }
+bool CKonfigurator::lock() { return s_singleton.semaphore().acquire() == VSingletonSemaphore::kOk; }
 
-bool CKonfigurator::unlock() { return s_semaphore.release() == VSingletonSemaphore::kOk; }
+bool CKonfigurator::unlock() { return s_singleton.semaphore().release() == VSingletonSemaphore::kOk; }
 
 CKonfigurator* CKonfigurator::getInstance() {
-  if (CKonfigurator* instance = s_instance.load()) return instance;
-  if (!lock()) return s_instance.load();
-  std::unique_ptr<CKonfigurator> made;
-  try {
-    if (s_instance.load() == nullptr) made = std::make_unique<CKonfigurator>(applicationIdentity().companyKey(), nullptr);
-  } catch (...) {
-    // The lock must not stay taken: the next call would wait for ever.
-    unlock();
-    throw;
-  }
-  if (made) s_instance.store(made.get());
-  if (!unlock()) {
-    // A lock that cannot be released: an instance just made is deleted again
-    // (its destructor forgets it).
-    made.reset();
-    return s_instance.load();
-  }
-  made.release();
-  return s_instance.load();
+  return s_singleton.getOrMake(&lock, &unlock, [] {
+    return std::make_unique<CKonfigurator>(applicationIdentity().companyKey(), nullptr);
+  });
 }
 
 int CKonfigurator::get(const char* source, const CKonfigParam* params, std::size_t count) {

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "foundation/base/VCriticalSection.h"
-#include "foundation/base/VSingletonSemaphore.h"
+#include "foundation/base/VSingleton.h"
 #include "foundation/base/VString.h"
 #include "foundation/core/VRegistry.h"
 
@@ -118,6 +118,5 @@ class CKonfigurator {
   VString m_company;
   VString m_product;
 
-  static std::atomic<CKonfigurator*> s_instance;
-  static VSingletonSemaphore s_semaphore;
+  static VOQ::VSingleton<CKonfigurator> s_singleton;
 };

@@ -4,64 +4,34 @@
 #include "foundation/core/CLogable.h"
 
 #include <cstdlib>
-#include <exception>
 #include <new>
 
-std::atomic<CReportFactory*> CReportFactory::s_instance{nullptr};
-VSingletonSemaphore CReportFactory::s_semaphore;
-
-namespace {
-
-// Releases the factory's lock when a scope is left, also by an exception.
-class FactoryLock {
- public:
-  FactoryLock() : m_exceptions(std::uncaught_exceptions()) { CReportFactory::Lock(); }
-  // A failed release is reported, unless another exception is already on its way.
-  ~FactoryLock() noexcept(false) {
-    if (std::uncaught_exceptions() > m_exceptions) {
-      try {
-        CReportFactory::Unlock();
-      } catch (const VOQ::CException&) {
-      }
-      return;
-    }
-    CReportFactory::Unlock();
-  }
-  FactoryLock(const FactoryLock&) = delete;
-  FactoryLock& operator=(const FactoryLock&) = delete;
-
- private:
-  int m_exceptions;
-};
-
-}  // namespace
+VOQ::VSingleton<CReportFactory> CReportFactory::s_singleton;
 
 CReportFactory::CReportFactory() { std::atexit(&CReportFactory::deleteAtExit); }
 
-void CReportFactory::deleteAtExit() { delete s_instance.load(); }
+void CReportFactory::deleteAtExit() { delete s_singleton.get(); }
 
 CReportFactory::~CReportFactory() {
   // Objects destroyed after this exit handler may still log: the logging paths
   // forget their reports first, so they find logging off instead of a freed report.
   detachReports();
   try {
-    FactoryLock lock;
+    VOQ::VSingletonLock<void (*)()> lock(&Lock, &Unlock);
     m_reports.clear();
   } catch (const VOQ::CException&) {
     m_reports.clear();
   }
-  s_semaphore.close();
-  CReportFactory* self = this;
-  s_instance.compare_exchange_strong(self, nullptr);
+  s_singleton.forget(this);
 }
 
 void CReportFactory::Lock() {
-  if (s_semaphore.acquire() != VSingletonSemaphore::kOk)
+  if (s_singleton.semaphore().acquire() != VSingletonSemaphore::kOk)
     throw VOQ::CAssertException("CReportFactory::Lock", "Semaphore hat falschen Wert.\n");
 }
 
 void CReportFactory::Unlock() {
-  switch (s_semaphore.release()) {
+  switch (s_singleton.semaphore().release()) {
     case VSingletonSemaphore::kNoSemaphore:
       throw VOQ::CNoSuchObjectException("CReportFactory::Unlock", "kein Semaphore.\n");
     case VSingletonSemaphore::kFailed:
@@ -73,11 +43,9 @@ void CReportFactory::Unlock() {
 
 CReport* CReportFactory::getInstance(const char* fileName) {
   if (fileName == nullptr) throw VOQ::CBadArgumentException("CReportFactory::getInstance", "Invalid Parameter.\n");
-  if (s_instance.load() == nullptr) {
-    FactoryLock lock;
-    if (s_instance.load() == nullptr) s_instance.store(new CReportFactory());
-  }
-  return s_instance.load()->getReport(fileName);
+  CReportFactory* factory =
+      s_singleton.getOrMake(&Lock, &Unlock, [] { return std::unique_ptr<CReportFactory>(new CReportFactory()); });
+  return factory->getReport(fileName);
 }
 
 CReport* CReportFactory::getReport(const char* fileName) {
@@ -92,7 +60,7 @@ CReport* CReportFactory::getReport(const char* fileName) {
   }
   // Looked up and made under one lock: two threads asking for a new name at
   // once must not both create (and truncate) the file.
-  FactoryLock lock;
+  VOQ::VSingletonLock<void (*)()> lock(&Lock, &Unlock);
   auto found = m_reports.find(fileName);
   if (found != m_reports.end()) return found->second.get();
   auto report = std::make_unique<CReport>(fileName);

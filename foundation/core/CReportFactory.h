@@ -1,7 +1,7 @@
 // The process-wide registry of reports: one CReport per file name.
 #pragma once
 
-#include "foundation/base/VSingletonSemaphore.h"
+#include "foundation/base/VSingleton.h"
 #include "foundation/core/CReport.h"
 
 #include <windows.h>
@@ -42,6 +42,5 @@ class CReportFactory {
 
   std::map<std::unique_ptr<char[]>, std::unique_ptr<CReport>, NameLess> m_reports;
 
-  static std::atomic<CReportFactory*> s_instance;
-  static VSingletonSemaphore s_semaphore;
+  static VOQ::VSingleton<CReportFactory> s_singleton;
 };

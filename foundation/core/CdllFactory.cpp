@@ -15,8 +15,7 @@
 #include <mutex>
 #include <vector>
 
-std::atomic<CdllFactory*> CdllFactory::s_instance{nullptr};
-VSingletonSemaphore CdllFactory::s_semaphore;
+VOQ::VSingleton<CdllFactory> CdllFactory::s_singleton;
 
 namespace {
 
@@ -87,19 +86,18 @@ CdllFactory::~CdllFactory() {
     m_modules.clear();
   }
   // Modules loaded in mode "Secure" (the Java VM) stay until the process ends.
-  CdllFactory* self = this;
-  if (s_instance.compare_exchange_strong(self, nullptr)) s_semaphore.close();
+  s_singleton.forget(this);
 }
 
-void CdllFactory::deleteAtExit() { delete s_instance.load(); }
+void CdllFactory::deleteAtExit() { delete s_singleton.get(); }
 
 void CdllFactory::Lock() {
-  if (s_semaphore.acquire() != VSingletonSemaphore::kOk)
+  if (s_singleton.semaphore().acquire() != VSingletonSemaphore::kOk)
     throw VOQ::CAssertException("CdllFactory", "Semaphore hat falschen Wert.\n");
 }
 
 void CdllFactory::Unlock() {
-  switch (s_semaphore.release()) {
+  switch (s_singleton.semaphore().release()) {
     case VSingletonSemaphore::kNoSemaphore:
       throw VOQ::CNoSuchObjectException("CdllFactory", "kein Semaphore.\n");
     case VSingletonSemaphore::kFailed:
@@ -110,16 +108,7 @@ void CdllFactory::Unlock() {
 }
 
 CdllFactory* CdllFactory::getInstance() {
-  if (CdllFactory* instance = s_instance.load()) return instance;
-  Lock();
-  try {
-    if (s_instance.load() == nullptr) s_instance.store(new CdllFactory());
-  } catch (...) {
-    Unlock();
-    throw;
-  }
-  Unlock();
-  return s_instance.load();
+  return s_singleton.getOrMake(&Lock, &Unlock, [] { return std::unique_ptr<CdllFactory>(new CdllFactory()); });
 }
 
 FARPROC CdllFactory::getFunction(const char* module, const char* function, const char* mode) {

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "foundation/base/VCriticalSection.h"
-#include "foundation/base/VSingletonSemaphore.h"
+#include "foundation/base/VSingleton.h"
 #include "foundation/core/CLogable.h"
 
 #include <windows.h>
@@ -52,6 +52,5 @@ class CdllFactory : public CLogable {
   std::map<std::string, HMODULE> m_secureModules;  // mode "Secure", by logical name
   VCriticalSection m_secureLock;
 
-  static std::atomic<CdllFactory*> s_instance;
-  static VSingletonSemaphore s_semaphore;
+  static VOQ::VSingleton<CdllFactory> s_singleton;
 };

@@ -4,13 +4,17 @@
 // call log.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "FoundationFixture.h"
 #include "cardaccess/reader/CReaderFactory.h"
 #include "cardaccess/reader/CReader_CTAPI.h"
 #include "ctapi_support.h"
 #include "reader_test_support.h"
+#include "TestTrace.h"
 
 namespace ft = foundationtest;
 using readertest::kReader0;
@@ -178,4 +182,24 @@ TEST_F(CtapiFactory, SettingsThatNameNoReader) {
   // Without the key at all.
   ft::registryTool({"delete-key", kReader0});
   EXPECT_EQ(CReaderFactory::getInstance(), nullptr);
+}
+
+// Threads that ask for the reader at once share one factory, made once.
+TEST(ReaderFactoryThreads, FirstCallsAtOnceMakeOneFactory) {
+  HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(go, nullptr);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 8; ++i)
+    threads.emplace_back([go] {
+      WaitForSingleObject(go, INFINITE);
+      EXPECT_EQ(CReaderFactory::getInstance(), nullptr);  // no Reader0 settings
+    });
+  SetEvent(go);
+  for (auto& thread : threads) thread.join();
+  CloseHandle(go);
+  std::istringstream trace(cardaccesstest::traceText());
+  int made = 0;
+  for (std::string line; std::getline(trace, line);)
+    made += line.rfind("class CReaderFactory at 0x", 0) == 0;  // the line of a new object
+  EXPECT_EQ(made, 1);
 }
