@@ -3,7 +3,10 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <strings.h>
 #include <sys/stat.h>
+
+#include <vector>
 
 namespace platform {
 
@@ -33,18 +36,93 @@ std::string machineRoot() {
   return root;
 }
 
+namespace {
+
+bool isSeparator(char c) { return c == '\\' || c == '/'; }
+bool isDrive(const std::string& p) {
+  return p.size() >= 2 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':';
+}
+
+std::vector<std::string> components(const std::string& p, size_t from) {
+  std::vector<std::string> out;
+  size_t i = from;
+  while (i < p.size()) {
+    size_t end = i;
+    while (end < p.size() && !isSeparator(p[end])) ++end;
+    if (end > i) out.push_back(p.substr(i, end - i));
+    i = end + 1;
+  }
+  return out;
+}
+
+// The part of a path below its root (a drive or a share), resolved as Windows
+// does: "." stays, ".." goes up one level but never above the root.
+std::string below(const std::string& p, size_t from) {
+  std::vector<std::string> kept;
+  for (std::string& c : components(p, from)) {
+    if (c == ".") continue;
+    if (c == "..") {
+      if (!kept.empty()) kept.pop_back();
+      continue;
+    }
+    kept.push_back(std::move(c));
+  }
+  std::string out;
+  for (const std::string& c : kept) out += "/" + c;
+  if (out.empty() || (p.size() > from && isSeparator(p.back()))) out += "/";
+  return out;
+}
+
+std::string mapDrive(const std::string& p) {
+  return machineRoot() + "/" + static_cast<char>(std::tolower(static_cast<unsigned char>(p[0]))) + below(p, 2);
+}
+
+// "server\share\..." lies under <root>/unc/server/share; ".." stops at the share.
+std::string mapShare(const std::string& p, size_t from) {
+  const std::vector<std::string> parts = components(p, from);
+  if (parts.empty()) return std::string();
+  for (size_t k = 0; k < parts.size() && k < 2; ++k) {
+    if (parts[k] == "." || parts[k] == "..") return std::string();
+  }
+  size_t rest = from;
+  for (size_t k = 0; k < parts.size() && k < 2; ++k) {
+    while (rest < p.size() && isSeparator(p[rest])) ++rest;
+    rest += parts[k].size();
+  }
+  std::string out = machineRoot() + "/unc/" + parts[0];
+  if (parts.size() == 1) return out;
+  out += "/" + parts[1];
+  return parts.size() == 2 ? out : out + below(p, rest);
+}
+
+}  // namespace
+
 std::string mapPath(const char* path) {
   if (!path) return std::string();
   std::string p(path);
-  const bool rooted = !p.empty() && p[0] == '\\' && !(p.size() > 1 && p[1] == '\\');
+  if (!p.empty() && p[0] == '/') {  // a host path
+    for (char& c : p)
+      if (c == '\\') c = '/';
+    return p;
+  }
+  if (p.size() >= 2 && p[0] == '\\' && isSeparator(p[1])) {
+    // "\\?\" and "\\.\" name a drive path or a share in another form; any other
+    // device has no file behind it here.
+    if (p.size() >= 4 && (p[2] == '?' || p[2] == '.') && isSeparator(p[3])) {
+      const std::string rest = p.substr(4);
+      if (isDrive(rest)) return mapDrive(rest);
+      if (p[2] == '?' && rest.size() >= 3 && strncasecmp(rest.c_str(), "UNC", 3) == 0 &&
+          (rest.size() == 3 || isSeparator(rest[3]))) {
+        return mapShare(rest, 3);
+      }
+      return std::string();
+    }
+    return mapShare(p, 2);
+  }
+  if (isDrive(p)) return mapDrive(p);
+  if (!p.empty() && p[0] == '\\') return machineRoot() + "/c" + below(p, 0);  // rooted: the current drive
   for (char& c : p)
     if (c == '\\') c = '/';
-  if (p.size() >= 2 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':') {
-    std::string rest = p.substr(2);
-    if (rest.empty() || rest[0] != '/') rest.insert(rest.begin(), '/');
-    return machineRoot() + "/" + static_cast<char>(std::tolower(static_cast<unsigned char>(p[0]))) + rest;
-  }
-  if (rooted) return machineRoot() + "/c" + p;
   return p;
 }
 
