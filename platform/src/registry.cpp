@@ -31,7 +31,7 @@ DWORD keyRights(DWORD desired, bool machineReadOnly) {
   return rights;
 }
 
-bool readOnly(const HiveLocation& location) { return location.machine && isStandardUser(); }
+bool readOnly(const HiveLocation& location) { return location.shared && isStandardUser(); }
 
 // Splits "a\b\c" into its names. A trailing backslash is tolerated; a leading one or
 // an empty name in between is a bad path, as on Windows.
@@ -169,7 +169,7 @@ LONG openKey(HKEY parent, LPCSTR subKey, DWORD desired, bool create, PHKEY resul
   } else if (status != ERROR_SUCCESS) {
     return status;
   } else {
-    // A standard user may read HKLM but not open it for writing.
+    // A standard user may read HKLM and HKU but not open them for writing.
     if (machineReadOnly && (opened.access & kWriteRights)) return ERROR_ACCESS_DENIED;
     if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
   }

@@ -45,7 +45,7 @@ std::string hiveFileOf(Root root) {
 HiveLocation locate(const KeyPath& path) {
   HiveLocation location;
   location.file = hiveFileOf(path.root);
-  location.machine = path.root == Root::LocalMachine || path.root == Root::ClassesRoot;
+  location.shared = path.root != Root::CurrentUser;
   if (path.root == Root::ClassesRoot) location.parts = {"Software", "Classes"};
   location.rootDepth = location.parts.size();
   location.parts.insert(location.parts.end(), path.parts.begin(), path.parts.end());

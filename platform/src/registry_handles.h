@@ -25,7 +25,9 @@ struct HiveLocation {
   std::string file;
   std::vector<std::string> parts;
   size_t rootDepth = 0;    // leading parts that belong to the predefined root itself
-  bool machine = false;    // part of HKEY_LOCAL_MACHINE (read-only for a standard user)
+  // HKEY_LOCAL_MACHINE and the hives under HKEY_USERS belong to the machine and to
+  // other users: read-only for a standard user, whose own hive is HKEY_CURRENT_USER.
+  bool shared = false;
 };
 
 HiveLocation locate(const KeyPath& path);

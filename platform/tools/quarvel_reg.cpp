@@ -28,7 +28,9 @@ const char kUsageText[] =
     "  create-key <key>                  create a key and its missing parents\n"
     "  delete-key [--tree] <key>         delete a key (with --tree, also its subkeys)\n"
     "  list <key>                        list subkeys ('key<TAB>name') and values\n"
-    "                                    ('value<TAB>name<TAB>type<TAB>data')\n"
+    "                                    ('value<TAB>name<TAB>type<TAB>data'), one per line;\n"
+    "                                    names and data escaped: \\\\ for a backslash, \\t \\n \\r,\n"
+    "                                    \\xHH for other control characters, \\0 between texts\n"
     "Keys are written as on Windows: HKCU\\Software\\Vendor\\Product (roots HKLM, HKCU,\n"
     "HKCR, HKU or their long names). An empty value name is the key's default value.\n"
     "Types and data: REG_SZ, REG_EXPAND_SZ one text (stored with its NUL);\n"
@@ -200,6 +202,30 @@ std::vector<std::string> formatData(DWORD type, const std::vector<BYTE>& data) {
   return {formatHex(data)};
 }
 
+// A name or data text as one field of a list line: a tab, a line end or any other
+// control character would otherwise pass for a field or a line of its own.
+std::string escaped(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      default:
+        if (byte < 0x20 || byte == 0x7F) {
+          char buffer[5];
+          std::snprintf(buffer, sizeof buffer, "\\x%02x", byte);
+          out += buffer;
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out;
+}
+
 int failure(const char* what, LONG status) {
   std::fprintf(stderr, "quarvel-reg: %s failed with error %ld\n", what, static_cast<long>(status));
   return status == ERROR_FILE_NOT_FOUND ? kNotFound : kFailed;
@@ -329,7 +355,7 @@ int commandList(const std::vector<const char*>& args) {
     LONG s = RegEnumKeyExA(key.get(), i, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
     if (s == ERROR_NO_MORE_ITEMS) break;
     if (s != ERROR_SUCCESS) return failure("listing the subkeys", s);
-    std::printf("key\t%s\n", name.data());
+    std::printf("key\t%s\n", escaped(std::string(name.data(), length)).c_str());
   }
   std::vector<char> valueName(16384);
   for (DWORD i = 0;; ++i) {
@@ -342,8 +368,9 @@ int commandList(const std::vector<const char*>& args) {
     LONG status;
     if (!readValue(key.get(), valueName.data(), type, data, status)) return failure("reading a value", status);
     std::string text;
-    for (const std::string& line : formatData(type, data)) text += (text.empty() ? "" : "\\0") + line;
-    std::printf("value\t%s\t%s\t%s\n", valueName.data(), typeName(type).c_str(), text.c_str());
+    for (const std::string& line : formatData(type, data)) text += (text.empty() ? "" : "\\0") + escaped(line);
+    std::printf("value\t%s\t%s\t%s\n", escaped(std::string(valueName.data(), length)).c_str(), typeName(type).c_str(),
+                text.c_str());
   }
   return kOk;
 }

@@ -490,6 +490,56 @@ TEST_F(StandardUser, MachineKeysAreReadOnly) {
   EXPECT_EQ(regtest::valueNames(writer_.get()), std::vector<std::string>{"InstallDir"});
 }
 
+// Only the user's own hive (HKCU) takes writes from a standard user: HKLM, the
+// classes under it and every hive under HKU (the default profile, other users).
+TEST_F(StandardUser, OnlyTheOwnHiveIsWritable) {
+  platform::registry::setStandardUser(false);
+  for (const char* path : {".DEFAULT\\Software\\Quarvel", "S-1-5-21-1000\\Software\\Quarvel"}) {
+    ScopedKey key;
+    ASSERT_EQ(createKey(HKEY_USERS, path, key), ERROR_SUCCESS) << path;
+    ASSERT_EQ(regtest::setDword(key.get(), "Tip", 1), ERROR_SUCCESS) << path;
+  }
+  ScopedKey usersWriter;
+  ASSERT_EQ(createKey(HKEY_USERS, ".DEFAULT\\Software\\Quarvel", usersWriter), ERROR_SUCCESS);
+  platform::registry::setStandardUser(true);
+
+  struct Case {
+    HKEY root;
+    const char* path;
+    bool writable;
+    bool exists;
+  } cases[] = {
+      {HKEY_CURRENT_USER, "Software\\Quarvel", true, false},
+      {HKEY_CURRENT_USER, "Software\\New\\Deeper", true, false},
+      {HKEY_USERS, ".DEFAULT\\Software\\Quarvel", false, true},
+      {HKEY_USERS, ".DEFAULT\\Software\\New", false, false},
+      {HKEY_USERS, "S-1-5-21-1000\\Software\\Quarvel", false, true},
+      {HKEY_USERS, "NewUser", false, false},
+      {HKEY_LOCAL_MACHINE, kProductKey, false, true},
+      {HKEY_CLASSES_ROOT, ".pdf", false, false},
+  };
+  for (const Case& c : cases) {
+    const LONG expected = c.writable ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+    ScopedKey key;
+    EXPECT_EQ(createKey(c.root, c.path, key), expected) << c.path;
+    const LONG opened = c.writable ? ERROR_SUCCESS : c.exists ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+    EXPECT_EQ(RegOpenKeyExA(c.root, c.path, 0, KEY_SET_VALUE, key.out()), opened) << c.path;
+    if (c.writable) {
+      EXPECT_EQ(regtest::setDword(key.get(), "Tip", 2), ERROR_SUCCESS) << c.path;
+    }
+  }
+  // Handles taken before the switch, deletes and reads.
+  EXPECT_EQ(regtest::setDword(usersWriter.get(), "Tip", 2), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteValueA(usersWriter.get(), "Tip"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteTreeA(HKEY_USERS, ".DEFAULT"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_USERS, "S-1-5-21-1000\\Software\\Quarvel"), ERROR_ACCESS_DENIED);
+  ScopedKey reader;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_USERS, ".DEFAULT\\Software\\Quarvel", 0, KEY_READ, reader.out()), ERROR_SUCCESS);
+  std::vector<BYTE> data;
+  ASSERT_EQ(getValue(reader.get(), "Tip", data), ERROR_SUCCESS);
+  EXPECT_EQ(data, (std::vector<BYTE>{1, 0, 0, 0}));
+}
+
 TEST_F(StandardUser, TheSwitchIsReadAtEveryCall) {
   EXPECT_EQ(regtest::setDword(writer_.get(), "x", 1), ERROR_ACCESS_DENIED);
   platform::registry::setStandardUser(false);

@@ -164,6 +164,37 @@ TEST(RegistryTool, ListsDeletesAndReportsFailures) {
   EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kSubKey, 0, KEY_READ, key.out()), ERROR_FILE_NOT_FOUND);
 }
 
+// Every entry of "list" is one line of tab-separated fields, whatever bytes the
+// names and data hold: control characters and the escape character are escaped.
+TEST(RegistryTool, ListEscapesWhatWouldPassForFieldsOrLines) {
+  ScopedKey key;
+  ASSERT_EQ(createKey(HKEY_CURRENT_USER, kSubKey, key), ERROR_SUCCESS);
+  struct Case {
+    std::string name;
+    DWORD type;
+    std::vector<BYTE> data;
+    std::string line;  // as "list" prints it
+  } cases[] = {
+      {"Plain", REG_SZ, bytesWithNul("C:\\trace.txt"), "value\tPlain\tREG_SZ\tC:\\\\trace.txt"},
+      {"Lines", REG_SZ, bytesWithNul("a\nvalue\tFake\tREG_SZ\tevil"), "value\tLines\tREG_SZ\ta\\nvalue\\tFake\\tREG_SZ\\tevil"},
+      {"Name\nvalue\tFake", REG_SZ, bytesWithNul("x"), "value\tName\\nvalue\\tFake\tREG_SZ\tx"},
+      {"Tab\there", REG_EXPAND_SZ, bytesWithNul("%A%\r\n"), "value\tTab\\there\tREG_EXPAND_SZ\t%A%\\r\\n"},
+      {"Controls", REG_SZ, bytesWithNul(std::string("\x01\x1b[2J\x7f", 6)), "value\tControls\tREG_SZ\t\\x01\\x1b[2J\\x7f"},
+      {"Texts", REG_MULTI_SZ, bytes(std::string("one\ntwo\0\\0\0\0", 11)), "value\tTexts\tREG_MULTI_SZ\tone\\ntwo\\0\\\\0"},
+      {"Umlaut", REG_SZ, bytesWithNul("Gr\xc3\xbc\xc3\x9f"), "value\tUmlaut\tREG_SZ\tGr\xc3\xbc\xc3\x9f"},
+  };
+  std::string expected = "key\tSub\\nkey\\tFake\n";
+  ScopedKey sub;
+  ASSERT_EQ(createKey(key.get(), "Sub\nkey\tFake", sub), ERROR_SUCCESS);
+  for (const Case& c : cases) {
+    ASSERT_EQ(regtest::setValue(key.get(), c.name.c_str(), c.type, c.data), ERROR_SUCCESS) << c.name;
+    expected += c.line + "\n";
+  }
+  const ToolResult listed = runTool({"list", kKeyPath});
+  EXPECT_EQ(listed.status, 0);
+  EXPECT_EQ(listed.out, expected);
+}
+
 TEST(RegistryTool, HonoursStandardUserMode) {
   platform::registry::setStandardUser(true);
   const ToolResult denied = runTool({"set", "HKLM\\Software\\Quarvel", "InstallDir", "REG_SZ", "C:\\x"});
