@@ -1,0 +1,177 @@
+// The handshake, HFT versions, exception frames and callback bookkeeping of the test
+// viewer, seen from DummyPlugin.api.
+#include <gtest/gtest.h>
+
+#include "DummyPlugin.h"
+#include "Fixtures.h"
+#include "TestFiles.h"
+#include "Viewer.h"
+
+namespace {
+
+const DummyReport* reportOf(const vhost::Viewer& viewer) {
+  auto proc = reinterpret_cast<DummyReportProc>(GetProcAddress(viewer.plugins().at(0).module, "DummyPluginReport"));
+  return proc ? proc() : nullptr;
+}
+
+struct VersionCase {
+  const char* what;
+  std::map<std::string, ASUns32> changes;  // 0: the HFT does not exist
+  bool loads;
+  ASUns32 core, acroColor;
+};
+
+void PrintTo(const VersionCase& c, std::ostream* os) { *os << c.what; }
+
+class HandshakeTable : public ::testing::TestWithParam<VersionCase> {};
+
+TEST_P(HandshakeTable, ThePluginReceivesEachHFTAtTheOfferedVersion) {
+  const VersionCase& c = GetParam();
+  vhost::Config config;
+  for (auto& [name, version] : c.changes) {
+    if (version == 0) {
+      config.hftVersions.erase(name);
+    } else {
+      config.hftVersions[name] = version;
+    }
+  }
+  vhost::Viewer viewer(config);
+  ASSERT_EQ(viewer.loadPlugin(DUMMY_PLUGIN_PATH), c.loads) << viewer.error();
+  if (!c.loads) {
+    EXPECT_EQ(viewer.liveCallbacks(), 0) << "a refused plug-in made no handshake callback";
+    return;
+  }
+  const DummyReport* r = reportOf(viewer);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->handshakeVersion, HANDSHAKE_VERSION_2);
+  EXPECT_EQ(r->hostMainWindow, viewer.mainWindow());
+  EXPECT_EQ(r->pluginInstance, viewer.plugins()[0].module);
+  EXPECT_TRUE(r->handshakeDone && r->exported && r->imported && r->initialised);
+  EXPECT_EQ(r->versions[0], c.core);
+  EXPECT_EQ(r->versions[8], c.acroColor);
+  EXPECT_EQ(r->versions[9], 1u);
+  EXPECT_EQ(r->versions[11], 0x20000u);
+  EXPECT_EQ(viewer.plugins()[0].name, "Dor:valin");
+  EXPECT_EQ(viewer.registeredHandlers(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, HandshakeTable,
+    ::testing::Values(VersionCase{"newest", {}, true, 0x60000, 0x60000},
+                      VersionCase{"no AcroColorHFT", {{kAcroColorHFTName, 0}}, true, 0x60000, 0},
+                      VersionCase{"Core at 0x40005", {{kCoreHFTName, 0x40005}}, true, 0x40005, 0x60000},
+                      VersionCase{"AcroView too old", {{kAcroViewHFTName, 0x50000}}, false, 0, 0},
+                      VersionCase{"no DigSigHFT", {{kDigSigHFTName, 0}}, false, 0, 0}));
+
+TEST(Viewer, CallbacksAreDestroyedInPairsAtUnload) {
+  vhost::Viewer viewer;
+  ASSERT_TRUE(viewer.loadPlugin(DUMMY_PLUGIN_PATH)) << viewer.error();
+  const DummyReport* r = reportOf(viewer);
+  EXPECT_EQ(viewer.liveCallbacks(viewer.plugins()[0].extension), r->callbacksMade);
+  EXPECT_GT(r->callbacksMade, 5);
+  viewer.unloadPlugins();
+  EXPECT_EQ(viewer.liveCallbacks(), 0);
+  EXPECT_EQ(viewer.registeredHandlers(), 0);
+}
+
+TEST(Viewer, ARefusedHandlerLeavesThePluginLoadedWithoutOne) {
+  vhost::Config config;
+  config.refuseHandler = true;
+  vhost::Viewer viewer(config);
+  ASSERT_TRUE(viewer.loadPlugin(DUMMY_PLUGIN_PATH));
+  EXPECT_FALSE(reportOf(viewer)->handlerRegistered);
+  EXPECT_EQ(viewer.registeredHandlers(), 0);
+}
+
+TEST(Viewer, AMissingModuleIsNotLoaded) {
+  vhost::Viewer viewer;
+  EXPECT_FALSE(viewer.loadPlugin(pdftest::scratch("Missing.api")));
+  EXPECT_FALSE(viewer.error().empty());
+}
+
+// --- Exception frames ------------------------------------------------------------------
+
+struct FrameCase {
+  DummyScenario scenario;
+  ASErrorCode inner, outer;
+  int enumerated;
+};
+
+void PrintTo(const FrameCase& c, std::ostream* os) { *os << "scenario " << c.scenario; }
+
+class Frames : public ::testing::TestWithParam<FrameCase> {};
+
+TEST_P(Frames, ARaiseReachesTheRightHandlerAndTheFramesBalance) {
+  const FrameCase& c = GetParam();
+  pdffixtures::DocSpec spec;
+  spec.signatures = {{"Sig1", false}, {"Sig2", false}};
+  std::string path = pdftest::scratch("frames.pdf");
+  pdffixtures::writeDocument(spec, path);
+  vhost::Viewer viewer;
+  ASSERT_TRUE(viewer.loadPlugin(DUMMY_PLUGIN_PATH));
+  ASSERT_TRUE(viewer.openDocument(path));
+  auto run = reinterpret_cast<DummyFramesProc>(GetProcAddress(viewer.plugins()[0].module, "DummyRunFrames"));
+  ASSERT_NE(run, nullptr);
+  int before = viewer.liveCallbacks();
+  FrameOutcome out = run(c.scenario, viewer.activePDDoc());
+  EXPECT_EQ(out.inner, c.inner);
+  EXPECT_EQ(out.outer, c.outer);
+  EXPECT_EQ(out.enumerated, c.enumerated) << "the raise stopped the enumeration";
+  EXPECT_EQ(viewer.frameDepth(), 0);
+  EXPECT_EQ(viewer.liveCallbacks(), before);
+  // The viewer's own state survived the unwinding: it enumerates again.
+  out = run(kRaiseInEnumeration, viewer.activePDDoc());
+  EXPECT_EQ(out.enumerated, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scenarios, Frames,
+    ::testing::Values(FrameCase{kNestedRaise, cosErrExpectedArray, 0, 0},
+                      FrameCase{kReraise, cosErrExpectedArray, cosErrExpectedArray, 0},
+                      FrameCase{kRaiseInEnumeration, PIBuildErrorCode(ErrSysNone, 77), 0, 1}));
+
+// --- Validation through the handler -----------------------------------------------------
+
+TEST(Viewer, TheHandlerValidatesEachSignedFieldInOrder) {
+  pdffixtures::DocSpec spec;
+  spec.signatures = {{"Signed"}, {"Empty", false}, {"Tampered"}};
+  std::string path = pdftest::scratch("two.pdf");
+  pdffixtures::writeDocument(spec, path);
+  pdffixtures::sign(path, "Signed", pdffixtures::testSigner(), {});
+  pdffixtures::sign(path, "Tampered", pdffixtures::testSigner(), {});
+  pdffixtures::flipByte(path, 10);  // the header comment: inside the first range of both
+
+  for (std::vector<ASInt32> chunks : {std::vector<ASInt32>{}, {1}, {7, 1024, 3}}) {
+    vhost::Config config;
+    config.chunkSizes = chunks;
+    vhost::Viewer viewer(config);
+    ASSERT_TRUE(viewer.loadPlugin(DUMMY_PLUGIN_PATH));
+    ASSERT_TRUE(viewer.openDocument(path));
+    auto results = viewer.validateSignatures();
+    ASSERT_EQ(results.size(), 2u) << "the unsigned field is not validated";
+    EXPECT_EQ(results[0].fieldName, "Signed");
+    EXPECT_EQ(results[1].fieldName, "Tampered");
+    for (auto& r : results) {
+      EXPECT_EQ(r.method, 2);
+      EXPECT_EQ(r.returned, 1);
+      EXPECT_EQ(r.digest, 7);
+      EXPECT_EQ(r.trustFlags, 0) << "a flipped byte breaks both";
+      EXPECT_EQ(r.texts.at(0), "Signature broken");
+    }
+  }
+}
+
+TEST(Viewer, RunShowsTheResultTexts) {
+  pdffixtures::DocSpec spec;
+  spec.signatures = {{"Signature1"}};
+  std::string path = pdftest::scratch("run.pdf");
+  pdffixtures::writeDocument(spec, path);
+  pdffixtures::sign(path, "Signature1", pdffixtures::testSigner(), {});
+  pdftest::Run r = pdftest::run(std::string(VHOST_RUN_PATH) + " " + DUMMY_PLUGIN_PATH + " " + path);
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("Signature field \"Signature1\" (method 2): returned 1, trustFlags 1"),
+            std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("[0] Signature intact"), std::string::npos) << r.output;
+}
+
+}  // namespace

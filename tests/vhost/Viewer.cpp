@@ -1,0 +1,410 @@
+// The test viewer: its tables, plug-in loading and the validation drive.
+#include "Viewer.h"
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include <openssl/pkcs7.h>
+#include <openssl/sha.h>
+#include <openssl/x509.h>
+
+#include "ViewerState.h"
+
+namespace vhost {
+
+void setState(Viewer::State* s);
+
+namespace {
+
+Viewer* theViewer = nullptr;
+
+#define VHOST_ENTRY(name, result, params, args) \
+  reinterpret_cast<HFTEntry>(static_cast<name##SELPROTO>(&ops::name)),
+#define VHOST_TABLE(table, list, prefix)                                              \
+  const HFTEntry table[] = {reinterpret_cast<HFTEntry>(static_cast<uintptr_t>(prefix##_count)), \
+                            list(VHOST_ENTRY)};                                       \
+  static_assert(sizeof(table) / sizeof(table[0]) == prefix##_count, "selectors");
+
+VHOST_TABLE(coreTable, PI_CORE_HFT, CoreSel)
+VHOST_TABLE(acroSupportTable, PI_ACROSUPPORT_HFT, AcroSupportSel)
+VHOST_TABLE(asExtraTable, PI_ASEXTRA_HFT, ASExtraSel)
+VHOST_TABLE(cosTable, PI_COS_HFT, CosSel)
+VHOST_TABLE(pdModelTable, PI_PDMODEL_HFT, PDModelSel)
+VHOST_TABLE(acroViewTable, PI_ACROVIEW_HFT, AcroViewSel)
+VHOST_TABLE(winTable, PI_WIN_HFT, WinSel)
+VHOST_TABLE(pubSecTable, PI_PUBSEC_HFT, PubSecSel)
+VHOST_TABLE(digSigTable, PI_DIGSIG_HFT, DigSigSel)
+VHOST_TABLE(consultantTable, PI_CONSULTANT_HFT, ConsultantSel)
+// Tables that are fetched but whose operations no plug-in calls: only their count.
+const HFTEntry pdsReadTable[] = {reinterpret_cast<HFTEntry>(static_cast<uintptr_t>(1))};
+const HFTEntry acroColorTable[] = {reinterpret_cast<HFTEntry>(static_cast<uintptr_t>(1))};
+
+const std::map<std::string, HFT>& tables() {
+  static const std::map<std::string, HFT> all = {
+      {kCoreHFTName, coreTable},       {kAcroSupportHFTName, acroSupportTable},
+      {kASExtraHFTName, asExtraTable}, {kCosHFTName, cosTable},
+      {kPDModelHFTName, pdModelTable}, {kAcroViewHFTName, acroViewTable},
+      {kWinHFTName, winTable},         {kPubSecHFTName, pubSecTable},
+      {kDigSigHFTName, digSigTable},   {kPDFConsultantHFTName, consultantTable},
+      {kPDSReadHFTName, pdsReadTable}, {kAcroColorHFTName, acroColorTable}};
+  return all;
+}
+
+LRESULT CALLBACK frameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+// Runs a plug-in's start-up callback; a raise that escapes it is the plug-in's fault
+// and ends as a refusal.
+bool runCallback(ASCallback callback, std::string& error, const char* what) {
+  if (callback == nullptr) return true;
+  bool result = false;
+  ASErrorCode code = catchRaise([&] { result = callbackAs<ASBool (*)()>(callback)() != 0; });
+  if (code != 0) {
+    error = std::string(what) + " raised " + std::to_string(code);
+    return false;
+  }
+  if (!result) error = std::string(what) + " answered false";
+  return result;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The DER of a /Contents value: its length from the DER header, without the padding.
+std::string derPrefix(const std::string& value) {
+  if (value.size() < 2 || value[0] != 0x30) return value;
+  size_t len = static_cast<unsigned char>(value[1]);
+  size_t header = 2;
+  if (len & 0x80) {
+    size_t n = len & 0x7F;
+    if (n == 0 || n > 4 || value.size() < 2 + n) return value;
+    len = 0;
+    for (size_t i = 0; i < n; ++i) len = (len << 8) | static_cast<unsigned char>(value[2 + i]);
+    header += n;
+  }
+  return header + len <= value.size() ? value.substr(0, header + len) : value;
+}
+
+std::string signerCertificate(const std::string& der) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(der.data());
+  PKCS7* pkcs7 = d2i_PKCS7(nullptr, &p, static_cast<long>(der.size()));
+  std::string out;
+  if (pkcs7 == nullptr) return out;
+  STACK_OF(X509)* signers = PKCS7_get0_signers(pkcs7, nullptr, 0);
+  if (signers && sk_X509_num(signers) > 0) {
+    unsigned char* buf = nullptr;
+    int n = i2d_X509(sk_X509_value(signers, 0), &buf);
+    if (n > 0) out.assign(reinterpret_cast<char*>(buf), static_cast<size_t>(n));
+    OPENSSL_free(buf);
+  }
+  sk_X509_free(signers);
+  PKCS7_free(pkcs7);
+  return out;
+}
+
+}  // namespace
+
+std::map<std::string, ASUns32> Config::newestHFTs() {
+  return {{kCoreHFTName, 0x60000},   {kAcroSupportHFTName, 0x60000}, {kCosHFTName, 0x60000},
+          {kPDModelHFTName, 0x60000}, {kAcroViewHFTName, 0x60000},   {kPDSReadHFTName, 0x60000},
+          {kWinHFTName, 0x60000},     {kASExtraHFTName, 0x60000},    {kAcroColorHFTName, 0x60000},
+          {kPubSecHFTName, 1},        {kDigSigHFTName, 1},           {kPDFConsultantHFTName, 0x20000}};
+}
+
+std::vector<MenuSpec> Config::standardMenus() {
+  return {{"View", {{"Wireframe", false}}}, {"Advanced", {{"Overprint", false}}}, {"Help", {}}};
+}
+
+ASErrorCode catchRaise(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const pisdk::HostRaise& r) {
+    return r.code;
+  }
+  return 0;
+}
+
+Viewer::Viewer(Config config) : state_(std::make_unique<State>()) {
+  if (theViewer != nullptr) throw std::logic_error("a test viewer exists already");
+  theViewer = this;
+  setState(state_.get());
+  state_->config = std::move(config);
+  for (const MenuSpec& m : state_->config.menus) {
+    state_->menuStore.push_back(std::make_unique<MenuRec>(MenuRec{m.name, m.name, nullptr, {}, true}));
+    MenuRec* menu = state_->menuStore.back().get();
+    for (const MenuItemSpec& i : m.items) {
+      state_->itemStore.push_back(std::make_unique<MenuItemRec>(MenuItemRec{i.name, i.name, i.marked, menu, nullptr}));
+      menu->items.push_back(state_->itemStore.back().get());
+    }
+  }
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = frameProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "VHostFrame";
+  RegisterClassA(&wc);
+  state_->window = CreateWindowExA(0, "VHostFrame", "Test Viewer", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480,
+                                   nullptr, nullptr, wc.hInstance, nullptr);
+}
+
+Viewer::~Viewer() {
+  unloadPlugins();
+  closeDocuments();
+  for (auto& [path, file] : state_->files) std::fclose(file->file);
+  if (state_->window) DestroyWindow(state_->window);
+  setState(nullptr);
+  theViewer = nullptr;
+}
+
+Viewer& Viewer::current() {
+  if (theViewer == nullptr) throw std::logic_error("no test viewer exists");
+  return *theViewer;
+}
+
+const Config& Viewer::config() const { return state_->config; }
+Config& Viewer::config() { return state_->config; }
+const std::string& Viewer::error() const { return state_->error; }
+const std::vector<PluginInfo>& Viewer::plugins() const { return state_->plugins; }
+HWND Viewer::mainWindow() const { return state_->window; }
+
+HFT Viewer::hft(const std::string& name, ASUns32 version) {
+  auto offered = state_->config.hftVersions.find(name);
+  if (offered == state_->config.hftVersions.end() || offered->second < version) return nullptr;
+  return tables().at(name);
+}
+
+ExtensionID Viewer::newExtension(const std::string& name) {
+  state_->extensions.push_back(std::make_unique<_t_ExtensionIDRec>(_t_ExtensionIDRec{name}));
+  return state_->extensions.back().get();
+}
+
+bool Viewer::loadPlugin(const std::string& path) {
+  State& s = *state_;
+  s.error.clear();
+  PluginInfo info;
+  info.path = path;
+  info.module = LoadLibraryA(path.c_str());
+  if (info.module == nullptr) {
+    s.error = "LoadLibraryA failed with " + std::to_string(GetLastError());
+    return false;
+  }
+  auto fail = [&](const std::string& why) {
+    s.error = why;
+    FreeLibrary(info.module);
+    return false;
+  };
+  auto main = reinterpret_cast<PIMainProcType>(GetProcAddress(info.module, "PlugInMain"));
+  if (main == nullptr) return fail("no PlugInMain");
+  ASUns32 version = 0;
+  PISetupSDKProcType setup = nullptr;
+  PIHostData hostData{s.window, info.module};
+  if (!main(HANDSHAKE_VERSION_2, &version, &setup, &hostData) || setup == nullptr) {
+    return fail("PlugInMain refused");
+  }
+  if (version != HANDSHAKE_VERSION_2) return fail("handshake version " + std::to_string(version));
+  info.extension = newExtension(path);
+  PISetupSDKRec setupRec{HANDSHAKE_VERSION_2, info.extension, hft(kCoreHFTName, 0), nullptr};
+  bool ok = false;
+  ASErrorCode code = catchRaise([&] { ok = setup(HANDSHAKE_VERSION_2, &setupRec) != 0; });
+  if (code != 0 || !ok) return fail("the set-up procedure refused");
+  PIHandshakeRec handshake{HANDSHAKE_VERSION_2, 0, ASAtomNull, nullptr, nullptr, nullptr, nullptr};
+  code = catchRaise([&] {
+    ok = callbackAs<PIHandshakeProcType>(setupRec.handshakeCallback)(HANDSHAKE_VERSION_2, &handshake) != 0;
+  });
+  if (code != 0 || !ok) return fail("the handshake refused");
+  info.name = atomText(handshake.appName);
+  s.plugins.push_back(info);
+  PluginInfo& added = s.plugins.back();
+  // Start-up callbacks answer true whatever happens; a false or a raise is recorded.
+  runCallback(handshake.exportHFTsCallback, s.error, "export");
+  runCallback(handshake.importReplaceAndRegisterCallback, s.error, "import and register");
+  runCallback(handshake.initCallback, s.error, "init");
+  added.loaded = true;
+  s.unloadCallbacks.push_back(handshake.unloadCallback);
+  return true;
+}
+
+void Viewer::unloadPlugins() {
+  State& s = *state_;
+  for (size_t i = s.plugins.size(); i-- > 0;) {
+    std::string ignored;
+    if (i < s.unloadCallbacks.size()) runCallback(s.unloadCallbacks[i], ignored, "unload");
+  }
+  for (size_t i = s.plugins.size(); i-- > 0;) FreeLibrary(s.plugins[i].module);
+  s.plugins.clear();
+  s.unloadCallbacks.clear();
+}
+
+bool Viewer::openDocument(const std::string& path) {
+  State& s = *state_;
+  auto doc = std::make_unique<Document>();
+  doc->path = path;
+  doc->qpdf = std::make_unique<QPDF>();
+  doc->qpdf->setSuppressWarnings(true);
+  try {
+    doc->qpdf->processFile(path.c_str());
+  } catch (const std::exception& e) {
+    s.error = e.what();
+    return false;
+  }
+  doc->file = std::make_unique<_t_ASFileRec>(_t_ASFileRec{path, nullptr});
+  doc->id = static_cast<ASUns32>(s.documents.size() + 1);
+  s.documents.push_back(std::move(doc));
+  s.active = s.documents.back().get();
+  return true;
+}
+
+void Viewer::closeDocuments() {
+  State& s = *state_;
+  s.pages.clear();
+  s.active = nullptr;
+  for (auto& d : s.documents) d.reset();
+}
+
+PDDoc Viewer::activePDDoc() const { return state_->active ? pdDocOf(*state_->active) : nullptr; }
+AVDoc Viewer::activeAVDoc() const { return reinterpret_cast<AVDoc>(state_->active); }
+
+std::vector<SignatureResult> Viewer::validateSignatures() {
+  State& s = *state_;
+  std::vector<SignatureResult> results;
+  if (!s.active) return results;
+  Document& doc = *s.active;
+  std::string file = readFile(doc.path);
+  for (QPDFObjectHandle& field : signatureFields(*doc.qpdf)) {
+    QPDFObjectHandle v = field.getKey("/V");
+    if (!v.isDictionary()) continue;
+    SignatureResult r;
+    r.fieldName = fieldName(field);
+    QPDFObjectHandle filter = v.getKey("/Filter");
+    PubSecHandlerRec* handler = nullptr;
+    for (auto& [owner, h] : s.handlers) {
+      for (auto& p : s.plugins) {
+        if (p.extension == owner && filter.isName() && filter.getName() == "/" + p.name) handler = h;
+      }
+    }
+    if (handler == nullptr) {
+      r.error = "no handler for the signature's filter";
+      results.push_back(r);
+      continue;
+    }
+    QPDFObjectHandle range = v.getKey("/ByteRange");
+    QPDFObjectHandle contents = v.getKey("/Contents");
+    std::string subFilter = v.getKey("/SubFilter").isName() ? v.getKey("/SubFilter").getName() : "";
+    r.method = subFilter == "/adbe.x509.rsa_sha1" ? 1 : subFilter == "/adbe.pkcs7.detached" ? 2
+               : subFilter == "/adbe.pkcs7.sha1"  ? 3 : 0;
+    std::vector<long long> br;
+    if (range.isArray()) {
+      for (auto& item : range.getArrayAsVector()) {
+        if (item.isInteger()) br.push_back(item.getIntValue());
+      }
+    }
+    bool rangesOk = br.size() == 4 && br[0] >= 0 && br[1] >= 0 && br[2] >= 0 && br[3] >= 0 &&
+                    static_cast<unsigned long long>(br[0]) + br[1] <= file.size() &&
+                    static_cast<unsigned long long>(br[2]) + br[3] <= file.size();
+    if (r.method == 0 || !contents.isString() || !rangesOk) {
+      r.error = "the signature dictionary cannot be read";
+      r.method = 0;
+      results.push_back(r);
+      continue;
+    }
+    std::string signedData = file.substr(static_cast<size_t>(br[0]), static_cast<size_t>(br[1])) +
+                             file.substr(static_cast<size_t>(br[2]), static_cast<size_t>(br[3]));
+    std::string value = r.method == 1 ? contents.getStringValue() : derPrefix(contents.getStringValue());
+    std::string cert = r.method == 1 ? (v.getKey("/Cert").isString() ? v.getKey("/Cert").getStringValue() : "")
+                                     : signerCertificate(value);
+    unsigned char digest[SHA_DIGEST_LENGTH];
+    SHA1(reinterpret_cast<const unsigned char*>(signedData.data()), signedData.size(), digest);
+
+    auto source = std::make_unique<DataSourceRec>();
+    source->bytes = signedData;
+    PSDataSource sourceHandle = reinterpret_cast<PSDataSource>(source.get());
+    s.dataSources.emplace(sourceHandle, std::move(source));
+    ASCab certCab = ops::ASCabNew();
+    ops::ASCabPutBinary(certCab, "0", cert.data(), static_cast<ASInt32>(cert.size()));
+    ASCab resultCab = ops::ASCabNew();
+    PSSigValidateParamsRec params{};
+    params.size = sizeof params;
+    params.sigMethod = r.method;
+    params.digest = digest;
+    params.sigValue = reinterpret_cast<const ASUns8*>(value.data());
+    params.sigValueSize = static_cast<ASInt32>(value.size());
+    params.signerCert = certCab;
+    params.resultCab = resultCab;
+    params.dataSource = sourceHandle;
+
+    ASErrorCode code = catchRaise([&] {
+      PubSecEngine engine = handler->engine;
+      PubSecEngine made = nullptr;
+      if (handler->newEngine) engine = made = callbackAs<PSNewEngineProc>(handler->newEngine)();
+      r.returned = callbackAs<PSSigValidateProc>(handler->sigValidate)(engine, &params);
+      r.digest = ops::ASCabGetInt(resultCab, "digest", 0);
+      r.trustFlags = ops::ASCabGetInt(resultCab, "trustFlags", 0);
+      r.id = ops::ASCabGetInt(resultCab, "id", 0);
+      if (handler->getText) {
+        for (ASInt32 kind = 0; kind <= 10; ++kind) {
+          ASText text = callbackAs<PSGetTextProc>(handler->getText)(engine, resultCab, kind);
+          r.texts.push_back(text ? ops::ASTextGetEncoded(text, 0) : "");
+          if (text) ops::ASTextDestroy(text);
+        }
+      }
+      if (made && handler->destroyEngine) callbackAs<PSDestroyEngineProc>(handler->destroyEngine)(made);
+    });
+    if (code != 0) r.error = "the handler raised " + std::to_string(code);
+    s.dataSources.erase(sourceHandle);
+    ops::ASCabDestroy(certCab);
+    ops::ASCabDestroy(resultCab);
+    results.push_back(r);
+  }
+  return results;
+}
+
+int Viewer::liveCallbacks(ExtensionID extension) const {
+  int n = 0;
+  for (auto& [cb, rec] : state_->callbacks) n += rec->owner == extension;
+  return n;
+}
+int Viewer::liveCallbacks() const { return static_cast<int>(state_->callbacks.size()); }
+int Viewer::frameDepth() const { return static_cast<int>(state_->frames.size()); }
+int Viewer::callCount(const std::string& operation) const {
+  auto it = state_->calls.find(operation);
+  return it == state_->calls.end() ? 0 : it->second;
+}
+int Viewer::registeredHandlers() const { return static_cast<int>(state_->handlers.size()); }
+
+std::vector<std::string> Viewer::menuNames() const {
+  std::vector<std::string> names;
+  for (auto& m : state_->menuStore) {
+    if (m->onBar) names.push_back(m->name);
+  }
+  return names;
+}
+
+std::vector<std::string> Viewer::menuItemNames(const std::string& menuName) const {
+  std::vector<std::string> names;
+  for (auto& m : state_->menuStore) {
+    if (m->name != menuName) continue;
+    for (MenuItemRec* i : m->items) names.push_back(i->name);
+  }
+  return names;
+}
+
+bool Viewer::executeMenuItem(const std::string& itemName) {
+  for (auto& i : state_->itemStore) {
+    if (i->name == itemName && i->parent && i->execute) {
+      auto proc = callbackAs<AVExecuteProc>(i->execute);
+      void* data = i->executeData;
+      return catchRaise([&] { proc(data); }) == 0;
+    }
+  }
+  return false;
+}
+
+std::vector<std::pair<std::string, std::string>> Viewer::helpRequests() const { return state_->help; }
+
+}  // namespace vhost

@@ -1,0 +1,139 @@
+// The test viewer: a PDF viewer host for plug-ins, with its PDF layer on qpdf.
+//
+// It offers the host function tables of pisdk/PIHFTs.h, loads plug-in modules with the
+// platform's LoadLibraryA and runs their handshake, opens documents, and drives
+// signature validations through the registered PubSec handler. One viewer exists per
+// process at a time (the host's tables are plain C functions).
+//
+//   vhost::Viewer viewer(vhost::Config{});     // every HFT at its newest version
+//   viewer.loadPlugin(path);                   // PlugInMain, setup, handshake, init
+//   viewer.openDocument("signed.pdf");
+//   for (auto& r : viewer.validateSignatures()) ...
+//   viewer.unloadPlugins();                    // the unload callbacks
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pisdk/PIHFTs.h"
+
+namespace vhost {
+
+struct MenuItemSpec {
+  std::string name;
+  bool marked = false;
+};
+struct MenuSpec {
+  std::string name;
+  std::vector<MenuItemSpec> items;
+};
+
+// "raise `code` at the n-th call (1-based) of operation `operation`".
+struct Fault {
+  std::string operation;
+  int nthCall = 1;
+  ASErrorCode code = 0;
+};
+
+struct Config {
+  std::string product = "Exchange-Pro";  // ASGetConfiguration("Product")
+  ASInt16 major = 10, minor = 0;         // AVAppGetVersion
+  std::string language = "DEU";          // AVAppGetLanguage
+  // The version each HFT is offered at; an HFT without an entry does not exist.
+  std::map<std::string, ASUns32> hftVersions = newestHFTs();
+  // Viewer preferences by (section, key); absent keys answer the caller's default.
+  std::map<std::pair<std::string, std::string>, std::string> preferences;
+  std::vector<MenuSpec> menus = standardMenus();
+  bool refuseHandler = false;                       // PSRegisterHandler answers false
+  std::vector<std::vector<uint8_t>> trustedCerts;  // AABGetTrustedCerts, DER
+  std::vector<std::string> appearances;            // the signature appearance list
+  std::vector<Fault> faults;
+  // Chunk sizes the data source of the signed ranges delivers, in turn (each at most
+  // what the handler asks for); empty: as much as asked.
+  std::vector<ASInt32> chunkSizes;
+
+  static std::map<std::string, ASUns32> newestHFTs();
+  static std::vector<MenuSpec> standardMenus();
+};
+
+// What the viewer learnt from one validation of one signature field.
+struct SignatureResult {
+  std::string fieldName;
+  int method = 0;        // 1, 2, 3; 0 when the field could not be read
+  ASInt32 returned = 0;  // what SigValidate answered
+  ASInt32 digest = 0, trustFlags = 0, id = 0;  // the result cabinet
+  std::vector<std::string> texts;  // GetText for kinds 0 to 10 ("" for none)
+  std::string error;               // why the viewer could not call the handler
+};
+
+struct PluginInfo {
+  std::string path;
+  HMODULE module = nullptr;
+  ExtensionID extension = nullptr;
+  std::string name;          // the extension name atom's text
+  bool loaded = false;       // the handshake completed
+};
+
+class Viewer {
+ public:
+  explicit Viewer(Config config = Config{});
+  ~Viewer();
+  Viewer(const Viewer&) = delete;
+  Viewer& operator=(const Viewer&) = delete;
+
+  static Viewer& current();
+  const Config& config() const;
+  Config& config();
+
+  // Loads a plug-in module and runs PlugInMain, the set-up procedure, the handshake
+  // and the export, import-and-register and init callbacks. False when the module
+  // cannot be loaded or refuses; `error()` says why.
+  bool loadPlugin(const std::string& path);
+  // The unload callback of every loaded plug-in, then FreeLibrary.
+  void unloadPlugins();
+  const std::vector<PluginInfo>& plugins() const;
+  const std::string& error() const;
+
+  // Opens a PDF file as the active document. False (and `error()`) when qpdf refuses.
+  bool openDocument(const std::string& path);
+  void closeDocuments();
+  PDDoc activePDDoc() const;
+  AVDoc activeAVDoc() const;
+
+  // For every signature field with a value, in field order: the handler registered for
+  // its /Filter validates it.
+  std::vector<SignatureResult> validateSignatures();
+
+  // An HFT by name at least at `version`, as ASExtensionMgrGetHFT answers it; lets a
+  // test run plug-in code in its own process.
+  HFT hft(const std::string& name, ASUns32 version = 1);
+  ExtensionID newExtension(const std::string& name);
+
+  // Inspection.
+  int liveCallbacks(ExtensionID extension) const;
+  int liveCallbacks() const;
+  int frameDepth() const;
+  int callCount(const std::string& operation) const;
+  std::vector<std::string> menuItemNames(const std::string& menuName) const;
+  std::vector<std::string> menuNames() const;
+  // Runs the execute procedure of a menu item, as a click on it does.
+  bool executeMenuItem(const std::string& itemName);
+  std::vector<std::pair<std::string, std::string>> helpRequests() const;
+  int registeredHandlers() const;
+  HWND mainWindow() const;
+
+  struct State;  // the implementation's
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
+// Runs `body` as the host runs a plug-in callback: a raise that escapes it ends in
+// the host; answers the code, or 0 when nothing was raised.
+ASErrorCode catchRaise(const std::function<void()>& body);
+
+}  // namespace vhost

@@ -1,0 +1,56 @@
+// vhost-run: loads a plug-in into the test viewer, opens a PDF, validates each signature
+// and prints what the plug-in answered.
+//
+//   vhost-run [--language CODE] [--product NAME] [--version MAJOR] PLUGIN PDF
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "Viewer.h"
+
+int main(int argc, char** argv) {
+  vhost::Config config;
+  int i = 1;
+  for (; i + 1 < argc && std::strncmp(argv[i], "--", 2) == 0; i += 2) {
+    std::string option = argv[i];
+    if (option == "--language") {
+      config.language = argv[i + 1];
+    } else if (option == "--product") {
+      config.product = argv[i + 1];
+    } else if (option == "--version") {
+      config.major = static_cast<ASInt16>(std::atoi(argv[i + 1]));
+    } else {
+      std::fprintf(stderr, "vhost-run: unknown option %s\n", argv[i]);
+      return 2;
+    }
+  }
+  if (argc - i != 2) {
+    std::fprintf(stderr, "usage: vhost-run [--language CODE] [--product NAME] [--version MAJOR] PLUGIN PDF\n");
+    return 2;
+  }
+  vhost::Viewer viewer(config);
+  if (!viewer.loadPlugin(argv[i])) {
+    std::fprintf(stderr, "vhost-run: the plug-in was not loaded: %s\n", viewer.error().c_str());
+    return 1;
+  }
+  if (!viewer.openDocument(argv[i + 1])) {
+    std::fprintf(stderr, "vhost-run: the document cannot be opened: %s\n", viewer.error().c_str());
+    return 1;
+  }
+  auto results = viewer.validateSignatures();
+  if (results.empty()) std::printf("No signatures.\n");
+  for (const auto& r : results) {
+    std::printf("Signature field \"%s\" (method %d):", r.fieldName.c_str(), r.method);
+    if (!r.error.empty()) {
+      std::printf(" %s\n", r.error.c_str());
+      continue;
+    }
+    std::printf(" returned %d, trustFlags %d, id %d\n", r.returned, r.trustFlags, r.id);
+    for (size_t kind = 0; kind < r.texts.size(); ++kind) {
+      if (!r.texts[kind].empty()) std::printf("  [%zu] %s\n", kind, r.texts[kind].c_str());
+    }
+  }
+  viewer.unloadPlugins();
+  return 0;
+}
