@@ -1,0 +1,329 @@
+// Signature values of PDF signatures: PKCS#1 v1.5 RSA, PKCS#7 SignedData with
+// RSA or ECDSA signers, over OpenSSL. Nothing is kept between calls.
+//
+// An RSA signature is accepted only when the whole recovered block is exactly
+// the DER DigestInfo of the digest it names: a parser that stops after the
+// DigestInfo would let garbage follow it, which with e = 3 keys allows forged
+// signatures.
+#include "certcheck/ReaderUtils.h"
+
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <openssl/bio.h>
+#include <openssl/evp.h>
+#include <openssl/pkcs7.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
+
+#include "certcheck/Ecdsa.h"
+#include "certcheck/OidText.h"
+#include "foundation/util/VOQ_String.h"
+
+namespace {
+
+constexpr DWORD kValid = 0;
+constexpr DWORD kBadInput = 0x80000001;
+constexpr DWORD kUnsupported = 0x80000008;
+constexpr DWORD kMismatch = 0x80050001;
+constexpr DWORD kOddPlainValue = 0x80080010;
+
+// The signature algorithms of a SignerInfo, tried in this order.
+struct SignatureAlgorithm {
+  const char* oid;
+  bool ecdsa;
+  bool plain;  // r||s unless the value has the DER shape
+};
+constexpr SignatureAlgorithm kSignatureAlgorithms[] = {
+    {"1.2.840.10045.4.1", true, false},        {"1.2.840.10045.4.3.2", true, false},
+    {"1.2.840.113549.1.1.1", false, false},    {"1.2.840.113549.1.1.5", false, false},
+    {"1.2.840.113549.1.1.11", false, false},   {"1.3.36.3.3.1.2", false, false},
+    {"1.3.36.3.3.2.5.4.1", true, false},       {"0.4.0.127.0.7.1.1.4.1.6", true, true},
+};
+
+// RIPEMD-160, SHA-256, SHA-1.
+constexpr const char* kDigestAlgorithms[] = {"1.3.36.3.2.1", "2.16.840.1.101.3.4.2.1", "1.3.14.3.2.26"};
+constexpr const char* kSha1 = "1.3.14.3.2.26";
+
+const SignatureAlgorithm* findSignatureAlgorithm(const std::string& oid) {
+  for (const SignatureAlgorithm& algorithm : kSignatureAlgorithms) {
+    if (certcheck::oidStartsWith(oid, algorithm.oid)) return &algorithm;
+  }
+  return nullptr;
+}
+
+bool isListedDigest(const std::string& oid) {
+  for (const char* digest : kDigestAlgorithms) {
+    if (certcheck::oidStartsWith(oid, digest)) return true;
+  }
+  return false;
+}
+
+// Bytes OpenSSL allocated for an encoding.
+struct FreeOpenSsl {
+  void operator()(unsigned char* bytes) const { OPENSSL_free(bytes); }
+};
+using OpenSslBytes = std::unique_ptr<unsigned char, FreeOpenSsl>;
+
+struct FreeContext {
+  void operator()(PCCERT_CONTEXT context) const { CertFreeCertificateContext(context); }
+};
+using CertificateContext = std::unique_ptr<const CERT_CONTEXT, FreeContext>;
+
+CertificateContext decodeCertificate(const unsigned char* der, unsigned int length) {
+  return CertificateContext(CertCreateCertificateContext(X509_ASN_ENCODING, der, length));
+}
+
+// The DER DigestInfo { algorithm md with NULL parameters, digest }.
+std::vector<unsigned char> digestInfo(const EVP_MD* md, const unsigned char* digest, unsigned int digestLength) {
+  std::unique_ptr<X509_SIG, decltype(&X509_SIG_free)> info(X509_SIG_new(), X509_SIG_free);
+  if (!info) return {};
+  X509_ALGOR* algorithm = nullptr;
+  ASN1_OCTET_STRING* value = nullptr;
+  X509_SIG_getm(info.get(), &algorithm, &value);
+  if (!X509_ALGOR_set0(algorithm, OBJ_nid2obj(EVP_MD_get_type(md)), V_ASN1_NULL, nullptr) ||
+      !ASN1_OCTET_STRING_set(value, digest, static_cast<int>(digestLength))) {
+    return {};
+  }
+  unsigned char* der = nullptr;
+  const int length = i2d_X509_SIG(info.get(), &der);
+  if (length <= 0) return {};
+  std::vector<unsigned char> result(der, der + length);
+  OPENSSL_free(der);
+  return result;
+}
+
+// Which digests a DigestInfo may name.
+enum class DigestRule { sha1Only, digestList };
+
+// A PKCS#1 v1.5 RSA signature over the signed bytes for the key of the DER
+// certificate. The DigestInfo's algorithm decides the digest (0x80000008 when
+// the rule does not allow it); the recovered block must equal the DigestInfo
+// re-encoded for that digest and the signed bytes' digest.
+DWORD verifyRsa(const unsigned char* certificate, unsigned int certificateLength, const unsigned char* signedBytes,
+                size_t signedLength, const unsigned char* signature, size_t signatureLength, DigestRule rule) {
+  const unsigned char* p = certificate;
+  std::unique_ptr<X509, decltype(&X509_free)> cert(d2i_X509(nullptr, &p, static_cast<long>(certificateLength)),
+                                                   X509_free);
+  EVP_PKEY* key = cert ? X509_get0_pubkey(cert.get()) : nullptr;
+  if (key == nullptr || EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA) return kUnsupported;
+  const int size = EVP_PKEY_get_size(key);
+  if (size <= 0 || signatureLength != static_cast<size_t>(size)) return kMismatch;
+
+  std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(EVP_PKEY_CTX_new(key, nullptr),
+                                                                     EVP_PKEY_CTX_free);
+  std::vector<unsigned char> block(static_cast<size_t>(size));
+  size_t blockLength = block.size();
+  if (!context || EVP_PKEY_verify_recover_init(context.get()) != 1 ||
+      EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) != 1 ||
+      EVP_PKEY_verify_recover(context.get(), block.data(), &blockLength, signature, signatureLength) != 1) {
+    return kMismatch;
+  }
+  const unsigned char* q = block.data();
+  std::unique_ptr<X509_SIG, decltype(&X509_SIG_free)> info(d2i_X509_SIG(nullptr, &q, static_cast<long>(blockLength)),
+                                                           X509_SIG_free);
+  if (!info) return kMismatch;
+  const X509_ALGOR* algorithm = nullptr;
+  const ASN1_OCTET_STRING* ignored = nullptr;
+  X509_SIG_get0(info.get(), &algorithm, &ignored);
+  const ASN1_OBJECT* object = nullptr;
+  X509_ALGOR_get0(&object, nullptr, nullptr, algorithm);
+  const std::string oid = certcheck::oidText(object);
+  const bool allowed = rule == DigestRule::sha1Only ? certcheck::oidStartsWith(oid, kSha1) : isListedDigest(oid);
+  if (!allowed) return kUnsupported;
+
+  const EVP_MD* md = certcheck::namedDigest(oid);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int digestLength = 0;
+  if (EVP_Digest(signedBytes, signedLength, digest, &digestLength, md, nullptr) != 1) return kUnsupported;
+  const std::vector<unsigned char> expected = digestInfo(md, digest, digestLength);
+  if (expected.empty() || expected.size() != blockLength ||
+      std::memcmp(expected.data(), block.data(), blockLength) != 0) {
+    return kMismatch;
+  }
+  return kValid;
+}
+
+// r and s of a DER ECDSA-Sig-Value: exactly two non-negative INTEGERs.
+bool parseDerSignature(const unsigned char* value, size_t length, std::vector<unsigned char>* r,
+                       std::vector<unsigned char>* s) {
+  const unsigned char* p = value + 2;
+  const unsigned char* end = value + length;
+  for (std::vector<unsigned char>* out : {r, s}) {
+    std::unique_ptr<ASN1_INTEGER, decltype(&ASN1_INTEGER_free)> integer(
+        d2i_ASN1_INTEGER(nullptr, &p, static_cast<long>(end - p)), ASN1_INTEGER_free);
+    // A negative integer is no valid r or s; taking its magnitude would make
+    // signatures malleable.
+    if (!integer || ASN1_STRING_type(integer.get()) != V_ASN1_INTEGER) return false;
+    const unsigned char* bytes = ASN1_STRING_get0_data(integer.get());
+    out->assign(bytes, bytes + ASN1_STRING_length(integer.get()));
+  }
+  return p == end;
+}
+
+// The ECDSA family of a SignerInfo: the value as DER or plain r||s.
+DWORD verifyEcdsa(const SignatureAlgorithm& algorithm, const std::string& signatureOid,
+                  const ASN1_OCTET_STRING* value, const CERT_CONTEXT& context, const unsigned char* signedBytes,
+                  size_t signedLength) {
+  const unsigned char* bytes = ASN1_STRING_get0_data(value);
+  const size_t length = static_cast<size_t>(ASN1_STRING_length(value));
+  std::vector<unsigned char> r, s;
+  if (length > 2 && bytes[0] == 0x30 && bytes[1] == length - 2) {
+    if (!parseDerSignature(bytes, length, &r, &s)) return kUnsupported;
+  } else if (algorithm.plain) {
+    if (length % 2 != 0) return kOddPlainValue;
+    r.assign(bytes, bytes + length / 2);
+    s.assign(bytes + length / 2, bytes + length);
+  } else {
+    return kUnsupported;
+  }
+  const DWORD keyBytes = context.pCertInfo->SubjectPublicKeyInfo.PublicKey.cbData;
+  if (keyBytes < 48 || keyBytes > 65) return kMismatch;
+  if (signedLength > UINT_MAX) return kUnsupported;
+  const int verified = verifyECDSASignature(r.data(), static_cast<unsigned int>(r.size()), s.data(),
+                                            static_cast<unsigned int>(s.size()), signedBytes,
+                                            static_cast<unsigned int>(signedLength), signatureOid.c_str(),
+                                            context.pbCertEncoded, context.cbCertEncoded);
+  return verified == 1 ? kValid : kMismatch;
+}
+
+}  // namespace
+
+bool hasQCStatements(PCCERT_CONTEXT certificate) {
+  if (certificate == nullptr || certificate->pCertInfo == nullptr) return false;
+  const CERT_INFO* info = certificate->pCertInfo;
+  return CertFindExtension(szOID_QC_STATEMENTS_EXT, info->cExtension, info->rgExtension) != nullptr;
+}
+
+DWORD isQualifiedCertificate(const unsigned char* certificate, unsigned int certificateLength, bool* qualified) {
+  if (qualified != nullptr) *qualified = false;
+  if (certificate == nullptr || certificateLength == 0) return kBadInput;
+  const CertificateContext context = decodeCertificate(certificate, certificateLength);
+  if (!context) return kUnsupported;
+  if (qualified != nullptr) *qualified = hasQCStatements(context.get());
+  return kValid;
+}
+
+DWORD verifyPKCS1Signature(const unsigned char* data, unsigned int dataLength, const unsigned char* signature,
+                           unsigned int signatureLength, const unsigned char* certificate,
+                           unsigned int certificateLength, bool* qualified) {
+  if (data == nullptr || signature == nullptr || certificate == nullptr || dataLength == 0 ||
+      signatureLength == 0 || certificateLength == 0) {
+    return kBadInput;
+  }
+  const CertificateContext context = decodeCertificate(certificate, certificateLength);
+  if (!context) return kUnsupported;
+  if (qualified != nullptr) *qualified = hasQCStatements(context.get());
+
+  const CERT_PUBLIC_KEY_INFO& key = context->pCertInfo->SubjectPublicKeyInfo;
+  if (std::strcmp(key.Algorithm.pszObjId, szOID_ECC_PUBLIC_KEY) == 0) {
+    if (key.PublicKey.cbData < 48 || key.PublicKey.cbData > 50) return kMismatch;
+    // Halves of an odd length would leave a byte outside r and s unchecked.
+    if (signatureLength % 2 != 0) return kOddPlainValue;
+    const unsigned int half = signatureLength / 2;
+    return verifyECDSASignature(signature, half, signature + half, half, data, dataLength, "1.2.840.10045.4.1",
+                                certificate, certificateLength) == 1
+               ? kValid
+               : kMismatch;
+  }
+  return verifyRsa(certificate, certificateLength, data, dataLength, signature, signatureLength,
+                   DigestRule::sha1Only);
+}
+
+DWORD verifyPKCS7Signature(const unsigned char* data, unsigned int dataLength, const unsigned char* signedData,
+                           unsigned int signedDataLength, bool* qualified) {
+  return verifyPKCS7Signature(data, dataLength, signedData, signedDataLength, qualified, nullptr);
+}
+
+DWORD verifyPKCS7Signature(const unsigned char* data, unsigned int dataLength, const unsigned char* signedData,
+                           unsigned int signedDataLength, bool* qualified, VOQ_String* signerCertificate) {
+  if (signerCertificate != nullptr) signerCertificate->clear();
+  if (data == nullptr || signedData == nullptr || dataLength == 0 || signedDataLength == 0) return kBadInput;
+  if (signedDataLength > INT_MAX) return kBadInput;
+  std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(signedData, static_cast<int>(signedDataLength)),
+                                                BIO_free);
+  if (!bio) return kUnsupported;
+  std::unique_ptr<PKCS7, decltype(&PKCS7_free)> p7(d2i_PKCS7_bio(bio.get(), nullptr), PKCS7_free);
+  if (!p7) return kBadInput;
+  STACK_OF(PKCS7_SIGNER_INFO)* signerInfos = PKCS7_get_signer_info(p7.get());
+  if (signerInfos == nullptr || sk_PKCS7_SIGNER_INFO_num(signerInfos) != 1) return kBadInput;
+  PKCS7_SIGNER_INFO* signerInfo = sk_PKCS7_SIGNER_INFO_value(signerInfos, 0);
+  if (signerInfo == nullptr || signerInfo->digest_enc_alg == nullptr || signerInfo->digest_alg == nullptr ||
+      signerInfo->enc_digest == nullptr) {
+    return kBadInput;
+  }
+
+  const std::string signatureOid = certcheck::oidText(signerInfo->digest_enc_alg->algorithm);
+  const SignatureAlgorithm* algorithm = findSignatureAlgorithm(signatureOid);
+  if (algorithm == nullptr) return kUnsupported;
+  const std::string digestOid = certcheck::oidText(signerInfo->digest_alg->algorithm);
+  if (!isListedDigest(digestOid)) return kUnsupported;
+
+  // With signed attributes, the attributes as received (a SET, in their order)
+  // are what was signed, and the data's digest is in messageDigest.
+  const unsigned char* signedBytes = data;
+  size_t signedLength = dataLength;
+  OpenSslBytes attributes;
+  const ASN1_OCTET_STRING* messageDigest = nullptr;
+  if (signerInfo->auth_attr != nullptr) {
+    if (sk_X509_ATTRIBUTE_num(signerInfo->auth_attr) < 1) return kBadInput;
+    unsigned char* encoded = nullptr;
+    const int length = ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(signerInfo->auth_attr), &encoded,
+                                     ASN1_ITEM_rptr(PKCS7_ATTR_VERIFY));
+    if (length <= 0) return kUnsupported;
+    attributes.reset(encoded);
+    signedBytes = encoded;
+    signedLength = static_cast<size_t>(length);
+    const ASN1_TYPE* digestAttribute = PKCS7_get_signed_attribute(signerInfo, NID_pkcs9_messageDigest);
+    if (digestAttribute == nullptr || digestAttribute->type != V_ASN1_OCTET_STRING) return kBadInput;
+    messageDigest = digestAttribute->value.octet_string;
+  }
+
+  X509* signer = PKCS7_cert_from_signer_info(p7.get(), signerInfo);
+  if (signer == nullptr) return kBadInput;
+  unsigned char* der = nullptr;
+  const int derLength = i2d_X509(signer, &der);
+  if (derLength <= 0) return kUnsupported;
+  const OpenSslBytes certificate(der);
+  const CertificateContext context = decodeCertificate(der, static_cast<unsigned int>(derLength));
+  if (!context) return kUnsupported;
+  if (qualified != nullptr) *qualified = hasQCStatements(context.get());
+  if (signerCertificate != nullptr) *signerCertificate = VOQ_String(static_cast<unsigned int>(derLength), der);
+
+  const DWORD checked =
+      algorithm->ecdsa
+          ? verifyEcdsa(*algorithm, signatureOid, signerInfo->enc_digest, *context, signedBytes, signedLength)
+          : verifyRsa(der, static_cast<unsigned int>(derLength), signedBytes, signedLength,
+                      ASN1_STRING_get0_data(signerInfo->enc_digest),
+                      static_cast<size_t>(ASN1_STRING_length(signerInfo->enc_digest)), DigestRule::digestList);
+  if (checked != kValid) return checked;
+
+  // Content carried inside must be the start of the data.
+  if (!(PKCS7_type_is_signed(p7.get()) && PKCS7_get_detached(p7.get()))) {
+    const PKCS7* contents = p7->d.sign->contents;
+    // Only plain data can be compared; another content type is read as its
+    // own structure, never as an octet string.
+    if (contents == nullptr || !PKCS7_type_is_data(contents) || contents->d.data == nullptr) return kUnsupported;
+    const ASN1_OCTET_STRING* content = contents->d.data;
+    const size_t contentLength = static_cast<size_t>(ASN1_STRING_length(content));
+    if (contentLength > dataLength || std::memcmp(ASN1_STRING_get0_data(content), data, contentLength) != 0) {
+      return kMismatch;
+    }
+  }
+
+  if (messageDigest != nullptr) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digestLength = 0;
+    if (EVP_Digest(data, dataLength, digest, &digestLength, certcheck::namedDigest(digestOid), nullptr) != 1) {
+      return kUnsupported;
+    }
+    if (static_cast<unsigned int>(ASN1_STRING_length(messageDigest)) != digestLength ||
+        std::memcmp(ASN1_STRING_get0_data(messageDigest), digest, digestLength) != 0) {
+      return kMismatch;
+    }
+  }
+  return kValid;
+}
