@@ -34,6 +34,8 @@ class VOQ_TraceContext {
   int logChar(int c);
 
   const char* getClassName() const { return className; }
+  // The context created before this one (the log keeps them in a list).
+  VOQ_TraceContext* getPrevious() const { return previous; }
 
  private:
   friend class VOQ_TraceLog;

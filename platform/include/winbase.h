@@ -7,6 +7,9 @@
 #if __has_include("platform/win_threads.h")
 #include "platform/win_threads.h"
 #endif
+#if __has_include("platform/win_time.h")
+#include "platform/win_time.h"
+#endif
 #if __has_include("platform/win_files.h")
 #include "platform/win_files.h"
 #endif
