@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <stdexcept>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -33,6 +34,15 @@ std::string makeTempDirectory(const std::string& hint) {
   buffer.push_back('\0');
   if (!mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
   return buffer.data();
+}
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds bound) {
+  const auto until = std::chrono::steady_clock::now() + bound;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
 }
 
 }  // namespace quarveltest

@@ -24,7 +24,7 @@ const char* const kStatusTexts[] = {
     "Invalid binary string",
     "Invalid real value",
     "Max items in sized BIT or OCTET STRING field exceeded",
-    "Invalid value " "speci" "fication",  // the runtime's own text for -18, byte for byte
+    "Invalid value specification",
     "No definition found for referenced defined value",
     "No definition found for referenced defined type",
     "Invalid tag value",

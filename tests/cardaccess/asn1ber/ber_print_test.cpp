@@ -149,7 +149,7 @@ TEST_F(BerErrorTextTest, StatusTexts) {
       {-1, "Encode buffer overflow"},
       {-3, "Unexpected tag encountered: expected = ?, parsed = ?"},
       {-12, "No dynamic memory available"},
-      {-18, "Invalid value " "speci" "fication"},
+      {-18, "Invalid value specification"},
       {-22, "Nesting level too deep"},
       {-24, "Value range error: lower bound is greater than upper"},
       {-25, "unrecognized completion status"},

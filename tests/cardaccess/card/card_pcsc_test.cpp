@@ -9,10 +9,11 @@
 #include "cardaccess/card/CSCard_MSE.h"
 #include "cardaccess/reader/CReader_PCSC.h"
 #include "cardsim/pcscbed.h"
+#include "TestTrace.h"
+#include "quarvel_test.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <memory>
 #include <thread>
 #include <typeinfo>
@@ -283,23 +284,46 @@ TEST_F(PcscCards, ActivateATransportPin) {
   EXPECT_EQ(commandsSince(PcscBed::kPlain, 0).back(), "0020000208" "2524680FFFFFFFFF");
 }
 
-TEST_F(PcscCards, AbortFromAnotherThreadStopsALongRead) {
+TEST_F(PcscCards, AbortFromAnotherThreadStopsAReadUnderWay) {
   ASSERT_EQ(connect(PcscBed::kPlain, cardtest::profile("dtrust")), 0);
   ASSERT_EQ(card()->changeDirectory(CFID(bytes("5015"))), 0);
   const int handle = card()->open(CFID(bytes("C000")));
-  // Every READ BINARY waits for the test: the abort comes while one is under way.
-  bed_->reader(PcscBed::kPlain).withCard([](cardsim::Card& c) {
-    c.addFault(cardsim::FaultRule::parse("match=00B0 delay=100 times=-1"));
-  });
   const std::size_t start = mark(PcscBed::kPlain);
+
+  // While the test holds the card, it answers nothing: the read's first command (the
+  // SELECT of its file) stays under way until the test lets go.
+  HANDLE held = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE letGo = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_TRUE(held != nullptr && letGo != nullptr);
+  std::thread holding([&] {
+    bed_->reader(PcscBed::kPlain).withCard([&](cardsim::Card&) {
+      SetEvent(held);
+      WaitForSingleObject(letGo, 60000);  // bounded, so that a failing test cannot hang
+    });
+  });
+  ASSERT_EQ(WaitForSingleObject(held, 60000), WAIT_OBJECT_0);
+
+  auto commandsSent = [] {
+    const std::string trace = cardaccesstest::traceText();
+    std::size_t n = 0;
+    for (std::size_t at = trace.find(", in: 0x"); at != std::string::npos; at = trace.find(", in: 0x", at + 1)) ++n;
+    return n;
+  };
+  const std::size_t before = commandsSent();
   int result = 0;
   std::string out;
   std::thread reading([&] { result = card()->read(handle, out, 5000); });
-  while (commandsSince(PcscBed::kPlain, start).size() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const bool underWay = quarveltest::eventually([&] { return commandsSent() > before; });
   EXPECT_EQ(card()->abort(), 0);
+  SetEvent(letGo);
+  holding.join();
   reading.join();
+  CloseHandle(held);
+  CloseHandle(letGo);
+  ASSERT_TRUE(underWay);
   EXPECT_EQ(result, static_cast<int>(0x80000006u));
-  EXPECT_LT(commandsSince(PcscBed::kPlain, start).size(), 8u);  // far fewer than the file's chunks
+  // The command under way was answered; no READ BINARY followed it.
+  EXPECT_EQ(commandsSince(PcscBed::kPlain, start), (std::vector<std::string>{"00A4000C02C000"}));
 }
 
 }  // namespace

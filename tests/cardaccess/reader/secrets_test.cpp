@@ -14,9 +14,8 @@
 #include "cardaccess/reader/CReader_CTAPI.h"
 #include "cardaccess/reader/CReader_PCSC.h"
 #include "cardaccess/reader/CTAPI.h"
-#include "cardsim/pcscd.h"
+#include "cardsim/pcscbed.h"
 #include "ctapi_support.h"
-#include "quarvel_test.h"
 #include "reader_test_support.h"
 
 using readertest::hex;
@@ -105,23 +104,14 @@ void expectNoSecretIn(const std::string& log) {
 TEST(Secrets, NoneReachesTheTraceLog) {
   readertest::FakeRecognition recognition({readertest::atrOf("dtrust")});
   readertest::CtapiBed bed;
-  const std::string dir = quarveltest::makeTempDirectory("pcsc");
-  cardsim::ReaderHost host(dir + "/readers.sock");
-  host.addReader(cardsim::ReaderConfig::plain("Quarvel Sim Reader"));
-  host.start();
-  cardsim::PcscDaemon daemon(host, dir);
-  host.reader(0).insert(cardsim::CardProfile::load(cardsim::CardProfile::installedPath("dtrust")));
 
-  // PC/SC.
+  // PC/SC: the card is in once pcscd has seen it.
+  cardsim::PcscBed pcscBed;
+  pcscBed.insert(cardsim::PcscBed::kPlain, "dtrust");
   SCARDCONTEXT ctx = 0;
   ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &ctx), SCARD_S_SUCCESS);
-  CReader_PCSC pcsc(daemon.readerNames().at(0), ctx, SCARD_SHARE_SHARED, 1, 0, 1, 0);
-  int connected = pcsc.connect(0);
-  for (int round = 0; round < 50 && connected == SCARD_E_NO_SMARTCARD; ++round) {
-    Sleep(100);  // until pcscd has seen the card
-    connected = pcsc.connect(0);
-  }
-  ASSERT_EQ(connected, 0);
+  CReader_PCSC pcsc(pcscBed.name(cardsim::PcscBed::kPlain), ctx, SCARD_SHARE_SHARED, 1, 0, 1, 0);
+  ASSERT_EQ(pcsc.connect(0), 0);
   pinAndDecipherRun(pcsc.getChannel());
 
   // CT-API: the binding's own lines too.

@@ -23,17 +23,23 @@ TEST(VSingletonSemaphore, AcquireMakesItAndASecondReleaseFails) {
 TEST(VSingletonSemaphore, AdmitsOneHolderAtATime) {
   VSingletonSemaphore guard;
   ASSERT_EQ(guard.acquire(), VSingletonSemaphore::kOk);
-  std::atomic<bool> entered{false};
+  HANDLE asking = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(asking, nullptr);
+  std::atomic<bool> released{false};
+  bool enteredAfterRelease = false;
   std::thread second([&] {
+    SetEvent(asking);
     EXPECT_EQ(guard.acquire(), VSingletonSemaphore::kOk);
-    entered = true;
+    // The second holder gets in only once the first has given the guard back.
+    enteredAfterRelease = released.load();
     EXPECT_EQ(guard.release(), VSingletonSemaphore::kOk);
   });
-  Sleep(50);
-  EXPECT_FALSE(entered.load());
+  ASSERT_EQ(WaitForSingleObject(asking, INFINITE), WAIT_OBJECT_0);
+  released = true;
   EXPECT_EQ(guard.release(), VSingletonSemaphore::kOk);
   second.join();
-  EXPECT_TRUE(entered.load());
+  EXPECT_TRUE(enteredAfterRelease);
+  CloseHandle(asking);
   guard.close();
 }
 

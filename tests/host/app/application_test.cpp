@@ -45,9 +45,7 @@ bool waitForFile(const std::string& path) {
   return false;
 }
 
-TEST(Application, ProductName) { EXPECT_STREQ(getProductName(), "Quarvel"); }
-
-TEST(Application, CreateLoadsTitleAndSettingsFileName) {
+TEST(Application, CreateMakesTheProgramsApplicationObject) {
   HINSTANCE program = GetModuleHandleA(nullptr);
   ASSERT_EQ(application_secure::create(1, program, 115), 1);
   application_secure* app = application_secure::getInstance();
@@ -59,16 +57,34 @@ TEST(Application, CreateLoadsTitleAndSettingsFileName) {
   HANDLE mutex = app->getInstanceMutex();
   EXPECT_NE(mutex, nullptr);
 
-  // Every user reaches it as the current application object.
+  // Every user reaches it as the current application object, and the foundation
+  // as the application identity.
   EXPECT_EQ(dynamic_cast<application_secure*>(getApplication()), app);
   EXPECT_EQ(app->getInstanceHandle(), program);
   EXPECT_EQ(app->getResourceHandle(), program);
+  ApplicationIdentity& identity = applicationIdentity();
+  EXPECT_EQ(&identity, static_cast<ApplicationIdentity*>(app));
+  EXPECT_STREQ(identity.titleText(), "Quarvel");
+  EXPECT_STREQ(identity.settingsFileName(), "Quarvel.esw");
+  EXPECT_EQ(identity.resourceModule(), program);
+  EXPECT_STREQ(identity.productName(), "Quarvel");
+  EXPECT_STREQ(identity.companyKey(), "VOQ. VUV-Oredaridez GmbH");
+
+  // The window class: redrawn on resizing, double clicks, the program's icon 115.
+  WNDCLASSA wc{};
+  ASSERT_TRUE(GetClassInfoA(program, "VWindow", &wc));
+  EXPECT_EQ(wc.style, static_cast<UINT>(CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS));
+  EXPECT_EQ(wc.hIcon, LoadIconA(program, MAKEINTRESOURCEA(115)));
+  EXPECT_NE(wc.hIcon, LoadIconA(nullptr, IDI_APPLICATION));
+  EXPECT_EQ(wc.hCursor, LoadCursorA(nullptr, IDC_ARROW));
+  EXPECT_EQ(wc.hbrBackground, kWindowBrush);
+  EXPECT_EQ(wc.lpfnWndProc, &VWindow::windowProc);
+  EXPECT_EQ(wc.hInstance, program);
 
   // A second call keeps the first object, its mutex and its window class.
   EXPECT_EQ(application_secure::create(1, program, 115), 1);
   EXPECT_EQ(application_secure::getInstance(), app);
   EXPECT_EQ(app->getInstanceMutex(), mutex);
-  WNDCLASSA wc{};
   EXPECT_TRUE(GetClassInfoA(program, "VWindow", &wc));
 }
 
@@ -102,26 +118,15 @@ TEST(Application, DeletedObjectIsNoLongerCurrent) {
     app.setAppName("Gone");
     gone = reinterpret_cast<uintptr_t>(getApplication());
     EXPECT_EQ(gone, reinterpret_cast<uintptr_t>(&app));
+    EXPECT_STREQ(applicationIdentity().titleText(), "Gone");
   }
-  // Nothing may reach the deleted object: a fresh default one takes its place.
+  // Nothing may reach the deleted object: the foundation finds no identity, and a
+  // fresh default object takes its place.
+  EXPECT_EQ(applicationIdentity().titleText(), nullptr);
+  EXPECT_EQ(applicationIdentity().resourceModule(), GetModuleHandleA(nullptr));
   VApplication* next = getApplication();
   ASSERT_NE(next, nullptr);
   EXPECT_EQ(next->getAppName(), nullptr);
-}
-
-TEST(Application, CreateRegistersTheWindowClass) {
-  HINSTANCE program = GetModuleHandleA(nullptr);
-  ASSERT_EQ(application_secure::create(1, program, 115), 1);
-  WNDCLASSA wc{};
-  ASSERT_TRUE(GetClassInfoA(program, "VWindow", &wc));
-  EXPECT_EQ(wc.style, 0xBu);
-  EXPECT_EQ(wc.style, static_cast<UINT>(CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS));
-  EXPECT_EQ(wc.hIcon, LoadIconA(program, MAKEINTRESOURCEA(115)));
-  EXPECT_NE(wc.hIcon, LoadIconA(nullptr, IDI_APPLICATION));
-  EXPECT_EQ(wc.hCursor, LoadCursorA(nullptr, IDC_ARROW));
-  EXPECT_EQ(wc.hbrBackground, reinterpret_cast<HBRUSH>(6));
-  EXPECT_EQ(wc.lpfnWndProc, &VWindow::windowProc);
-  EXPECT_EQ(wc.hInstance, program);
 }
 
 TEST(Application, ASecondInstanceIsRefusedWhileTheFirstRuns) {

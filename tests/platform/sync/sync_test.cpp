@@ -94,7 +94,8 @@ TEST(Events, AutoResetEventWakesExactlyOneWaiterPerSet) {
     ASSERT_TRUE(thrtest::eventually([&] { return endedCount(threads) == round; }));
     // The one set was taken by one thread: the event is clear again and no other thread left.
     EXPECT_EQ(WaitForSingleObject(e.get(), 0), WAIT_TIMEOUT);
-    Sleep(20);
+    // The others still wait on the event.
+    ASSERT_TRUE(blockedOn(e.get(), static_cast<size_t>(4 - round)));
     EXPECT_EQ(endedCount(threads), round);
     EXPECT_EQ(woken.load(), round);
   }
@@ -128,10 +129,9 @@ TEST(Events, PulseReleasesOnlyTheThreadsWaitingNow) {
     EXPECT_TRUE(PulseEvent(e.get()));
     ASSERT_TRUE(thrtest::eventually([&] { return endedCount(threads) == c.released; }));
     EXPECT_EQ(WaitForSingleObject(e.get(), 0), WAIT_TIMEOUT);
-    Sleep(20);
-    EXPECT_EQ(endedCount(threads), c.released);
     // The rest still waits and goes with ordinary sets.
     ASSERT_TRUE(blockedOn(e.get(), static_cast<size_t>(3 - c.released)));
+    EXPECT_EQ(endedCount(threads), c.released);
     for (int i = c.released; i < 3; ++i) {
       SetEvent(e.get());  // one at a time: an auto-reset event does not count sets
       ASSERT_TRUE(thrtest::eventually([&] { return endedCount(threads) == i + 1; }));

@@ -8,6 +8,8 @@
 #include <memory>
 #include <thread>
 
+#include "quarvel_test.h"
+
 namespace thrtest {
 
 struct HandleCloser {
@@ -16,16 +18,7 @@ struct HandleCloser {
 // Closes the handle at the end of the test.
 using Handle = std::unique_ptr<void, HandleCloser>;
 
-// Polls until the condition holds; false after a generous bound (it only guards against hangs).
-inline bool eventually(const std::function<bool()>& condition,
-                       std::chrono::milliseconds bound = std::chrono::seconds(20)) {
-  const auto until = std::chrono::steady_clock::now() + bound;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
+using quarveltest::eventually;
 
 // Starts a thread that runs `body`; the handle, and the id through *id when given.
 inline Handle startThread(std::function<DWORD()> body, DWORD flags = 0, DWORD* id = nullptr,

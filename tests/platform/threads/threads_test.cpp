@@ -208,7 +208,10 @@ TEST(Time, SleepWaitsAtLeastItsTimeAndTicksRise) {
   SleepEx(20, TRUE);
   const ULONGLONG after = GetTickCount64();
   EXPECT_GE(after - before, 49u);
-  EXPECT_EQ(static_cast<DWORD>(GetTickCount() - static_cast<DWORD>(after)) < 60000u, true);
+  // GetTickCount is the low 32 bits of the same count: read after `after`, it is at
+  // most a little ahead of them (the difference is taken modulo 2^32, as it wraps).
+  const DWORD ahead = GetTickCount() - static_cast<DWORD>(after);
+  EXPECT_LT(ahead, 60000u);
   Sleep(0);
   EXPECT_EQ(SleepEx(0, FALSE), 0u);
 }

@@ -6,6 +6,8 @@
 // same executable runs when started by startChild; the child inherits the machine root.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -48,6 +50,10 @@ std::string machineRoot();
 std::string makeTempDirectory(const std::string& hint = "tmp");
 // Path of this test executable.
 std::string selfExecutable();
+
+// Polls until the condition holds; false after a generous bound, which only guards
+// against a hang (a test waits for events, never for a time).
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds bound = std::chrono::seconds(20));
 
 }  // namespace quarveltest
 
