@@ -6,6 +6,9 @@
 #include "foundation/core/CLogable.h"
 
 #include <string>
+#include "cardaccess/reader/CardNamespace.h"
+
+QUARVEL_CARD_NAMESPACE_BEGIN
 
 class CBuffer : public std::string, public CLogable {
  public:
@@ -19,6 +22,15 @@ class CBuffer : public std::string, public CLogable {
   const std::string& bytes() const { return *this; }
   // Two lower-case hex digits per byte, no separators.
   std::string toHex() const;
+  // Replaces the bytes by those of a hex text (either case). NULL, an odd length or
+  // a character that is no hex digit throw VOQ::CBadArgumentException; the bytes
+  // before a bad character stay.
+  void fromHex(const char* text);
+  // 0..15, or -1 for a character that is no hex digit.
+  static int hexValue(char c);
+  // The first numBits bits as '1' and '0', most significant first; numBits must
+  // lie within the last byte (else VOQ::CBadArgumentException).
+  std::string ToBinary(int numBits) const;
 };
 
 class CFID : public CBuffer {
@@ -43,3 +55,5 @@ class CAID : public CBuffer {
 
   int getSize() const override { return static_cast<int>(sizeof(*this)); }
 };
+
+QUARVEL_CARD_NAMESPACE_END

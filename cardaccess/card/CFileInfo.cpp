@@ -2,6 +2,8 @@
 
 #include "foundation/base/FormatString.h"
 
+QUARVEL_CARD_NAMESPACE_BEGIN
+
 CFileInfo::CFileInfo(const CFID& fid, int type, int size, int position)
     : m_type(type), m_fid(fid), m_size(size), m_position(position) {
   logObject(this, kConstructed);
@@ -58,3 +60,5 @@ int CFileInfo::setFlags(int flags) {
 bool CFileInfo::isUnusableType(int type) {
   return type == kLinearFixed || type == kCyclic || type == kCyclicTLV || type == 0x11 || type == 0x17;
 }
+
+QUARVEL_CARD_NAMESPACE_END

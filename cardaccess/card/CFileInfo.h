@@ -4,6 +4,9 @@
 
 #include "cardaccess/card/CBuffer.h"
 #include "foundation/core/CLogable.h"
+#include "cardaccess/reader/CardNamespace.h"
+
+QUARVEL_CARD_NAMESPACE_BEGIN
 
 class CFileInfo : public CLogable {
  public:
@@ -45,3 +48,5 @@ class CFileInfo : public CLogable {
   int m_position;
   int m_flags = 0;
 };
+
+QUARVEL_CARD_NAMESPACE_END

@@ -2,6 +2,8 @@
 
 #include "cardaccess/reader/CICC.h"
 
+QUARVEL_CARD_NAMESPACE_BEGIN
+
 namespace apdulog {
 
 namespace {
@@ -38,3 +40,5 @@ std::string response(const std::string& command, const std::string& bytes) {
 }
 
 }  // namespace apdulog
+
+QUARVEL_CARD_NAMESPACE_END

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <string>
+#include "cardaccess/reader/CardNamespace.h"
+
+QUARVEL_CARD_NAMESPACE_BEGIN
 
 namespace apdulog {
 
@@ -14,3 +17,5 @@ std::string command(const std::string& bytes);
 std::string response(const std::string& command, const std::string& bytes);
 
 }  // namespace apdulog
+
+QUARVEL_CARD_NAMESPACE_END

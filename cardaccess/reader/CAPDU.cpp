@@ -1,5 +1,7 @@
 #include "cardaccess/reader/CAPDU.h"
 
+QUARVEL_CARD_NAMESPACE_BEGIN
+
 CCommandAPDU::CCommandAPDU(const CCommandAPDU& other)
     : data(other.hasData ? other.data : std::string()),
       Le(other.Le),
@@ -21,3 +23,5 @@ CCommandAPDU& CCommandAPDU::operator=(const CCommandAPDU& other) {
   }
   return *this;
 }
+
+QUARVEL_CARD_NAMESPACE_END

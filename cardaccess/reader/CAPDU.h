@@ -2,6 +2,9 @@
 #pragma once
 
 #include <string>
+#include "cardaccess/reader/CardNamespace.h"
+
+QUARVEL_CARD_NAMESPACE_BEGIN
 
 // One command. Byte strings are std::string (bytes, not text). -1 marks an unset
 // CLA, INS, P1 or P2, and a missing Le.
@@ -44,3 +47,5 @@ class CAPDU {
   // Only the D-Trust card type sets it: its fixed six-byte extended-length header.
   unsigned char extended = 0;
 };
+
+QUARVEL_CARD_NAMESPACE_END

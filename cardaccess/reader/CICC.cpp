@@ -1,13 +1,12 @@
 #include "cardaccess/reader/CICC.h"
 
-#include <stdexcept>
-
 #include <windows.h>
 
 #include "cardaccess/reader/ApduLog.h"
 #include "cardaccess/reader/CTAPI.h"
-#include "foundation/base/CException.h"
 #include "foundation/base/FormatString.h"
+
+QUARVEL_CARD_NAMESPACE_BEGIN
 
 std::string toHex(const std::string& bytes) {
   static const char digits[] = "0123456789abcdef";
@@ -25,64 +24,6 @@ CICC_base::CICC_base() { logObject(this, kConstructed); }
 CICC_base::~CICC_base() { logObject(this, kDestroyed); }
 
 int CICC_base::getSize() const { return static_cast<int>(sizeof(CICC_base)); }
-
-std::string CICC_base::encode(const CAPDU& apdu) {
-  const CCommandAPDU& c = apdu.command;
-  static const char* const where = "CICC_base::perform";
-  std::string bytes;
-  if (c.CLA == -1) throw VOQ::CNoSuchObjectException(where, "Klasse nicht initialisiert.\n");
-  bytes += static_cast<char>(c.CLA);
-  if (c.INS == -1) throw VOQ::CNoSuchObjectException(where, "Instruction nicht initialisiert.\n");
-  bytes += static_cast<char>(c.INS);
-  if (c.P1 == -1) throw VOQ::CNoSuchObjectException(where, "P1 nicht initialisiert.\n");
-  bytes += static_cast<char>(c.P1);
-  if (c.P2 == -1) throw VOQ::CNoSuchObjectException(where, "P2 nicht initialisiert.\n");
-  bytes += static_cast<char>(c.P2);
-  // Data beyond 255 bytes cannot be announced in one byte: ISO extended length
-  // (00 Lc1 Lc2, and a two-byte Le) instead.
-  const bool extendedLength = c.hasData && !apdu.extended && c.data.size() > 255;
-  if (c.hasData) {
-    if (apdu.extended) {
-      // The D-Trust card type's fixed header for its 2048-bit decipher block.
-      bytes.append("\x00\x01\x01\x00\x00\x01", 6);
-    } else if (extendedLength) {
-      bytes += '\0';
-      bytes += static_cast<char>((c.data.size() >> 8) & 0xFF);
-      bytes += static_cast<char>(c.data.size() & 0xFF);
-    } else {
-      bytes += static_cast<char>(c.data.size() & 0xFF);
-    }
-    bytes += c.data;
-  }
-  if (c.Le != -1) {
-    if (extendedLength) bytes += static_cast<char>((c.Le >> 8) & 0xFF);
-    bytes += static_cast<char>(c.Le & 0xFF);
-  }
-  return bytes;
-}
-
-int CICC_base::perform(CAPDU& apdu) {
-  log("perform", "started.\n", 3, kPush);
-  int result = 0;
-  try {
-    const std::string command = encode(apdu);
-    std::string response;
-    const int transport = doIO(command, response);
-    if (transport == 0) {
-      if (response.size() < 2) throw std::out_of_range("CICC_base::perform: answer without status word");
-      const size_t n = response.size();
-      apdu.response.SW = static_cast<unsigned char>(response[n - 2]) * 256 + static_cast<unsigned char>(response[n - 1]);
-      apdu.response.data = response.substr(0, n - 2);
-    } else {
-      result = static_cast<int>(0x80010000u | (static_cast<unsigned>(transport) & 0xFFFFu));
-    }
-  } catch (...) {
-    log(nullptr, "", 3, kPop);
-    throw;
-  }
-  log("perform", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
-  return result;
-}
 
 CICC::CICC(const std::string& name, unsigned short ctn, unsigned char sad, unsigned char dad)
     : m_ctn(ctn), m_name(name), m_kind(kCTAPI), m_dad(dad), m_sad(sad) {
@@ -146,3 +87,5 @@ int CICC::transmitCTAPI(const std::string& command, std::string& response) {
       4, 0);
   return result;
 }
+
+QUARVEL_CARD_NAMESPACE_END

@@ -9,6 +9,9 @@
 
 #include "cardaccess/reader/CAPDU.h"
 #include "foundation/core/CLogable.h"
+#include "cardaccess/reader/CardNamespace.h"
+
+QUARVEL_CARD_NAMESPACE_BEGIN
 
 // Lower-case hexadecimal, two characters per byte.
 std::string toHex(const std::string& bytes);
@@ -68,3 +71,5 @@ class CICC : public CICC_base {
   unsigned char m_dad = 0;
   unsigned char m_sad = 0;
 };
+
+QUARVEL_CARD_NAMESPACE_END

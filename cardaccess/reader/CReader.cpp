@@ -3,6 +3,8 @@
 #include "cardaccess/reader/CardRecognition.h"
 #include "foundation/base/FormatString.h"
 
+QUARVEL_CARD_NAMESPACE_BEGIN
+
 CReader_base::CReader_base(const std::string& name, unsigned char useGUI) : m_name(name), m_useGUI(useGUI) {
   logObject(this, kConstructed);
 }
@@ -18,6 +20,20 @@ CSCard* CReader_base::getCard() {
   log("getCard", "started.\n", 3, kPush);
   log("getCard", VOQ::formatString("returned: 0x%p.\n", static_cast<void*>(m_card)).c_str(), 3, kPop);
   return m_card;
+}
+
+int CReader_base::lock() {
+  log("lock", "started.\n", 3, 0);
+  m_lock.enter();
+  log("lock", "stopped.\n", 3, 0);
+  return 0;
+}
+
+int CReader_base::unlock() {
+  log("unlock", "started.\n", 3, 0);
+  m_lock.leave();
+  log("unlock", "stopped.\n", 3, 0);
+  return 0;
 }
 
 const char* CReader_base::getName() const { return m_name.empty() ? nullptr : m_name.c_str(); }
@@ -72,3 +88,5 @@ CReader::~CReader() {
 int CReader::getSize() const { return static_cast<int>(sizeof(CReader)); }
 
 const char* CReader::getCTAPIName() const { return m_secondName.empty() ? nullptr : m_secondName.c_str(); }
+
+QUARVEL_CARD_NAMESPACE_END

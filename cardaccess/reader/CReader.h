@@ -10,6 +10,9 @@
 #include "cardaccess/reader/CICC.h"
 #include "foundation/base/VCriticalSection.h"
 #include "foundation/core/CLogable.h"
+#include "cardaccess/reader/CardNamespace.h"
+
+QUARVEL_CARD_NAMESPACE_BEGIN
 
 class CSCard;
 
@@ -31,6 +34,10 @@ class CReader_base : public CLogable {
   // NULL when the name is empty.
   const char* getName() const;
   unsigned char shallUseGUI() const { return m_useGUI; }
+  // The reader's lock, for callers that share one reader between threads (the
+  // plug-in's card functions); only the thread that entered it leaves it. Both 0.
+  int lock();
+  int unlock();
   const std::string& getATR() const { return m_ATR; }
 
  protected:
@@ -42,7 +49,7 @@ class CReader_base : public CLogable {
 
   CSCard* m_card = nullptr;
   std::string m_ATR;
-  VCriticalSection m_lock;  // taken by no operation here
+  VCriticalSection m_lock;  // taken only by lock and unlock
   std::string m_name;
   unsigned char m_useGUI;
 
@@ -91,3 +98,5 @@ class CReader : public CReader_base {
   DWORD m_features[kFeatureCount] = {};
   unsigned char m_isSecure;
 };
+
+QUARVEL_CARD_NAMESPACE_END

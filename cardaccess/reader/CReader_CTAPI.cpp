@@ -5,6 +5,8 @@
 #include "cardaccess/reader/CardResult.h"
 #include "foundation/base/FormatString.h"
 
+QUARVEL_CARD_NAMESPACE_BEGIN
+
 namespace {
 
 // Addresses of the CT-API: host, terminal, card in slot 1.
@@ -259,3 +261,5 @@ int CReader_CTAPI::activateVerification_KOBIL(unsigned char keyReference, int fo
     data = bytes({0x52, 0x10, 0x02, 0x07, 0x07, 0x00, 0x24, 0x01, keyReference, 0x08}) + "\x24" + ff7();
   return modify(data, "activateVerification_KOBIL");
 }
+
+QUARVEL_CARD_NAMESPACE_END

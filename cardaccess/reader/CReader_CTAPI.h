@@ -5,6 +5,9 @@
 #include <memory>
 
 #include "cardaccess/reader/CReader.h"
+#include "cardaccess/reader/CardNamespace.h"
+
+QUARVEL_CARD_NAMESPACE_BEGIN
 
 class CReader_CTAPI : public CReader {
  public:
@@ -43,3 +46,5 @@ class CReader_CTAPI : public CReader {
   unsigned char m_ownsTerminal;
   std::unique_ptr<CICC> m_cardChannel;
 };
+
+QUARVEL_CARD_NAMESPACE_END

@@ -7,6 +7,8 @@
 #include "cardaccess/reader/PinPad.h"
 #include "foundation/base/FormatString.h"
 
+QUARVEL_CARD_NAMESPACE_BEGIN
+
 namespace {
 
 constexpr DWORD kAnswerCapacity = 64;
@@ -371,3 +373,5 @@ int CReader_PCSC::modifyVerification(unsigned char keyReference, int format, int
 int CReader_PCSC::activateVerification(unsigned char, int, int) { return cardresult::kNotSupported; }
 
 int CReader_PCSC::activateVerification_KOBIL(unsigned char, int, int) { return cardresult::kNotSupported; }
+
+QUARVEL_CARD_NAMESPACE_END

@@ -3,6 +3,9 @@
 #pragma once
 
 #include "cardaccess/reader/CReader.h"
+#include "cardaccess/reader/CardNamespace.h"
+
+QUARVEL_CARD_NAMESPACE_BEGIN
 
 class CReader_PCSC : public CReader {
  public:
@@ -43,3 +46,5 @@ class CReader_PCSC : public CReader {
 
   unsigned char m_useBeep;
 };
+
+QUARVEL_CARD_NAMESPACE_END

@@ -8,6 +8,8 @@
 #include "foundation/core/CLogable.h"
 #include "foundation/base/FormatString.h"
 
+QUARVEL_CARD_NAMESPACE_BEGIN
+
 void* resolveCTAPIFunction(const char* driverName, const char* function);  // CTAPIDll.cpp
 
 namespace {
@@ -125,3 +127,5 @@ signed char ctClose(unsigned short ctn) {
   trace(VOQ::formatString("CT_close: Result: 0x%x.\n", result), CLogable::kFlush);
   return result;
 }
+
+QUARVEL_CARD_NAMESPACE_END

@@ -5,6 +5,9 @@
 #include <string>
 
 #include <windows.h>
+#include "cardaccess/reader/CardNamespace.h"
+
+QUARVEL_CARD_NAMESPACE_BEGIN
 
 // The process-wide driver name; every binding call resolves its function from it.
 void setCTAPIDll(const std::string& name);
@@ -31,3 +34,5 @@ signed char ctClose(unsigned short ctn);
 // test puts its own resolver in place. NULL when the function cannot be had.
 using CTAPIResolver = void* (*)(const char* driverName, const char* function);
 CTAPIResolver setCTAPIResolver(CTAPIResolver resolver);
+
+QUARVEL_CARD_NAMESPACE_END

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+QUARVEL_CARD_NAMESPACE_BEGIN
+
 namespace {
 std::atomic<CardRecognition*> g_recognition{nullptr};
 }
@@ -17,3 +19,5 @@ void deleteCard(CSCard* card) {
   CardRecognition* r = g_recognition.load();
   if (card && r) r->deleteCard(card);
 }
+
+QUARVEL_CARD_NAMESPACE_END

@@ -4,6 +4,9 @@
 #pragma once
 
 #include <string>
+#include "cardaccess/reader/CardNamespace.h"
+
+QUARVEL_CARD_NAMESPACE_BEGIN
 
 class CSCard;
 class CICC;
@@ -22,3 +25,5 @@ CardRecognition* setCardRecognition(CardRecognition* recognition);
 
 CSCard* recognizeCard(const std::string& atr, CICC* channel, CReader* reader);
 void deleteCard(CSCard* card);
+
+QUARVEL_CARD_NAMESPACE_END

@@ -1,6 +1,9 @@
 // The card result codes that every reader and card operation returns, and the
 // status-word mappings the operations share.
 #pragma once
+#include "cardaccess/reader/CardNamespace.h"
+
+QUARVEL_CARD_NAMESPACE_BEGIN
 
 namespace cardresult {
 
@@ -72,3 +75,5 @@ inline int padModification(int sw, int timeout) {
 }
 
 }  // namespace cardresult
+
+QUARVEL_CARD_NAMESPACE_END

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+QUARVEL_CARD_NAMESPACE_BEGIN
+
 namespace pinpad {
 
 namespace {
@@ -94,3 +96,5 @@ void parseFeatures(const BYTE* list, size_t length, DWORD table[kFeatureCount]) 
 }
 
 }  // namespace pinpad
+
+QUARVEL_CARD_NAMESPACE_END

@@ -6,6 +6,9 @@
 #include <string>
 
 #include <windows.h>
+#include "cardaccess/reader/CardNamespace.h"
+
+QUARVEL_CARD_NAMESPACE_BEGIN
 
 namespace pinpad {
 
@@ -35,3 +38,5 @@ std::string modifyStructure(int format, int fixedLength, unsigned char keyRefere
 void parseFeatures(const BYTE* list, size_t length, DWORD table[kFeatureCount]);
 
 }  // namespace pinpad
+
+QUARVEL_CARD_NAMESPACE_END

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include <windows.h>
+
 namespace VOQ {
 
 CException::CException(const char* where, const char* message) : m_type("generic Exception") {
@@ -9,6 +11,11 @@ CException::CException(const char* where, const char* message) : m_type("generic
     m_message = message;
     m_where = where;
   }
+}
+
+int CException::showDebugMessage() const {
+  const std::string text = m_where + " wirft eine " + m_type + " aus.\nGrund: " + m_message;
+  return MessageBoxA(nullptr, text.c_str(), "DEBUG", MB_TASKMODAL | MB_ICONWARNING);
 }
 
 CMemoryException::CMemoryException(const char* where, const char* message)

@@ -20,6 +20,9 @@ class CException {
   const std::string& getType() const { return m_type; }
   const std::string& getMessage() const { return m_message; }
   const std::string& getWhere() const { return m_where; }
+  // A task-modal warning box "DEBUG" naming where, the type and the message; the
+  // box's answer. For debugging only: nothing calls it on the way of a failure.
+  int showDebugMessage() const;
 
  protected:
   void setType(const char* type) { m_type = type; }

@@ -19,6 +19,9 @@
 #if __has_include("platform/win_scard_beep.h")
 #include "platform/win_scard_beep.h"
 #endif
+#if __has_include("platform/win_system.h")
+#include "platform/win_system.h"
+#endif
 #if __has_include("platform/win_text.h")
 #include "platform/win_text.h"
 #endif

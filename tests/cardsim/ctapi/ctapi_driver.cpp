@@ -14,6 +14,8 @@
 #include <mutex>
 #include <sstream>
 #include <sys/stat.h>
+#include <string>
+#include <vector>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -63,6 +65,7 @@ class Driver {
          << " cmd=" << cardsim::toHex(cmd);
     signed char rc = OK;
     cardsim::Bytes answer;
+    std::vector<std::string> terminalApdus;
     auto it = open_.find(ctn);
     if (it == open_.end() || !dad || !sad || !lenr || !response || (!command && lenc)) {
       rc = ERR_INVALID;
@@ -75,7 +78,14 @@ class Driver {
       if (fault && fault->result) {
         rc = static_cast<signed char>(*fault->result);
       } else if (*dad == 1) {
+        // What the terminal itself sends to the card (PIN pad entries) goes to the log too.
+        const std::size_t seen = t.card() ? t.card()->log().size() : 0;
         answer = t.terminalCommand(cmd);
+        if (t.card())
+          for (std::size_t i = seen; i < t.card()->log().size(); ++i)
+            if (t.card()->log()[i].event == "apdu")
+              terminalApdus.push_back("card apdu=" + cardsim::toHex(t.card()->log()[i].command) +
+                                      " rsp=" + cardsim::toHex(t.card()->log()[i].response));
       } else if (*dad == 0) {
         auto reply = t.cardCommand(cmd);
         if (reply) answer = *reply;
@@ -99,6 +109,7 @@ class Driver {
     }
     line << " rc=" << int(rc) << " rsp=" << cardsim::toHex(answer);
     logLine(line.str());
+    for (const std::string& apdu : terminalApdus) logLine(apdu);
     return rc;
   }
 

@@ -291,6 +291,7 @@ Bytes Card::execute(const Bytes& raw) {
 }
 
 Card::Response Card::dispatch(const CommandApdu& a) {
+  if (a.cla == 0x80 && a.ins == 0xF6) return getSerial(a);
   if (a.cla != 0x00 && a.cla != 0x10) return {{}, sw::kClaUnknown};
   if (a.cla == 0x10 && !(a.ins == 0x2A && a.p1 == 0x90)) return {{}, sw::kChainingUnsupported};
   switch (a.ins) {
@@ -305,6 +306,7 @@ Card::Response Card::dispatch(const CommandApdu& a) {
     case 0x2A: return performSecurityOperation(a);
     case 0x88: return internalAuthenticate(a);
     case 0x84: return getChallenge(a);
+    case 0xDA: return putData(a);
     default: return {{}, sw::kInsUnknown};
   }
 }
@@ -415,7 +417,7 @@ Card::Response Card::readBinary(const CommandApdu& a) {
   Response r{Bytes(f->content.begin() + static_cast<std::ptrdiff_t>(offset),
                    f->content.begin() + static_cast<std::ptrdiff_t>(offset + n)),
              sw::kOk};
-  if (n < *a.ne && !a.neMax) r.sw = sw::kEndOfFile;
+  if (n < *a.ne && !a.neMax && profile_.endOfFile == sw::kEndOfFile) r.sw = sw::kEndOfFile;
   return r;
 }
 
@@ -737,6 +739,24 @@ Card::Response Card::getChallenge(const CommandApdu& a) {
   Bytes out(a.neMax ? 8 : *a.ne);
   RAND_bytes(out.data(), static_cast<int>(out.size()));
   return {out, sw::kOk};
+}
+
+Card::Response Card::getSerial(const CommandApdu& a) {
+  if (profile_.serial.empty()) return {{}, sw::kInsUnknown};
+  if (a.p1 || a.p2) return {{}, sw::kWrongP1P2};
+  if (!a.ne) return {{}, sw::kWrongLength};
+  return {profile_.serial, sw::kOk};
+}
+
+Card::Response Card::putData(const CommandApdu& a) {
+  if (a.data.empty()) return {{}, sw::kWrongLength};
+  dataObjects_[static_cast<std::uint16_t>(a.p1 << 8 | a.p2)] = a.data;
+  return {};
+}
+
+Bytes Card::dataObject(std::uint16_t tag) const {
+  auto it = dataObjects_.find(tag);
+  return it == dataObjects_.end() ? Bytes() : it->second;
 }
 
 int Card::triesLeft(std::uint8_t pin) const {

@@ -37,7 +37,50 @@ std::string readFile(const std::string& path) {
   return s.str();
 }
 
-// hex:..., text:..., cert:<pem file>, file:<raw file>
+// A key file of public keys, one entry per key: key number, entry length L (the
+// entry has L + 12 bytes), 8 bytes not read, three element headers (tag, length),
+// the values least significant byte first, 2 bytes not read. The modulus (tag 10)
+// goes in two halves when it does not fit one length byte; the exponent is tag 13.
+Bytes keyFile(const std::string& list, const std::string& baseDir) {
+  std::vector<std::pair<std::uint8_t, RsaKey>> keys;
+  std::stringstream s(list);
+  std::string item;
+  while (std::getline(s, item, ',')) {
+    auto eq = item.find('=');
+    if (eq == std::string::npos) throw std::invalid_argument("keyfile needs number=key file: " + item);
+    keys.emplace_back(byteValue(item.substr(0, eq)), RsaKey::fromPemFile(resolve(baseDir, item.substr(eq + 1))));
+  }
+  Bytes out{static_cast<std::uint8_t>(keys.size())};
+  for (auto& [number, key] : keys) {
+    const Bytes modulus = key.modulus(), exponent = key.publicExponent();
+    std::vector<std::pair<std::uint8_t, Bytes>> elements;
+    if (modulus.size() > 255) {
+      const auto half = modulus.begin() + static_cast<std::ptrdiff_t>(modulus.size() / 2);
+      elements.push_back({0x10, Bytes(modulus.begin(), half)});
+      elements.push_back({0x10, Bytes(half, modulus.end())});
+    } else {
+      elements.push_back({0x10, modulus});
+    }
+    elements.push_back({0x13, exponent});
+    while (elements.size() < 3) elements.push_back({0x00, {}});
+    Bytes values;
+    for (auto& e : elements) values.insert(values.end(), e.second.rbegin(), e.second.rend());
+    const std::size_t length = 17 + values.size() + 2 - 12;
+    Bytes entry{number, static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
+    entry.resize(11, 0x00);
+    for (auto& e : elements) {
+      entry.push_back(e.first);
+      entry.push_back(static_cast<std::uint8_t>(e.second.size()));
+    }
+    entry.insert(entry.end(), values.begin(), values.end());
+    entry.push_back(0x00);
+    entry.push_back(0x00);
+    out.insert(out.end(), entry.begin(), entry.end());
+  }
+  return out;
+}
+
+// hex:..., text:..., cert:<pem file>, file:<raw file>, keyfile:<n>=<pem key>,...
 Bytes contentValue(const std::string& v, const std::string& baseDir) {
   auto colon = v.find(':');
   if (colon == std::string::npos) return fromHex(v);
@@ -45,6 +88,7 @@ Bytes contentValue(const std::string& v, const std::string& baseDir) {
   if (kind == "hex") return fromHex(rest);
   if (kind == "text") return Bytes(rest.begin(), rest.end());
   if (kind == "cert") return certificateDer(resolve(baseDir, rest));
+  if (kind == "keyfile") return keyFile(rest, baseDir);
   if (kind == "file") {
     std::string s = readFile(resolve(baseDir, rest));
     return Bytes(s.begin(), s.end());
@@ -144,6 +188,14 @@ CardProfile CardProfile::parse(const std::string& text, const std::string& baseD
       } else if (d == "last-try-answer") {
         Bytes b = fromHex(w.at(1));
         p.lastTryAnswer = static_cast<std::uint16_t>(b.at(0) << 8 | b.at(1));
+      } else if (d == "end-of-file") {
+        Bytes b = fromHex(w.at(1));
+        p.endOfFile = static_cast<std::uint16_t>(b.at(0) << 8 | b.at(1));
+        if (p.endOfFile != 0x6282 && p.endOfFile != 0x6B00) throw std::invalid_argument("end-of-file is 6282 or 6B00");
+      } else if (d == "serial") {
+        std::string hex;
+        for (std::size_t i = 1; i < w.size(); ++i) hex += w[i];
+        p.serial = fromHex(hex);
       } else if (d == "algorithm") {
         p.algorithms[byteValue(w.at(1))] = hashValue(w.at(2));
       } else if (d == "pin") {

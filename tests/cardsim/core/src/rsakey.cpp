@@ -5,6 +5,8 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
 #include <stdexcept>
 
 namespace cardsim {
@@ -37,6 +39,23 @@ RsaKey RsaKey::fromPemFile(const std::string& path) {
   }
   return RsaKey(std::shared_ptr<EVP_PKEY>(key, Free()));
 }
+
+namespace {
+
+Bytes bigNumber(EVP_PKEY* key, const char* name) {
+  BIGNUM* value = nullptr;
+  if (EVP_PKEY_get_bn_param(key, name, &value) != 1) throw std::runtime_error(std::string("RSA key without ") + name);
+  Bytes out(static_cast<std::size_t>(BN_num_bytes(value)));
+  BN_bn2bin(value, out.data());
+  BN_free(value);
+  return out;
+}
+
+}  // namespace
+
+Bytes RsaKey::modulus() const { return bigNumber(key_.get(), "n"); }
+
+Bytes RsaKey::publicExponent() const { return bigNumber(key_.get(), "e"); }
 
 std::size_t RsaKey::modulusBytes() const { return static_cast<std::size_t>(EVP_PKEY_get_size(key_.get())); }
 

@@ -80,6 +80,8 @@ class Card {
   std::string pinValue(std::uint8_t pin) const;
   Bytes fileContent(const FilePath& path) const;
   std::vector<Bytes> fileRecords(const FilePath& path) const;
+  // What PUT DATA stored under the tag (P1 P2); empty when nothing.
+  Bytes dataObject(std::uint16_t tag) const;
 
  private:
   struct Response {
@@ -119,6 +121,8 @@ class Card {
   Response hash(const CommandApdu& a);
   Response internalAuthenticate(const CommandApdu& a);
   Response getChallenge(const CommandApdu& a);
+  Response getSerial(const CommandApdu& a);
+  Response putData(const CommandApdu& a);
 
   FileSpec* findFile(const FilePath& path);
   std::optional<FilePath> resolveSelect(const CommandApdu& a);
@@ -142,6 +146,7 @@ class Card {
   std::size_t commandCount_ = 0;
   std::vector<ActiveFault> faults_;
   std::vector<LogEntry> log_;
+  std::map<std::uint16_t, Bytes> dataObjects_;
 };
 
 // The DigestInfo prefix of PKCS#1 v1.5 for a hash.

@@ -65,6 +65,11 @@ struct CardProfile {
   Bytes atr;
   bool extendedLength = false;
   std::uint16_t lastTryAnswer = 0x6983;  // the answer of the try that blocks a PIN
+  // What a READ BINARY that runs past the end answers: 6282 (the bytes there are,
+  // with the warning) or 6B00 (the bytes there are with 9000; 6B00 only at an
+  // offset at or beyond the end).
+  std::uint16_t endOfFile = 0x6282;
+  Bytes serial;  // GET SERIAL (80 F6) answers it; empty: the card does not know the command
   std::map<std::uint8_t, HashAlg> algorithms;  // algorithm reference -> hash
   std::optional<std::uint8_t> defaultSignKey, defaultDecipherKey, defaultAuthKey;
   std::vector<PinSpec> pins;

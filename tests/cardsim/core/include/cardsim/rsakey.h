@@ -17,6 +17,9 @@ class RsaKey {
   static RsaKey fromPemFile(const std::string& path);
 
   std::size_t modulusBytes() const;
+  // The public modulus and exponent, most significant byte first.
+  Bytes modulus() const;
+  Bytes publicExponent() const;
   // PKCS#1 v1.5 block type 1 over `data` (a DigestInfo), then the private operation.
   std::optional<Bytes> signPkcs1(const Bytes& data) const;
   // The bare private operation on a block as long as the modulus.

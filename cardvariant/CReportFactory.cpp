@@ -1,0 +1,85 @@
+#include "cardvariant/CReportFactory.h"
+
+#include <atomic>
+#include <cstdlib>
+
+#include "cardvariant/CLogable.h"
+#include "cardvariant/CReport.h"
+#include "cardvariant/TraceLogLink.h"
+#include "foundation/base/CException.h"
+
+namespace cardvariant {
+
+namespace {
+std::atomic<TraceLogSource> g_traceLog{nullptr};
+}
+
+TraceLogSource setTraceLogSource(TraceLogSource source) { return g_traceLog.exchange(source); }
+
+TraceLogState currentTraceLog() {
+  TraceLogSource source = g_traceLog.load();
+  return source ? source() : TraceLogState{};
+}
+
+CReportFactory* CReportFactory::s_instance = nullptr;
+VSingletonSemaphore CReportFactory::s_semaphore;
+
+void CReportFactory::Lock() {
+  if (s_semaphore.acquire() != VSingletonSemaphore::kOk)
+    throw VOQ::CAssertException("CReportFactory::Lock", "Semaphore hat falschen Wert.\n");
+}
+
+void CReportFactory::Unlock() {
+  switch (s_semaphore.release()) {
+    case VSingletonSemaphore::kOk: return;
+    case VSingletonSemaphore::kNoSemaphore:
+      throw VOQ::CNoSuchObjectException("CReportFactory::Unlock", "kein Semaphore.\n");
+    default: throw VOQ::CAssertException("CReportFactory::Unlock", "Kann Semaphore nicht zurücksetzen.\n");
+  }
+}
+
+CReport* CReportFactory::getInstance(const char* fileName) {
+  if (fileName == nullptr) throw VOQ::CBadArgumentException("CReportFactory::getInstance", "Invalid Parameter.\n");
+  if (s_instance == nullptr) {
+    Lock();
+    if (s_instance == nullptr) {
+      s_instance = new CReportFactory;  // owned by the exit handler below
+      std::atexit([] {
+        delete s_instance;
+        s_instance = nullptr;
+      });
+    }
+    Unlock();
+  }
+  return s_instance->getReport(fileName);
+}
+
+CReportFactory::~CReportFactory() {
+  // Reports flush here; a stream shared with the trace log stays open for it.
+  detachReports();
+  m_reports.clear();
+  s_semaphore.close();
+}
+
+CReport* CReportFactory::getReport(const char* fileName) {
+  if (fileName == nullptr) throw VOQ::CBadArgumentException("CReportFactory::getReport", "Invalid Parameter.\n");
+  Lock();
+  auto found = m_reports.find(fileName);
+  if (found != m_reports.end()) {
+    CReport* report = found->second.get();
+    Unlock();
+    return report;
+  }
+  Unlock();
+  const TraceLogState traceLog = currentTraceLog();
+  std::unique_ptr<CReport> report = traceLog.file != nullptr
+                                        ? std::make_unique<CReport>(fileName, traceLog.file, traceLog.depth)
+                                        : std::make_unique<CReport>(fileName);
+  report->setLevel(128);
+  Lock();
+  CReport* result = m_reports.emplace(fileName, std::move(report)).first->second.get();
+  Unlock();
+  return result;
+}
+
+}  // namespace cardvariant

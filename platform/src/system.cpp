@@ -1,0 +1,62 @@
+#include "platform/win_system.h"
+
+#include <cstring>
+
+#include <windows.h>
+
+namespace {
+
+// The one window station and desktop of a process: constant handles, never closed.
+HWINSTA const kWindowStation = reinterpret_cast<HWINSTA>(static_cast<uintptr_t>(1));
+HDESK const kDesktop = reinterpret_cast<HDESK>(static_cast<uintptr_t>(1));
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
+  if (info == nullptr || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  info->dwMajorVersion = 10;
+  info->dwMinorVersion = 0;
+  info->dwBuildNumber = 19045;
+  info->dwPlatformId = VER_PLATFORM_WIN32_NT;
+  std::memset(info->szCSDVersion, 0, sizeof info->szCSDVersion);
+  return TRUE;
+}
+
+HWINSTA WINAPI OpenWindowStationA(LPCSTR name, BOOL, DWORD) {
+  if (name == nullptr || std::strcmp(name, "WinSta0") != 0) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
+  return kWindowStation;
+}
+
+BOOL WINAPI SetProcessWindowStation(HWINSTA station) {
+  if (station != kWindowStation) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HDESK WINAPI OpenDesktopA(LPCSTR name, DWORD, BOOL, DWORD) {
+  if (name == nullptr || std::strcmp(name, "Default") != 0) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
+  return kDesktop;
+}
+
+BOOL WINAPI SetThreadDesktop(HDESK desktop) {
+  if (desktop != kDesktop) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+}  // extern "C"
