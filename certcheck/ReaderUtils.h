@@ -34,3 +34,15 @@ bool hasQCStatements(PCCERT_CONTEXT certificate);
 // Sets qualified to false, then to hasQCStatements of the DER certificate: 0, or
 // 0x80000001 without a certificate, 0x80000008 when it does not decode.
 DWORD isQualifiedCertificate(const unsigned char* certificate, unsigned int certificateLength, bool* qualified);
+
+// Variants for a SignedData that carries the SHA-1 digest of the data as its
+// content and is signed over that content without signed attributes: RSA
+// through CryptoAPI's RSA provider, EC keys of 48 to 50 bytes on P-192. The
+// first compares the content with the SHA-1 of the data, the second with the
+// digest given. Both hand back the signer certificate's DER. Nothing in the
+// plug-in's verification calls them.
+DWORD verifyPKCS7SHA1Signature(const unsigned char* data, unsigned int dataLength, const unsigned char* signedData,
+                               unsigned int signedDataLength, bool* qualified, VOQ_String* signerCertificate);
+DWORD verifyPKCS7DigestSignature(const unsigned char* digest, unsigned int digestLength,
+                                 const unsigned char* signedData, unsigned int signedDataLength, bool* qualified,
+                                 VOQ_String* signerCertificate);

@@ -7,6 +7,7 @@
 // signatures.
 #include "certcheck/ReaderUtils.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -164,22 +165,29 @@ bool parseDerSignature(const unsigned char* value, size_t length, std::vector<un
   return p == end;
 }
 
-// The ECDSA family of a SignerInfo: the value as DER or plain r||s.
+// r and s of an ECDSA value: DER when it has the DER shape (a short-form
+// SEQUENCE over the whole value), else plain r||s where allowed.
+DWORD ecdsaIntegers(const ASN1_OCTET_STRING* value, bool plainAllowed, std::vector<unsigned char>* r,
+                    std::vector<unsigned char>* s) {
+  const unsigned char* bytes = ASN1_STRING_get0_data(value);
+  const size_t length = static_cast<size_t>(ASN1_STRING_length(value));
+  if (length > 2 && bytes[0] == 0x30 && bytes[1] == length - 2) {
+    return parseDerSignature(bytes, length, r, s) ? kValid : kUnsupported;
+  }
+  if (!plainAllowed) return kUnsupported;
+  if (length % 2 != 0) return kOddPlainValue;
+  r->assign(bytes, bytes + length / 2);
+  s->assign(bytes + length / 2, bytes + length);
+  return kValid;
+}
+
+// The ECDSA family of a SignerInfo.
 DWORD verifyEcdsa(const SignatureAlgorithm& algorithm, const std::string& signatureOid,
                   const ASN1_OCTET_STRING* value, const CERT_CONTEXT& context, const unsigned char* signedBytes,
                   size_t signedLength) {
-  const unsigned char* bytes = ASN1_STRING_get0_data(value);
-  const size_t length = static_cast<size_t>(ASN1_STRING_length(value));
   std::vector<unsigned char> r, s;
-  if (length > 2 && bytes[0] == 0x30 && bytes[1] == length - 2) {
-    if (!parseDerSignature(bytes, length, &r, &s)) return kUnsupported;
-  } else if (algorithm.plain) {
-    if (length % 2 != 0) return kOddPlainValue;
-    r.assign(bytes, bytes + length / 2);
-    s.assign(bytes + length / 2, bytes + length);
-  } else {
-    return kUnsupported;
-  }
+  const DWORD read = ecdsaIntegers(value, algorithm.plain, &r, &s);
+  if (read != kValid) return read;
   const DWORD keyBytes = context.pCertInfo->SubjectPublicKeyInfo.PublicKey.cbData;
   if (keyBytes < 48 || keyBytes > 65) return kMismatch;
   if (signedLength > UINT_MAX) return kUnsupported;
@@ -188,6 +196,136 @@ DWORD verifyEcdsa(const SignatureAlgorithm& algorithm, const std::string& signat
                                             static_cast<unsigned int>(signedLength), signatureOid.c_str(),
                                             context.pbCertEncoded, context.cbCertEncoded);
   return verified == 1 ? kValid : kMismatch;
+}
+
+using Pkcs7 = std::unique_ptr<PKCS7, decltype(&PKCS7_free)>;
+
+// The PKCS#7 of the DER bytes and its only SignerInfo; 0 or the failure's code.
+DWORD readSingleSigner(const unsigned char* signedData, unsigned int signedDataLength, Pkcs7* p7,
+                       PKCS7_SIGNER_INFO** signerInfo) {
+  if (signedDataLength > INT_MAX) return kBadInput;
+  std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(signedData, static_cast<int>(signedDataLength)),
+                                                BIO_free);
+  if (!bio) return kUnsupported;
+  p7->reset(d2i_PKCS7_bio(bio.get(), nullptr));
+  if (!*p7) return kBadInput;
+  STACK_OF(PKCS7_SIGNER_INFO)* signerInfos = PKCS7_get_signer_info(p7->get());
+  if (signerInfos == nullptr || sk_PKCS7_SIGNER_INFO_num(signerInfos) != 1) return kBadInput;
+  *signerInfo = sk_PKCS7_SIGNER_INFO_value(signerInfos, 0);
+  const PKCS7_SIGNER_INFO* si = *signerInfo;
+  if (si == nullptr || si->digest_enc_alg == nullptr || si->digest_alg == nullptr || si->enc_digest == nullptr) {
+    return kBadInput;
+  }
+  return kValid;
+}
+
+// The SignerInfo's certificate among the PKCS#7's, found by issuer and serial.
+struct Signer {
+  OpenSslBytes der;
+  unsigned int derLength = 0;
+  CertificateContext context;
+};
+
+// Reads the signer certificate, sets qualified from it and hands its DER back.
+DWORD readSigner(PKCS7* p7, PKCS7_SIGNER_INFO* signerInfo, bool* qualified, VOQ_String* signerCertificate,
+                 Signer* signer) {
+  X509* cert = PKCS7_cert_from_signer_info(p7, signerInfo);
+  if (cert == nullptr) return kBadInput;
+  unsigned char* der = nullptr;
+  const int derLength = i2d_X509(cert, &der);
+  if (derLength <= 0) return kUnsupported;
+  signer->der.reset(der);
+  signer->derLength = static_cast<unsigned int>(derLength);
+  signer->context = decodeCertificate(der, signer->derLength);
+  if (!signer->context) return kUnsupported;
+  if (qualified != nullptr) *qualified = hasQCStatements(signer->context.get());
+  if (signerCertificate != nullptr) *signerCertificate = VOQ_String(signer->derLength, der);
+  return kValid;
+}
+
+// The content carried inside the SignedData: null when it is detached, and
+// 0x80000008 for content other than plain data, which is its own structure and
+// never read as an octet string.
+DWORD embeddedContent(PKCS7* p7, const ASN1_OCTET_STRING** content) {
+  *content = nullptr;
+  if (PKCS7_type_is_signed(p7) && PKCS7_get_detached(p7)) return kValid;
+  const PKCS7* contents = p7->d.sign->contents;
+  if (contents == nullptr || !PKCS7_type_is_data(contents) || contents->d.data == nullptr) return kUnsupported;
+  *content = contents->d.data;
+  return kValid;
+}
+
+bool sameBytes(const ASN1_OCTET_STRING* value, const unsigned char* bytes, size_t length) {
+  return static_cast<size_t>(ASN1_STRING_length(value)) == length &&
+         std::memcmp(ASN1_STRING_get0_data(value), bytes, length) == 0;
+}
+
+// The provider, hash and key handles of one CryptoAPI verification.
+struct CryptoApiHandles {
+  HCRYPTPROV provider = 0;
+  HCRYPTHASH hash = 0;
+  HCRYPTKEY key = 0;
+  ~CryptoApiHandles() {
+    if (hash) CryptDestroyHash(hash);
+    if (key) CryptDestroyKey(key);
+    if (provider) CryptReleaseContext(provider, 0);
+  }
+};
+
+// An RSA signature over the content, through CryptoAPI: SHA-1 fed in
+// 1024-byte blocks, the signature least significant byte first.
+DWORD verifyContentRsa(const CERT_CONTEXT& context, const ASN1_OCTET_STRING* content,
+                       const ASN1_OCTET_STRING* signature) {
+  CryptoApiHandles handles;
+  if (!CryptAcquireContextA(&handles.provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) ||
+      !CryptCreateHash(handles.provider, CALG_SHA1, 0, 0, &handles.hash)) {
+    return kUnsupported;
+  }
+  const unsigned char* bytes = ASN1_STRING_get0_data(content);
+  const size_t length = static_cast<size_t>(ASN1_STRING_length(content));
+  for (size_t at = 0; at < length; at += 1024) {
+    const DWORD block = static_cast<DWORD>(std::min<size_t>(1024, length - at));
+    if (!CryptHashData(handles.hash, bytes + at, block, 0)) return kUnsupported;
+  }
+  if (!CryptImportPublicKeyInfo(handles.provider, X509_ASN_ENCODING, &context.pCertInfo->SubjectPublicKeyInfo,
+                                &handles.key)) {
+    return kUnsupported;
+  }
+  const unsigned char* value = ASN1_STRING_get0_data(signature);
+  std::vector<unsigned char> reversed(value, value + ASN1_STRING_length(signature));
+  std::reverse(reversed.begin(), reversed.end());
+  return CryptVerifySignatureA(handles.hash, reversed.data(), static_cast<DWORD>(reversed.size()), handles.key,
+                               nullptr, 0)
+             ? kValid
+             : kMismatch;
+}
+
+// An integer of at most 24 bytes, left-padded to 24; false when it is longer.
+bool p192Integer(std::vector<unsigned char>* value) {
+  while (value->size() > 24 && value->front() == 0) value->erase(value->begin());
+  if (value->size() > 24) return false;
+  value->insert(value->begin(), 24 - value->size(), 0);
+  return true;
+}
+
+// An ECDSA signature over the content's SHA-1 on P-192; the key's last 48
+// bytes are x and y.
+DWORD verifyContentP192(const CERT_CONTEXT& context, const ASN1_OCTET_STRING* content,
+                        const ASN1_OCTET_STRING* signature) {
+  const CRYPT_BIT_BLOB& key = context.pCertInfo->SubjectPublicKeyInfo.PublicKey;
+  if (key.cbData < 48 || key.cbData > 50) return kMismatch;
+  std::vector<unsigned char> r, s;
+  const DWORD read = ecdsaIntegers(signature, true, &r, &s);
+  if (read != kValid) return read;
+  if (!p192Integer(&r) || !p192Integer(&s)) return kMismatch;
+  if (initECDSAP192Domain() != 1) return kUnsupported;
+  unsigned char hash[20];
+  if (EVP_Digest(ASN1_STRING_get0_data(content), static_cast<size_t>(ASN1_STRING_length(content)), hash, nullptr,
+                 EVP_sha1(), nullptr) != 1) {
+    return kUnsupported;
+  }
+  const unsigned char* x = key.pbData + key.cbData - 48;
+  return verifyECDSAP192(x, x + 24, hash, r.data(), s.data()) == 1 ? kValid : kMismatch;
 }
 
 }  // namespace
@@ -242,19 +380,10 @@ DWORD verifyPKCS7Signature(const unsigned char* data, unsigned int dataLength, c
                            unsigned int signedDataLength, bool* qualified, VOQ_String* signerCertificate) {
   if (signerCertificate != nullptr) signerCertificate->clear();
   if (data == nullptr || signedData == nullptr || dataLength == 0 || signedDataLength == 0) return kBadInput;
-  if (signedDataLength > INT_MAX) return kBadInput;
-  std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(signedData, static_cast<int>(signedDataLength)),
-                                                BIO_free);
-  if (!bio) return kUnsupported;
-  std::unique_ptr<PKCS7, decltype(&PKCS7_free)> p7(d2i_PKCS7_bio(bio.get(), nullptr), PKCS7_free);
-  if (!p7) return kBadInput;
-  STACK_OF(PKCS7_SIGNER_INFO)* signerInfos = PKCS7_get_signer_info(p7.get());
-  if (signerInfos == nullptr || sk_PKCS7_SIGNER_INFO_num(signerInfos) != 1) return kBadInput;
-  PKCS7_SIGNER_INFO* signerInfo = sk_PKCS7_SIGNER_INFO_value(signerInfos, 0);
-  if (signerInfo == nullptr || signerInfo->digest_enc_alg == nullptr || signerInfo->digest_alg == nullptr ||
-      signerInfo->enc_digest == nullptr) {
-    return kBadInput;
-  }
+  Pkcs7 p7(nullptr, PKCS7_free);
+  PKCS7_SIGNER_INFO* signerInfo = nullptr;
+  const DWORD read = readSingleSigner(signedData, signedDataLength, &p7, &signerInfo);
+  if (read != kValid) return read;
 
   const std::string signatureOid = certcheck::oidText(signerInfo->digest_enc_alg->algorithm);
   const SignatureAlgorithm* algorithm = findSignatureAlgorithm(signatureOid);
@@ -282,36 +411,26 @@ DWORD verifyPKCS7Signature(const unsigned char* data, unsigned int dataLength, c
     messageDigest = digestAttribute->value.octet_string;
   }
 
-  X509* signer = PKCS7_cert_from_signer_info(p7.get(), signerInfo);
-  if (signer == nullptr) return kBadInput;
-  unsigned char* der = nullptr;
-  const int derLength = i2d_X509(signer, &der);
-  if (derLength <= 0) return kUnsupported;
-  const OpenSslBytes certificate(der);
-  const CertificateContext context = decodeCertificate(der, static_cast<unsigned int>(derLength));
-  if (!context) return kUnsupported;
-  if (qualified != nullptr) *qualified = hasQCStatements(context.get());
-  if (signerCertificate != nullptr) *signerCertificate = VOQ_String(static_cast<unsigned int>(derLength), der);
+  Signer signer;
+  const DWORD found = readSigner(p7.get(), signerInfo, qualified, signerCertificate, &signer);
+  if (found != kValid) return found;
 
   const DWORD checked =
       algorithm->ecdsa
-          ? verifyEcdsa(*algorithm, signatureOid, signerInfo->enc_digest, *context, signedBytes, signedLength)
-          : verifyRsa(der, static_cast<unsigned int>(derLength), signedBytes, signedLength,
+          ? verifyEcdsa(*algorithm, signatureOid, signerInfo->enc_digest, *signer.context, signedBytes,
+                        signedLength)
+          : verifyRsa(signer.der.get(), signer.derLength, signedBytes, signedLength,
                       ASN1_STRING_get0_data(signerInfo->enc_digest),
                       static_cast<size_t>(ASN1_STRING_length(signerInfo->enc_digest)), DigestRule::digestList);
   if (checked != kValid) return checked;
 
   // Content carried inside must be the start of the data.
-  if (!(PKCS7_type_is_signed(p7.get()) && PKCS7_get_detached(p7.get()))) {
-    const PKCS7* contents = p7->d.sign->contents;
-    // Only plain data can be compared; another content type is read as its
-    // own structure, never as an octet string.
-    if (contents == nullptr || !PKCS7_type_is_data(contents) || contents->d.data == nullptr) return kUnsupported;
-    const ASN1_OCTET_STRING* content = contents->d.data;
+  const ASN1_OCTET_STRING* content = nullptr;
+  const DWORD embedded = embeddedContent(p7.get(), &content);
+  if (embedded != kValid) return embedded;
+  if (content != nullptr) {
     const size_t contentLength = static_cast<size_t>(ASN1_STRING_length(content));
-    if (contentLength > dataLength || std::memcmp(ASN1_STRING_get0_data(content), data, contentLength) != 0) {
-      return kMismatch;
-    }
+    if (contentLength > dataLength || !sameBytes(content, data, contentLength)) return kMismatch;
   }
 
   if (messageDigest != nullptr) {
@@ -320,10 +439,45 @@ DWORD verifyPKCS7Signature(const unsigned char* data, unsigned int dataLength, c
     if (EVP_Digest(data, dataLength, digest, &digestLength, certcheck::namedDigest(digestOid), nullptr) != 1) {
       return kUnsupported;
     }
-    if (static_cast<unsigned int>(ASN1_STRING_length(messageDigest)) != digestLength ||
-        std::memcmp(ASN1_STRING_get0_data(messageDigest), digest, digestLength) != 0) {
-      return kMismatch;
-    }
+    if (!sameBytes(messageDigest, digest, digestLength)) return kMismatch;
   }
   return kValid;
+}
+
+DWORD verifyPKCS7DigestSignature(const unsigned char* digest, unsigned int digestLength,
+                                 const unsigned char* signedData, unsigned int signedDataLength, bool* qualified,
+                                 VOQ_String* signerCertificate) {
+  if (signerCertificate != nullptr) signerCertificate->clear();
+  if (digest == nullptr || signedData == nullptr || digestLength == 0 || signedDataLength == 0) return kBadInput;
+  Pkcs7 p7(nullptr, PKCS7_free);
+  PKCS7_SIGNER_INFO* signerInfo = nullptr;
+  const DWORD read = readSingleSigner(signedData, signedDataLength, &p7, &signerInfo);
+  if (read != kValid) return read;
+  Signer signer;
+  const DWORD found = readSigner(p7.get(), signerInfo, qualified, signerCertificate, &signer);
+  if (found != kValid) return found;
+  const ASN1_OCTET_STRING* content = nullptr;
+  const DWORD embedded = embeddedContent(p7.get(), &content);
+  if (embedded != kValid) return embedded;
+  if (content == nullptr) return kBadInput;
+
+  const std::string keyOid = signer.context->pCertInfo->SubjectPublicKeyInfo.Algorithm.pszObjId;
+  DWORD checked = kUnsupported;
+  if (certcheck::oidStartsWith(keyOid, szOID_RSA_RSA)) {
+    checked = verifyContentRsa(*signer.context, content, signerInfo->enc_digest);
+  } else if (keyOid == szOID_ECC_PUBLIC_KEY) {
+    checked = verifyContentP192(*signer.context, content, signerInfo->enc_digest);
+  }
+  if (checked != kValid) return checked;
+  return sameBytes(content, digest, digestLength) ? kValid : kMismatch;
+}
+
+DWORD verifyPKCS7SHA1Signature(const unsigned char* data, unsigned int dataLength, const unsigned char* signedData,
+                               unsigned int signedDataLength, bool* qualified, VOQ_String* signerCertificate) {
+  if (signerCertificate != nullptr) signerCertificate->clear();
+  if (data == nullptr || dataLength == 0) return kBadInput;
+  unsigned char digest[20];
+  if (EVP_Digest(data, dataLength, digest, nullptr, EVP_sha1(), nullptr) != 1) return kUnsupported;
+  return verifyPKCS7DigestSignature(digest, sizeof digest, signedData, signedDataLength, qualified,
+                                    signerCertificate);
 }

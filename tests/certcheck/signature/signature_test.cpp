@@ -530,6 +530,57 @@ TEST(VerifyPkcs7Signature, DamagedValuesAreNeverValid) {
   EXPECT_EQ(pkcs7(kit.certificate("rsa1024")).code, kBadInput);
 }
 
+// The variants over a SignedData that carries the SHA-1 of the data.
+TEST(VerifyPkcs7DigestSignature, CryptoApiAndP192Variants) {
+  const testpki::Kit& kit = testpki::Kit::standard();
+  unsigned char sha1[20];
+  EVP_Digest(kData.data(), kData.size(), sha1, nullptr, EVP_sha1(), nullptr);
+  const Bytes digest(sha1, sha1 + 20);
+  const Bytes rsa = kit.sign("p7-enveloping", "rsa1024", digest, {"--noattr", "--md", "sha1"});
+  const Bytes p192 = kit.sign("p7-enveloping", "p192", digest, {"--noattr", "--md", "sha1"});
+  const Bytes p256 = kit.sign("p7-enveloping", "p256", digest, {"--noattr", "--md", "sha1"});
+  auto variant = [](const Bytes& data, const Bytes& value, VOQ_String* certificate = nullptr) {
+    bool qualified = false;
+    const DWORD code = verifyPKCS7SHA1Signature(data.data(), size(data), value.data(), size(value), &qualified,
+                                                certificate);
+    return Outcome{code, qualified};
+  };
+  const struct {
+    const char* what;
+    Bytes data, value;
+    Outcome expected;
+  } rows[] = {
+      {"RSA through CryptoAPI", kData, rsa, {kValid, true}},
+      {"P-192", kData, p192, {kValid, true}},
+      {"RSA, other data", tampered(kData), rsa, {kMismatch, true}},
+      {"P-192, other data", tampered(kData), p192, {kMismatch, true}},
+      {"RSA signature flipped", kData, craft(rsa, [](PKCS7*, PKCS7_SIGNER_INFO* si) {
+         si->enc_digest->data[10] ^= 1;
+       }),
+       {kMismatch, true}},
+      {"P-192 r = s = 0", kData, craft(p192, [](PKCS7*, PKCS7_SIGNER_INFO* si) { setSignature(si, Bytes(48, 0)); }),
+       {kMismatch, true}},
+      {"P-256 key (65 bytes)", kData, p256, {kMismatch, true}},
+      {"DSA key", kData, kit.sign("p7-enveloping", "dsa", digest, {"--noattr", "--md", "sha1"}), {kUnsupported, true}},
+      {"detached", kData, kit.sign("p7-detached", "rsa1024", digest, {"--noattr", "--md", "sha1"}), {kBadInput, true}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const Outcome got = variant(row.data, row.value);
+    EXPECT_EQ(got.code, row.expected.code);
+    EXPECT_EQ(got.qualified, row.expected.qualified);
+  }
+
+  VOQ_String certificate;
+  EXPECT_EQ(variant(kData, p192, &certificate).code, kValid);
+  EXPECT_EQ(Bytes(certificate.getData(), certificate.getData() + certificate.getLength()), kit.certificate("p192"));
+  bool qualified = false;
+  EXPECT_EQ(verifyPKCS7DigestSignature(digest.data(), size(digest), rsa.data(), size(rsa), &qualified, nullptr),
+            kValid);
+  EXPECT_EQ(verifyPKCS7DigestSignature(digest.data(), 19, rsa.data(), size(rsa), &qualified, nullptr), kMismatch);
+  EXPECT_EQ(verifyPKCS7DigestSignature(nullptr, 20, rsa.data(), size(rsa), &qualified, nullptr), kBadInput);
+}
+
 TEST(IsQualifiedCertificate, ReportsTheQcStatementsExtension) {
   const testpki::Kit& kit = testpki::Kit::standard();
   const struct {
