@@ -5,6 +5,7 @@
 
 #include "host/app/application_secure.h"
 #include "platform/machine.h"
+#include "tests/foundation/TestIdentity.h"
 
 #include <gtest/gtest.h>
 #include <quarvel_test.h>
@@ -116,6 +117,26 @@ TEST(ArchiveSignedFile, NamedFileInTheInstallationDirectory) {
   EXPECT_EQ(text(find(a.get(), "JVM")->path), "jre\\lib\\server\\libjvm.so");
   EXPECT_EQ(text(a->block->archive->directory), "C:\\Program Files\\Quarvel");
   EXPECT_EQ(loadSignedFile("jvm"), nullptr);  // file names are exact
+}
+
+// Another deliverable (a plug-in, a setup tool) fills its own identity: the same
+// functions then read its key and its own settings file, without the tray program.
+TEST(ArchiveSignedFile, AnotherProgramsIdentity) {
+  foundationtest::TestIdentity identity;
+  identity.title = "Tolmira";
+  identity.settingsFile = "Tolmira.esw";
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\VOQ. VUV-Oredaridez GmbH\\Tolmira", 0, nullptr, 0,
+                            KEY_WRITE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const char dir[] = "C:\\Tolmira";
+  ASSERT_EQ(RegSetValueExA(key, "InstallDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(dir), sizeof dir), ERROR_SUCCESS);
+  RegCloseKey(key);
+  char buffer[64];
+  ASSERT_EQ(readInstallDir(buffer, sizeof buffer), 1);
+  EXPECT_STREQ(buffer, dir);
+  putFile(systemDirectory() + "\\Tolmira.esw", eswtool::buildArchive(typicalPlan()));
+  EXPECT_NE(ArchivePtr(loadSignedFile(nullptr)), nullptr);
 }
 
 TEST(ArchiveSignedFile, OnlyTheArchiveRootIsTrusted) {

@@ -1,7 +1,7 @@
 #include "foundation/core/VRegistry.h"
-#include "host/app/VApplication.h"
 #include "platform/registry_test.h"
 #include "quarvel_test.h"
+#include "tests/foundation/TestIdentity.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -73,8 +73,11 @@ TEST(VRegistry, OpenCreatesTheKeyOnceAndHoldsIt) {
   EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, "Software\\VOQ. VUV-Oredaridez GmbH\\Else"));
 }
 
-TEST(VRegistry, ProductDefaultsToTheApplicationName) {
-  getApplication()->setAppName("Quarvel");
+TEST(VRegistry, ProductDefaultsToTheApplicationsTitle) {
+  VRegistry none;
+  EXPECT_FALSE(none.open(kCompany, nullptr, HKEY_CURRENT_USER, KEY_ALL_ACCESS));  // no title, no key
+  foundationtest::TestIdentity identity;
+  identity.title = "Quarvel";
   VRegistry registry;
   ASSERT_TRUE(registry.open(kCompany, nullptr, HKEY_CURRENT_USER, KEY_ALL_ACCESS));
   EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, kKeyPath));

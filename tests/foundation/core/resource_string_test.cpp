@@ -1,5 +1,5 @@
 #include "foundation/core/VResourceString.h"
-#include "host/app/VApplication.h"
+#include "tests/foundation/TestIdentity.h"
 
 #include <cstdint>
 #include <cstring>
@@ -52,7 +52,8 @@ TEST(VResourceString, LongTextKeepsItsFirst4095Characters) {
 
 TEST(VResourceString, FollowsTheApplicationsResourceModule) {
   // A resource module without a string table gives no text.
-  getApplication()->setResourceHandle(reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x7777)));
+  foundationtest::TestIdentity identity;
+  identity.resources = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x7777));
   VResourceString text;
   EXPECT_EQ(text.load(1), nullptr);
   EXPECT_STREQ(text.load(1, GetModuleHandleA(nullptr)), "Quarvel");

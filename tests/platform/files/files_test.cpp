@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <fcntl.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -292,6 +293,14 @@ TEST(RuntimeFiles, StatAccessAndOpenTakeWindowsPaths) {
   std::fclose(shared);
   ASSERT_EQ(_stat("C:\\Data\\Properties.esw", &st), 0);
   EXPECT_EQ(st.st_size, 11);
+
+  // "N": programs this one starts do not inherit the file; without it they do.
+  for (const char* mode : {"rb", "rbN"}) {
+    FILE* f = _fsopen("C:\\Data\\Properties.esw", mode, _SH_DENYNO);
+    ASSERT_NE(f, nullptr) << mode;
+    EXPECT_EQ((fcntl(fileno(f), F_GETFD) & FD_CLOEXEC) != 0, std::strchr(mode, 'N') != nullptr) << mode;
+    std::fclose(f);
+  }
 
   file = reinterpret_cast<FILE*>(1);
   EXPECT_EQ(fopen_s(&file, "C:\\Data\\Missing\\x.txt", "rb"), ENOENT);
