@@ -57,18 +57,19 @@ function(quarvel_add_child_directories)
 endfunction()
 
 # quarvel_add_test(<name> LABEL <subsystem> SOURCES <files...> [LIBS <libs...>]
-#                  [RESOURCE_LOCK <lock>])
+#                  [RESOURCE_LOCK <lock>] [PROPERTIES <ctest properties...>])
 # One GoogleTest executable; each test case becomes its own ctest entry, run in
 # its own process with its own machine root (see tests/support), so that
-# ctest -j runs them in parallel.
+# ctest -j runs them in parallel. A second label (jvm) comes from the folder's
+# LABELS directory property.
 include(GoogleTest)
 find_package(GTest REQUIRED)
 function(quarvel_add_test name)
-  cmake_parse_arguments(T "" "LABEL;RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "LABEL;RESOURCE_LOCK" "SOURCES;LIBS;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} quarvel_testsupport GTest::gtest)
   quarvel_warnings(${name})
-  set(props LABELS ${T_LABEL} TIMEOUT 300)
+  set(props LABELS ${T_LABEL} TIMEOUT 300 ${T_PROPERTIES})
   if(T_RESOURCE_LOCK)
     list(APPEND props RESOURCE_LOCK ${T_RESOURCE_LOCK})
   endif()

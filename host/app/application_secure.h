@@ -59,3 +59,15 @@ class application_secure : public VApplication {
 
 // The product key of the per-user settings and of the logging set-up: "Quarvel".
 const char* getProductName();
+
+// The per-user switches under HKEY_CURRENT_USER\Software\<company>\<product>, REG_DWORD
+// values read and written with the key opened (made when missing) for each access.
+// Tip is on only when it is 1; Autoupdate and UseInfoboxPin are on unless they are 0
+// (a missing value, a value of another type or size, or no key: the default). A write
+// stores 1 or 0.
+bool tipEnabled();
+void setTipEnabled(bool on);
+bool autoupdateEnabled();
+void setAutoupdateEnabled(bool on);
+bool useInfoboxPinEnabled();
+void setUseInfoboxPinEnabled(bool on);

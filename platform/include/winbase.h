@@ -22,6 +22,9 @@
 #if __has_include("platform/win_system.h")
 #include "platform/win_system.h"
 #endif
+#if __has_include("platform/win_process.h")
+#include "platform/win_process.h"
+#endif
 #if __has_include("platform/win_text.h")
 #include "platform/win_text.h"
 #endif

@@ -1,0 +1,32 @@
+// The process: the argument vector that quarvel_winmain keeps, and ExitProcess.
+#include <windows.h>
+
+#include <cstdio>
+#include <ctime>
+#include <unistd.h>
+
+extern "C" {
+int __argc = 0;
+char** __argv = nullptr;
+}
+
+void WINAPI ExitProcess(UINT uExitCode) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  // _exit, not exit: ExitProcess is called from exit handlers too, where exit() is
+  // undefined, and the embedded Java VM's threads may still run.
+  ::_exit(static_cast<int>(uExitCode & 0xFFu));
+}
+
+namespace {
+char* formatNow(char* buffer, const char* format) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  std::strftime(buffer, 9, format, &local);
+  return buffer;
+}
+}  // namespace
+
+char* _strdate(char* buffer) { return formatNow(buffer, "%m/%d/%y"); }
+char* _strtime(char* buffer) { return formatNow(buffer, "%H:%M:%S"); }

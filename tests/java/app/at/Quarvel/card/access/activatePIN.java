@@ -1,0 +1,10 @@
+package at.Quarvel.card.access;
+
+import qtest.Marker;
+
+/** Stand-in dialog: records that it was started. */
+public class activatePIN {
+    public static void main() {
+        Marker.write("activatePIN.main");
+    }
+}

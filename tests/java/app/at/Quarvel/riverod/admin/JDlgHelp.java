@@ -1,0 +1,10 @@
+package at.Quarvel.riverod.admin;
+
+import qtest.Marker;
+
+/** Stand-in dialog: records that it was started. */
+public class JDlgHelp {
+    public static void main() {
+        Marker.write("JDlgHelp.main");
+    }
+}

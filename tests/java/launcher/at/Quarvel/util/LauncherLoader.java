@@ -1,0 +1,33 @@
+package at.Quarvel.util;
+
+import java.io.File;
+import java.net.URL;
+import java.net.URLClassLoader;
+import java.security.PublicKey;
+
+/**
+ * Stand-in: the application's class loader; the host adds its archives (addPath)
+ * relative to fileBase. findClass answers a class it has already loaded, because the
+ * host asks the loader's findClass for classes the application may have loaded before.
+ */
+public class LauncherLoader extends URLClassLoader {
+    File fileBase;
+
+    public LauncherLoader(File fileBase) {
+        super(new URL[0], LauncherLoader.class.getClassLoader());
+        this.fileBase = fileBase;
+    }
+
+    public native boolean registerNatives(String name, Class<?> cls);
+
+    public native PublicKey getRootKey();
+
+    public native boolean addPath();
+
+    @Override
+    protected Class<?> findClass(String name) throws ClassNotFoundException {
+        Class<?> loaded = findLoadedClass(name);
+        if (loaded != null) return loaded;
+        return super.findClass(name);
+    }
+}

@@ -1,0 +1,6 @@
+package at.Quarvel.util.jni;
+
+/** Stand-in: a card type without natives of its own. */
+public class ECard extends SCard {
+    public ECard() {}
+}

@@ -1,0 +1,22 @@
+package at.Quarvel.util.jni;
+
+/** Stand-in: a card reader of the host; peer is the native reader. */
+public class Reader {
+    public int peer;
+
+    public Reader() {}
+
+    public native SCard connect();
+    public native int disconnect();
+    public native String getName();
+    public native int getStatus();
+    public native boolean shallUseGUI();
+    public native int modifyVerification(int a, int b, int c);
+    public native int performVerification(int a, int b, int c);
+    public native int performVerification_EXT(int a, int b, int c, int d, int e, byte[] f, byte[] g);
+    public native boolean isSecure();
+    public native int reset(boolean cold);
+    public native int activateVerification(int a, int b, int c);
+    public native String getCTAPIName();
+    public native int activateVerification_KOBIL(int a, int b, int c);
+}
