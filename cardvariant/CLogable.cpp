@@ -10,6 +10,7 @@
 #include "cardvariant/CReport.h"
 #include "cardvariant/CReportFactory.h"
 #include "cardvariant/Settings.h"
+#include "certcheck/VOQ_Configuration.h"
 #include "foundation/base/CException.h"
 
 namespace cardvariant {
@@ -74,10 +75,11 @@ std::string CLogable::className(const CLogable& object) {
   const char* mangled = typeid(object).name();
   std::unique_ptr<char, void (*)(void*)> name(abi::__cxa_demangle(mangled, nullptr, nullptr, &status), std::free);
   std::string text = status == 0 && name ? name.get() : mangled;
-  // The library's classes bear the names of the program's; lines show them as declared.
+  // The library's classes bear the names of the program's; lines show them as
+  // declared, as the run-time type information of the platform names a class.
   static const std::string prefix = "cardvariant::";
   if (text.compare(0, prefix.size(), prefix) == 0) text.erase(0, prefix.size());
-  return text;
+  return "class " + text;
 }
 
 int CLogable::log(const char* method, const char* text, int level, int flags) const {
@@ -123,8 +125,8 @@ int logMessage(const char* text, int level, int flags) {
 CReport* createTraceReport() {
   const std::optional<std::string> fileName = findText(nullptr, "LogFileName");
   if (!fileName) return nullptr;
-  const std::optional<Setting> level = findSetting(nullptr, "LogLevel");
-  if (!level || level->getType() != REG_DWORD) return nullptr;
+  const VOQ_ConfigurationEntry* level = findSetting(nullptr, "LogLevel");
+  if (level == nullptr || level->getType() != REG_DWORD) return nullptr;
   CReport* report = nullptr;
   try {
     report = CReportFactory::getInstance(fileName->c_str());

@@ -33,7 +33,7 @@ class CLogable {
   // 1 for a NULL object, otherwise 0; the lifecycle trace at level 6.
   int logObject(const CLogable* object, int flags) const;
 
-  // The class name as declared, without the library's namespace.
+  // "class " and the class name as declared, without the library's namespace.
   static std::string className(const CLogable& object);
 };
 

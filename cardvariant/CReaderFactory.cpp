@@ -13,6 +13,7 @@
 #include "cardvariant/CSCardFactory.h"
 #include "cardvariant/CdllFactory.h"
 #include "cardvariant/Settings.h"
+#include "certcheck/VOQ_Configuration.h"
 #include "cardvariant/Utilities.h"
 #include "foundation/base/CException.h"
 #include "foundation/base/FormatString.h"
@@ -137,8 +138,8 @@ CReader* CReaderFactory::getReader() {
       }
     } else {
       for (int i = 0; i <= 8; ++i) {
-        const std::optional<Setting> port = findSetting(kReaderKey, VOQ::formatString("Port%i", i).c_str());
-        if (!port) continue;
+        const VOQ_ConfigurationEntry* port = findSetting(kReaderKey, VOQ::formatString("Port%i", i).c_str());
+        if (port == nullptr) continue;
         auto found = m_readers.find(*driver);
         if (found != m_readers.end()) {
           result = found->second;

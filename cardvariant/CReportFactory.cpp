@@ -1,25 +1,13 @@
 #include "cardvariant/CReportFactory.h"
 
-#include <atomic>
 #include <cstdlib>
 
 #include "cardvariant/CLogable.h"
 #include "cardvariant/CReport.h"
-#include "cardvariant/TraceLogLink.h"
+#include "certcheck/VOQ_TraceLog.h"
 #include "foundation/base/CException.h"
 
 namespace cardvariant {
-
-namespace {
-std::atomic<TraceLogSource> g_traceLog{nullptr};
-}
-
-TraceLogSource setTraceLogSource(TraceLogSource source) { return g_traceLog.exchange(source); }
-
-TraceLogState currentTraceLog() {
-  TraceLogSource source = g_traceLog.load();
-  return source ? source() : TraceLogState{};
-}
 
 CReportFactory* CReportFactory::s_instance = nullptr;
 VSingletonSemaphore CReportFactory::s_semaphore;
@@ -71,9 +59,10 @@ CReport* CReportFactory::getReport(const char* fileName) {
     return report;
   }
   Unlock();
-  const TraceLogState traceLog = currentTraceLog();
-  std::unique_ptr<CReport> report = traceLog.file != nullptr
-                                        ? std::make_unique<CReport>(fileName, traceLog.file, traceLog.depth)
+  // The plug-in's trace log, or one without file when start-up made none.
+  std::FILE* shared = VOQ_TraceLog::getInstance(nullptr)->getFile();
+  std::unique_ptr<CReport> report = shared != nullptr
+                                        ? std::make_unique<CReport>(fileName, shared, VOQ_TraceLog::getDepth())
                                         : std::make_unique<CReport>(fileName);
   report->setLevel(128);
   Lock();

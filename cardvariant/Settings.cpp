@@ -1,43 +1,37 @@
 #include "cardvariant/Settings.h"
 
-#include <cstring>
-#include <vector>
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include "certcheck/VOQ_Configuration.h"
 
 namespace cardvariant {
 
-const char* Setting::getString() const {
-  if (m_type != REG_SZ) return nullptr;
-  m_text.assign(m_data.c_str(), strnlen(m_data.data(), m_data.size()));
-  return m_text.c_str();
+namespace {
+
+std::atomic<VOQ_Configuration*> g_store{nullptr};
+
+VOQ_Configuration& store() {
+  if (VOQ_Configuration* given = g_store.load()) return *given;
+  static std::once_flag once;
+  static std::unique_ptr<VOQ_Configuration> own;
+  std::call_once(once, [] { own = std::make_unique<VOQ_Configuration>(kCompany, kProduct, HKEY_LOCAL_MACHINE); });
+  return *own;
 }
 
-DWORD Setting::getDword() const {
-  DWORD value = 0;
-  for (size_t i = 0; i < 4 && i < m_data.size(); ++i) value |= static_cast<DWORD>(static_cast<unsigned char>(m_data[i])) << (8 * i);
-  return value;
-}
+}  // namespace
 
-std::optional<Setting> findSetting(const char* subKey, const char* valueName) {
-  if (valueName == nullptr) return std::nullopt;
-  std::string path = kProductKey;
-  if (subKey != nullptr && *subKey != '\0') path += std::string("\\") + subKey;
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
-  DWORD type = 0;
-  DWORD size = 0;
-  std::optional<Setting> found;
-  if (RegQueryValueExA(key, valueName, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
-    std::vector<BYTE> data(size + 1);
-    if (RegQueryValueExA(key, valueName, nullptr, &type, data.data(), &size) == ERROR_SUCCESS)
-      found.emplace(type, std::string(reinterpret_cast<const char*>(data.data()), size));
-  }
-  RegCloseKey(key);
-  return found;
+VOQ_Configuration* setSettingsStore(VOQ_Configuration* given) { return g_store.exchange(given); }
+
+const VOQ_ConfigurationEntry* findSetting(const char* subKey, const char* valueName) {
+  if (valueName == nullptr) return nullptr;
+  return store().find(HKEY_LOCAL_MACHINE, subKey, valueName);
 }
 
 std::optional<std::string> findText(const char* subKey, const char* valueName) {
-  std::optional<Setting> value = findSetting(subKey, valueName);
-  if (!value || value->getType() != REG_SZ) return std::nullopt;
+  const VOQ_ConfigurationEntry* value = findSetting(subKey, valueName);
+  if (value == nullptr || value->getType() != REG_SZ || value->getString() == nullptr) return std::nullopt;
   return std::string(value->getString());
 }
 

@@ -11,6 +11,7 @@
 
 #include "cardvariant/CLogable.h"
 #include "cardvariant/Settings.h"
+#include "certcheck/VOQ_Configuration.h"
 #include "foundation/archive/SignedArchive.h"
 #include "foundation/base/CException.h"
 #include "foundation/base/FormatString.h"
@@ -74,8 +75,8 @@ int base64ToBytes(const std::string& text, std::string& bytes) {
 
 int readInstallDir(char* buffer, int size) {
   if (buffer == nullptr || size <= 0) return 0;
-  std::optional<Setting> value = findSetting(nullptr, "InstallDir");
-  if (!value || value->getType() != REG_SZ) return 0;
+  const VOQ_ConfigurationEntry* value = findSetting(nullptr, "InstallDir");
+  if (value == nullptr || value->getType() != REG_SZ || value->getString() == nullptr) return 0;
   // A stored text may lack its terminating zero: the copy ends it in every case.
   const std::string text = value->getString();
   if (value->getSize() >= static_cast<DWORD>(size) || text.size() >= static_cast<size_t>(size)) return 0;

@@ -62,6 +62,8 @@ VOQ_TraceContext* VOQ_TraceLog::createContext(const char* className) {
 
 FILE* VOQ_TraceLog::getFile() const { return g_file; }
 
+int VOQ_TraceLog::getDepth() { return g_depth; }
+
 void VOQ_TraceContext::writeHead(FILE* file, const char* method, bool blank) const {
   fprintf(file, "%*s", g_depth, "");
   if (method == nullptr) return;

@@ -62,6 +62,9 @@ class VOQ_TraceLog {
   VOQ_TraceContext* createContext(const char* className);
   // The open file, or NULL. The card library writes its reports into it.
   FILE* getFile() const;
+  // The current nesting depth (0 to 1000): where the card library's reports start
+  // their indentation.
+  static int getDepth();
 
  private:
   VOQ_TraceLog() = default;

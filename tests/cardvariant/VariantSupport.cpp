@@ -12,6 +12,7 @@
 
 #include "cardsim/bytes.h"
 #include "cardvariant/Settings.h"
+#include "certcheck/VOQ_Configuration.h"
 #include "quarvel_test.h"
 
 namespace varianttest {
@@ -53,7 +54,7 @@ int ScriptChannel::doIO(const std::string& command, std::string& response) {
 }
 
 void setRaw(const std::string& subKey, const std::string& name, DWORD type, const std::string& data) {
-  std::string path = cardvariant::kProductKey;
+  std::string path = std::string("SOFTWARE\\") + cardvariant::kCompany + "\\" + cardvariant::kProduct;
   if (!subKey.empty()) path += "\\" + subKey;
   HKEY key = nullptr;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
@@ -72,6 +73,17 @@ void setText(const std::string& subKey, const std::string& name, const std::stri
 void setDword(const std::string& subKey, const std::string& name, DWORD value) {
   setRaw(subKey, name, REG_DWORD, std::string(reinterpret_cast<const char*>(&value), sizeof value));
 }
+
+void clearSettings() {
+  const std::string path = std::string("SOFTWARE\\") + cardvariant::kCompany + "\\" + cardvariant::kProduct;
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, path.c_str());
+}
+
+FreshSettings::FreshSettings()
+    : m_store(std::make_unique<VOQ_Configuration>(cardvariant::kCompany, cardvariant::kProduct, HKEY_LOCAL_MACHINE)),
+      m_previous(cardvariant::setSettingsStore(m_store.get())) {}
+
+FreshSettings::~FreshSettings() { cardvariant::setSettingsStore(m_previous); }
 
 std::string enableTrace() {
   const std::string file = quarveltest::makeTempDirectory("trace") + "/card.log";

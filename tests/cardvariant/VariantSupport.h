@@ -4,6 +4,7 @@
 #pragma once
 
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,8 @@
 
 #include "cardaccess/reader/CICC.h"
 #include "cardsim/card.h"
+
+class VOQ_Configuration;
 
 namespace varianttest {
 
@@ -52,6 +55,23 @@ class ScriptChannel : public cardvariant::CICC_base {
 void setText(const std::string& subKey, const std::string& name, const std::string& value);
 void setDword(const std::string& subKey, const std::string& name, DWORD value);
 void setRaw(const std::string& subKey, const std::string& name, DWORD type, const std::string& data);
+
+// Removes every value of the product key.
+void clearSettings();
+
+// The store the library reads, loaded from the registry as it is now: what start-up
+// would see. Puts the previous store back when it ends.
+class FreshSettings {
+ public:
+  FreshSettings();
+  ~FreshSettings();
+  FreshSettings(const FreshSettings&) = delete;
+  FreshSettings& operator=(const FreshSettings&) = delete;
+
+ private:
+  std::unique_ptr<VOQ_Configuration> m_store;
+  VOQ_Configuration* m_previous;
+};
 
 // Turns the library's logging on into a file of the machine root (level 6); call
 // before the first logging object of the process. Returns the file's path.

@@ -53,7 +53,7 @@ TEST(DTrust, SignsBothWaysForEveryHash) {
   for (int alg : {1, 2, 3}) {
     SimChannel channel(profile("dtrust-plugin"));
     cardvariant::CSCard_DTrust card(&channel, nullptr, "", alg);
-    const std::string pin = "123456";
+    const std::string pin = "12345678";
     Signature normal = sign(card, 0x81, "", alg, &pin, false, kMessage);
     ASSERT_EQ(normal.result, 0) << alg;
     EXPECT_EQ(recoverSigned(certificate("dtrust-sig"), normal.value), digestInfo(alg, digest(alg, kMessage))) << alg;
@@ -88,9 +88,9 @@ TEST(DTrust, PinTableAndCardNumber) {
   EXPECT_EQ(s.result, kBlocked);
   EXPECT_TRUE(noneAfter(channel.commands(), 0, kSecurityCommands));
   // Unblocked with the code alone.
-  EXPECT_EQ(card.unblockPIN(0x81, "12345678", 0x00), 0);
-  EXPECT_EQ(channel.commands().back(), "002C018108" + hex("12345678"));
-  const std::string pin = "123456";
+  EXPECT_EQ(card.unblockPIN(0x81, "23456789", 0x00), 0);
+  EXPECT_EQ(channel.commands().back(), "002C018108" + hex("23456789"));
+  const std::string pin = "12345678";
   EXPECT_EQ(sign(card, 0x81, "", 2, &pin, false, kMessage).result, 0);
 
   char cin[CSCard::kCINLength + 1] = {};
