@@ -209,6 +209,11 @@ DWORD readSingleSigner(const unsigned char* signedData, unsigned int signedDataL
   if (!bio) return kUnsupported;
   p7->reset(d2i_PKCS7_bio(bio.get(), nullptr));
   if (!*p7) return kBadInput;
+  // A PDF's signature contents are padded with zero bytes after the DER;
+  // anything else after it is no part of a signature.
+  char* rest = nullptr;
+  const long restLength = BIO_get_mem_data(bio.get(), &rest);
+  if (restLength > 0 && std::any_of(rest, rest + restLength, [](char c) { return c != 0; })) return kBadInput;
   STACK_OF(PKCS7_SIGNER_INFO)* signerInfos = PKCS7_get_signer_info(p7->get());
   if (signerInfos == nullptr || sk_PKCS7_SIGNER_INFO_num(signerInfos) != 1) return kBadInput;
   *signerInfo = sk_PKCS7_SIGNER_INFO_value(signerInfos, 0);

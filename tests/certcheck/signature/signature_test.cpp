@@ -11,6 +11,7 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -508,19 +509,56 @@ TEST(VerifyPkcs7Signature, DamagedValuesAreNeverValid) {
     for (size_t cut = 1; cut < value.size(); cut += 37) {
       EXPECT_NE(pkcs7(Bytes(value.begin(), value.end() - static_cast<long>(cut))).code, kValid) << "cut " << cut;
     }
-    Bytes extended = value;
-    extended.push_back(0);
-    // Trailing bytes after the DER are left unread, as a BIO reader does.
-    EXPECT_EQ(pkcs7(extended).code, kValid);
-    for (size_t bit = 0; bit < value.size() * 8; bit += 13) {
+    // Zero bytes after the DER are the padding of a PDF's signature contents;
+    // other bytes make the value another one.
+    Bytes padded = value;
+    padded.insert(padded.end(), 4000, 0);
+    EXPECT_EQ(pkcs7(padded).code, kValid);
+    for (unsigned char extra : {0x01, 0x30, 0xFF}) {
+      Bytes extended = value;
+      extended.push_back(extra);
+      EXPECT_EQ(pkcs7(extended).code, kBadInput) << int(extra);
+      extended.insert(extended.end() - 1, 10, 0);
+      EXPECT_EQ(pkcs7(extended).code, kBadInput) << int(extra);
+    }
+    // Where the signed attributes and the signature lie in the value: every
+    // bit of them is checked. (The rest holds what this check does not judge,
+    // such as the certificate's own signature, or locators like the issuer
+    // name, which OpenSSL compares case-insensitively.)
+    std::vector<std::pair<size_t, size_t>> checked;
+    auto mark = [&](const Bytes& part) {
+      const size_t at = static_cast<size_t>(std::search(value.begin(), value.end(), part.begin(), part.end()) -
+                                            value.begin());
+      ASSERT_LT(at, value.size());
+      checked.emplace_back(at, at + part.size());
+    };
+    craft(value, [&](PKCS7*, PKCS7_SIGNER_INFO* si) {
+      mark(Bytes(si->enc_digest->data, si->enc_digest->data + si->enc_digest->length));
+      if (si->auth_attr != nullptr) {
+        const Bytes attributes = attributeBytes(si);
+        mark(Bytes(attributes.begin() + 1, attributes.end()));  // after its [0] tag
+      }
+    });
+    const Bytes reencoded = craft(value, [](PKCS7*, PKCS7_SIGNER_INFO*) {});
+    // Every bit of the signed parts, every seventh elsewhere.
+    for (size_t bit = 0; bit < value.size() * 8; ++bit) {
+      const bool signedPart = std::any_of(checked.begin(), checked.end(), [&](const std::pair<size_t, size_t>& r) {
+        return bit / 8 >= r.first && bit / 8 < r.second;
+      });
+      if (!signedPart && bit % 7 != 0) continue;
       Bytes flipped = value;
       flipped[bit / 8] ^= static_cast<unsigned char>(1u << (bit % 8));
       const DWORD code = pkcs7(flipped).code;
-      // A flip inside the certificate's own signature or an unsigned field
-      // does not touch what is checked here.
-      if (code == kValid) continue;
+      if (code == kValid) {
+        // In the signed parts only another BER form of the same values (a tag
+        // read leniently, re-encoded as DER for the check) may pass.
+        if (signedPart) {
+          EXPECT_EQ(craft(flipped, [](PKCS7*, PKCS7_SIGNER_INFO*) {}), reencoded) << "bit " << bit;
+        }
+        continue;
+      }
       EXPECT_TRUE(code == kBadInput || code == kUnsupported || code == kMismatch || code == kOddPlainValue)
-          << std::hex << code;
+          << std::hex << code << " at bit " << std::dec << bit;
     }
   }
   bool qualified = false;
