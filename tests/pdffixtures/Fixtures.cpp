@@ -1,5 +1,7 @@
 #include "Fixtures.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -7,17 +9,13 @@
 #include <sstream>
 #include <stdexcept>
 
-#include <openssl/bio.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/pkcs7.h>
-#include <openssl/rsa.h>
 #include <openssl/sha.h>
-#include <openssl/x509.h>
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFWriter.hh>
+
+#include "testpki.h"
 
 namespace pdffixtures {
 
@@ -27,16 +25,8 @@ using Obj = QPDFObjectHandle;
 
 [[noreturn]] void fail(const std::string& why) { throw std::runtime_error("pdffixtures: " + why); }
 
-template <typename T, void (*Free)(T*)>
-struct Freer {
-  void operator()(T* p) const { Free(p); }
-};
-using BioPtr = std::unique_ptr<BIO, Freer<BIO, BIO_free_all>>;
-using Pkcs7Ptr = std::unique_ptr<PKCS7, Freer<PKCS7, PKCS7_free>>;
-using X509Ptr = std::unique_ptr<X509, Freer<X509, X509_free>>;
-using KeyPtr = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY, EVP_PKEY_free>>;
-
-Obj signatureDictionary(QPDF& pdf, const SignatureFieldSpec& s) {
+// The signature dictionary of a field, a direct object.
+Obj signatureDictionary(const SignatureFieldSpec& s) {
   Obj v = Obj::newDictionary();
   v.replaceKey("/Type", Obj::newName("/Sig"));
   v.replaceKey("/Filter", Obj::newName("/Dor:valin"));
@@ -53,7 +43,11 @@ Obj signatureDictionary(QPDF& pdf, const SignatureFieldSpec& s) {
     build.replaceKey("/Filter", filter);
     v.replaceKey("/Prop_Build", build);
   }
-  return pdf.makeIndirectObject(v);
+  if (s.subFilter == "adbe.x509.rsa_sha1") {
+    testpki::Bytes der = testpki::Kit::standard().certificate(s.certSigner);
+    v.replaceKey("/Cert", Obj::newString(std::string(der.begin(), der.end())));
+  }
+  return v;
 }
 
 Obj fontObject(QPDF& pdf, const FontSpec& f) {
@@ -88,8 +82,8 @@ std::string contentStream(const DocSpec& spec) {
   return content + "ET\n";
 }
 
-// The offsets of the signature dictionary `sig` in the written file: its /ByteRange
-// array [open, close] and its /Contents hex string <lt, gt).
+// The offsets of a signature dictionary in the written file: its /ByteRange array
+// [open, close] with the blanks after it, and its /Contents hex string <lt, gt).
 struct Placeholder {
   size_t rangeOpen = 0, rangeClose = 0, lt = 0, gt = 0;
 };
@@ -108,6 +102,8 @@ Placeholder locate(const std::string& bytes, int objectId, int generation) {
   if (br == std::string::npos || br > end || ct == std::string::npos || ct > end) fail("no placeholder");
   ph.rangeOpen = bytes.find('[', br);
   ph.rangeClose = bytes.find(']', ph.rangeOpen);
+  // The blanks that padded an earlier rewrite belong to the region too.
+  while (ph.rangeClose + 1 < end && bytes[ph.rangeClose + 1] == ' ') ++ph.rangeClose;
   ph.lt = bytes.find('<', ct);
   ph.gt = bytes.find('>', ph.lt) + 1;
   if (ph.rangeClose > end || ph.gt > end || ph.gt == 0) fail("malformed placeholder");
@@ -122,28 +118,6 @@ Obj fieldNamed(QPDF& pdf, const std::string& name) {
     }
   }
   fail("no field " + name);
-}
-
-std::string signValue(const std::string& data, const Signer& signer, const SignOptions& options,
-                      bool detached) {
-  BioPtr keyBio(BIO_new_mem_buf(signer.keyPem.data(), static_cast<int>(signer.keyPem.size())));
-  BioPtr certBio(BIO_new_mem_buf(signer.certPem.data(), static_cast<int>(signer.certPem.size())));
-  KeyPtr key(PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr));
-  X509Ptr cert(PEM_read_bio_X509(certBio.get(), nullptr, nullptr, nullptr));
-  if (!key || !cert) fail("signer unreadable");
-  int flags = PKCS7_BINARY | PKCS7_PARTIAL | (detached ? PKCS7_DETACHED : 0);
-  if (!options.signedAttributes) flags |= PKCS7_NOATTR;
-  Pkcs7Ptr p7(PKCS7_sign(nullptr, nullptr, nullptr, nullptr, flags));
-  const EVP_MD* md = EVP_get_digestbyname(options.digest.c_str());
-  if (!p7 || !md || !PKCS7_sign_add_signer(p7.get(), cert.get(), key.get(), md, flags)) fail("PKCS7_sign");
-  BioPtr in(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
-  if (PKCS7_final(p7.get(), in.get(), flags) != 1) fail("PKCS7_final");
-  unsigned char* der = nullptr;
-  int n = i2d_PKCS7(p7.get(), &der);
-  if (n <= 0) fail("i2d_PKCS7");
-  std::string out(reinterpret_cast<char*>(der), static_cast<size_t>(n));
-  OPENSSL_free(der);
-  return out;
 }
 
 }  // namespace
@@ -201,7 +175,7 @@ void writeDocument(const DocSpec& spec, const std::string& path) {
       field.replaceKey("/Rect", Obj::parse("[0 0 0 0]"));
       field.replaceKey("/F", Obj::newInteger(132));
       if (!pages.empty()) field.replaceKey("/P", pages.front());
-      if (s.withValue) field.replaceKey("/V", signatureDictionary(pdf, s));
+      if (s.withValue) field.replaceKey("/V", pdf.makeIndirectObject(signatureDictionary(s)));
       Obj f = pdf.makeIndirectObject(field);
       fields.appendItem(f);
       annots.appendItem(f);
@@ -230,37 +204,7 @@ void writeDocument(const DocSpec& spec, const std::string& path) {
   writer.write();
 }
 
-const Signer& testSigner() {
-  static const Signer signer = [] {
-    KeyPtr key(EVP_RSA_gen(2048));
-    X509Ptr cert(X509_new());
-    if (!key || !cert) fail("key generation");
-    X509_set_version(cert.get(), 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 1);
-    X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(cert.get()), 3600L * 24 * 365);
-    X509_NAME* name = X509_get_subject_name(cert.get());
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
-                               reinterpret_cast<const unsigned char*>("Fixture Signer"), -1, -1, 0);
-    X509_set_issuer_name(cert.get(), name);
-    X509_set_pubkey(cert.get(), key.get());
-    if (!X509_sign(cert.get(), key.get(), EVP_sha256())) fail("certificate signing");
-    BioPtr k(BIO_new(BIO_s_mem())), c(BIO_new(BIO_s_mem()));
-    PEM_write_bio_PrivateKey(k.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr);
-    PEM_write_bio_X509(c.get(), cert.get());
-    char* data = nullptr;
-    Signer s;
-    long n = BIO_get_mem_data(k.get(), &data);
-    s.keyPem.assign(data, static_cast<size_t>(n));
-    n = BIO_get_mem_data(c.get(), &data);
-    s.certPem.assign(data, static_cast<size_t>(n));
-    return s;
-  }();
-  return signer;
-}
-
-std::string sign(const std::string& path, const std::string& field, const Signer& signer,
-                 const SignOptions& options) {
+std::string sign(const std::string& path, const std::string& field, const SignOptions& options) {
   QPDF pdf;
   pdf.processFile(path.c_str());
   Obj v = fieldNamed(pdf, field).getKey("/V");
@@ -277,25 +221,136 @@ std::string sign(const std::string& path, const std::string& field, const Signer
   bytes.replace(ph.rangeOpen, width, range);
 
   std::string ranges = bytes.substr(0, ph.lt) + bytes.substr(ph.gt);
-  std::string der;
+  const testpki::Kit& kit = testpki::Kit::standard();
+  auto kitSign = [&](const std::string& form, const std::string& data, std::vector<std::string> args) {
+    testpki::Bytes out = kit.sign(form, options.signer, testpki::Bytes(data.begin(), data.end()), args);
+    return std::string(out.begin(), out.end());
+  };
+  std::vector<std::string> p7args{"--md", options.digest};
+  if (!options.signedAttributes) p7args.push_back("--noattr");
+  std::string value;
   if (subFilter == "/adbe.pkcs7.sha1") {
     unsigned char digest[SHA_DIGEST_LENGTH];
     SHA1(reinterpret_cast<const unsigned char*>(ranges.data()), ranges.size(), digest);
-    der = signValue(std::string(reinterpret_cast<char*>(digest), sizeof digest), signer, options, false);
+    value = kitSign("p7-enveloping", std::string(reinterpret_cast<char*>(digest), sizeof digest), p7args);
+  } else if (subFilter == "/adbe.x509.rsa_sha1") {
+    bool ec = options.signer.size() > 1 && options.signer[0] == 'p' && std::isdigit(options.signer[1]);
+    std::string raw = kitSign(ec ? "rs" : "pkcs1", ranges, {"--md", "sha1"});
+    value = std::string("\x04\x81") + static_cast<char>(raw.size()) + raw + std::string(128, '\0');
   } else {
-    der = signValue(ranges, signer, options, true);
+    value = kitSign("p7-detached", ranges, p7args);
   }
   static const char lower[] = "0123456789abcdef", upper[] = "0123456789ABCDEF";
   const char* digits = options.upperCaseHex ? upper : lower;
   std::string hex;
-  for (unsigned char c : der) {
+  for (unsigned char c : value) {
     hex += digits[c >> 4];
     hex += digits[c & 15];
   }
   if (hex.size() > ph.gt - ph.lt - 2) fail("signature value does not fit its placeholder");
   bytes.replace(ph.lt + 1, hex.size(), hex);
   writeFile(path, bytes);
-  return der;
+  return value;
+}
+
+std::string rawSignature(const std::string& value) {
+  if (value.size() < 131) fail("not a value of the plug-in's format");
+  return value.substr(3, value.size() - 131);
+}
+
+void appendSignatureField(const std::string& path, const SignatureFieldSpec& spec) {
+  QPDF pdf;
+  pdf.processFile(path.c_str());
+  std::string bytes = readFile(path);
+  Obj trailer = pdf.getTrailer();
+  int size = static_cast<int>(trailer.getKey("/Size").getIntValue());
+  int sigId = size, fieldId = size + 1;
+  Obj root = pdf.getRoot();
+  Obj page = pdf.getAllPages().at(0);
+  auto ref = [](int id) { return std::to_string(id) + " 0 R"; };
+  // A dictionary's text with one array key extended by a reference.
+  auto withAppended = [&](Obj dict, const std::string& key, const std::string& extra) {
+    std::string text = "<<";
+    bool seen = false;
+    for (const std::string& k : dict.getKeys()) {
+      Obj value = dict.getKey(k);
+      if (k == key && value.isArray()) {
+        text += " " + k + " [";
+        for (Obj item : value.getArrayAsVector()) text += " " + item.unparse();
+        text += " " + extra + " ]";
+        seen = true;
+      } else {
+        text += " " + k + " " + value.unparse();
+      }
+    }
+    if (!seen) text += " " + key + " [ " + extra + " ]";
+    return text + " >>";
+  };
+  Obj form = root.getKey("/AcroForm");
+  std::string formText = form.isDictionary() ? withAppended(form, "/Fields", ref(fieldId))
+                                             : "<< /Fields [ " + ref(fieldId) + " ] /SigFlags 3 >>";
+  std::string rootText = "<<";
+  for (const std::string& k : root.getKeys()) {
+    if (k != "/AcroForm") rootText += " " + k + " " + root.getKey(k).unparse();
+  }
+  rootText += " /AcroForm " + formText + " >>";
+  std::string fieldText = "<< /FT /Sig /T " + Obj::newUnicodeString(spec.name).unparse() +
+                          " /Type /Annot /Subtype /Widget /Rect [ 0 0 0 0 ] /F 132 /P " +
+                          ref(page.getObjectID()) + (spec.withValue ? " /V " + ref(sigId) : "") + " >>";
+  std::vector<std::pair<int, std::string>> objects = {
+      {root.getObjectID(), rootText},
+      {page.getObjectID(), withAppended(page, "/Annots", ref(fieldId))},
+      {sigId, signatureDictionary(spec).unparse()},
+      {fieldId, fieldText}};
+
+  size_t prev = bytes.rfind("startxref");
+  if (prev == std::string::npos) fail("no startxref");
+  long prevXref = std::strtol(bytes.c_str() + prev + 9, nullptr, 10);
+  std::string update = bytes.back() == '\n' ? "" : "\n";
+  std::vector<std::pair<int, size_t>> offsets;
+  for (auto& [id, text] : objects) {
+    offsets.emplace_back(id, bytes.size() + update.size());
+    update += std::to_string(id) + " 0 obj\n" + text + "\nendobj\n";
+  }
+  size_t xref = bytes.size() + update.size();
+  update += "xref\n";
+  std::sort(offsets.begin(), offsets.end());
+  for (auto& [id, offset] : offsets) {
+    char line[32];
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
+    update += std::to_string(id) + " 1\n" + line;
+  }
+  update += "trailer\n<< /Size " + std::to_string(fieldId + 1) + " /Root " + ref(root.getObjectID()) +
+            (trailer.hasKey("/ID") ? " /ID " + trailer.getKey("/ID").unparse() : std::string()) +
+            " /Prev " + std::to_string(prevXref) + " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  writeFile(path, bytes + update);
+}
+
+void damageByteRange(const std::string& path, const std::string& field, const std::string& how) {
+  QPDF pdf;
+  pdf.processFile(path.c_str());
+  Obj v = fieldNamed(pdf, field).getKey("/V");
+  Obj br = v.getKey("/ByteRange");
+  if (!br.isArray() || br.getArrayNItems() != 4) fail("no byte range");
+  long long a = br.getArrayItem(1).getIntValue(), b = br.getArrayItem(2).getIntValue(),
+            c = br.getArrayItem(3).getIntValue();
+  std::string bytes = readFile(path);
+  Placeholder ph = locate(bytes, v.getObjectID(), v.getGeneration());
+  std::string text;
+  if (how == "text") {
+    text = "[0 /" + std::to_string(a) + " " + std::to_string(b) + " " + std::to_string(c) + "]";
+  } else if (how == "short") {
+    text = "[0 " + std::to_string(a) + " " + std::to_string(b - 1) + " " + std::to_string(c + 1) + "]";
+  } else if (how == "huge") {
+    text = "[0 " + std::to_string(a) + " " + std::to_string(b) + " 9999999999]";
+  } else {
+    fail("unknown damage " + how);
+  }
+  size_t width = ph.rangeClose + 1 - ph.rangeOpen;
+  if (text.size() > width) fail("damaged byte range does not fit");
+  text.append(width - text.size(), ' ');
+  bytes.replace(ph.rangeOpen, width, text);
+  writeFile(path, bytes);
 }
 
 std::string signedRanges(const std::string& path, const std::string& field) {

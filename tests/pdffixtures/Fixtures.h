@@ -1,12 +1,14 @@
 // Test PDFs, made rather than collected: documents described by a DocSpec are written
 // with qpdf; signature fields with a value get a placeholder that sign() fills in place
 // (byte range patched, /Contents written as zero-padded hex), the way a signing plug-in
-// does.
+// does. Signature values come from the test PKI kit (tests/pki), made by OpenSSL.
 //
 //   pdffixtures::DocSpec spec;
 //   spec.signatures = {{"Signature1", true}, {"Unsigned", false}};
 //   pdffixtures::writeDocument(spec, "a.pdf");
-//   pdffixtures::sign("a.pdf", "Signature1", pdffixtures::testSigner(), {});
+//   pdffixtures::sign("a.pdf", "Signature1", {});
+//   pdffixtures::appendSignatureField("a.pdf", {"Second"});   // an incremental update
+//   pdffixtures::sign("a.pdf", "Second", {});
 #pragma once
 
 #include <string>
@@ -23,7 +25,9 @@ struct FontSpec {
 struct SignatureFieldSpec {
   std::string name = "Signature1";
   bool withValue = true;  // a /V signature dictionary (a placeholder until signed)
+  // adbe.pkcs7.detached, adbe.pkcs7.sha1 or adbe.x509.rsa_sha1 (which carries /Cert).
   std::string subFilter = "adbe.pkcs7.detached";
+  std::string certSigner = "rsa1024";  // the kit entity whose certificate /Cert holds
   bool withSigningTime = true;                // /M
   std::string metadataVersion = "2.21.0000";  // in /Prop_Build /Filter /Metadata; "" none
   int placeholderBytes = 8192;                // room for the DER value
@@ -42,25 +46,34 @@ struct DocSpec {
 // Writes the document; throws std::runtime_error on failure.
 void writeDocument(const DocSpec& spec, const std::string& path);
 
-// A signer: a private key and its certificate, PEM files.
-struct Signer {
-  std::string keyPem;
-  std::string certPem;
-};
-// A self-signed RSA-2048 signer made once per process in a temporary folder.
-const Signer& testSigner();
-
 struct SignOptions {
+  std::string signer = "rsa2048";  // an entity of the test PKI kit
   std::string digest = "sha256";
   bool signedAttributes = true;
   bool upperCaseHex = false;
 };
 
 // Signs the placeholder of field `field` in place: /ByteRange [0 a b c] around the
-// /Contents hex string, the PKCS#7 detached (adbe.pkcs7.detached) or attached SHA-1
-// (adbe.pkcs7.sha1) value over the ranges. Returns the DER value written.
-std::string sign(const std::string& path, const std::string& field, const Signer& signer,
-                 const SignOptions& options);
+// /Contents hex string, then the value over the ranges by the subfilter:
+//   adbe.pkcs7.detached  PKCS#7 without the content;
+//   adbe.pkcs7.sha1      PKCS#7 holding the ranges' 20-byte SHA-1;
+//   adbe.x509.rsa_sha1   the signing plug-in's own format: 3 header bytes (04 81 n), the
+//                        raw PKCS#1 v1.5 SHA-1 signature (RSA signer) or r||s (EC
+//                        signer), then 128 zero bytes: 259, 323 or 179 bytes in all.
+// Returns the value written; rawSignature() gives its checked part.
+std::string sign(const std::string& path, const std::string& field, const SignOptions& options);
+// The part of a plug-in format value that is the signature: from byte 3 on, 131 shorter.
+std::string rawSignature(const std::string& value);
+
+// Appends an incremental update by hand: a new signature field (placeholder as in
+// writeDocument) on page 1, the catalog with the field added to /AcroForm /Fields, the
+// page with the widget added to /Annots, an xref section and a trailer with /Prev.
+void appendSignatureField(const std::string& path, const SignatureFieldSpec& field);
+
+// Damages the /ByteRange of a field in place, keeping the file's length: "text" puts a
+// name where a number stood, "short" makes the gap end one byte early, "huge" claims
+// 9999999999 bytes for the second range.
+void damageByteRange(const std::string& path, const std::string& field, const std::string& how);
 
 // The bytes the signature of `field` covers, read back from the file's /ByteRange.
 std::string signedRanges(const std::string& path, const std::string& field);

@@ -137,8 +137,8 @@ TEST(Viewer, TheHandlerValidatesEachSignedFieldInOrder) {
   spec.signatures = {{"Signed"}, {"Empty", false}, {"Tampered"}};
   std::string path = pdftest::scratch("two.pdf");
   pdffixtures::writeDocument(spec, path);
-  pdffixtures::sign(path, "Signed", pdffixtures::testSigner(), {});
-  pdffixtures::sign(path, "Tampered", pdffixtures::testSigner(), {});
+  pdffixtures::sign(path, "Signed", {});
+  pdffixtures::sign(path, "Tampered", {});
   pdffixtures::flipByte(path, 10);  // the header comment: inside the first range of both
 
   for (std::vector<ASInt32> chunks : {std::vector<ASInt32>{}, {1}, {7, 1024, 3}}) {
@@ -166,12 +166,66 @@ TEST(Viewer, RunShowsTheResultTexts) {
   spec.signatures = {{"Signature1"}};
   std::string path = pdftest::scratch("run.pdf");
   pdffixtures::writeDocument(spec, path);
-  pdffixtures::sign(path, "Signature1", pdffixtures::testSigner(), {});
+  pdffixtures::sign(path, "Signature1", {});
   pdftest::Run r = pdftest::run(std::string(VHOST_RUN_PATH) + " " + DUMMY_PLUGIN_PATH + " " + path);
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("Signature field \"Signature1\" (method 2): returned 1, trustFlags 1"),
             std::string::npos) << r.output;
   EXPECT_NE(r.output.find("[0] Signature intact"), std::string::npos) << r.output;
+}
+
+TEST(Viewer, DamagedByteRangesAndIncrementalUpdates) {
+  struct Case {
+    const char* damage;  // "" none
+    std::vector<std::string> expected;  // per field: "intact", "broken" or "unreadable"
+  };
+  const Case cases[] = {{"", {"intact", "intact"}},
+                        {"text", {"unreadable", "intact"}},
+                        {"huge", {"unreadable", "intact"}},
+                        {"short", {"broken", "intact"}}};
+  for (const Case& c : cases) {
+    pdffixtures::DocSpec spec;
+    spec.signatures = {{"First"}};
+    std::string path = pdftest::scratch("damaged.pdf");
+    pdffixtures::writeDocument(spec, path);
+    pdffixtures::sign(path, "First", {});
+    if (*c.damage) pdffixtures::damageByteRange(path, "First", c.damage);
+    pdffixtures::appendSignatureField(path, {"Second"});
+    pdffixtures::sign(path, "Second", {});
+    EXPECT_EQ(pdftest::run("qpdf --check " + path).status, 0) << c.damage;
+
+    vhost::Viewer viewer;
+    ASSERT_TRUE(viewer.loadPlugin(DUMMY_PLUGIN_PATH));
+    ASSERT_TRUE(viewer.openDocument(path));
+    auto results = viewer.validateSignatures();
+    ASSERT_EQ(results.size(), c.expected.size()) << c.damage;
+    for (size_t i = 0; i < results.size(); ++i) {
+      const auto& r = results[i];
+      std::string seen = !r.error.empty() ? "unreadable" : r.trustFlags == 1 ? "intact" : "broken";
+      EXPECT_EQ(seen, c.expected[i]) << c.damage << " field " << r.fieldName;
+    }
+    EXPECT_EQ(viewer.frameDepth(), 0);
+  }
+}
+
+TEST(Viewer, PluginFormatValuesReachTheHandlerWhole) {
+  pdffixtures::DocSpec spec;
+  pdffixtures::SignatureFieldSpec f;
+  f.subFilter = "adbe.x509.rsa_sha1";
+  spec.signatures = {f};
+  std::string path = pdftest::scratch("method1.pdf");
+  pdffixtures::writeDocument(spec, path);
+  pdffixtures::SignOptions options;
+  options.signer = "rsa1024";
+  pdffixtures::sign(path, f.name, options);
+  vhost::Viewer viewer;
+  ASSERT_TRUE(viewer.loadPlugin(DUMMY_PLUGIN_PATH));
+  ASSERT_TRUE(viewer.openDocument(path));
+  auto results = viewer.validateSignatures();
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].method, 1);
+  EXPECT_EQ(results[0].error, "");
+  EXPECT_EQ(results[0].returned, 1);
 }
 
 }  // namespace
