@@ -401,6 +401,17 @@ int CSCard::signUpdate(const std::string& data) {
   return logReturn("signUpdate", 0);
 }
 
+int CSCard::checkSignature(int result, std::string& out, std::size_t keyBytes) {
+  if (result != 0) return result;
+  if (out.empty() || out.size() > kMaxSignatureBytes || (keyBytes != 0 && out.size() != keyBytes)) {
+    out.clear();
+    return cardresult::kMalformedAnswer;
+  }
+  return 0;
+}
+
+void CSCard::dropDigest() { EVP_MD_CTX_reset(m_digest.get()); }
+
 int CSCard::finishDigest(std::string& hash) {
   if (EVP_MD_CTX_get0_md(m_digest.get()) == nullptr) return cardresult::kNotSupported;
   unsigned char buffer[EVP_MAX_MD_SIZE];

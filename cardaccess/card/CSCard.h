@@ -31,6 +31,8 @@ class CSCard : public CLogable {
   static constexpr int kEndOfFile = static_cast<int>(0x80040001u);
   static constexpr int kWrongFileType = static_cast<int>(0x80040002u);
   static constexpr int kEncodeFailed = static_cast<int>(0x80050000u);
+  // The longest signature of any card type: that of a 4096-bit key.
+  static constexpr std::size_t kMaxSignatureBytes = 512;
 
   CSCard(CICC_base* channel, CReader* reader, const std::string& atr, int hashAlg);
   ~CSCard() override;
@@ -119,6 +121,13 @@ class CSCard : public CLogable {
   int readRecord(std::string& out, int& record, int p2, int& flags);
   int updateBinary(const std::string& data, int& position, int count, int& flags);
 
+  // A signature command's result as the caller sees it: an answer that cannot be
+  // a signature (none, longer than any key, or not keyBytes long where the card
+  // type knows its key) is the malformed answer, and out is emptied.
+  static int checkSignature(int result, std::string& out, std::size_t keyBytes = 0);
+  // Ends the running digest: signUpdate and signFinal refuse until the next
+  // signInit (a signature whose key could not be chosen is never made).
+  void dropDigest();
   // The hash of the data since signInit; 0x80000001 when no signature was begun
   // (no digest running), and the digest then stays unusable until the next signInit.
   int finishDigest(std::string& hash);

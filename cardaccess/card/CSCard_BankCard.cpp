@@ -42,7 +42,9 @@ int CSCard_BankCard::signInit(int kid, std::string parameter, int hashAlg) {
   m_unadjustedParameter = parameter;
   if (parameter.size() >= 3) parameter[2] = (m_generation == 1 || hashAlg == 1) ? '\x14' : '\x44';
   m_signParameter = parameter;
-  initOnCard(kid, parameter);  // a refused environment shows at the signature
+  // A refused environment stops the PSO road before anything is sent, since the
+  // card would sign with the key current before; the TLS form sets its own.
+  m_environment = initOnCard(kid, parameter);
   setHashAlgorithm(hashAlg);
   m_keyReference = kid;
   m_pendingData.clear();
@@ -81,11 +83,12 @@ int CSCard_BankCard::finalNormal(int kid, const std::string* pin, std::string& o
   std::string hash;
   int result = finishDigest(hash);
   if (result != 0) return logReturn("finalNormal", result);
+  if (m_environment != 0) return logReturn("finalNormal", m_environment);
   result = PutHash(hash);
   if (result < 0) return logReturn("finalNormal", result);
   result = pinStep(kid, pin, kSignDigits);
   if (result != 0) return logReturn("finalNormal", result);
-  return logReturn("finalNormal", plainCommand(0x00, 0x2A, 0x9E, 0x9A, nullptr, 0x00, &out));
+  return logReturn("finalNormal", checkSignature(plainCommand(0x00, 0x2A, 0x9E, 0x9A, nullptr, 0x00, &out), out));
 }
 
 int CSCard_BankCard::finalSSL(int kid, const std::string* pin, std::string& out) {
@@ -98,7 +101,7 @@ int CSCard_BankCard::finalSSL(int kid, const std::string* pin, std::string& out)
   if (result != 0) return logReturn("finalSSL", result);
   result = putMSE(m_unadjustedParameter, 0x41, 0xA4);
   if (result != 0) return logReturn("finalSSL", result);
-  return logReturn("finalSSL", plainCommand(0x00, 0x88, 0x10, 0x00, &data, 0x00, &out));
+  return logReturn("finalSSL", checkSignature(plainCommand(0x00, 0x88, 0x10, 0x00, &data, 0x00, &out), out));
 }
 
 int CSCard_BankCard::decryptInit(int kid, std::string parameter) {

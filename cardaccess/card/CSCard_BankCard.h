@@ -39,4 +39,7 @@ class CSCard_BankCard : public CSCard {
 
   int m_generation = 1;
   std::string m_unadjustedParameter;
+  // What the card answered to signInit's environment: the signature template
+  // serves the PSO road only (the TLS form chooses its key on its own).
+  int m_environment = 0;
 };

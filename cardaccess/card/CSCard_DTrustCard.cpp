@@ -55,7 +55,7 @@ int CSCard_DTrustCard::finalNormal(int kid, const std::string* pin, std::string&
   const std::string data = digestInfoPrefix(m_digestAlgorithm) + hash;
   result = pinStep(kid, pin);
   if (result != 0) return logReturn("finalNormal", result);
-  return logReturn("finalNormal", plainCommand(0x00, 0x2A, 0x9E, 0x9A, &data, 0x00, &out));
+  return logReturn("finalNormal", checkSignature(plainCommand(0x00, 0x2A, 0x9E, 0x9A, &data, 0x00, &out), out));
 }
 
 int CSCard_DTrustCard::finalSSL(int kid, const std::string* pin, std::string& out) {
@@ -77,7 +77,9 @@ int CSCard_DTrustCard::finalSSL(int kid, const std::string* pin, std::string& ou
   block += '\x00';
   block += data;
   block += std::string("\x01\x00", 2);
-  return logReturn("finalSSL", plainCommand(0x00, 0x2A, 0x80, 0x86, &block, -1, &out, true));
+  // The block is the key's size, and so is what the card sends back.
+  return logReturn("finalSSL",
+                   checkSignature(plainCommand(0x00, 0x2A, 0x80, 0x86, &block, -1, &out, true), out, kBlockSize));
 }
 
 int CSCard_DTrustCard::verifyPIN(int kid, const std::string& pin, int pad) {

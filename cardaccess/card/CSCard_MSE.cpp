@@ -20,7 +20,13 @@ int CSCard_MSEBase::read(int handle, std::string& out, int count) { return readW
 int CSCard_MSEBase::signInit(int kid, std::string parameter, int hashAlg) {
   log("signInit", VOQ::formatString("kid=0x%x. started.\n", static_cast<unsigned>(kid)).c_str(), 3, kPush);
   m_signParameter = parameter;
-  setSecurityEnvironment(kid, parameter);  // a failure shows at the signature itself
+  // Were the environment refused, a card with another key current would sign
+  // with that one: the signature is not begun.
+  const int result = setSecurityEnvironment(kid, parameter);
+  if (result != 0) {
+    dropDigest();
+    return logReturn("signInit", result);
+  }
   setHashAlgorithm(hashAlg);
   m_keyReference = kid;
   if (emptiesPendingDataAtSignInit()) m_pendingData.clear();
@@ -62,7 +68,7 @@ int CSCard_MSEBase::finalNormal(int kid, const std::string* pin, std::string& ou
   result = pinStep(kid, pin, false);
   if (result != 0) return logReturn("finalNormal", result);
   sendHashTemplate();
-  return logReturn("finalNormal", plainCommand(0x00, 0x2A, 0x9E, 0x9A, &hash, 0x00, &out));
+  return logReturn("finalNormal", checkSignature(plainCommand(0x00, 0x2A, 0x9E, 0x9A, &hash, 0x00, &out), out));
 }
 
 int CSCard_MSEBase::finalSSL(int kid, const std::string* pin, std::string& out) {
@@ -73,7 +79,7 @@ int CSCard_MSEBase::finalSSL(int kid, const std::string* pin, std::string& out) 
   const std::string data = digestInfoPrefix(m_digestAlgorithm) + hash;
   result = pinStep(kid, pin, false);
   if (result != 0) return logReturn("finalSSL", result);
-  return logReturn("finalSSL", plainCommand(0x00, 0x2A, 0x9E, 0x9A, &data, 0x00, &out));
+  return logReturn("finalSSL", checkSignature(plainCommand(0x00, 0x2A, 0x9E, 0x9A, &data, 0x00, &out), out));
 }
 
 int CSCard_MSEBase::verifyPIN(int kid, const std::string& pin, int) {

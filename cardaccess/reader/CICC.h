@@ -28,9 +28,10 @@ class CICC_base : public CLogable {
   virtual int doIO(const std::string& command, std::string& response) = 0;
 
   // 0 when an answer arrived (its status word in apdu.response.SW), otherwise
-  // 0x80010000 | the low 16 bits of the transport result. Throws
-  // VOQ::CNoSuchObjectException for an unset CLA, INS, P1 or P2 (nothing is sent)
-  // and std::out_of_range for an answer shorter than the status word.
+  // 0x80010000 | the low 16 bits of the transport result; an answer shorter than
+  // the status word is such a failure too, the malformed answer (a card operation
+  // sees 0x80030100), and leaves the record as it was. Throws
+  // VOQ::CNoSuchObjectException for an unset CLA, INS, P1 or P2 (nothing is sent).
   int perform(CAPDU& apdu);
 
   // The bytes perform sends for a command.

@@ -2,8 +2,7 @@
 // plug-in's card library shares the rest of the channel but encodes in its own way.
 #include "cardaccess/reader/CICC.h"
 
-#include <stdexcept>
-
+#include "cardaccess/reader/CardResult.h"
 #include "foundation/base/CException.h"
 #include "foundation/base/FormatString.h"
 
@@ -51,8 +50,9 @@ int CICC_base::perform(CAPDU& apdu) {
     const std::string command = encode(apdu);
     std::string response;
     const int transport = doIO(command, response);
-    if (transport == 0) {
-      if (response.size() < 2) throw std::out_of_range("CICC_base::perform: answer without status word");
+    if (transport == 0 && response.size() < 2) {
+      result = static_cast<int>(0x80010000u | (static_cast<unsigned>(cardresult::kMalformedAnswer) & 0xFFFFu));
+    } else if (transport == 0) {
       const size_t n = response.size();
       apdu.response.SW = static_cast<unsigned char>(response[n - 2]) * 256 + static_cast<unsigned char>(response[n - 1]);
       apdu.response.data = response.substr(0, n - 2);

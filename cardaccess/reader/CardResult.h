@@ -18,6 +18,10 @@ constexpr int kNewPinsDiffer = static_cast<int>(0x80020100u);
 constexpr int kPinTimeout = static_cast<int>(0x80020200u);
 constexpr int kPinBlocked = static_cast<int>(0x80020300u);
 constexpr int kTransport = static_cast<int>(0x80030000u);
+// An answer that cannot be the one asked for: shorter than its status word, or
+// a signature no key of the card types could have made. A transport failure,
+// since nothing the card sent can be used.
+constexpr int kMalformedAnswer = static_cast<int>(0x80030100u);
 constexpr int kPadTimeoutPCSC = static_cast<int>(0x8010000Au);
 constexpr int kCardNotRecognisedPCSC = static_cast<int>(0x80100069u);
 

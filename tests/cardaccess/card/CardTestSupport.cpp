@@ -128,6 +128,17 @@ std::string signParameter(Type type, int algorithm, bool tls) {
   }
 }
 
+std::string signatureCommand(Type type, bool tls) {
+  if (tls && type == Type::DTrust) return "002A8086";
+  if (tls && type == Type::Bank) return "00881000";
+  return "002A9E9A";
+}
+
+std::string signEnvironmentCommand(Type type) {
+  if (type == Type::DTrust) return "";
+  return type == Type::Bank ? "002281B6" : "002241B6";
+}
+
 int signedPrefix(Type type, int algorithm, bool tls) {
   if (!tls && type == Type::ECardng) return algorithm == 2 ? 2 : 1;
   return algorithm;

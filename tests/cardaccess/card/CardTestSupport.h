@@ -124,6 +124,12 @@ std::string signParameter(Type type, int algorithm, bool tls);
 // SHA-1 for anything but SHA-256); otherwise the host's.
 int signedPrefix(Type type, int algorithm, bool tls);
 
+// The command (hex prefix) that makes a type's signature in a form: PSO COMPUTE
+// DIGITAL SIGNATURE, the D-Trust's raw DECIPHER, the bank card's INTERNAL AUTHENTICATE.
+std::string signatureCommand(Type type, bool tls);
+// The command (hex prefix) of the environment signInit sets, empty when it sets none.
+std::string signEnvironmentCommand(Type type);
+
 // The DER certificate of a test key ("asign-sig", "bank-dec", ...).
 std::string certificate(const std::string& keyName);
 // The PKCS#1 v1.5 type-1 block content a signature recovers to with the key of

@@ -327,3 +327,79 @@ TEST_F(PcscCards, AbortFromAnotherThreadStopsAReadUnderWay) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---- answers that cannot be trusted, through pcscd ----
+
+// A signature answer that cannot be a signature, an answer without status word
+// and a refused environment fail the operation with nothing signed, as they do
+// in process.
+TEST_P(PcscCardType, UntrustedAnswersFailWithNothingSigned) {
+  const TypeInfo& t = GetParam();
+  constexpr int kMalformed = static_cast<int>(0x80030100u);
+  constexpr int kRefused = static_cast<int>(0x80016A88u);
+  ASSERT_EQ(connect(PcscBed::kPlain, cardtest::simProfile(t)), 0);
+  CSCard& c = *card();
+  struct Row {
+    const char* name;
+    std::string rule;
+    bool tls;
+    int expected;  // -1: a failure, or the true signature of the channel's next attempt
+  };
+  std::vector<Row> rows;
+  for (bool tls : {false, true}) {
+    const std::string sig = cardtest::signatureCommand(t.type, tls);
+    rows.push_back({"9000 without data", "match=" + sig + " sw=9000", tls, kMalformed});
+    rows.push_back({"one byte", "match=" + sig + " short=1", tls, kMalformed});
+    // More than the channel's receive buffer: the transmission fails; the channel's
+    // next attempt finds the signature PIN spent, or (a key without per-use PIN)
+    // gets the true signature.
+    rows.push_back({"300 bytes more", "match=" + sig + " oversize=300", tls, -1});
+    if (t.type != Type::DTrust && !(t.type == Type::Bank && tls)) {
+      rows.push_back({"refused environment", "match=" + cardtest::signEnvironmentCommand(t.type) + " sw=6A88", tls, kRefused});
+    }
+  }
+  for (const Row& row : rows) {
+    const std::string what = std::string(t.profile) + (row.tls ? " tls: " : ": ") + row.name;
+    bed_->reader(PcscBed::kPlain).withCard([&](cardsim::Card& card) {
+      card.clearFaults();
+      card.addFault(cardsim::FaultRule::parse(row.rule));
+    });
+    const std::size_t before = mark(PcscBed::kPlain);
+    const int kid = row.tls ? t.tlsKid : t.signKid;
+    const int init = c.signInit(kid, cardtest::signParameter(t.type, 2, row.tls), 2);
+    c.signUpdate("through pcscd");
+    std::string signature = "stale";
+    int result = init != 0 ? init : c.signFinal(kid, row.tls ? t.tlsPin : t.signPin, signature, row.tls);
+    if (row.expected == -1 && result == 0) {
+      EXPECT_FALSE(cardtest::recoverSigned(cardtest::certificate(row.tls ? t.tlsCert : t.signCert), signature).empty())
+          << what;
+      continue;
+    }
+    if (row.expected == -1) {
+      EXPECT_NE(result, 0) << what;
+    } else {
+      EXPECT_EQ(result, row.expected) << what;
+    }
+    EXPECT_TRUE(signature.empty() || signature == "stale") << what;
+    if (row.expected == kRefused) {
+      for (const std::string& command : commandsSince(PcscBed::kPlain, before)) {
+        EXPECT_NE(command.rfind("002A", 0), 0u) << what << ": " << command;
+      }
+    }
+  }
+  // An answer cut before its status word, in a file operation.
+  bed_->reader(PcscBed::kPlain).withCard([](cardsim::Card& card) { card.addFault(cardsim::FaultRule::parse("match=00A4 short=1")); });
+  EXPECT_EQ(c.open(CFID(bytes("C000"))), kMalformed);
+  // The card still signs afterwards.
+  bed_->reader(PcscBed::kPlain).withCard([](cardsim::Card& card) { card.clearFaults(); });
+  ASSERT_EQ(c.signInit(t.signKid, cardtest::signParameter(t.type, 2, false), 2), 0);
+  c.signUpdate("after the faults");
+  std::string signature;
+  ASSERT_EQ(c.signFinal(t.signKid, t.signPin, signature, false), 0);
+  EXPECT_EQ(hex(cardtest::recoverSigned(cardtest::certificate(t.signCert), signature)),
+            hex(cardtest::digestInfo(cardtest::signedPrefix(t.type, 2, false), cardtest::digest(2, "after the faults"))));
+}
+
+}  // namespace

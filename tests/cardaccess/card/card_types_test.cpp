@@ -482,3 +482,195 @@ TEST(BankCard, GenerationCinUnblockAndParameters) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---- answers that cannot be trusted ----
+
+constexpr int kMalformed = static_cast<int>(0x80030100u);
+
+struct SignOutcome {
+  int result;
+  std::string signature;
+  std::vector<std::string> commands;  // what the card received from signInit on
+};
+
+// One signature (SHA-256, PIN given) with a fault rule on the card, "{SIG}"
+// standing for the type's signature command and "{MSE}" for its environment.
+SignOutcome signWithFault(const TypeInfo& t, bool tls, const std::string& rule, int* initResult = nullptr) {
+  cardtest::SimChannel channel(simProfile(t));
+  auto card = makeCard(t.type, channel, "", nullptr);
+  std::string text = rule;
+  for (const auto& [mark, value] : {std::pair<std::string, std::string>{"{SIG}", cardtest::signatureCommand(t.type, tls)},
+                                    {"{MSE}", cardtest::signEnvironmentCommand(t.type)}}) {
+    const size_t at = text.find(mark);
+    if (at != std::string::npos) text.replace(at, mark.size(), value);
+  }
+  channel.clear();
+  if (!text.empty()) channel.card().addFault(cardsim::FaultRule::parse(text));
+  const int kid = tls ? t.tlsKid : t.signKid;
+  SignOutcome out;
+  const int init = card->signInit(kid, signParameter(t.type, 2, tls), 2);
+  if (initResult != nullptr) *initResult = init;
+  card->signUpdate("to be signed");
+  out.signature = "stale";
+  out.result = card->signFinal(kid, tls ? t.tlsPin : t.signPin, out.signature, tls);
+  out.commands = channel.commands();
+  return out;
+}
+
+bool sent(const std::vector<std::string>& commands, const std::string& prefix) {
+  for (const std::string& c : commands)
+    if (c.rfind(prefix, 0) == 0) return true;
+  return false;
+}
+
+// An answer that is no plausible signature fails the signature, on every card
+// type and form: none, longer than a 4096-bit key's, or (where the card type
+// knows its key, the D-Trust's raw TLS block) not that key's length.
+TEST(UntrustedAnswers, SignaturesThatCannotBeSignaturesFail) {
+  struct Row {
+    const char* name;
+    const char* rule;        // oversize=+N: N bytes more; oversize==N: N bytes in all
+    bool plausible;          // for a card type that does not know its key length
+    bool plausibleForBlock;  // for the D-Trust's 256-byte TLS block
+  } rows[] = {
+      {"9000 without data", "match={SIG} sw=9000", false, false},
+      {"300 bytes more", "match={SIG} oversize=+300", false, false},  // plausible for a 1024-bit key
+      {"512 bytes, a 4096-bit key's", "match={SIG} oversize==512", true, false},
+      {"513 bytes", "match={SIG} oversize==513", false, false},
+      {"one byte, no status word", "match={SIG} short=1", false, false},
+      {"nothing at all", "match={SIG} short=0", false, false},
+      {"one byte more than the key's", "match={SIG} oversize=+1", true, false},
+      {"the signature as it is", "", true, true},
+  };
+  for (const TypeInfo& t : kTypes)
+    for (bool tls : {false, true})
+      for (const Row& row : rows) {
+        const std::string what = std::string(t.profile) + (tls ? " tls: " : ": ") + row.name;
+        // The test cards' keys: 2048 bits, the bank card's TLS key 1024.
+        const size_t keyBytes = t.type == Type::Bank && tls ? 128 : 256;
+        std::string rule = row.rule;
+        const size_t more = rule.find("oversize=");
+        if (more != std::string::npos) {
+          const bool total = rule[more + 9] == '=';
+          const size_t n = std::stoul(rule.substr(more + 10));
+          rule = rule.substr(0, more + 9) + std::to_string(total ? n - keyBytes : n);
+        }
+        const SignOutcome o = signWithFault(t, tls, rule);
+        bool plausible = t.type == Type::DTrust && tls ? row.plausibleForBlock : row.plausible;
+        if (std::string(row.name) == "300 bytes more") plausible = keyBytes + 300 <= 512;
+        EXPECT_EQ(o.result, plausible ? 0 : kMalformed) << what;
+        // A refused answer never reaches the caller's signature.
+        if (!plausible) {
+          EXPECT_TRUE(o.signature.empty() || o.signature == "stale") << what;
+        }
+        EXPECT_TRUE(sent(o.commands, cardtest::signatureCommand(t.type, tls))) << what;
+      }
+}
+
+// An answer shorter than its status word is the malformed answer in every
+// operation, never an exception.
+TEST(UntrustedAnswers, AnswersWithoutStatusWordFailEveryOperation) {
+  struct Row {
+    const char* name;
+    const char* match;  // the command whose answer is cut to one byte
+    std::function<int(CSCard&, const TypeInfo&)> run;
+    bool dtrust;  // the D-Trust has it
+  } rows[] = {
+      {"open", "00A4", [](CSCard& c, const TypeInfo&) { return c.open(CFID(bytes("C000"))); }, true},
+      {"read", "00B0",
+       [](CSCard& c, const TypeInfo&) {
+         const int handle = c.open(CFID(bytes("C000")));
+         std::string out;
+         return handle < 0 ? handle : c.read(handle, out, 16);
+       },
+       true},
+      {"verifyPIN", "0020", [](CSCard& c, const TypeInfo& t) { return c.verifyPIN(t.signKid, t.signPin, 0); }, true},
+      {"signInit", "0022", [](CSCard& c, const TypeInfo& t) { return c.signInit(t.signKid, signParameter(t.type, 2, false), 2); },
+       false},
+      {"decryptFinal", "002A8086",
+       [](CSCard& c, const TypeInfo& t) {
+         std::string out;
+         c.decryptInit(0x01, bytes(t.type == Type::Bank ? "840104" : "840103"));
+         return c.decryptFinal(0x01, "1234", std::string(128, '\x01'), out);
+       },
+       false},
+  };
+  for (const TypeInfo& t : kTypes)
+    for (const Row& row : rows) {
+      if (t.type == Type::DTrust && !row.dtrust) continue;
+      const std::string what = std::string(t.profile) + ": " + row.name;
+      cardtest::SimChannel channel(simProfile(t));
+      auto card = makeCard(t.type, channel, "", nullptr);
+      if (t.type == Type::Bank || t.type == Type::DTrust) card->changeDirectoryPath(CAID(bytes(t.type == Type::Bank ? "1000" : "5015")));
+      else card->changeDirectory(CAID(bytes(t.type == Type::ASign ? "D2760000660101" : t.type == Type::ECardG4 ? "D2760000660201" : "D2760000660301")));
+      channel.card().addFault(cardsim::FaultRule::parse(std::string("match=") + row.match + " short=1"));
+      int result = 0;
+      EXPECT_NO_THROW(result = row.run(*card, t)) << what;
+      // signInit of the bank card keeps its environment's answer for the PSO road.
+      if (t.type == Type::Bank && std::string(row.name) == "signInit") {
+        EXPECT_EQ(result, 0) << what;
+        std::string signature;
+        card->signUpdate("x");
+        result = card->signFinal(t.signKid, t.signPin, signature, false);
+      }
+      EXPECT_EQ(result, kMalformed) << what;
+    }
+}
+
+// A refused MSE SET is reported with the plain mapping and no PSO follows: with
+// the profiles' second signature key current after power-on, a PSO would be
+// signed with that key and pass for success. The eCard ng's optional hash
+// template stays unchecked.
+TEST(UntrustedAnswers, ARefusedEnvironmentStopsTheSignature) {
+  constexpr int kRefused = static_cast<int>(0x80016A88u);
+  for (const TypeInfo& t : kTypes) {
+    if (t.type == Type::DTrust) continue;  // signInit sets no environment
+    for (bool tls : {false, true}) {
+      const std::string what = std::string(t.profile) + (tls ? " tls" : "");
+      int init = 0;
+      const SignOutcome o = signWithFault(t, tls, "match={MSE} sw=6A88", &init);
+      if (t.type == Type::Bank && tls) {
+        // The TLS form chooses its key with an environment of its own.
+        EXPECT_EQ(init, 0) << what;
+        EXPECT_EQ(o.result, 0) << what;
+        continue;
+      }
+      if (t.type == Type::Bank) {
+        EXPECT_EQ(init, 0) << what;  // kept for the PSO road, which reports it
+      } else {
+        EXPECT_EQ(init, kRefused) << what;
+      }
+      EXPECT_NE(o.result, 0) << what;
+      if (t.type == Type::Bank) {
+        EXPECT_EQ(o.result, kRefused) << what;
+      }
+      EXPECT_FALSE(sent(o.commands, "002A")) << what;
+      EXPECT_FALSE(sent(o.commands, "0088")) << what;
+      EXPECT_EQ(o.signature, "stale") << what;
+    }
+  }
+  // Without the fault the same card signs, with the key the environment chose.
+  const SignOutcome fine = signWithFault(kTypes[0], false, "");
+  EXPECT_EQ(fine.result, 0);
+  EXPECT_EQ(hex(cardtest::recoverSigned(cardtest::certificate("asign-sig"), fine.signature)),
+            hex(cardtest::digestInfo(2, cardtest::digest(2, "to be signed"))));
+  // The hash template may be refused: the signature is still made.
+  const SignOutcome ng = signWithFault(kTypes[2], false, "match=002241AA sw=6A88");
+  EXPECT_EQ(ng.result, 0);
+  // Decipherment: its environment's refusal is reported and no DECIPHER is sent.
+  for (const TypeInfo& t : kTypes) {
+    if (t.type == Type::DTrust) continue;
+    cardtest::SimChannel channel(simProfile(t));
+    auto card = makeCard(t.type, channel, "", nullptr);
+    channel.card().addFault(cardsim::FaultRule::parse("match=002241B8 sw=6A88"));
+    std::string out = "stale";
+    ASSERT_EQ(card->decryptInit(0x01, bytes(t.type == Type::Bank ? "840104" : "840103")), 0);
+    EXPECT_EQ(card->decryptFinal(0x01, "1234", std::string(128, '\x01'), out), kRefused) << t.profile;
+    EXPECT_FALSE(sent(channel.commands(), "002A8086")) << t.profile;
+    EXPECT_EQ(out, "stale") << t.profile;
+  }
+}
+
+}  // namespace

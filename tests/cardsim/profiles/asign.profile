@@ -18,3 +18,7 @@ pin 01 format=format2 value=1234 tries=3 unblock=87654321 unblock-tries=10 min=4
 key 02 file=keys/asign-sig.key pin=81 usage=sign per-use=yes
 key 03 file=keys/asign-dec.key pin=01 usage=decipher,auth
 se sign=02 decipher=03
+# A second signature key, current after power-on and after an empty MSE: it signs
+# whenever no MSE SET chose another key.
+key 0A file=keys/second-sig.key pin=81 usage=sign per-use=yes
+se sign=0A

@@ -20,3 +20,7 @@ key 02 file=keys/bank-sig.key pin=81 usage=sign per-use=yes
 key 03 file=keys/bank-aut.key pin=01 usage=auth
 key 04 file=keys/bank-dec.key pin=01 usage=decipher
 se sign=02 decipher=04 auth=03
+# A second signature key, current after power-on and after an empty MSE: it signs
+# whenever no MSE SET chose another key.
+key 0A file=keys/second-sig.key pin=81 usage=sign per-use=yes
+se sign=0A

@@ -204,6 +204,8 @@ TEST_P(MseCard, DeciphersPkcs1WithTheDecipherKey) {
   });
 }
 
+// The empty signature template puts back the key current after power-on: the
+// profile's second signature key, not the one of the certificate in C000.
 TEST(EcardngCard, HashTemplateAndEmptySignTemplateAreAccepted) {
   Card card = poweredCard("ecardng");
   Bytes hash = cardsimtest::sha256("ng");
@@ -214,7 +216,8 @@ TEST(EcardngCard, HashTemplateAndEmptySignTemplateAreAccepted) {
       {"002A90A0229020" + toHex(hash), "9000"},
       {"002A9E9A00", "*9000"},  // signs the hash given before
   });
-  EXPECT_TRUE(cardsimtest::verifySignature(card.fileContent({0x3F00, 0xDF01, 0xC000}), "ng", body(answers[4])));
+  EXPECT_TRUE(cardsimtest::verifySignature(cardsimtest::keyCertificate("second-sig"), "ng", body(answers[4])));
+  EXPECT_FALSE(cardsimtest::verifySignature(card.fileContent({0x3F00, 0xDF01, 0xC000}), "ng", body(answers[4])));
 }
 
 TEST(DTrustCard, FciSelectionAndPathSelection) {

@@ -70,6 +70,20 @@ Bytes encryptFor(const Bytes& certificateDer, const Bytes& plain) {
   return out;
 }
 
+Bytes keyCertificate(const std::string& keyName) {
+  std::string path = cardsim::CardProfile::installedPath("keys/" + keyName);
+  path = path.substr(0, path.size() - std::string(".profile").size()) + ".crt";
+  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!f) throw std::runtime_error("no certificate " + path);
+  std::unique_ptr<X509, X509Free> cert(PEM_read_X509(f.get(), nullptr, nullptr, nullptr));
+  unsigned char* der = nullptr;
+  const int length = cert ? i2d_X509(cert.get(), &der) : -1;
+  if (length <= 0) throw std::runtime_error("unreadable certificate " + path);
+  Bytes out(der, der + length);
+  OPENSSL_free(der);
+  return out;
+}
+
 bool issuedByTestCa(const Bytes& certificateDer) {
   auto cert = parse(certificateDer);
   std::string caPath = cardsim::CardProfile::installedPath("keys/ca");

@@ -18,6 +18,8 @@ bool verifySignature(const Bytes& certificateDer, const std::string& message, co
                      const std::string& hash = "SHA256");
 // Encrypts for the certificate's key with PKCS#1 v1.5 padding.
 Bytes encryptFor(const Bytes& certificateDer, const Bytes& plain);
+// The DER certificate of a test key of the card profiles ("second-sig", ...).
+Bytes keyCertificate(const std::string& keyName);
 // Checks that the certificate was issued by the test CA of the card keys.
 bool issuedByTestCa(const Bytes& certificateDer);
 
