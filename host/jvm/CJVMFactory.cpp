@@ -18,8 +18,7 @@
 #include <string>
 #include <vector>
 
-std::atomic<CJVMFactory*> CJVMFactory::s_instance{nullptr};
-VSingletonSemaphore CJVMFactory::s_semaphore;
+VOQ::VSingleton<CJVMFactory> CJVMFactory::s_singleton;
 
 namespace {
 
@@ -145,15 +144,15 @@ CJVMFactory::~CJVMFactory() {
   ExitProcess(static_cast<UINT>(-1));
 }
 
-void CJVMFactory::deleteAtExit() { delete s_instance.load(); }
+void CJVMFactory::deleteAtExit() { delete s_singleton.get(); }
 
 void CJVMFactory::Lock() {
-  if (s_semaphore.acquire() != VSingletonSemaphore::kOk)
+  if (s_singleton.semaphore().acquire() != VSingletonSemaphore::kOk)
     throw VOQ::CAssertException("CJVMFactory", "Semaphore hat falschen Wert.\n");
 }
 
 void CJVMFactory::Unlock() {
-  switch (s_semaphore.release()) {
+  switch (s_singleton.semaphore().release()) {
     case VSingletonSemaphore::kNoSemaphore:
       throw VOQ::CNoSuchObjectException("CJVMFactory", "kein Semaphore.\n");
     case VSingletonSemaphore::kFailed:
@@ -164,16 +163,7 @@ void CJVMFactory::Unlock() {
 }
 
 CJVMFactory* CJVMFactory::getInstance() {
-  if (CJVMFactory* instance = s_instance.load()) return instance;
-  Lock();
-  try {
-    if (s_instance.load() == nullptr) s_instance.store(new CJVMFactory());
-  } catch (...) {
-    Unlock();
-    throw;
-  }
-  Unlock();
-  return s_instance.load();
+  return s_singleton.getOrMake(&Lock, &Unlock, [] { return std::unique_ptr<CJVMFactory>(new CJVMFactory()); });
 }
 
 std::string CJVMFactory::verboseSetting() {

@@ -7,13 +7,12 @@
 #pragma once
 
 #include "foundation/base/VCriticalSection.h"
-#include "foundation/base/VSingletonSemaphore.h"
+#include "foundation/base/VSingleton.h"
 #include "foundation/core/CLogable.h"
 
 #include <jni.h>
 #include <windows.h>
 
-#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -99,8 +98,7 @@ class CJVMFactory : public CLogable {
   jobject m_classLoader = nullptr;
   DWORD m_vmThread = 0;  // the thread that created the VM, whose environment m_env is
 
-  static std::atomic<CJVMFactory*> s_instance;
-  static VSingletonSemaphore s_semaphore;
+  static VOQ::VSingleton<CJVMFactory> s_singleton;
 };
 
 // The "vfprintf" hook of the VM: its messages go into the Java log at level 0.

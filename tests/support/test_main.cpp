@@ -26,25 +26,6 @@ void removeRoot() {
 }
 }  // namespace
 
-std::string machineRoot() { return platform::machineRoot(); }
-
-std::string makeTempDirectory(const std::string& hint) {
-  std::string pattern = machineRoot() + "/" + hint + "-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (!mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
-  return buffer.data();
-}
-
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds bound) {
-  const auto until = std::chrono::steady_clock::now() + bound;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
-
 }  // namespace quarveltest
 
 extern "C" const char* __asan_default_options() { return "detect_leaks=1:abort_on_error=0"; }

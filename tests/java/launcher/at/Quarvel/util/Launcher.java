@@ -27,9 +27,16 @@ public final class Launcher {
         if (Marker.asked("throw")) throw new IllegalStateException("Launcher stand-in asked to fail");
 
         LauncherLoader loader = new LauncherLoader(new File(a[0]));
-        Marker.write("addPath " + loader.addPath());
+        if (Marker.asked("bare")) {
+            // Started by a plain java command (qtest.BareLaunch): no host, so no natives;
+            // the archives come from the property qtest.classpath.
+            for (String entry : System.getProperty("qtest.classpath", "").split(";"))
+                loader.addArchive(new File(loader.fileBase, entry).toURI().toURL());
+        } else {
+            Marker.write("addPath " + loader.addPath());
+            Marker.write("registerNatives " + loader.registerNatives("Launcher", Launcher.class));
+        }
         for (URL url : loader.getURLs()) Marker.write("url " + url);
-        Marker.write("registerNatives " + loader.registerNatives("Launcher", Launcher.class));
 
         System.out.println("Launcher: System.out text");
         System.err.println("Launcher: System.err text");

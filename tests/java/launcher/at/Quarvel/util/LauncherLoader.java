@@ -24,6 +24,11 @@ public class LauncherLoader extends URLClassLoader {
 
     public native boolean addPath();
 
+    /** For a start without the host (qtest.BareLaunch), where addPath is not bound. */
+    void addArchive(URL url) {
+        addURL(url);
+    }
+
     @Override
     protected Class<?> findClass(String name) throws ClassNotFoundException {
         Class<?> loaded = findLoadedClass(name);
