@@ -390,6 +390,18 @@ TEST(QuarvelStart, AClassMissingANativeIsLoggedAndTheStartGoesOn) {
   EXPECT_NE(markerValue("main class"), "");
 }
 
+TEST(QuarvelStart, AMissingClassIsNamedAndTheOthersAreStillFound) {
+  jvmtest::Machine machine;
+  machine.launcherJar = "launcher-without-ocard.jar";
+  jvmtest::install(machine);
+  const Finished run = startAndQuit({jvmtest::javaLogPath()}, jvmtest::javaLogPath());
+  EXPECT_EQ(run.status, 255);
+  EXPECT_NE(run.trace.find("Class at/Quarvel/util/jni/OCard not found.\n"), std::string::npos) << run.trace;
+  // The classes after it in the list are in the cache.
+  EXPECT_NE(run.trace.find("class: at/Quarvel/util/jni/TrustSign, 0x"), std::string::npos);
+  EXPECT_NE(markerValue("main class"), "");
+}
+
 TEST(QuarvelStart, WithoutMainClassNothingIsStarted) {
   jvmtest::Machine machine;
   machine.program = {{"ClassPath", "app.jar"}};
