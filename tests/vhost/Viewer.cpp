@@ -241,14 +241,19 @@ void Viewer::unloadPlugins() {
   s.unloadCallbacks.clear();
 }
 
-bool Viewer::openDocument(const std::string& path) {
-  State& s = *state_;
+namespace {
+
+// Opens a document with `process` (qpdf's reading of a file or of the document's memory)
+// and makes it the active one.
+template <typename Process>
+bool addDocument(Viewer::State& s, const std::string& path, const std::string& memory, Process process) {
   auto doc = std::make_unique<Document>();
   doc->path = path;
+  doc->memory = memory;
   doc->qpdf = std::make_unique<QPDF>();
   doc->qpdf->setSuppressWarnings(true);
   try {
-    doc->qpdf->processFile(path.c_str());
+    process(*doc);
   } catch (const std::exception& e) {
     s.error = e.what();
     return false;
@@ -258,6 +263,19 @@ bool Viewer::openDocument(const std::string& path) {
   s.documents.push_back(std::move(doc));
   s.active = s.documents.back().get();
   return true;
+}
+
+}  // namespace
+
+bool Viewer::openDocument(const std::string& path) {
+  return addDocument(*state_, path, "", [&](Document& d) { d.qpdf->processFile(path.c_str()); });
+}
+
+bool Viewer::openDocumentFromMemory(const std::string& name, const std::string& bytes) {
+  // qpdf reads the buffer while the document lives: the document's own copy.
+  return addDocument(*state_, name, bytes, [&](Document& d) {
+    d.qpdf->processMemoryFile(name.c_str(), d.memory.data(), d.memory.size());
+  });
 }
 
 void Viewer::closeDocuments() {
@@ -275,7 +293,7 @@ std::vector<SignatureResult> Viewer::validateSignatures() {
   std::vector<SignatureResult> results;
   if (!s.active) return results;
   Document& doc = *s.active;
-  std::string file = readFile(doc.path);
+  std::string file = doc.memory.empty() ? readFile(doc.path) : doc.memory;
   for (QPDFObjectHandle& field : signatureFields(*doc.qpdf)) {
     QPDFObjectHandle v = field.getKey("/V");
     if (!v.isDictionary()) continue;

@@ -100,6 +100,8 @@ class Viewer {
 
   // Opens a PDF file as the active document. False (and `error()`) when qpdf refuses.
   bool openDocument(const std::string& path);
+  // The same for a document held in memory; `name` stands for its path.
+  bool openDocumentFromMemory(const std::string& name, const std::string& bytes);
   void closeDocuments();
   PDDoc activePDDoc() const;
   AVDoc activeAVDoc() const;

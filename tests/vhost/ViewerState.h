@@ -75,6 +75,7 @@ struct FontRec {
 struct Document {
   ASUns32 id = 0;
   std::string path;
+  std::string memory;  // the bytes of a document opened from memory
   std::unique_ptr<QPDF> qpdf;
   std::vector<CosSlot> slots{1};  // slot 0 is never handed out
   std::map<QPDFObjGen, ASUns32> indirectSlots;
