@@ -1,10 +1,13 @@
 // First byte: 0 = the rest is an archive; 1 = the rest is a manifest text,
 // 2 = a signature block, 3 = a certificate, each stored in an archive with
-// correct CRCs so that the fuzzer reaches past the ZIP checks.
+// correct CRCs and a matching central directory so that the fuzzer reaches past
+// the ZIP checks.
 #include "foundation/archive/ArchiveInternal.h"
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -17,19 +20,55 @@ void put32(std::string& s, uint32_t v) {
   put16(s, v >> 16);
 }
 
-void addEntry(std::string& zip, const std::string& name, const std::string& data) {
-  put32(zip, 0x04034B50);
-  put16(zip, 10);
+// Stored entries with their central directory and end record, as the reader
+// requires them to agree.
+std::string zipOf(const std::vector<std::pair<std::string, std::string>>& entries) {
+  std::string zip, central;
+  for (const auto& [name, data] : entries) {
+    const uint32_t offset = static_cast<uint32_t>(zip.size());
+    const uint32_t crc = crc32Zip(reinterpret_cast<const unsigned char*>(data.data()), data.size());
+    const auto size = static_cast<uint32_t>(data.size());
+    put32(zip, 0x04034B50);
+    put16(zip, 10);
+    put16(zip, 0);
+    put16(zip, 0);
+    put32(zip, 0);
+    put32(zip, crc);
+    put32(zip, size);
+    put32(zip, size);
+    put16(zip, static_cast<uint32_t>(name.size()));
+    put16(zip, 0);
+    zip += name;
+    zip += data;
+    put32(central, 0x02014B50);
+    put16(central, 10);
+    put16(central, 10);
+    put16(central, 0);
+    put16(central, 0);
+    put32(central, 0);
+    put32(central, crc);
+    put32(central, size);
+    put32(central, size);
+    put16(central, static_cast<uint32_t>(name.size()));
+    put16(central, 0);
+    put16(central, 0);
+    put16(central, 0);
+    put16(central, 0);
+    put32(central, 0);
+    put32(central, offset);
+    central += name;
+  }
+  const uint32_t centralOffset = static_cast<uint32_t>(zip.size());
+  zip += central;
+  put32(zip, 0x06054B50);
   put16(zip, 0);
   put16(zip, 0);
-  put32(zip, 0);
-  put32(zip, crc32Zip(reinterpret_cast<const unsigned char*>(data.data()), data.size()));
-  put32(zip, static_cast<uint32_t>(data.size()));
-  put32(zip, static_cast<uint32_t>(data.size()));
-  put16(zip, static_cast<uint32_t>(name.size()));
+  put16(zip, static_cast<uint32_t>(entries.size()));
+  put16(zip, static_cast<uint32_t>(entries.size()));
+  put32(zip, static_cast<uint32_t>(central.size()));
+  put32(zip, centralOffset);
   put16(zip, 0);
-  zip += name;
-  zip += data;
+  return zip;
 }
 
 const char kManifest[] =
@@ -70,15 +109,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       exercise(rest);
       return 0;
     case 1:
-      addEntry(zip, "META-INF/MANIFEST.MF", rest);
+      zip = zipOf({{"META-INF/MANIFEST.MF", rest}});
       break;
     case 2:
-      addEntry(zip, "META-INF/MANIFEST.MF", kManifest);
-      addEntry(zip, "META-INF/SIGNER.DSA", rest);
+      zip = zipOf({{"META-INF/MANIFEST.MF", kManifest}, {"META-INF/SIGNER.DSA", rest}});
       break;
     default:
-      addEntry(zip, "META-INF/MANIFEST.MF", kManifest);
-      addEntry(zip, "META-INF/ROOT.CER", rest);
+      zip = zipOf({{"META-INF/MANIFEST.MF", kManifest}, {"META-INF/ROOT.CER", rest}});
       break;
   }
   exercise(zip);
