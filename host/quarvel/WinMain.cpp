@@ -5,7 +5,7 @@
 #include "foundation/core/CLogable.h"
 #include "host/app/application_secure.h"
 #include "host/jvm/CJVMFactory.h"
-#include "host/quarvel/JavaCommands.h"
+#include "host/quarvel/Commands.h"
 #include "host/window/VMainWindow.h"
 #include "host/window/VRect.h"
 
@@ -61,6 +61,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     host->run();
     application->destroySplash();
     if (tipEnabled()) startJavaClass("at.Quarvel.riverod.admin.TipFrame");
+    if (autoupdateEnabled()) runUpdater();
     // The hidden main window; its message loop runs until the program is asked to quit.
     VMainWindow window;
     const VRect rect(0, 0, GetSystemMetrics(SM_CXFULLSCREEN), GetSystemMetrics(SM_CYFULLSCREEN));

@@ -25,12 +25,25 @@ extern "C" {
 // missing or holds no valid image.
 UINT WINAPI ExtractIconExA(LPCSTR lpszFile, int nIconIndex, HICON* phiconLarge, HICON* phiconSmall, UINT nIcons);
 
+// Verb "open" (or NULL) on a program file starts it as a process of its own, with the
+// parameters (split at blanks) as its arguments and lpDirectory (if any) as its working
+// directory; the caller does not wait for it. The result is a value above 32 on
+// success, else SE_ERR_FNF (no such file), SE_ERR_ACCESSDENIED (it could not be started)
+// or SE_ERR_NOASSOC (another verb, or a file that is no program).
+#define SE_ERR_FNF 2
+#define SE_ERR_PNF 3
+#define SE_ERR_ACCESSDENIED 5
+#define SE_ERR_NOASSOC 31
+HINSTANCE WINAPI ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters,
+                               LPCSTR lpDirectory, INT nShowCmd);
+
 #ifdef __cplusplus
 }
 #endif
 
 #ifndef UNICODE
 #define ExtractIconEx ExtractIconExA
+#define ShellExecute ShellExecuteA
 #endif
 
 #ifdef __cplusplus

@@ -14,9 +14,11 @@
 #include <openssl/x509.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <regex>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace ft = foundationtest;
@@ -401,6 +403,49 @@ TEST(QuarvelStart, AMissingClassIsNamedAndTheOthersAreStillFound) {
   EXPECT_NE(run.trace.find("class: at/Quarvel/util/jni/TrustSign, 0x"), std::string::npos);
   EXPECT_NE(markerValue("main class"), "");
 }
+
+// The user's Tip and Autoupdate switches at start-up: the tip of the day (a Java
+// class) and the updater program of the installation directory.
+struct StartSwitchCase {
+  const char* name;
+  long tip;         // -1: missing
+  long autoupdate;  // -1: missing
+  bool tipFrame;
+  bool updater;
+};
+
+void PrintTo(const StartSwitchCase& c, std::ostream* os) { *os << c.name; }
+
+class QuarvelStartSwitches : public ::testing::TestWithParam<StartSwitchCase> {};
+
+TEST_P(QuarvelStartSwitches, StartTheTipAndTheUpdater) {
+  jvmtest::install();
+  ft::createKey(jvmtest::kUserKey);
+  if (GetParam().tip >= 0) ft::setDword(jvmtest::kUserKey, "Tip", static_cast<unsigned long>(GetParam().tip));
+  if (GetParam().autoupdate >= 0)
+    ft::setDword(jvmtest::kUserKey, "Autoupdate", static_cast<unsigned long>(GetParam().autoupdate));
+  const std::string updater = jvmtest::installDir() + "/ZadeVuzadiVerovu.exe";
+  eswtool::writeFile(updater, "#!/bin/sh\necho \"updater $*\" >> \"$QUARVEL_JAVA_MARKER\"\n");
+  ASSERT_EQ(::chmod(updater.c_str(), 0755), 0);
+
+  const Finished run = startAndQuit({jvmtest::javaLogPath()}, jvmtest::javaLogPath());
+  EXPECT_EQ(run.status, 255);
+  // The tip frame runs before the main window exists.
+  EXPECT_EQ(contains(jvmtest::markerLines(), "TipFrame.main"), GetParam().tipFrame);
+  if (GetParam().updater)
+    EXPECT_TRUE(quarveltest::eventually([] { return contains(jvmtest::markerLines(), "updater "); },
+                                        std::chrono::seconds(10)));
+  else
+    EXPECT_FALSE(contains(jvmtest::markerLines(), "updater "));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, QuarvelStartSwitches,
+                         ::testing::Values(StartSwitchCase{"missing", -1, -1, false, true},
+                                           StartSwitchCase{"tipOneUpdateZero", 1, 0, true, false},
+                                           StartSwitchCase{"tipTwoUpdateFive", 2, 5, false, true}),
+                         [](const ::testing::TestParamInfo<StartSwitchCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST(QuarvelStart, WithoutMainClassNothingIsStarted) {
   jvmtest::Machine machine;

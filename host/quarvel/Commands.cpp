@@ -1,6 +1,12 @@
-#include "host/quarvel/JavaCommands.h"
+#include "host/quarvel/Commands.h"
 
+#include "foundation/archive/InstallDir.h"
 #include "host/jvm/CJVMFactory.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
 
 void startJavaClass(const char* className) {
   CJVMFactory* host = CJVMFactory::getInstance();
@@ -14,4 +20,11 @@ void startJavaClass(const char* className) {
   if (env == nullptr) return;
   if (jmethodID main = env->GetStaticMethodID(cls, "main", "()V")) env->CallStaticVoidMethod(cls, main);
   host->getExceptionMessage();
+}
+
+void runUpdater() {
+  char installDir[256];
+  if (readInstallDir(installDir, sizeof installDir) != 1) return;
+  const std::string updater = std::string(installDir) + "\\ZadeVuzadiVerovu.exe";
+  ShellExecuteA(nullptr, "open", updater.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
