@@ -43,11 +43,10 @@ bool textIs(const char* name, const char* expected) {
 
 }  // namespace
 
-CReaderFactory* CReaderFactory::s_instance = nullptr;
-VSingletonSemaphore CReaderFactory::s_semaphore(VSingletonSemaphore::kMadeOnce);
+VOQ::VSingleton<CReaderFactory> CReaderFactory::s_singleton(VSingletonSemaphore::kMadeOnce);
 
 void CReaderFactory::Lock() {
-  switch (s_semaphore.acquire()) {
+  switch (s_singleton.semaphore().acquire()) {
     case VSingletonSemaphore::kOk: return;
     case VSingletonSemaphore::kNoSemaphore:
       throw VOQ::CNoSuchObjectException("CReaderFactory::Lock", "kein Semaphore.\n");
@@ -56,7 +55,7 @@ void CReaderFactory::Lock() {
 }
 
 void CReaderFactory::Unlock() {
-  switch (s_semaphore.release()) {
+  switch (s_singleton.semaphore().release()) {
     case VSingletonSemaphore::kOk: return;
     case VSingletonSemaphore::kNoSemaphore:
       throw VOQ::CNoSuchObjectException("CReaderFactory::Unlock", "kein Semaphore.\n");
@@ -65,26 +64,22 @@ void CReaderFactory::Unlock() {
 }
 
 CReaderFactory* CReaderFactory::instance() {
-  if (s_instance == nullptr) {
-    Lock();
-    if (s_instance == nullptr) {
-      s_instance = new CReaderFactory;  // owned by the exit handler below
-      std::atexit([] { delete s_instance; });
-    }
-    Unlock();
-  }
-  return s_instance;
+  return s_singleton.getOrMake(&Lock, &Unlock, [] {
+    // Made first, the recognition is deleted after the readers at exit.
+    CSCardFactory::install();
+    std::unique_ptr<CReaderFactory> factory(new CReaderFactory());
+    std::atexit(&CReaderFactory::deleteAtExit);
+    return factory;
+  });
 }
+
+void CReaderFactory::deleteAtExit() { delete s_singleton.get(); }
 
 CReader* CReaderFactory::getInstance() { return instance()->getReader(); }
 
 int CReaderFactory::releaseInstance(CReader* reader) { return instance()->releaseReader(reader); }
 
-CReaderFactory::CReaderFactory() {
-  // The readers ask the recognition for the card object at connect.
-  CSCardFactory::install();
-  logObject(this, kConstructed);
-}
+CReaderFactory::CReaderFactory() { logObject(this, kConstructed); }
 
 CReaderFactory::~CReaderFactory() {
   log("dtor", "started.\n", 4, kFlush);
@@ -96,9 +91,8 @@ CReaderFactory::~CReaderFactory() {
   }
   m_readers.clear();
   log("dtor", "Try to close semaphore.\n", 4, kFlush);
-  s_semaphore.close();
+  s_singleton.forget(this);
   log("dtor", "Semaphore closed.\n", 4, kFlush);
-  s_instance = nullptr;
   logObject(this, kDestroyed);
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "cardvariant/CLogable.h"
-#include "foundation/base/VSingletonSemaphore.h"
+#include "foundation/base/VSingleton.h"
 
 namespace cardvariant {
 
@@ -51,8 +51,9 @@ class CReaderFactory : public CLogable {
   };
   std::map<std::string, CReader*, NameLess> m_readers;
 
-  static CReaderFactory* s_instance;
-  static VSingletonSemaphore s_semaphore;
+  static void deleteAtExit();
+
+  static VOQ::VSingleton<CReaderFactory> s_singleton;
 };
 
 }  // namespace cardvariant

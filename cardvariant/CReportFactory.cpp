@@ -9,16 +9,15 @@
 
 namespace cardvariant {
 
-CReportFactory* CReportFactory::s_instance = nullptr;
-VSingletonSemaphore CReportFactory::s_semaphore;
+VOQ::VSingleton<CReportFactory> CReportFactory::s_singleton;
 
 void CReportFactory::Lock() {
-  if (s_semaphore.acquire() != VSingletonSemaphore::kOk)
+  if (s_singleton.semaphore().acquire() != VSingletonSemaphore::kOk)
     throw VOQ::CAssertException("CReportFactory::Lock", "Semaphore hat falschen Wert.\n");
 }
 
 void CReportFactory::Unlock() {
-  switch (s_semaphore.release()) {
+  switch (s_singleton.semaphore().release()) {
     case VSingletonSemaphore::kOk: return;
     case VSingletonSemaphore::kNoSemaphore:
       throw VOQ::CNoSuchObjectException("CReportFactory::Unlock", "kein Semaphore.\n");
@@ -28,25 +27,20 @@ void CReportFactory::Unlock() {
 
 CReport* CReportFactory::getInstance(const char* fileName) {
   if (fileName == nullptr) throw VOQ::CBadArgumentException("CReportFactory::getInstance", "Invalid Parameter.\n");
-  if (s_instance == nullptr) {
-    Lock();
-    if (s_instance == nullptr) {
-      s_instance = new CReportFactory;  // owned by the exit handler below
-      std::atexit([] {
-        delete s_instance;
-        s_instance = nullptr;
-      });
-    }
-    Unlock();
-  }
-  return s_instance->getReport(fileName);
+  CReportFactory* factory = s_singleton.getOrMake(&Lock, &Unlock, [] {
+    std::atexit(&CReportFactory::deleteAtExit);
+    return std::unique_ptr<CReportFactory>(new CReportFactory());
+  });
+  return factory->getReport(fileName);
 }
+
+void CReportFactory::deleteAtExit() { delete s_singleton.get(); }
 
 CReportFactory::~CReportFactory() {
   // Reports flush here; a stream shared with the trace log stays open for it.
   detachReports();
   m_reports.clear();
-  s_semaphore.close();
+  s_singleton.forget(this);
 }
 
 CReport* CReportFactory::getReport(const char* fileName) {

@@ -5,7 +5,7 @@
 #include <map>
 #include <memory>
 
-#include "foundation/base/VSingletonSemaphore.h"
+#include "foundation/base/VSingleton.h"
 
 namespace cardvariant {
 
@@ -35,8 +35,9 @@ class CReportFactory {
   };
   std::map<std::string, std::unique_ptr<CReport>, NameLess> m_reports;
 
-  static CReportFactory* s_instance;
-  static VSingletonSemaphore s_semaphore;
+  static void deleteAtExit();
+
+  static VOQ::VSingleton<CReportFactory> s_singleton;
 };
 
 }  // namespace cardvariant

@@ -32,16 +32,15 @@ bool sameUpTo(const std::string& a, const std::string& b, size_t n) {
 
 }  // namespace
 
-CSCardFactory* CSCardFactory::s_instance = nullptr;
-VSingletonSemaphore CSCardFactory::s_semaphore;
+VOQ::VSingleton<CSCardFactory> CSCardFactory::s_singleton;
 
 void CSCardFactory::Lock() {
-  if (s_semaphore.acquire() != VSingletonSemaphore::kOk)
+  if (s_singleton.semaphore().acquire() != VSingletonSemaphore::kOk)
     throw VOQ::CAssertException("CSCardFactory", "Semaphore hat falschen Wert.\n");
 }
 
 void CSCardFactory::Unlock() {
-  switch (s_semaphore.release()) {
+  switch (s_singleton.semaphore().release()) {
     case VSingletonSemaphore::kOk: return;
     case VSingletonSemaphore::kNoSemaphore:
       throw VOQ::CNoSuchObjectException("CSCardFactory::Unlock", "kein Semaphore.\n");
@@ -50,16 +49,13 @@ void CSCardFactory::Unlock() {
 }
 
 CSCardFactory* CSCardFactory::getInstance() {
-  if (s_instance == nullptr) {
-    Lock();
-    if (s_instance == nullptr) {
-      s_instance = new CSCardFactory;  // owned by the exit handler below
-      std::atexit([] { delete s_instance; });
-    }
-    Unlock();
-  }
-  return s_instance;
+  return s_singleton.getOrMake(&Lock, &Unlock, [] {
+    std::atexit(&CSCardFactory::deleteAtExit);
+    return std::unique_ptr<CSCardFactory>(new CSCardFactory());
+  });
 }
+
+void CSCardFactory::deleteAtExit() { delete s_singleton.get(); }
 
 void CSCardFactory::install() { setCardRecognition(getInstance()); }
 
@@ -67,8 +63,7 @@ CSCardFactory::CSCardFactory() { logObject(this, kConstructed); }
 
 CSCardFactory::~CSCardFactory() {
   if (setCardRecognition(nullptr) != this) setCardRecognition(nullptr);
-  s_semaphore.close();
-  s_instance = nullptr;
+  s_singleton.forget(this);
   logObject(this, kDestroyed);
 }
 

@@ -7,7 +7,7 @@
 
 #include "cardaccess/reader/CardRecognition.h"
 #include "cardvariant/CLogable.h"
-#include "foundation/base/VSingletonSemaphore.h"
+#include "foundation/base/VSingleton.h"
 
 namespace cardvariant {
 
@@ -43,8 +43,9 @@ class CSCardFactory : public CLogable, public CardRecognition {
   CSCardFactory();
   int recognise(const char* test, const char* list, Rule rule, const std::string& atr);
 
-  static CSCardFactory* s_instance;
-  static VSingletonSemaphore s_semaphore;
+  static void deleteAtExit();
+
+  static VOQ::VSingleton<CSCardFactory> s_singleton;
 };
 
 }  // namespace cardvariant

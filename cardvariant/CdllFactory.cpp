@@ -8,16 +8,15 @@
 
 namespace cardvariant {
 
-CdllFactory* CdllFactory::s_instance = nullptr;
-VSingletonSemaphore CdllFactory::s_semaphore;
+VOQ::VSingleton<CdllFactory> CdllFactory::s_singleton;
 
 void CdllFactory::Lock() {
-  if (s_semaphore.acquire() != VSingletonSemaphore::kOk)
+  if (s_singleton.semaphore().acquire() != VSingletonSemaphore::kOk)
     throw VOQ::CAssertException("CdllFactory", "Semaphore hat falschen Wert.\n");
 }
 
 void CdllFactory::Unlock() {
-  switch (s_semaphore.release()) {
+  switch (s_singleton.semaphore().release()) {
     case VSingletonSemaphore::kOk: return;
     case VSingletonSemaphore::kNoSemaphore: throw VOQ::CNoSuchObjectException("CdllFactory", "kein Semaphore.\n");
     default: throw VOQ::CAssertException("CdllFactory", "Kann Semaphore nicht zurücksetzen.\n");
@@ -25,16 +24,13 @@ void CdllFactory::Unlock() {
 }
 
 CdllFactory* CdllFactory::getInstance() {
-  if (s_instance == nullptr) {
-    Lock();
-    if (s_instance == nullptr) {
-      s_instance = new CdllFactory;  // owned by the exit handler below
-      std::atexit([] { delete s_instance; });
-    }
-    Unlock();
-  }
-  return s_instance;
+  return s_singleton.getOrMake(&Lock, &Unlock, [] {
+    std::atexit(&CdllFactory::deleteAtExit);
+    return std::unique_ptr<CdllFactory>(new CdllFactory());
+  });
 }
+
+void CdllFactory::deleteAtExit() { delete s_singleton.get(); }
 
 CdllFactory::CdllFactory() { logObject(this, kConstructed); }
 
@@ -44,8 +40,7 @@ CdllFactory::~CdllFactory() {
     for (auto& entry : m_modules) FreeLibrary(entry.second);
     m_modules.clear();
   }
-  s_semaphore.close();
-  s_instance = nullptr;
+  s_singleton.forget(this);
   logObject(this, kDestroyed);
 }
 

@@ -10,7 +10,7 @@
 
 #include "cardvariant/CLogable.h"
 #include "foundation/base/VCriticalSection.h"
-#include "foundation/base/VSingletonSemaphore.h"
+#include "foundation/base/VSingleton.h"
 
 namespace cardvariant {
 
@@ -40,8 +40,9 @@ class CdllFactory : public CLogable {
   std::map<std::string, HMODULE, NameLess> m_modules;
   VCriticalSection m_section;
 
-  static CdllFactory* s_instance;
-  static VSingletonSemaphore s_semaphore;
+  static void deleteAtExit();
+
+  static VOQ::VSingleton<CdllFactory> s_singleton;
 };
 
 // CT_init of the current CT-API driver on the caller's thread: its 8-bit result,
