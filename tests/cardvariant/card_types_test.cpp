@@ -111,6 +111,41 @@ TEST(DTrust, PinTableAndCardNumber) {
   EXPECT_EQ(std::string(cin, CSCard::kCINLength), std::string(CSCard::kCINLength, 'x'));
 }
 
+TEST(DTrust, PinsOfEveryLengthGoPaddedOrAreRefusedUnsent) {
+  SimChannel channel(profile("dtrust-plugin"));
+  cardvariant::CSCard_DTrust card(&channel, nullptr, "", 2);
+  struct Row {
+    size_t length;
+    std::string sentData;  // hex of the VERIFY data; empty: nothing sent
+    int result;
+  };
+  const std::vector<Row> rows = {
+      {0, std::string(16, '0'), kWrongPinTwoLeft},
+      {4, hex("1111") + "00000000", static_cast<int>(0x80020001u)},
+      {8, "", 0},  // the right PIN resets the counter
+      {9, hex(std::string(9, '1')), static_cast<int>(0x80016700u)},
+      {255, hex(std::string(255, '1')), static_cast<int>(0x80016700u)},
+      {256, "", static_cast<int>(0x80000001u)},
+      {5000, "", static_cast<int>(0x80000001u)},
+  };
+  for (const Row& row : rows) {
+    const size_t before = channel.commands().size();
+    const std::string pin = row.length == 8 ? "12345678" : std::string(row.length, '1');
+    EXPECT_EQ(card.verifyPIN(0x81, pin, 0x00), row.result) << row.length;
+    if (row.length == 8) continue;
+    if (row.sentData.empty()) {
+      EXPECT_EQ(channel.commands().size(), before) << row.length;
+    } else {
+      ASSERT_EQ(channel.commands().size(), before + 1) << row.length;
+      EXPECT_EQ(channel.commands().back().substr(10), row.sentData) << row.length;
+    }
+  }
+  // An unblocking code that cannot be sent: refused unsent as well.
+  const size_t before = channel.commands().size();
+  EXPECT_EQ(card.unblockPIN(0x81, std::string(300, '2'), 0x00), static_cast<int>(0x80000001u));
+  EXPECT_EQ(channel.commands().size(), before);
+}
+
 // --- OCard and ECard ---
 
 TEST(OCard, SignsWithTheHashObjectForSha1AndSha256) {

@@ -177,6 +177,20 @@ TEST(PCSC, APlainReaderIsNoPinPad) {
   ASSERT_EQ(card->signInit(0x81, "", 1), 0);
   std::string signature;
   EXPECT_EQ(card->signFinal(0x81, signature, 0), static_cast<int>(0x80000006u));
+
+  // A card pulled during a command: a channel failure, and none of the following commands.
+  bed.reader(cardsim::PcscBed::kPlain).withCard([](cardsim::Card& c) {
+    c.addFault(cardsim::FaultRule::parse("at=1 remove"));
+  });
+  const std::string pin = "12345678";
+  ASSERT_EQ(card->signInit(0x81, "", 2), 0);
+  card->signUpdate("pulled");
+  const int result = card->signFinal(0x81, &pin, signature, 0);
+  EXPECT_EQ(static_cast<unsigned>(result) & 0xFFFF0000u, 0x80030000u) << std::hex << result;
+  std::string last;
+  for (const cardsim::LogEntry& entry : bed.reader(cardsim::PcscBed::kPlain).cardLog())
+    if (entry.event == "apdu") last = cardsim::toHex(entry.command);
+  EXPECT_EQ(last.substr(0, 4), "0020") << "the VERIFY was the last command";
   CReaderFactory::releaseInstance(reader);
 }
 
