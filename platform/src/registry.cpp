@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <strings.h>
 #include <string_view>
 
@@ -69,7 +70,7 @@ class KeyView {
   LONG read(const OpenKey& handle) {
     location_ = locate(handle.path);
     if (LONG status = HiveFile(location_.file).read(hive_); status != ERROR_SUCCESS) return status;
-    key_ = walk(hive_, location_.parts, location_.parts.size());
+    key_ = walk(*hive_, location_.parts, location_.parts.size());
     if (!key_) {
       if (location_.parts.size() > location_.rootDepth) return ERROR_KEY_DELETED;
       key_ = &emptyKey();
@@ -80,7 +81,7 @@ class KeyView {
 
  private:
   HiveLocation location_;
-  Key hive_;
+  std::shared_ptr<const Key> hive_;
   const Key* key_ = nullptr;
 };
 

@@ -1,8 +1,10 @@
 #include "registry_hive.h"
 
-#include <array>
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+
+#include <zlib.h>
 
 namespace platform::registry {
 
@@ -13,18 +15,28 @@ constexpr uint32_t kVersion = 1;
 constexpr size_t kHeaderSize = 32;
 
 uint32_t crc32(const uint8_t* data, size_t size) {
-  static const std::array<uint32_t, 256> table = [] {
-    std::array<uint32_t, 256> t{};
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[i] = c;
-    }
-    return t;
-  }();
-  uint32_t c = 0xFFFFFFFFu;
-  for (size_t i = 0; i < size; ++i) c = table[(c ^ data[i]) & 0xFF] ^ (c >> 8);
-  return c ^ 0xFFFFFFFFu;
+  // zlib computes the same IEEE CRC-32, several bytes per step.
+  uLong c = ::crc32(0L, Z_NULL, 0);
+  while (size > 0) {
+    const uInt n = static_cast<uInt>(std::min<size_t>(size, 1u << 30));
+    c = ::crc32(c, data, n);
+    data += n;
+    size -= n;
+  }
+  return static_cast<uint32_t>(c);
+}
+
+void putHeader(uint8_t* header, const uint8_t* body, uint64_t size) {
+  auto put = [&header](uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) *header++ = static_cast<uint8_t>(v >> (8 * i));
+  };
+  std::memcpy(header, kMagic, sizeof kMagic);
+  header += sizeof kMagic;
+  put(kVersion, 4);
+  put(0, 4);
+  put(size, 8);
+  put(crc32(body, static_cast<size_t>(size)), 4);
+  put(0, 4);
 }
 
 class Writer {
@@ -44,7 +56,9 @@ class Writer {
 
  private:
   void put(uint64_t v, int n) {
-    for (int i = 0; i < n; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    uint8_t b[8];
+    for (int i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(v >> (8 * i));
+    out.insert(out.end(), b, b + n);
   }
 };
 
@@ -108,14 +122,14 @@ bool readKeyBody(Reader& r, Key& key, size_t depth) {
   // Each value needs at least 10 bytes, so a huge count cannot make us loop long.
   if (valueCount > r.left() / 10) return false;
   for (uint32_t i = 0; i < valueCount; ++i) {
-    std::string name;
-    uint32_t type, length;
+    Value value;
+    uint32_t length;
     const uint8_t* data;
-    if (!r.text(name) || name.size() > kMaxValueNameLength || !r.u32(type) || !r.u32(length) ||
+    if (!r.text(value.name) || value.name.size() > kMaxValueNameLength || !r.u32(value.type) || !r.u32(length) ||
         !r.bytes(length, data))
       return false;
-    if (key.findValue(name)) return false;
-    key.setValue(name, type, std::vector<uint8_t>(data, data + length));
+    value.data.assign(data, data + length);
+    if (!key.addValue(std::move(value))) return false;
   }
   uint32_t subkeyCount;
   if (!r.u32(subkeyCount)) return false;
@@ -149,31 +163,47 @@ bool sameName(std::string_view a, std::string_view b) {
   return true;
 }
 
+Key::Key(const Key& other)
+    : name_(other.name_), lastWrite_(other.lastWrite_), values_(other.values_), valueIndex_(other.valueIndex_) {
+  for (const auto& entry : other.subkeys_) subkeys_.emplace(entry.first, std::make_unique<Key>(*entry.second));
+}
+
+Key& Key::operator=(const Key& other) {
+  if (this != &other) *this = Key(other);
+  return *this;
+}
+
 const Value* Key::findValue(std::string_view name) const {
-  for (const Value& v : values_)
-    if (sameName(v.name, name)) return &v;
-  return nullptr;
+  auto it = valueIndex_.find(foldName(name));
+  return it == valueIndex_.end() ? nullptr : &values_[it->second];
 }
 
 void Key::setValue(std::string_view name, uint32_t type, std::vector<uint8_t> data) {
-  for (Value& v : values_) {
-    if (sameName(v.name, name)) {
-      v.type = type;
-      v.data = std::move(data);
-      return;
-    }
+  auto [it, added] = valueIndex_.emplace(foldName(name), values_.size());
+  if (!added) {
+    Value& v = values_[it->second];
+    v.type = type;
+    v.data = std::move(data);
+    return;
   }
   values_.push_back(Value{std::string(name), type, std::move(data)});
 }
 
+bool Key::addValue(Value value) {
+  if (!valueIndex_.emplace(foldName(value.name), values_.size()).second) return false;
+  values_.push_back(std::move(value));
+  return true;
+}
+
 bool Key::removeValue(std::string_view name) {
-  for (auto it = values_.begin(); it != values_.end(); ++it) {
-    if (sameName(it->name, name)) {
-      values_.erase(it);
-      return true;
-    }
-  }
-  return false;
+  auto it = valueIndex_.find(foldName(name));
+  if (it == valueIndex_.end()) return false;
+  const size_t position = it->second;
+  valueIndex_.erase(it);
+  values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(position));
+  for (auto& entry : valueIndex_)
+    if (entry.second > position) --entry.second;
+  return true;
 }
 
 Key* Key::findSubkey(std::string_view name) const {
@@ -191,25 +221,24 @@ bool Key::removeSubkey(std::string_view name) { return subkeys_.erase(foldName(n
 
 void Key::clear() {
   values_.clear();
+  valueIndex_.clear();
   subkeys_.clear();
 }
 
 std::vector<uint8_t> serializeHive(const Key& root) {
-  Writer body;
-  writeKey(body, root);
-  return sealHiveBody(body.out.data(), body.out.size());
+  // The body is written after room for the header, which is filled in at the end.
+  Writer file;
+  file.out.resize(kHeaderSize);
+  writeKey(file, root);
+  putHeader(file.out.data(), file.out.data() + kHeaderSize, file.out.size() - kHeaderSize);
+  return std::move(file.out);
 }
 
 std::vector<uint8_t> sealHiveBody(const uint8_t* body, size_t size) {
-  Writer file;
-  file.bytes(kMagic, sizeof kMagic);
-  file.u32(kVersion);
-  file.u32(0);
-  file.u64(size);
-  file.u32(crc32(body, size));
-  file.u32(0);
-  file.bytes(body, size);
-  return std::move(file.out);
+  std::vector<uint8_t> file(kHeaderSize + size);
+  if (size) std::memcpy(file.data() + kHeaderSize, body, size);
+  putHeader(file.data(), file.data() + kHeaderSize, size);
+  return file;
 }
 
 bool parseHive(const uint8_t* data, size_t size, Key& root) {

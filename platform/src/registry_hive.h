@@ -23,6 +23,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace platform::registry {
@@ -45,6 +46,11 @@ struct Value {
 class Key {
  public:
   explicit Key(std::string name = std::string()) : name_(std::move(name)) {}
+  // A deep copy: a writer changes its own copy of the cached hive.
+  Key(const Key& other);
+  Key& operator=(const Key& other);
+  Key(Key&&) = default;
+  Key& operator=(Key&&) = default;
 
   const std::string& name() const { return name_; }
   uint64_t lastWriteTime() const { return lastWrite_; }
@@ -55,6 +61,8 @@ class Key {
   const Value* findValue(std::string_view name) const;
   // Replaces data and type of an existing value (its spelling stays) or appends a new one.
   void setValue(std::string_view name, uint32_t type, std::vector<uint8_t> data);
+  // Appends a value; false when one of that name exists already.
+  bool addValue(Value value);
   bool removeValue(std::string_view name);
 
   // Subkeys enumerate in case-insensitive order.
@@ -69,6 +77,9 @@ class Key {
   std::string name_;
   uint64_t lastWrite_ = 0;
   std::vector<Value> values_;
+  // Folded name to position in values_: a lookup costs the same in a key of ten
+  // values and of ten thousand.
+  std::unordered_map<std::string, size_t> valueIndex_;
   std::map<std::string, std::unique_ptr<Key>> subkeys_;  // by folded name
 };
 
