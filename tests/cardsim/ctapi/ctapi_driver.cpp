@@ -13,7 +13,6 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
-#include <sys/stat.h>
 #include <string>
 #include <vector>
 #include <sys/syscall.h>
@@ -148,24 +147,26 @@ class Driver {
     }
   }
 
-  // Reads the configuration again when its file changed.
+  // Reads the configuration again when its file changed. The text is compared, not
+  // the file's stamp: a test rewrites it faster than the file clock ticks, with
+  // versions of one size, and a replaced file may get the inode its predecessor had.
   void refresh() {
     const char* path = std::getenv("QUARVEL_CTAPI_SIM_CONFIG");
     if (!path || !*path) return;
-    struct stat st {};
-    if (::stat(path, &st) != 0) return;
-    if (loaded_ && st.st_mtim.tv_sec == stamp_.tv_sec && st.st_mtim.tv_nsec == stamp_.tv_nsec &&
-        st.st_size == size_ && path == path_)
-      return;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return;
+    std::ostringstream read;
+    read << in.rdbuf();
+    std::string text = read.str();
+    if (loaded_ && text == text_ && path == path_) return;
     try {
-      config_ = cardsim::CtApiConfig::load(path);
+      config_ = cardsim::CtApiConfig::parse(text, path);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "CT-API simulator: %s\n", e.what());
       config_ = {};
     }
     loaded_ = true;
-    stamp_ = st.st_mtim;
-    size_ = st.st_size;
+    text_ = std::move(text);
     path_ = path;
     for (auto& [port, terminal] : terminals_)
       if (auto* c = config_.terminal(name_, port)) terminal->reconfigure(*c);
@@ -181,8 +182,7 @@ class Driver {
   std::string name_;
   std::string path_;
   bool loaded_ = false;
-  timespec stamp_{};
-  off_t size_ = 0;
+  std::string text_;
   cardsim::CtApiConfig config_;
   std::map<unsigned short, std::unique_ptr<cardsim::CtTerminal>> terminals_;  // by port
   std::map<unsigned short, unsigned short> open_;                            // ctn -> port
