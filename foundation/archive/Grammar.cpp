@@ -13,6 +13,8 @@
 #include "foundation/archive/ArchiveInternal.h"
 
 #include <cstring>
+#include <iterator>
+#include <map>
 #include <new>
 #include <string>
 #include <vector>
@@ -525,7 +527,7 @@ class Matcher {
       switch (node.kind) {
         case kEmpty:
           if (node.alt >= 0) {
-            if (stack < kMaxMemoStack && failed_.contains(key(n, pos, stack))) {
+            if (stack < kMaxMemoStack && (failed_.contains(key(n, pos, stack)) || inFailedRun(n, pos, stack))) {
               ok = false;
               break;
             }
@@ -589,7 +591,12 @@ class Matcher {
           break;
         }
         if (c.stack < kMaxMemoStack && steps - c.steps >= kMemoSteps) {
-          for (uint32_t k = 0; k < c.run; ++k) failed_.insert(key(c.node, c.position + k, c.stack));
+          if (c.run >= kRunAsInterval) {
+            failedRuns_[runKey(c.node, c.stack)][c.position] = c.position + c.run;
+            ++failedRunCount_;
+          } else {
+            for (uint32_t k = 0; k < c.run; ++k) failed_.insert(key(c.node, c.position + k, c.stack));
+          }
         }
         choices_.pop_back();
       }
@@ -615,10 +622,25 @@ class Matcher {
 
   size_t memory() const {
     return choices_.capacity() * sizeof(Choice) + trail_.capacity() * sizeof(TrailEntry) +
-           stacks_.capacity() * sizeof(StackNode) + failed_.bytes();
+           stacks_.capacity() * sizeof(StackNode) + failed_.bytes() + failedRunCount_ * kRunBytes;
+  }
+
+  // A failed run is remembered as one interval of positions, not one state per byte.
+  static uint64_t runKey(int32_t node, int32_t stack) {
+    return static_cast<uint64_t>(static_cast<uint32_t>(stack)) << 32 | static_cast<uint32_t>(node);
+  }
+  bool inFailedRun(int32_t node, uint32_t position, int32_t stack) const {
+    if (failedRuns_.empty()) return false;
+    const auto runs = failedRuns_.find(runKey(node, stack));
+    if (runs == failedRuns_.end()) return false;
+    auto after = runs->second.upper_bound(position);
+    if (after == runs->second.begin()) return false;
+    return position < std::prev(after)->second;
   }
 
   static constexpr int32_t kMaxMemoStack = 0xFFFF;  // the key holds 16 bits of it
+  static constexpr uint32_t kRunAsInterval = 8;
+  static constexpr size_t kRunBytes = 96;  // about what one interval costs in the maps
 
   static uint64_t key(int32_t node, uint32_t position, int32_t stack) {
     return (static_cast<uint64_t>(position) << 32 | static_cast<uint64_t>(stack) << 16 | static_cast<uint64_t>(node)) + 1;
@@ -642,6 +664,8 @@ class Matcher {
   std::vector<TrailEntry> trail_;
   std::vector<StackNode> stacks_;
   FailedStates failed_;
+  std::map<uint64_t, std::map<uint32_t, uint32_t>> failedRuns_;  // first position -> end
+  size_t failedRunCount_ = 0;
 };
 
 // The built-in grammar with its three start expressions, compiled once: every

@@ -213,11 +213,17 @@ BENCHMARK(BM_HostileSignerInfo)->Arg(40)->Arg(400)->Arg(4000)->Unit(benchmark::k
 
 // Peak heap of one load against the archive's size, for the inputs that cost the
 // most per byte: one long unsigned value (on one line, or folded into 72-byte
-// continuation lines) and many small unsigned sections. "loaded" says whether
-// the archive was accepted; the cap and the matcher's budget refuse the others.
-enum Shape { kLongValue, kFoldedValue, kSmallSections };
+// continuation lines), many small unsigned sections, and a manifest whose last
+// long value lacks its line end (the matcher fails after trying every split).
+// "loaded" says whether the archive was accepted; the cap and the matcher's
+// budget refuse the others.
+enum Shape { kLongValue, kFoldedValue, kSmallSections, kUnendedValue };
 
 std::string shapedArchive(Shape shape, size_t bytes) {
+  if (shape == kUnendedValue) {
+    return eswtool::writeZip(
+        {{"META-INF/MANIFEST.MF", "Manifest-Version: 2.0\r\n\r\nName: a:b\r\nK: " + std::string(bytes, 'v')}});
+  }
   eswtool::ArchivePlan plan = typicalPlan();
   if (shape == kSmallSections) {
     for (size_t i = 0; i * 16 < bytes; ++i) plan.sections.push_back(eswtool::Section{"a:" + std::to_string(i), {}, false});
@@ -255,6 +261,7 @@ BENCHMARK(BM_LoadPeakMemory)
     ->ArgNames({"shape", "bytes"})
     ->ArgsProduct({{kLongValue, kFoldedValue}, {64 << 10, 1 << 20, 10 << 20, 30 << 20}})
     ->ArgsProduct({{kSmallSections}, {64 << 10, 1 << 20, 5 << 20}})
+    ->ArgsProduct({{kUnendedValue}, {1 << 20, 10 << 20}})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
