@@ -17,6 +17,7 @@
 #if __has_include("wingdi.h")
 #include "wingdi.h"
 #endif
+#include "winver.h"
 
 // The shell functions, as the system's own windows.h brings them.
 #if __has_include("shellapi.h")

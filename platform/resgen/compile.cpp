@@ -1,6 +1,7 @@
 #include "compile.h"
 
 #include "compile_ui.h"
+#include "compile_version.h"
 
 #include <cstdio>
 #include <fstream>
@@ -17,6 +18,7 @@ constexpr uint32_t kBitmap = 2;
 constexpr uint32_t kIcon = 3;
 constexpr uint32_t kMenu = 4;
 constexpr uint32_t kDialog = 5;
+constexpr uint32_t kVersion = 16;
 constexpr uint32_t kString = 6;
 constexpr uint32_t kData = 10;
 constexpr uint32_t kGroupIcon = 14;
@@ -59,6 +61,7 @@ class Compiler {
         {"data", &Compiler::dataStatement},     {"file", &Compiler::fileStatement},
         {"language", &Compiler::languageStatement},
         {"menu", &Compiler::menuStatement},     {"dialog", &Compiler::dialogStatement},
+        {"version", &Compiler::versionStatement},
     };
     const Token& keyword = s.args[0];
     auto it = keyword.kind == Token::Kind::Word ? kHandlers.find(keyword.value) : kHandlers.end();
@@ -237,6 +240,15 @@ class Compiler {
     r.language = language_;
     identify(s.args[1], r);
     r.data = compileMenu(s, file_);
+    add(std::move(r), s.line);
+  }
+
+  void versionStatement(const Statement& s) {
+    Resource r;
+    r.type = kVersion;
+    r.language = language_;
+    r.data = compileVersion(s, file_);
+    identify(s.args[1], r);
     add(std::move(r), s.line);
   }
 

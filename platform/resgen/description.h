@@ -14,6 +14,7 @@
 //   data 300 "blob.bin"                # RT_RCDATA
 //   file 23 500 "page.html"            # any type, by number or as a "NAME"
 //   language 0x0407                    # language of the statements that follow
+//   version 1 { ... }                  # RT_VERSION, see compile_version.h
 // An id may be a "NAME" instead of a number (not for strings).
 //
 // The parser only builds the statement tree; each kind of statement is compiled by

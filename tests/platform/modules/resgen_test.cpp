@@ -126,6 +126,11 @@ TEST(Resgen, FaultsNameTheirLine) {
       {"bitmap 1 \"text.bmp\"\n", "not a bitmap file"},
       {"file 0 1 \"x\"\n", "type 0 does not exist"},
       {"language\n", "expected: language <number>"},
+      {"version 1\n", "expected: version <id> { ... }"},
+      {"version 1 {\n fileversion 1 2 3\n}\n", "test.resources:2: expected: fileversion, productversion"},
+      {"version 1 {\n strings \"0407\" { }\n}\n", "eight hex digits"},
+      {"version 1 {\n strings \"000004b0\" {\n  \"FileVersion\"\n }\n}\n",
+       "test.resources:3: expected: \"Name\" \"value\""},
   };
   for (const Case& c : cases) {
     EXPECT_NE(faultOf(c.text, dir).find(c.fault), std::string::npos) << c.text << " gave " << faultOf(c.text, dir);
