@@ -2,7 +2,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <ctime>
 #include <unistd.h>
 
 extern "C" {
@@ -17,16 +16,3 @@ void WINAPI ExitProcess(UINT uExitCode) {
   // undefined, and the embedded Java VM's threads may still run.
   ::_exit(static_cast<int>(uExitCode & 0xFFu));
 }
-
-namespace {
-char* formatNow(char* buffer, const char* format) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  std::strftime(buffer, 9, format, &local);
-  return buffer;
-}
-}  // namespace
-
-char* _strdate(char* buffer) { return formatNow(buffer, "%m/%d/%y"); }
-char* _strtime(char* buffer) { return formatNow(buffer, "%H:%M:%S"); }

@@ -1,6 +1,7 @@
 // Calendar time: SYSTEMTIME and FILETIME with the proleptic Gregorian calendar of the
 // Windows API, and the time zone from the host's (TZ, tzset).
 #include <stdint.h>
+#include <stdio.h>
 #include <string.h>
 #include <time.h>
 
@@ -172,3 +173,17 @@ BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* lpSystemTime, LPFILETIME lpFi
 }
 
 }  // extern "C"
+
+char* _strdate(char* buffer) {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  snprintf(buffer, 9, "%02u/%02u/%02u", now.wMonth % 100u, now.wDay % 100u, now.wYear % 100u);
+  return buffer;
+}
+
+char* _strtime(char* buffer) {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  snprintf(buffer, 9, "%02u:%02u:%02u", now.wHour % 100u, now.wMinute % 100u, now.wSecond % 100u);
+  return buffer;
+}

@@ -24,11 +24,6 @@ extern char** __argv;
 // parent sees the low 8 bits of the code (ExitProcess(-1) gives 255).
 __attribute__((noreturn)) void WINAPI ExitProcess(UINT uExitCode);
 
-// The C runtime's local date "MM/DD/YY" and time "HH:MM:SS" into a buffer of at
-// least 9 bytes; the buffer is returned.
-char* _strdate(char* buffer);
-char* _strtime(char* buffer);
-
 // Written by the program; called by quarvel_winmain with the program's module, NULL,
 // the arguments after the program name joined by blanks, and SW_SHOWDEFAULT.
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd);

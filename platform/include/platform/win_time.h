@@ -48,6 +48,11 @@ BOOL WINAPI FileTimeToSystemTime(const FILETIME* lpFileTime, LPSYSTEMTIME lpSyst
 // Fails (ERROR_INVALID_PARAMETER) for fields out of range or a year outside 1601-30827.
 BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* lpSystemTime, LPFILETIME lpFileTime);
 
+// The C runtime's local date "MM/DD/YY" and time "HH:MM:SS" (GetLocalTime) into a
+// buffer of at least 9 bytes; the buffer is returned.
+char* _strdate(char* buffer);
+char* _strtime(char* buffer);
+
 #ifdef __cplusplus
 }
 #endif

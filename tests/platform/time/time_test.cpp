@@ -2,7 +2,10 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <stdlib.h>
+
+#include <string>
 #include <time.h>
 
 namespace {
@@ -125,6 +128,31 @@ TEST(FileTime, SystemTimeAgreesWithTheClock) {
   const long long seconds = static_cast<long long>(ticksOf(now) / 10000000ull) - 11644473600LL;
   EXPECT_GE(seconds, static_cast<long long>(before));
   EXPECT_LE(seconds, static_cast<long long>(after));
+}
+
+// The runtime's date and time texts of the banner of a log: MM/DD/YY and HH:MM:SS, local.
+TEST(RuntimeTime, DateAndTimeTextsFollowTheLocalClock) {
+  SYSTEMTIME before;
+  GetLocalTime(&before);
+  char date[9];
+  char time[9];
+  ASSERT_EQ(_strdate(date), date);
+  ASSERT_EQ(_strtime(time), time);
+  SYSTEMTIME after;
+  GetLocalTime(&after);
+  auto text = [](const char* format, unsigned a, unsigned b, unsigned c) {
+    char buffer[48];
+    snprintf(buffer, sizeof buffer, format, a, b, c);
+    return std::string(buffer);
+  };
+  const std::string dates[] = {text("%02u/%02u/%02u", before.wMonth, before.wDay, before.wYear % 100u),
+                               text("%02u/%02u/%02u", after.wMonth, after.wDay, after.wYear % 100u)};
+  EXPECT_TRUE(date == dates[0] || date == dates[1]) << date;
+  EXPECT_EQ(std::string(time).size(), 8u);
+  EXPECT_EQ(time[2], ':');
+  EXPECT_EQ(time[5], ':');
+  EXPECT_LE(text("%02u:%02u:%02u", before.wHour, before.wMinute, before.wSecond), std::string(time));
+  EXPECT_GE(text("%02u:%02u:%02u", after.wHour, after.wMinute, after.wSecond), std::string(time));
 }
 
 }  // namespace
