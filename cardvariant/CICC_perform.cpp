@@ -2,7 +2,6 @@
 #include "cardaccess/reader/CICC.h"
 
 #include "cardaccess/reader/CardResult.h"
-#include "foundation/base/CException.h"
 #include "foundation/base/FormatString.h"
 
 namespace cardvariant {
@@ -12,24 +11,11 @@ namespace {
 // PSO DECIPHER of a 2048-bit block: the one command sent with an extended length.
 bool isExtendedDecipher(const CCommandAPDU& c) { return c.INS == 0x2A && c.P1 == 0x80 && c.P2 == 0x86; }
 
-// The transport result of an answer too short to hold a status word: the CT-API's
-// transmission error, so that the card operation reports a channel failure.
-constexpr int kShortAnswer = -10;
-
 }  // namespace
 
 std::string CICC_base::encode(const CAPDU& apdu) {
   const CCommandAPDU& c = apdu.command;
-  static const char* const where = "CICC_base::perform";
-  std::string bytes;
-  if (c.CLA == -1) throw VOQ::CNoSuchObjectException(where, "Klasse nicht initialisiert.\n");
-  bytes += static_cast<char>(c.CLA);
-  if (c.INS == -1) throw VOQ::CNoSuchObjectException(where, "Instruction nicht initialisiert.\n");
-  bytes += static_cast<char>(c.INS);
-  if (c.P1 == -1) throw VOQ::CNoSuchObjectException(where, "P1 nicht initialisiert.\n");
-  bytes += static_cast<char>(c.P1);
-  if (c.P2 == -1) throw VOQ::CNoSuchObjectException(where, "P2 nicht initialisiert.\n");
-  bytes += static_cast<char>(c.P2);
+  std::string bytes = header(c);
   if (c.hasData) {
     if (isExtendedDecipher(c)) {
       // The fixed extended header of the 2048-bit decipher block: Lc 257.
@@ -60,15 +46,9 @@ int CICC_base::perform(CAPDU& apdu) {
   } else {
     std::string response;
     const int transport = doIO(command, response);
-    const int failure = transport != 0 ? transport : response.size() < 2 ? kShortAnswer : 0;
-    if (failure == 0) {
-      const size_t n = response.size();
-      apdu.response.SW =
-          static_cast<unsigned char>(response[n - 2]) * 256 + static_cast<unsigned char>(response[n - 1]);
-      apdu.response.data = response.substr(0, n - 2);
-    } else {
-      result = static_cast<int>(0x80010000u | (static_cast<unsigned>(failure) & 0xFFFFu));
-    }
+    // An answer without status word is a transport failure, as in the program's channel.
+    const int failure = transport != 0 ? transport : split(response, apdu.response) ? 0 : cardresult::kMalformedAnswer;
+    if (failure != 0) result = static_cast<int>(0x80010000u | (static_cast<unsigned>(failure) & 0xFFFFu));
   }
   log("perform", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
   return result;

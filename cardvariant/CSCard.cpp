@@ -390,17 +390,12 @@ int CSCard::decrypt(const std::string& cryptogram, std::string& out) {
   } else {
     return kNotSupported;
   }
-  std::string response;
-  int result = directIO(apdu, response);
+  std::string answer;
+  CResponseAPDU response;
+  int result = directIO(apdu, answer);
   if (result == 0) {
-    if (response.size() < 2) {
-      result = cardresult::transport(-10);
-    } else {
-      const int sw = static_cast<unsigned char>(response[response.size() - 2]) * 256 +
-                     static_cast<unsigned char>(response.back());
-      result = cardresult::plain(0, sw);
-      if (result == 0) out = response.substr(0, response.size() - 2);
-    }
+    result = CICC_base::split(answer, response) ? cardresult::plain(0, response.SW) : cardresult::kMalformedAnswer;
+    if (result == 0) out = response.data;
   }
   log("decrypt", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 4, 0);
   return result;

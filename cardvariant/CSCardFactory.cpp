@@ -62,7 +62,9 @@ void CSCardFactory::install() { setCardRecognition(getInstance()); }
 CSCardFactory::CSCardFactory() { logObject(this, kConstructed); }
 
 CSCardFactory::~CSCardFactory() {
-  if (setCardRecognition(nullptr) != this) setCardRecognition(nullptr);
+  // Readers made after this point find no recognition; another one in place stays.
+  CardRecognition* previous = setCardRecognition(nullptr);
+  if (previous != this) setCardRecognition(previous);
   s_singleton.forget(this);
   logObject(this, kDestroyed);
 }

@@ -4,6 +4,7 @@
 
 #include "cardaccess/reader/ApduLog.h"
 #include "cardaccess/reader/CTAPI.h"
+#include "foundation/base/CException.h"
 #include "foundation/base/FormatString.h"
 
 QUARVEL_CARD_NAMESPACE_BEGIN
@@ -24,6 +25,28 @@ CICC_base::CICC_base() { logObject(this, kConstructed); }
 CICC_base::~CICC_base() { logObject(this, kDestroyed); }
 
 int CICC_base::getSize() const { return static_cast<int>(sizeof(CICC_base)); }
+
+std::string CICC_base::header(const CCommandAPDU& c) {
+  static const char* const where = "CICC_base::perform";
+  std::string bytes;
+  if (c.CLA == -1) throw VOQ::CNoSuchObjectException(where, "Klasse nicht initialisiert.\n");
+  bytes += static_cast<char>(c.CLA);
+  if (c.INS == -1) throw VOQ::CNoSuchObjectException(where, "Instruction nicht initialisiert.\n");
+  bytes += static_cast<char>(c.INS);
+  if (c.P1 == -1) throw VOQ::CNoSuchObjectException(where, "P1 nicht initialisiert.\n");
+  bytes += static_cast<char>(c.P1);
+  if (c.P2 == -1) throw VOQ::CNoSuchObjectException(where, "P2 nicht initialisiert.\n");
+  bytes += static_cast<char>(c.P2);
+  return bytes;
+}
+
+bool CICC_base::split(const std::string& answer, CResponseAPDU& response) {
+  const size_t n = answer.size();
+  if (n < 2) return false;
+  response.SW = static_cast<unsigned char>(answer[n - 2]) * 256 + static_cast<unsigned char>(answer[n - 1]);
+  response.data = answer.substr(0, n - 2);
+  return true;
+}
 
 CICC::CICC(const std::string& name, unsigned short ctn, unsigned char sad, unsigned char dad)
     : m_ctn(ctn), m_name(name), m_kind(kCTAPI), m_dad(dad), m_sad(sad) {

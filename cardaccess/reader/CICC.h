@@ -36,6 +36,11 @@ class CICC_base : public CLogable {
 
   // The bytes perform sends for a command.
   static std::string encode(const CAPDU& apdu);
+  // CLA, INS, P1 and P2; the first unset one throws VOQ::CNoSuchObjectException.
+  static std::string header(const CCommandAPDU& command);
+  // Response data and status word of an answer; false, and the response left as it
+  // was, for an answer shorter than its status word.
+  static bool split(const std::string& answer, CResponseAPDU& response);
 };
 
 class CICC : public CICC_base {

@@ -3,23 +3,13 @@
 #include "cardaccess/reader/CICC.h"
 
 #include "cardaccess/reader/CardResult.h"
-#include "foundation/base/CException.h"
 #include "foundation/base/FormatString.h"
 
 QUARVEL_CARD_NAMESPACE_BEGIN
 
 std::string CICC_base::encode(const CAPDU& apdu) {
   const CCommandAPDU& c = apdu.command;
-  static const char* const where = "CICC_base::perform";
-  std::string bytes;
-  if (c.CLA == -1) throw VOQ::CNoSuchObjectException(where, "Klasse nicht initialisiert.\n");
-  bytes += static_cast<char>(c.CLA);
-  if (c.INS == -1) throw VOQ::CNoSuchObjectException(where, "Instruction nicht initialisiert.\n");
-  bytes += static_cast<char>(c.INS);
-  if (c.P1 == -1) throw VOQ::CNoSuchObjectException(where, "P1 nicht initialisiert.\n");
-  bytes += static_cast<char>(c.P1);
-  if (c.P2 == -1) throw VOQ::CNoSuchObjectException(where, "P2 nicht initialisiert.\n");
-  bytes += static_cast<char>(c.P2);
+  std::string bytes = header(c);
   // Data beyond 255 bytes cannot be announced in one byte: ISO extended length
   // (00 Lc1 Lc2, and a two-byte Le) instead.
   const bool extendedLength = c.hasData && !apdu.extended && c.data.size() > 255;
@@ -50,13 +40,9 @@ int CICC_base::perform(CAPDU& apdu) {
     const std::string command = encode(apdu);
     std::string response;
     const int transport = doIO(command, response);
-    if (transport == 0 && response.size() < 2) {
+    if (transport == 0 && !split(response, apdu.response)) {
       result = static_cast<int>(0x80010000u | (static_cast<unsigned>(cardresult::kMalformedAnswer) & 0xFFFFu));
-    } else if (transport == 0) {
-      const size_t n = response.size();
-      apdu.response.SW = static_cast<unsigned char>(response[n - 2]) * 256 + static_cast<unsigned char>(response[n - 1]);
-      apdu.response.data = response.substr(0, n - 2);
-    } else {
+    } else if (transport != 0) {
       result = static_cast<int>(0x80010000u | (static_cast<unsigned>(transport) & 0xFFFFu));
     }
   } catch (...) {

@@ -72,8 +72,8 @@ TEST(Channel, SplitsAnswersAndTurnsShortOnesIntoTransportFailures) {
   const std::vector<Row> rows = {
       {"9000", 0, 0x9000, ""},
       {"01026A82", 0, 0x6A82, "0102"},
-      {"90", static_cast<int>(0x8001FFF6u), -1, ""},
-      {"", static_cast<int>(0x8001FFF6u), -1, ""},
+      {"90", static_cast<int>(0x80010100u), -1, ""},
+      {"", static_cast<int>(0x80010100u), -1, ""},
       {"!-1", static_cast<int>(0x8001FFFFu), -1, ""},
       {"!-10", static_cast<int>(0x8001FFF6u), -1, ""},
   };
@@ -257,9 +257,9 @@ TEST_F(ScriptedCard, FinalWithoutBeginningOrTwiceSendsNothing) {
 TEST_F(ScriptedCard, AnswersWithoutStatusWordAreChannelFailures) {
   for (const std::string answer : {"", "90"}) {
     channel.answer(answer);
-    EXPECT_EQ(card.changeDirectory(CFID(bytes("DF71"))), static_cast<int>(0x8003FFF6u)) << answer;
+    EXPECT_EQ(card.changeDirectory(CFID(bytes("DF71"))), static_cast<int>(0x80030100u)) << answer;
     channel.answer(answer);
-    EXPECT_EQ(card.verifyPIN(0x81, "1234", 0), static_cast<int>(0x8003FFF6u)) << answer;
+    EXPECT_EQ(card.verifyPIN(0x81, "1234", 0), static_cast<int>(0x80030100u)) << answer;
   }
 }
 
@@ -274,7 +274,7 @@ TEST_F(ScriptedCard, DecryptFramesItsOwnLength) {
   EXPECT_EQ(card.decrypt(cryptogram, out), static_cast<int>(0x80016A80u));
   EXPECT_EQ(channel.sent.back(), "002A808600010100" + hex(cryptogram) + "0000");
   channel.answer("90");
-  EXPECT_EQ(card.decrypt(cryptogram, out), static_cast<int>(0x8003FFF6u));
+  EXPECT_EQ(card.decrypt(cryptogram, out), static_cast<int>(0x80030100u));
 }
 
 TEST_F(ScriptedCard, TheCardLockIsTheHoldersAlone) {

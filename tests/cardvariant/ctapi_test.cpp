@@ -281,7 +281,7 @@ TEST(Terminal, BadAnswersBecomeChannelFailures) {
   const size_t base = c.terminals.count("CT_data ctn=1");
   const std::vector<Row> rows = {
       {"result=-10", static_cast<int>(0x8003FFF6u)}, {"result=-1", static_cast<int>(0x8003FFFFu)},
-      {"lenr=0", static_cast<int>(0x8003FFF6u)},     {"lenr=1", static_cast<int>(0x8003FFF6u)},
+      {"lenr=0", static_cast<int>(0x80030100u)},     {"lenr=1", static_cast<int>(0x80030100u)},
       {"lenr=over", static_cast<int>(0x8003FFF5u)},
   };
   for (size_t i = 0; i < rows.size(); ++i) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "VariantSupport.h"
 #include "cardaccess/reader/CReader.h"
@@ -132,15 +133,29 @@ TEST(PCSC, EveryCardTypeIsRecognisedAtConnect) {
   CReaderFactory::releaseInstance(reader);
 }
 
-TEST(PCSC, SignsWithThePinEnteredOnThePinPad) {
+// A card in one of the bed's readers, connected through the reader the settings name.
+struct ConnectedCard {
   cardsim::PcscBed bed;
-  bed.insert(cardsim::PcscBed::kDirectPinPad, "trustsign");
-  configurePCSC("Quarvel Sim PinPad", {{"isSecure", "Yes"}});
-  FreshSettings settings;
-  cardvariant::CReader* reader = CReaderFactory::getInstance();
-  ASSERT_NE(reader, nullptr);
-  ASSERT_EQ(reader->connect(0), 0);
-  cardvariant::CSCard* card = reader->getCard();
+  std::unique_ptr<FreshSettings> settings;
+  cardvariant::CReader* reader = nullptr;
+  cardvariant::CSCard* card = nullptr;
+
+  ConnectedCard(size_t slot, const std::string& profileName, const std::string& isSecure) {
+    bed.insert(slot, profileName);
+    configurePCSC(bed.name(slot), {{"isSecure", isSecure}});
+    settings = std::make_unique<FreshSettings>();
+    reader = CReaderFactory::getInstance();
+    if (reader && reader->connect(0) == 0) card = reader->getCard();
+  }
+  ~ConnectedCard() {
+    if (reader) CReaderFactory::releaseInstance(reader);
+  }
+};
+
+TEST(PCSC, SignsWithThePinEnteredOnThePinPad) {
+  ConnectedCard c(cardsim::PcscBed::kDirectPinPad, "trustsign", "Yes");
+  cardsim::PcscBed& bed = c.bed;
+  cardvariant::CSCard* card = c.card;
   ASSERT_NE(card, nullptr);
   const std::string message = "signed on the pad";
   bed.reader(cardsim::PcscBed::kDirectPinPad).setKeypad("123456 OK");
@@ -161,18 +176,12 @@ TEST(PCSC, SignsWithThePinEnteredOnThePinPad) {
     const std::string command = cardsim::toHex(log[i].command);
     EXPECT_TRUE(command.rfind("0022", 0) != 0 && command.rfind("002A9E", 0) != 0) << command;
   }
-  CReaderFactory::releaseInstance(reader);
 }
 
 TEST(PCSC, APlainReaderIsNoPinPad) {
-  cardsim::PcscBed bed;
-  bed.insert(cardsim::PcscBed::kPlain, "dtrust-plugin");
-  configurePCSC("Quarvel Sim Reader", {{"isSecure", "yes"}});
-  FreshSettings settings;
-  cardvariant::CReader* reader = CReaderFactory::getInstance();
-  ASSERT_NE(reader, nullptr);
-  ASSERT_EQ(reader->connect(0), 0);
-  cardvariant::CSCard* card = reader->getCard();
+  ConnectedCard c(cardsim::PcscBed::kPlain, "dtrust-plugin", "yes");
+  cardsim::PcscBed& bed = c.bed;
+  cardvariant::CSCard* card = c.card;
   ASSERT_NE(card, nullptr);
   ASSERT_EQ(card->signInit(0x81, "", 1), 0);
   std::string signature;
@@ -191,7 +200,6 @@ TEST(PCSC, APlainReaderIsNoPinPad) {
   for (const cardsim::LogEntry& entry : bed.reader(cardsim::PcscBed::kPlain).cardLog())
     if (entry.event == "apdu") last = cardsim::toHex(entry.command);
   EXPECT_EQ(last.substr(0, 4), "0020") << "the VERIFY was the last command";
-  CReaderFactory::releaseInstance(reader);
 }
 
 }  // namespace
