@@ -50,7 +50,7 @@ int CICC_base::perform(CAPDU& apdu) {
     const int failure = transport != 0 ? transport : split(response, apdu.response) ? 0 : cardresult::kMalformedAnswer;
     if (failure != 0) result = static_cast<int>(0x80010000u | (static_cast<unsigned>(failure) & 0xFFFFu));
   }
-  log("perform", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  logLazy("perform", 3, kPop, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
   return result;
 }
 

@@ -90,6 +90,25 @@ int CLogable::log(const char* method, const char* text, int level, int flags) co
   return 0;
 }
 
+namespace {
+
+// The text is made under the report's lock, and only when its level lets the line through.
+void writeLazyLine(CReport& report, const CLogable* object, const char* method, const LazyText& text, int level,
+                   int flags) {
+  std::lock_guard<std::recursive_mutex> guard(report.mutex());
+  const std::string made = level <= report.getLevel() ? text.make(text.maker) : std::string();
+  writeLine(report, object, method, made.c_str(), level, flags);
+}
+
+}  // namespace
+
+int CLogable::logLazy(const char* method, int level, int flags, LazyText text) const {
+  CReport* report = objectPath().report.load();
+  if (report == nullptr) return 0;
+  writeLazyLine(*report, this, method, text, level, flags);
+  return 0;
+}
+
 int CLogable::logObject(const CLogable* object, int flags) const {
   if (object == nullptr) return 1;
   CReport* report = objectPath().report.load();
@@ -111,6 +130,13 @@ int CLogable::logObject(const CLogable* object, int flags) const {
     report->flush();
   }
   report->popIndent();
+  return 0;
+}
+
+int logMessageLazy(int level, int flags, LazyText text) {
+  CReport* report = messagePath().get();
+  if (report == nullptr) return 0;
+  writeLazyLine(*report, nullptr, nullptr, text, level, flags);
   return 0;
 }
 

@@ -8,6 +8,16 @@ namespace cardvariant {
 
 class CReport;
 
+// A text made only when it is needed: a callable and the function that calls it.
+struct LazyText {
+  const void* maker;
+  std::string (*make)(const void* maker);
+  template <typename MakeText>
+  static std::string call(const void* maker) {
+    return (*static_cast<const MakeText*>(maker))();
+  }
+};
+
 class CLogable {
  public:
   // Flags of log and logMessage (combinable).
@@ -30,6 +40,13 @@ class CLogable {
   // 1 for a NULL text, otherwise 0. With a method the line starts with the class
   // name, "::", the method, "() at 0x", this object's address and ": ".
   int log(const char* method, const char* text, int level, int flags) const;
+  // As log, with the text made by makeText() (a std::string) only when the line
+  // will be written: hot paths pay nothing for their trace text with logging off.
+  template <typename MakeText>
+  int logLazy(const char* method, int level, int flags, const MakeText& makeText) const {
+    return logLazy(method, level, flags, LazyText{&makeText, &LazyText::call<MakeText>});
+  }
+  int logLazy(const char* method, int level, int flags, LazyText text) const;
   // 1 for a NULL object, otherwise 0; the lifecycle trace at level 6.
   int logObject(const CLogable* object, int flags) const;
 
@@ -39,6 +56,12 @@ class CLogable {
 
 // Writes text without a class prefix; 1 for a NULL text, otherwise 0.
 int logMessage(const char* text, int level, int flags);
+// As logMessage, with the text made by makeText() only when the line will be written.
+int logMessageLazy(int level, int flags, LazyText text);
+template <typename MakeText>
+int logMessageLazy(int level, int flags, const MakeText& makeText) {
+  return logMessageLazy(level, flags, LazyText{&makeText, &LazyText::call<MakeText>});
+}
 
 // The report named by "LogFileName" at the level "LogLevel" of the plug-in's
 // HKLM settings; NULL (no logging) when either is missing or of another type.

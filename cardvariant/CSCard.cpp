@@ -43,7 +43,7 @@ CSCard::~CSCard() { logObject(this, kDestroyed); }
 void CSCard::logEnter(const char* method, const char* text) const { log(method, text, 3, kPush); }
 
 int CSCard::logReturn(const char* method, int result) const {
-  log(method, VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  logLazy(method, 3, kPop, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
   return result;
 }
 
@@ -105,13 +105,12 @@ int CSCard::openWith(const CFID& fid, int p1, int p2, bool fcp, bool firstRecord
   if (info == nullptr) throw VOQ::CException("CSCard::open", "Invalid FCI.\n");
   std::unique_ptr<CFileInfo> owned(info);
   if (firstRecordIsOne && CFileInfo::isRecordType(info->getTyp())) info->setPosition(1);
-  log("open",
-      VOQ::formatString(info->getTyp() == CFileInfo::kTransparent
+  logLazy("open", 4, 0, [&] {
+    return VOQ::formatString(info->getTyp() == CFileInfo::kTransparent
                                  ? "FileInfo:\nFID: 0x%s.\nTyp: transparent.\nSize: 0x%x.\n"
                                  : "FileInfo:\nFID: 0x%s.\nTyp: unbekannt.\nSize: 0x%x.\n",
-                             fid.toHex().c_str(), info->getSize())
-          .c_str(),
-      4, 0);
+                             fid.toHex().c_str(), info->getSize());
+  });
   const int handle = m_nextHandle++;
   m_files[handle] = std::move(owned);
   return handle;
@@ -190,7 +189,7 @@ int CSCard::seek(int handle, int position) {
 int CSCard::close(int handle) {
   log("close", "started.\n", 3, 0);
   const int result = m_files.erase(handle) ? 0 : kNotSupported;
-  log("close", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, 0);
+  logLazy("close", 3, 0, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
   return result;
 }
 
@@ -364,14 +363,14 @@ int CSCard::padVerification(int kid, int format, int length) {
 int CSCard::putMSE(const std::string& data, int p1, int p2) {
   log("putMSE", "started.\n", 4, 0);
   const int result = command(0x00, 0x22, p1, p2, &data, -1);
-  log("putMSE", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 4, 0);
+  logLazy("putMSE", 4, 0, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
   return result;
 }
 
 int CSCard::PutHash(const std::string& hash) {
   log("PutHash", "started.\n", 4, 0);
   const int result = command(0x00, 0x2A, 0x90, 0x81, &hash, -1);
-  log("PutHash", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 4, 0);
+  logLazy("PutHash", 4, 0, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
   return result;
 }
 
@@ -397,7 +396,7 @@ int CSCard::decrypt(const std::string& cryptogram, std::string& out) {
     result = CICC_base::split(answer, response) ? cardresult::plain(0, response.SW) : cardresult::kMalformedAnswer;
     if (result == 0) out = response.data;
   }
-  log("decrypt", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 4, 0);
+  logLazy("decrypt", 4, 0, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
   return result;
 }
 

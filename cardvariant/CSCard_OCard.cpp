@@ -81,7 +81,7 @@ int CSCard_OCard::PutHash(const std::string& hash) {
   std::string object;
   buildHashObject(hash, object);
   const int result = command(0x00, 0x2A, 0x90, 0xA0, &object, -1);
-  log("PutHash", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 4, 0);
+  logLazy("PutHash", 4, 0, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
   return result;
 }
 

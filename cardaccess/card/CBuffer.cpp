@@ -74,29 +74,29 @@ std::string fidAt(const unsigned char* bytes) {
 
 CFID::CFID(const std::string& bytes) : CBuffer(checkedFID(bytes)) {
   logObject(this, kConstructed);
-  log("Ctor", VOQ::formatString("New FID: 0x%s.\n", toHex().c_str()).c_str(), 4, 0);
+  logLazy("Ctor", 4, 0, [&] { return VOQ::formatString("New FID: 0x%s.\n", toHex().c_str()); });
 }
 
 CFID::CFID(const unsigned char* bytes) : CBuffer(fidAt(bytes)) {
   logObject(this, kConstructed);
-  log("Ctor", VOQ::formatString("New FID: 0x%s.\n", toHex().c_str()).c_str(), 4, 0);
+  logLazy("Ctor", 4, 0, [&] { return VOQ::formatString("New FID: 0x%s.\n", toHex().c_str()); });
 }
 
 CFID::CFID(const CFID& other) : CBuffer(other) {
   logObject(this, kConstructed);
-  log("Ctor", VOQ::formatString("New FID: 0x%s.\n", toHex().c_str()).c_str(), 4, 0);
+  logLazy("Ctor", 4, 0, [&] { return VOQ::formatString("New FID: 0x%s.\n", toHex().c_str()); });
 }
 
 CFID::~CFID() { logObject(this, kDestroyed); }
 
 CAID::CAID(const std::string& bytes) : CBuffer(bytes) {
   logObject(this, kConstructed);
-  log("Ctor", VOQ::formatString("New AID: 0x%s.\n", toHex().c_str()).c_str(), 4, 0);
+  logLazy("Ctor", 4, 0, [&] { return VOQ::formatString("New AID: 0x%s.\n", toHex().c_str()); });
 }
 
 CAID::CAID(const CAID& other) : CBuffer(other) {
   logObject(this, kConstructed);
-  log("Ctor", VOQ::formatString("New AID: 0x%s.\n", toHex().c_str()).c_str(), 4, 0);
+  logLazy("Ctor", 4, 0, [&] { return VOQ::formatString("New AID: 0x%s.\n", toHex().c_str()); });
 }
 
 CAID::~CAID() { logObject(this, kDestroyed); }

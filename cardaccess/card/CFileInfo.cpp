@@ -13,47 +13,47 @@ CFileInfo::~CFileInfo() { logObject(this, kDestroyed); }
 
 int CFileInfo::getSize() const {
   log("getSize", "started.\n", 4, 0);
-  log("getSize", VOQ::formatString("returned: %i.\n", m_size).c_str(), 4, 0);
+  logLazy("getSize", 4, 0, [&] { return VOQ::formatString("returned: %i.\n", m_size); });
   return m_size;
 }
 
 int CFileInfo::getTyp() const {
   log("getTyp", "started.\n", 4, 0);
-  log("getTyp", VOQ::formatString("returned: %i.\n", m_type).c_str(), 4, 0);
+  logLazy("getTyp", 4, 0, [&] { return VOQ::formatString("returned: %i.\n", m_type); });
   return m_type;
 }
 
 int CFileInfo::getPosition() const {
   log("getPosition", "started.\n", 4, 0);
-  log("getPosiotion", VOQ::formatString("returned: %i.\n", m_position).c_str(), 4, 0);
+  logLazy("getPosiotion", 4, 0, [&] { return VOQ::formatString("returned: %i.\n", m_position); });
   return m_position;
 }
 
 int CFileInfo::setPosition(int position) {
-  log("setPosition", VOQ::formatString("Parameter: %i.\n", position).c_str(), 4, 0);
+  logLazy("setPosition", 4, 0, [&] { return VOQ::formatString("Parameter: %i.\n", position); });
   const int previous = m_position;
   m_position = position;
-  log("setPosition", VOQ::formatString("returned: %i.\n", previous).c_str(), 4, 0);
+  logLazy("setPosition", 4, 0, [&] { return VOQ::formatString("returned: %i.\n", previous); });
   return previous;
 }
 
 const CFID& CFileInfo::getFID() const {
   log("getFID", "started.\n", 4, 0);
-  log("getFID", VOQ::formatString("returned: 0x%s.\n", m_fid.toHex().c_str()).c_str(), 4, 0);
+  logLazy("getFID", 4, 0, [&] { return VOQ::formatString("returned: 0x%s.\n", m_fid.toHex().c_str()); });
   return m_fid;
 }
 
 int CFileInfo::getFlags() const {
   log("getFlags", "started.\n", 4, 0);
-  log("getFlags", VOQ::formatString("returned: 0x%x.\n", static_cast<unsigned>(m_flags)).c_str(), 4, 0);
+  logLazy("getFlags", 4, 0, [&] { return VOQ::formatString("returned: 0x%x.\n", static_cast<unsigned>(m_flags)); });
   return m_flags;
 }
 
 int CFileInfo::setFlags(int flags) {
-  log("setFlags", VOQ::formatString("Parameter: 0x%x.\n", static_cast<unsigned>(flags)).c_str(), 4, 0);
+  logLazy("setFlags", 4, 0, [&] { return VOQ::formatString("Parameter: 0x%x.\n", static_cast<unsigned>(flags)); });
   const int previous = m_flags;
   m_flags = flags;
-  log("setFlags", VOQ::formatString("returned: 0x%x.\n", static_cast<unsigned>(previous)).c_str(), 4, 0);
+  logLazy("setFlags", 4, 0, [&] { return VOQ::formatString("returned: 0x%x.\n", static_cast<unsigned>(previous)); });
   return previous;
 }
 

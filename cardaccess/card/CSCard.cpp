@@ -34,7 +34,7 @@ CSCard::~CSCard() { logObject(this, kDestroyed); }
 void CSCard::logEnter(const char* method, int level) const { log(method, "started.\n", level, kPush); }
 
 int CSCard::logReturn(const char* method, int result, int level) const {
-  log(method, VOQ::formatString("returned: 0x%x.\n", static_cast<unsigned>(result)).c_str(), level, kPop);
+  logLazy(method, level, kPop, [&] { return VOQ::formatString("returned: 0x%x.\n", static_cast<unsigned>(result)); });
   return result;
 }
 
@@ -165,12 +165,11 @@ int CSCard::openWith(const CFID& fid, int p1, int p2, bool fcp, bool firstRecord
   if (!info) throw VOQ::CException("CSCard::open", "Invalid FCI.\n");
   const int type = info->getTyp();
   if (firstRecordIsOne && CFileInfo::isRecordType(type)) info->setPosition(1);
-  log("open",
-      VOQ::formatString(type == CFileInfo::kTransparent ? "FileInfo:\nFID: 0x%s.\nTyp: transparent.\nSize: 0x%x.\n"
-                                                       : "FileInfo:\nFID: 0x%s.\nTyp: unbekannt.\nSize: 0x%x.\n",
-                       fid.toHex().c_str(), static_cast<unsigned>(info->getSize()))
-          .c_str(),
-      4, 0);
+  logLazy("open", 4, 0, [&] {
+    return VOQ::formatString(type == CFileInfo::kTransparent ? "FileInfo:\nFID: 0x%s.\nTyp: transparent.\nSize: 0x%x.\n"
+                                                             : "FileInfo:\nFID: 0x%s.\nTyp: unbekannt.\nSize: 0x%x.\n",
+                             fid.toHex().c_str(), static_cast<unsigned>(info->getSize()));
+  });
   handle = m_nextHandle++;
   m_files[handle] = std::move(info);
   return logReturn("open", handle);

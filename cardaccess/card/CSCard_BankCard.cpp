@@ -33,12 +33,12 @@ CSCard_BankCard::CSCard_BankCard(CICC_base* channel, CReader* reader, const std:
 CSCard_BankCard::~CSCard_BankCard() { logObject(this, kDestroyed); }
 
 bool CSCard_BankCard::isACOS04() const {
-  log("isACOS04", VOQ::formatString("ACOS_Generation: %d.\n", m_generation).c_str(), 3, kPop);
+  logLazy("isACOS04", 3, kPop, [&] { return VOQ::formatString("ACOS_Generation: %d.\n", m_generation); });
   return m_generation == 2;
 }
 
 int CSCard_BankCard::signInit(int kid, std::string parameter, int hashAlg) {
-  log("signInit", VOQ::formatString("kid=0x%x. started.\n", static_cast<unsigned>(kid)).c_str(), 3, kPush);
+  logLazy("signInit", 3, kPush, [&] { return VOQ::formatString("kid=0x%x. started.\n", static_cast<unsigned>(kid)); });
   m_unadjustedParameter = parameter;
   if (parameter.size() >= 3) parameter[2] = (m_generation == 1 || hashAlg == 1) ? '\x14' : '\x44';
   m_signParameter = parameter;
@@ -105,7 +105,8 @@ int CSCard_BankCard::finalSSL(int kid, const std::string* pin, std::string& out)
 }
 
 int CSCard_BankCard::decryptInit(int kid, std::string parameter) {
-  log("decryptInit", VOQ::formatString("kid=0x%x. started.\n", static_cast<unsigned>(kid)).c_str(), 3, kPush);
+  logLazy("decryptInit", 3, kPush,
+          [&] { return VOQ::formatString("kid=0x%x. started.\n", static_cast<unsigned>(kid)); });
   m_signParameter = parameter;
   return logReturn("decryptInit", 0);
 }

@@ -18,7 +18,7 @@ CSCard_DTrustCard::CSCard_DTrustCard(CICC_base* channel, CReader* reader, const 
 CSCard_DTrustCard::~CSCard_DTrustCard() { logObject(this, kDestroyed); }
 
 int CSCard_DTrustCard::signInit(int kid, std::string parameter, int hashAlg) {
-  log("signInit", VOQ::formatString("kid=0x%x. started.\n", static_cast<unsigned>(kid)).c_str(), 3, kPush);
+  logLazy("signInit", 3, kPush, [&] { return VOQ::formatString("kid=0x%x. started.\n", static_cast<unsigned>(kid)); });
   m_signParameter = parameter;
   setHashAlgorithm(hashAlg);
   m_keyReference = kid;

@@ -18,7 +18,7 @@ int CSCard_MSEBase::open(const CFID& fid) { return openWith(fid, 0x02, 0x04, tru
 int CSCard_MSEBase::read(int handle, std::string& out, int count) { return readWith(handle, out, count, 0x02, true); }
 
 int CSCard_MSEBase::signInit(int kid, std::string parameter, int hashAlg) {
-  log("signInit", VOQ::formatString("kid=0x%x. started.\n", static_cast<unsigned>(kid)).c_str(), 3, kPush);
+  logLazy("signInit", 3, kPush, [&] { return VOQ::formatString("kid=0x%x. started.\n", static_cast<unsigned>(kid)); });
   m_signParameter = parameter;
   // Were the environment refused, a card with another key current would sign
   // with that one: the signature is not begun.
@@ -91,7 +91,8 @@ int CSCard_MSEBase::verifyPIN(int kid, const std::string& pin, int) {
 }
 
 int CSCard_MSEBase::decryptInit(int kid, std::string parameter) {
-  log("decryptInit", VOQ::formatString("kid=0x%x. started.\n", static_cast<unsigned>(kid)).c_str(), 3, kPush);
+  logLazy("decryptInit", 3, kPush,
+          [&] { return VOQ::formatString("kid=0x%x. started.\n", static_cast<unsigned>(kid)); });
   m_signParameter = parameter;
   return logReturn("decryptInit", 0);
 }

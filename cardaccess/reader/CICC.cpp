@@ -62,13 +62,15 @@ int CICC::getSize() const { return static_cast<int>(sizeof(CICC)); }
 int CICC::doIO(const std::string& command, std::string& response) {
   log("doIO", "started.\n", 3, 0);
   const int result = m_kind == kPCSC ? transmitPCSC(command, response) : transmitCTAPI(command, response);
-  log("doIO", VOQ::formatString("Returned: 0x%x.\n", result).c_str(), 3, 0);
+  logLazy("doIO", 3, 0, [&] { return VOQ::formatString("Returned: 0x%x.\n", result); });
   return result;
 }
 
 int CICC::transmitPCSC(const std::string& command, std::string& response) {
-  log("doIO", VOQ::formatString("hCard: 0x%x, in: 0x%s.\n", static_cast<unsigned>(m_hCard),
-                                     apdulog::command(command).c_str()).c_str(), 4, 0);
+  logLazy("doIO", 4, 0, [&] {
+    return VOQ::formatString("hCard: 0x%x, in: 0x%s.\n", static_cast<unsigned>(m_hCard),
+                             apdulog::command(command).c_str());
+  });
   const SCARD_IO_REQUEST send{SCARD_PROTOCOL_T1, sizeof(SCARD_IO_REQUEST)};
   unsigned char buffer[kResponseCapacity];
   DWORD length = 0;
@@ -80,21 +82,22 @@ int CICC::transmitPCSC(const std::string& command, std::string& response) {
     result = SCardTransmit(m_hCard, &send, reinterpret_cast<const BYTE*>(command.data()),
                            static_cast<DWORD>(command.size()), &receive, buffer, &length);
     if (result == SCARD_S_SUCCESS || attempt == 4) break;
-    log("doIO", VOQ::formatString("SCardTransmit returned: 0x%x, retrying.\n", result).c_str(), 0, 0);
+    logLazy("doIO", 0, 0, [&] { return VOQ::formatString("SCardTransmit returned: 0x%x, retrying.\n", result); });
     Sleep(100);
   }
   if (result == SCARD_S_SUCCESS) response.assign(reinterpret_cast<const char*>(buffer), length);
-  log("doIO", VOQ::formatString("Result: 0x%02x, hCard: 0x%x, out: 0x%s.\n", result,
-                                     static_cast<unsigned>(m_hCard),
-                                     result == SCARD_S_SUCCESS ? apdulog::response(command, response).c_str() : "")
-                  .c_str(),
-      4, 0);
+  logLazy("doIO", 4, 0, [&] {
+    return VOQ::formatString("Result: 0x%02x, hCard: 0x%x, out: 0x%s.\n", result, static_cast<unsigned>(m_hCard),
+                             result == SCARD_S_SUCCESS ? apdulog::response(command, response).c_str() : "");
+  });
   return result;
 }
 
 int CICC::transmitCTAPI(const std::string& command, std::string& response) {
-  log("doIO", VOQ::formatString("ctn: %d, sad: 0x%02x, dad: 0x%02x, in: 0x%s.\n", m_ctn, m_sad, m_dad,
-                                     apdulog::command(command).c_str()).c_str(), 4, 0);
+  logLazy("doIO", 4, 0, [&] {
+    return VOQ::formatString("ctn: %d, sad: 0x%02x, dad: 0x%02x, in: 0x%s.\n", m_ctn, m_sad, m_dad,
+                             apdulog::command(command).c_str());
+  });
   setCTAPIDll(m_name);
   // The driver writes the answer's addresses back: it gets copies, never our own.
   unsigned char dad = m_dad, sad = m_sad;
@@ -103,11 +106,10 @@ int CICC::transmitCTAPI(const std::string& command, std::string& response) {
   const int result = ctData(m_ctn, &dad, &sad, static_cast<unsigned short>(command.size()),
                             reinterpret_cast<const unsigned char*>(command.data()), &length, buffer);
   if (result == 0) response.assign(reinterpret_cast<const char*>(buffer), length);
-  log("doIO", VOQ::formatString("Result: 0x%02x, ctn: %d, sad: 0x%02x, dad: 0x%02x, out: 0x%s.\n", result,
-                                     m_ctn, m_sad, m_dad,
-                                     result == 0 ? apdulog::response(command, response).c_str() : "")
-                  .c_str(),
-      4, 0);
+  logLazy("doIO", 4, 0, [&] {
+    return VOQ::formatString("Result: 0x%02x, ctn: %d, sad: 0x%02x, dad: 0x%02x, out: 0x%s.\n", result, m_ctn, m_sad,
+                             m_dad, result == 0 ? apdulog::response(command, response).c_str() : "");
+  });
   return result;
 }
 

@@ -49,7 +49,7 @@ int CICC_base::perform(CAPDU& apdu) {
     log(nullptr, "", 3, kPop);
     throw;
   }
-  log("perform", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  logLazy("perform", 3, kPop, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
   return result;
 }
 

@@ -18,7 +18,7 @@ int CReader_base::getSize() const { return static_cast<int>(sizeof(CReader_base)
 
 CSCard* CReader_base::getCard() {
   log("getCard", "started.\n", 3, kPush);
-  log("getCard", VOQ::formatString("returned: 0x%p.\n", static_cast<void*>(m_card)).c_str(), 3, kPop);
+  logLazy("getCard", 3, kPop, [&] { return VOQ::formatString("returned: 0x%p.\n", static_cast<void*>(m_card)); });
   return m_card;
 }
 
@@ -75,8 +75,9 @@ CReader::CReader(SCARDCONTEXT hCtx, int shareMode, const std::string& readerName
       m_shareMode(shareMode),
       m_isSecure(isSecure) {
   logObject(this, kConstructed);
-  log("ctor", VOQ::formatString("hCtx=0x%x, Name is %s.\n", static_cast<unsigned>(hCtx), readerName.c_str()).c_str(),
-      4, 0);
+  logLazy("ctor", 4, 0, [&] {
+    return VOQ::formatString("hCtx=0x%x, Name is %s.\n", static_cast<unsigned>(hCtx), readerName.c_str());
+  });
 }
 
 CReader::~CReader() {

@@ -99,7 +99,7 @@ int CReader_CTAPI::connect(int) {
       result = takeAnswerToReset(request);
     }
   }
-  log("connect", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  logLazy("connect", 3, kPop, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
   return result;
 }
 
@@ -114,7 +114,7 @@ int CReader_CTAPI::disconnect() {
   // Card object and channel always go together: neither outlives the other.
   dropCard(true);
   m_cardChannel.reset();
-  log("disconnect", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  logLazy("disconnect", 3, kPop, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
   return result;
 }
 
@@ -124,7 +124,7 @@ int CReader_CTAPI::reset(bool) {
   CAPDU resetIcc(withLe(ctbcs(0x11, 0x01, 0x01), 0));
   const int r = terminal(resetIcc);
   const int result = r != 0 ? cardresult::transport(r) : takeAnswerToReset(resetIcc);
-  log("reset", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  logLazy("reset", 3, kPop, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
   return result;
 }
 
@@ -145,7 +145,7 @@ int CReader_CTAPI::getStatus(int unit) {
       result = cardresult::kNotSupported;
     } else {
       const unsigned char tag = static_cast<unsigned char>(data[0]);
-      log("getStatus", VOQ::formatString("Tag: 0x%x.\n", tag).c_str(), 4, 0);
+      logLazy("getStatus", 4, 0, [&] { return VOQ::formatString("Tag: 0x%x.\n", tag); });
       if (tag == 0x80) {
         // The status object 80 01 xx; a terminal that cuts it short has told nothing.
         result = data.size() >= 3 && data[1] != 0 ? static_cast<signed char>(data[2]) : cardresult::kNotSupported;
@@ -155,7 +155,7 @@ int CReader_CTAPI::getStatus(int unit) {
       }
     }
   }
-  log("getStatus", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  logLazy("getStatus", 3, kPop, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
   return result;
 }
 
@@ -176,7 +176,7 @@ int CReader_CTAPI::getCT(std::string& out) {
     out = data.substr(2, static_cast<unsigned char>(data[1]));
     result = cardresult::kOk;
   }
-  log("getCT", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  logLazy("getCT", 3, kPop, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
   return result;
 }
 
@@ -188,13 +188,13 @@ int CReader_CTAPI::performVerification(unsigned char keyReference, int format, i
   int statusOut = 0;
   if (!m_isSecure) {
     result = cardresult::kSecureEntryImpossible;
-    log("performVerification", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+    logLazy("performVerification", 3, kPop, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
     return result;
   }
   if (status) *status = 0;
   if (apdu && apdu->size() > 13) {
     result = cardresult::kSecureEntryImpossible;
-    log("performVerification", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+    logLazy("performVerification", 3, kPop, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
     return result;
   }
   std::string data;
@@ -217,7 +217,7 @@ int CReader_CTAPI::performVerification(unsigned char keyReference, int format, i
     result = cardresult::padVerification(verify.response.SW, cardresult::kPinTimeout, statusOut);
   }
   if (status) *status = statusOut;
-  log("performVerification", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  logLazy("performVerification", 3, kPop, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
   return result;
 }
 
@@ -232,7 +232,7 @@ int CReader_CTAPI::modify(const std::string& data, const char* method) {
     if (r != 0) result = cardresult::transport(r);
     else result = cardresult::padModification(change.response.SW, cardresult::kPinTimeout);
   }
-  log(method, VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  logLazy(method, 3, kPop, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
   return result;
 }
 

@@ -52,9 +52,10 @@ LONG CReader_PCSC::connectCard() {
   SCARDHANDLE hCard = 0;
   LONG rc = SCardConnectA(m_hCtx, m_secondName.c_str(), static_cast<DWORD>(m_shareMode), SCARD_PROTOCOL_T1, &hCard,
                           &m_activeProtocol);
-  log("connect", VOQ::formatString("SCardConnect: hCtx was 0x%x, returned 0x%x, retrieved hCard: 0x%x.\n",
-                                        static_cast<unsigned>(m_hCtx), rc, static_cast<unsigned>(hCard)).c_str(),
-      4, 0);
+  logLazy("connect", 4, 0, [&] {
+    return VOQ::formatString("SCardConnect: hCtx was 0x%x, returned 0x%x, retrieved hCard: 0x%x.\n",
+                             static_cast<unsigned>(m_hCtx), rc, static_cast<unsigned>(hCard));
+  });
   if (hCard) {
     m_channel.setHandle(hCard);
     GetPCSCReaderFeatures();
@@ -66,9 +67,9 @@ LONG CReader_PCSC::readATR(std::string& atr) {
   BYTE buffer[256];
   DWORD length = sizeof buffer;
   LONG rc = SCardGetAttrib(m_channel.getHandle(), SCARD_ATTR_ATR_STRING, buffer, &length);
-  log("connect", VOQ::formatString("SCardGetAttrib: hCtx was 0x%x, returned 0x%x.\n",
-                                        static_cast<unsigned>(m_hCtx), rc).c_str(),
-      4, 0);
+  logLazy("connect", 4, 0, [&] {
+    return VOQ::formatString("SCardGetAttrib: hCtx was 0x%x, returned 0x%x.\n", static_cast<unsigned>(m_hCtx), rc);
+  });
   if (rc == SCARD_S_SUCCESS) atr.assign(reinterpret_cast<const char*>(buffer), length);
   return rc;
 }
@@ -95,7 +96,7 @@ int CReader_PCSC::connect(int) {
     }
     if (result == SCARD_S_SUCCESS) result = recognise(atr);
   }
-  log("connect", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  logLazy("connect", 3, kPop, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
   return result;
 }
 
@@ -104,13 +105,12 @@ int CReader_PCSC::disconnect() {
   LONG result = SCARD_S_SUCCESS;
   if (SCARDHANDLE hCard = m_channel.getHandle()) {
     result = SCardDisconnect(hCard, SCARD_RESET_CARD);
-    log("disconnect", VOQ::formatString("disconnecting hCard %d returns %d.\n", static_cast<int>(hCard), result)
-                          .c_str(),
-        4, 0);
+    logLazy("disconnect", 4, 0,
+            [&] { return VOQ::formatString("disconnecting hCard %d returns %d.\n", static_cast<int>(hCard), result); });
     m_channel.setHandle(0);
   }
   dropCard(true);
-  log("disconnect", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  logLazy("disconnect", 3, kPop, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
   return result;
 }
 
@@ -122,15 +122,14 @@ int CReader_PCSC::getStatus(int) {
   if (m_channel.getHandle()) {
     DWORD length = 1;
     rc = SCardGetAttrib(m_channel.getHandle(), SCARD_ATTR_ICC_PRESENCE, &presence, &length);
-    log("getStatus_pcsc", VOQ::formatString("SCardGetAttrib: returned: 0x%x, iccstate is 0x%x.\n", rc, presence)
-                              .c_str(),
-        4, 0);
+    logLazy("getStatus_pcsc", 4, 0,
+            [&] { return VOQ::formatString("SCardGetAttrib: returned: 0x%x, iccstate is 0x%x.\n", rc, presence); });
     if (rc == SCARD_W_REMOVED_CARD || rc == SCARD_W_RESET_CARD) {
       DWORD protocol = 0;
       LONG again = SCardReconnect(m_channel.getHandle(), static_cast<DWORD>(m_shareMode), SCARD_PROTOCOL_T1,
                                   SCARD_RESET_CARD, &protocol);
-      log("getStatus_pcsc",
-          VOQ::formatString("card removed or reset, SCardReconnect: returned: 0x%x.\n", again).c_str(), 4, 0);
+      logLazy("getStatus_pcsc", 4, 0,
+              [&] { return VOQ::formatString("card removed or reset, SCardReconnect: returned: 0x%x.\n", again); });
       if (again == SCARD_S_SUCCESS) {
         length = 1;
         rc = SCardGetAttrib(m_channel.getHandle(), SCARD_ATTR_ICC_PRESENCE, &presence, &length);
@@ -143,7 +142,7 @@ int CReader_PCSC::getStatus(int) {
   if (rc == ERROR_INVALID_HANDLE || rc == SCARD_W_REMOVED_CARD || rc == SCARD_E_NO_SMARTCARD) result = 0;
   else if (rc != SCARD_S_SUCCESS) result = rc;
   else result = presence == 1 ? 3 : presence == 2 ? 5 : 0;
-  log("getStatus", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  logLazy("getStatus", 3, kPop, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
   return result;
 }
 
@@ -159,9 +158,10 @@ int CReader_PCSC::reset(bool cold) {
   if (SCARDHANDLE hCard = m_channel.getHandle()) {
     result = SCardReconnect(hCard, static_cast<DWORD>(m_shareMode), SCARD_PROTOCOL_T1,
                             cold ? SCARD_UNPOWER_CARD : SCARD_RESET_CARD, &m_activeProtocol);
-    log("reset", VOQ::formatString("SCardReconnect: returned 0x%x, hCard was 0x%x.\n", result,
-                                        static_cast<unsigned>(hCard)).c_str(),
-        4, 0);
+    logLazy("reset", 4, 0, [&] {
+      return VOQ::formatString("SCardReconnect: returned 0x%x, hCard was 0x%x.\n", result,
+                               static_cast<unsigned>(hCard));
+    });
   } else {
     result = connectCard();
   }
@@ -170,7 +170,7 @@ int CReader_PCSC::reset(bool cold) {
     result = readATR(atr);
     if (result == SCARD_S_SUCCESS) result = recognise(atr);
   }
-  log("reset", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  logLazy("reset", 3, kPop, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
   return result;
 }
 
@@ -185,9 +185,10 @@ bool CReader_PCSC::GetPCSCReaderFeatures() {
   DWORD returned = 0;
   LONG rc = SCardControl(m_channel.getHandle(), CM_IOCTL_GET_FEATURE_REQUEST, nullptr, 0, answer, sizeof answer,
                          &returned);
-  log(method, VOQ::formatString("SCardControl(CM_IOCTL_GET_FEATURE_REQUEST) returns 0x%x, result is 0x%02x%02x.\n",
-                                     rc, answer[0], answer[1]).c_str(),
-      4, 0);
+  logLazy(method, 4, 0, [&] {
+    return VOQ::formatString("SCardControl(CM_IOCTL_GET_FEATURE_REQUEST) returns 0x%x, result is 0x%02x%02x.\n", rc,
+                             answer[0], answer[1]);
+  });
   if (rc != SCARD_S_SUCCESS) {
     m_isSecure = 0;
     log(method, "returns false.\n", 4, 0);
@@ -214,9 +215,9 @@ LONG CReader_PCSC::control(const char* method, DWORD code, const std::string& in
   LONG rc = SCardControl(m_channel.getHandle(), code, in.empty() ? nullptr : in.data(), static_cast<DWORD>(in.size()),
                          out, kAnswerCapacity, returned);
   if (*returned > kAnswerCapacity) *returned = 0;
-  log(method, VOQ::formatString("SCardControl(%s) returns 0x%x, result is 0x%02x%02x.\n", feature, rc, out[0],
-                                      out[1]).c_str(),
-      4, 0);
+  logLazy(method, 4, 0, [&] {
+    return VOQ::formatString("SCardControl(%s) returns 0x%x, result is 0x%02x%02x.\n", feature, rc, out[0], out[1]);
+  });
   return rc;
 }
 
@@ -242,7 +243,8 @@ LONG CReader_PCSC::keyLoop(const char* method, Entry& entry) {
       Sleep(kPollPause);
       continue;
     }
-    log(method, VOQ::formatString("SCardControl(FEATURE_GET_KEY_PRESSED) returns key 0x%x.\n", key).c_str(), 4, 0);
+    logLazy(method, 4, 0,
+            [&] { return VOQ::formatString("SCardControl(FEATURE_GET_KEY_PRESSED) returns key 0x%x.\n", key); });
     switch (key) {
       case pinpad::kKeyDigit:
         tone(200);
@@ -289,13 +291,13 @@ int CReader_PCSC::performVerification(unsigned char keyReference, int format, in
   int statusOut = 0;
   if (!m_isSecure) {
     result = cardresult::kSecureEntryImpossible;
-    log(method, VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+    logLazy(method, 3, kPop, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
     return result;
   }
   if (status) *status = 0;
   if (!pinpad::knownFormat(format) || (apdu && apdu->size() > 13)) {
     result = cardresult::kSecureEntryImpossible;
-    log(method, VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+    logLazy(method, 3, kPop, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
     return result;
   }
   const std::string block = pinpad::verifyStructure(timeOut, format, fixedLength, keyReference, apdu);
@@ -307,7 +309,7 @@ int CReader_PCSC::performVerification(unsigned char keyReference, int format, in
     result = control(method, m_features[pinpad::kVerifyPinStart], block, answer, &returned, "FEATURE_VERIFY_PIN_START");
     if (result != SCARD_S_SUCCESS) {
       if (status) *status = result;
-      log(method, VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+      logLazy(method, 3, kPop, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
       return result;
     }
     Entry entry{fixedLength, 1};
@@ -327,7 +329,7 @@ int CReader_PCSC::performVerification(unsigned char keyReference, int format, in
     statusOut = result;
   }
   if (status) *status = statusOut;
-  log(method, VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  logLazy(method, 3, kPop, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
   return result;
 }
 
@@ -337,7 +339,7 @@ int CReader_PCSC::modifyVerification(unsigned char keyReference, int format, int
   int result = 0;
   if (!m_isSecure || !pinpad::knownFormat(format)) {
     result = cardresult::kSecureEntryImpossible;
-    log(method, VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+    logLazy(method, 3, kPop, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
     return result;
   }
   const std::string block = pinpad::modifyStructure(format, fixedLength, keyReference);
@@ -348,7 +350,7 @@ int CReader_PCSC::modifyVerification(unsigned char keyReference, int format, int
   } else {
     result = control(method, m_features[pinpad::kModifyPinStart], block, answer, &returned, "FEATURE_MODIFY_PIN_START");
     if (result != SCARD_S_SUCCESS) {
-      log(method, VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+      logLazy(method, 3, kPop, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
       return result;
     }
     Entry entry{fixedLength, 3};
@@ -366,7 +368,7 @@ int CReader_PCSC::modifyVerification(unsigned char keyReference, int format, int
       result = cardresult::padModification(answer[0] * 256 + answer[1], cardresult::kPadTimeoutPCSC);
     }
   }
-  log(method, VOQ::formatString("returned: 0x%x.\n", result).c_str(), 3, kPop);
+  logLazy(method, 3, kPop, [&] { return VOQ::formatString("returned: 0x%x.\n", result); });
   return result;
 }
 

@@ -41,7 +41,11 @@ F resolve(const char* function) {
   }
 }
 
-void trace(const std::string& text, int flags = 0) { logMessage(text.c_str(), 2, flags); }
+// The driver calls' trace lines, their text made only when it will be written.
+template <typename MakeText>
+void trace(const MakeText& makeText, int flags = 0) {
+  logMessageLazy(2, flags, makeText);
+}
 
 }  // namespace
 
@@ -61,7 +65,7 @@ CTAPIResolver setCTAPIResolver(CTAPIResolver resolver) {
 
 DWORD WINAPI ctInit(LPVOID arguments) {
   const CTInitArguments* a = static_cast<const CTInitArguments*>(arguments);
-  trace(VOQ::formatString("CT_init started, ctn: 0x%x, pn: 0x%x\n", a->ctn, a->pn));
+  trace([&] { return VOQ::formatString("CT_init started, ctn: 0x%x, pn: 0x%x\n", a->ctn, a->pn); });
   signed char result = -1;
   if (CT_init_t init = resolve<CT_init_t>("CT_init")) {
     try {
@@ -70,7 +74,7 @@ DWORD WINAPI ctInit(LPVOID arguments) {
       result = -1;
     }
   }
-  trace(VOQ::formatString("CT_init: Result: 0x%x.\n", result), CLogable::kFlush);
+  trace([&] { return VOQ::formatString("CT_init: Result: 0x%x.\n", result); }, CLogable::kFlush);
   // The exit code carries the result's eight bits; the waiter takes them back signed.
   return static_cast<unsigned char>(result);
 }
@@ -88,9 +92,12 @@ signed char ctInitInThread(unsigned short ctn, unsigned short pn) {
 
 signed char ctData(unsigned short ctn, unsigned char* dad, unsigned char* sad, unsigned short lenc,
                    const unsigned char* command, unsigned short* lenr, unsigned char* response) {
-  const std::string in(reinterpret_cast<const char*>(command), command ? lenc : 0);
-  trace(VOQ::formatString("CT_data started, ctn: 0x%x, sad: 0x%x, dad: 0x%x, in: 0x%s.\n", ctn,
-                               sad ? *sad : 0, dad ? *dad : 0, apdulog::command(in).c_str()));
+  // The command and answer as texts for the trace lines, made only for them.
+  const auto in = [&] { return std::string(reinterpret_cast<const char*>(command), command ? lenc : 0); };
+  trace([&] {
+    return VOQ::formatString("CT_data started, ctn: 0x%x, sad: 0x%x, dad: 0x%x, in: 0x%s.\n", ctn, sad ? *sad : 0,
+                             dad ? *dad : 0, apdulog::command(in()).c_str());
+  });
   const unsigned short capacity = lenr ? *lenr : 0;
   signed char result = -1;
   if (CT_data_t data = resolve<CT_data_t>("CT_data")) {
@@ -100,22 +107,26 @@ signed char ctData(unsigned short ctn, unsigned char* dad, unsigned char* sad, u
       result = -1;
     }
   }
-  std::string out;
+  bool answered = false;
   if (result == 0 && lenr && *lenr > capacity) {
     // Outside driver code claims more than the buffer holds: nothing of it is read.
-    trace(VOQ::formatString("CT_data: lenr %u exceeds the buffer of %u.\n", *lenr, capacity));
+    trace([&] { return VOQ::formatString("CT_data: lenr %u exceeds the buffer of %u.\n", *lenr, capacity); });
     *lenr = 0;
     result = kErrMemory;
-  } else if (result == 0 && lenr && response) {
-    out.assign(reinterpret_cast<const char*>(response), *lenr);
+  } else {
+    answered = result == 0 && lenr && response;
   }
-  trace(VOQ::formatString("CT_data: Result: 0x%x. out: 0x%s.\n", result, apdulog::response(in, out).c_str()),
-        CLogable::kFlush);
+  trace(
+      [&] {
+        const std::string out = answered ? std::string(reinterpret_cast<const char*>(response), *lenr) : std::string();
+        return VOQ::formatString("CT_data: Result: 0x%x. out: 0x%s.\n", result, apdulog::response(in(), out).c_str());
+      },
+      CLogable::kFlush);
   return result;
 }
 
 signed char ctClose(unsigned short ctn) {
-  trace(VOQ::formatString("CT_close, started, ctn: 0x%x.\n", ctn));
+  trace([&] { return VOQ::formatString("CT_close, started, ctn: 0x%x.\n", ctn); });
   signed char result = -1;
   if (CT_close_t close = resolve<CT_close_t>("CT_close")) {
     try {
@@ -124,7 +135,7 @@ signed char ctClose(unsigned short ctn) {
       result = -1;
     }
   }
-  trace(VOQ::formatString("CT_close: Result: 0x%x.\n", result), CLogable::kFlush);
+  trace([&] { return VOQ::formatString("CT_close: Result: 0x%x.\n", result); }, CLogable::kFlush);
   return result;
 }
 

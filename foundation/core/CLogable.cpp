@@ -71,7 +71,9 @@ std::string demangledClassText(const std::type_info& type) {
 #endif
 }
 
-void writeTrace(CReport& report, const CLogable* object, const char* method, const char* text, int level, int flags) {
+// The text is given made, or as a LazyText made here once the level lets the line through.
+void writeTrace(CReport& report, const CLogable* object, const char* method, const char* text, const LazyText* lazy,
+                int level, int flags) {
   CReport::Locked line(report);
   if (flags & CLogable::kPop) line.popIndent();
   if (line.writes(level)) {
@@ -83,7 +85,10 @@ void writeTrace(CReport& report, const CLogable* object, const char* method, con
       line.writePointer(level, object);
       line.write(level, ": ");
     }
-    line.write(level, text);
+    if (lazy != nullptr)
+      line.write(level, lazy->make(lazy->maker).c_str());
+    else
+      line.write(level, text);
   }
   if (flags & CLogable::kPush) line.pushIndent(3);
   if (flags & CLogable::kFlush) line.flush();
@@ -134,7 +139,11 @@ const std::string& CLogable::classText(const CLogable& object) {
 }
 
 void CLogable::writeLog(CReport& report, const char* method, const char* text, int level, int flags) const {
-  writeTrace(report, this, method, text, level, flags);
+  writeTrace(report, this, method, text, nullptr, level, flags);
+}
+
+void CLogable::writeLazyLog(CReport& report, const char* method, int level, int flags, LazyText text) const {
+  writeTrace(report, this, method, nullptr, &text, level, flags);
 }
 
 int CLogable::logObject(const CLogable* object, int flags) const {
@@ -166,6 +175,14 @@ int logMessage(const char* text, int level, int flags) {
   if (text == nullptr) return 1;
   CReport* report = messagePath().report();
   if (report == nullptr) return 0;
-  writeTrace(*report, nullptr, nullptr, text, level, flags);
+  writeTrace(*report, nullptr, nullptr, text, nullptr, level, flags);
+  return 0;
+}
+
+int logMessageLazy(int level, int flags, LazyText text) {
+  messagePath().setUp();
+  CReport* report = messagePath().report();
+  if (report == nullptr) return 0;
+  writeTrace(*report, nullptr, nullptr, nullptr, &text, level, flags);
   return 0;
 }

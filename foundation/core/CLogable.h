@@ -7,6 +7,16 @@
 
 class CReport;
 
+// A text made only when it is needed: a callable and the function that calls it.
+struct LazyText {
+  const void* maker;
+  std::string (*make)(const void* maker);
+  template <typename MakeText>
+  static std::string call(const void* maker) {
+    return (*static_cast<const MakeText*>(maker))();
+  }
+};
+
 class CLogable {
  public:
   // Flags of log and logMessage (combinable).
@@ -36,6 +46,16 @@ class CLogable {
     writeLog(*report, method, text, level, flags);
     return 0;
   }
+  // As log, with the text made by makeText() (a std::string) only when the line
+  // will be written: hot paths pass their formatting here, so that with logging
+  // off or below the line's level they pay for the test alone.
+  template <typename MakeText>
+  int logLazy(const char* method, int level, int flags, const MakeText& makeText) const {
+    CReport* report = s_report.load(std::memory_order_acquire);
+    if (report == nullptr) return 0;
+    writeLazyLog(*report, method, level, flags, LazyText{&makeText, &LazyText::call<MakeText>});
+    return 0;
+  }
   // 1 for a NULL object; otherwise 0. Writes the lifecycle trace at level 6.
   int logObject(const CLogable* object, int flags) const;
 
@@ -45,6 +65,7 @@ class CLogable {
  private:
   friend struct CLogableAccess;
   void writeLog(CReport& report, const char* method, const char* text, int level, int flags) const;
+  void writeLazyLog(CReport& report, const char* method, int level, int flags, LazyText text) const;
 
   // The report of all CLogable objects; NULL while logging is off.
   static std::atomic<CReport*> s_report;
@@ -52,6 +73,12 @@ class CLogable {
 
 // Writes text to the trace log without a class prefix; results as CLogable::log.
 int logMessage(const char* text, int level, int flags);
+// As logMessage, with the text made by makeText() only when the line will be written.
+int logMessageLazy(int level, int flags, LazyText text);
+template <typename MakeText>
+int logMessageLazy(int level, int flags, const MakeText& makeText) {
+  return logMessageLazy(level, flags, LazyText{&makeText, &LazyText::call<MakeText>});
+}
 
 // The trace set-up: the report named by the user's Trace settings, when the
 // program's own signed settings file allows a log; NULL otherwise.

@@ -153,6 +153,29 @@ TEST_F(TraceLogTest, NullTextAndNullMethod) {
   EXPECT_NE(log.find("\nonly the text\n"), std::string::npos) << log;
 }
 
+// A lazily made text is made exactly when its line is written, and the line reads as
+// with the text given made; below the log's level only the indentation moves.
+TEST_F(TraceLogTest, LazyTextsAreMadeOnlyForLinesThatAreWritten) {
+  ft::setDword(std::string(ft::kUserKey) + "\\Trace", "LogLevel", 3);
+  int made = 0;
+  const auto text = [&made] {
+    ++made;
+    return std::string("returned: 0x7.\n");
+  };
+  {
+    GoldenTraced::Part part;
+    EXPECT_EQ(part.logLazy("work", 4, CLogable::kPush, text), 0);  // filtered, yet indents
+    EXPECT_EQ(made, 0);
+    EXPECT_EQ(part.logLazy("work", 3, CLogable::kPop, text), 0);
+    EXPECT_EQ(made, 1);
+    EXPECT_EQ(logMessageLazy(5, 0, text), 0);
+    EXPECT_EQ(logMessageLazy(2, CLogable::kFlush, text), 0);
+    EXPECT_EQ(made, 2);
+    EXPECT_EQ(ft::readFile(kLog),
+              "class GoldenTraced::Part::work() at 0x" + address(&part) + ": returned: 0x7.\nreturned: 0x7.\n");
+  }
+}
+
 // Methods left by an exception never write their exit trace; the indentation
 // keeps growing, and the log stays readable instead of overflowing the stack.
 TEST_F(TraceLogTest, ExceptionsThatSkipExitTracesDoNotBreakTheLog) {
