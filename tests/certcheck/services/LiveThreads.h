@@ -6,9 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <functional>
-#include <thread>
+#include "quarvel_test.h"
 
 namespace servicestest {
 
@@ -23,22 +21,12 @@ inline int liveThreads() {
   return count;
 }
 
-// Polls until the condition holds; false after a generous bound (it only guards against hangs).
-inline bool eventually(const std::function<bool()>& condition) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
-
 // An ended thread leaves /proc/self/task a moment after its handle is signalled.
 class NoThreadLeftBehind : public ::testing::Test {
  protected:
   void SetUp() override { baseline = liveThreads(); }
   void TearDown() override {
-    EXPECT_TRUE(eventually([this] { return liveThreads() == baseline; }))
+    EXPECT_TRUE(quarveltest::eventually([this] { return liveThreads() == baseline; }))
         << liveThreads() << " threads, " << baseline << " before";
   }
   int baseline = 0;

@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ServicesTestSupport.h"
@@ -225,13 +223,9 @@ TEST_F(Configuration, AnEntryReadStraightFromTheRegistryAndWrittenBack) {
 
 // ---- Two processes sharing the registry ----
 
-// Waits (bounded) for a file that the other process creates as a signal.
+// Waits for a file that the other process creates as a signal.
 bool awaitFile(const std::string& path) {
-  for (int i = 0; i < 20000; ++i) {
-    if (st::fileExists(path)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return false;
+  return quarveltest::eventually([&] { return st::fileExists(path); });
 }
 
 void touch(const std::string& path) { std::ofstream(path) << "x"; }

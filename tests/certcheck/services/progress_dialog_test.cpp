@@ -35,9 +35,9 @@ class ProgressDialogTest : public st::NoThreadLeftBehind {
   // Starts the dialog and waits until it shows and its bar has moved.
   HWND startAndWatch(VOQ_ProgressDialog& dialog) {
     EXPECT_EQ(dialog.start(0), 0u);
-    EXPECT_TRUE(st::eventually([&] { return dialog.getDialog() != nullptr; }));
+    EXPECT_TRUE(quarveltest::eventually([&] { return dialog.getDialog() != nullptr; }));
     HWND window = dialog.getDialog();
-    EXPECT_TRUE(st::eventually([&] { return barPosition(window) > 3; }));
+    EXPECT_TRUE(quarveltest::eventually([&] { return barPosition(window) > 3; }));
     return window;
   }
   HINSTANCE module = GetModuleHandleA(nullptr);
@@ -57,7 +57,7 @@ TEST_F(ProgressDialogTest, ShownAdvancedAndStoppedByTheOwner) {
   EXPECT_EQ(dialog.getOwner(), owner);
   // The bar keeps moving: a later look finds it further on (or wrapped round).
   const LRESULT first = barPosition(window);
-  EXPECT_TRUE(st::eventually([&] { return barPosition(window) != first; }));
+  EXPECT_TRUE(quarveltest::eventually([&] { return barPosition(window) != first; }));
 
   EXPECT_EQ(dialog.stop(true), -1);
   EXPECT_FALSE(IsWindow(window));
@@ -83,7 +83,7 @@ TEST_F(ProgressDialogTest, AUserCancelNeitherEndsTheDialogNorItsThread) {
   SendMessageA(window, WM_CLOSE, 0, 0);
   EXPECT_TRUE(IsWindow(window));
   const LRESULT position = barPosition(window);
-  EXPECT_TRUE(st::eventually([&] { return barPosition(window) != position; }));
+  EXPECT_TRUE(quarveltest::eventually([&] { return barPosition(window) != position; }));
   EXPECT_EQ(dialog.stop(true), -1);
   EXPECT_FALSE(IsWindow(window));
 }
@@ -91,7 +91,7 @@ TEST_F(ProgressDialogTest, AUserCancelNeitherEndsTheDialogNorItsThread) {
 TEST_F(ProgressDialogTest, AMissingTemplateGivesNoWindowAndStaysStoppable) {
   VOQ_ProgressDialog dialog(nullptr, kTitle, 999, 1129, module);
   ASSERT_EQ(dialog.start(0), 0u);
-  ASSERT_TRUE(st::eventually([&] { return dialog.isRunning(); }));
+  ASSERT_TRUE(quarveltest::eventually([&] { return dialog.isRunning(); }));
   EXPECT_EQ(dialog.getDialog(), nullptr);
   EXPECT_TRUE(progressWindows().empty());
   EXPECT_EQ(dialog.stop(true), -1);

@@ -114,7 +114,7 @@ TEST_F(VOQ_ThreadTest, StopTerminatesARunningThreadWaitsForItAndClosesTheHandle)
     SCOPED_TRACE(static_cast<int>(body));
     ProbeThread t(body);
     ASSERT_EQ(t.start(0), 0u);
-    ASSERT_TRUE(st::eventually([&] { return t.inside.load(); }));
+    ASSERT_TRUE(quarveltest::eventually([&] { return t.inside.load(); }));
     Handle own = t.duplicate();
     HANDLE original = t.handle();
 
@@ -153,7 +153,7 @@ TEST_F(VOQ_ThreadTest, DestroyingTheObjectEndsItsThread) {
   {
     Sleeper sleeper;
     ASSERT_EQ(sleeper.start(0), 0u);
-    ASSERT_TRUE(st::eventually([] { return g_sleeperInside.load(); }));
+    ASSERT_TRUE(quarveltest::eventually([] { return g_sleeperInside.load(); }));
     own = sleeper.duplicate();
   }
   EXPECT_EQ(WaitForSingleObject(own.get(), 0), WAIT_OBJECT_0);
@@ -166,7 +166,7 @@ TEST_F(VOQ_ThreadTest, ASecondStartWhileRunningIsRefused) {
   HANDLE first = t.handle();
   EXPECT_EQ(t.start(2), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
   EXPECT_EQ(t.handle(), first);
-  ASSERT_TRUE(st::eventually([&] { return t.inside.load(); }));
+  ASSERT_TRUE(quarveltest::eventually([&] { return t.inside.load(); }));
   EXPECT_EQ(t.stop(true), -1);
   EXPECT_EQ(t.events(), "start;run1;");
 }
@@ -174,7 +174,7 @@ TEST_F(VOQ_ThreadTest, ASecondStartWhileRunningIsRefused) {
 TEST_F(VOQ_ThreadTest, StopWithoutTerminateLeavesTheThreadRunning) {
   ProbeThread t(Body::LoopUntilReleased);
   ASSERT_EQ(t.start(3), 0u);
-  ASSERT_TRUE(st::eventually([&] { return t.inside.load(); }));
+  ASSERT_TRUE(quarveltest::eventually([&] { return t.inside.load(); }));
   Handle own = t.duplicate();
   EXPECT_EQ(t.stop(false), static_cast<LONG>(STILL_ACTIVE));
   EXPECT_EQ(t.handle(), nullptr);
