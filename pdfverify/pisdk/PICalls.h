@@ -36,26 +36,19 @@ Proto hftProc(HFT hft, unsigned selector) {
 
 }  // namespace pisdk
 
-#define PI_CORE_CALL(name, result, params, args) \
-  inline result name params { return ::pisdk::hftProc<name##SELPROTO>(gCoreHFT, name##SEL) args; }
-#define PI_ACROSUPPORT_CALL(name, result, params, args) \
-  inline result name params { return ::pisdk::hftProc<name##SELPROTO>(gAcroSupportHFT, name##SEL) args; }
-#define PI_ASEXTRA_CALL(name, result, params, args) \
-  inline result name params { return ::pisdk::hftProc<name##SELPROTO>(gASExtraHFT, name##SEL) args; }
-#define PI_COS_CALL(name, result, params, args) \
-  inline result name params { return ::pisdk::hftProc<name##SELPROTO>(gCosHFT, name##SEL) args; }
-#define PI_PDMODEL_CALL(name, result, params, args) \
-  inline result name params { return ::pisdk::hftProc<name##SELPROTO>(gPDModelHFT, name##SEL) args; }
-#define PI_ACROVIEW_CALL(name, result, params, args) \
-  inline result name params { return ::pisdk::hftProc<name##SELPROTO>(gAcroViewHFT, name##SEL) args; }
-#define PI_WIN_CALL(name, result, params, args) \
-  inline result name params { return ::pisdk::hftProc<name##SELPROTO>(gWinHFT, name##SEL) args; }
-#define PI_PUBSEC_CALL(name, result, params, args) \
-  inline result name params { return ::pisdk::hftProc<name##SELPROTO>(gPubSecHFT, name##SEL) args; }
-#define PI_DIGSIG_CALL(name, result, params, args) \
-  inline result name params { return ::pisdk::hftProc<name##SELPROTO>(gDigSigHFT, name##SEL) args; }
-#define PI_CONSULTANT_CALL(name, result, params, args) \
-  inline result name params { return ::pisdk::hftProc<name##SELPROTO>(gPDFConsultantHFT, name##SEL) args; }
+// One inline function per operation, calling through the entry of its table.
+#define PI_CALL(table, name, result, params, args) \
+  inline result name params { return ::pisdk::hftProc<name##SELPROTO>(table, name##SEL) args; }
+#define PI_CORE_CALL(...) PI_CALL(gCoreHFT, __VA_ARGS__)
+#define PI_ACROSUPPORT_CALL(...) PI_CALL(gAcroSupportHFT, __VA_ARGS__)
+#define PI_ASEXTRA_CALL(...) PI_CALL(gASExtraHFT, __VA_ARGS__)
+#define PI_COS_CALL(...) PI_CALL(gCosHFT, __VA_ARGS__)
+#define PI_PDMODEL_CALL(...) PI_CALL(gPDModelHFT, __VA_ARGS__)
+#define PI_ACROVIEW_CALL(...) PI_CALL(gAcroViewHFT, __VA_ARGS__)
+#define PI_WIN_CALL(...) PI_CALL(gWinHFT, __VA_ARGS__)
+#define PI_PUBSEC_CALL(...) PI_CALL(gPubSecHFT, __VA_ARGS__)
+#define PI_DIGSIG_CALL(...) PI_CALL(gDigSigHFT, __VA_ARGS__)
+#define PI_CONSULTANT_CALL(...) PI_CALL(gPDFConsultantHFT, __VA_ARGS__)
 
 PI_CORE_HFT(PI_CORE_CALL)
 PI_ACROSUPPORT_HFT(PI_ACROSUPPORT_CALL)

@@ -22,6 +22,15 @@ ASAtom nameAtom(QPDFObjectHandle name) {
   return atomOf(text.empty() ? text : text.substr(1));
 }
 
+// A number as 16.16 fixed point; one outside its range raises.
+ASFixed fixedOf(QPDFObjectHandle number) {
+  double v = number.getNumericValue() * 65536.0;
+  if (!(v >= std::numeric_limits<ASFixed>::min() && v <= std::numeric_limits<ASFixed>::max())) {
+    raise(cosErrExpectedNumber);
+  }
+  return static_cast<ASFixed>(std::lround(v));
+}
+
 PageRec& pageOf(PDPage page) {
   auto it = state().pages.find(page);
   if (it == state().pages.end()) raise(asErrBadHandle);
@@ -258,11 +267,7 @@ ASFixed CosFixedValue(CosObj obj) {
   return hostEntry(__func__, [&]() -> ASFixed {
     QPDFObjectHandle& h = objectOf(obj);
     if (!h.isNumber()) raise(cosErrExpectedNumber);
-    double v = h.getNumericValue() * 65536.0;
-    if (!(v >= std::numeric_limits<ASFixed>::min() && v <= std::numeric_limits<ASFixed>::max())) {
-      raise(cosErrExpectedNumber);
-    }
-    return static_cast<ASFixed>(std::lround(v));
+    return fixedOf(h);
   });
 }
 
@@ -430,11 +435,7 @@ ASFixed PDPageGetDuration(PDPage page) {
   return hostEntry(__func__, [&]() -> ASFixed {
     QPDFObjectHandle dur = pageOf(page).page.getKey("/Dur");
     if (!dur.isNumber()) return fixedNegativeOne;
-    double v = dur.getNumericValue() * 65536.0;
-    if (!(v >= std::numeric_limits<ASFixed>::min() && v <= std::numeric_limits<ASFixed>::max())) {
-      raise(cosErrExpectedNumber);
-    }
-    return static_cast<ASFixed>(std::lround(v));
+    return fixedOf(dur);
   });
 }
 

@@ -240,10 +240,14 @@ ASBool PSRegisterHandler(ExtensionID owner, PubSecHandlerRec* handler) {
     if (handler == nullptr || handler->size != sizeof(PubSecHandlerRec)) raise(genErrBadParm);
     if (state().config.refuseHandler) return false;
     // Every procedure must be a callback the plug-in made.
-    const ASCallback* first = &handler->newEngine;
-    const ASCallback* end = handler->reserved10 + 6;
-    for (const ASCallback* cb = first; cb != end; ++cb) {
-      if (*cb) callbackProc(*cb);
+    for (ASCallback cb : {handler->newEngine, handler->destroyEngine, handler->getBoolProperty,
+                          handler->getAtomProperty, handler->getInt32Property, handler->getTextProperty,
+                          handler->sessionAcquire, handler->sessionRelease, handler->sessionReady,
+                          handler->performOperation, handler->sigGetSigProperties, handler->sigAuthenticate,
+                          handler->sigGetSigValue, handler->sigValidate, handler->getText,
+                          handler->getAppearanceLogo, handler->exportData, handler->openCMSEnvelope,
+                          handler->getImplicitRecipients}) {
+      if (cb) callbackProc(cb);
     }
     state().handlers.emplace_back(owner, handler);
     return true;
