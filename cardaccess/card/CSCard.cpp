@@ -3,6 +3,7 @@
 #include "cardaccess/reader/CAPDU.h"
 #include "cardaccess/reader/CICC.h"
 #include "cardaccess/reader/CardResult.h"
+#include "cardaccess/reader/PeerTable.h"
 #include "cardaccess/rtsrc/asn1ber/BerMessageBuffer.h"
 #include "foundation/base/CException.h"
 #include "foundation/base/FormatString.h"
@@ -29,7 +30,10 @@ CSCard::CSCard(CICC_base* channel, CReader* reader, const std::string& atr, int 
   logObject(this, kConstructed);
 }
 
-CSCard::~CSCard() { logObject(this, kDestroyed); }
+CSCard::~CSCard() {
+  peers::forget(this);
+  logObject(this, kDestroyed);
+}
 
 void CSCard::logEnter(const char* method, int level) const { log(method, "started.\n", level, kPush); }
 

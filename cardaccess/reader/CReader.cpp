@@ -1,6 +1,7 @@
 #include "cardaccess/reader/CReader.h"
 
 #include "cardaccess/reader/CardRecognition.h"
+#include "cardaccess/reader/PeerTable.h"
 #include "foundation/base/FormatString.h"
 
 QUARVEL_CARD_NAMESPACE_BEGIN
@@ -10,6 +11,7 @@ CReader_base::CReader_base(const std::string& name, unsigned char useGUI) : m_na
 }
 
 CReader_base::~CReader_base() {
+  peers::forget(this);
   dropCard(true);
   logObject(this, kDestroyed);
 }

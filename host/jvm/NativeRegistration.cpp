@@ -1,5 +1,7 @@
 #include "host/jvm/NativeRegistration.h"
 
+#include "host/jvm/natives/CardNatives.h"
+
 void registerECardNatives(JNIEnv*, jobject, jclass) {}
 
 namespace {
@@ -9,17 +11,17 @@ namespace {
 const NativeRegistration kRegistrations[] = {
     {"at/Quarvel/util/jni/JUtil", nullptr},
     {"at/Quarvel/util/jni/Application", nullptr},
-    {"at/Quarvel/util/jni/BankCard", nullptr},
+    {"at/Quarvel/util/jni/BankCard", &registerBankCardNatives},
     {"at/Quarvel/util/jni/ECard", &registerECardNatives},
-    {"at/Quarvel/util/jni/ECardng", nullptr},
-    {"at/Quarvel/util/jni/ECardG4", nullptr},
-    {"at/Quarvel/util/jni/ASignPCS", nullptr},
+    {"at/Quarvel/util/jni/ECardng", &registerECardngNatives},
+    {"at/Quarvel/util/jni/ECardG4", &registerECardG4Natives},
+    {"at/Quarvel/util/jni/ASignPCS", &registerASignPCSNatives},
     {"at/Quarvel/util/jni/Hash", nullptr},
-    {"at/Quarvel/util/jni/OCard", nullptr},
-    {"at/Quarvel/util/jni/Reader", nullptr},
-    {"at/Quarvel/util/jni/ReaderFactory", nullptr},
-    {"at/Quarvel/util/jni/SCard", nullptr},
-    {"at/Quarvel/util/jni/TrustSign", nullptr},
+    {"at/Quarvel/util/jni/OCard", &registerOCardNatives},
+    {"at/Quarvel/util/jni/Reader", &registerReaderNatives},
+    {"at/Quarvel/util/jni/ReaderFactory", &registerReaderFactoryNatives},
+    {"at/Quarvel/util/jni/SCard", &registerSCardNatives},
+    {"at/Quarvel/util/jni/TrustSign", &registerTrustSignNatives},
 };
 
 }  // namespace
