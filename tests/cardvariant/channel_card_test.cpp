@@ -6,6 +6,7 @@
 
 #include "VariantSupport.h"
 #include "cardaccess/reader/CAPDU.h"
+#include "cardaccess/reader/CReader_CTAPI.h"
 #include "cardvariant/CSCard_DTrust.h"
 #include "foundation/base/CException.h"
 
@@ -287,6 +288,20 @@ TEST_F(ScriptedCard, TheCardLockIsTheHoldersAlone) {
   std::thread([&] {
     card.lock();
     card.unlock();
+  }).join();
+}
+
+TEST(Reader, ItsLockIsReentrantAndTheHoldersAlone) {
+  cardvariant::CReader_CTAPI reader("", 1, "", 0, 0);
+  EXPECT_EQ(reader.getName(), nullptr);
+  EXPECT_EQ(reader.lock(), 0);
+  EXPECT_EQ(reader.lock(), 0);
+  std::thread([&] { reader.unlock(); }).join();  // not the holder: no effect
+  EXPECT_EQ(reader.unlock(), 0);
+  EXPECT_EQ(reader.unlock(), 0);
+  std::thread([&] {
+    reader.lock();
+    reader.unlock();
   }).join();
 }
 

@@ -191,14 +191,20 @@ TEST(Factory, OnlyConfiguredPortsAreTried) {
 TEST(Factory, NoReaderWithoutUsableSettings) {
   Terminals terminals;
   terminals.configure("terminal 1\n  card asign\n");
-  for (int row = 0; row < 3; ++row) {
+  for (int row = 0; row < 4; ++row) {
     clearSettings();
     if (row == 1) setRaw("Reader", "CTAPI", REG_BINARY, terminals.driver());
     if (row == 2) configureReader(terminals.driver(), {{"Status0", ""}, {"isSecure", "Yes"}, {"UseGUI", "Yes"}}, {{"Port0", 2}});
+    if (row == 3) {
+      // A port value of two bytes reads as port 0.
+      configureReader(terminals.driver(), {{"Status0", ""}, {"isSecure", "Yes"}, {"UseGUI", "Yes"}}, {});
+      setRaw("Reader", "Port5", REG_DWORD, std::string("\x01\x00", 2));
+    }
     FreshSettings settings;
     EXPECT_EQ(CReaderFactory::getInstance(), nullptr) << row;
   }
   EXPECT_EQ(terminals.count("CT_init ctn=1 pn=2 rc=-8"), 1u);
+  EXPECT_EQ(terminals.count("CT_init ctn=1 pn=0 rc=-8"), 1u);
 }
 
 // A connected card of the terminal on port 1, recognised through the settings.
