@@ -101,6 +101,9 @@ struct Sha1Context {
 void sha1Init(Sha1Context* context);
 void sha1Update(Sha1Context* context, Blob data);
 void sha1Final(Sha1Context* context, unsigned char digest[20]);
+// The processor's SHA extensions are used where present; true forces the portable
+// rounds (for tests of both). Returns whether the portable rounds were in use.
+bool sha1UsePortable(bool portable);
 
 // ---- big numbers ------------------------------------------------------------
 
