@@ -206,6 +206,10 @@ TEST_F(CosLayer, HostileDocumentsRaiseOrAnswer) {
        "5 0 obj << /T (B) /Parent 4 0 R /Kids [4 0 R] >> endobj\n"},
       {"wrong types",
        "1 0 obj << /Type /Catalog /Pages 7 /AcroForm [1 2] >> endobj\n"},
+      {"broken xref",
+       "1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n"
+       "2 0 obj << /Type /Pages /Kids [] /Count 0 >> endobj\n"
+       "xref\n0 3\n0000000000 65535 f \n0000009999 00000 n \n0000000001 00000 n \n"},
   };
   for (const Case& c : cases) {
     std::string p = pdftest::scratch("hostile.pdf");
@@ -220,6 +224,39 @@ TEST_F(CosLayer, HostileDocumentsRaiseOrAnswer) {
     ASCallbackDestroy(cb);
     EXPECT_EQ(viewer.frameDepth(), 0) << c.what;
   }
+}
+
+// Deep nesting: the consultant's walk and a plug-in's own recursion both end.
+TEST_F(CosLayer, DeepNestingEnds) {
+  std::string nested;
+  for (int i = 0; i < 400; ++i) nested += "<< /Next ";
+  nested += "<< /S /JavaScript /JS (x) >>";
+  for (int i = 0; i < 400; ++i) nested += " >>";
+  std::string p = pdftest::scratch("deep.pdf");
+  pdffixtures::writeFile(p, "%PDF-1.7\n1 0 obj << /Type /Catalog /Pages 2 0 R /OpenAction << /S /GoTo /Next " + nested +
+                                " >> >> endobj\n2 0 obj << /Type /Pages /Kids [] /Count 0 >> endobj\n"
+                                "trailer << /Root 1 0 R >>\n%%EOF\n");
+  if (!viewer.openDocument(p)) return;  // refused at the door is fine too
+  pdftest::bindHFTs(viewer);
+  static int reports = 0;
+  auto found = [](Consultant, CosObj, const PDFObjType*, ASUns32 n, void*) -> ASInt32 {
+    EXPECT_LE(n, 256u);
+    ++reports;
+    return AC_NOCHANGE;
+  };
+  const PDFObjType requested[] = {58, 53, 3};
+  ConsultantAgentRec agent{sizeof agent, requested, 3, nullptr, ASCallbackCreateProto(ConsultantObjFoundProc, +found),
+                           0, 0};
+  Consultant c = ConsultantCreate(nullptr);
+  ConsultantRegisterAgent(c, &agent, 1);
+  ASErrorCode code = raisedBy([&] {
+    ConsultantTraverseFrom(c, CosDocGetRoot(PDDocGetCosDoc(viewer.activePDDoc())), PT_CATALOG);
+  });
+  ConsultantDestroy(c);
+  ASCallbackDestroy(agent.objFound);
+  EXPECT_TRUE(code == 0 || code == cosErrRead) << code;
+  EXPECT_LE(reports, 256);
+  EXPECT_EQ(viewer.frameDepth(), 0);
 }
 
 }  // namespace
