@@ -44,6 +44,9 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharS
                                LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
                                LPBOOL lpUsedDefaultChar);
 
+// The ANSI code page: always CP_UTF8 (65001) here.
+UINT WINAPI GetACP(void);
+
 int WINAPI lstrlenA(LPCSTR lpString);
 int WINAPI lstrlenW(LPCWSTR lpString);
 LPSTR WINAPI lstrcpyA(LPSTR lpString1, LPCSTR lpString2);

@@ -1,0 +1,72 @@
+// Forwarding of a page's Security Layer request to the local Security Layer server, and
+// of its reply back to the page; shared by the ActiveX control and the NPAPI plug-in.
+#pragma once
+
+#include <cstddef>
+
+#include <windows.h>
+
+namespace slforward {
+
+// The exchange with the server.
+constexpr const char* kAgent = "InetURL/1.0";
+constexpr const char* kServer = "localhost";
+constexpr unsigned short kPort = 20000;
+constexpr const char* kVerb = "POST";
+constexpr const char* kObject = "/";
+constexpr const char* kVersion = "HTTP/1.0";
+constexpr DWORD kDefaultTimeoutMs = 1200000;  // 20 minutes
+constexpr DWORD kWriteChunk = 1024;
+constexpr DWORD kReadChunk = 1000;
+constexpr size_t kInitialReplyBuffer = 5100;
+// A reply longer than this is not a Security Layer answer worth holding.
+constexpr size_t kMaxReply = 16u << 20;
+// The reply code's field: at most 12 characters and the NUL.
+constexpr size_t kCodeSize = 13;
+
+// What the user is told.
+extern const char* const kMsgRequestMissing;   // 'xml_request' absent
+extern const char* const kMsgPostUrlMissing;   // 'post_url' absent
+extern const char* const kMsgIncomplete;       // parameters not as the plug-in needs them
+extern const char* const kMsgCommunication;    // no reply
+extern const char* const kMsgTransfer;         // a reply that is neither error nor success
+extern const char* const kMsgForwarding;       // the browser posting cannot be prepared
+extern const char* const kCaptionError;        // "Error"
+
+// Where the plug-in's working memory comes from (the NPAPI plug-in takes all of its
+// memory from the browser).
+struct PluginMemory {
+  void* (*allocate)(size_t bytes);
+  void (*release)(void* block);
+};
+const PluginMemory& heapMemory();
+
+// How the plug-in makes the browser post the form body to the page's URL.
+class RequestPoster {
+ public:
+  virtual ~RequestPoster() = default;
+  virtual void post(const char* formBody, const char* postUrl) = 0;
+};
+
+// The whole run: sends the request, classifies the reply, posts it or shows why not.
+// Any argument but the poster may be absent (NULL).
+void forwardRequest(const char* request, const char* postUrl, const char* timeoutText, HWND owner,
+                    RequestPoster& poster, const PluginMemory& memory = heapMemory());
+
+// 0: an error reply (code and info set); 1: a success reply (code "0", info the whole
+// reply); -1: neither. `code` holds kCodeSize bytes, `info` strlen(reply) + 1.
+int splitResponse(const char* reply, char* code, char* info);
+
+// Form encoding; `destination` holds 3 * strlen(source) + 1 bytes.
+void urlEncode(const char* source, char* destination);
+
+// German letters from UTF-8 to their Windows-1252 bytes, in place.
+void convertUmlauts(char* text);
+
+// The receive time-out for a page's time-out text (whole minutes), in milliseconds.
+DWORD receiveTimeoutOf(const char* timeoutText);
+
+// An error box of the run: "Error", OK button, error icon.
+void showError(HWND owner, const char* text);
+
+}  // namespace slforward
