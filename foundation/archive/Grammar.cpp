@@ -668,6 +668,41 @@ class Matcher {
   size_t failedRunCount_ = 0;
 };
 
+// Where a link really leads: past empty nodes without an alternative, which do
+// nothing but point onward and would cost the matcher a step each.
+int32_t pastEmptyNodes(const Program& p, int32_t n) {
+  for (size_t hops = 0; n >= 0 && hops < p.nodes.size(); ++hops) {
+    const Node& node = p.nodes[static_cast<size_t>(n)];
+    if (node.kind != kEmpty || node.alt >= 0) break;
+    n = node.next;
+  }
+  return n;
+}
+
+// Lets every link skip the empty nodes and inlines rules of a single byte test;
+// the paths taken and their order stay the same.
+void linkPastEmptyNodes(Program& p) {
+  for (Node& node : p.nodes) {
+    node.next = pastEmptyNodes(p, node.next);
+    if (node.alt >= 0) node.alt = pastEmptyNodes(p, node.alt);
+  }
+  for (Rule& rule : p.rules) rule.first = pastEmptyNodes(p, rule.first);
+  // A call of a rule that is one byte or byte set and nothing else becomes that
+  // test itself: one step instead of call, test and return.
+  for (Node& node : p.nodes) {
+    if (node.kind != kCall) continue;
+    const int32_t first = p.rules[static_cast<size_t>(node.arg)].first;
+    if (first < 0) continue;
+    const Node& body = p.nodes[static_cast<size_t>(first)];
+    if ((body.kind != kByte && body.kind != kSet) || body.next < 0 ||
+        p.nodes[static_cast<size_t>(body.next)].kind != kReturn)
+      continue;
+    const int32_t next = node.next;
+    node = body;
+    node.next = next;
+  }
+}
+
 // The built-in grammar with its three start expressions, compiled once: every
 // parse behaves as if it had been compiled afresh.
 struct CompiledManifestGrammar {
@@ -685,6 +720,11 @@ struct CompiledManifestGrammar {
     section = compiler.compileStart(reinterpret_cast<const unsigned char*>("<section>"), 9);
     signerInfo = compiler.compileStart(reinterpret_cast<const unsigned char*>("<signer_info>"), 13);
     ok = manifest >= 0 && section >= 0 && signerInfo >= 0;
+    if (!ok) return;
+    linkPastEmptyNodes(program);
+    manifest = pastEmptyNodes(program, manifest);
+    section = pastEmptyNodes(program, section);
+    signerInfo = pastEmptyNodes(program, signerInfo);
   }
 };
 
@@ -771,6 +811,8 @@ int matchGrammar(AllocList* list, Blob rules, Blob start, Blob input, CaptureLis
       if (!compiler.compileRules(rules.data, rules.length)) return 0;
       first = compiler.compileStart(start.data, start.length);
       if (first < 0) return 0;
+      linkPastEmptyNodes(fresh);
+      first = pastEmptyNodes(fresh, first);
       program = &fresh;
     }
     if (!programFits(*program)) return 0;
