@@ -6,7 +6,7 @@
 #include "host/app/application_secure.h"
 #include "host/jvm/CJVMFactory.h"
 #include "host/quarvel/Commands.h"
-#include "host/window/VMainWindow.h"
+#include "host/quarvel/MainWindow.h"
 #include "host/window/VRect.h"
 
 #include <windows.h>
@@ -63,7 +63,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (tipEnabled()) startJavaClass("at.Quarvel.riverod.admin.TipFrame");
     if (autoupdateEnabled()) runUpdater();
     // The hidden main window; its message loop runs until the program is asked to quit.
-    VMainWindow window;
+    MainWindow window;
     const VRect rect(0, 0, GetSystemMetrics(SM_CXFULLSCREEN), GetSystemMetrics(SM_CYFULLSCREEN));
     window.create(0, rect, 0, 0, 0, 0, WS_OVERLAPPEDWINDOW, true);
   } catch (const VOQ::CAssertException&) {

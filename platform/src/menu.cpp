@@ -2,7 +2,9 @@
 // state, and TrackPopupMenuEx answered by the test script.
 #include <algorithm>
 #include <cstring>
+#include <unistd.h>
 
+#include "desktop_records.h"
 #include "platform/resources.h"
 #include "platform/window_test.h"
 #include "window_internal.h"
@@ -313,6 +315,26 @@ DWORD WINAPI CheckMenuItem(HMENU menu, UINT which, UINT check) {
   return previous;
 }
 
+}  // extern "C"
+
+namespace {
+
+// The items of a menu and of its sub-menus, depth first, for the desktop's record.
+void describeItems(HMENU h, int depth, std::vector<std::string>* fields) {
+  Menu* m = findMenu(h);
+  if (m == nullptr || depth > 8) return;
+  for (const MenuItem& item : m->items) {
+    const bool command = !(item.flags & (MF_POPUP | MF_SEPARATOR));
+    fields->push_back(std::to_string(depth) + ":" + std::to_string(command ? item.id : 0) + ":" +
+                      std::to_string(item.flags) + ":" + item.text);
+    if (item.flags & MF_POPUP) describeItems(reinterpret_cast<HMENU>(item.submenu), depth + 1, fields);
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
 BOOL WINAPI TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND hwnd, LPTPMPARAMS) {
   if (!IsMenu(menu) || !IsWindow(hwnd)) {
     SetLastError(IsMenu(menu) ? ERROR_INVALID_WINDOW_HANDLE : ERROR_INVALID_MENU_HANDLE);
@@ -336,6 +358,10 @@ BOOL WINAPI TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND hwnd, LP
     if (item == nullptr || (item->flags & (MF_GRAYED | MF_DISABLED))) chosen = 0;
     record.chosen = chosen;
     popupRecords().push_back(record);
+    std::vector<std::string> fields{std::to_string(getpid()), std::to_string(reinterpret_cast<uintptr_t>(hwnd)),
+                                    std::to_string(x), std::to_string(y), std::to_string(flags), std::to_string(chosen)};
+    describeItems(menu, 0, &fields);
+    platform::desktop::append("popup", fields);
   }
   if (chosen == 0) return FALSE;
   if (flags & TPM_RETURNCMD) return static_cast<BOOL>(chosen);
@@ -356,6 +382,43 @@ std::vector<PopupMenuRecord> popupMenus() {
   auto lock = win::lockWindows();
   return win::popupRecords();
 }
+
+std::vector<DesktopPopupMenu> desktopPopupMenus() {
+  std::vector<DesktopPopupMenu> menus;
+  for (const std::vector<std::string>& f : desktop::read("popup")) {
+    if (f.size() < 6) continue;
+    DesktopPopupMenu menu;
+    menu.processId = static_cast<DWORD>(std::stoul(f[0]));
+    menu.owner = reinterpret_cast<HWND>(static_cast<uintptr_t>(std::stoull(f[1])));
+    menu.x = std::stoi(f[2]);
+    menu.y = std::stoi(f[3]);
+    menu.flags = static_cast<UINT>(std::stoul(f[4]));
+    menu.chosen = static_cast<UINT>(std::stoul(f[5]));
+    for (size_t i = 6; i < f.size(); ++i) {
+      // depth:id:flags:text
+      const size_t a = f[i].find(':');
+      const size_t b = f[i].find(':', a + 1);
+      const size_t c = f[i].find(':', b + 1);
+      if (c == std::string::npos) continue;
+      MenuItemState item;
+      item.depth = std::stoi(f[i].substr(0, a));
+      item.id = static_cast<UINT>(std::stoul(f[i].substr(a + 1, b - a - 1)));
+      item.flags = static_cast<UINT>(std::stoul(f[i].substr(b + 1, c - b - 1)));
+      item.text = f[i].substr(c + 1);
+      menu.items.push_back(item);
+    }
+    menus.push_back(menu);
+  }
+  return menus;
+}
+
+const MenuItemState* DesktopPopupMenu::item(UINT commandId) const {
+  for (const MenuItemState& i : items)
+    if (i.id == commandId) return &i;
+  return nullptr;
+}
+
+void queueDesktopPopupMenuChoice(UINT commandId) { desktop::append("popup-choices", {std::to_string(commandId)}); }
 
 void clearPopupMenus() {
   auto lock = win::lockWindows();

@@ -6,6 +6,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include "desktop_records.h"
 #include "window_internal.h"
 #include "platform/window_test.h"
 
@@ -1329,7 +1330,10 @@ BOOL WINAPI SystemParametersInfoA(UINT action, UINT, PVOID param, UINT) {
 
 BOOL WINAPI GetCursorPos(LPPOINT pt) {
   if (pt == nullptr) return FALSE;
+  // The cursor is the desktop's: a position set by any process of the machine.
+  const std::vector<std::vector<std::string>> cursor = platform::desktop::read("cursor");
   auto lock = lockWindows();
+  if (!cursor.empty() && cursor.front().size() == 2) g_cursor = POINT{std::stoi(cursor.front()[0]), std::stoi(cursor.front()[1])};
   *pt = g_cursor;
   return TRUE;
 }
@@ -1418,6 +1422,7 @@ void resetSystemMetrics() {
 }
 
 void setCursorPos(int x, int y) {
+  platform::desktop::replace("cursor", {std::to_string(x), std::to_string(y)});
   auto lock = lockWindows();
   g_cursor = POINT{x, y};
 }

@@ -16,6 +16,7 @@ struct IconRecord {
   int height = 32;
   bool shared = false;
   bool cursor = false;
+  std::string source;  // "resource #id", "resource name" or "file <path>"
 };
 
 std::map<uintptr_t, IconRecord>& iconTable() {
@@ -57,6 +58,8 @@ HANDLE loadIcon(HINSTANCE module, LPCSTR name, bool cursor, int cx, int cy, bool
   r.width = cx > 0 ? cx : 32;
   r.height = cy > 0 ? cy : 32;
   r.shared = shared;
+  r.source = IS_INTRESOURCE(name) ? "resource #" + std::to_string(reinterpret_cast<uintptr_t>(name))
+                                  : "resource " + std::string(name);
   if (shared) {
     const std::string k = key(module, name, cursor, r.width, r.height);
     auto it = sharedIcons().find(k);
@@ -69,6 +72,13 @@ HANDLE loadIcon(HINSTANCE module, LPCSTR name, bool cursor, int cx, int cy, bool
 }
 
 }  // namespace
+
+std::string iconSource(HICON icon) {
+  auto lock = lockWindows();
+  auto it = iconTable().find(reinterpret_cast<uintptr_t>(icon));
+  return it == iconTable().end() ? std::string() : it->second.source;
+}
+
 }  // namespace win
 }  // namespace platform
 
@@ -107,6 +117,7 @@ HANDLE WINAPI LoadImageA(HINSTANCE module, LPCSTR name, UINT type, int cx, int c
     r.cursor = type == IMAGE_CURSOR;
     r.width = cx > 0 ? cx : 32;
     r.height = cy > 0 ? cy : 32;
+    r.source = std::string("file ") + name;
     return reinterpret_cast<HANDLE>(newIcon(r));
   }
   return loadIcon(module, name, type == IMAGE_CURSOR, cx, cy, (flags & LR_SHARED) != 0);

@@ -158,6 +158,9 @@ HDC makeWindowDC(HWND hwnd, bool client);
 void releaseWindowDC(HDC hdc);
 COLORREF systemColor(int index);
 
+// Icons (window_icons.cpp): where an icon came from, "" for an unknown handle.
+std::string iconSource(HICON icon);
+
 // Menus (menu.cpp).
 void destroyMenusOfWindow(HMENU menu);
 

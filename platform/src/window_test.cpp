@@ -2,6 +2,7 @@
 #include <deque>
 #include <unistd.h>
 
+#include "desktop_records.h"
 #include "platform/window_test.h"
 #include "window_internal.h"
 
@@ -22,11 +23,18 @@ std::deque<std::function<void(HWND)>>& dialogActions() {
 }  // namespace
 
 int popupMenuChoice(HMENU, HWND, int, int) {
-  auto lock = lockWindows();
-  if (menuChoices().empty()) return 0;
-  const UINT id = menuChoices().front();
-  menuChoices().pop_front();
-  return static_cast<int>(id);
+  {
+    auto lock = lockWindows();
+    if (!menuChoices().empty()) {
+      const UINT id = menuChoices().front();
+      menuChoices().pop_front();
+      return static_cast<int>(id);
+    }
+  }
+  // A choice that a test in another process queued for the desktop.
+  std::vector<std::string> fields;
+  if (desktop::take("popup-choices", &fields) && !fields.empty()) return std::stoi(fields[0]);
+  return 0;
 }
 
 std::function<void(HWND)> takeDialogScript() {

@@ -23,6 +23,7 @@ void setScreenSize(int width, int height);
 // Overrides one GetSystemMetrics value; resetSystemMetrics drops every override.
 void setSystemMetric(int index, int value);
 void resetSystemMetrics();
+// The cursor is the desktop's: every process of the machine root sees it.
 void setCursorPos(int x, int y);
 
 // --- Messages ---------------------------------------------------------------------
@@ -109,9 +110,62 @@ struct TrayIcon {
   std::string tip;
 };
 std::vector<TrayIcon> trayIcons();
-// Sends the icon's callback message with the mouse message (WM_RBUTTONDOWN, ...); false
-// when no such icon is shown.
+// Sends the icon's callback message with the mouse message (WM_RBUTTONDOWN, ...), also
+// to an icon of another process (as the shell does); false when no such icon is shown.
 bool injectTrayCallback(HWND hwnd, UINT id, UINT mouseMessage);
+
+// --- The desktop: every process of the machine root ----------------------------------
+// What the shell and the window layer did for any process, so that a test drives a
+// program that runs as a process of its own. Records stay until the machine root goes.
+
+// One Shell_NotifyIconA call as the shell took it.
+struct ShellIconCall {
+  DWORD processId = 0;
+  DWORD message = 0;  // NIM_ADD, NIM_MODIFY, NIM_DELETE
+  DWORD cbSize = 0;
+  HWND hwnd = nullptr;
+  UINT id = 0;
+  UINT flags = 0;
+  UINT callbackMessage = 0;
+  std::string icon;  // where the icon came from: "resource #115", "file <path>", "" for none
+  std::string tip;   // at most 63 characters
+  bool succeeded = false;
+};
+std::vector<ShellIconCall> shellIconCalls();
+
+// A popup menu shown by any process, with the state of every item at that moment.
+struct MenuItemState {
+  int depth = 0;  // 0 for the popup's own items, 1 for those of its sub-menus, ...
+  UINT id = 0;    // 0 for separators and sub-menus
+  UINT flags = 0; // MF_CHECKED, MF_GRAYED, MF_DISABLED, MF_POPUP, MF_SEPARATOR
+  std::string text;
+};
+struct DesktopPopupMenu {
+  DWORD processId = 0;
+  HWND owner = nullptr;
+  int x = 0;
+  int y = 0;
+  UINT flags = 0;
+  UINT chosen = 0;
+  std::vector<MenuItemState> items;
+  // The item with this command id (searched through the sub-menus), or NULL.
+  const MenuItemState* item(UINT commandId) const;
+};
+std::vector<DesktopPopupMenu> desktopPopupMenus();
+// The item the next popup menu of any process picks when that process queued none.
+void queueDesktopPopupMenuChoice(UINT commandId);
+
+// One ShellExecuteA call of any process.
+struct ShellExecuteCall {
+  DWORD processId = 0;
+  std::string operation;
+  std::string file;
+  std::string parameters;
+  std::string directory;
+  int show = 0;
+  INT_PTR result = 0;
+};
+std::vector<ShellExecuteCall> shellExecuteCalls();
 
 // --- What was drawn ----------------------------------------------------------------
 struct Image {

@@ -4,6 +4,7 @@ import java.io.File;
 import java.net.URL;
 import java.net.URLClassLoader;
 import java.security.PublicKey;
+import qtest.Marker;
 
 /**
  * Stand-in: the application's class loader; the host adds its archives (addPath)
@@ -31,6 +32,8 @@ public class LauncherLoader extends URLClassLoader {
 
     @Override
     protected Class<?> findClass(String name) throws ClassNotFoundException {
+        if (name.startsWith("at.Quarvel.riverod.") || name.startsWith("at.Quarvel.card."))
+            Marker.write("findClass " + name);
         Class<?> loaded = findLoadedClass(name);
         if (loaded != null) return loaded;
         return super.findClass(name);

@@ -16,7 +16,11 @@ public class WebClient {
     }
 
     public void Start() { Marker.write("responder Start"); }
-    public void Stopp() { Marker.write("responder Stopp"); }
+    /** Asked "responderthrow", it throws after its marker line. */
+    public void Stopp() {
+        Marker.write("responder Stopp");
+        if (Marker.asked("responderthrow")) throw new IllegalStateException("WebClient stand-in asked to fail");
+    }
     public void terminate() { Marker.write("responder terminate"); }
     public void enableLogging() { Marker.write("responder enableLogging"); }
     public void disableLogging() { Marker.write("responder disableLogging"); }
