@@ -1,5 +1,6 @@
 // Certificate contexts: a DER certificate decoded with OpenSSL into the
 // CERT_INFO fields, all held by one block per context.
+#include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
@@ -16,14 +17,10 @@
 
 namespace {
 
-struct CertificateBlock {
-  CERT_CONTEXT context{};
-  CERT_INFO info{};
-  int references = 1;
-  // The storage the fields point into; a deque keeps its elements in place.
+// The storage a context's fields point into; a deque keeps its elements in place.
+struct Storage {
   std::deque<std::vector<BYTE>> bytes;
   std::deque<std::string> texts;
-  std::vector<CERT_EXTENSION> extensions;
 
   BYTE* keep(const unsigned char* data, size_t length) {
     bytes.emplace_back(data, data + length);
@@ -42,8 +39,24 @@ struct CertificateBlock {
   }
 };
 
+struct CertificateBlock : Storage {
+  CERT_CONTEXT context{};
+  CERT_INFO info{};
+  int references = 1;
+  std::vector<CERT_EXTENSION> extensions;
+};
+
+struct CrlBlock : Storage {
+  CRL_CONTEXT context{};
+  CRL_INFO info{};
+  int references = 1;
+  std::vector<CRL_ENTRY> entries;
+  std::deque<std::vector<CERT_EXTENSION>> extensions;
+};
+
 std::mutex blocksLock;
 std::map<const CERT_CONTEXT*, std::unique_ptr<CertificateBlock>> blocks;
+std::map<const CRL_CONTEXT*, std::unique_ptr<CrlBlock>> crlBlocks;
 
 template <typename T, typename Encode>
 std::vector<BYTE> encode(const T* value, Encode i2d) {
@@ -76,20 +89,83 @@ FILETIME fileTime(const ASN1_TIME* time) {
   return result;
 }
 
-void setBits(CertificateBlock& block, CRYPT_BIT_BLOB* blob, const ASN1_BIT_STRING* bits) {
+void setBits(Storage& block, CRYPT_BIT_BLOB* blob, const ASN1_BIT_STRING* bits) {
   if (bits == nullptr) return;
   blob->cbData = static_cast<DWORD>(ASN1_STRING_length(bits));
   blob->pbData = block.keep(ASN1_STRING_get0_data(bits), blob->cbData);
   blob->cUnusedBits = (bits->flags & ASN1_STRING_FLAG_BITS_LEFT) ? static_cast<DWORD>(bits->flags & 0x07) : 0;
 }
 
-void setAlgorithm(CertificateBlock& block, CRYPT_ALGORITHM_IDENTIFIER* algorithm, const X509_ALGOR* from) {
+void setAlgorithm(Storage& block, CRYPT_ALGORITHM_IDENTIFIER* algorithm, const X509_ALGOR* from) {
   const ASN1_OBJECT* object = nullptr;
   int type = V_ASN1_UNDEF;
   const void* value = nullptr;
   X509_ALGOR_get0(&object, &type, &value, from);
   algorithm->pszObjId = block.keepOid(object);
   block.setBlob(&algorithm->Parameters, parameters(type, value));
+}
+
+// An INTEGER's two's-complement octets, least significant first.
+std::vector<BYTE> littleEndian(const ASN1_INTEGER* serial) {
+  std::vector<BYTE> big(ASN1_STRING_get0_data(serial), ASN1_STRING_get0_data(serial) + ASN1_STRING_length(serial));
+  if (!big.empty() && (big.front() & 0x80)) big.insert(big.begin(), 0);
+  return std::vector<BYTE>(big.rbegin(), big.rend());
+}
+
+void setExtensions(Storage& block, std::vector<CERT_EXTENSION>& to, const STACK_OF(X509_EXTENSION) * from) {
+  const int count = sk_X509_EXTENSION_num(from);
+  to.resize(static_cast<size_t>(count > 0 ? count : 0));
+  for (int i = 0; i < count; ++i) {
+    X509_EXTENSION* extension = sk_X509_EXTENSION_value(from, i);
+    CERT_EXTENSION& out = to[static_cast<size_t>(i)];
+    out.pszObjId = block.keepOid(X509_EXTENSION_get_object(extension));
+    out.fCritical = X509_EXTENSION_get_critical(extension) ? TRUE : FALSE;
+    const ASN1_OCTET_STRING* value = X509_EXTENSION_get_data(extension);
+    out.Value.cbData = static_cast<DWORD>(ASN1_STRING_length(value));
+    out.Value.pbData = block.keep(ASN1_STRING_get0_data(value), out.Value.cbData);
+  }
+}
+
+std::unique_ptr<CrlBlock> decodeCrl(const BYTE* der, DWORD length) {
+  const unsigned char* p = der;
+  std::unique_ptr<X509_CRL, decltype(&X509_CRL_free)> crl(d2i_X509_CRL(nullptr, &p, static_cast<long>(length)),
+                                                          X509_CRL_free);
+  if (!crl) return nullptr;
+  auto block = std::make_unique<CrlBlock>();
+  CRL_INFO& info = block->info;
+  const size_t used = static_cast<size_t>(p - der);
+  block->context.dwCertEncodingType = X509_ASN_ENCODING;
+  block->context.pbCrlEncoded = block->keep(der, used);
+  block->context.cbCrlEncoded = static_cast<DWORD>(used);
+  block->context.pCrlInfo = &info;
+  info.dwVersion = static_cast<DWORD>(X509_CRL_get_version(crl.get()));
+  const X509_ALGOR* algorithm = nullptr;
+  X509_CRL_get0_signature(crl.get(), nullptr, &algorithm);
+  setAlgorithm(*block, &info.SignatureAlgorithm, algorithm);
+  block->setBlob(&info.Issuer, encode(X509_CRL_get_issuer(crl.get()),
+                                      [](const X509_NAME* n, unsigned char** out) { return i2d_X509_NAME(n, out); }));
+  info.ThisUpdate = fileTime(X509_CRL_get0_lastUpdate(crl.get()));
+  info.NextUpdate = fileTime(X509_CRL_get0_nextUpdate(crl.get()));
+  STACK_OF(X509_REVOKED)* revoked = X509_CRL_get_REVOKED(crl.get());
+  const int count = sk_X509_REVOKED_num(revoked);
+  block->entries.resize(static_cast<size_t>(count > 0 ? count : 0));
+  for (int i = 0; i < count; ++i) {
+    const X509_REVOKED* from = sk_X509_REVOKED_value(revoked, i);
+    CRL_ENTRY& to = block->entries[static_cast<size_t>(i)];
+    block->setBlob(&to.SerialNumber, littleEndian(X509_REVOKED_get0_serialNumber(from)));
+    to.RevocationDate = fileTime(X509_REVOKED_get0_revocationDate(from));
+    block->extensions.emplace_back();
+    setExtensions(*block, block->extensions.back(), X509_REVOKED_get0_extensions(from));
+    to.cExtension = static_cast<DWORD>(block->extensions.back().size());
+    to.rgExtension = block->extensions.back().empty() ? nullptr : block->extensions.back().data();
+  }
+  info.cCRLEntry = static_cast<DWORD>(block->entries.size());
+  info.rgCRLEntry = block->entries.empty() ? nullptr : block->entries.data();
+  block->extensions.emplace_back();
+  setExtensions(*block, block->extensions.back(), X509_CRL_get0_extensions(crl.get()));
+  info.cExtension = static_cast<DWORD>(block->extensions.back().size());
+  info.rgExtension = block->extensions.back().empty() ? nullptr : block->extensions.back().data();
+  return block;
 }
 
 std::unique_ptr<CertificateBlock> decode(const BYTE* der, DWORD length) {
@@ -107,11 +183,7 @@ std::unique_ptr<CertificateBlock> decode(const BYTE* der, DWORD length) {
   X509* cert = x509.get();
   info.dwVersion = static_cast<DWORD>(X509_get_version(cert));
   // The serial's two's-complement octets, least significant first.
-  const ASN1_INTEGER* serial = X509_get0_serialNumber(cert);
-  std::vector<BYTE> serialBytes(ASN1_STRING_get0_data(serial), ASN1_STRING_get0_data(serial) + ASN1_STRING_length(serial));
-  if (!serialBytes.empty() && (serialBytes.front() & 0x80)) serialBytes.insert(serialBytes.begin(), 0);
-  std::vector<BYTE> little(serialBytes.rbegin(), serialBytes.rend());
-  block->setBlob(&info.SerialNumber, std::move(little));
+  block->setBlob(&info.SerialNumber, littleEndian(X509_get0_serialNumber(cert)));
   setAlgorithm(*block, &info.SignatureAlgorithm, X509_get0_tbs_sigalg(cert));
   auto name = [](const X509_NAME* n, unsigned char** out) { return i2d_X509_NAME(n, out); };
   block->setBlob(&info.Issuer, encode(X509_get_issuer_name(cert), name));
@@ -133,17 +205,7 @@ std::unique_ptr<CertificateBlock> decode(const BYTE* der, DWORD length) {
   setBits(*block, &info.IssuerUniqueId, issuerUid);
   setBits(*block, &info.SubjectUniqueId, subjectUid);
 
-  const int count = X509_get_ext_count(cert);
-  block->extensions.resize(static_cast<size_t>(count > 0 ? count : 0));
-  for (int i = 0; i < count; ++i) {
-    X509_EXTENSION* from = X509_get_ext(cert, i);
-    CERT_EXTENSION& to = block->extensions[static_cast<size_t>(i)];
-    to.pszObjId = block->keepOid(X509_EXTENSION_get_object(from));
-    to.fCritical = X509_EXTENSION_get_critical(from) ? TRUE : FALSE;
-    const ASN1_OCTET_STRING* value = X509_EXTENSION_get_data(from);
-    to.Value.cbData = static_cast<DWORD>(ASN1_STRING_length(value));
-    to.Value.pbData = block->keep(ASN1_STRING_get0_data(value), to.Value.cbData);
-  }
+  setExtensions(*block, block->extensions, X509_get0_extensions(cert));
   info.cExtension = static_cast<DWORD>(block->extensions.size());
   info.rgExtension = block->extensions.empty() ? nullptr : block->extensions.data();
   return block;
@@ -202,6 +264,65 @@ PCERT_EXTENSION WINAPI CertFindExtension(LPCSTR pszObjId, DWORD cExtensions, CER
   }
   SetLastError(static_cast<DWORD>(CRYPT_E_NOT_FOUND));
   return nullptr;
+}
+
+PCCRL_CONTEXT WINAPI CertCreateCRLContext(DWORD dwCertEncodingType, const BYTE* pbCrlEncoded, DWORD cbCrlEncoded) {
+  if ((dwCertEncodingType & X509_ASN_ENCODING) == 0) {
+    SetLastError(static_cast<DWORD>(E_INVALIDARG));
+    return nullptr;
+  }
+  std::unique_ptr<CrlBlock> block = pbCrlEncoded && cbCrlEncoded ? decodeCrl(pbCrlEncoded, cbCrlEncoded) : nullptr;
+  if (!block) {
+    SetLastError(static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
+    return nullptr;
+  }
+  const CRL_CONTEXT* context = &block->context;
+  std::lock_guard<std::mutex> lock(blocksLock);
+  crlBlocks.emplace(context, std::move(block));
+  return context;
+}
+
+PCCRL_CONTEXT WINAPI CertDuplicateCRLContext(PCCRL_CONTEXT pCrlContext) {
+  std::lock_guard<std::mutex> lock(blocksLock);
+  auto it = crlBlocks.find(pCrlContext);
+  if (it == crlBlocks.end()) return nullptr;
+  ++it->second->references;
+  return pCrlContext;
+}
+
+BOOL WINAPI CertFreeCRLContext(PCCRL_CONTEXT pCrlContext) {
+  if (pCrlContext == nullptr) return TRUE;
+  std::unique_ptr<CrlBlock> released;
+  std::lock_guard<std::mutex> lock(blocksLock);
+  auto it = crlBlocks.find(pCrlContext);
+  if (it == crlBlocks.end()) {
+    SetLastError(static_cast<DWORD>(E_INVALIDARG));
+    return FALSE;
+  }
+  if (--it->second->references == 0) {
+    released = std::move(it->second);
+    crlBlocks.erase(it);
+  }
+  return TRUE;
+}
+
+BOOL WINAPI CertFindCertificateInCRL(PCCERT_CONTEXT pCert, PCCRL_CONTEXT pCrlContext, DWORD /*dwFlags*/,
+                                     void* /*pvReserved*/, PCRL_ENTRY* ppCrlEntry) {
+  if (!pCert || !pCert->pCertInfo || !pCrlContext || !pCrlContext->pCrlInfo || !ppCrlEntry) {
+    SetLastError(static_cast<DWORD>(E_INVALIDARG));
+    return FALSE;
+  }
+  *ppCrlEntry = nullptr;
+  const CRYPT_INTEGER_BLOB& serial = pCert->pCertInfo->SerialNumber;
+  const CRL_INFO& info = *pCrlContext->pCrlInfo;
+  for (DWORD i = 0; i < info.cCRLEntry; ++i) {
+    const CRYPT_INTEGER_BLOB& listed = info.rgCRLEntry[i].SerialNumber;
+    if (listed.cbData == serial.cbData && (serial.cbData == 0 || std::memcmp(listed.pbData, serial.pbData, serial.cbData) == 0)) {
+      *ppCrlEntry = &info.rgCRLEntry[i];
+      break;
+    }
+  }
+  return TRUE;
 }
 
 }  // extern "C"

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <strings.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "platform/machine.h"
@@ -275,6 +276,63 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
   if (isDirectory(mapped)) return fail(ERROR_ACCESS_DENIED);
   if (::unlink(mapped.c_str()) != 0) return fail(errorFromErrno(errno, mapped));
   return TRUE;
+}
+
+UINT WINAPI GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique, LPSTR lpTempFileName) {
+  if (!lpPathName || !lpTempFileName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::string folder = lpPathName;
+  if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += '\\';
+  const std::string prefix = std::string(lpPrefixString ? lpPrefixString : "").substr(0, 3);
+  auto nameFor = [&](UINT number) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%X", number & 0xFFFFu);
+    return folder + prefix + hex + ".tmp";
+  };
+  auto give = [&](const std::string& name) -> bool {
+    if (name.size() >= MAX_PATH) return false;
+    std::memcpy(lpTempFileName, name.c_str(), name.size() + 1);
+    return true;
+  };
+  if (uUnique != 0) {
+    if (!give(nameFor(uUnique))) return fail(ERROR_BUFFER_OVERFLOW), 0;
+    return uUnique;
+  }
+  if (!isDirectory(mapWithDrive(folder.c_str()))) return fail(ERROR_DIRECTORY), 0;
+  // Start from a number that differs between processes and calls, then take the
+  // first free one; O_EXCL makes the claim atomic against other processes.
+  static unsigned counter = 0;
+  const UINT start = static_cast<UINT>((static_cast<unsigned>(::getpid()) * 7919u + ++counter * 131u) & 0xFFFFu);
+  for (UINT step = 0; step < 0x10000u; ++step) {
+    UINT number = (start + step) & 0xFFFFu;
+    if (number == 0) continue;
+    const std::string name = nameFor(number);
+    const int fd = ::open(mapWithDrive(name.c_str()).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return fail(errorFromErrno(errno, mapWithDrive(name.c_str()))), 0;
+    }
+    ::close(fd);
+    if (!give(name)) {
+      ::unlink(mapWithDrive(name.c_str()).c_str());
+      return fail(ERROR_BUFFER_OVERFLOW), 0;
+    }
+    return number;
+  }
+  return fail(ERROR_FILE_EXISTS), 0;
+}
+
+HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes) {
+  void* block = (uFlags & LMEM_ZEROINIT) ? std::calloc(uBytes ? uBytes : 1, 1) : std::malloc(uBytes ? uBytes : 1);
+  if (!block) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return block;
+}
+
+HLOCAL WINAPI LocalFree(HLOCAL hMem) {
+  std::free(hMem);
+  return nullptr;
 }
 
 int _stat(const char* path, struct _stat* buffer) {

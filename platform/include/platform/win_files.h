@@ -66,6 +66,21 @@ BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurity
 BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName);
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 
+// Makes "<path>\<first three characters of prefix><hex>.tmp". With uUnique 0 it
+// picks a number whose file does not exist yet, creates the file empty and
+// returns the number; otherwise it only forms the name with uUnique. The buffer
+// must hold MAX_PATH characters. 0 on failure.
+UINT WINAPI GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique, LPSTR lpTempFileName);
+
+// Local memory: fixed blocks only (the handle is the pointer); LPTR zero-fills.
+#define LMEM_FIXED 0x0000u
+#define LMEM_ZEROINIT 0x0040u
+#define LPTR (LMEM_FIXED | LMEM_ZEROINIT)
+typedef HANDLE HLOCAL;
+HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
+// NULL on success, the block itself on failure, as on Windows.
+HLOCAL WINAPI LocalFree(HLOCAL hMem);
+
 #ifdef __cplusplus
 }
 #endif
@@ -81,6 +96,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 #define CreateDirectory CreateDirectoryA
 #define RemoveDirectory RemoveDirectoryA
 #define DeleteFile DeleteFileA
+#define GetTempFileName GetTempFileNameA
 #endif
 
 // ---- C runtime calls with Windows paths ----
