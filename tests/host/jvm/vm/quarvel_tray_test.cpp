@@ -372,9 +372,18 @@ TEST(QuarvelCommands, ResponderCommandsLoggingTheLogViewerAndTheUpdater) {
   EXPECT_EQ(wt::shellExecuteCalls().back().file, jvmtest::installDir() + "\\ZadeVuzadiVerovu.exe");
   EXPECT_EQ(wt::shellExecuteCalls().back().show, SW_SHOWNORMAL);
 
+  // 40015: the reader selection opens over the machine's readers; nobody answers it
+  // in the program's process, so it is cancelled, and the program goes on.
+  ASSERT_TRUE(command(window, 40015));
+  ASSERT_TRUE(command(window, 40016));
+  EXPECT_TRUE(hasLine("About.main"));
+
   ASSERT_TRUE(command(window, 40013));
   EXPECT_EQ(process.wait(), 255);
   EXPECT_EQ(jvmtest::markerLines().back(), "responder terminate");
+  const std::string trace = jvmtest::readFile(jvmtest::traceLogPath());
+  EXPECT_NE(trace.find("PC/SC  readers: "), std::string::npos) << trace;
+  EXPECT_NE(trace.find("returned: 2.\n"), std::string::npos) << trace;
   jvmtest::expectCleanJni(jvmtest::readFile(jvmtest::javaLogPath()), "the Java log");
   jvmtest::expectCleanJni(process.output(), "stderr");
 }
