@@ -1,0 +1,567 @@
+// The reader, card and card-type natives from Java in the real VM (checked JNI):
+// the program's own Java VM host in the test process, the Java road of
+// qtest.CardRoad, simulated cards of the five card types behind the test's pcscd.
+// One VM per process: each case runs in a process of its own, which the host ends
+// with status 255 (ctest reads gtest's verdict).
+#include "CardTestSupport.h"
+#include "FoundationFixture.h"
+#include "JvmFixture.h"
+#include "cardsim/pcscbed.h"
+#include "scan_test_support.h"
+
+#include "host/jvm/CJVMFactory.h"
+#include "host/jvm/natives/CardNatives.h"
+#include "cardaccess/reader/PeerTable.h"
+#include "foundation/base/CException.h"
+
+#include <new>
+#include "platform/window_test.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdarg>
+#include <cstring>
+#include <functional>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace ft = foundationtest;
+namespace wt = platform::wintest;
+
+namespace {
+
+constexpr const char* kReader0 = "HKCU\\Software\\VOQ. VUV-Oredaridez GmbH\\Quarvel\\Reader0";
+
+class RemoveMachineRoot : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    if (std::getenv("QUARVEL_KEEP_MACHINE_ROOT") != nullptr) return;
+    std::error_code ignored;
+    std::filesystem::remove_all(quarveltest::machineRoot(), ignored);
+  }
+};
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new RemoveMachineRoot);
+
+std::vector<std::string> g_arguments;
+std::vector<char*> g_argv;
+
+// The machine with the card lists of the test bed's card types, and the host started.
+class CardNatives : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    jvmtest::Machine machine;
+    for (const auto& value : cardtest::standardCardLists()) machine.program.push_back({value.first, value.second});
+    jvmtest::install(machine);
+    ft::makeApplication();
+    g_arguments = {"card_natives_test", jvmtest::javaLogPath()};
+    for (std::string& a : g_arguments) g_argv.push_back(a.data());
+    g_argv.push_back(nullptr);
+    __argc = 2;
+    __argv = g_argv.data();
+  }
+  void TearDown() override { jvmtest::expectCleanJni(jvmtest::readFile(jvmtest::javaLogPath()), "the Java log"); }
+
+  void configure(const std::string& readerName) {
+    ft::setString(kReader0, "ctapi", "PCSC");
+    ft::setString(kReader0, "ReaderName", readerName);
+  }
+
+  void start() {
+    host = CJVMFactory::getInstance();
+    host->startJVM();
+    host->run();
+    env = host->getEnv();
+  }
+
+  // A static String method of qtest.CardRoad; its text, nothing pending afterwards.
+  std::string road(const char* method, const char* signature, ...) {
+    jclass cls = host->getClass("qtest/CardRoad");
+    if (cls == nullptr && host->findClass("qtest/CardRoad")) cls = host->getClass("qtest/CardRoad");
+    EXPECT_NE(cls, nullptr);
+    if (cls == nullptr) return "no class";
+    jmethodID id = env->GetStaticMethodID(cls, method, signature);
+    EXPECT_NE(id, nullptr) << method;
+    if (id == nullptr) {
+      env->ExceptionClear();
+      return "no method";
+    }
+    va_list args;
+    va_start(args, signature);
+    auto text = static_cast<jstring>(env->CallStaticObjectMethodV(cls, id, args));
+    va_end(args);
+    if (env->ExceptionCheck()) {
+      std::unique_ptr<char[]> thrown = host->getExceptionMessage();
+      ADD_FAILURE() << method << " threw " << (thrown ? thrown.get() : "?");
+      return "thrown";
+    }
+    std::string result;
+    if (text != nullptr) {
+      const char* chars = env->GetStringUTFChars(text, nullptr);
+      result = chars;
+      env->ReleaseStringUTFChars(text, chars);
+      env->DeleteLocalRef(text);
+    }
+    return result;
+  }
+
+  jstring str(const std::string& text) { return env->NewStringUTF(text.c_str()); }
+  jbyteArray array(const std::string& bytes) {
+    jbyteArray a = env->NewByteArray(static_cast<jsize>(bytes.size()));
+    env->SetByteArrayRegion(a, 0, static_cast<jsize>(bytes.size()), reinterpret_cast<const jbyte*>(bytes.data()));
+    return a;
+  }
+
+  CJVMFactory* host = nullptr;
+  JNIEnv* env = nullptr;
+};
+
+std::string hexOf(const std::string& bytes) { return cardtest::hex(bytes); }
+
+// Where each type keeps its signature certificate, and its Java class.
+struct Road {
+  cardtest::Type type;
+  const char* javaClass;
+  const char* directory;  // FIDs from the MF
+};
+
+const Road kRoads[] = {
+    {cardtest::Type::ASign, "ASignPCS", "3F00DF01"}, {cardtest::Type::ECardG4, "ECardG4", "3F00DF01"},
+    {cardtest::Type::ECardng, "ECardng", "3F00DF01"}, {cardtest::Type::DTrust, "DTrustCard", "3F005015"},
+    {cardtest::Type::Bank, "BankCard", "3F001000"},
+};
+
+class EveryCardType : public CardNatives, public ::testing::WithParamInterface<Road> {};
+
+TEST_P(EveryCardType, ReadsVerifiesSignsAndLetsGo) {
+  const Road& r = GetParam();
+  const cardtest::TypeInfo& type = cardtest::kTypes[static_cast<int>(r.type)];
+  cardsim::PcscBed bed;
+  bed.insert(cardsim::PcscBed::kPlain, type.profile);
+  configure(bed.name(cardsim::PcscBed::kPlain));
+  start();
+
+  EXPECT_EQ(road("getReader", "()Ljava/lang/String;"), "reader PC/SC peer true");
+  const std::string atr = hexOf(cardtest::fromSim(cardsim::CardProfile::load(
+      cardsim::CardProfile::installedPath(type.profile)).atr));
+  EXPECT_EQ(road("connect", "()Ljava/lang/String;"), std::string("card ") + r.javaClass + " atr " + atr);
+
+  // The certificate, read to the end of its file in reads of 1500 bytes.
+  const std::string certificate = cardtest::certificate(type.signCert);
+  const std::string file = road("readFile", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;",
+                                str(r.directory), str("C000"));
+  EXPECT_NE(file.find("select 0\nselect 0\ninfo 1 "), std::string::npos) << file;
+  EXPECT_NE(file.find("content " + hexOf(certificate) + "\n"), std::string::npos) << file;
+  EXPECT_NE(file.find("close 0\n! 8000000b SCard::getFileInfo: FileInfo not found for handle\n"), std::string::npos)
+      << file;
+
+  // A record file: read takes the current record whole (READ RECORD with P2 04, not
+  // the count 1500 as P2, which would name another file), readlen bounds the next.
+  if (cardtest::isMSE(r.type)) {
+    EXPECT_EQ(road("readRecords", "(Ljava/lang/String;I)Ljava/lang/String;", str("5031"), 3),
+              "read A00A300804062A8648CE3D0301\nreadlen A10330\n");
+  }
+
+  // A wrong PIN counts down and the status query sees it; the right one restores it.
+  // The D-Trust and bank card types send the empty PIN padded, so their status query
+  // spends a try: it is left out there.
+  const bool query = cardtest::isMSE(r.type);
+  const std::string pins = road("pins", "(ILjava/lang/String;Ljava/lang/String;Z)Ljava/lang/String;", type.signKid,
+                                str(hexOf(type.signPin)), str(hexOf("999999")), query ? JNI_TRUE : JNI_FALSE);
+  EXPECT_EQ(pins, query ? "fbz 80020003\nwrong 80020002\nfbz 80020002\nright 0\nfbz 0\n" : "wrong 80020002\nright 0\n");
+
+  // A signature over 2500 bytes given in chunks: a wrong PIN raises, the right one signs.
+  const std::string data(2500, 'q');
+  const int algorithm = 2;
+  jbyteArray javaData = array(data);
+  const std::string parameter = hexOf(cardtest::signParameter(r.type, algorithm, false));
+  const char* signSignature = "(ILjava/lang/String;I[BLjava/lang/String;)Ljava/lang/String;";
+  EXPECT_EQ(road("sign", signSignature, type.signKid, str(parameter), algorithm, javaData, str(hexOf("999999"))),
+            "init 0\nsignature ! 80020002 SCard::signFinal.\n");
+  const std::string signed_ =
+      road("sign", signSignature, type.signKid, str(parameter), algorithm, javaData, str(hexOf(type.signPin)));
+  const std::string prefix = "init 0\nsignature ";
+  ASSERT_EQ(signed_.rfind(prefix, 0), 0u) << signed_;
+  const std::string signature = cardtest::bytes(signed_.substr(prefix.size(), signed_.size() - prefix.size() - 1));
+  const int digestAlgorithm = cardtest::signedPrefix(r.type, algorithm, false);
+  EXPECT_EQ(cardtest::recoverSigned(certificate, signature),
+            cardtest::digestInfo(digestAlgorithm, cardtest::digest(digestAlgorithm, data)));
+
+  // An ASignPCS object given a bank card's peer: no PUK form, not a crash.
+  if (r.type == cardtest::Type::Bank) {
+    EXPECT_EQ(road("foreignPeer", "()Ljava/lang/String;"), "unblockPIN 80000001\nisACOS04 true\n");
+  }
+
+  // Released twice: 1, then 0; the old objects have no peer any more.
+  EXPECT_EQ(road("release", "()Ljava/lang/String;"),
+            "release 1 0\nreader 8000000b\ncard 8000000b\n! 8000000b SCard::getATR: No Peer found.\n"
+            "none 80000001 80000001\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, EveryCardType, ::testing::ValuesIn(kRoads),
+                         [](const ::testing::TestParamInfo<Road>& info) { return std::string(info.param.javaClass); });
+
+// Every reader and card native on an object whose peer is 0, or an id that names
+// nothing: the no-peer code or exception, nothing touched.
+TEST_F(CardNatives, NoPeerTableOverEveryNative) {
+  start();
+  const std::string expected =
+      "connect ! 8000000b Reader::connect: No Peer found.\n"
+      "disconnect 8000000b\n"
+      "getName ! 8000000b Reader::getName: No Peer found.\n"
+      "getStatus 8000000b\n"
+      "shallUseGUI ! 8000000b Reader::shallUseGUI: No Peer found.\n"
+      "modifyVerification 8000000b\n"
+      "performVerification 8000000b\n"
+      "performVerification_EXT 0\n"
+      "isSecure ! 8000000b Reader::isSecure: No Peer found.\n"
+      "reset ! 8000000b Reader::reset: No Peer found.\n"
+      "activateVerification 8000000b\n"
+      "getCTAPIName ! 8000000b Reader::getCTAPIName: No Peer found.\n"
+      "activateVerification_KOBIL 8000000b\n"
+      "changeDirectory 8000000b\n"
+      "abort 8000000b\n"
+      "signInit 8000000b\n"
+      "signUpdate 8000000b\n"
+      "signFinal ! 8000000b SCard::signFinal: No Peer found.\n"
+      "open ! 8000000b SCard::open: No Peer found.\n"
+      "read ! 8000000b SCard::read: No Peer found.\n"
+      "close 8000000b\n"
+      "write 8000000b\n"
+      "changeDirectoryWithFID 8000000b\n"
+      "getCIN ! 8000000b SCard::getCIN: No Peer found.\n"
+      "getPublicKey ! 8000000b SCard::getPublicKey: No Peer found.\n"
+      "verifyPIN 8000000b\n"
+      "readlen ! 8000000b SCard::read: No Peer found.\n"
+      "getATR ! 8000000b SCard::getATR: No Peer found.\n"
+      "getFBZ 8000000b\n"
+      "activatePIN 8000000b\n"
+      "getFileInfo ! 8000000b SCard::getFileInfo: No Peer found.\n"
+      "signFinal_PIN ! 8000000b SCard::signFinal: No Peer found.\n"
+      "directIO ! 8000000b SCard::directIO: No Peer found.\n"
+      "changeReferenceData 8000000b\n"
+      "getHashAlg 8000000b\n"
+      "changeDirectoryPath 8000000b\n"
+      "decryptInit 8000000b\n"
+      "decryptFinal ! 8000000b SCard::decryptFinal: No Peer found.\n"
+      "decryptFinal_PIN ! 8000000b SCard::decryptFinal: No Peer found.\n"
+      "unblockPIN 8000000b\n"
+      "isACOS04 false\n"
+      "unblockPIN2 8000000b\n";
+  for (int peer : {0, 0x7FFF0000, -5}) EXPECT_EQ(road("noPeer", "(I)Ljava/lang/String;", peer), expected) << peer;
+
+  // A receiver whose class has no peer field at all, called directly: its
+  // NoSuchFieldError is cleared, the native's own answer reaches the caller.
+  jclass objectClass = env->FindClass("java/lang/Object");
+  jobject plain = env->AllocObject(objectClass);
+  const NativeTable table = sCardNatives();
+  auto find = [&](const char* name) {
+    for (jint i = 0; i < table.count; ++i)
+      if (std::string(table.methods[i].name) == name) return table.methods[i].fnPtr;
+    return static_cast<void*>(nullptr);
+  };
+  auto getFBZ = reinterpret_cast<jint (*)(JNIEnv*, jobject, jint)>(find("getFBZ"));
+  EXPECT_EQ(getFBZ(env, plain, 1), static_cast<jint>(0x8000000bu));
+  EXPECT_FALSE(env->ExceptionCheck());
+  auto read = reinterpret_cast<jbyteArray (*)(JNIEnv*, jobject, jint)>(find("read"));
+  EXPECT_EQ(read(env, plain, 0), nullptr);
+  std::unique_ptr<char[]> thrown = host->getExceptionMessage();
+  ASSERT_NE(thrown, nullptr);
+  EXPECT_STREQ(thrown.get(), "at.Quarvel.util.jni.CardAdminException: SCard::read: No Peer found.");
+  env->DeleteLocalRef(plain);
+  env->DeleteLocalRef(objectClass);
+}
+
+// No reader configured: the question, and the user's answers.
+TEST_F(CardNatives, NoReaderConfiguredTheUserAnswersNo) {
+  start();
+  wt::clearMessageBoxes();
+  wt::queueMessageBoxAnswer(IDNO);
+  EXPECT_EQ(road("getReader", "()Ljava/lang/String;"), "reader null");
+  const auto boxes = wt::messageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].owner, nullptr);
+  EXPECT_EQ(boxes[0].text,
+            "Es wurde kein geeigneter Kartenleser gefunden. Wollen Sie einen Kartenleser konfigurieren ?");
+  EXPECT_EQ(boxes[0].caption, "Information");
+  EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION));
+}
+
+TEST_F(CardNatives, NoReaderConfiguredTheUserCancelsTheSelection) {
+  cardsim::PcscBed bed;
+  start();
+  wt::clearMessageBoxes();
+  wt::queueMessageBoxAnswer(IDYES);  // nobody at the selection: it is cancelled
+  EXPECT_EQ(road("getReader", "()Ljava/lang/String;"), "reader null");
+  EXPECT_EQ(wt::messageBoxes().size(), 1u);
+}
+
+TEST_F(CardNatives, NoReaderConfiguredTheUserChoosesOne) {
+  cardsim::PcscBed bed;
+  bed.insert(cardsim::PcscBed::kPlain, "ecardg4");
+  start();
+  wt::clearMessageBoxes();
+  wt::queueMessageBoxAnswer(IDYES);
+  scantest::DialogUser::willAttend();
+  const std::string name = bed.name(cardsim::PcscBed::kPlain);
+  std::thread person([&] {
+    scantest::DialogUser user;
+    if (user.waitForDialog() == nullptr) return;
+    const int row = user.row(name);
+    if (row < 0) return user.press(IDCANCEL);
+    user.tick(row);
+    user.apply();
+    user.press(IDOK);
+  });
+  EXPECT_EQ(road("getReader", "()Ljava/lang/String;"), "reader PC/SC peer true");
+  person.join();
+  EXPECT_EQ(wt::messageBoxes().size(), 1u);  // asked once
+  EXPECT_EQ(road("connect", "()Ljava/lang/String;").rfind("card ECardG4 atr ", 0), 0u);
+}
+
+// The PIN typed on the reader's pad; the unblocking code; a peer in the wrong class.
+TEST_F(CardNatives, PinPadSignatureAndUnblocking) {
+  cardsim::PcscBed bed;
+  bed.insert(cardsim::PcscBed::kDirectPinPad, "asign");
+  bed.reader(cardsim::PcscBed::kDirectPinPad).setKeypad("123456 OK");
+  configure(bed.name(cardsim::PcscBed::kDirectPinPad));
+  start();
+  EXPECT_EQ(road("getReader", "()Ljava/lang/String;"), "reader PC/SC peer true");
+  ASSERT_EQ(road("connect", "()Ljava/lang/String;").rfind("card ASignPCS ", 0), 0u);
+
+  const std::string data = "signed on the pad";
+  const std::string parameter = hexOf(cardtest::signParameter(cardtest::Type::ASign, 2, false));
+  const std::string signed_ = road("sign", "(ILjava/lang/String;I[BLjava/lang/String;)Ljava/lang/String;", 0x81,
+                                   str(parameter), 2, array(data), nullptr);
+  const std::string prefix = "init 0\nsignature ";
+  ASSERT_EQ(signed_.rfind(prefix, 0), 0u) << signed_;
+  const std::string signature = cardtest::bytes(signed_.substr(prefix.size(), signed_.size() - prefix.size() - 1));
+  const int digestAlgorithm = cardtest::signedPrefix(cardtest::Type::ASign, 2, false);
+  EXPECT_EQ(cardtest::recoverSigned(cardtest::certificate("asign-sig"), signature),
+            cardtest::digestInfo(digestAlgorithm, cardtest::digest(digestAlgorithm, data)));
+
+  // The PUK form: a wrong code counts down its own counter, the right one sets the new PIN.
+  const char* unblock = "(ILjava/lang/String;Ljava/lang/String;)Ljava/lang/String;";
+  EXPECT_EQ(road("unblock", unblock, 0x81, str("87654321"), str("654321")), "unblock 80020009");
+  EXPECT_EQ(road("unblock", unblock, 0x81, str("12345678"), str("654321")), "unblock 0");
+  EXPECT_EQ(road("pins", "(ILjava/lang/String;Ljava/lang/String;Z)Ljava/lang/String;", 0x81,
+                 str(hexOf("654321")), str(hexOf("999999")), JNI_TRUE),
+            "fbz 80020003\nwrong 80020002\nfbz 80020002\nright 0\nfbz 0\n");
+  // A BankCard object given this card's peer is no bank card.
+  EXPECT_EQ(road("foreignPeer", "()Ljava/lang/String;"), "unblockPIN 0\nisACOS04 false\n");
+}
+
+// A card whose operations throw what the test asks for, or answer 0.
+class ThrowingCard : public CSCard {
+ public:
+  enum class Throw { kNothing, kCException, kBadAlloc, kOther };
+  ThrowingCard() : CSCard(nullptr, nullptr, "", 2) {}
+  Throw what = Throw::kNothing;
+
+  int answer() const {
+    switch (what) {
+      case Throw::kCException: throw VOQ::CException("ThrowingCard", "thrown.\n");
+      case Throw::kBadAlloc: throw std::bad_alloc();
+      case Throw::kOther: throw 42;
+      case Throw::kNothing: break;
+    }
+    return 0;
+  }
+  int open(const CFID&) override { return answer(); }
+  int read(int, std::string& out, int) override { return out = "ab", answer() ? 0 : 2; }
+  int signInit(int, std::string, int) override { return answer(); }
+  int signUpdate(const std::string&) override { return answer(); }
+  int signFinal(int, const std::string&, std::string& out, bool) override { return out = "sig", answer(); }
+  int signFinal(int, std::string& out, bool) override { return out = "sig", answer(); }
+  int verifyPIN(int, const std::string&, int) override { return answer(); }
+  int decryptInit(int, std::string) override { return answer(); }
+  int decryptFinal(int, const std::string&, const std::string&, std::string& out) override { return out = "p", answer(); }
+  int decryptFinal(int, const std::string&, std::string& out) override { return out = "p", answer(); }
+  int changeReferenceData(int, const std::string&, const std::string&, int) override { return answer(); }
+  int getCIN(char* out, std::size_t) override { return std::strcpy(out, "12"), answer(); }
+  int getPublicKey(int, std::string& m, std::string& e) override { return m = "m", e = "e", answer(); }
+  int emptyOperation(int, int, int) override { return answer(); }
+  int activatePIN(int, const std::string&, int) override { return answer(); }
+};
+
+// Makes the N-th GetByteArrayElements of this thread fail as the VM does when memory
+// runs out (an OutOfMemoryError pending, NULL), and counts Get and Release. The
+// thread's own function table is swapped while it is in place.
+class FailingArrays {
+ public:
+  FailingArrays(JNIEnv* env, int failAt) : m_env(env) {
+    s_real = env->functions;
+    s_table = *env->functions;
+    s_table.GetByteArrayElements = &get;
+    s_table.ReleaseByteArrayElements = &release;
+    s_failAt = failAt;
+    s_calls = s_gets = s_releases = 0;
+    env->functions = &s_table;
+  }
+  ~FailingArrays() { m_env->functions = s_real; }
+  static int gets() { return s_gets; }
+  static int releases() { return s_releases; }
+  static int calls() { return s_calls; }
+
+ private:
+  static jbyte* JNICALL get(JNIEnv* env, jbyteArray array, jboolean* isCopy) {
+    if (++s_calls == s_failAt) {
+      jclass oom = s_real->FindClass(env, "java/lang/OutOfMemoryError");
+      s_real->ThrowNew(env, oom, "injected");
+      s_real->DeleteLocalRef(env, oom);
+      return nullptr;
+    }
+    jbyte* elements = s_real->GetByteArrayElements(env, array, isCopy);
+    if (elements != nullptr) ++s_gets;
+    return elements;
+  }
+  static void JNICALL release(JNIEnv* env, jbyteArray array, jbyte* elements, jint mode) {
+    ++s_releases;
+    s_real->ReleaseByteArrayElements(env, array, elements, mode);
+  }
+
+  JNIEnv* m_env;
+  static inline const JNINativeInterface_* s_real = nullptr;
+  static inline JNINativeInterface_ s_table{};
+  static inline int s_failAt = 0, s_calls = 0, s_gets = 0, s_releases = 0;
+};
+
+class DirectCalls : public CardNatives {
+ protected:
+  void SetUp() override {
+    CardNatives::SetUp();
+    start();
+    jclass cls = env->FindClass("at/Quarvel/util/jni/BankCard");
+    receiver = env->AllocObject(cls);
+    env->SetIntField(receiver, env->GetFieldID(cls, "peer", "I"), peers::idOf(&card));
+    env->DeleteLocalRef(cls);
+    two = array(std::string("\x3F\x00", 2));
+  }
+  void* native(NativeTable table, const char* name, const char* signature) {
+    for (jint i = 0; i < table.count; ++i)
+      if (std::string(table.methods[i].name) == name && std::string(table.methods[i].signature) == signature)
+        return table.methods[i].fnPtr;
+    ADD_FAILURE() << name;
+    return nullptr;
+  }
+  template <class R, class... A>
+  R call(NativeTable table, const char* name, const char* signature, A... args) {
+    return reinterpret_cast<R (*)(JNIEnv*, jobject, A...)>(native(table, name, signature))(env, receiver, args...);
+  }
+  // The pending CardAdminException's text, or "" when none is pending.
+  std::string pending() {
+    if (!env->ExceptionCheck()) return "";
+    std::unique_ptr<char[]> text = host->getExceptionMessage();
+    return text ? text.get() : "?";
+  }
+
+  ThrowingCard card;
+  jobject receiver = nullptr;
+  jbyteArray two = nullptr;
+};
+
+// Each array native with its first, then its second array unobtainable: its code,
+// or null without an exception of its own; every element buffer it got given back.
+TEST_F(DirectCalls, ArraysThatCannotBeHad) {
+  const NativeTable s = sCardNatives();
+  struct Row {
+    const char* name;
+    int arrays;
+    std::function<jint()> callInt;           // int natives: the code
+    std::function<jobject()> callObject;     // object natives: null expected
+    jint expected;
+  };
+  const std::vector<Row> rows = {
+      {"changeDirectory", 1, [&] { return call<jint>(s, "changeDirectory", "([B)I", two); }, nullptr, static_cast<jint>(0x8000000bu)},
+      {"signInit", 1, [&] { return call<jint>(s, "signInit", "(I[BI)I", 1, two, 2); }, nullptr, static_cast<jint>(0x8000000bu)},
+      {"signUpdate", 1, [&] { return call<jint>(s, "signUpdate", "([B)I", two); }, nullptr, static_cast<jint>(0x8000000bu)},
+      {"open", 1, [&] { return call<jint>(s, "open", "([B)I", two); }, nullptr, static_cast<jint>(0x8000000bu)},
+      {"write", 1, [&] { return call<jint>(s, "write", "(I[BI)I", 0, two, 0); }, nullptr, static_cast<jint>(0x80000001u)},
+      {"changeDirectoryWithFID", 1, [&] { return call<jint>(s, "changeDirectoryWithFID", "([B)I", two); }, nullptr, static_cast<jint>(0x8000000bu)},
+      {"verifyPIN", 1, [&] { return call<jint>(s, "verifyPIN", "(I[B)I", 1, two); }, nullptr, static_cast<jint>(0x8000000bu)},
+      {"activatePIN", 1, [&] { return call<jint>(s, "activatePIN", "(I[BI)I", 1, two, 6); }, nullptr, static_cast<jint>(0x8000000bu)},
+      {"changeReferenceData", 2, [&] { return call<jint>(s, "changeReferenceData", "(I[B[BI)I", 1, two, two, 6); }, nullptr, static_cast<jint>(0x8000000bu)},
+      {"changeDirectoryPath", 1, [&] { return call<jint>(s, "changeDirectoryPath", "([B)I", two); }, nullptr, static_cast<jint>(0x8000000bu)},
+      {"decryptInit", 1, [&] { return call<jint>(s, "decryptInit", "(I[B)I", 1, two); }, nullptr, static_cast<jint>(0x8000000bu)},
+      {"bankUnblockPIN", 1, [&] { return call<jint>(bankCardNatives(), "unblockPIN", "(I[B)I", 1, two); }, nullptr, static_cast<jint>(0x8000000bu)},
+      {"unblockPIN", 2, [&] { return call<jint>(pukCardNatives(), "unblockPIN", "(I[B[B)I", 1, two, two); }, nullptr, static_cast<jint>(0x8000000bu)},
+      {"performVerification_EXT", 2, [&] { return call<jint>(readerNatives(), "performVerification_EXT", "(IIIII[B[B)I", 1, 2, 3, 4, 5, two, two); }, nullptr, 0},
+      {"signFinal_PIN", 1, nullptr, [&] { return call<jobject>(s, "signFinal_PIN", "(IZ[B)[B", 1, JNI_FALSE, two); }, 0},
+      {"directIO", 1, nullptr, [&] { return call<jobject>(s, "directIO", "([B)[B", two); }, 0},
+      {"decryptFinal", 1, nullptr, [&] { return call<jobject>(s, "decryptFinal", "(I[B)[B", 1, two); }, 0},
+      {"decryptFinal_PIN", 2, nullptr, [&] { return call<jobject>(s, "decryptFinal_PIN", "(I[B[B)[B", 1, two, two); }, 0},
+  };
+  for (const Row& row : rows) {
+    for (int failing = 1; failing <= row.arrays; ++failing) {
+      SCOPED_TRACE(std::string(row.name) + " array " + std::to_string(failing));
+      int gets = 0, releases = 0;
+      {
+        FailingArrays fault(env, failing);
+        if (row.callInt) {
+          // performVerification_EXT's receiver is a reader: the card's peer is none.
+          if (std::string(row.name) != "performVerification_EXT") EXPECT_EQ(row.callInt(), row.expected);
+          else row.callInt();
+        } else {
+          EXPECT_EQ(row.callObject(), nullptr);
+        }
+        gets = FailingArrays::gets();
+        releases = FailingArrays::releases();
+      }
+      EXPECT_EQ(pending(), "");
+      EXPECT_EQ(gets, releases);
+    }
+  }
+}
+
+// What the card operations throw stays in the native: 0x8000000a, or the exception
+// with that code and the native's message.
+TEST_F(DirectCalls, ExceptionsStayInTheNative) {
+  const NativeTable s = sCardNatives();
+  const jint caught = static_cast<jint>(0x8000000au);
+  for (auto what : {ThrowingCard::Throw::kCException, ThrowingCard::Throw::kBadAlloc, ThrowingCard::Throw::kOther}) {
+    SCOPED_TRACE(static_cast<int>(what));
+    card.what = what;
+    EXPECT_EQ(call<jint>(s, "signInit", "(I[BI)I", 1, two, 2), caught);
+    EXPECT_EQ(call<jint>(s, "signUpdate", "([B)I", two), caught);
+    EXPECT_EQ(call<jint>(s, "verifyPIN", "(I[B)I", 1, two), caught);
+    EXPECT_EQ(call<jint>(s, "getFBZ", "(I)I", 1), caught);
+    EXPECT_EQ(call<jint>(s, "activatePIN", "(I[BI)I", 1, two, 6), caught);
+    EXPECT_EQ(call<jint>(s, "changeReferenceData", "(I[B[BI)I", 1, two, two, 6), caught);
+    EXPECT_EQ(call<jint>(s, "decryptInit", "(I[B)I", 1, two), caught);
+    EXPECT_EQ(call<jint>(pukCardNatives(), "unblockPIN", "(I[B[B)I", 1, two, two), static_cast<jint>(0x80000001u));
+    EXPECT_EQ(pending(), "");
+    const char* prefix = "at.Quarvel.util.jni.CardAdminException: ";
+    EXPECT_EQ(call<jint>(s, "open", "([B)I", two), caught);
+    EXPECT_EQ(pending(), std::string(prefix) + "SCard::open.");
+    EXPECT_EQ(call<jobject>(s, "signFinal", "(IZ)[B", 1, JNI_FALSE), nullptr);
+    EXPECT_EQ(pending(), std::string(prefix) + "SCard::signFinal.");
+    EXPECT_EQ(call<jobject>(s, "signFinal_PIN", "(IZ[B)[B", 1, JNI_FALSE, two), nullptr);
+    EXPECT_EQ(pending(), std::string(prefix) + "SCard::signFinal.");
+    EXPECT_EQ(call<jobject>(s, "read", "(I)[B", 0), nullptr);
+    EXPECT_EQ(pending(), std::string(prefix) + "SCard::read.");
+    EXPECT_EQ(call<jobject>(s, "getCIN", "()[B"), nullptr);
+    EXPECT_EQ(pending(), std::string(prefix) + "SCard::getCIN");
+    EXPECT_EQ(call<jobject>(s, "getPublicKey", "(I)Lat/Quarvel/util/jni/PubKey;", 1), nullptr);
+    EXPECT_EQ(pending(), std::string(prefix) + "SCard::getPublicKey");
+    EXPECT_EQ(call<jobject>(s, "decryptFinal", "(I[B)[B", 1, two), nullptr);
+    EXPECT_EQ(pending(), std::string(prefix) + "SCard::decryptFinal.");
+    EXPECT_EQ(call<jobject>(s, "decryptFinal_PIN", "(I[B[B)[B", 1, two, two), nullptr);
+    EXPECT_EQ(pending(), std::string(prefix) + "SCard::decryptFinal.");
+  }
+  // Answering, the same natives give their results; a 64 KiB array goes through whole.
+  card.what = ThrowingCard::Throw::kNothing;
+  EXPECT_EQ(call<jint>(s, "signUpdate", "([B)I", array(std::string(65536, 'x'))), 0);
+  EXPECT_EQ(call<jint>(s, "signUpdate", "([B)I", array("")), 0);
+  EXPECT_EQ(call<jint>(s, "signUpdate", "([B)I", static_cast<jbyteArray>(nullptr)), static_cast<jint>(0x8000000bu));
+  auto key = call<jobject>(s, "getPublicKey", "(I)Lat/Quarvel/util/jni/PubKey;", 1);
+  EXPECT_NE(key, nullptr);
+  EXPECT_EQ(pending(), "");
+  auto cin = static_cast<jbyteArray>(call<jobject>(s, "getCIN", "()[B"));
+  ASSERT_NE(cin, nullptr);
+  EXPECT_EQ(env->GetArrayLength(cin), 2);
+  EXPECT_EQ(call<jint>(s, "changeDirectoryWithFID", "([B)I", array(std::string("\x3F\x00\x01", 3))), static_cast<jint>(0x80000001u));
+}
+
+}  // namespace
