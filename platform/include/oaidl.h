@@ -1,0 +1,148 @@
+// OLE automation's types: VARIANT, SAFEARRAY and IDispatch with its records.
+#pragma once
+
+#include "unknwn.h"
+
+typedef WCHAR OLECHAR;
+typedef OLECHAR* LPOLESTR;
+typedef const OLECHAR* LPCOLESTR;
+// A length-prefixed UTF-16 string; the pointer names its first character.
+typedef OLECHAR* BSTR;
+typedef short VARIANT_BOOL;
+typedef unsigned short VARTYPE;
+typedef LONG DISPID;
+typedef DISPID MEMBERID;
+typedef DWORD LCID;
+
+#define VARIANT_TRUE ((VARIANT_BOOL)-1)
+#define VARIANT_FALSE ((VARIANT_BOOL)0)
+
+enum VARENUM {
+  VT_EMPTY = 0,
+  VT_NULL = 1,
+  VT_I2 = 2,
+  VT_I4 = 3,
+  VT_BSTR = 8,
+  VT_DISPATCH = 9,
+  VT_ERROR = 10,
+  VT_BOOL = 11,
+  VT_VARIANT = 12,
+  VT_UNKNOWN = 13,
+  VT_UI1 = 17,
+  VT_UI4 = 19,
+  VT_INT = 22,
+  VT_UINT = 23,
+  VT_ARRAY = 0x2000,
+  VT_BYREF = 0x4000,
+  VT_TYPEMASK = 0x0FFF
+};
+
+typedef struct tagSAFEARRAYBOUND {
+  ULONG cElements;
+  LONG lLbound;
+} SAFEARRAYBOUND;
+
+typedef struct tagSAFEARRAY {
+  unsigned short cDims;
+  unsigned short fFeatures;
+  ULONG cbElements;
+  ULONG cLocks;
+  void* pvData;
+  SAFEARRAYBOUND rgsabound[1];
+} SAFEARRAY;
+typedef SAFEARRAY* LPSAFEARRAY;
+
+#define FADF_HAVEVARTYPE 0x0080
+
+#ifdef __cplusplus
+struct IDispatch;
+#endif
+
+typedef struct tagVARIANT {
+  VARTYPE vt;
+  WORD wReserved1;
+  WORD wReserved2;
+  WORD wReserved3;
+  union {
+    LONG lVal;
+    BYTE bVal;
+    short iVal;
+    ULONG ulVal;
+    int intVal;
+    unsigned int uintVal;
+    VARIANT_BOOL boolVal;
+    HRESULT scode;
+    BSTR bstrVal;
+#ifdef __cplusplus
+    IUnknown* punkVal;
+    IDispatch* pdispVal;
+#endif
+    SAFEARRAY* parray;
+    struct tagVARIANT* pvarVal;
+    void* byref;
+  };
+} VARIANT;
+typedef VARIANT* LPVARIANT;
+typedef VARIANT VARIANTARG;
+
+typedef struct tagDISPPARAMS {
+  VARIANTARG* rgvarg;         // the arguments, last first
+  DISPID* rgdispidNamedArgs;
+  UINT cArgs;
+  UINT cNamedArgs;
+} DISPPARAMS;
+
+typedef struct tagEXCEPINFO {
+  WORD wCode;
+  WORD wReserved;
+  BSTR bstrSource;
+  BSTR bstrDescription;
+  BSTR bstrHelpFile;
+  DWORD dwHelpContext;
+  void* pvReserved;
+  HRESULT(STDMETHODCALLTYPE* pfnDeferredFillIn)(struct tagEXCEPINFO*);
+  HRESULT scode;
+} EXCEPINFO;
+
+#define DISPATCH_METHOD 0x1
+#define DISPATCH_PROPERTYGET 0x2
+#define DISPATCH_PROPERTYPUT 0x4
+#define DISPATCH_PROPERTYPUTREF 0x8
+
+#define DISPID_UNKNOWN (-1)
+#define DISPID_VALUE 0
+#define DISPID_PROPERTYPUT (-3)
+#define DISPID_HWND (-515)
+
+#define DISP_E_UNKNOWNINTERFACE ((HRESULT)0x80020001L)
+#define DISP_E_MEMBERNOTFOUND ((HRESULT)0x80020003L)
+#define DISP_E_PARAMNOTFOUND ((HRESULT)0x80020004L)
+#define DISP_E_TYPEMISMATCH ((HRESULT)0x80020005L)
+#define DISP_E_UNKNOWNNAME ((HRESULT)0x80020006L)
+#define DISP_E_BADVARTYPE ((HRESULT)0x80020008L)
+#define DISP_E_BADPARAMCOUNT ((HRESULT)0x8002000EL)
+#define DISP_E_BADINDEX ((HRESULT)0x8002000BL)
+#define DISP_E_ARRAYISLOCKED ((HRESULT)0x8002000DL)
+#define TYPE_E_ELEMENTNOTFOUND ((HRESULT)0x8002802BL)
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+extern const IID IID_IDispatch;  // {00020400-0000-0000-C000-000000000046}
+#ifdef __cplusplus
+}
+
+struct ITypeInfo;  // type information is not offered: GetTypeInfo answers E_NOTIMPL
+
+struct IDispatch : public IUnknown {
+  STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) PURE;
+  STDMETHOD(GetTypeInfo)(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) PURE;
+  STDMETHOD(GetIDsOfNames)(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) PURE;
+  STDMETHOD(Invoke)(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+                    VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) PURE;
+
+ protected:
+  ~IDispatch() = default;
+};
+typedef IDispatch* LPDISPATCH;
+#endif

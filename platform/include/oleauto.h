@@ -1,0 +1,38 @@
+// OLE automation's functions: system strings (BSTR), VARIANTs and SAFEARRAYs.
+//
+// A BSTR is one block: a 32-bit byte length, the UTF-16 characters and a NUL; the
+// pointer names the first character. NULL is the empty string to every reader.
+#pragma once
+
+#include "oaidl.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+BSTR WINAPI SysAllocString(const OLECHAR* psz);
+// cch characters from pch (or, with pch NULL, uninitialised room for them).
+BSTR WINAPI SysAllocStringLen(const OLECHAR* pch, UINT cch);
+void WINAPI SysFreeString(BSTR bstrString);
+UINT WINAPI SysStringLen(BSTR pbstr);
+UINT WINAPI SysStringByteLen(BSTR bstr);
+
+void WINAPI VariantInit(VARIANTARG* pvarg);
+// Frees what the variant owns (string, array, interface reference) and makes it VT_EMPTY.
+HRESULT WINAPI VariantClear(VARIANTARG* pvarg);
+HRESULT WINAPI VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
+
+// A one-dimensional array of VT_UI1, VT_I2, VT_I4, VT_UI4, VT_BSTR or VT_VARIANT elements.
+SAFEARRAY* WINAPI SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements);
+HRESULT WINAPI SafeArrayAccessData(SAFEARRAY* psa, void** ppvData);
+HRESULT WINAPI SafeArrayUnaccessData(SAFEARRAY* psa);
+// Fails with DISP_E_ARRAYISLOCKED while the data are accessed.
+HRESULT WINAPI SafeArrayDestroy(SAFEARRAY* psa);
+HRESULT WINAPI SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt);
+UINT WINAPI SafeArrayGetDim(SAFEARRAY* psa);
+HRESULT WINAPI SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound);
+HRESULT WINAPI SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound);
+
+#ifdef __cplusplus
+}
+#endif
