@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "cardaccess/reader/CReader.h"
 #include "cardvariant/CLogable.h"
@@ -110,6 +111,51 @@ DWORD readCertificate(CReader& reader, CSCard& card, std::string& certificate) {
   return 0;
 }
 
+struct WaitDialogSettings {
+  std::mutex lock;
+  HINSTANCE module = nullptr;
+  int templateId = 0;
+  int textControlId = 0;
+  std::string text;
+};
+WaitDialogSettings& waitDialogSettings() {
+  static WaitDialogSettings settings;
+  return settings;
+}
+
+INT_PTR CALLBACK waitDialogProc(HWND dialog, UINT message, WPARAM, LPARAM parameter) {
+  if (message != WM_INITDIALOG) return FALSE;
+  const auto* settings = reinterpret_cast<const WaitDialogSettings*>(parameter);
+  SetDlgItemTextA(dialog, settings->textControlId, settings->text.c_str());
+  return TRUE;
+}
+
+// The wait dialog for as long as the object lives.
+class WaitDialog {
+ public:
+  WaitDialog() {
+    WaitDialogSettings& settings = waitDialogSettings();
+    std::lock_guard<std::mutex> guard(settings.lock);
+    m_copy.module = settings.module;
+    m_copy.templateId = settings.templateId;
+    m_copy.textControlId = settings.textControlId;
+    m_copy.text = settings.text;
+    if (!m_copy.module || !m_copy.templateId) return;
+    m_window = CreateDialogParamA(m_copy.module, MAKEINTRESOURCEA(m_copy.templateId), nullptr, waitDialogProc,
+                                  reinterpret_cast<LPARAM>(&m_copy));
+    if (m_window) ShowWindow(m_window, SW_SHOWNORMAL);
+  }
+  ~WaitDialog() {
+    if (m_window) DestroyWindow(m_window);
+  }
+  WaitDialog(const WaitDialog&) = delete;
+  WaitDialog& operator=(const WaitDialog&) = delete;
+
+ private:
+  WaitDialogSettings m_copy;
+  HWND m_window = nullptr;
+};
+
 template <typename T, void (*Free)(T*)>
 struct Deleter {
   void operator()(T* p) const { Free(p); }
@@ -193,6 +239,15 @@ DWORD buildPKCS7SignedData(const std::string& certificate, const std::string& si
   return 0;
 }
 
+void setWaitDialog(HINSTANCE module, int templateId, int textControlId, const char* text) {
+  WaitDialogSettings& settings = waitDialogSettings();
+  std::lock_guard<std::mutex> guard(settings.lock);
+  settings.module = module;
+  settings.templateId = templateId;
+  settings.textControlId = textControlId;
+  settings.text = text ? text : "";
+}
+
 DWORD signWithCard(const unsigned char* data, unsigned int dataLength, const PinSource& askPin,
                    std::string& signedData) {
   if (!data || dataLength == 0 || !askPin) return 0x80000001;
@@ -211,6 +266,7 @@ DWORD signWithCard(const unsigned char* data, unsigned int dataLength, const Pin
     DWORD rc = readCertificate(*reader, *card, certificate);
     if (rc == 0) {
       const CardLayout layout = layoutOf(*card);
+      WaitDialog wait;
       const int hashAlgorithm = card->getHashAlg() == 1 || card->getHashAlg() == 2 ? card->getHashAlg() : 3;
       int result = card->signInit(layout.keyReference, parameterOf(layout), hashAlgorithm);
       if (result == 0) result = card->signUpdate(std::string(reinterpret_cast<const char*>(data), dataLength));

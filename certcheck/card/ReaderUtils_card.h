@@ -49,8 +49,13 @@ DWORD buildPKCS7SignedData(const std::string& certificate, const std::string& si
 // Asks for the PIN: false when the user cancelled.
 using PinSource = std::function<bool(std::string& pin)>;
 
+// The modeless dialog shown while the card signs: its module, template, the
+// control that gets the text, and the text (copied). Without a module or a
+// template the card signs without a dialog.
+void setWaitDialog(HINSTANCE module, int templateId, int textControlId, const char* text);
+
 // Signs data with the signature key of the card in the reader in use, with the
 // PIN askPin gives, and wraps the signature into a PKCS#7 SignedData with the
-// card's certificate. 0x80000006 also when the PIN entry is cancelled.
+// card's certificate. The wait dialog shows while the card computes. 0x80000006 also when the PIN entry is cancelled.
 DWORD signWithCard(const unsigned char* data, unsigned int dataLength, const PinSource& askPin,
                    std::string& signedData);

@@ -18,6 +18,7 @@
 #include "cardvariant/Utilities.h"
 #include "certcheck/ReaderUtils.h"
 #include "certcheck/card/ReaderUtils_card.h"
+#include "platform/window_test.h"
 #include "quarvel_test.h"
 
 namespace {
@@ -178,6 +179,16 @@ TEST_F(CardOperations, SignsWithThePinAndWrapsTheSignatureIntoPKCS7) {
   for (const Row& row : {Row{"dtrust-plugin", "12345678"}, Row{"asign", "123456"}}) {
     bed_.insert(cardsim::PcscBed::kPlain, row.profile);
     configure(bed_.name(cardsim::PcscBed::kPlain));
+    // The wait dialog shows the configured text while the card signs, and goes.
+    setWaitDialog(GetModuleHandleA(nullptr), 140, 1001, "Bitte warten, die Karte signiert.");
+    HWND shown = nullptr;
+    std::string shownText;
+    platform::wintest::onNextDialog([&](HWND dialog) {
+      shown = dialog;
+      char text[128] = {};
+      GetDlgItemTextA(dialog, 1001, text, sizeof text);
+      shownText = text;
+    });
     int asked = 0;
     std::string signedData;
     ASSERT_EQ(signWithCard(reinterpret_cast<const unsigned char*>(data.data()), static_cast<unsigned int>(data.size()),
@@ -190,6 +201,9 @@ TEST_F(CardOperations, SignsWithThePinAndWrapsTheSignatureIntoPKCS7) {
               0u)
         << row.profile;
     EXPECT_EQ(asked, 1);
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shownText, "Bitte warten, die Karte signiert.");
+    EXPECT_FALSE(IsWindow(shown));
     bool qualified = false;
     EXPECT_EQ(verifyPKCS7Signature(reinterpret_cast<const unsigned char*>(data.data()),
                                    static_cast<unsigned int>(data.size()),
