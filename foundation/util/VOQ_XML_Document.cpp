@@ -29,6 +29,12 @@ void VOQ_XML_Document::parse(const VOQ_String& text) {
   parse(&stream);
 }
 
+void VOQ_XML_Document::write(VOQ_Stream* stream) const {
+  if (root) {
+    root->write(stream);
+  }
+}
+
 void VOQ_XML_Document::setRoot(const VOQ_XML_Element* element) {
   // Copy before the old root goes: element may be part of it.
   std::unique_ptr<VOQ_XML_Element> copy;

@@ -22,6 +22,8 @@ class VOQ_XML_Document {
   // A deep copy of element becomes the root (NULL: no root). element may lie
   // inside this document's own tree.
   void setRoot(const VOQ_XML_Element* element);
+  // Writes the root in the element's text form; without a root nothing is written.
+  void write(VOQ_Stream* stream) const;
   VOQ_XML_Element* getRoot() const { return root.get(); }
 
  private:

@@ -172,6 +172,10 @@ bool VOQ_XML_Element::readEndTag(VOQ_Stream* stream) {
   return true;
 }
 
+void VOQ_XML_Element::addChild(const VOQ_XML_Element& element) {
+  children.insertAt(std::make_unique<VOQ_XML_Element>(element, this).release(), children.getCount(), true, false);
+}
+
 void VOQ_XML_Element::write(VOQ_Stream* stream) const {
   if (stream == nullptr) {
     throw VOQ_ParserException("FATAL: Missing datasource for writing XML.");

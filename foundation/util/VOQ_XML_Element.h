@@ -40,6 +40,8 @@ class VOQ_XML_Element {
   // The index-th child (0 = first) whose name is the given text; NULL when
   // there are fewer.
   VOQ_XML_Element* getChild(const char* name, unsigned int index) const;
+  // Appends a deep copy of element as the last child; the caller keeps element.
+  void addChild(const VOQ_XML_Element& element);
   // The element after this one among its parent's children; NULL for the last
   // one or without parent. Moves the parent list's iterator.
   VOQ_XML_Element* nextSibling();

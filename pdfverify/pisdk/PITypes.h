@@ -243,6 +243,22 @@ typedef ASText (*PSGetTextPropertyProc)(PubSecEngine engine, const char* name, A
 typedef ASInt32 (*PSSigValidateProc)(PubSecEngine engine, PSSigValidateParamsRec* params);
 typedef ASText (*PSGetTextProc)(PubSecEngine engine, ASCab resultCab, ASInt32 kind);
 
+// The kinds of text the viewer's signature panel asks a handler for.
+typedef ASInt32 DSSigValText;
+enum {
+  kDSSigValTextNull = 0,
+  kDSSigValTextDSTop = 1,
+  kDSSigValTextDSDetail = 2,
+  kDSSigValTextDSTooltip = 3,
+  kDSSigValTextSigInfo = 4,
+  kDSSigValTextVal = 5,
+  kDSSigValTextProp = 6,
+  kDSSigValTextAP = 7,
+  kDSSigValTextPropIdValidity = 8,
+  kDSSigValTextDSAVIdValidity = 9,
+  kDSSigValTextDSTTIdValidity = 10
+};
+
 // --- PDF Consultant ------------------------------------------------------------------
 
 typedef ASInt32 PDFObjType;

@@ -1,0 +1,99 @@
+#include "ValidationResult.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <map>
+#include <memory>
+
+#include "VOQ_ConfigurationHelper.h"
+#include "foundation/util/VOQ_MemoryStream.h"
+#include "foundation/util/VOQ_XML_Element.h"
+#include "pisdk/PICalls.h"
+
+VOQ_XML_Document validationResult;
+VOQ_String validationResultText;
+
+namespace {
+
+// The cabinet key of a kept result; the host keeps unknown keys of its result cabinet.
+const char kResultKey[] = "VOQ_ResultKey";
+
+std::map<int32_t, std::unique_ptr<VOQ_XML_Document>>& keptResults() {
+  static std::map<int32_t, std::unique_ptr<VOQ_XML_Document>> kept;
+  return kept;
+}
+
+int32_t nextResultKey = 1;
+
+}  // namespace
+
+const char* resultElementName(int category) {
+  if (category == CAT_NONE) {
+    return "POPUP";  // popup annotations
+  }
+  return category > CAT_NONE && category < CAT_COUNT ? categoryNames[category] : nullptr;
+}
+
+VOQ_String& createValidationResult(const VOQ_Map<int32_t, int32_t>& categoryCounts, uint32_t missingFontCount,
+                                   const char* version) {
+  validationResultText.clear();
+  VOQ_XML_Element root("", "VOQ_DocumentValidationResult", nullptr);
+  char number[16];
+  for (int32_t category = 0; category < CAT_COUNT; ++category) {
+    const int32_t* count = categoryCounts.get(category);
+    if (count != nullptr) {
+      snprintf(number, sizeof number, "%d", *count);
+      root.addChild(VOQ_XML_Element(number, resultElementName(category), nullptr));
+    }
+  }
+  if (missingFontCount > 0) {
+    snprintf(number, sizeof number, "%u", missingFontCount);
+    root.addChild(VOQ_XML_Element(number, "MissingFonts", nullptr));
+  }
+  root.addChild(VOQ_XML_Element(version, "Version", nullptr));
+  VOQ_XML_Document document;
+  document.setRoot(&root);
+  VOQ_MemoryStream stream(&validationResultText);
+  document.write(&stream);
+  return validationResultText;
+}
+
+void appendResult(const char* name, const char* text) {
+  if (validationResult.getRoot() != nullptr) {
+    validationResult.getRoot()->addChild(VOQ_XML_Element(text, name, nullptr));
+  }
+}
+
+void appendResult(const char* name, int32_t value) {
+  char number[16];
+  snprintf(number, sizeof number, "%d", value);
+  appendResult(name, number);
+}
+
+void clearValidationResult() { validationResult.clear(); }
+
+void keepValidationResult(ASCab resultCab) {
+  const int32_t key = nextResultKey++;
+  keptResults()[key] = std::make_unique<VOQ_XML_Document>(validationResult);
+  ASCabPutInt(resultCab, kResultKey, key);
+}
+
+const VOQ_XML_Document& validationResultFor(ASCab resultCab) {
+  if (resultCab != nullptr) {
+    auto found = keptResults().find(ASCabGetInt(resultCab, kResultKey, 0));
+    if (found != keptResults().end()) {
+      return *found->second;
+    }
+  }
+  return validationResult;
+}
+
+void forgetValidationResults() { keptResults().clear(); }
+
+int32_t resultCode(const VOQ_String& text) {
+  if (text.getLength() == 0) {
+    return 0;
+  }
+  return static_cast<int32_t>(strtol(text.getData(), nullptr, 10));
+}
