@@ -99,9 +99,10 @@ std::vector<unsigned char> compileVersion(const Statement& statement, const std:
       w.node(u"StringFileInfo", 1, 0, [&] {
         for (const Table& table : tables) {
           w.node(table.name, 1, 0, [&] {
-            for (const auto& [name, value] : table.strings) {
+            for (const auto& entry : table.strings) {
+              const auto& value = entry.second;
               if (value.size() + 1 > 0xFFFF) failAt(fileName, statement.line, "a version text is too long");
-              w.node(name, 1, static_cast<uint16_t>(value.size() + 1), [&] { w.text(value); });
+              w.node(entry.first, 1, static_cast<uint16_t>(value.size() + 1), [&] { w.text(value); });
             }
           });
         }
