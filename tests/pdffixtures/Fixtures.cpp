@@ -26,7 +26,7 @@ using Obj = QPDFObjectHandle;
 [[noreturn]] void fail(const std::string& why) { throw std::runtime_error("pdffixtures: " + why); }
 
 // The signature dictionary of a field, a direct object.
-Obj signatureDictionary(const SignatureFieldSpec& s) {
+Obj signatureDictionary(const SignatureFieldPlan& s) {
   Obj v = Obj::newDictionary();
   v.replaceKey("/Type", Obj::newName("/Sig"));
   v.replaceKey("/Filter", Obj::newName("/Dor:valin"));
@@ -50,7 +50,7 @@ Obj signatureDictionary(const SignatureFieldSpec& s) {
   return v;
 }
 
-Obj fontObject(QPDF& pdf, const FontSpec& f) {
+Obj fontObject(QPDF& pdf, const FontPlan& f) {
   Obj font = Obj::newDictionary();
   font.replaceKey("/Type", Obj::newName("/Font"));
   font.replaceKey("/Subtype", Obj::newName("/" + f.subtype));
@@ -73,9 +73,9 @@ Obj fontObject(QPDF& pdf, const FontSpec& f) {
   return pdf.makeIndirectObject(font);
 }
 
-std::string contentStream(const DocSpec& spec) {
+std::string contentStream(const DocumentPlan& plan) {
   std::string content = "BT\n";
-  for (size_t i = 0; i < spec.fonts.size(); ++i) {
+  for (size_t i = 0; i < plan.fonts.size(); ++i) {
     content += "/F" + std::to_string(i + 1) + " 12 Tf 72 " + std::to_string(700 - 20 * i) +
                " Td (Text) Tj\n";
   }
@@ -136,37 +136,37 @@ void writeFile(const std::string& path, const std::string& bytes) {
   if (!out) fail("cannot write " + path);
 }
 
-void writeDocument(const DocSpec& spec, const std::string& path) {
+void writeDocument(const DocumentPlan& plan, const std::string& path) {
   QPDF pdf;
   pdf.emptyPDF();
   Obj root = pdf.getRoot();
   Obj fonts = Obj::newDictionary();
-  for (size_t i = 0; i < spec.fonts.size(); ++i) {
-    fonts.replaceKey("/F" + std::to_string(i + 1), fontObject(pdf, spec.fonts[i]));
+  for (size_t i = 0; i < plan.fonts.size(); ++i) {
+    fonts.replaceKey("/F" + std::to_string(i + 1), fontObject(pdf, plan.fonts[i]));
   }
   Obj kids = Obj::newArray();
   Obj pagesNode = root.getKey("/Pages");
   std::vector<Obj> pages;
-  for (int i = 0; i < spec.pages; ++i) {
+  for (int i = 0; i < plan.pages; ++i) {
     Obj page = Obj::newDictionary();
     page.replaceKey("/Type", Obj::newName("/Page"));
     page.replaceKey("/Parent", pagesNode);
     page.replaceKey("/MediaBox", Obj::parse("[0 0 612 792]"));
     Obj resources = Obj::newDictionary();
-    if (i == 0 && !spec.fonts.empty()) resources.replaceKey("/Font", fonts);
+    if (i == 0 && !plan.fonts.empty()) resources.replaceKey("/Font", fonts);
     page.replaceKey("/Resources", resources);
-    page.replaceKey("/Contents", Obj::newStream(&pdf, i == 0 ? contentStream(spec) : "BT ET\n"));
+    page.replaceKey("/Contents", Obj::newStream(&pdf, i == 0 ? contentStream(plan) : "BT ET\n"));
     pages.push_back(pdf.makeIndirectObject(page));
     kids.appendItem(pages.back());
   }
   pagesNode.replaceKey("/Kids", kids);
-  pagesNode.replaceKey("/Count", Obj::newInteger(spec.pages));
-  if (!spec.catalogVersion.empty()) root.replaceKey("/Version", Obj::newName("/" + spec.catalogVersion));
+  pagesNode.replaceKey("/Count", Obj::newInteger(plan.pages));
+  if (!plan.catalogVersion.empty()) root.replaceKey("/Version", Obj::newName("/" + plan.catalogVersion));
 
   Obj annots = Obj::newArray();
-  if (!spec.signatures.empty()) {
+  if (!plan.signatures.empty()) {
     Obj fields = Obj::newArray();
-    for (const SignatureFieldSpec& s : spec.signatures) {
+    for (const SignatureFieldPlan& s : plan.signatures) {
       Obj field = Obj::newDictionary();
       field.replaceKey("/FT", Obj::newName("/Sig"));
       field.replaceKey("/T", Obj::newUnicodeString(s.name));
@@ -185,12 +185,12 @@ void writeDocument(const DocSpec& spec, const std::string& path) {
     form.replaceKey("/SigFlags", Obj::newInteger(3));
     root.replaceKey("/AcroForm", form);
   }
-  if (spec.linkAnnotation) {
+  if (plan.linkAnnotation) {
     annots.appendItem(pdf.makeIndirectObject(Obj::parse(
         "<< /Type /Annot /Subtype /Link /Rect [72 72 144 144] "
         "/A << /S /URI /URI (http://127.0.0.1/) >> >>")));
   }
-  if (spec.javaScriptOpenAction) {
+  if (plan.javaScriptOpenAction) {
     root.replaceKey("/OpenAction", Obj::parse("<< /S /JavaScript /JS (app.alert\\('x'\\);) >>"));
   }
   if (!pages.empty() && annots.getArrayNItems() > 0) pages.front().replaceKey("/Annots", annots);
@@ -199,8 +199,8 @@ void writeDocument(const DocSpec& spec, const std::string& path) {
   writer.setObjectStreamMode(qpdf_o_disable);
   writer.setCompressStreams(false);
   writer.setDeterministicID(true);
-  writer.setMinimumPDFVersion(spec.headerVersion);
-  writer.forcePDFVersion(spec.headerVersion);
+  writer.setMinimumPDFVersion(plan.headerVersion);
+  writer.forcePDFVersion(plan.headerVersion);
   writer.write();
 }
 
@@ -258,7 +258,7 @@ std::string rawSignature(const std::string& value) {
   return value.substr(3, value.size() - 131);
 }
 
-void appendSignatureField(const std::string& path, const SignatureFieldSpec& spec) {
+void appendSignatureField(const std::string& path, const SignatureFieldPlan& plan) {
   QPDF pdf;
   pdf.processFile(path.c_str());
   std::string bytes = readFile(path);
@@ -294,13 +294,13 @@ void appendSignatureField(const std::string& path, const SignatureFieldSpec& spe
     if (k != "/AcroForm") rootText += " " + k + " " + root.getKey(k).unparse();
   }
   rootText += " /AcroForm " + formText + " >>";
-  std::string fieldText = "<< /FT /Sig /T " + Obj::newUnicodeString(spec.name).unparse() +
+  std::string fieldText = "<< /FT /Sig /T " + Obj::newUnicodeString(plan.name).unparse() +
                           " /Type /Annot /Subtype /Widget /Rect [ 0 0 0 0 ] /F 132 /P " +
-                          ref(page.getObjectID()) + (spec.withValue ? " /V " + ref(sigId) : "") + " >>";
+                          ref(page.getObjectID()) + (plan.withValue ? " /V " + ref(sigId) : "") + " >>";
   std::vector<std::pair<int, std::string>> objects = {
       {root.getObjectID(), rootText},
       {page.getObjectID(), withAppended(page, "/Annots", ref(fieldId))},
-      {sigId, signatureDictionary(spec).unparse()},
+      {sigId, signatureDictionary(plan).unparse()},
       {fieldId, fieldText}};
 
   size_t prev = bytes.rfind("startxref");

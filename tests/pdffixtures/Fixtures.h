@@ -1,11 +1,11 @@
-// Test PDFs, made rather than collected: documents described by a DocSpec are written
+// Test PDFs, made rather than collected: documents described by a DocumentPlan are written
 // with qpdf; signature fields with a value get a placeholder that sign() fills in place
 // (byte range patched, /Contents written as zero-padded hex), the way a signing plug-in
 // does. Signature values come from the test PKI kit (tests/pki), made by OpenSSL.
 //
-//   pdffixtures::DocSpec spec;
-//   spec.signatures = {{"Signature1", true}, {"Unsigned", false}};
-//   pdffixtures::writeDocument(spec, "a.pdf");
+//   pdffixtures::DocumentPlan plan;
+//   plan.signatures = {{"Signature1", true}, {"Unsigned", false}};
+//   pdffixtures::writeDocument(plan, "a.pdf");
 //   pdffixtures::sign("a.pdf", "Signature1", {});
 //   pdffixtures::appendSignatureField("a.pdf", {"Second"});   // an incremental update
 //   pdffixtures::sign("a.pdf", "Second", {});
@@ -16,13 +16,13 @@
 
 namespace pdffixtures {
 
-struct FontSpec {
+struct FontPlan {
   std::string baseFont = "Helvetica";
   std::string subtype = "Type1";
   bool embedded = false;  // a /FontFile2 stream in its descriptor
 };
 
-struct SignatureFieldSpec {
+struct SignatureFieldPlan {
   std::string name = "Signature1";
   bool withValue = true;  // a /V signature dictionary (a placeholder until signed)
   // adbe.pkcs7.detached, adbe.pkcs7.sha1 or adbe.x509.rsa_sha1 (which carries /Cert).
@@ -33,18 +33,18 @@ struct SignatureFieldSpec {
   int placeholderBytes = 8192;                // room for the DER value
 };
 
-struct DocSpec {
+struct DocumentPlan {
   int pages = 1;
   std::string headerVersion = "1.7";
   std::string catalogVersion;  // catalog /Version; "" none
-  std::vector<FontSpec> fonts;  // resources of page 1
-  std::vector<SignatureFieldSpec> signatures;
+  std::vector<FontPlan> fonts;  // resources of page 1
+  std::vector<SignatureFieldPlan> signatures;
   bool javaScriptOpenAction = false;
   bool linkAnnotation = false;
 };
 
 // Writes the document; throws std::runtime_error on failure.
-void writeDocument(const DocSpec& spec, const std::string& path);
+void writeDocument(const DocumentPlan& plan, const std::string& path);
 
 struct SignOptions {
   std::string signer = "rsa2048";  // an entity of the test PKI kit
@@ -68,7 +68,7 @@ std::string rawSignature(const std::string& value);
 // Appends an incremental update by hand: a new signature field (placeholder as in
 // writeDocument) on page 1, the catalog with the field added to /AcroForm /Fields, the
 // page with the widget added to /Annots, an xref section and a trailer with /Prev.
-void appendSignatureField(const std::string& path, const SignatureFieldSpec& field);
+void appendSignatureField(const std::string& path, const SignatureFieldPlan& field);
 
 // Damages the /ByteRange of a field in place, keeping the file's length: "text" puts a
 // name where a number stood, "short" makes the gap end one byte early, "huge" claims

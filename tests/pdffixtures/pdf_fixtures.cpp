@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::string out = argv[1];
-  pdffixtures::DocSpec spec;
+  pdffixtures::DocumentPlan plan;
   pdffixtures::SignOptions sign;
   std::string subFilter = "adbe.pkcs7.detached";
   std::vector<std::string> toSign, toAppend;
@@ -35,28 +35,28 @@ int main(int argc, char** argv) {
       return argv[++i];
     };
     if (option == "--pages") {
-      spec.pages = std::atoi(value().c_str());
+      plan.pages = std::atoi(value().c_str());
     } else if (option == "--version") {
-      spec.headerVersion = value();
+      plan.headerVersion = value();
     } else if (option == "--catalog-version") {
-      spec.catalogVersion = value();
+      plan.catalogVersion = value();
     } else if (option == "--font" || option == "--embedded-font") {
-      spec.fonts.push_back({value(), "Type1", option == "--embedded-font"});
+      plan.fonts.push_back({value(), "Type1", option == "--embedded-font"});
     } else if (option == "--javascript") {
-      spec.javaScriptOpenAction = true;
+      plan.javaScriptOpenAction = true;
     } else if (option == "--link") {
-      spec.linkAnnotation = true;
+      plan.linkAnnotation = true;
     } else if (option == "--subfilter") {
       subFilter = value();
     } else if (option == "--signer") {
       sign.signer = value();
     } else if (option == "--signed" || option == "--unsigned") {
-      pdffixtures::SignatureFieldSpec field;
+      pdffixtures::SignatureFieldPlan field;
       field.name = value();
       field.withValue = option == "--signed";
       field.subFilter = subFilter;
       field.certSigner = sign.signer;
-      spec.signatures.push_back(field);
+      plan.signatures.push_back(field);
       if (field.withValue) toSign.push_back(field.name);
     } else if (option == "--append") {
       toAppend.push_back(value());
@@ -68,10 +68,10 @@ int main(int argc, char** argv) {
     }
   }
   try {
-    pdffixtures::writeDocument(spec, out);
+    pdffixtures::writeDocument(plan, out);
     for (const std::string& field : toSign) pdffixtures::sign(out, field, sign);
     for (const std::string& name : toAppend) {
-      pdffixtures::SignatureFieldSpec field;
+      pdffixtures::SignatureFieldPlan field;
       field.name = name;
       field.subFilter = subFilter;
       field.certSigner = sign.signer;

@@ -14,9 +14,9 @@ using pdftest::raisedBy;
 
 class CosLayer : public ::testing::Test {
  protected:
-  void open(const pdffixtures::DocSpec& spec, const std::string& name) {
+  void open(const pdffixtures::DocumentPlan& plan, const std::string& name) {
     path = pdftest::scratch(name);
-    pdffixtures::writeDocument(spec, path);
+    pdffixtures::writeDocument(plan, path);
     ASSERT_TRUE(viewer.openDocument(path)) << viewer.error();
     pdftest::bindHFTs(viewer);
     doc = viewer.activePDDoc();
@@ -37,9 +37,9 @@ TEST_F(CosLayer, AtomsAreInternedAndTheNullAtomHasAnEmptyText) {
 }
 
 TEST_F(CosLayer, GettersOfTheWrongTypeRaise) {
-  pdffixtures::DocSpec spec;
-  spec.signatures = {{"Signature1"}};
-  open(spec, "types.pdf");
+  pdffixtures::DocumentPlan plan;
+  plan.signatures = {{"Signature1"}};
+  open(plan, "types.pdf");
   CosObj root = CosDocGetRoot(PDDocGetCosDoc(doc));
   CosObj pages = CosDictGet(root, ASAtomFromString("Pages"));
   CosObj count = CosDictGet(pages, ASAtomFromString("Count"));
@@ -71,8 +71,8 @@ TEST_F(CosLayer, GettersOfTheWrongTypeRaise) {
 }
 
 TEST_F(CosLayer, SameIndirectObjectsAreEqual) {
-  pdffixtures::DocSpec spec;
-  open(spec, "equal.pdf");
+  pdffixtures::DocumentPlan plan;
+  open(plan, "equal.pdf");
   CosObj root = CosDocGetRoot(PDDocGetCosDoc(doc));
   PDPage page = PDDocAcquirePage(doc, 0);
   CosObj parent = CosDictGet(PDPageGetCosObj(page), ASAtomFromString("Parent"));
@@ -86,11 +86,11 @@ TEST_F(CosLayer, SameIndirectObjectsAreEqual) {
 
 // Page counts, versions and fonts as poppler's tools read them.
 TEST_F(CosLayer, PagesVersionAndFontsAgreeWithPoppler) {
-  pdffixtures::DocSpec spec;
-  spec.pages = 3;
-  spec.headerVersion = "1.6";
-  spec.fonts = {{"Helvetica", "Type1", false}, {"Arimo", "TrueType", true}, {"Courier", "Type1", false}};
-  open(spec, "fonts.pdf");
+  pdffixtures::DocumentPlan plan;
+  plan.pages = 3;
+  plan.headerVersion = "1.6";
+  plan.fonts = {{"Helvetica", "Type1", false}, {"Arimo", "TrueType", true}, {"Courier", "Type1", false}};
+  open(plan, "fonts.pdf");
   pdftest::Run info = pdftest::run("pdfinfo " + path);
   ASSERT_EQ(info.status, 0) << info.output;
   EXPECT_NE(info.output.find("Pages:           " + std::to_string(PDDocGetNumPages(doc))), std::string::npos)
@@ -134,11 +134,11 @@ TEST_F(CosLayer, HeaderOrCatalogVersionWhicheverIsHigher) {
     ASInt16 major, minor;
   };
   for (Case c : {Case{"1.7", "", 1, 7}, Case{"2.0", "", 2, 0}, Case{"1.4", "1.7", 1, 7}, Case{"1.7", "1.4", 1, 7}}) {
-    pdffixtures::DocSpec spec;
-    spec.headerVersion = c.header;
-    spec.catalogVersion = c.catalog;
+    pdffixtures::DocumentPlan plan;
+    plan.headerVersion = c.header;
+    plan.catalogVersion = c.catalog;
     std::string p = pdftest::scratch(std::string("v") + c.header + c.catalog + ".pdf");
-    pdffixtures::writeDocument(spec, p);
+    pdffixtures::writeDocument(plan, p);
     ASSERT_TRUE(viewer.openDocument(p));
     pdftest::bindHFTs(viewer);
     ASInt16 major = 0, minor = 0;
@@ -149,9 +149,9 @@ TEST_F(CosLayer, HeaderOrCatalogVersionWhicheverIsHigher) {
 }
 
 TEST_F(CosLayer, SignatureFieldsAreEnumeratedInOrderSignedOrNot) {
-  pdffixtures::DocSpec spec;
-  spec.signatures = {{"First"}, {"Second", false}, {"Third"}};
-  open(spec, "fields.pdf");
+  pdffixtures::DocumentPlan plan;
+  plan.signatures = {{"First"}, {"Second", false}, {"Third"}};
+  open(plan, "fields.pdf");
   std::vector<std::string> names;
   auto proc = [](PDDoc, CosObj field, void* data) -> ASBool {
     ASInt32 n = 0;
@@ -170,8 +170,8 @@ TEST_F(CosLayer, SignatureFieldsAreEnumeratedInOrderSignedOrNot) {
 }
 
 TEST_F(CosLayer, ACallbackTheHostDidNotMakeIsRefused) {
-  pdffixtures::DocSpec spec;
-  open(spec, "callback.pdf");
+  pdffixtures::DocumentPlan plan;
+  open(plan, "callback.pdf");
   auto proc = [](PDDoc, CosObj, void*) -> ASBool { return true; };
   EXPECT_EQ(raisedBy([&] { DigSigEnumSignatures(doc, reinterpret_cast<ASCallback>(+proc), nullptr); }),
             asErrBadCallback);
@@ -179,8 +179,8 @@ TEST_F(CosLayer, ACallbackTheHostDidNotMakeIsRefused) {
 
 TEST_F(CosLayer, InjectedFaultsRaiseAtTheConfiguredCall) {
   viewer.config().faults = {{"CosDictGet", 2, genErrNoMemory}};
-  pdffixtures::DocSpec spec;
-  open(spec, "fault.pdf");
+  pdffixtures::DocumentPlan plan;
+  open(plan, "fault.pdf");
   CosObj root = CosDocGetRoot(PDDocGetCosDoc(doc));
   EXPECT_EQ(raisedBy([&] { CosDictGet(root, ASAtomFromString("Pages")); }), 0);
   EXPECT_EQ(raisedBy([&] { CosDictGet(root, ASAtomFromString("Pages")); }), genErrNoMemory);

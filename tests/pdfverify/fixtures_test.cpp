@@ -14,7 +14,7 @@ namespace {
 
 struct SignedCase {
   const char* what;
-  pdffixtures::SignatureFieldSpec field;
+  pdffixtures::SignatureFieldPlan field;
   pdffixtures::SignOptions options;
 };
 
@@ -24,10 +24,10 @@ class SignedFixtures : public ::testing::TestWithParam<SignedCase> {};
 
 TEST_P(SignedFixtures, PeersAgreeIntactAndTampered) {
   const SignedCase& c = GetParam();
-  pdffixtures::DocSpec spec;
-  spec.signatures = {c.field};
+  pdffixtures::DocumentPlan plan;
+  plan.signatures = {c.field};
   std::string path = pdftest::scratch("signed.pdf");
-  pdffixtures::writeDocument(spec, path);
+  pdffixtures::writeDocument(plan, path);
   std::string der = pdffixtures::sign(path, c.field.name, c.options);
 
   pdftest::Run check = pdftest::run("qpdf --check " + path);
@@ -57,8 +57,8 @@ TEST_P(SignedFixtures, PeersAgreeIntactAndTampered) {
   }
 }
 
-pdffixtures::SignatureFieldSpec field(const char* subFilter, bool withTime = true, const char* meta = "2.21.0000") {
-  pdffixtures::SignatureFieldSpec f;
+pdffixtures::SignatureFieldPlan field(const char* subFilter, bool withTime = true, const char* meta = "2.21.0000") {
+  pdffixtures::SignatureFieldPlan f;
   f.subFilter = subFilter;
   f.withSigningTime = withTime;
   f.metadataVersion = meta;
@@ -75,15 +75,15 @@ INSTANTIATE_TEST_SUITE_P(
                       SignedCase{"embedded SHA-1 digest", field("adbe.pkcs7.sha1"), {"p256", "sha1", true, false}}));
 
 TEST(Fixtures, UnsignedShapesPassQpdfCheck) {
-  std::vector<pdffixtures::DocSpec> specs(4);
-  specs[0].signatures = {{"Unsigned", false}};
-  specs[1].fonts = {{"Helvetica"}, {"Arimo", "TrueType", true}};
-  specs[2].javaScriptOpenAction = true;
-  specs[2].linkAnnotation = true;
-  specs[3].headerVersion = "2.0";
-  for (size_t i = 0; i < specs.size(); ++i) {
+  std::vector<pdffixtures::DocumentPlan> plans(4);
+  plans[0].signatures = {{"Unsigned", false}};
+  plans[1].fonts = {{"Helvetica"}, {"Arimo", "TrueType", true}};
+  plans[2].javaScriptOpenAction = true;
+  plans[2].linkAnnotation = true;
+  plans[3].headerVersion = "2.0";
+  for (size_t i = 0; i < plans.size(); ++i) {
     std::string path = pdftest::scratch("unsigned" + std::to_string(i) + ".pdf");
-    pdffixtures::writeDocument(specs[i], path);
+    pdffixtures::writeDocument(plans[i], path);
     pdftest::Run check = pdftest::run("qpdf --check " + path);
     EXPECT_EQ(check.status, 0) << i << check.output;
   }
@@ -97,13 +97,13 @@ TEST(Fixtures, PluginFormatValuesVerifyWithPkeyutl) {
     size_t total;
   };
   for (Case c : {Case{"rsa1024", 259}, Case{"rsa1536", 323}, Case{"p192", 179}}) {
-    pdffixtures::DocSpec spec;
-    pdffixtures::SignatureFieldSpec f;
+    pdffixtures::DocumentPlan plan;
+    pdffixtures::SignatureFieldPlan f;
     f.subFilter = "adbe.x509.rsa_sha1";
     f.certSigner = c.signer;
-    spec.signatures = {f};
+    plan.signatures = {f};
     std::string path = pdftest::scratch(std::string(c.signer) + ".pdf");
-    pdffixtures::writeDocument(spec, path);
+    pdffixtures::writeDocument(plan, path);
     pdffixtures::SignOptions options;
     options.signer = c.signer;
     std::string value = pdffixtures::sign(path, f.name, options);
@@ -143,10 +143,10 @@ TEST(Fixtures, PluginFormatValuesVerifyWithPkeyutl) {
 // A second signature in an incremental update written by hand: the first covers its
 // revision only, the second the whole file.
 TEST(Fixtures, IncrementalSecondSignature) {
-  pdffixtures::DocSpec spec;
-  spec.signatures = {{"First"}};
+  pdffixtures::DocumentPlan plan;
+  plan.signatures = {{"First"}};
   std::string path = pdftest::scratch("incremental.pdf");
-  pdffixtures::writeDocument(spec, path);
+  pdffixtures::writeDocument(plan, path);
   pdffixtures::sign(path, "First", {});
   size_t firstLength = pdffixtures::readFile(path).size();
   pdffixtures::appendSignatureField(path, {"Second"});

@@ -188,12 +188,12 @@ TEST(Host, TrustedCertificatesAndAppearances) {
 // The consultant's reports over a document with dynamic content: each (object, type)
 // once, with its hierarchy back to the catalog.
 TEST(Host, ConsultantReportsRequestedTypesWithTheirHierarchy) {
-  pdffixtures::DocSpec spec;
-  spec.javaScriptOpenAction = true;
-  spec.linkAnnotation = true;
-  spec.signatures = {{"Signature1", false}};
+  pdffixtures::DocumentPlan plan;
+  plan.javaScriptOpenAction = true;
+  plan.linkAnnotation = true;
+  plan.signatures = {{"Signature1", false}};
   std::string path = pdftest::scratch("dynamic.pdf");
-  pdffixtures::writeDocument(spec, path);
+  pdffixtures::writeDocument(plan, path);
   vhost::Viewer viewer;
   ASSERT_TRUE(viewer.openDocument(path));
   pdftest::bindHFTs(viewer);

@@ -121,10 +121,10 @@ TEST(Messages, CheckPdfVersionWarnsOnlyForNewerDocumentsWhenAsked) {
   const Case cases[] = {{"1.7", true, true, 0}, {"2.0", false, false, 0}, {"2.0", true, false, 1}};
   vhost::Viewer viewer;
   for (const Case& c : cases) {
-    pdffixtures::DocSpec spec;
-    spec.headerVersion = c.version;
+    pdffixtures::DocumentPlan plan;
+    plan.headerVersion = c.version;
     std::string path = pdftest::scratch(std::string("v") + c.version + ".pdf");
-    pdffixtures::writeDocument(spec, path);
+    pdffixtures::writeDocument(plan, path);
     ASSERT_TRUE(viewer.openDocument(path));
     pdftest::bindHFTs(viewer);
     platform::wintest::clearMessageBoxes();

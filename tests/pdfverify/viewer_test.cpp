@@ -103,10 +103,10 @@ class Frames : public ::testing::TestWithParam<FrameCase> {};
 
 TEST_P(Frames, ARaiseReachesTheRightHandlerAndTheFramesBalance) {
   const FrameCase& c = GetParam();
-  pdffixtures::DocSpec spec;
-  spec.signatures = {{"Sig1", false}, {"Sig2", false}};
+  pdffixtures::DocumentPlan plan;
+  plan.signatures = {{"Sig1", false}, {"Sig2", false}};
   std::string path = pdftest::scratch("frames.pdf");
-  pdffixtures::writeDocument(spec, path);
+  pdffixtures::writeDocument(plan, path);
   vhost::Viewer viewer;
   ASSERT_TRUE(viewer.loadPlugin(DUMMY_PLUGIN_PATH));
   ASSERT_TRUE(viewer.openDocument(path));
@@ -133,10 +133,10 @@ INSTANTIATE_TEST_SUITE_P(
 // --- Validation through the handler -----------------------------------------------------
 
 TEST(Viewer, TheHandlerValidatesEachSignedFieldInOrder) {
-  pdffixtures::DocSpec spec;
-  spec.signatures = {{"Signed"}, {"Empty", false}, {"Tampered"}};
+  pdffixtures::DocumentPlan plan;
+  plan.signatures = {{"Signed"}, {"Empty", false}, {"Tampered"}};
   std::string path = pdftest::scratch("two.pdf");
-  pdffixtures::writeDocument(spec, path);
+  pdffixtures::writeDocument(plan, path);
   pdffixtures::sign(path, "Signed", {});
   pdffixtures::sign(path, "Tampered", {});
   pdffixtures::flipByte(path, 10);  // the header comment: inside the first range of both
@@ -162,10 +162,10 @@ TEST(Viewer, TheHandlerValidatesEachSignedFieldInOrder) {
 }
 
 TEST(Viewer, RunShowsTheResultTexts) {
-  pdffixtures::DocSpec spec;
-  spec.signatures = {{"Signature1"}};
+  pdffixtures::DocumentPlan plan;
+  plan.signatures = {{"Signature1"}};
   std::string path = pdftest::scratch("run.pdf");
-  pdffixtures::writeDocument(spec, path);
+  pdffixtures::writeDocument(plan, path);
   pdffixtures::sign(path, "Signature1", {});
   pdftest::Run r = pdftest::run(std::string(VHOST_RUN_PATH) + " " + DUMMY_PLUGIN_PATH + " " + path);
   EXPECT_EQ(r.status, 0) << r.output;
@@ -184,10 +184,10 @@ TEST(Viewer, DamagedByteRangesAndIncrementalUpdates) {
                         {"huge", {"unreadable", "intact"}},
                         {"short", {"broken", "intact"}}};
   for (const Case& c : cases) {
-    pdffixtures::DocSpec spec;
-    spec.signatures = {{"First"}};
+    pdffixtures::DocumentPlan plan;
+    plan.signatures = {{"First"}};
     std::string path = pdftest::scratch("damaged.pdf");
-    pdffixtures::writeDocument(spec, path);
+    pdffixtures::writeDocument(plan, path);
     pdffixtures::sign(path, "First", {});
     if (*c.damage) pdffixtures::damageByteRange(path, "First", c.damage);
     pdffixtures::appendSignatureField(path, {"Second"});
@@ -209,12 +209,12 @@ TEST(Viewer, DamagedByteRangesAndIncrementalUpdates) {
 }
 
 TEST(Viewer, PluginFormatValuesReachTheHandlerWhole) {
-  pdffixtures::DocSpec spec;
-  pdffixtures::SignatureFieldSpec f;
+  pdffixtures::DocumentPlan plan;
+  pdffixtures::SignatureFieldPlan f;
   f.subFilter = "adbe.x509.rsa_sha1";
-  spec.signatures = {f};
+  plan.signatures = {f};
   std::string path = pdftest::scratch("method1.pdf");
-  pdffixtures::writeDocument(spec, path);
+  pdffixtures::writeDocument(plan, path);
   pdffixtures::SignOptions options;
   options.signer = "rsa1024";
   pdffixtures::sign(path, f.name, options);

@@ -118,7 +118,7 @@ std::map<std::string, ASUns32> Config::newestHFTs() {
           {kPubSecHFTName, 1},        {kDigSigHFTName, 1},           {kPDFConsultantHFTName, 0x20000}};
 }
 
-std::vector<MenuSpec> Config::standardMenus() {
+std::vector<MenuPlan> Config::standardMenus() {
   return {{"View", {{"Wireframe", false}}}, {"Advanced", {{"Overprint", false}}}, {"Help", {}}};
 }
 
@@ -136,10 +136,10 @@ Viewer::Viewer(Config config) : state_(std::make_unique<State>()) {
   theViewer = this;
   setState(state_.get());
   state_->config = std::move(config);
-  for (const MenuSpec& m : state_->config.menus) {
+  for (const MenuPlan& m : state_->config.menus) {
     state_->menuStore.push_back(std::make_unique<MenuRec>(MenuRec{m.name, m.name, nullptr, {}, true}));
     MenuRec* menu = state_->menuStore.back().get();
-    for (const MenuItemSpec& i : m.items) {
+    for (const MenuItemPlan& i : m.items) {
       state_->itemStore.push_back(std::make_unique<MenuItemRec>(MenuItemRec{i.name, i.name, i.marked, menu, nullptr}));
       menu->items.push_back(state_->itemStore.back().get());
     }

@@ -23,13 +23,13 @@
 
 namespace vhost {
 
-struct MenuItemSpec {
+struct MenuItemPlan {
   std::string name;
   bool marked = false;
 };
-struct MenuSpec {
+struct MenuPlan {
   std::string name;
-  std::vector<MenuItemSpec> items;
+  std::vector<MenuItemPlan> items;
 };
 
 // "raise `code` at the n-th call (1-based) of operation `operation`".
@@ -47,7 +47,7 @@ struct Config {
   std::map<std::string, ASUns32> hftVersions = newestHFTs();
   // Viewer preferences by (section, key); absent keys answer the caller's default.
   std::map<std::pair<std::string, std::string>, std::string> preferences;
-  std::vector<MenuSpec> menus = standardMenus();
+  std::vector<MenuPlan> menus = standardMenus();
   bool refuseHandler = false;                       // PSRegisterHandler answers false
   std::vector<std::vector<uint8_t>> trustedCerts;  // AABGetTrustedCerts, DER
   std::vector<std::string> appearances;            // the signature appearance list
@@ -57,7 +57,7 @@ struct Config {
   std::vector<ASInt32> chunkSizes;
 
   static std::map<std::string, ASUns32> newestHFTs();
-  static std::vector<MenuSpec> standardMenus();
+  static std::vector<MenuPlan> standardMenus();
 };
 
 // What the viewer learnt from one validation of one signature field.

@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       oCard.read(handle, out, 300);
     }
   } catch (const VOQ::CException&) {
-    // File types no operation knows are raised to the caller, as specified.
+    // File types no operation knows are raised to the caller by design.
   }
   return 0;
 }
