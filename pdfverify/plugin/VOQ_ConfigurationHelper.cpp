@@ -368,22 +368,35 @@ std::string VOQ_ConfigurationHelper::readHost(const char* name) {
   return std::string();
 }
 
-std::string VOQ_ConfigurationHelper::readUser(const char* name) {
+// The user and password values share their first checks and log lines; a value that is
+// missing or not a text is reset to an empty text and gives no entry. The type line names
+// the value as the caller spells it.
+VOQ_ConfigurationEntry* VOQ_ConfigurationHelper::findUserText(const char* name, const char* typeName) {
   const char* method = "loadConfiguration";
   std::string quoted = std::string("'") + name + "'";
   VOQ_ConfigurationEntry* entry = store.find(HKEY_CURRENT_USER, nullptr, name);
   if (entry == nullptr) {
     logLine(method, (std::string("Setting ") + quoted + " NOT found").c_str());
     store.set(HKEY_CURRENT_USER, nullptr, name, REG_SZ, "", 1);
-    return std::string();
+    return nullptr;
   }
   logLine(method, (std::string("Setting ") + quoted + " found").c_str());
   if (entry->getType() != REG_SZ) {
-    logLine(method, (std::string(name) + " is not reg_sz").c_str());
+    logLine(method, (std::string(typeName) + " is not reg_sz").c_str());
     store.set(HKEY_CURRENT_USER, nullptr, name, REG_SZ, "", 1);
-    return std::string();
+    return nullptr;
   }
   logLine(method, (quoted + " type OK").c_str());
+  return entry;
+}
+
+std::string VOQ_ConfigurationHelper::readUser(const char* name) {
+  const char* method = "loadConfiguration";
+  std::string quoted = std::string("'") + name + "'";
+  VOQ_ConfigurationEntry* entry = findUserText(name, name);
+  if (entry == nullptr) {
+    return std::string();
+  }
   if (entry->getData() == nullptr) {
     logLine(method, (quoted + " String IS NULL").c_str());
     return std::string();
@@ -401,19 +414,10 @@ std::string VOQ_ConfigurationHelper::readUser(const char* name) {
 std::string VOQ_ConfigurationHelper::readPassword(const char* name, const char* misspelt) {
   const char* method = "loadConfiguration";
   std::string quoted = std::string("'") + name + "'";
-  VOQ_ConfigurationEntry* entry = store.find(HKEY_CURRENT_USER, nullptr, name);
+  VOQ_ConfigurationEntry* entry = findUserText(name, misspelt);
   if (entry == nullptr) {
-    logLine(method, (std::string("Setting ") + quoted + " NOT found").c_str());
-    store.set(HKEY_CURRENT_USER, nullptr, name, REG_SZ, "", 1);
     return std::string();
   }
-  logLine(method, (std::string("Setting ") + quoted + " found").c_str());
-  if (entry->getType() != REG_SZ) {
-    logLine(method, (std::string(misspelt) + " is not reg_sz").c_str());
-    store.set(HKEY_CURRENT_USER, nullptr, name, REG_SZ, "", 1);
-    return std::string();
-  }
-  logLine(method, (quoted + " type OK").c_str());
   std::string text = entryText(entry);
   if (text.empty()) {
     logLine(method, (quoted + " String IS NULL or length <= 0").c_str());

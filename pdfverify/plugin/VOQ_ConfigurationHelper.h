@@ -138,6 +138,7 @@ class VOQ_ConfigurationHelper {
   void buildTables();
   DWORD readDword(const char* name, DWORD defaultValue, DWORD low, DWORD high);
   std::string readHost(const char* name);
+  VOQ_ConfigurationEntry* findUserText(const char* name, const char* typeName);
   std::string readUser(const char* name);
   std::string readPassword(const char* name, const char* misspelt);
   void writeDword(const char* name, DWORD value);
