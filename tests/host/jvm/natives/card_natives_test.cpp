@@ -35,15 +35,7 @@ namespace {
 
 constexpr const char* kReader0 = "HKCU\\Software\\VOQ. VUV-Oredaridez GmbH\\Quarvel\\Reader0";
 
-class RemoveMachineRoot : public ::testing::Environment {
- public:
-  void TearDown() override {
-    if (std::getenv("QUARVEL_KEEP_MACHINE_ROOT") != nullptr) return;
-    std::error_code ignored;
-    std::filesystem::remove_all(quarveltest::machineRoot(), ignored);
-  }
-};
-const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new RemoveMachineRoot);
+const bool g_rootRemoved = (jvmtest::removeMachineRootAfterTests(), true);
 
 std::vector<std::string> g_arguments;
 std::vector<char*> g_argv;

@@ -20,17 +20,7 @@ namespace ft = foundationtest;
 
 namespace {
 
-// The host's exit handler ends the process before the test main could remove the
-// machine root; the root goes once the tests are done.
-class RemoveMachineRoot : public ::testing::Environment {
- public:
-  void TearDown() override {
-    if (std::getenv("QUARVEL_KEEP_MACHINE_ROOT") != nullptr) return;
-    std::error_code ignored;
-    std::filesystem::remove_all(quarveltest::machineRoot(), ignored);
-  }
-};
-const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new RemoveMachineRoot);
+const bool g_rootRemoved = (jvmtest::removeMachineRootAfterTests(), true);
 
 std::vector<std::string> g_arguments;
 std::vector<char*> g_argv;
