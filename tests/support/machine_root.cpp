@@ -14,6 +14,16 @@ namespace quarveltest {
 
 std::string machineRoot() { return platform::machineRoot(); }
 
+std::string makeMachineRoot(const std::string& prefix) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + prefix + "-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (!mkdtemp(buffer.data())) return std::string();
+  setenv(platform::kMachineRootVariable, buffer.data(), 1);
+  return buffer.data();
+}
+
 std::string makeTempDirectory(const std::string& hint) {
   std::string pattern = machineRoot() + "/" + hint + "-XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());

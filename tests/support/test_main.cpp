@@ -36,16 +36,11 @@ int main(int argc, char** argv) {
   // A child shares its parent's machine root through the inherited environment.
   if (quarveltest::runAsChild(argc, argv, &exitCode)) return exitCode;
 
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/quarvel-test-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (!mkdtemp(buffer.data())) {
+  quarveltest::g_root = quarveltest::makeMachineRoot("quarvel-test");
+  if (quarveltest::g_root.empty()) {
     std::perror("mkdtemp");
     return 1;
   }
-  quarveltest::g_root = buffer.data();
-  setenv(platform::kMachineRootVariable, quarveltest::g_root.c_str(), 1);
   std::atexit(quarveltest::removeRoot);
 
   testing::InitGoogleTest(&argc, argv);

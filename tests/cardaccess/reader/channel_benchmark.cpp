@@ -20,7 +20,7 @@
 #include "cardaccess/reader/CAPDU.h"
 #include "cardaccess/reader/CICC.h"
 #include "cardaccess/reader/CTAPI.h"
-#include "platform/machine.h"
+#include "quarvel_test.h"
 
 namespace {
 
@@ -110,16 +110,11 @@ BENCHMARK(BM_ChannelWithInstantDriver)->Unit(benchmark::kNanosecond);
 
 int main(int argc, char** argv) {
   // A machine root and a simulator configuration of this run's own; no trace settings, so tracing is off.
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/quarvel-bench-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (!mkdtemp(buffer.data())) {
+  const std::string root = quarveltest::makeMachineRoot("quarvel-bench");
+  if (root.empty()) {
     std::perror("mkdtemp");
     return 1;
   }
-  const std::string root = buffer.data();
-  setenv(platform::kMachineRootVariable, root.c_str(), 1);
   const std::string config = root + "/ctapi.conf";
   std::ofstream(config) << "terminal 1\n  card asign\n";
   setenv("QUARVEL_CTAPI_SIM_CONFIG", config.c_str(), 1);

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/machine.h"
+#include "quarvel_test.h"
 #include "registry_helpers.h"
 #include "registry_hive.h"
 
@@ -123,19 +123,15 @@ BENCHMARK(BM_ParseHive)
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/quarvel-bench-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (!mkdtemp(buffer.data())) {
+  const std::string root = quarveltest::makeMachineRoot("quarvel-bench");
+  if (root.empty()) {
     std::perror("mkdtemp");
     return 1;
   }
-  setenv(platform::kMachineRootVariable, buffer.data(), 1);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   std::error_code ec;
-  std::filesystem::remove_all(buffer.data(), ec);
+  std::filesystem::remove_all(root, ec);
   return 0;
 }

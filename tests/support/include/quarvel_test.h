@@ -46,6 +46,9 @@ int runChild(const std::string& name, const std::vector<std::string>& args = {})
 
 // The machine root of this test process.
 std::string machineRoot();
+// Makes a fresh directory under $TMPDIR (or /tmp) named <prefix>-XXXXXX and makes it this
+// process's machine root; its path, or "" when it cannot be made.
+std::string makeMachineRoot(const std::string& prefix);
 // A fresh empty directory under the machine root.
 std::string makeTempDirectory(const std::string& hint = "tmp");
 // Path of this test executable.
