@@ -184,7 +184,8 @@ typedef const CRL_CONTEXT* PCCRL_CONTEXT;
 
 // ---- Stores ----
 
-#define CERT_STORE_PROV_FILENAME_A ((LPCSTR)8)
+#define CERT_STORE_PROV_FILENAME_A ((LPCSTR)7)
+#define CERT_STORE_PROV_FILENAME_W ((LPCSTR)8)
 #define CERT_STORE_PROV_SYSTEM_A ((LPCSTR)9)
 #define CERT_STORE_ADD_NEW 1
 #define CERT_STORE_ADD_USE_EXISTING 2
@@ -340,9 +341,10 @@ BOOL WINAPI CertFreeCRLContext(PCCRL_CONTEXT pCrlContext);
 BOOL WINAPI CertFindCertificateInCRL(PCCERT_CONTEXT pCert, PCCRL_CONTEXT pCrlContext, DWORD dwFlags,
                                      void* pvReserved, PCRL_ENTRY* ppCrlEntry);
 
-// Stores. CERT_STORE_PROV_FILENAME_A reads a file (a DER PKCS#7 certs-only bundle,
-// one DER certificate, or PEM certificates) into a store in memory; nothing is
-// written back. A system store ("Root", "CA", "My", ...) is the current user's
+// Stores. CERT_STORE_PROV_FILENAME_A (pvPara an ANSI path) and _W (UTF-16) read a
+// file (a PKCS#7 certs-only bundle in DER or PEM, one DER certificate, or PEM
+// certificates) into a store in memory, whatever the encoding type says (0 too);
+// anything else fails with CRYPT_E_FILE_ERROR. Nothing is written back. A system store ("Root", "CA", "My", ...) is the current user's
 // (CertOpenSystemStoreA, or CERT_STORE_PROV_SYSTEM_A with
 // CERT_SYSTEM_STORE_CURRENT_USER) or the machine's (CERT_SYSTEM_STORE_LOCAL_MACHINE)
 // file-backed store under the machine root; an add is written at once.
@@ -364,6 +366,15 @@ BOOL WINAPI CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTE
 // cchNameString), or the size needed when psz is NULL; 1 (an empty text) on failure.
 DWORD WINAPI CertGetNameStringA(PCCERT_CONTEXT pCertContext, DWORD dwType, DWORD dwFlags, void* pvTypePara,
                                 LPSTR pszNameString, DWORD cchNameString);
+// TRUE when the two encoded names are the same bytes (no text rendering, no length limit).
+BOOL WINAPI CertCompareCertificateName(DWORD dwCertEncodingType, PCERT_NAME_BLOB pCertName1,
+                                       PCERT_NAME_BLOB pCertName2);
+// Verifies the signature of an encoded certificate or CRL with the public key
+// (RSA, EC, DSA, ...): TRUE when it verifies; FALSE with NTE_BAD_SIGNATURE when it
+// does not, CRYPT_E_ASN1_BADTAG when the bytes are neither, NTE_BAD_KEY for a key
+// that does not decode. The provider handle is not used.
+BOOL WINAPI CryptVerifyCertificateSignature(HCRYPTPROV hCryptProv, DWORD dwCertEncodingType, const BYTE* pbEncoded,
+                                            DWORD cbEncoded, PCERT_PUBLIC_KEY_INFO pPublicKey);
 
 
 // Only ephemeral contexts (CRYPT_VERIFYCONTEXT): there are no key containers.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <openssl/asn1.h>
+#include <openssl/err.h>
 #include <openssl/objects.h>
 #include <openssl/x509.h>
 
@@ -211,6 +212,52 @@ std::unique_ptr<CertificateBlock> decode(const BYTE* der, DWORD length) {
   return block;
 }
 
+// The key of a CERT_PUBLIC_KEY_INFO, rebuilt as a SubjectPublicKeyInfo and decoded.
+std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> publicKey(const CERT_PUBLIC_KEY_INFO& info) {
+  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> none(nullptr, EVP_PKEY_free);
+  if (!info.Algorithm.pszObjId || !info.PublicKey.pbData || info.PublicKey.cbData == 0) return none;
+  std::unique_ptr<X509_PUBKEY, decltype(&X509_PUBKEY_free)> spki(X509_PUBKEY_new(), X509_PUBKEY_free);
+  ASN1_OBJECT* algorithm = OBJ_txt2obj(info.Algorithm.pszObjId, 1);
+  if (!spki || !algorithm) {
+    ASN1_OBJECT_free(algorithm);
+    return none;
+  }
+  int parameterType = V_ASN1_UNDEF;
+  void* parameter = nullptr;
+  if (info.Algorithm.Parameters.cbData > 0) {
+    const unsigned char* p = info.Algorithm.Parameters.pbData;
+    std::unique_ptr<ASN1_TYPE, decltype(&ASN1_TYPE_free)> any(
+        d2i_ASN1_TYPE(nullptr, &p, static_cast<long>(info.Algorithm.Parameters.cbData)), ASN1_TYPE_free);
+    if (any && any->type == V_ASN1_NULL) {
+      parameterType = V_ASN1_NULL;
+    } else if (any && any->type == V_ASN1_OBJECT) {
+      parameterType = V_ASN1_OBJECT;
+      parameter = OBJ_dup(any->value.object);
+    } else if (any && any->type == V_ASN1_SEQUENCE) {
+      parameterType = V_ASN1_SEQUENCE;
+      parameter = ASN1_STRING_dup(any->value.sequence);
+    } else {
+      ASN1_OBJECT_free(algorithm);
+      return none;
+    }
+  }
+  unsigned char* bits = static_cast<unsigned char*>(OPENSSL_memdup(info.PublicKey.pbData, info.PublicKey.cbData));
+  if (!bits || !X509_PUBKEY_set0_param(spki.get(), algorithm, parameterType, parameter, bits,
+                                       static_cast<int>(info.PublicKey.cbData))) {
+    OPENSSL_free(bits);
+    ASN1_OBJECT_free(algorithm);
+    if (parameterType == V_ASN1_OBJECT) ASN1_OBJECT_free(static_cast<ASN1_OBJECT*>(parameter));
+    if (parameterType == V_ASN1_SEQUENCE) ASN1_STRING_free(static_cast<ASN1_STRING*>(parameter));
+    return none;
+  }
+  const std::vector<BYTE> der = encode(spki.get(), [](const X509_PUBKEY* k, unsigned char** out) {
+    return i2d_X509_PUBKEY(k, out);
+  });
+  const unsigned char* p = der.data();
+  return std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>(
+      der.empty() ? nullptr : d2i_PUBKEY(nullptr, &p, static_cast<long>(der.size())), EVP_PKEY_free);
+}
+
 }  // namespace
 
 extern "C" {
@@ -321,6 +368,52 @@ BOOL WINAPI CertFindCertificateInCRL(PCCERT_CONTEXT pCert, PCCRL_CONTEXT pCrlCon
       *ppCrlEntry = &info.rgCRLEntry[i];
       break;
     }
+  }
+  return TRUE;
+}
+
+BOOL WINAPI CertCompareCertificateName(DWORD /*dwCertEncodingType*/, PCERT_NAME_BLOB pCertName1,
+                                       PCERT_NAME_BLOB pCertName2) {
+  if (!pCertName1 || !pCertName2) {
+    SetLastError(static_cast<DWORD>(E_INVALIDARG));
+    return FALSE;
+  }
+  return pCertName1->cbData == pCertName2->cbData &&
+         (pCertName1->cbData == 0 || std::memcmp(pCertName1->pbData, pCertName2->pbData, pCertName1->cbData) == 0);
+}
+
+BOOL WINAPI CryptVerifyCertificateSignature(HCRYPTPROV /*hCryptProv*/, DWORD /*dwCertEncodingType*/, const BYTE* pbEncoded,
+                                            DWORD cbEncoded, PCERT_PUBLIC_KEY_INFO pPublicKey) {
+  if (!pbEncoded || cbEncoded == 0 || !pPublicKey) {
+    SetLastError(static_cast<DWORD>(E_INVALIDARG));
+    return FALSE;
+  }
+  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key = publicKey(*pPublicKey);
+  if (!key) {
+    ERR_clear_error();
+    SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
+    return FALSE;
+  }
+  int verified = -1;
+  const unsigned char* p = pbEncoded;
+  if (X509* cert = d2i_X509(nullptr, &p, static_cast<long>(cbEncoded))) {
+    verified = X509_verify(cert, key.get());
+    X509_free(cert);
+  } else {
+    p = pbEncoded;
+    X509_CRL* crl = d2i_X509_CRL(nullptr, &p, static_cast<long>(cbEncoded));
+    if (!crl) {
+      ERR_clear_error();
+      SetLastError(static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
+      return FALSE;
+    }
+    verified = X509_CRL_verify(crl, key.get());
+    X509_CRL_free(crl);
+  }
+  ERR_clear_error();
+  if (verified != 1) {
+    SetLastError(static_cast<DWORD>(NTE_BAD_SIGNATURE));
+    return FALSE;
   }
   return TRUE;
 }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/pkcs7.h>
@@ -23,6 +25,7 @@
 
 #include "crypt_stores.h"
 #include "platform/machine.h"
+#include "platform/win_text.h"
 #include "platform/win_threads.h"
 #include "wincrypt.h"
 
@@ -71,31 +74,56 @@ Bytes der(X509* x) {
 
 namespace platform {
 
+namespace {
+
+// The certificates of a DER PKCS#7; false when the bytes are none.
+bool pkcs7Certificates(const unsigned char* data, long length, std::vector<Bytes>& found) {
+  const unsigned char* p = data;
+  PKCS7* p7 = d2i_PKCS7(nullptr, &p, length);
+  if (!p7) return false;
+  STACK_OF(X509)* certs = PKCS7_type_is_signed(p7) && p7->d.sign ? p7->d.sign->cert : nullptr;
+  for (int i = 0; i < sk_X509_num(certs); ++i) found.push_back(der(sk_X509_value(certs, i)));
+  PKCS7_free(p7);
+  return true;
+}
+
+bool certificate(const unsigned char* data, long length, std::vector<Bytes>& found) {
+  const unsigned char* p = data;
+  X509* x = d2i_X509(nullptr, &p, length);
+  if (!x) return false;
+  found.push_back(der(x));
+  X509_free(x);
+  return true;
+}
+
+}  // namespace
+
 std::vector<Bytes> parseCertificates(const Bytes& bytes, bool& recognised) {
   std::vector<Bytes> found;
   recognised = false;
-  if (bytes.empty()) return found;
-  const unsigned char* p = bytes.data();
-  if (PKCS7* p7 = d2i_PKCS7(nullptr, &p, static_cast<long>(bytes.size()))) {
-    STACK_OF(X509)* certs = PKCS7_type_is_signed(p7) && p7->d.sign ? p7->d.sign->cert : nullptr;
-    for (int i = 0; i < sk_X509_num(certs); ++i) found.push_back(der(sk_X509_value(certs, i)));
-    PKCS7_free(p7);
+  if (bytes.empty() || bytes.size() > static_cast<size_t>(INT32_MAX)) return found;
+  const long size = static_cast<long>(bytes.size());
+  if (pkcs7Certificates(bytes.data(), size, found) || certificate(bytes.data(), size, found)) {
     recognised = true;
     return found;
   }
-  p = bytes.data();
-  if (X509* x = d2i_X509(nullptr, &p, static_cast<long>(bytes.size()))) {
-    found.push_back(der(x));
-    X509_free(x);
-    recognised = true;
-    return found;
+  // PEM: PKCS#7 blocks and certificate blocks, in the file's order; other blocks are skipped.
+  std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(size)), BIO_free);
+  char* name = nullptr;
+  char* header = nullptr;
+  unsigned char* data = nullptr;
+  long length = 0;
+  while (bio && PEM_read_bio(bio.get(), &name, &header, &data, &length) == 1) {
+    const std::string kind = name;
+    if (kind == PEM_STRING_PKCS7)
+      recognised = pkcs7Certificates(data, length, found) || recognised;
+    else if (kind == PEM_STRING_X509 || kind == PEM_STRING_X509_OLD)
+      recognised = certificate(data, length, found) || recognised;
+    OPENSSL_free(name);
+    OPENSSL_free(header);
+    OPENSSL_free(data);
   }
-  std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())), BIO_free);
-  while (X509* x = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) {
-    found.push_back(der(x));
-    X509_free(x);
-  }
-  recognised = !found.empty();
+  ERR_clear_error();
   return found;
 }
 
@@ -177,6 +205,15 @@ HCERTSTORE openStore(std::vector<Bytes> certificates, std::string file) {
   return store.release();
 }
 
+std::string utf8(LPCWSTR wide) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return "";
+  std::string text(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), size, nullptr, nullptr);
+  text.resize(static_cast<size_t>(size - 1));
+  return text;
+}
+
 HCERTSTORE failStore(HRESULT error) {
   SetLastError(static_cast<DWORD>(error));
   return nullptr;
@@ -214,8 +251,10 @@ extern "C" {
 
 HCERTSTORE WINAPI CertOpenStore(LPCSTR lpszStoreProvider, DWORD /*dwEncodingType*/, HCRYPTPROV /*hCryptProv*/,
                                 DWORD dwFlags, const void* pvPara) {
-  if (lpszStoreProvider == CERT_STORE_PROV_FILENAME_A) {
-    const std::string path = platform::mapPath(static_cast<const char*>(pvPara));
+  if ((lpszStoreProvider == CERT_STORE_PROV_FILENAME_A || lpszStoreProvider == CERT_STORE_PROV_FILENAME_W) && pvPara) {
+    const std::string name = lpszStoreProvider == CERT_STORE_PROV_FILENAME_W ? utf8(static_cast<LPCWSTR>(pvPara))
+                                                                             : static_cast<const char*>(pvPara);
+    const std::string path = platform::mapPath(name.c_str());
     Bytes bytes;
     bool recognised = false;
     if (path.empty() || !readAll(path, bytes)) return failStore(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));

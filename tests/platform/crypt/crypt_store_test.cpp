@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/machine.h"
+#include "testbundle.h"
 #include "testpki.h"
 
 namespace {
@@ -165,6 +166,60 @@ TEST(CertStore, FileStoreReadsBundlesSingleCertificatesAndRefusesOtherFiles) {
   }
   EXPECT_EQ(nullptr, CertOpenStore(CERT_STORE_PROV_FILENAME_A, X509_ASN_ENCODING, 0, 0, html.c_str()));
   EXPECT_EQ(nullptr, CertOpenStore(CERT_STORE_PROV_FILENAME_A, X509_ASN_ENCODING, 0, 0, "C:\\missing.p7b"));
+}
+
+TEST(CertStore, WidePathsAndPemBundlesWhateverTheEncodingTypeSays) {
+  const testpki::Kit& kit = testpki::Kit::standard();
+  const std::string pem = platform::machineRoot() + "/bündel.p7b";
+  testpki::writeFile(pem, testpki::pemBundle(testpki::certsOnlyBundle({kit.certificate("root"), kit.certificate("int")})));
+  const int length = MultiByteToWideChar(CP_UTF8, 0, pem.c_str(), -1, nullptr, 0);
+  std::vector<WCHAR> path(static_cast<size_t>(length));
+  MultiByteToWideChar(CP_UTF8, 0, pem.c_str(), -1, path.data(), length);
+  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_FILENAME_W, 0, 0, CERT_STORE_READONLY_FLAG, path.data());
+  ASSERT_TRUE(store);
+  EXPECT_EQ((std::vector<std::string>{"Quarvel Test Root, Quarvel Test, AT", "Quarvel Test Intermediate, Quarvel Test, AT"}),
+            names(store));
+  CertCloseStore(store, 0);
+}
+
+TEST(CertSignatures, VerifiedWithTheIssuersKeyAndNamesComparedByTheirBytes) {
+  const testpki::Kit& kit = testpki::Kit::standard();
+  Context root(kit.certificate("root")), intermediate(kit.certificate("int")), p256(kit.certificate("p256"));
+  const Bytes crl = testpki::readFile(kit.path("root.crl"));
+  const Bytes byEcKey = testpki::makeCertificate({{{"CN", "By EC"}}, {{"CN", "EC"}}, kit.path("p224.key"), kit.path("p256.key")});
+  const Bytes garbage = {0x30, 0x03, 0x02, 0x01, 0x05};
+  struct Row {
+    const char* what;
+    Bytes signedBytes;
+    PCCERT_CONTEXT signer;
+    HRESULT error;  // S_OK: verifies
+  } rows[] = {
+      {"the intermediate by the root", Bytes(intermediate.context->pbCertEncoded,
+                                             intermediate.context->pbCertEncoded + intermediate.context->cbCertEncoded),
+       root.context, S_OK},
+      {"the intermediate by itself", Bytes(intermediate.context->pbCertEncoded,
+                                           intermediate.context->pbCertEncoded + intermediate.context->cbCertEncoded),
+       intermediate.context, NTE_BAD_SIGNATURE},
+      {"the root's CRL by the root", crl, root.context, S_OK},
+      {"the root's CRL by the intermediate", crl, intermediate.context, NTE_BAD_SIGNATURE},
+      {"an ECDSA signature (named-curve parameters)", byEcKey, p256.context, S_OK},
+      {"a broken ECDSA signature", testpki::withBrokenSignature(byEcKey), p256.context, NTE_BAD_SIGNATURE},
+      {"no certificate and no CRL", garbage, root.context, CRYPT_E_ASN1_BADTAG},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const BOOL ok = CryptVerifyCertificateSignature(0, X509_ASN_ENCODING, row.signedBytes.data(),
+                                                    static_cast<DWORD>(row.signedBytes.size()),
+                                                    &row.signer->pCertInfo->SubjectPublicKeyInfo);
+    EXPECT_EQ(row.error == S_OK, ok == TRUE);
+    if (row.error != S_OK) {
+      EXPECT_EQ(static_cast<DWORD>(row.error), GetLastError());
+    }
+  }
+  EXPECT_TRUE(CertCompareCertificateName(X509_ASN_ENCODING, &intermediate.context->pCertInfo->Issuer,
+                                         &root.context->pCertInfo->Subject));
+  EXPECT_FALSE(CertCompareCertificateName(X509_ASN_ENCODING, &intermediate.context->pCertInfo->Subject,
+                                          &root.context->pCertInfo->Subject));
 }
 
 TEST(CertStore, SystemStoresPersistAndRefuseASecondCopy) {
