@@ -22,6 +22,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <functional>
+#include <regex>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -131,8 +132,9 @@ TEST_P(EveryCardType, ReadsVerifiesSignsAndLetsGo) {
   const Road& r = GetParam();
   const cardtest::TypeInfo& type = cardtest::kTypes[static_cast<int>(r.type)];
   cardsim::PcscBed bed;
-  bed.insert(cardsim::PcscBed::kPlain, type.profile);
-  configure(bed.name(cardsim::PcscBed::kPlain));
+  constexpr std::size_t kPad = cardsim::PcscBed::kDirectPinPad;
+  bed.insert(kPad, type.profile);
+  configure(bed.name(kPad));
   start();
 
   EXPECT_EQ(road("getReader", "()Ljava/lang/String;"), "reader PC/SC peer true");
@@ -172,14 +174,39 @@ TEST_P(EveryCardType, ReadsVerifiesSignsAndLetsGo) {
   const char* signSignature = "(ILjava/lang/String;I[BLjava/lang/String;)Ljava/lang/String;";
   EXPECT_EQ(road("sign", signSignature, type.signKid, str(parameter), algorithm, javaData, str(hexOf("999999"))),
             "init 0\nsignature ! 80020002 SCard::signFinal.\n");
-  const std::string signed_ =
-      road("sign", signSignature, type.signKid, str(parameter), algorithm, javaData, str(hexOf(type.signPin)));
-  const std::string prefix = "init 0\nsignature ";
-  ASSERT_EQ(signed_.rfind(prefix, 0), 0u) << signed_;
-  const std::string signature = cardtest::bytes(signed_.substr(prefix.size(), signed_.size() - prefix.size() - 1));
   const int digestAlgorithm = cardtest::signedPrefix(r.type, algorithm, false);
-  EXPECT_EQ(cardtest::recoverSigned(certificate, signature),
-            cardtest::digestInfo(digestAlgorithm, cardtest::digest(digestAlgorithm, data)));
+  const std::string expectedBlock = cardtest::digestInfo(digestAlgorithm, cardtest::digest(digestAlgorithm, data));
+  auto signature = [](const std::string& report) {
+    const std::string prefix = "init 0\nsignature ";
+    if (report.rfind(prefix, 0) != 0 || report.find('!') != std::string::npos) return std::string();
+    return cardtest::bytes(report.substr(prefix.size(), report.size() - prefix.size() - 1));
+  };
+  const std::string given =
+      road("sign", signSignature, type.signKid, str(parameter), algorithm, javaData, str(hexOf(type.signPin)));
+  EXPECT_EQ(cardtest::recoverSigned(certificate, signature(given)), expectedBlock) << given;
+  // The PIN typed on the reader's pad (a bank card's pad ends the entry by itself).
+  bed.reader(kPad).setKeypad(r.type == cardtest::Type::Bank ? type.signPin : std::string(type.signPin) + " OK");
+  const std::string typed = road("sign", signSignature, type.signKid, str(parameter), algorithm, javaData, nullptr);
+  EXPECT_EQ(cardtest::recoverSigned(certificate, signature(typed)), expectedBlock) << typed;
+
+  // No card type gives its public key.
+  EXPECT_EQ(road("publicKey", "(I)Ljava/lang/String;", type.signKid), "key ! 80000001 SCard::getPublicKey");
+
+  // Unblocking: the PUK form sets a new PIN (both packed digits); the bank card's form
+  // sends the code's characters alone, padded to 8 bytes. The D-Trust card's Java class has no unblocking native.
+  const char* unblock = "(ILjava/lang/String;Ljava/lang/String;)Ljava/lang/String;";
+  if (cardtest::isMSE(r.type)) {
+    EXPECT_EQ(road("unblock", unblock, type.signKid, str("12345678"), str("654321")), "unblock 0");
+    EXPECT_EQ(road("pins", "(ILjava/lang/String;Ljava/lang/String;Z)Ljava/lang/String;", type.signKid,
+                   str(hexOf("654321")), str(hexOf(type.signPin)), JNI_FALSE),
+              "wrong 80020002\nright 0\n");
+  } else if (r.type == cardtest::Type::Bank) {
+    EXPECT_EQ(road("unblock", unblock, type.signKid, str(hexOf("876543")), nullptr), "unblock 80020009");
+    const auto log = bed.reader(kPad).cardLog();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(cardsim::toHex(log.back().command), "002C018108" + hexOf("876543") + "0000");
+    EXPECT_EQ(road("unblock", unblock, type.signKid, str(hexOf("87654321")), nullptr), "unblock 0");
+  }
 
   // An ASignPCS object given a bank card's peer: no PUK form, not a crash.
   if (r.type == cardtest::Type::Bank) {
@@ -343,6 +370,109 @@ TEST_F(CardNatives, PinPadSignatureAndUnblocking) {
             "fbz 80020003\nwrong 80020002\nfbz 80020002\nright 0\nfbz 0\n");
   // A BankCard object given this card's peer is no bank card.
   EXPECT_EQ(road("foreignPeer", "()Ljava/lang/String;"), "unblockPIN 0\nisACOS04 false\n");
+}
+
+// A plain reader: no secure PIN entry, so the pad's natives refuse; connect without a
+// card and with a card that recognition does not know; card objects kept across
+// reset and disconnect.
+TEST_F(CardNatives, PlainReaderConnectTableAndForwardingNatives) {
+  cardsim::PcscBed bed;
+  constexpr std::size_t kPlain = cardsim::PcscBed::kPlain;
+  configure(bed.name(kPlain));
+  start();
+  EXPECT_EQ(road("getReader", "()Ljava/lang/String;"), "reader PC/SC peer true");
+  EXPECT_EQ(road("connect", "()Ljava/lang/String;"), "card ! 8010000c Reader::connect: keine Karte.");
+  bed.insert(kPlain, "trustsign");  // a card type of the plug-in only
+  EXPECT_EQ(road("connect", "()Ljava/lang/String;"), "card ! 80100069 Reader::connect: keine Karte.");
+  bed.remove(kPlain);
+  bed.insert(kPlain, "ecardng");
+  ASSERT_EQ(road("connect", "()Ljava/lang/String;").rfind("card ECardng ", 0), 0u);
+  EXPECT_EQ(road("readerRows", "()Ljava/lang/String;"),
+            "getName PC/SC\n"
+            "getCTAPIName null\n"
+            "isSecure false\n"
+            "shallUseGUI true\n"
+            "performVerification 80000006\n"
+            "performVerification_EXT 0\n"
+            "activateVerification 80000001\n"
+            "activateVerification_KOBIL 80000001\n");
+  EXPECT_EQ(road("stale", "()Ljava/lang/String;"),
+            "before 2\n"
+            "reset 0\n"
+            "after reset 8000000b\n"
+            "after reset ! 8000000b SCard::getATR: No Peer found.\n"
+            "disconnect 0\n"
+            "after disconnect 8000000b\n"
+            "after disconnect ! 8000000b SCard::read: No Peer found.\n");
+}
+
+// The file table and positioned writes, raw commands, abort from a second Java
+// thread during a slow read, and a card pulled during the signature.
+TEST_F(CardNatives, FilesAbortAndAPulledCard) {
+  cardsim::PcscBed bed;
+  constexpr std::size_t kPlain = cardsim::PcscBed::kPlain;
+  bed.insert(kPlain, cardtest::profile("asign", "ef 3F00/DF01/5040 transparent size=16 update=always\n"
+                                                "ef 3F00/DF01/5050 cyclic record=hex:0102"));
+  configure(bed.name(kPlain));
+  start();
+  EXPECT_EQ(road("getReader", "()Ljava/lang/String;"), "reader PC/SC peer true");
+  ASSERT_EQ(road("connect", "()Ljava/lang/String;").rfind("card ASignPCS ", 0), 0u);
+
+  const std::size_t before = bed.reader(kPlain).cardLog().size();
+  EXPECT_EQ(road("files", "(Ljava/lang/String;)Ljava/lang/String;", str("3F00DF01")),
+            "open 0 1 0\n"
+            "open 5040 2 type 1 size 16\n"
+            "write at 4 3\n"
+            "write at 14 1\n"
+            "close 0\n"
+            "read back 3: 0 bytes, then 00000000A1A2A300000000000000B100\n"
+            "write cyclic 80040002\n"
+            "write not open 80000001\n"
+            "open missing ! 80016a82 SCard::open.\n"
+            "select 3 bytes 80000001\n"
+            "directIO 9000\n"
+            "getPublicKey ! 80000001 SCard::getPublicKey\n"
+            "close 0\n"
+            "info ! 8000000b SCard::getFileInfo: FileInfo not found for handle\n");
+  // Exactly the two writes went to the card as UPDATE BINARY, and no SELECT of 3 bytes.
+  std::vector<std::string> updates;
+  const auto log = bed.reader(kPlain).cardLog();
+  for (std::size_t i = before; i < log.size(); ++i) {
+    const std::string command = cardsim::toHex(log[i].command);
+    if (command.rfind("00D6", 0) == 0) updates.push_back(command);
+    EXPECT_EQ(command.find("3F0001"), std::string::npos) << command;
+  }
+  EXPECT_EQ(updates, (std::vector<std::string>{"00D6000403A1A2A3", "00D6000E01B1"}));
+
+  // Each chunk of the certificate's read takes a while; abort comes from the test's
+  // Java thread once the first chunk was asked for.
+  bed.reader(kPlain).withCard([](cardsim::Card& c) { c.addFault(cardsim::FaultRule::parse("match=00B0 delay=150")); });
+  const std::size_t reading = bed.reader(kPlain).cardLog().size();
+  ASSERT_EQ(road("startRead", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;", str("3F00DF01"),
+                 str("C000")).rfind("reading ", 0),
+            0u);
+  ASSERT_TRUE(quarveltest::eventually([&] {
+    const auto now = bed.reader(kPlain).cardLog();
+    for (std::size_t i = reading; i < now.size(); ++i)
+      if (cardsim::toHex(now[i].command).rfind("00B0", 0) == 0) return true;
+    return false;
+  }));
+  EXPECT_EQ(road("abortRead", "()Ljava/lang/String;"),
+            "abort 0\n"
+            "running ! 80000006 SCard::read.\n"
+            "later read ! 80000006 SCard::read.\n"
+            "later readlen ! 80000006 SCard::read.\n");
+
+  // A new card object; the card is pulled during the signature command.
+  ASSERT_EQ(road("connect", "()Ljava/lang/String;").rfind("card ASignPCS ", 0), 0u);
+  EXPECT_EQ(road("directIO", "(Ljava/lang/String;)Ljava/lang/String;", str("00A4000C023F00")), "directIO 9000");
+  bed.reader(kPlain).withCard([](cardsim::Card& c) { c.addFault(cardsim::FaultRule::parse("match=002A remove")); });
+  const std::string parameter = hexOf(cardtest::signParameter(cardtest::Type::ASign, 2, false));
+  const std::string pulled = road("sign", "(ILjava/lang/String;I[BLjava/lang/String;)Ljava/lang/String;", 0x81,
+                                  str(parameter), 2, array("pulled"), str(hexOf("123456")));
+  EXPECT_TRUE(std::regex_match(pulled, std::regex("init 0\nsignature ! 8003[0-9a-f]{4} SCard::signFinal\\.\n")))
+      << pulled;
+  EXPECT_EQ(road("directIO", "(Ljava/lang/String;)Ljava/lang/String;", str("00A4000C023F00")), "directIO null");
 }
 
 // A card whose operations throw what the test asks for, or answer 0.

@@ -171,6 +171,129 @@ public final class CardRoad {
         return r.toString();
     }
 
+    /** The reader natives that forward to the reader, on the current reader. */
+    public static String readerRows() {
+        StringBuilder r = new StringBuilder();
+        row(r, "getName", () -> reader.getName());
+        row(r, "getCTAPIName", () -> reader.getCTAPIName());
+        row(r, "isSecure", () -> reader.isSecure());
+        row(r, "shallUseGUI", () -> reader.shallUseGUI());
+        row(r, "performVerification", () -> reader.performVerification(0x81, 2, 0));
+        row(r, "performVerification_EXT", () -> reader.performVerification_EXT(0x81, 2, 0, 6, 0, new byte[0], new byte[0]));
+        row(r, "activateVerification", () -> reader.activateVerification(0x81, 2, 6));
+        row(r, "activateVerification_KOBIL", () -> reader.activateVerification_KOBIL(0x81, 2, 6));
+        return r.toString();
+    }
+
+    /** Card objects kept across reset and across disconnect: their cards are gone. */
+    public static String stale() {
+        StringBuilder r = new StringBuilder();
+        try {
+            SCard first = reader.connect();
+            row(r, "before", () -> first.getHashAlg());
+            row(r, "reset", () -> reader.reset(true));
+            row(r, "after reset", () -> first.getHashAlg());
+            row(r, "after reset", () -> first.getATR());
+            SCard second = reader.connect();
+            row(r, "disconnect", () -> reader.disconnect());
+            row(r, "after disconnect", () -> second.getHashAlg());
+            row(r, "after disconnect", () -> second.read(0));
+        } catch (CardAdminException e) {
+            r.append(thrown(e)).append('\n');
+        }
+        return r.toString();
+    }
+
+    /**
+     * In the directory path: the table of open files, a write at an offset read back,
+     * the refusals of write, open and changeDirectoryWithFID, a raw command, the public key.
+     * The card has a writable transparent file 5040 of 16 bytes and a cyclic file 5050.
+     */
+    public static String files(String path) {
+        StringBuilder r = new StringBuilder();
+        for (int i = 0; i < path.length(); i += 4) card.changeDirectoryWithFID(bytes(path.substring(i, i + 4)));
+        row(r, "open", () -> card.open(bytes("C000")) + " " + card.open(bytes("C001")) + " " + card.open(bytes("C000")));
+        row(r, "open 5040", () -> {
+            int h = card.open(bytes("5040"));
+            FileInfo info = card.getFileInfo(h);
+            return h + " type " + info.type + " size " + info.size;
+        });
+        row(r, "write at 4", () -> card.write(2, bytes("A1A2A3"), 4));
+        row(r, "write at 14", () -> card.write(2, bytes("B1"), 14));
+        row(r, "close", () -> card.close(2));
+        row(r, "read back", () -> {
+            int h = card.open(bytes("5040"));
+            int none = card.readlen(h, 0).length;
+            return h + ": " + none + " bytes, then " + hex(card.read(h));
+        });
+        row(r, "write cyclic", () -> card.write(card.open(bytes("5050")), bytes("01"), 0));
+        row(r, "write not open", () -> card.write(77, bytes("01"), 0));
+        row(r, "open missing", () -> card.open(bytes("9999")));
+        row(r, "select 3 bytes", () -> card.changeDirectoryWithFID(bytes("3F0001")));
+        row(r, "directIO", () -> card.directIO(bytes("00A4000C023F00")));
+        row(r, "getPublicKey", () -> card.getPublicKey(2));
+        row(r, "close", () -> card.close(0));
+        row(r, "info", () -> card.getFileInfo(0));
+        return r.toString();
+    }
+
+    /** A raw command: "directIO <answer>", null when there is none. */
+    public static String directIO(String command) {
+        try {
+            return "directIO " + hex(card.directIO(bytes(command)));
+        } catch (CardAdminException e) {
+            return "directIO " + thrown(e);
+        }
+    }
+
+    /** getPublicKey of the current card: a PubKey, or the exception. */
+    public static String publicKey(int kid) {
+        try {
+            at.Quarvel.util.jni.PubKey key = card.getPublicKey(kid);
+            return key == null ? "key null" : "key " + hex(key.modulus) + " " + hex(key.exponent);
+        } catch (CardAdminException e) {
+            return "key " + thrown(e);
+        }
+    }
+
+    private static Thread running;
+    private static int runningHandle;
+    private static String runningResult;
+
+    /** Opens the file in the path and reads it on a thread of its own. */
+    public static String startRead(String path, String fid) {
+        for (int i = 0; i < path.length(); i += 4) card.changeDirectoryWithFID(bytes(path.substring(i, i + 4)));
+        try {
+            runningHandle = card.open(bytes(fid));
+        } catch (CardAdminException e) {
+            return thrown(e);
+        }
+        running = new Thread(() -> {
+            try {
+                runningResult = "running " + hex(card.read(runningHandle));
+            } catch (CardAdminException e) {
+                runningResult = "running " + thrown(e);
+            }
+        });
+        running.start();
+        return "reading " + runningHandle;
+    }
+
+    /** abort on this thread while the read runs on its own; then what the next reads answer. */
+    public static String abortRead() {
+        StringBuilder r = new StringBuilder();
+        r.append("abort ").append(code(card.abort())).append('\n');
+        try {
+            running.join();
+        } catch (InterruptedException e) {
+            return "interrupted";
+        }
+        r.append(runningResult).append('\n');
+        row(r, "later read", () -> card.read(runningHandle));
+        row(r, "later readlen", () -> card.readlen(runningHandle, 4));
+        return r.toString();
+    }
+
     interface Call {
         Object run() throws Exception;
     }
