@@ -168,8 +168,8 @@ class Walk {
     path.erase(path.begin());
   }
 
- private:
   void report(QPDFObjectHandle object, const std::vector<PDFObjType>& path) {
+    if (path.empty()) return;
     for (const ConsultantAgentRec* agent : consultant_.agents) {
       const PDFObjType* begin = agent->requestedTypes;
       const PDFObjType* end = begin + agent->numRequestedTypes;
@@ -179,6 +179,7 @@ class Walk {
     }
   }
 
+ private:
   void progress() {
     ++visited_;
     if (!consultant_.progress) return;
@@ -210,6 +211,7 @@ namespace ops {
 Consultant ConsultantCreate(ASCallback progress) {
   return hostEntry(__func__, [&] {
     if (progress) callbackProc(progress);
+    if (state().config.consultantUnavailable) return static_cast<Consultant>(nullptr);
     auto rec = std::make_unique<ConsultantRec>();
     rec->progress = progress;
     Consultant c = reinterpret_cast<Consultant>(rec.get());
@@ -236,9 +238,19 @@ void ConsultantTraverseFrom(Consultant consultant, CosObj start, PDFObjType star
   hostEntry(__func__, [&] {
     ConsultantRec& c = consultantOf(consultant);
     QPDFObjectHandle object = objectOf(start);
-    Walk walk(c, consultant, documentOf(start.doc));
-    std::vector<PDFObjType> path;
-    walk.visit(object, startType, path);
+    Document& doc = documentOf(start.doc);
+    Walk walk(c, consultant, doc);
+    if (state().config.consultantScript.empty()) {
+      std::vector<PDFObjType> path;
+      walk.visit(object, startType, path);
+    } else {
+      for (const ScriptedReport& r : state().config.consultantScript) {
+        QPDFObjectHandle scripted = r.object.rfind("R ", 0) == 0
+                                        ? doc.qpdf->getObjectByID(std::stoi(r.object.substr(2)), 0)
+                                        : QPDFObjectHandle::parse(r.object);
+        walk.report(scripted, r.hierarchy);
+      }
+    }
     for (const ConsultantAgentRec* agent : c.agents) {
       if (agent->postProcess) callbackAs<ConsultantPostProcessProc>(agent->postProcess)();
     }

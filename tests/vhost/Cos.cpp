@@ -38,13 +38,28 @@ PageRec& pageOf(PDPage page) {
 }
 
 FontRec& fontOf(PDFont font) {
-  for (auto& doc : state().documents) {
-    if (!doc) continue;
-    for (auto& f : doc->fonts) {
-      if (reinterpret_cast<PDFont>(f.get()) == font) return *f;
-    }
+  auto it = state().fontIndex.find(font);
+  if (it == state().fontIndex.end()) raise(pdErrBadFont);
+  return *it->second;
+}
+
+bool isCIDFontDictionary(QPDFObjectHandle font) {
+  if (!font.isDictionary()) return false;
+  QPDFObjectHandle subtype = font.getKey("/Subtype");
+  return subtype.isNameAndEquals("/CIDFontType0") || subtype.isNameAndEquals("/CIDFontType2");
+}
+
+// A Type0 font's descendant: the first of /DescendantFonts, when it is a CID font other
+// than the font itself; anything else (a Type0 again, a cycle) is no descendant.
+QPDFObjectHandle descendantOf(QPDFObjectHandle font) {
+  QPDFObjectHandle kids = font.getKey("/DescendantFonts");
+  if (!kids.isArray() || kids.getArrayNItems() < 1) return QPDFObjectHandle::newNull();
+  QPDFObjectHandle kid = kids.getArrayItem(0);
+  if (!isCIDFontDictionary(kid)) return QPDFObjectHandle::newNull();
+  if (kid.isIndirect() && font.isIndirect() && kid.getObjGen() == font.getObjGen()) {
+    return QPDFObjectHandle::newNull();
   }
-  raise(pdErrBadFont);
+  return kid;
 }
 
 QPDFObjectHandle dictOf(CosObj obj) {
@@ -135,33 +150,39 @@ std::vector<QPDFObjectHandle> signatureFields(QPDF& qpdf) {
   return found;
 }
 
+FontRec* fontRecOf(Document& doc, QPDFObjectHandle font) {
+  if (font.isIndirect()) {
+    auto it = doc.fontByObject.find(font.getObjGen());
+    if (it != doc.fontByObject.end()) return it->second;
+  }
+  doc.fonts.push_back(std::make_unique<FontRec>(FontRec{&doc, font}));
+  FontRec* rec = doc.fonts.back().get();
+  if (font.isIndirect()) doc.fontByObject.emplace(font.getObjGen(), rec);
+  state().fontIndex.emplace(reinterpret_cast<PDFont>(rec), rec);
+  return rec;
+}
+
+// The fonts of the pages' resources (inherited ones included), of the form XObjects they
+// name and of the Type3 fonts' own resources, recursively; each font once. Appearance
+// streams of annotations are not looked at.
 std::vector<FontRec*> documentFonts(Document& doc, int first, int last) {
   std::vector<FontRec*> fonts;
+  std::set<FontRec*> listed;
   std::set<QPDFObjGen> visitedResources;
-  std::set<QPDFObjectHandle*> none;
-  auto addFont = [&](QPDFObjectHandle font) {
+  std::function<void(QPDFObjectHandle, int)> resources;
+  auto addFont = [&](QPDFObjectHandle font, int depth) {
     if (!font.isDictionary()) return;
-    if (font.isIndirect()) {
-      auto it = doc.fontByObject.find(font.getObjGen());
-      if (it != doc.fontByObject.end()) {
-        for (FontRec* f : fonts) {
-          if (f == it->second) return;
-        }
-        fonts.push_back(it->second);
-        return;
-      }
-    }
-    doc.fonts.push_back(std::make_unique<FontRec>(FontRec{&doc, font}));
-    if (font.isIndirect()) doc.fontByObject.emplace(font.getObjGen(), doc.fonts.back().get());
-    fonts.push_back(doc.fonts.back().get());
+    FontRec* rec = fontRecOf(doc, font);
+    if (!listed.insert(rec).second) return;
+    fonts.push_back(rec);
+    if (font.getKey("/Subtype").isNameAndEquals("/Type3")) resources(font.getKey("/Resources"), depth + 1);
   };
-  // Fonts of a resource dictionary and of the form XObjects it names, each once.
-  std::function<void(QPDFObjectHandle, int)> resources = [&](QPDFObjectHandle res, int depth) {
+  resources = [&](QPDFObjectHandle res, int depth) {
     if (!res.isDictionary() || depth > 32) return;
     if (res.isIndirect() && !visitedResources.insert(res.getObjGen()).second) return;
     QPDFObjectHandle fontDict = res.getKey("/Font");
     if (fontDict.isDictionary()) {
-      for (auto& key : fontDict.getKeys()) addFont(fontDict.getKey(key));
+      for (auto& key : fontDict.getKeys()) addFont(fontDict.getKey(key), depth);
     }
     QPDFObjectHandle xobjects = res.getKey("/XObject");
     if (xobjects.isDictionary()) {
@@ -174,9 +195,9 @@ std::vector<FontRec*> documentFonts(Document& doc, int first, int last) {
       }
     }
   };
-  auto pages = QPDFPageDocumentHelper(*doc.qpdf).getAllPages();
+  const std::vector<QPDFObjectHandle>& pages = doc.qpdf->getAllPages();
   for (int i = std::max(first, 0); i <= last && i < static_cast<int>(pages.size()); ++i) {
-    resources(pages[static_cast<size_t>(i)].getAttribute("/Resources", false), 0);
+    resources(QPDFPageObjectHelper(pages[static_cast<size_t>(i)]).getAttribute("/Resources", false), 0);
   }
   return fonts;
 }
@@ -400,16 +421,16 @@ ASFile PDDocGetFile(PDDoc doc) {
 
 ASInt32 PDDocGetNumPages(PDDoc doc) {
   return hostEntry(__func__, [&]() -> ASInt32 {
-    return static_cast<ASInt32>(QPDFPageDocumentHelper(*documentOf(doc).qpdf).getAllPages().size());
+    return static_cast<ASInt32>(documentOf(doc).qpdf->getAllPages().size());
   });
 }
 
 PDPage PDDocAcquirePage(PDDoc doc, ASInt32 index) {
   return hostEntry(__func__, [&]() -> PDPage {
     Document& d = documentOf(doc);
-    auto pages = QPDFPageDocumentHelper(*d.qpdf).getAllPages();
+    const std::vector<QPDFObjectHandle>& pages = d.qpdf->getAllPages();
     if (index < 0 || static_cast<size_t>(index) >= pages.size()) raise(pdErrBadPageIndex);
-    auto rec = std::make_unique<PageRec>(PageRec{&d, pages[static_cast<size_t>(index)].getObjectHandle()});
+    auto rec = std::make_unique<PageRec>(PageRec{&d, pages[static_cast<size_t>(index)]});
     PDPage page = reinterpret_cast<PDPage>(rec.get());
     state().pages.emplace(page, std::move(rec));
     return page;
@@ -519,10 +540,15 @@ ASAtom PDFontGetSubtype(PDFont font) {
   });
 }
 
-// Embedded: the font's descriptor carries a font file.
+// Embedded: the font's descriptor carries a font file; a Type0 font's is its
+// descendant's, and a Type3 font carries its glyphs itself.
 ASBool PDFontIsEmbedded(PDFont font) {
   return hostEntry(__func__, [&]() -> ASBool {
-    QPDFObjectHandle descriptor = fontOf(font).font.getKey("/FontDescriptor");
+    QPDFObjectHandle f = fontOf(font).font;
+    if (f.getKey("/Subtype").isNameAndEquals("/Type3")) return true;
+    if (f.getKey("/Subtype").isNameAndEquals("/Type0")) f = descendantOf(f);
+    if (!f.isDictionary()) return false;
+    QPDFObjectHandle descriptor = f.getKey("/FontDescriptor");
     if (!descriptor.isDictionary()) return false;
     return descriptor.hasKey("/FontFile") || descriptor.hasKey("/FontFile2") ||
            descriptor.hasKey("/FontFile3");
@@ -532,18 +558,9 @@ ASBool PDFontIsEmbedded(PDFont font) {
 PDFont PDFontGetDescendant(PDFont font) {
   return hostEntry(__func__, [&]() -> PDFont {
     FontRec& f = fontOf(font);
-    QPDFObjectHandle kids = f.font.getKey("/DescendantFonts");
-    if (!kids.isArray() || kids.getArrayNItems() < 1) return nullptr;
-    QPDFObjectHandle kid = kids.getArrayItem(0);
-    if (!kid.isDictionary()) raise(pdErrBadFont);
-    if (kid.isIndirect()) {
-      auto it = f.doc->fontByObject.find(kid.getObjGen());
-      if (it != f.doc->fontByObject.end()) return reinterpret_cast<PDFont>(it->second);
-    }
-    Document& doc = *f.doc;
-    doc.fonts.push_back(std::make_unique<FontRec>(FontRec{&doc, kid}));
-    if (kid.isIndirect()) doc.fontByObject.emplace(kid.getObjGen(), doc.fonts.back().get());
-    return reinterpret_cast<PDFont>(doc.fonts.back().get());
+    QPDFObjectHandle kid = descendantOf(f.font);
+    if (kid.isNull()) return nullptr;
+    return reinterpret_cast<PDFont>(fontRecOf(*f.doc, kid));
   });
 }
 

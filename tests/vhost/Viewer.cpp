@@ -281,6 +281,7 @@ bool Viewer::openDocumentFromMemory(const std::string& name, const std::string& 
 void Viewer::closeDocuments() {
   State& s = *state_;
   s.pages.clear();
+  s.fontIndex.clear();
   s.active = nullptr;
   for (auto& d : s.documents) d.reset();
 }

@@ -32,6 +32,13 @@ struct MenuPlan {
   std::vector<MenuItemPlan> items;
 };
 
+// One report of a scripted consultant: an object (PDF object text, parsed in the
+// traversed document; "R n" names indirect object n of it) and its type hierarchy.
+struct ScriptedReport {
+  std::string object;
+  std::vector<PDFObjType> hierarchy;
+};
+
 // "raise `code` at the n-th call (1-based) of operation `operation`".
 struct Fault {
   std::string operation;
@@ -52,6 +59,11 @@ struct Config {
   std::vector<std::vector<uint8_t>> trustedCerts;  // AABGetTrustedCerts, DER
   std::vector<std::string> appearances;            // the signature appearance list
   std::vector<Fault> faults;
+  // The consultant: ConsultantCreate answers null when it is unavailable; with a script,
+  // a traversal reports the scripted objects (to the agents that requested their type)
+  // in place of walking the document.
+  bool consultantUnavailable = false;
+  std::vector<ScriptedReport> consultantScript;
   // Chunk sizes the data source of the signed ranges delivers, in turn (each at most
   // what the handler asks for); empty: as much as asked.
   std::vector<ASInt32> chunkSizes;

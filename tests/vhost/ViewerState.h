@@ -153,6 +153,7 @@ struct Viewer::State {
   std::map<PSDataSource, std::unique_ptr<DataSourceRec>> dataSources;
   bool appearanceListOpen = false;
   std::map<Consultant, std::unique_ptr<ConsultantRec>> consultants;
+  std::map<PDFont, FontRec*> fontIndex;  // every live font handle
 };
 
 Viewer::State& state();
@@ -218,6 +219,8 @@ PI_CONSULTANT_HFT(VHOST_DECLARE_OP)
 
 // Fonts of pages [first, last], each once, in page and resource order.
 std::vector<FontRec*> documentFonts(Document& doc, int first, int last);
+// The one font handle of a font dictionary (one per indirect object).
+FontRec* fontRecOf(Document& doc, QPDFObjectHandle font);
 // Terminal signature fields (inherited /FT /Sig) under /AcroForm /Fields, in order.
 std::vector<QPDFObjectHandle> signatureFields(QPDF& qpdf);
 std::string fieldName(QPDFObjectHandle field);
