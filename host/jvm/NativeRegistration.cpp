@@ -1,5 +1,6 @@
 #include "host/jvm/NativeRegistration.h"
 
+#include "host/jvm/natives/AppNatives.h"
 #include "host/jvm/natives/CardNatives.h"
 
 void registerECardNatives(JNIEnv*, jobject, jclass) {}
@@ -9,14 +10,14 @@ namespace {
 // Each routine arrives with its natives; until then the class is found and cached
 // but nothing is bound to it.
 const NativeRegistration kRegistrations[] = {
-    {"at/Quarvel/util/jni/JUtil", nullptr},
-    {"at/Quarvel/util/jni/Application", nullptr},
+    {"at/Quarvel/util/jni/JUtil", &registerJUtilNatives},
+    {"at/Quarvel/util/jni/Application", &registerApplicationNatives},
     {"at/Quarvel/util/jni/BankCard", &registerBankCardNatives},
     {"at/Quarvel/util/jni/ECard", &registerECardNatives},
     {"at/Quarvel/util/jni/ECardng", &registerECardngNatives},
     {"at/Quarvel/util/jni/ECardG4", &registerECardG4Natives},
     {"at/Quarvel/util/jni/ASignPCS", &registerASignPCSNatives},
-    {"at/Quarvel/util/jni/Hash", nullptr},
+    {"at/Quarvel/util/jni/Hash", &registerHashNatives},
     {"at/Quarvel/util/jni/OCard", &registerOCardNatives},
     {"at/Quarvel/util/jni/Reader", &registerReaderNatives},
     {"at/Quarvel/util/jni/ReaderFactory", &registerReaderFactoryNatives},

@@ -35,6 +35,14 @@ extern "C" {
 
 BOOL WINAPI Shell_NotifyIconA(DWORD dwMessage, PNOTIFYICONDATAA lpData);
 
+// The program that opens a document: the file must exist (lpDirectory, when given, is
+// the folder of a relative name); its extension names a class (HKCR\<.ext>, default
+// value), whose command (HKCR\<class>\shell\open\command, default value) starts with
+// the program, quoted or up to the first blank. The program's path goes into lpResult
+// (MAX_PATH characters) and the result is a value above 32; else lpResult is emptied and
+// the result is SE_ERR_FNF (no such document) or SE_ERR_NOASSOC (no program for it).
+HINSTANCE WINAPI FindExecutableA(LPCSTR lpFile, LPCSTR lpDirectory, LPSTR lpResult);
+
 #ifdef __cplusplus
 }
 #endif

@@ -521,6 +521,11 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
 BOOL WINAPI DestroyWindow(HWND hWnd);
 BOOL WINAPI IsWindow(HWND hWnd);
 BOOL WINAPI IsWindowVisible(HWND hWnd);
+// Waits until a process started with CreateProcessA (or opened) has first waited for
+// messages with nothing to do: 0 then, WAIT_TIMEOUT when the time ran out, WAIT_FAILED
+// when it ended first. A program that is no Windows GUI program (not linked with
+// quarvel_winmain) answers 0 at once.
+DWORD WINAPI WaitForInputIdle(HANDLE hProcess, DWORD dwMilliseconds);
 BOOL WINAPI IsWindowEnabled(HWND hWnd);
 BOOL WINAPI IsIconic(HWND hWnd);
 BOOL WINAPI IsZoomed(HWND hWnd);

@@ -8,6 +8,7 @@
 #include "platform/machine.h"
 #include "platform/window_test.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <spawn.h>
@@ -86,6 +87,56 @@ HINSTANCE WINAPI ShellExecuteA(HWND, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR l
   platform::desktop::append("shell-execute", {std::to_string(getpid()), text(lpOperation), text(lpFile),
                                               text(lpParameters), text(lpDirectory), std::to_string(nShowCmd),
                                               std::to_string(code)});
+  return result(code);
+}
+
+namespace {
+
+// The default value of a key under HKEY_CLASSES_ROOT; "" when there is none.
+std::string classesDefault(const std::string& key) {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS) return "";
+  char value[1024] = {};
+  DWORD size = sizeof value - 1;
+  DWORD type = 0;
+  const LSTATUS status = RegQueryValueExA(handle, nullptr, nullptr, &type, reinterpret_cast<LPBYTE>(value), &size);
+  RegCloseKey(handle);
+  if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return "";
+  return std::string(value, strnlen(value, size));
+}
+
+INT_PTR findExecutable(LPCSTR lpFile, LPCSTR lpDirectory, std::string* program) {
+  if (lpFile == nullptr || *lpFile == '\0') return SE_ERR_FNF;
+  std::string file = lpFile;
+  const bool relative = !(file.size() > 1 && file[1] == ':') && file[0] != '\\' && file[0] != '/';
+  if (relative && lpDirectory != nullptr && *lpDirectory != '\0') file = std::string(lpDirectory) + "\\" + file;
+  struct stat status;
+  if (::stat(platform::mapPath(file.c_str()).c_str(), &status) != 0) return SE_ERR_FNF;
+  const size_t separator = file.find_last_of("\\/");
+  const size_t dot = file.rfind('.');
+  if (dot == std::string::npos || (separator != std::string::npos && dot < separator)) return SE_ERR_NOASSOC;
+  const std::string progId = classesDefault(file.substr(dot));
+  if (progId.empty()) return SE_ERR_NOASSOC;
+  const std::string command = classesDefault(progId + "\\shell\\open\\command");
+  size_t start = command.find_first_not_of(" \t");
+  if (start == std::string::npos) return SE_ERR_NOASSOC;
+  if (command[start] == '"') {
+    const size_t end = command.find('"', start + 1);
+    *program = command.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
+  } else {
+    const size_t end = command.find_first_of(" \t", start);
+    *program = command.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  }
+  if (program->empty() || program->size() >= MAX_PATH) return SE_ERR_NOASSOC;
+  return 42;
+}
+
+}  // namespace
+
+HINSTANCE WINAPI FindExecutableA(LPCSTR lpFile, LPCSTR lpDirectory, LPSTR lpResult) {
+  std::string program;
+  const INT_PTR code = findExecutable(lpFile, lpDirectory, &program);
+  if (lpResult != nullptr) std::snprintf(lpResult, MAX_PATH, "%s", code > 32 ? program.c_str() : "");
   return result(code);
 }
 

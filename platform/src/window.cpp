@@ -701,8 +701,15 @@ BOOL WINAPI SetWindowPos(HWND hwnd, HWND after, int x, int y, int cx, int cy, UI
   RECT r{};
   {
     auto lock = lockWindows();
-    Window* w = requireWindow(hwnd);
-    if (w == nullptr) return FALSE;
+    Window* w = findLocal(hwnd);
+    if (w == nullptr) {
+      lock.unlock();
+      // A window of another process moves on its own thread, as Windows does it.
+      RegistryEntry e;
+      if (lookupWindow(toId(hwnd), &e)) return setWindowPosElsewhere(hwnd, after, x, y, cx, cy, flags) ? TRUE : FALSE;
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return FALSE;
+    }
     r = w->rect;
     if (!(flags & SWP_NOMOVE)) {
       moved = r.left != x || r.top != y;

@@ -121,7 +121,9 @@ void markSystemClasses();      // the classes registered so far are the system's
 // Messages (window_messages.cpp).
 bool postLocal(DWORD threadId, const MSG& msg);
 bool isOwnThread(HWND hwnd);
-void ensureThreadQueue();  // the calling thread's queue and its endpoint for other processes
+void ensureThreadQueue();
+// SetWindowPos for a top-level window of another process, done by its own thread.
+bool setWindowPosElsewhere(HWND hwnd, HWND after, int x, int y, int cx, int cy, UINT flags);  // the calling thread's queue and its endpoint for other processes
 void dropThreadWindows(DWORD threadId);  // window.cpp: a thread ends
 
 // System metrics (window.cpp).
@@ -152,6 +154,8 @@ std::string endpointName(uint32_t pid, uint32_t tid);
 // The hung-state record of a thread: written by the owner, read by senders.
 void markAsking(bool waiting);
 bool threadHung(uint32_t pid, uint32_t tid, DWORD thresholdMs);
+// Whether a thread of the process has waited for messages at least once (WaitForInputIdle).
+bool processWasIdle(uint32_t pid);
 
 // GDI (gdi.cpp).
 HDC makeWindowDC(HWND hwnd, bool client);

@@ -186,7 +186,15 @@ constexpr uint32_t kMaxCopyData = 64u << 20;
 enum : uint32_t { kSend = 1, kPost = 2 };
 
 // What travels with a message whose parameters point at data: the data itself.
-enum : uint32_t { kNoPayload = 0, kCopyData = 1, kTextIn = 2, kTextOut = 3 };
+enum : uint32_t { kNoPayload = 0, kCopyData = 1, kTextIn = 2, kTextOut = 3, kWindowPos = 4 };
+
+// SetWindowPos on a window of another process: carried out by the window's own thread.
+// Never handed to a window procedure.
+constexpr UINT kSetWindowPosRequest = 0x03F0;
+struct WireWindowPos {
+  int32_t x, y, cx, cy;
+  uint32_t flags;
+};
 
 struct WireRequest {
   uint32_t magic;
@@ -207,6 +215,11 @@ struct WireReply {
   uint32_t extra;  // bytes following the reply (the text of WM_GETTEXT)
   uint32_t reserved;
 };
+
+// 32-bit and 64-bit programs talk to each other: the records have one layout in both.
+static_assert(sizeof(WireRequest) == 48 && offsetof(WireRequest, wParam) == 16 && offsetof(WireRequest, cbData) == 44,
+              "request layout");
+static_assert(sizeof(WireReply) == 24 && offsetof(WireReply, result) == 8, "reply layout");
 
 // Messages whose parameters point into the sender's memory. Only those carried as a
 // payload cross a process; the others are refused rather than handed over as
@@ -338,6 +351,15 @@ void handleConnection(int socketFd) {
     m.lParam = static_cast<LPARAM>(req.lParam);
     m.time = GetTickCount();
     postLocal(GetCurrentThreadId(), m);
+  } else if (req.msg == kSetWindowPosRequest || req.payload == kWindowPos) {
+    WireWindowPos pos{};
+    if (req.msg != kSetWindowPosRequest || req.payload != kWindowPos || data.size() != sizeof pos) {
+      reply.status = 2;
+    } else {
+      memcpy(&pos, data.data(), sizeof pos);
+      const HWND after = reinterpret_cast<HWND>(static_cast<intptr_t>(static_cast<int64_t>(req.wParam)));
+      reply.result = SetWindowPos(hwnd, after, pos.x, pos.y, pos.cx, pos.cy, pos.flags);
+    }
   } else if (req.payload == kTextIn) {
     data.push_back(0);  // terminated whatever the sender wrote
     ++t_inSend;
@@ -571,7 +593,19 @@ bool sendToProcess(const RegistryEntry& e, uint32_t kind, HWND hwnd, UINT msg, W
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
-  if (req.payload == kCopyData) {
+  if (msg == kSetWindowPosRequest && kind != kSend) {
+    close(fd);
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  if (msg == kSetWindowPosRequest) {
+    // wParam is the window to go behind (HWND_TOPMOST is -1 in every word size), lParam
+    // points at the position and the flags.
+    req.payload = kWindowPos;
+    req.cbData = sizeof(WireWindowPos);
+    bytes = reinterpret_cast<const unsigned char*>(lParam);
+    req.wParam = static_cast<uint64_t>(static_cast<int64_t>(static_cast<intptr_t>(wParam)));
+  } else if (req.payload == kCopyData) {
     const auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
     req.dwData = cds->dwData;
     req.cbData = cds->lpData != nullptr ? cds->cbData : 0;
@@ -671,6 +705,10 @@ int locate(HWND hwnd, DWORD* tid, RegistryEntry* entry) {
 }
 
 bool sendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags, DWORD timeoutMs, LRESULT* result) {
+  if (msg == kSetWindowPosRequest) {  // the layer's own, never the caller's
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
   DWORD tid = 0;
   RegistryEntry entry;
   switch (locate(hwnd, &tid, &entry)) {
@@ -698,6 +736,21 @@ bool sendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags, 
 }  // namespace
 
 void ensureThreadQueue() { myQueue(); }
+
+bool setWindowPosElsewhere(HWND hwnd, HWND after, int x, int y, int cx, int cy, UINT flags) {
+  DWORD tid = 0;
+  RegistryEntry entry;
+  if (locate(hwnd, &tid, &entry) != 3) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+  }
+  WireWindowPos pos{x, y, cx, cy, flags};
+  LRESULT result = 0;
+  if (!sendToProcess(entry, kSend, hwnd, kSetWindowPosRequest, reinterpret_cast<WPARAM>(after),
+                     reinterpret_cast<LPARAM>(&pos), 5000, &result))
+    return false;
+  return result != 0;
+}
 
 bool isOwnThread(HWND hwnd) { return ownedByThisThread(hwnd); }
 

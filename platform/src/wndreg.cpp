@@ -291,7 +291,7 @@ namespace {
 struct AskRecord {
   uint64_t lastAsk;
   uint32_t waiting;
-  uint32_t reserved;
+  uint32_t waitedOnce;  // set at the thread's first wait for messages, never cleared
 };
 
 // One object, so that its path is still there when it removes the file at thread end.
@@ -325,6 +325,26 @@ void markAsking(bool waiting) {
   }
   __atomic_store_n(&holder.record->lastAsk, monotonicMs(), __ATOMIC_RELEASE);
   __atomic_store_n(&holder.record->waiting, waiting ? 1u : 0u, __ATOMIC_RELEASE);
+  if (waiting) __atomic_store_n(&holder.record->waitedOnce, 1u, __ATOMIC_RELEASE);
+}
+
+bool processWasIdle(uint32_t pid) {
+  const std::string dir = directory();
+  const std::string prefix = "t" + std::to_string(pid) + "_";
+  bool idle = false;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* de = readdir(d)) {
+      if (std::strncmp(de->d_name, prefix.c_str(), prefix.size()) != 0) continue;
+      const int fd = open((dir + "/" + de->d_name).c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0) continue;
+      AskRecord r{};
+      if (pread(fd, &r, sizeof r, 0) == static_cast<ssize_t>(sizeof r) && r.waitedOnce != 0) idle = true;
+      close(fd);
+      if (idle) break;
+    }
+    closedir(d);
+  }
+  return idle;
 }
 
 bool threadHung(uint32_t pid, uint32_t tid, DWORD thresholdMs) {

@@ -14,6 +14,10 @@ constexpr size_t kWinMainStack = 8 * 1024 * 1024;
 
 std::string g_commandLine;
 
+// Marks the program file as a Windows GUI program (what the subsystem field of a
+// program's header says on Windows): WaitForInputIdle waits for such a program only.
+__attribute__((used, section("quarvel_winmain"))) const char kSubsystem[] = "windows";
+
 void* runWinMain(void*) {
   // The exit handlers run here, on the thread that ran WinMain, which stays alive
   // (and attached to the Java VM, if it made one) until the process ends.
@@ -25,10 +29,7 @@ void* runWinMain(void*) {
 int main(int argc, char** argv) {
   __argc = argc;
   __argv = argv;
-  for (int i = 1; i < argc; ++i) {
-    if (i > 1) g_commandLine += ' ';
-    g_commandLine += argv[i];
-  }
+  g_commandLine = platform::commandLineTail(argc, argv);
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
   pthread_attr_setstacksize(&attributes, kWinMainStack);
