@@ -280,14 +280,14 @@ LRESULT CALLBACK helperProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 QUARVEL_CHILD(windows) {
-  for (const std::string& spec : args) {
-    const size_t a = spec.find('|'), b = spec.rfind('|');
-    const std::string cls = spec.substr(0, a), title = spec.substr(a + 1, b - a - 1);
+  for (const std::string& described : args) {
+    const size_t a = described.find('|'), b = described.rfind('|');
+    const std::string cls = described.substr(0, a), title = described.substr(a + 1, b - a - 1);
     WNDCLASSA wc{};
     wc.lpfnWndProc = &helperProc;
     wc.lpszClassName = cls.c_str();
     RegisterClassA(&wc);
-    const DWORD style = WS_OVERLAPPEDWINDOW | (spec.substr(b + 1) == "visible" ? WS_VISIBLE : 0);
+    const DWORD style = WS_OVERLAPPEDWINDOW | (described.substr(b + 1) == "visible" ? WS_VISIBLE : 0);
     if (CreateWindowExA(0, cls.c_str(), title.c_str(), style, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr) ==
         nullptr)
       return 1;
