@@ -25,6 +25,9 @@
 #if __has_include("platform/win_process.h")
 #include "platform/win_process.h"
 #endif
+#if __has_include("platform/win_security.h")
+#include "platform/win_security.h"
+#endif
 #if __has_include("platform/win_text.h")
 #include "platform/win_text.h"
 #endif

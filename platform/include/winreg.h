@@ -146,6 +146,22 @@ LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LP
                                 LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                                 LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime);
 
+// Hive files. RegSaveKeyA writes the key's subtree as a new hive file (the registry's
+// own format); it needs SeBackupPrivilege enabled and fails with ERROR_ALREADY_EXISTS
+// when the file exists. RegLoadKeyA mounts a hive file as the key lpSubKey (one name)
+// directly below HKEY_USERS or HKEY_LOCAL_MACHINE, for every process of the machine,
+// until RegUnLoadKeyA; both need SeRestorePrivilege enabled (SeBackupPrivilege is not
+// asked for), else ERROR_PRIVILEGE_NOT_HELD. Loading fails with ERROR_FILE_NOT_FOUND for
+// a missing file (no file is made), ERROR_BADDB for a file that is no intact hive,
+// ERROR_SHARING_VIOLATION when the name or the file is loaded already (or the file is
+// one of the machine's own hives) and ERROR_ALREADY_EXISTS when a key of that name
+// exists. Unloading fails with ERROR_INVALID_PARAMETER when the key is no loaded hive
+// and ERROR_ACCESS_DENIED while a process holds a key handle inside it. Changes reach
+// the file as they are made, so an unload has nothing left to write.
+LSTATUS WINAPI RegSaveKeyA(HKEY hKey, LPCSTR lpFile, const LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+LSTATUS WINAPI RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile);
+LSTATUS WINAPI RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey);
+
 #ifdef __cplusplus
 }
 #endif
@@ -165,4 +181,7 @@ LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LP
 #define RegEnumKey RegEnumKeyA
 #define RegEnumValue RegEnumValueA
 #define RegQueryInfoKey RegQueryInfoKeyA
+#define RegSaveKey RegSaveKeyA
+#define RegLoadKey RegLoadKeyA
+#define RegUnLoadKey RegUnLoadKeyA
 #endif

@@ -1,5 +1,10 @@
 // The registry functions over the hive files.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -9,8 +14,12 @@
 
 #include "platform/registry_test.h"
 #include "registry_handles.h"
+#include "platform/machine.h"
 #include "registry_hive.h"
+#include "registry_mounts.h"
 #include "registry_store.h"
+#include "platform/win_security.h"
+#include "security.h"
 #include "winreg.h"
 
 namespace platform::registry {
@@ -75,6 +84,16 @@ class KeyView {
       if (location_.parts.size() > location_.rootDepth) return ERROR_KEY_DELETED;
       key_ = &emptyKey();
     }
+    // The hives loaded below a root are among its subkeys.
+    if (handle.path.parts.empty() && (handle.path.root == Root::Users || handle.path.root == Root::LocalMachine)) {
+      const std::vector<Mount> mounts = mountsBelow(handle.path.root);
+      if (!mounts.empty()) {
+        auto merged = std::make_shared<Key>(*key_);
+        for (const Mount& mount : mounts) merged->addSubkey(mount.name);
+        key_ = merged.get();
+        hive_ = std::move(merged);
+      }
+    }
     return ERROR_SUCCESS;
   }
   const Key& key() const { return *key_; }
@@ -131,7 +150,7 @@ LONG openKey(HKEY parent, LPCSTR subKey, DWORD desired, bool create, PHKEY resul
   std::vector<std::string> parts;
   if (LONG status = splitSubKey(subKey, parts); status != ERROR_SUCCESS) return status;
 
-  OpenKey opened{base.path, 0, false};
+  OpenKey opened{base.path, 0, false, {}};
   opened.path.parts.insert(opened.path.parts.end(), parts.begin(), parts.end());
   const HiveLocation location = locate(opened.path);
   if (location.parts.size() > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
@@ -148,7 +167,7 @@ LONG openKey(HKEY parent, LPCSTR subKey, DWORD desired, bool create, PHKEY resul
     if (machineReadOnly || !(base.access & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
     bool createdLast = false;
     const size_t parentDepth = location.parts.size() - parts.size();
-    status = HiveFile(location.file).update([&](Key& hive, bool& changed) -> LONG {
+    status = HiveFile(location.file, location.lockFile).update([&](Key& hive, bool& changed) -> LONG {
       Key* key = keyForChange(hive, location, parentDepth);
       if (!key) return ERROR_KEY_DELETED;
       changed = true;
@@ -174,7 +193,24 @@ LONG openKey(HKEY parent, LPCSTR subKey, DWORD desired, bool create, PHKEY resul
     if (machineReadOnly && (opened.access & kWriteRights)) return ERROR_ACCESS_DENIED;
     if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
   }
+  // A key inside a loaded hive keeps the hive loaded while the handle is open.
+  if (!location.mount.empty()) {
+    if (LONG recorded = recordMountHandle(location, opened.mountRecord); recorded != ERROR_SUCCESS) return recorded;
+  }
   *result = addHandle(opened);
+  return ERROR_SUCCESS;
+}
+
+// The root and the single key name of a mount point; ERROR_INVALID_PARAMETER otherwise.
+LONG mountPoint(HKEY hKey, LPCSTR lpSubKey, Root& root, std::string& name) {
+  OpenKey key;
+  if (!lookupHandle(hKey, key) || !key.predefined ||
+      (key.path.root != Root::Users && key.path.root != Root::LocalMachine))
+    return ERROR_INVALID_PARAMETER;
+  if (!lpSubKey || !*lpSubKey || std::strchr(lpSubKey, '\\') || std::strlen(lpSubKey) > kMaxKeyNameLength)
+    return ERROR_INVALID_PARAMETER;
+  root = key.path.root;
+  name = lpSubKey;
   return ERROR_SUCCESS;
 }
 
@@ -188,7 +224,7 @@ LONG handleWith(HKEY handle, DWORD right, OpenKey& key) {
 LONG changeKey(const OpenKey& handle, const std::function<LONG(Key&, bool&)>& change) {
   const HiveLocation location = locate(handle.path);
   const bool machineReadOnly = readOnly(location);
-  return HiveFile(location.file).update([&](Key& hive, bool& changed) -> LONG {
+  return HiveFile(location.file, location.lockFile).update([&](Key& hive, bool& changed) -> LONG {
     Key* key = keyForChange(hive, location, location.parts.size());
     if (!key) return ERROR_KEY_DELETED;
     if (machineReadOnly) return ERROR_ACCESS_DENIED;
@@ -202,7 +238,7 @@ LONG removeKey(const KeyPath& path, bool tree) {
   const HiveLocation location = locate(path);
   if (location.parts.size() <= location.rootDepth) return ERROR_ACCESS_DENIED;
   const bool machineReadOnly = readOnly(location);
-  return HiveFile(location.file).update([&](Key& hive, bool& changed) -> LONG {
+  return HiveFile(location.file, location.lockFile).update([&](Key& hive, bool& changed) -> LONG {
     Key* parent = walk(hive, location.parts, location.parts.size() - 1);
     Key* key = parent ? parent->findSubkey(location.parts.back()) : nullptr;
     if (!key) return ERROR_FILE_NOT_FOUND;
@@ -423,6 +459,48 @@ LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LP
   if (lpftLastWriteTime) {
     lpftLastWriteTime->dwLowDateTime = static_cast<DWORD>(key.lastWriteTime());
     lpftLastWriteTime->dwHighDateTime = static_cast<DWORD>(key.lastWriteTime() >> 32);
+  }
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
+  Root root;
+  std::string name;
+  if (LONG status = mountPoint(hKey, lpSubKey, root, name); status != ERROR_SUCCESS) return status;
+  if (!lpFile || !*lpFile) return ERROR_INVALID_PARAMETER;
+  if (!platform::privilegeEnabled(SE_RESTORE_NAME)) return ERROR_PRIVILEGE_NOT_HELD;
+  return loadHive(root, name, platform::mapPath(lpFile));
+}
+
+LSTATUS WINAPI RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey) {
+  Root root;
+  std::string name;
+  if (LONG status = mountPoint(hKey, lpSubKey, root, name); status != ERROR_SUCCESS) return status;
+  if (!platform::privilegeEnabled(SE_RESTORE_NAME)) return ERROR_PRIVILEGE_NOT_HELD;
+  return unloadHive(root, name);
+}
+
+LSTATUS WINAPI RegSaveKeyA(HKEY hKey, LPCSTR lpFile, const LPSECURITY_ATTRIBUTES) {
+  if (!lpFile || !*lpFile) return ERROR_INVALID_PARAMETER;
+  OpenKey handle;
+  if (!lookupHandle(hKey, handle)) return ERROR_INVALID_HANDLE;
+  if (!platform::privilegeEnabled(SE_BACKUP_NAME)) return ERROR_PRIVILEGE_NOT_HELD;
+  KeyView view;
+  if (LONG status = view.read(handle); status != ERROR_SUCCESS) return status;
+  Key root(view.key());
+  root.setName(std::string());
+  const std::vector<uint8_t> bytes = serializeHive(root);
+  const std::string path = platform::mapPath(lpFile);
+  if (path.empty()) return ERROR_PATH_NOT_FOUND;
+  FILE* out = nullptr;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) return errno == EEXIST ? ERROR_ALREADY_EXISTS : errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED;
+  out = ::fdopen(fd, "wb");
+  bool ok = out && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+  ok = (out ? std::fclose(out) == 0 : ::close(fd) == 0) && ok;
+  if (!ok) {
+    ::unlink(path.c_str());
+    return ERROR_CANTWRITE;
   }
   return ERROR_SUCCESS;
 }

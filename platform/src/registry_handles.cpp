@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "platform/machine.h"
+#include "registry_mounts.h"
 #include "winreg.h"
 
 namespace platform::registry {
@@ -44,6 +45,16 @@ std::string hiveFileOf(Root root) {
 
 HiveLocation locate(const KeyPath& path) {
   HiveLocation location;
+  Mount mount;
+  if (!path.parts.empty() && findMount(path.root, path.parts[0], mount)) {
+    // The mount point is the loaded hive's root key.
+    location.file = mount.file;
+    location.mount = mountId(mount);
+    location.lockFile = mountLockFile(mount);
+    location.shared = true;
+    location.parts.assign(path.parts.begin() + 1, path.parts.end());
+    return location;
+  }
   location.file = hiveFileOf(path.root);
   location.shared = path.root != Root::CurrentUser;
   if (path.root == Root::ClassesRoot) location.parts = {"Software", "Classes"};
@@ -55,7 +66,7 @@ HiveLocation locate(const KeyPath& path) {
 bool lookupHandle(HKEY handle, OpenKey& key) {
   Root root;
   if (predefinedRoot(handle, root)) {
-    key = OpenKey{KeyPath{root, {}}, KEY_ALL_ACCESS, true};
+    key = OpenKey{KeyPath{root, {}}, KEY_ALL_ACCESS, true, {}};
     return true;
   }
   const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
@@ -81,8 +92,16 @@ HKEY addHandle(OpenKey key) {
 bool removeHandle(HKEY handle) {
   const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
   if (value == 0 || value > 0x7FFFFFFFu) return false;
-  std::lock_guard<std::mutex> lock(g_mutex);
-  return g_handles.erase(static_cast<uint32_t>(value)) > 0;
+  std::string record;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    auto it = g_handles.find(static_cast<uint32_t>(value));
+    if (it == g_handles.end()) return false;
+    record = std::move(it->second.mountRecord);
+    g_handles.erase(it);
+  }
+  dropMountHandle(record);
+  return true;
 }
 
 size_t handleCount() {

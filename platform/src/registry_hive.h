@@ -53,6 +53,8 @@ class Key {
   Key& operator=(Key&&) = default;
 
   const std::string& name() const { return name_; }
+  // Renames a key no parent holds (a copy about to become the root of a hive file).
+  void setName(std::string name) { name_ = std::move(name); }
   uint64_t lastWriteTime() const { return lastWrite_; }
   void setLastWriteTime(uint64_t time) { lastWrite_ = time; }
 

@@ -201,7 +201,7 @@ LONG HiveFile::read(std::shared_ptr<const Key>& root) const {
 
 LONG HiveFile::update(const Change& change) const {
   if (!makeDirectories(directoryOf(path_))) return ERROR_CANTWRITE;
-  FileDescriptor lock(openRetrying((path_ + ".lock").c_str(), O_RDWR | O_CREAT, 0644));
+  FileDescriptor lock(openRetrying(lockPath_.c_str(), O_RDWR | O_CREAT, 0644));
   if (!lock.valid()) return ERROR_CANTWRITE;
   int r;
   do {

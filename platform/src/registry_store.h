@@ -25,7 +25,9 @@ namespace platform::registry {
 
 class HiveFile {
  public:
-  explicit HiveFile(std::string path) : path_(std::move(path)) {}
+  // Writers lock `lockPath`, by default "<path>.lock" beside the hive.
+  explicit HiveFile(std::string path, std::string lockPath = std::string())
+      : path_(std::move(path)), lockPath_(lockPath.empty() ? path_ + ".lock" : std::move(lockPath)) {}
 
   const std::string& path() const { return path_; }
 
@@ -43,6 +45,7 @@ class HiveFile {
   LONG commit(Key root) const;
 
   std::string path_;
+  std::string lockPath_;
 };
 
 }  // namespace platform::registry

@@ -27,6 +27,8 @@ const char kUsageText[] =
     "  delete <key> <value>              delete a value\n"
     "  create-key <key>                  create a key and its missing parents\n"
     "  delete-key [--tree] <key>         delete a key (with --tree, also its subkeys)\n"
+    "  save <key> <file>                 write the key's subtree as a new hive file (a user's\n"
+    "                                    hive for RegLoadKeyA; needs SeBackupPrivilege held)\n"
     "  list <key>                        list subkeys ('key<TAB>name') and values\n"
     "                                    ('value<TAB>name<TAB>type<TAB>data'), one per line;\n"
     "                                    names and data escaped: \\\\ for a backslash, \\t \\n \\r,\n"
@@ -341,6 +343,28 @@ int commandDeleteKey(const std::vector<const char*>& args) {
   return s == ERROR_SUCCESS ? kOk : failure("deleting the key", s);
 }
 
+int commandSave(const std::vector<const char*>& args) {
+  if (args.size() != 2) return usage();
+  HKEY root;
+  std::string subKey;
+  if (!parseKey(args[0], root, subKey)) return usage();
+  KeyHandle key;
+  if (LONG s = RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ, key.out()); s != ERROR_SUCCESS)
+    return failure("opening the key", s);
+  // Saving asks for the backup privilege: enable it when the user holds it.
+  HANDLE token = nullptr;
+  TOKEN_PRIVILEGES backup{};
+  backup.PrivilegeCount = 1;
+  backup.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) {
+    if (LookupPrivilegeValueA(nullptr, SE_BACKUP_NAME, &backup.Privileges[0].Luid))
+      AdjustTokenPrivileges(token, FALSE, &backup, 0, nullptr, nullptr);
+    CloseHandle(token);
+  }
+  if (LONG s = RegSaveKeyA(key.get(), args[1], nullptr); s != ERROR_SUCCESS) return failure("saving the key", s);
+  return kOk;
+}
+
 int commandList(const std::vector<const char*>& args) {
   if (args.size() != 1) return usage();
   HKEY root;
@@ -387,6 +411,7 @@ int main(int argc, char** argv) {
   if (command == "create-key") return commandCreateKey(args);
   if (command == "delete-key") return commandDeleteKey(args);
   if (command == "list") return commandList(args);
+  if (command == "save") return commandSave(args);
   if (command == "--help" || command == "-h" || command == "help") {
     std::fputs(kUsageText, stdout);
     return kOk;

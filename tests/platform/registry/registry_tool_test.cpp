@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/registry_test.h"
+#include "quarvel_test.h"
 #include "registry_helpers.h"
 
 namespace {
@@ -206,6 +207,29 @@ TEST(RegistryTool, HonoursStandardUserMode) {
   platform::registry::setStandardUser(false);
   EXPECT_EQ(read.status, 0);
   EXPECT_EQ(read.out, "C:\\x\n");
+}
+
+TEST(RegistryTool, SavesAHiveFileThatLoads) {
+  ASSERT_EQ(runTool({"set", "HKCU\\Profile\\Software", "Name", "REG_SZ", "Erika"}).status, 0);
+  const std::string hive = quarveltest::machineRoot() + "/profile.dat";
+  // Saving asks for the backup privilege, which a standard user does not hold.
+  platform::registry::setStandardUser(true);
+  EXPECT_EQ(runTool({"save", "HKCU\\Profile", hive}).status, 3);
+  platform::registry::setStandardUser(false);
+  ASSERT_EQ(runTool({"save", "HKCU\\Profile", hive}).status, 0);
+  EXPECT_EQ(runTool({"save", "HKCU\\Profile", hive}).status, 3);  // never over an existing file
+
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token));
+  TOKEN_PRIVILEGES restore{1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
+  ASSERT_TRUE(LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &restore.Privileges[0].Luid));
+  ASSERT_TRUE(AdjustTokenPrivileges(token, FALSE, &restore, 0, nullptr, nullptr));
+  CloseHandle(token);
+  ASSERT_EQ(RegLoadKeyA(HKEY_USERS, "Erika", hive.c_str()), ERROR_SUCCESS);
+  const ToolResult read = runTool({"get", "HKU\\Erika\\Software", "Name"});
+  EXPECT_EQ(read.status, 0);
+  EXPECT_EQ(read.out, "Erika\n");
+  EXPECT_EQ(RegUnLoadKeyA(HKEY_USERS, "Erika"), ERROR_SUCCESS);
 }
 
 }  // namespace
