@@ -242,6 +242,47 @@ typedef ASInt32 (*PSGetInt32PropertyProc)(PubSecEngine engine, const char* name,
 typedef ASText (*PSGetTextPropertyProc)(PubSecEngine engine, const char* name, ASInt32 index);
 typedef ASInt32 (*PSSigValidateProc)(PubSecEngine engine, PSSigValidateParamsRec* params);
 typedef ASText (*PSGetTextProc)(PubSecEngine engine, ASCab resultCab, ASInt32 kind);
+typedef ASInt32 (*PSSessionAcquireProc)(PubSecEngine engine, void* session, ASInt32 opType, void* hostValue1,
+                                        void* hostValue2, ASBool userInterface);
+typedef ASInt32 (*PSSessionReleaseProc)(PubSecEngine engine, ASInt32 opType);
+typedef ASInt32 (*PSSessionReadyProc)(PubSecEngine engine, ASInt32 opType);
+typedef ASInt32 (*PSPerformOperationProc)(PubSecEngine engine, void* hostValue1, void* hostValue2, ASBool flag);
+typedef ASInt32 (*PSSigGetSigPropertiesProc)(PubSecEngine engine, void* signingParams);
+typedef ASInt32 (*PSSigAuthenticateProc)(PubSecEngine engine, void* hostValue1, void* hostValue2,
+                                         ASBool userInterface);
+typedef ASInt32 (*PSSigGetSigValueProc)(PubSecEngine engine, void* signingParams);
+typedef void (*PSGetLogoProc)(ASAtom key, const char** content, const struct ASFixedRect** box);
+typedef ASInt32 (*PSExportDataProc)(PubSecEngine engine, void* hostValue, void* data, ASBool flag);
+typedef ASInt32 (*PSOpenCMSEnvelopeProc)(PubSecEngine engine, void* hostValue1, void* hostValue2, void* hostValue3,
+                                         void* hostValue4, ASBool flag);
+typedef ASInt32 (*PSGetImplicitRecipientsProc)(PubSecEngine engine, void* hostValue, ASBool flag);
+
+// A rectangle in 16.16 fixed point, as the appearance logo's bounding box.
+typedef struct ASFixedRect {
+  ASFixed left, top, right, bottom;
+} ASFixedRect;
+
+// The operation types of a PubSec session.
+enum {
+  kPSOpTypeNone = 0,
+  kPSOpTypePDDocSign,
+  kPSOpTypePDDocSigValidate,
+  kPSOpTypeCosDocSign,
+  kPSOpTypeCosDocSigValidate,
+  kPSOpTypeDataSign,
+  kPSOpTypeDataSigValidate,
+  kPSOpTypeMyContactExport,
+  kPSOpTypeContactImport,
+  kPSOpTypePolicyModify,
+  kPSOpTypeAPRead,
+  kPSOpTypePDCryptDocCreate,
+  kPSOpTypePDCryptDocOpen,
+  kPSOpTypeLogin,
+  kPSOpTypeLogout,
+  kPSOpTypeCertEnum,
+  kPSOpTypeDirEnum,
+  kPSOpTypeDirGet
+};
 
 // The kinds of text the viewer's signature panel asks a handler for.
 typedef ASInt32 DSSigValText;

@@ -421,6 +421,16 @@ const char* getCertInternalErrorText(int lang) {
               lang);
 }
 
+const char* getUnsupportedSignatureText(int lang) {
+  return pick({"Die Signatur hat kein von Dorvalin erstelltes Format und kann nicht geprüft werden.",
+               "The signature is not in a format created by Dorvalin and cannot be validated."},
+              lang);
+}
+
+const char* getNoDocumentText(int lang) {
+  return pick({"Es ist kein Dokument geöffnet!", "No document is open!"}, lang);
+}
+
 const char* getNoSignatureFieldText(int lang) {
   return pick({"Ein Signaturfeld konnte nicht gefunden werden!", "A signature field could not be found!"}, lang);
 }

@@ -28,6 +28,10 @@ const char* getIntegrityText(int lang, bool manipulated);
 const char* getIntegrityUnknownText(int lang);
 // The panel text when the time of the certificate validation is missing.
 const char* getMissingValidationTimeText(int lang);
+// The engine's refusal of a value it cannot check (unknown method, unexpected length).
+const char* getUnsupportedSignatureText(int lang);
+// No document is open in the viewer.
+const char* getNoDocumentText(int lang);
 
 // Whether the viewer reports a PDF version from 0.0 to 1.7; with `warn`, a newer one is
 // shown in a warning box over the viewer's modal parent.

@@ -1,12 +1,16 @@
-// The module's only export.
+// The module's only export and what the module does at load.
+#include "DocSignInit.h"
 #include "PluginState.h"
+
+extern const char kMetadataKeyText[];  // made at build time
 
 namespace {
 
-// The host's set-up call. Fetching the HFTs and the handshake belong to the plug-in's
-// start-up, which registers the handler; until it is built the plug-in declines to be
-// set up, and the host does not load it.
-ASBool setupSDK(ASUns32 /*handshakeVersion*/, void* /*sdkData*/) { return false; }
+// The single static object of the module: everything that exists at load is made by it,
+// in one fixed order.
+struct ModuleLoad {
+  ModuleLoad() { tolmiraModuleLoad(kMetadataKeyText); }
+} moduleLoad;
 
 }  // namespace
 

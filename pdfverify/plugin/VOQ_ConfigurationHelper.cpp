@@ -132,9 +132,14 @@ bool VOQ_ObjectTypeEntry::isRelatedCategory(int32_t value) const {
 VOQ_ConfigurationHelper* VOQ_ConfigurationHelper::getInstance() {
   if (g_instance == nullptr) {
     logLine("getInstance", "Creating ConfigurationHelper.");
-    // The plug-in's per-user store; it saves when the process ends, after the helper.
-    static VOQ_Configuration userStore(kCompany, kProduct, HKEY_CURRENT_USER);
-    g_instance = new VOQ_ConfigurationHelper(userStore);
+    // The plug-in's per-user store, made when the module loads (the unload callback saves
+    // it); code without a loaded module gets one of its own, saved when the process ends.
+    if (hkcuStore != nullptr) {
+      g_instance = new VOQ_ConfigurationHelper(*hkcuStore);
+    } else {
+      static VOQ_Configuration userStore(kCompany, kProduct, HKEY_CURRENT_USER);
+      g_instance = new VOQ_ConfigurationHelper(userStore);
+    }
     atexit(deleteInstance);
   }
   return g_instance;

@@ -139,6 +139,7 @@ namespace ops {
 HFT ASExtensionMgrGetHFT(ASAtom name, ASUns32 version) {
   return hostEntry(__func__, [&]() -> HFT {
     const std::string& text = atomText(name);
+    state().hftRequests.push_back(text);
     auto it = state().config.hftVersions.find(text);
     if (it == state().config.hftVersions.end() || it->second < version) return nullptr;
     return Viewer::current().hft(text, version);

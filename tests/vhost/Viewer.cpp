@@ -395,6 +395,11 @@ int Viewer::callCount(const std::string& operation) const {
   return it == state_->calls.end() ? 0 : it->second;
 }
 int Viewer::registeredHandlers() const { return static_cast<int>(state_->handlers.size()); }
+const std::vector<std::string>& Viewer::hftRequests() const { return state_->hftRequests; }
+PubSecHandlerRec* Viewer::registeredHandler() const {
+  return state_->handlers.empty() ? nullptr : state_->handlers.front().second;
+}
+void* Viewer::callbackProcedure(ASCallback callback) const { return callbackProc(callback); }
 
 std::vector<std::string> Viewer::menuNames() const {
   std::vector<std::string> names;

@@ -138,6 +138,16 @@ class Viewer {
   bool executeMenuItem(const std::string& itemName);
   std::vector<std::pair<std::string, std::string>> helpRequests() const;
   int registeredHandlers() const;
+  // The names of the HFTs a plug-in asked for, in order.
+  const std::vector<std::string>& hftRequests() const;
+  // The handler record a plug-in registered (null when none is registered).
+  PubSecHandlerRec* registeredHandler() const;
+  // The procedure of a live callback (a raise for one that is not).
+  void* callbackProcedure(ASCallback callback) const;
+  template <typename Proc>
+  Proc procedure(ASCallback callback) const {
+    return reinterpret_cast<Proc>(callbackProcedure(callback));
+  }
   HWND mainWindow() const;
 
   struct State;  // the implementation's

@@ -129,6 +129,7 @@ struct Viewer::State {
   std::vector<Frame> frames;
   ASErrorCode lastError = 0;
   std::map<std::string, int> calls;
+  std::vector<std::string> hftRequests;  // the names ASExtensionMgrGetHFT was asked for
 
   // AcroSupport, ASExtra
   std::map<ASText, std::unique_ptr<_t_ASTextRec>> texts;

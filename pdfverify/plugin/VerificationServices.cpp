@@ -1,0 +1,30 @@
+// INTERIM: see VerificationServices.h. Until the parts named there land, these bodies
+// fail honestly: a verification that needs one of them ends in the failure path with the
+// internal-error text, never in a success.
+#include "VerificationServices.h"
+
+#include "DSEngine.h"
+#include "Messages.h"
+#include "PluginState.h"
+
+namespace {
+
+[[noreturn]] void notAvailable() { throw DSRaisedText{getCertInternalErrorText(languageFlag)}; }
+
+}  // namespace
+
+VOQ_String prefWarningText;
+
+bool findSignature(PDDoc, const unsigned char*, unsigned int) { notAvailable(); }
+bool readSigningTime(VOQ_Time&) { return false; }
+bool readSignerMetadata(VOQ_XML_Document&) { return false; }
+DWORD validateCertificate(const unsigned char*, unsigned int, bool*, VOQ_Time&, VOQ_ProxySettings*,
+                          VOQ_ProxySettings*) {
+  return 0x80030000;
+}
+DWORD validateCertificateWithTrustedCerts(STACK_OF(X509) *, const unsigned char*, unsigned int, bool*, VOQ_Time&,
+                                          VOQ_ProxySettings*, VOQ_ProxySettings*) {
+  return 0x80030000;
+}
+int getValidationTime(VOQ_Time&, bool) { notAvailable(); }
+bool isAcrobatConfigurationOK(int) { return true; }
