@@ -5,6 +5,7 @@
 // with status 255 (ctest reads gtest's verdict).
 #include "CardTestSupport.h"
 #include "FoundationFixture.h"
+#include "EswWriter.h"
 #include "JvmFixture.h"
 #include "cardsim/pcscbed.h"
 #include "scan_test_support.h"
@@ -13,11 +14,15 @@
 #include "host/jvm/natives/CardNatives.h"
 #include "cardaccess/reader/PeerTable.h"
 #include "foundation/base/CException.h"
+#include "foundation/core/CdllFactory.h"
 
 #include <new>
 #include "platform/window_test.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdarg>
 #include <cstring>
@@ -25,6 +30,7 @@
 #include <regex>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,6 +53,7 @@ class CardNatives : public ::testing::Test {
   void SetUp() override {
     jvmtest::Machine machine;
     for (const auto& value : cardtest::standardCardLists()) machine.program.push_back({value.first, value.second});
+    machine.launcherJar = launcherJar();
     jvmtest::install(machine);
     ft::makeApplication();
     g_arguments = {"card_natives_test", jvmtest::javaLogPath()};
@@ -55,6 +62,7 @@ class CardNatives : public ::testing::Test {
     __argc = 2;
     __argv = g_argv.data();
   }
+  virtual std::string launcherJar() const { return "launcher.jar"; }
   void TearDown() override { jvmtest::expectCleanJni(jvmtest::readFile(jvmtest::javaLogPath()), "the Java log"); }
 
   void configure(const std::string& readerName) {
@@ -112,6 +120,24 @@ class CardNatives : public ::testing::Test {
 };
 
 std::string hexOf(const std::string& bytes) { return cardtest::hex(bytes); }
+
+// The signature in a report of CardRoad.sign ("init 0", "signature <hex>"); empty when
+// the report holds anything else.
+std::string signatureOf(const std::string& report) {
+  const std::string prefix = "init 0\nsignature ";
+  if (report.rfind(prefix, 0) != 0 || report.find('!') != std::string::npos) return std::string();
+  return cardtest::bytes(report.substr(prefix.size(), report.size() - prefix.size() - 1));
+}
+
+// The block the signature recovers to with the certificate's key: the DigestInfo of data
+// as the card type signs it.
+void expectSignedBy(const std::string& report, const std::string& certificate, cardtest::Type type, int algorithm,
+                    const std::string& data) {
+  const int digestAlgorithm = cardtest::signedPrefix(type, algorithm, false);
+  EXPECT_EQ(cardtest::recoverSigned(certificate, signatureOf(report)),
+            cardtest::digestInfo(digestAlgorithm, cardtest::digest(digestAlgorithm, data)))
+      << report;
+}
 
 // Where each type keeps its signature certificate, and its Java class.
 struct Road {
@@ -174,20 +200,12 @@ TEST_P(EveryCardType, ReadsVerifiesSignsAndLetsGo) {
   const char* signSignature = "(ILjava/lang/String;I[BLjava/lang/String;)Ljava/lang/String;";
   EXPECT_EQ(road("sign", signSignature, type.signKid, str(parameter), algorithm, javaData, str(hexOf("999999"))),
             "init 0\nsignature ! 80020002 SCard::signFinal.\n");
-  const int digestAlgorithm = cardtest::signedPrefix(r.type, algorithm, false);
-  const std::string expectedBlock = cardtest::digestInfo(digestAlgorithm, cardtest::digest(digestAlgorithm, data));
-  auto signature = [](const std::string& report) {
-    const std::string prefix = "init 0\nsignature ";
-    if (report.rfind(prefix, 0) != 0 || report.find('!') != std::string::npos) return std::string();
-    return cardtest::bytes(report.substr(prefix.size(), report.size() - prefix.size() - 1));
-  };
-  const std::string given =
-      road("sign", signSignature, type.signKid, str(parameter), algorithm, javaData, str(hexOf(type.signPin)));
-  EXPECT_EQ(cardtest::recoverSigned(certificate, signature(given)), expectedBlock) << given;
+  expectSignedBy(road("sign", signSignature, type.signKid, str(parameter), algorithm, javaData, str(hexOf(type.signPin))),
+                 certificate, r.type, algorithm, data);
   // The PIN typed on the reader's pad (a bank card's pad ends the entry by itself).
   bed.reader(kPad).setKeypad(r.type == cardtest::Type::Bank ? type.signPin : std::string(type.signPin) + " OK");
-  const std::string typed = road("sign", signSignature, type.signKid, str(parameter), algorithm, javaData, nullptr);
-  EXPECT_EQ(cardtest::recoverSigned(certificate, signature(typed)), expectedBlock) << typed;
+  expectSignedBy(road("sign", signSignature, type.signKid, str(parameter), algorithm, javaData, nullptr), certificate,
+                 r.type, algorithm, data);
 
   // No card type gives its public key.
   EXPECT_EQ(road("publicKey", "(I)Ljava/lang/String;", type.signKid), "key ! 80000001 SCard::getPublicKey");
@@ -352,14 +370,9 @@ TEST_F(CardNatives, PinPadSignatureAndUnblocking) {
 
   const std::string data = "signed on the pad";
   const std::string parameter = hexOf(cardtest::signParameter(cardtest::Type::ASign, 2, false));
-  const std::string signed_ = road("sign", "(ILjava/lang/String;I[BLjava/lang/String;)Ljava/lang/String;", 0x81,
-                                   str(parameter), 2, array(data), nullptr);
-  const std::string prefix = "init 0\nsignature ";
-  ASSERT_EQ(signed_.rfind(prefix, 0), 0u) << signed_;
-  const std::string signature = cardtest::bytes(signed_.substr(prefix.size(), signed_.size() - prefix.size() - 1));
-  const int digestAlgorithm = cardtest::signedPrefix(cardtest::Type::ASign, 2, false);
-  EXPECT_EQ(cardtest::recoverSigned(cardtest::certificate("asign-sig"), signature),
-            cardtest::digestInfo(digestAlgorithm, cardtest::digest(digestAlgorithm, data)));
+  expectSignedBy(road("sign", "(ILjava/lang/String;I[BLjava/lang/String;)Ljava/lang/String;", 0x81, str(parameter), 2,
+                      array(data), nullptr),
+                 cardtest::certificate("asign-sig"), cardtest::Type::ASign, 2, data);
 
   // The PUK form: a wrong code counts down its own counter, the right one sets the new PIN.
   const char* unblock = "(ILjava/lang/String;Ljava/lang/String;)Ljava/lang/String;";
@@ -475,22 +488,137 @@ TEST_F(CardNatives, FilesAbortAndAPulledCard) {
   EXPECT_EQ(road("directIO", "(Ljava/lang/String;)Ljava/lang/String;", str("00A4000C023F00")), "directIO null");
 }
 
-// A card whose operations throw what the test asks for, or answer 0.
+// The test bed's CT-API driver installed as a vendor's: its file named by the signed
+// archive ctsim.esw in the installation directory; terminals from its configuration.
+class CtapiDriver {
+ public:
+  CtapiDriver() {
+    eswtool::writeFile(jvmtest::installDir() + "/ctsim.esw",
+                       ft::signedArchive({eswtool::Section{std::string("ctapi:") + CARDSIM_CTAPI_LIBRARY,
+                                                           {{"SectionName", "ctsim"}}, true}}));
+    m_config = jvmtest::qtestDir() + "/ctapi.conf";
+    std::filesystem::create_directories(jvmtest::qtestDir());
+    setenv("QUARVEL_CTAPI_SIM_CONFIG", m_config.c_str(), 1);
+    ft::setString(kReader0, "ctapi", "ctsim");
+    ft::setString(kReader0, "Port", "1");
+  }
+  // A new file each time, so that the driver reads it again whatever the clock.
+  void configure(const std::string& terminals) {
+    {
+      std::ofstream out(m_config + ".new");
+      out << terminals << "\n# " << ++m_generation << "\n";
+    }
+    std::rename((m_config + ".new").c_str(), m_config.c_str());
+  }
+  // Scripts the keypad of terminal 1 through the driver's own control entry.
+  void keypad(const std::string& keys) {
+    using Command = int (*)(const char*);
+    auto command =
+        reinterpret_cast<Command>(CdllFactory::getInstance()->getFunction("ctsim", "ctsim_command", "Normal"));
+    ASSERT_NE(command, nullptr);
+    EXPECT_EQ(command(("keypad 1 " + keys).c_str()), 0);
+  }
+
+ private:
+  std::string m_config;
+  int m_generation = 0;
+};
+
+// A CT-API terminal with a keypad: its name, a card that recognition does not know
+// (the CT-API reader's own code), then a card signing with the PIN typed on the keypad.
+TEST_F(CardNatives, CtApiTerminal) {
+  CtapiDriver driver;
+  driver.configure("terminal 1\n  card trustsign\n");
+  start();
+  EXPECT_EQ(road("getReader", "()Ljava/lang/String;"), "reader Reader peer true");
+  EXPECT_EQ(road("connect", "()Ljava/lang/String;"), "card ! 80000008 Reader::connect: keine Karte.");
+  driver.configure("terminal 1\n  card asign\n  keypad \"123456 OK\"\n");
+  ASSERT_EQ(road("connect", "()Ljava/lang/String;").rfind("card ASignPCS atr ", 0), 0u);
+  EXPECT_EQ(road("readerRows", "()Ljava/lang/String;"),
+            "getName Reader\n"
+            "getCTAPIName ctsim\n"
+            "isSecure true\n"
+            "shallUseGUI true\n"
+            "performVerification 0\n"
+            "performVerification_EXT 80036400\n"
+            "activateVerification 80020200\n"
+            "activateVerification_KOBIL 80020200\n");
+  driver.keypad("123456 OK");
+  const std::string data = "signed on the terminal";
+  const std::string parameter = hexOf(cardtest::signParameter(cardtest::Type::ASign, 2, false));
+  expectSignedBy(road("sign", "(ILjava/lang/String;I[BLjava/lang/String;)Ljava/lang/String;", 0x81, str(parameter), 2,
+                      array(data), nullptr),
+                 cardtest::certificate("asign-sig"), cardtest::Type::ASign, 2, data);
+}
+
+// The Java side's SCard lacks getHashAlg, the 22nd native of the table: the VM binds the
+// entries before it and stops there, the error's stack trace reaches the Java log, and
+// the classes registered after SCard still get their natives.
+class ShortSCard : public CardNatives {
+ protected:
+  std::string launcherJar() const override { return "launcher-scard-missing.jar"; }
+};
+
+TEST_F(ShortSCard, RegistrationStopsAtTheMissingMethodAndGoesOn) {
+  // Until the launcher routes it to the Java log, System.err is the process's standard
+  // error: kept in a file while the VM starts.
+  const std::string errPath = jvmtest::qtestDir() + "/stderr.txt";
+  const int saved = ::dup(2);
+  const int file = ::open(errPath.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
+  ASSERT_GE(file, 0);
+  ::dup2(file, 2);
+  ::close(file);
+  start();
+  ::dup2(saved, 2);
+  ::close(saved);
+  const std::string systemErr = jvmtest::readFile(errPath);
+  EXPECT_NE(systemErr.find("java.lang.NoSuchMethodError: Method at.Quarvel.util.jni.SCard.getHashAlg()I not found"),
+            std::string::npos)
+      << systemErr;
+  jvmtest::expectCleanJni(systemErr, "stderr");
+
+  auto call = [&](const char* className, const char* method, const char* signature, auto... args) {
+    jclass cls = host->getClass(className);
+    if (cls == nullptr && host->findClass(className)) cls = host->getClass(className);
+    if (cls == nullptr) return std::string("no class");
+    jobject object = env->NewObject(cls, env->GetMethodID(cls, "<init>", "()V"));
+    jmethodID id = env->GetMethodID(cls, method, signature);
+    const jint result = env->CallIntMethod(object, id, args...);
+    env->DeleteLocalRef(object);
+    if (!env->ExceptionCheck()) return std::to_string(static_cast<unsigned>(result));
+    std::unique_ptr<char[]> thrown = host->getExceptionMessage();
+    return std::string(thrown ? thrown.get() : "?");
+  };
+  const std::string noPeer = std::to_string(0x8000000bu);
+  EXPECT_EQ(call("at/Quarvel/util/jni/SCard", "getFBZ", "(I)I", 1), noPeer);  // the 16th: bound
+  EXPECT_EQ(call("at/Quarvel/util/jni/SCard", "decryptInit", "(I[B)I", 1, nullptr),
+            "java.lang.UnsatisfiedLinkError: 'int at.Quarvel.util.jni.SCard.decryptInit(int, byte[])'");
+  EXPECT_EQ(call("at/Quarvel/util/jni/TrustSign", "unblockPIN", "(I[B[B)I", 1, nullptr, nullptr), noPeer);
+}
+
+// What the stub card and reader below do in each operation: throw one of three kinds,
+// or answer the code.
+enum class Throw { kNothing, kCException, kBadAlloc, kOther };
+
+int answerOrThrow(Throw what, int code) {
+  switch (what) {
+    case Throw::kCException: throw VOQ::CException("stub", "thrown.\n");
+    case Throw::kBadAlloc: throw std::bad_alloc();
+    case Throw::kOther: throw 42;
+    case Throw::kNothing: break;
+  }
+  return code;
+}
+
+// A card whose operations throw what the test asks for, or answer `code`. Its channel
+// answers from a script (nothing: a transport failure) and records what it was sent.
 class ThrowingCard : public CSCard {
  public:
-  enum class Throw { kNothing, kCException, kBadAlloc, kOther };
-  ThrowingCard() : CSCard(nullptr, nullptr, "", 2) {}
+  explicit ThrowingCard(CICC_base* channel) : CSCard(channel, nullptr, "", 2) {}
   Throw what = Throw::kNothing;
+  int code = 0;
 
-  int answer() const {
-    switch (what) {
-      case Throw::kCException: throw VOQ::CException("ThrowingCard", "thrown.\n");
-      case Throw::kBadAlloc: throw std::bad_alloc();
-      case Throw::kOther: throw 42;
-      case Throw::kNothing: break;
-    }
-    return 0;
-  }
+  int answer() const { return answerOrThrow(what, code); }
   int open(const CFID&) override { return answer(); }
   int read(int, std::string& out, int) override { return out = "ab", answer() ? 0 : 2; }
   int signInit(int, std::string, int) override { return answer(); }
@@ -506,6 +634,24 @@ class ThrowingCard : public CSCard {
   int getPublicKey(int, std::string& m, std::string& e) override { return m = "m", e = "e", answer(); }
   int emptyOperation(int, int, int) override { return answer(); }
   int activatePIN(int, const std::string&, int) override { return answer(); }
+};
+
+// A reader whose operations throw what the test asks for, or answer 0.
+class ThrowingReader : public cardtest::PadReader {
+ public:
+  Throw what = Throw::kNothing;
+  int connect(int) override { return answerOrThrow(what, 0); }
+  int disconnect() override { return answerOrThrow(what, 0); }
+  int getStatus(int) override { return answerOrThrow(what, 0); }
+  int reset(bool) override { return answerOrThrow(what, 0); }
+  int performVerification(unsigned char, int, int, int, unsigned char, const std::string*, const std::string*,
+                          int* status) override {
+    if (status) *status = 0x9000;
+    return answerOrThrow(what, 0);
+  }
+  int modifyVerification(unsigned char, int, int) override { return answerOrThrow(what, 0); }
+  int activateVerification(unsigned char, int, int) override { return answerOrThrow(what, 0); }
+  int activateVerification_KOBIL(unsigned char, int, int) override { return answerOrThrow(what, 0); }
 };
 
 // Makes the N-th GetByteArrayElements of this thread fail as the VM does when memory
@@ -555,11 +701,16 @@ class DirectCalls : public CardNatives {
   void SetUp() override {
     CardNatives::SetUp();
     start();
-    jclass cls = env->FindClass("at/Quarvel/util/jni/BankCard");
-    receiver = env->AllocObject(cls);
-    env->SetIntField(receiver, env->GetFieldID(cls, "peer", "I"), peers::idOf(&card));
-    env->DeleteLocalRef(cls);
+    receiver = withPeer("at/Quarvel/util/jni/BankCard", peers::idOf(&card));
+    readerReceiver = withPeer("at/Quarvel/util/jni/Reader", peers::idOf(&reader));
     two = array(std::string("\x3F\x00", 2));
+  }
+  jobject withPeer(const char* className, int peer) {
+    jclass cls = env->FindClass(className);
+    jobject object = env->AllocObject(cls);
+    env->SetIntField(object, env->GetFieldID(cls, "peer", "I"), peer);
+    env->DeleteLocalRef(cls);
+    return object;
   }
   void* native(NativeTable table, const char* name, const char* signature) {
     for (jint i = 0; i < table.count; ++i)
@@ -569,18 +720,42 @@ class DirectCalls : public CardNatives {
     return nullptr;
   }
   template <class R, class... A>
-  R call(NativeTable table, const char* name, const char* signature, A... args) {
-    return reinterpret_cast<R (*)(JNIEnv*, jobject, A...)>(native(table, name, signature))(env, receiver, args...);
+  R callOn(jobject self, NativeTable table, const char* name, const char* signature, A... args) {
+    return reinterpret_cast<R (*)(JNIEnv*, jobject, A...)>(native(table, name, signature))(env, self, args...);
   }
-  // The pending CardAdminException's text, or "" when none is pending.
+  template <class R, class... A>
+  R call(NativeTable table, const char* name, const char* signature, A... args) {
+    return callOn<R>(receiver, table, name, signature, args...);
+  }
+  // The pending exception, cleared: a CardAdminException as "! code message", another
+  // as its class's name; "" when none is pending.
   std::string pending() {
     if (!env->ExceptionCheck()) return "";
-    std::unique_ptr<char[]> text = host->getExceptionMessage();
-    return text ? text.get() : "?";
+    jthrowable thrown = env->ExceptionOccurred();
+    env->ExceptionClear();
+    jclass admin = env->FindClass("at/Quarvel/util/jni/CardAdminException");
+    std::string text = "another throwable";
+    if (env->IsInstanceOf(thrown, admin)) {
+      char code[16];
+      std::snprintf(code, sizeof code, "%x", static_cast<unsigned>(env->GetIntField(thrown, env->GetFieldID(admin, "code", "I"))));
+      auto message = static_cast<jstring>(
+          env->CallObjectMethod(thrown, env->GetMethodID(admin, "getMessage", "()Ljava/lang/String;")));
+      if (env->ExceptionCheck()) env->ExceptionClear();
+      const char* chars = env->GetStringUTFChars(message, nullptr);
+      text = std::string("! ") + code + " " + chars;
+      env->ReleaseStringUTFChars(message, chars);
+      env->DeleteLocalRef(message);
+    }
+    env->DeleteLocalRef(admin);
+    env->DeleteLocalRef(thrown);
+    return text;
   }
 
-  ThrowingCard card;
-  jobject receiver = nullptr;
+  cardtest::ScriptChannel channel;
+  ThrowingCard card{&channel};
+  ThrowingReader reader;
+  jobject receiver = nullptr;        // a BankCard naming `card`
+  jobject readerReceiver = nullptr;  // a Reader naming `reader`
   jbyteArray two = nullptr;
 };
 
@@ -609,22 +784,25 @@ TEST_F(DirectCalls, ArraysThatCannotBeHad) {
       {"decryptInit", 1, [&] { return call<jint>(s, "decryptInit", "(I[B)I", 1, two); }, nullptr, static_cast<jint>(0x8000000bu)},
       {"bankUnblockPIN", 1, [&] { return call<jint>(bankCardNatives(), "unblockPIN", "(I[B)I", 1, two); }, nullptr, static_cast<jint>(0x8000000bu)},
       {"unblockPIN", 2, [&] { return call<jint>(pukCardNatives(), "unblockPIN", "(I[B[B)I", 1, two, two); }, nullptr, static_cast<jint>(0x8000000bu)},
-      {"performVerification_EXT", 2, [&] { return call<jint>(readerNatives(), "performVerification_EXT", "(IIIII[B[B)I", 1, 2, 3, 4, 5, two, two); }, nullptr, 0},
+      {"performVerification_EXT", 2, [&] { return callOn<jint>(readerReceiver, readerNatives(), "performVerification_EXT", "(IIIII[B[B)I", 1, 2, 3, 4, 5, two, two); }, nullptr, 0},
       {"signFinal_PIN", 1, nullptr, [&] { return call<jobject>(s, "signFinal_PIN", "(IZ[B)[B", 1, JNI_FALSE, two); }, 0},
       {"directIO", 1, nullptr, [&] { return call<jobject>(s, "directIO", "([B)[B", two); }, 0},
       {"decryptFinal", 1, nullptr, [&] { return call<jobject>(s, "decryptFinal", "(I[B)[B", 1, two); }, 0},
       {"decryptFinal_PIN", 2, nullptr, [&] { return call<jobject>(s, "decryptFinal_PIN", "(I[B[B)[B", 1, two, two); }, 0},
   };
+  // failing 0: every array can be had, the operation runs, and each array was taken
+  // once and given back once.
   for (const Row& row : rows) {
-    for (int failing = 1; failing <= row.arrays; ++failing) {
+    for (int failing = 0; failing <= row.arrays; ++failing) {
       SCOPED_TRACE(std::string(row.name) + " array " + std::to_string(failing));
       int gets = 0, releases = 0;
       {
         FailingArrays fault(env, failing);
-        if (row.callInt) {
-          // performVerification_EXT's receiver is a reader: the card's peer is none.
-          if (std::string(row.name) != "performVerification_EXT") EXPECT_EQ(row.callInt(), row.expected);
-          else row.callInt();
+        if (failing == 0) {
+          if (row.callInt) row.callInt();
+          else row.callObject();
+        } else if (row.callInt) {
+          EXPECT_EQ(row.callInt(), row.expected);
         } else {
           EXPECT_EQ(row.callObject(), nullptr);
         }
@@ -633,8 +811,44 @@ TEST_F(DirectCalls, ArraysThatCannotBeHad) {
       }
       EXPECT_EQ(pending(), "");
       EXPECT_EQ(gets, releases);
+      EXPECT_EQ(gets, failing == 0 ? row.arrays : failing - 1);
     }
   }
+  // Given both arrays, performVerification_EXT answers the detailed result the reader wrote.
+  EXPECT_EQ(callOn<jint>(readerReceiver, readerNatives(), "performVerification_EXT", "(IIIII[B[B)I", 1, 2, 3, 4, 5,
+                         two, two),
+            0x9000);
+}
+
+// What the reader operations throw stays in the native: 0x8000000a, or the exception
+// with that code and the native's message.
+TEST_F(DirectCalls, ReaderExceptionsStayInTheNative) {
+  const NativeTable r = readerNatives();
+  const jint caught = static_cast<jint>(0x8000000au);
+  for (auto what : {Throw::kCException, Throw::kBadAlloc, Throw::kOther}) {
+    SCOPED_TRACE(static_cast<int>(what));
+    reader.what = what;
+    EXPECT_EQ(callOn<jint>(readerReceiver, r, "disconnect", "()I"), caught);
+    EXPECT_EQ(callOn<jint>(readerReceiver, r, "getStatus", "()I"), caught);
+    EXPECT_EQ(callOn<jint>(readerReceiver, r, "modifyVerification", "(III)I", 1, 2, 3), caught);
+    EXPECT_EQ(callOn<jint>(readerReceiver, r, "performVerification", "(III)I", 1, 2, 3), caught);
+    EXPECT_EQ(callOn<jint>(readerReceiver, r, "activateVerification", "(III)I", 1, 2, 3), caught);
+    EXPECT_EQ(callOn<jint>(readerReceiver, r, "activateVerification_KOBIL", "(III)I", 1, 2, 3), caught);
+    // The detailed result as the reader left it before it threw.
+    EXPECT_EQ(callOn<jint>(readerReceiver, r, "performVerification_EXT", "(IIIII[B[B)I", 1, 2, 3, 4, 5, two, two),
+              0x9000);
+    EXPECT_EQ(pending(), "");
+    EXPECT_EQ(callOn<jobject>(readerReceiver, r, "connect", "()Lat/Quarvel/util/jni/SCard;"), nullptr);
+    EXPECT_EQ(pending(), "! 8000000a Reader::connect: keine Karte.");
+    callOn<jint>(readerReceiver, r, "reset", "(Z)I", JNI_TRUE);
+    EXPECT_EQ(pending(), "! 8000000a Reader::reset: Invalid Peer.");
+  }
+  // The stub's card is none of the Java layer's types: connect answers null, nothing raised.
+  reader.what = Throw::kNothing;
+  EXPECT_EQ(callOn<jobject>(readerReceiver, r, "connect", "()Lat/Quarvel/util/jni/SCard;"), nullptr);
+  EXPECT_EQ(pending(), "");
+  EXPECT_EQ(callOn<jint>(readerReceiver, r, "reset", "(Z)I", JNI_FALSE), 0);
+  EXPECT_EQ(pending(), "");
 }
 
 // What the card operations throw stays in the native: 0x8000000a, or the exception
@@ -642,7 +856,7 @@ TEST_F(DirectCalls, ArraysThatCannotBeHad) {
 TEST_F(DirectCalls, ExceptionsStayInTheNative) {
   const NativeTable s = sCardNatives();
   const jint caught = static_cast<jint>(0x8000000au);
-  for (auto what : {ThrowingCard::Throw::kCException, ThrowingCard::Throw::kBadAlloc, ThrowingCard::Throw::kOther}) {
+  for (auto what : {Throw::kCException, Throw::kBadAlloc, Throw::kOther}) {
     SCOPED_TRACE(static_cast<int>(what));
     card.what = what;
     EXPECT_EQ(call<jint>(s, "signInit", "(I[BI)I", 1, two, 2), caught);
@@ -654,26 +868,25 @@ TEST_F(DirectCalls, ExceptionsStayInTheNative) {
     EXPECT_EQ(call<jint>(s, "decryptInit", "(I[B)I", 1, two), caught);
     EXPECT_EQ(call<jint>(pukCardNatives(), "unblockPIN", "(I[B[B)I", 1, two, two), static_cast<jint>(0x80000001u));
     EXPECT_EQ(pending(), "");
-    const char* prefix = "at.Quarvel.util.jni.CardAdminException: ";
     EXPECT_EQ(call<jint>(s, "open", "([B)I", two), caught);
-    EXPECT_EQ(pending(), std::string(prefix) + "SCard::open.");
+    EXPECT_EQ(pending(), "! 8000000a SCard::open.");
     EXPECT_EQ(call<jobject>(s, "signFinal", "(IZ)[B", 1, JNI_FALSE), nullptr);
-    EXPECT_EQ(pending(), std::string(prefix) + "SCard::signFinal.");
+    EXPECT_EQ(pending(), "! 8000000a SCard::signFinal.");
     EXPECT_EQ(call<jobject>(s, "signFinal_PIN", "(IZ[B)[B", 1, JNI_FALSE, two), nullptr);
-    EXPECT_EQ(pending(), std::string(prefix) + "SCard::signFinal.");
+    EXPECT_EQ(pending(), "! 8000000a SCard::signFinal.");
     EXPECT_EQ(call<jobject>(s, "read", "(I)[B", 0), nullptr);
-    EXPECT_EQ(pending(), std::string(prefix) + "SCard::read.");
+    EXPECT_EQ(pending(), "! 8000000a SCard::read.");
     EXPECT_EQ(call<jobject>(s, "getCIN", "()[B"), nullptr);
-    EXPECT_EQ(pending(), std::string(prefix) + "SCard::getCIN");
+    EXPECT_EQ(pending(), "! 8000000a SCard::getCIN");
     EXPECT_EQ(call<jobject>(s, "getPublicKey", "(I)Lat/Quarvel/util/jni/PubKey;", 1), nullptr);
-    EXPECT_EQ(pending(), std::string(prefix) + "SCard::getPublicKey");
+    EXPECT_EQ(pending(), "! 8000000a SCard::getPublicKey");
     EXPECT_EQ(call<jobject>(s, "decryptFinal", "(I[B)[B", 1, two), nullptr);
-    EXPECT_EQ(pending(), std::string(prefix) + "SCard::decryptFinal.");
+    EXPECT_EQ(pending(), "! 8000000a SCard::decryptFinal.");
     EXPECT_EQ(call<jobject>(s, "decryptFinal_PIN", "(I[B[B)[B", 1, two, two), nullptr);
-    EXPECT_EQ(pending(), std::string(prefix) + "SCard::decryptFinal.");
+    EXPECT_EQ(pending(), "! 8000000a SCard::decryptFinal.");
   }
   // Answering, the same natives give their results; a 64 KiB array goes through whole.
-  card.what = ThrowingCard::Throw::kNothing;
+  card.what = Throw::kNothing;
   EXPECT_EQ(call<jint>(s, "signUpdate", "([B)I", array(std::string(65536, 'x'))), 0);
   EXPECT_EQ(call<jint>(s, "signUpdate", "([B)I", array("")), 0);
   EXPECT_EQ(call<jint>(s, "signUpdate", "([B)I", static_cast<jbyteArray>(nullptr)), static_cast<jint>(0x8000000bu));
@@ -683,7 +896,17 @@ TEST_F(DirectCalls, ExceptionsStayInTheNative) {
   auto cin = static_cast<jbyteArray>(call<jobject>(s, "getCIN", "()[B"));
   ASSERT_NE(cin, nullptr);
   EXPECT_EQ(env->GetArrayLength(cin), 2);
-  EXPECT_EQ(call<jint>(s, "changeDirectoryWithFID", "([B)I", array(std::string("\x3F\x00\x01", 3))), static_cast<jint>(0x80000001u));
+  // An identifier of 3 bytes: changeDirectoryWithFID refuses it, open's CFID throws;
+  // neither sends a command.
+  jbyteArray three = array(std::string("\x3F\x00\x01", 3));
+  EXPECT_EQ(call<jint>(s, "changeDirectoryWithFID", "([B)I", three), static_cast<jint>(0x80000001u));
+  EXPECT_EQ(call<jint>(s, "open", "([B)I", three), caught);
+  EXPECT_EQ(pending(), "! 8000000a SCard::open.");
+  EXPECT_TRUE(channel.sent.empty());
+  // A card code from open is raised and returned as well.
+  card.code = static_cast<int>(0x80016A82u);
+  EXPECT_EQ(call<jint>(s, "open", "([B)I", two), card.code);
+  EXPECT_EQ(pending(), "! 80016a82 SCard::open.");
 }
 
 }  // namespace
