@@ -636,10 +636,13 @@ class ThrowingCard : public CSCard {
   int activatePIN(int, const std::string&, int) override { return answer(); }
 };
 
-// A reader whose operations throw what the test asks for, or answer 0.
-class ThrowingReader : public cardtest::PadReader {
+// A reader whose operations throw what the test asks for, or answer 0. Its names are
+// not valid UTF-8 (the ANSI code page), as a driver or firmware may give them.
+class ThrowingReader : public CReader {
  public:
+  ThrowingReader() : CReader("ctapi\xFF", 1, "Leser \xE4\xFF", 1, 0) {}
   Throw what = Throw::kNothing;
+  int getCT(std::string& out) override { return out = "stub", 0; }
   int connect(int) override { return answerOrThrow(what, 0); }
   int disconnect() override { return answerOrThrow(what, 0); }
   int getStatus(int) override { return answerOrThrow(what, 0); }
@@ -848,6 +851,23 @@ TEST_F(DirectCalls, ReaderExceptionsStayInTheNative) {
   EXPECT_EQ(callOn<jobject>(readerReceiver, r, "connect", "()Lat/Quarvel/util/jni/SCard;"), nullptr);
   EXPECT_EQ(pending(), "");
   EXPECT_EQ(callOn<jint>(readerReceiver, r, "reset", "(Z)I", JNI_FALSE), 0);
+  EXPECT_EQ(pending(), "");
+
+  // Names that are not valid text reach Java with replacement characters, never as
+  // broken modified UTF-8.
+  auto text = [&](jobject string) {
+    std::u16string chars;
+    if (string == nullptr) return chars;
+    const jsize length = env->GetStringLength(static_cast<jstring>(string));
+    chars.resize(static_cast<size_t>(length));
+    env->GetStringRegion(static_cast<jstring>(string), 0, length, reinterpret_cast<jchar*>(&chars[0]));
+    env->DeleteLocalRef(string);
+    return chars;
+  };
+  EXPECT_EQ(text(callOn<jobject>(readerReceiver, r, "getName", "()Ljava/lang/String;")), u"Leser \uFFFD\uFFFD");
+  EXPECT_EQ(text(callOn<jobject>(readerReceiver, r, "getCTAPIName", "()Ljava/lang/String;")), u"ctapi\uFFFD");
+  EXPECT_EQ(callOn<jboolean>(readerReceiver, r, "shallUseGUI", "()Z"), JNI_TRUE);
+  EXPECT_EQ(callOn<jboolean>(readerReceiver, r, "isSecure", "()Z"), JNI_FALSE);
   EXPECT_EQ(pending(), "");
 }
 
