@@ -1,7 +1,15 @@
 // Message boxes: there is nobody at the screen, so every box is recorded and answered
 // from the test script; without a scripted answer the box answers as the Escape key
 // would (Cancel when it has one, else its safe choice), so that a retry loop ends.
+// Boxes of every process also go into the desktop's journal, and a test that drives
+// another process answers them through the desktop: answers it queued there, or, while
+// the desktop's boxes wait for the test, the answer it gives once it has seen the box.
+#include <chrono>
 #include <deque>
+#include <thread>
+#include <unistd.h>
+
+#include "desktop_records.h"
 
 #include "platform/window_test.h"
 #include "window_internal.h"
@@ -40,19 +48,45 @@ int unscriptedAnswer(UINT type) {
 
 }  // namespace
 
+namespace {
+
+// An answer the test queued on the desktop; with waiting boxes, the box waits for one
+// (bounded, so that a test that never answers does not hang the program for ever).
+bool desktopAnswer(int* answer) {
+  std::vector<std::string> fields;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  for (;;) {
+    if (desktop::take("message-box-answers", &fields) && !fields.empty()) {
+      *answer = std::stoi(fields[0]);
+      return true;
+    }
+    const std::vector<std::vector<std::string>> waiting = desktop::read("message-boxes-wait");
+    if (waiting.empty() || waiting.back().empty() || waiting.back()[0] != "1") return false;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+}  // namespace
+
 int answerMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type) {
-  auto lock = lockWindows();
   wintest::MessageBoxRecord r;
   r.owner = owner;
   r.text = text;
   r.caption = caption;
   r.type = type;
-  if (!answers().empty()) {
-    r.answer = answers().front();
-    answers().pop_front();
-  } else {
-    r.answer = unscriptedAnswer(type);
+  desktop::append("message-boxes", {std::to_string(getpid()), text, caption, std::to_string(type)});
+  bool answered = false;
+  {
+    auto lock = lockWindows();
+    if (!answers().empty()) {
+      r.answer = answers().front();
+      answers().pop_front();
+      answered = true;
+    }
   }
+  if (!answered && !desktopAnswer(&r.answer)) r.answer = unscriptedAnswer(type);
+  auto lock = lockWindows();
   records().push_back(r);
   return r.answer;
 }
@@ -88,6 +122,24 @@ void queueMessageBoxAnswer(int answer) {
 std::vector<MessageBoxRecord> messageBoxes() {
   auto lock = win::lockWindows();
   return win::records();
+}
+
+void queueDesktopMessageBoxAnswer(int answer) { desktop::append("message-box-answers", {std::to_string(answer)}); }
+
+void setDesktopMessageBoxesWait(bool wait) { desktop::replace("message-boxes-wait", {wait ? "1" : "0"}); }
+
+std::vector<DesktopMessageBox> desktopMessageBoxes() {
+  std::vector<DesktopMessageBox> boxes;
+  for (const std::vector<std::string>& f : desktop::read("message-boxes")) {
+    if (f.size() < 4) continue;
+    DesktopMessageBox box;
+    box.processId = static_cast<DWORD>(std::stoul(f[0]));
+    box.text = f[1];
+    box.caption = f[2];
+    box.type = static_cast<UINT>(std::stoul(f[3]));
+    boxes.push_back(box);
+  }
+  return boxes;
 }
 
 void clearMessageBoxes() {

@@ -81,6 +81,21 @@ ChildProcess startChild(const std::string& name, const std::vector<std::string>&
   return ChildProcess(pid);
 }
 
+ChildProcess startProgram(const std::string& path, const std::vector<std::string>& args) {
+  std::vector<std::string> argv{path};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> cargv;
+  for (auto& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
+  cargv.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    execv(path.c_str(), cargv.data());
+    _exit(127);
+  }
+  return ChildProcess(pid);
+}
+
 int runChild(const std::string& name, const std::vector<std::string>& args) {
   return startChild(name, args).wait();
 }

@@ -155,6 +155,21 @@ std::vector<DesktopPopupMenu> desktopPopupMenus();
 // The item the next popup menu of any process picks when that process queued none.
 void queueDesktopPopupMenuChoice(UINT commandId);
 
+// A message box shown by any process (when it was shown; its answer is its own).
+struct DesktopMessageBox {
+  DWORD processId = 0;
+  std::string text;     // UTF-8
+  std::string caption;  // UTF-8
+  UINT type = 0;
+};
+std::vector<DesktopMessageBox> desktopMessageBoxes();
+// The answer of the next message box of any process that has no answer of its own
+// queued (queueMessageBoxAnswer); answers are taken in order.
+void queueDesktopMessageBoxAnswer(int answer);
+// While set, a box without an answer waits until the test queues one on the desktop
+// (at most two minutes), so that a test sees the box and acts before it answers.
+void setDesktopMessageBoxesWait(bool wait);
+
 // One ShellExecuteA call of any process.
 struct ShellExecuteCall {
   DWORD processId = 0;

@@ -43,6 +43,9 @@ class ChildProcess {
 ChildProcess startChild(const std::string& name, const std::vector<std::string>& args = {});
 // Starts it and waits: the child's exit code (128 + signal when killed).
 int runChild(const std::string& name, const std::vector<std::string>& args = {});
+// Starts a program file with these arguments (after its own name), inheriting the
+// environment and the machine root.
+ChildProcess startProgram(const std::string& path, const std::vector<std::string>& args = {});
 
 // The machine root of this test process.
 std::string machineRoot();

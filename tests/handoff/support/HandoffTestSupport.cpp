@@ -1,0 +1,78 @@
+#include "HandoffTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace handofftest {
+namespace {
+
+std::string g_recordPath;
+
+LRESULT CALLBACK recordingProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_COPYDATA && lParam != 0) {
+    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    std::string hex;
+    char two[3];
+    for (DWORD i = 0; i < data->cbData; ++i) {
+      std::snprintf(two, sizeof two, "%02x", static_cast<const unsigned char*>(data->lpData)[i]);
+      hex += two;
+    }
+    std::ofstream(g_recordPath, std::ios::app) << data->dwData << '\t' << hex << '\n';
+    return 1;
+  }
+  return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+std::string fromHex(const std::string& hex) {
+  std::string bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return bytes;
+}
+
+}  // namespace
+
+QUARVEL_CHILD(handoff_receiver) {
+  g_recordPath = args.at(0);
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = &recordingProc;
+  wc.lpszClassName = "VWindow";
+  RegisterClassA(&wc);
+  if (CreateWindowExA(0, "VWindow", "Quarvel", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                      nullptr) == nullptr)
+    return 1;
+  if (args.at(1) == "hung") {
+    for (;;) Sleep(INFINITE);
+  }
+  MSG m;
+  while (GetMessageA(&m, nullptr, 0, 0) > 0) DispatchMessageA(&m);
+  return 0;
+}
+
+Receiver::Receiver(Mode mode) {
+  m_record = quarveltest::makeTempDirectory("receiver") + "/requests";
+  m_process = quarveltest::startChild("handoff_receiver", {m_record, mode == kHung ? "hung" : "pumping"});
+  EXPECT_TRUE(quarveltest::eventually([this] { return (m_window = FindWindowA("VWindow", "Quarvel")) != nullptr; }));
+}
+
+std::vector<Request> Receiver::requests() const {
+  std::vector<Request> out;
+  std::ifstream in(m_record);
+  for (std::string line; std::getline(in, line);) {
+    const size_t tab = line.find('\t');
+    Request r;
+    r.dwData = std::stoul(line.substr(0, tab));
+    r.bytes = fromHex(line.substr(tab + 1));
+    out.push_back(r);
+  }
+  return out;
+}
+
+std::string payload(const std::string& path) {
+  std::string bytes = path.substr(0, 259);
+  bytes.resize(260, '\0');
+  return bytes;
+}
+
+}  // namespace handofftest
