@@ -1,7 +1,7 @@
 // The import of a downloaded bundle into the current user's Root and CA stores:
 // what each kind of certificate earns, against the test PKI kit and certificates
 // crafted from its keys.
-#include "certcheck/RootImport.h"
+#include "certcheck/CertificateImport.h"
 
 #include <windows.h>
 #include <wincrypt.h>
