@@ -4,6 +4,9 @@
 //                [--embedded-font NAME] [--javascript] [--link] [--subfilter SF]
 //                [--signer KIT-NAME] [--signed FIELD] [--unsigned FIELD]
 //                [--append FIELD] [--tamper]
+//   pdf-fixtures OUT --corpus NAME       one fixture of the document-check corpus
+//   pdf-fixtures OUT --large PAGES       a large document with annotations, fonts, images
+//   pdf-fixtures --list-corpus           the corpus's fixtures, one per line
 // --signed fields are signed after the document is written, --append fields are added
 // and signed in an incremental update afterwards, --tamper flips a byte of the header.
 #include <cstdio>
@@ -12,9 +15,27 @@
 #include <string>
 #include <vector>
 
+#include "Corpus.h"
 #include "Fixtures.h"
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == "--list-corpus") {
+    for (const auto& f : pdffixtures::corpus()) std::printf("%-28s %s\n", f.name.c_str(), f.what.c_str());
+    return 0;
+  }
+  if (argc == 4 && (std::string(argv[2]) == "--corpus" || std::string(argv[2]) == "--large")) {
+    try {
+      if (std::string(argv[2]) == "--corpus") {
+        pdffixtures::writeCorpusFixture(argv[3], argv[1]);
+      } else {
+        pdffixtures::writeLargeDocument(std::atoi(argv[3]), argv[1]);
+      }
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "%s\n", e.what());
+      return 1;
+    }
+    return 0;
+  }
   if (argc < 2 || argv[1][0] == '-') {
     std::fprintf(stderr, "usage: pdf-fixtures OUT [options], see the source's head\n");
     return 2;
