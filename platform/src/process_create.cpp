@@ -5,6 +5,7 @@
 
 #include "platform/handles.h"
 #include "platform/machine.h"
+#include "process_internal.h"
 #include "window_internal.h"
 
 #include <cerrno>
@@ -284,6 +285,22 @@ class ProcessObject : public Waitable {
 
 std::shared_ptr<ProcessObject> processOf(HANDLE handle) { return objectOf<ProcessObject>(handle); }
 
+pid_t spawnProgram(const std::string& program, std::vector<std::string> words, const std::string& hostDirectory,
+                   int* error) {
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!hostDirectory.empty()) posix_spawn_file_actions_addchdir_np(&actions, hostDirectory.c_str());
+  pid_t pid = 0;
+  *error = program.find('/') == std::string::npos
+               ? posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ)
+               : posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return *error == 0 ? pid : 0;
+}
+
 }  // namespace platform
 
 using platform::ProcessObject;
@@ -310,22 +327,11 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
     SetLastError(ERROR_FILE_NOT_FOUND);
     return FALSE;
   }
-  std::vector<std::string> words = platform::splitCommandLine(commandLine);
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  std::string directory;
-  if (lpCurrentDirectory != nullptr && *lpCurrentDirectory != '\0') {
-    directory = platform::mapPath(lpCurrentDirectory);
-    posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
-  }
-  pid_t pid = 0;
-  const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (error != 0) {
+  const std::string directory =
+      lpCurrentDirectory != nullptr && *lpCurrentDirectory != '\0' ? platform::mapPath(lpCurrentDirectory) : "";
+  int error = 0;
+  const pid_t pid = platform::spawnProgram(program, platform::splitCommandLine(commandLine), directory, &error);
+  if (pid == 0) {
     SetLastError(error == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
     return FALSE;
   }

@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include "desktop_records.h"
+#include "process_internal.h"
 #include "platform/machine.h"
 #include "platform/window_test.h"
 
@@ -31,24 +32,11 @@ std::string text(LPCSTR s) { return s != nullptr ? s : ""; }
 
 // Starts the program with these arguments, without waiting for it.
 INT_PTR spawn(const std::string& program, std::vector<std::string> words, LPCSTR lpDirectory) {
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  std::string directory;
-  if (lpDirectory != nullptr && *lpDirectory != '\0') {
-    directory = platform::mapPath(lpDirectory);
-    posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
-  }
-  pid_t pid = 0;
-  // A bare command name (the viewer's) is looked up on the search path.
-  const int error = program.find('/') == std::string::npos
-                        ? posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ)
-                        : posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (error != 0) return SE_ERR_ACCESSDENIED;
+  int error = 0;
+  const pid_t pid = platform::spawnProgram(
+      program, std::move(words), lpDirectory != nullptr && *lpDirectory != '\0' ? platform::mapPath(lpDirectory) : "",
+      &error);
+  if (pid == 0) return SE_ERR_ACCESSDENIED;
   // The started program is not the caller's child in the Windows sense: it is reaped
   // when it ends, so that it leaves no zombie behind.
   std::thread([pid] {

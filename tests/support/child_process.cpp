@@ -66,19 +66,9 @@ std::string selfExecutable() {
 
 ChildProcess startChild(const std::string& name, const std::vector<std::string>& args) {
   if (!childRegistry().count(name)) throw std::invalid_argument("no child function " + name);
-  std::string exe = selfExecutable();
-  std::vector<std::string> argv{exe, "--quarvel-child", name};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> cargv;
-  for (auto& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
-  cargv.push_back(nullptr);
-  pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    execv(exe.c_str(), cargv.data());
-    _exit(127);
-  }
-  return ChildProcess(pid);
+  std::vector<std::string> words{"--quarvel-child", name};
+  words.insert(words.end(), args.begin(), args.end());
+  return startProgram(selfExecutable(), words);
 }
 
 ChildProcess startProgram(const std::string& path, const std::vector<std::string>& args) {
