@@ -211,7 +211,8 @@ TEST_P(EveryCardType, ReadsVerifiesSignsAndLetsGo) {
   EXPECT_EQ(road("publicKey", "(I)Ljava/lang/String;", type.signKid), "key ! 80000001 SCard::getPublicKey");
 
   // Unblocking: the PUK form sets a new PIN (both packed digits); the bank card's form
-  // sends the code's characters alone, padded to 8 bytes. The D-Trust card's Java class has no unblocking native.
+  // sends the code's characters alone, padded to 8 bytes. The D-Trust card's Java class
+  // has no unblocking native.
   const char* unblock = "(ILjava/lang/String;Ljava/lang/String;)Ljava/lang/String;";
   if (cardtest::isMSE(r.type)) {
     EXPECT_EQ(road("unblock", unblock, type.signKid, str("12345678"), str("654321")), "unblock 0");
@@ -374,6 +375,13 @@ TEST_F(CardNatives, PinPadSignatureAndUnblocking) {
                       array(data), nullptr),
                  cardtest::certificate("asign-sig"), cardtest::Type::ASign, 2, data);
 
+  // Three wrong PINs block it (the card layer's code for a blocked PIN): the right one no
+  // longer signs.
+  EXPECT_EQ(road("block", "(ILjava/lang/String;)Ljava/lang/String;", 0x81, str(hexOf("999999"))),
+            "wrong 80020002\nwrong 80020001\nwrong 80020300\nfbz 80020300\n");
+  EXPECT_EQ(road("sign", "(ILjava/lang/String;I[BLjava/lang/String;)Ljava/lang/String;", 0x81, str(parameter), 2,
+                 array(data), str(hexOf("123456"))),
+            "init 0\nsignature ! 80020300 SCard::signFinal.\n");
   // The PUK form: a wrong code counts down its own counter, the right one sets the new PIN.
   const char* unblock = "(ILjava/lang/String;Ljava/lang/String;)Ljava/lang/String;";
   EXPECT_EQ(road("unblock", unblock, 0x81, str("87654321"), str("654321")), "unblock 80020009");

@@ -118,6 +118,14 @@ public final class CardRoad {
         return r.toString();
     }
 
+    /** A wrong PIN three times, then the PIN status. */
+    public static String block(int kid, String wrong) {
+        StringBuilder r = new StringBuilder();
+        for (int i = 0; i < 3; ++i) r.append("wrong ").append(code(card.verifyPIN(kid, bytes(wrong)))).append('\n');
+        r.append("fbz ").append(code(card.getFBZ(kid))).append('\n');
+        return r.toString();
+    }
+
     /**
      * signInit, signUpdate in chunks of 1000 bytes, then signFinal_PIN with the PIN, or
      * signFinal (the PIN on the reader's pad) when pin is null.
