@@ -311,13 +311,22 @@ typedef DWORD_PTR* PDWORD_PTR;
 #define SS_ICON 0x00000003L
 #define SS_BITMAP 0x0000000EL
 #define STM_SETIMAGE 0x0172
+#define STM_GETIMAGE 0x0173
 #define ES_LEFT 0x0000L
 #define ES_PASSWORD 0x0020L
 #define ES_AUTOHSCROLL 0x0080L
+#define ES_READONLY 0x0800L
+#define ES_NUMBER 0x2000L
 #define EN_CHANGE 0x0300
 #define EM_SETLIMITTEXT 0x00C5
 #define EM_LIMITTEXT EM_SETLIMITTEXT
+#define EM_SETPASSWORDCHAR 0x00CC
+#define EM_GETPASSWORDCHAR 0x00D2
+#define EM_GETLIMITTEXT 0x00D5
 #define LBS_NOTIFY 0x0001L
+#define LBS_SORT 0x0002L
+#define LB_GETHORIZONTALEXTENT 0x0193
+#define LB_SETHORIZONTALEXTENT 0x0194
 #define LB_ADDSTRING 0x0180
 #define LB_INSERTSTRING 0x0181
 #define LB_DELETESTRING 0x0182
@@ -332,6 +341,19 @@ typedef DWORD_PTR* PDWORD_PTR;
 #define LB_ERR (-1)
 #define LBN_SELCHANGE 1
 #define LBN_DBLCLK 2
+#define CBS_DROPDOWNLIST 0x0003L
+#define CBS_SORT 0x0100L
+#define CB_ADDSTRING 0x0143
+#define CB_DELETESTRING 0x0144
+#define CB_GETCOUNT 0x0146
+#define CB_GETCURSEL 0x0147
+#define CB_GETLBTEXT 0x0148
+#define CB_GETLBTEXTLEN 0x0149
+#define CB_INSERTSTRING 0x014A
+#define CB_RESETCONTENT 0x014B
+#define CB_SETCURSEL 0x014E
+#define CB_ERR (-1)
+#define CBN_SELCHANGE 1
 
 // Dialog templates and styles.
 #define DS_SETFONT 0x40L
@@ -543,6 +565,7 @@ HWND WINAPI SetParent(HWND hWndChild, HWND hWndNewParent);
 HWND WINAPI GetWindow(HWND hWnd, UINT uCmd);
 HWND WINAPI GetDesktopWindow(void);
 HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem);
+BOOL WINAPI CheckRadioButton(HWND hDlg, int nIDFirstButton, int nIDLastButton, int nIDCheckButton);
 int WINAPI GetDlgCtrlID(HWND hWnd);
 BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString);
 int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount);

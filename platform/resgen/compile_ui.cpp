@@ -12,7 +12,9 @@ constexpr uint32_t kChecked = 0x08;
 constexpr uint32_t kPopup = 0x10;
 constexpr uint32_t kEnd = 0x80;
 constexpr uint32_t kSetFont = 0x40;
-constexpr uint32_t kDefaultDialogStyle = 0x80C800C0;  // popup, caption, system menu, modal frame, set font
+// Popup, caption, system menu, modal frame; DS_SETFONT only with a font statement, since the
+// template then holds the font.
+constexpr uint32_t kDefaultDialogStyle = 0x80C80080;
 constexpr uint32_t kDefaultControlStyle = 0x50010000;  // child, visible, tab stop
 
 class Writer {
@@ -208,7 +210,13 @@ std::vector<unsigned char> compileDialog(const Statement& s, const std::string& 
     for (size_t i = 4; i < 8; ++i) w.word(static_cast<uint16_t>(w.coordinate(a[i])));
     w.word(w.number(a[1], 0xFFFF));
     controlClass(w, a[2]);
-    w.utf16(a[3]);
+    if (a[3].kind == Token::Kind::Word) {
+      // A resource number in place of a text: the picture of an SS_BITMAP or SS_ICON static.
+      w.word(0xFFFF);
+      w.word(w.number(a[3], 0xFFFF));
+    } else {
+      w.utf16(a[3]);
+    }
     w.word(0);  // no creation data
   }
   return std::move(w.out);

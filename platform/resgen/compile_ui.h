@@ -14,6 +14,7 @@
 //     exstyle 0                        # optional
 //     font 8 "MS Shell Dlg"            # optional
 //     control 1 "Button" "OK" 10 170 50 14 0x50010001   # style optional: child, visible, tab stop
+//     control 0xFFFF "Static" 115 7 7 183 62 0x5000000E    # a number in place of the text: bitmap 115
 //   }
 // "Button", "Edit", "Static", "ListBox", "ScrollBar" and "ComboBox" are stored as the
 // system's class atoms, other classes by name.

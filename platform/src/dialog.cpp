@@ -242,6 +242,11 @@ HWND createFromTemplate(HINSTANCE instance, const unsigned char* data, size_t si
       return nullptr;
     }
     SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), 0);
+    // A picture control names its bitmap by number; the control owns what it loads.
+    if (item.className == "Static" && (item.style & 0x1F) == SS_BITMAP && item.titleNumber != 0) {
+      HBITMAP picture = LoadBitmapA(instance, MAKEINTRESOURCEA(item.titleNumber));
+      if (picture != nullptr) SendMessageA(control, STM_SETIMAGE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(picture));
+    }
     if (firstTab == nullptr && (item.style & WS_TABSTOP)) firstTab = control;
   }
   SendMessageA(dlg, WM_SETFONT, reinterpret_cast<WPARAM>(font), 0);
@@ -403,6 +408,14 @@ BOOL WINAPI CheckDlgButton(HWND dlg, int id, UINT check) {
   HWND item = GetDlgItem(dlg, id);
   if (item == nullptr) return FALSE;
   SendMessageA(item, BM_SETCHECK, check, 0);
+  return TRUE;
+}
+
+BOOL WINAPI CheckRadioButton(HWND dlg, int first, int last, int check) {
+  if (GetDlgItem(dlg, check) == nullptr) return FALSE;
+  for (int id = first; id <= last; ++id) {
+    if (HWND item = GetDlgItem(dlg, id)) SendMessageA(item, BM_SETCHECK, id == check ? BST_CHECKED : BST_UNCHECKED, 0);
+  }
   return TRUE;
 }
 

@@ -1,6 +1,6 @@
 // The system window classes: the dialog class "#32770" with the dialog manager's
 // default procedure, and the controls the system's dialogs use (button, static, edit,
-// list box, list view, progress bar).
+// list box, combo box, list view, progress bar).
 #include <algorithm>
 #include <cstring>
 
@@ -31,9 +31,22 @@ struct ButtonState : ControlState {
   UINT check = BST_UNCHECKED;
 };
 
+// The rows of a list box or of a combo box's list.
 struct ListBoxState : ControlState {
   std::vector<std::pair<std::string, LPARAM>> items;
   int selection = LB_ERR;
+  int horizontalExtent = 0;
+};
+
+struct StaticState : ControlState {
+  HANDLE image = nullptr;
+  bool ownsImage = false;  // loaded from the dialog template: freed with the control
+};
+
+struct EditState : ControlState {
+  char passwordChar = 0;
+  bool passwordSet = false;  // EM_SETPASSWORDCHAR given; otherwise the style decides
+  size_t limit = 30000;
 };
 
 struct ListViewItem {
@@ -89,66 +102,260 @@ LRESULT CALLBACK buttonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CALLBACK staticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == STM_SETIMAGE) return 0;
-  return DefWindowProcA(hwnd, msg, wParam, lParam);
+  switch (msg) {
+    case STM_SETIMAGE: {
+      auto s = stateOf<StaticState>(hwnd);
+      if (s == nullptr) return 0;
+      HANDLE previous = s->image;
+      // A template's own picture goes when replaced; a caller's picture stays the caller's.
+      if (s->ownsImage && previous != nullptr) {
+        DeleteObject(static_cast<HGDIOBJ>(previous));
+        previous = nullptr;
+      }
+      s->image = reinterpret_cast<HANDLE>(lParam);
+      s->ownsImage = wParam == static_cast<WPARAM>(-1);  // the dialog manager's own load
+      return reinterpret_cast<LRESULT>(previous);
+    }
+    case STM_GETIMAGE: {
+      auto s = stateOf<StaticState>(hwnd);
+      return s ? reinterpret_cast<LRESULT>(s->image) : 0;
+    }
+    case WM_NCDESTROY: {
+      auto s = stateOf<StaticState>(hwnd);
+      if (s && s->ownsImage && s->image != nullptr) DeleteObject(static_cast<HGDIOBJ>(s->image));
+      if (s) s->image = nullptr;
+      return DefWindowProcA(hwnd, msg, wParam, lParam);
+    }
+    default:
+      return DefWindowProcA(hwnd, msg, wParam, lParam);
+  }
 }
 
 LRESULT CALLBACK editProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_SETTEXT) {
-    LRESULT r = DefWindowProcA(hwnd, msg, wParam, lParam);
-    notifyParent(hwnd, EN_CHANGE);
-    return r;
+  switch (msg) {
+    case WM_SETTEXT: {
+      LRESULT r = DefWindowProcA(hwnd, msg, wParam, lParam);
+      notifyParent(hwnd, EN_CHANGE);
+      return r;
+    }
+    case EM_SETLIMITTEXT: {
+      // 0 stands for the largest limit.
+      if (auto s = stateOf<EditState>(hwnd)) s->limit = wParam == 0 ? 0x7FFFFFFE : static_cast<size_t>(wParam);
+      return 0;
+    }
+    case EM_GETLIMITTEXT: {
+      auto s = stateOf<EditState>(hwnd);
+      return s ? static_cast<LRESULT>(s->limit) : 0;
+    }
+    case EM_SETPASSWORDCHAR: {
+      if (auto s = stateOf<EditState>(hwnd)) {
+        s->passwordChar = static_cast<char>(wParam);
+        s->passwordSet = true;
+      }
+      return 0;
+    }
+    case EM_GETPASSWORDCHAR: {
+      auto s = stateOf<EditState>(hwnd);
+      if (s == nullptr) return 0;
+      if (s->passwordSet) return static_cast<unsigned char>(s->passwordChar);
+      return (GetWindowLongA(hwnd, GWL_STYLE) & ES_PASSWORD) ? '*' : 0;
+    }
+    case WM_CHAR: {
+      // A key typed by the user: digits only in a number field, nothing in a read-only
+      // one, nothing beyond the limit.
+      const DWORD style = static_cast<DWORD>(GetWindowLongA(hwnd, GWL_STYLE));
+      const char c = static_cast<char>(wParam);
+      auto s = stateOf<EditState>(hwnd);
+      if (s == nullptr || (style & ES_READONLY) || !IsWindowEnabled(hwnd)) return 0;
+      if ((style & ES_NUMBER) && (c < '0' || c > '9')) {
+        MessageBeep(0);
+        return 0;
+      }
+      std::string text(static_cast<size_t>(GetWindowTextLengthA(hwnd)) + 1, '\0');
+      text.resize(static_cast<size_t>(GetWindowTextA(hwnd, &text[0], static_cast<int>(text.size()))));
+      if (text.size() >= s->limit) {
+        MessageBeep(0);
+        return 0;
+      }
+      text.push_back(c);
+      DefWindowProcA(hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+      notifyParent(hwnd, EN_CHANGE);
+      return 0;
+    }
+    default:
+      return DefWindowProcA(hwnd, msg, wParam, lParam);
   }
-  if (msg == EM_SETLIMITTEXT) return 0;
-  return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
-LRESULT CALLBACK listBoxProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  auto s = stateOf<ListBoxState>(hwnd);
-  if (s == nullptr) return DefWindowProcA(hwnd, msg, wParam, lParam);
-  const int count = static_cast<int>(s->items.size());
+// The order of a sorted list box or combo box: letters compare without case, and the
+// accented Latin letters as their base letter (ä as a, ß as ss); texts that fold alike
+// keep byte order, so the order is total and does not depend on insertion.
+int compareListTexts(const std::string& a, const std::string& b) {
+  auto fold = [](const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+      const unsigned char c = static_cast<unsigned char>(text[i]);
+      if (c < 0x80) {
+        out.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c));
+        ++i;
+        continue;
+      }
+      // Two-byte sequences of U+0080..U+07FF; the Latin-1 letters fold, others stay.
+      if ((c & 0xE0) == 0xC0 && i + 1 < text.size()) {
+        const unsigned cp = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu);
+        static const char* const latin1 =
+            // U+00C0..U+00FF, upper and lower case alike
+            "aaaaaaaceeeeiiiidnooooo*ouuuuyts"
+            "aaaaaaaceeeeiiiidnooooo/ouuuuyty";
+        if (cp >= 0xC0 && cp <= 0xFF && latin1[cp - 0xC0] != '*' && latin1[cp - 0xC0] != '/') {
+          const char base = latin1[cp - 0xC0];
+          if (cp == 0xDF) {
+            out += "ss";
+          } else if (cp == 0xDE || cp == 0xFE) {
+            out += "th";
+          } else if (cp == 0xC6 || cp == 0xE6) {
+            out += "ae";
+          } else {
+            out.push_back(base);
+          }
+          i += 2;
+          continue;
+        }
+      }
+      out.push_back(static_cast<char>(c));
+      ++i;
+    }
+    return out;
+  };
+  const std::string fa = fold(a), fb = fold(b);
+  if (fa != fb) return fa < fb ? -1 : 1;
+  return a == b ? 0 : (a < b ? -1 : 1);
+}
+
+namespace {
+
+// Where a new row goes: at the end, or behind the rows that sort before or with it.
+int insertionPoint(const ListBoxState& s, const std::string& text, bool sorted) {
+  if (!sorted) return static_cast<int>(s.items.size());
+  int at = 0;
+  while (at < static_cast<int>(s.items.size()) && compareListTexts(s.items[static_cast<size_t>(at)].first, text) <= 0) {
+    ++at;
+  }
+  return at;
+}
+
+// The list messages shared by list boxes and combo boxes, by the list box's names.
+LRESULT listMessage(ListBoxState& s, UINT msg, WPARAM wParam, LPARAM lParam, bool sorted) {
+  const int count = static_cast<int>(s.items.size());
   const int index = static_cast<int>(wParam);
+  const char* text = lParam ? reinterpret_cast<const char*>(lParam) : "";
   switch (msg) {
-    case LB_ADDSTRING:
-      s->items.emplace_back(lParam ? reinterpret_cast<const char*>(lParam) : "", 0);
-      return count;
+    case LB_ADDSTRING: {
+      const int at = insertionPoint(s, text, sorted);
+      s.items.insert(s.items.begin() + at, {text, 0});
+      if (s.selection >= at) ++s.selection;
+      return at;
+    }
     case LB_INSERTSTRING: {
       const int at = index < 0 || index > count ? count : index;
-      s->items.insert(s->items.begin() + at, {lParam ? reinterpret_cast<const char*>(lParam) : "", 0});
+      s.items.insert(s.items.begin() + at, {text, 0});
+      if (s.selection >= at) ++s.selection;
       return at;
     }
     case LB_DELETESTRING:
       if (index < 0 || index >= count) return LB_ERR;
-      s->items.erase(s->items.begin() + index);
-      if (s->selection >= count - 1) s->selection = LB_ERR;
+      s.items.erase(s.items.begin() + index);
+      if (s.selection == index) {
+        s.selection = LB_ERR;
+      } else if (s.selection > index) {
+        --s.selection;
+      }
       return count - 1;
     case LB_RESETCONTENT:
-      s->items.clear();
-      s->selection = LB_ERR;
+      s.items.clear();
+      s.selection = LB_ERR;
       return 0;
     case LB_GETCOUNT:
       return count;
     case LB_SETCURSEL:
-      s->selection = index >= 0 && index < count ? index : LB_ERR;
+      s.selection = index >= 0 && index < count ? index : LB_ERR;
       return index >= 0 && index < count ? index : LB_ERR;
     case LB_GETCURSEL:
-      return s->selection;
+      return s.selection;
     case LB_GETTEXT:
       if (index < 0 || index >= count) return LB_ERR;
-      return copyText(s->items[static_cast<size_t>(index)].first, reinterpret_cast<LPSTR>(lParam), 1 << 20);
+      return copyText(s.items[static_cast<size_t>(index)].first, reinterpret_cast<LPSTR>(lParam), 1 << 20);
     case LB_GETTEXTLEN:
       if (index < 0 || index >= count) return LB_ERR;
-      return static_cast<LRESULT>(s->items[static_cast<size_t>(index)].first.size());
+      return static_cast<LRESULT>(s.items[static_cast<size_t>(index)].first.size());
     case LB_SETITEMDATA:
       if (index < 0 || index >= count) return LB_ERR;
-      s->items[static_cast<size_t>(index)].second = lParam;
+      s.items[static_cast<size_t>(index)].second = lParam;
       return 0;
     case LB_GETITEMDATA:
       if (index < 0 || index >= count) return LB_ERR;
-      return s->items[static_cast<size_t>(index)].second;
+      return s.items[static_cast<size_t>(index)].second;
+    case LB_SETHORIZONTALEXTENT:
+      s.horizontalExtent = index;
+      return 0;
+    case LB_GETHORIZONTALEXTENT:
+      return s.horizontalExtent;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+LRESULT CALLBACK listBoxProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case LB_ADDSTRING:
+    case LB_INSERTSTRING:
+    case LB_DELETESTRING:
+    case LB_RESETCONTENT:
+    case LB_GETCOUNT:
+    case LB_SETCURSEL:
+    case LB_GETCURSEL:
+    case LB_GETTEXT:
+    case LB_GETTEXTLEN:
+    case LB_SETITEMDATA:
+    case LB_GETITEMDATA:
+    case LB_SETHORIZONTALEXTENT:
+    case LB_GETHORIZONTALEXTENT: {
+      auto s = stateOf<ListBoxState>(hwnd);
+      if (s == nullptr) return LB_ERR;
+      const bool sorted = (GetWindowLongA(hwnd, GWL_STYLE) & LBS_SORT) != 0;
+      return listMessage(*s, msg, wParam, lParam, sorted);
+    }
     default:
       return DefWindowProcA(hwnd, msg, wParam, lParam);
   }
+}
+
+// A drop-down list: its rows answer as a list box's, and its text is the selected row.
+LRESULT CALLBACK comboBoxProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  UINT listMsg = 0;
+  switch (msg) {
+    case CB_ADDSTRING: listMsg = LB_ADDSTRING; break;
+    case CB_INSERTSTRING: listMsg = LB_INSERTSTRING; break;
+    case CB_DELETESTRING: listMsg = LB_DELETESTRING; break;
+    case CB_RESETCONTENT: listMsg = LB_RESETCONTENT; break;
+    case CB_GETCOUNT: listMsg = LB_GETCOUNT; break;
+    case CB_SETCURSEL: listMsg = LB_SETCURSEL; break;
+    case CB_GETCURSEL: listMsg = LB_GETCURSEL; break;
+    case CB_GETLBTEXT: listMsg = LB_GETTEXT; break;
+    case CB_GETLBTEXTLEN: listMsg = LB_GETTEXTLEN; break;
+    default:
+      return DefWindowProcA(hwnd, msg, wParam, lParam);
+  }
+  auto s = stateOf<ListBoxState>(hwnd);
+  if (s == nullptr) return CB_ERR;
+  const bool sorted = (GetWindowLongA(hwnd, GWL_STYLE) & CBS_SORT) != 0;
+  const LRESULT result = listMessage(*s, listMsg, wParam, lParam, sorted);
+  // The box shows the selected row: its window text follows the selection.
+  const std::string shown = s->selection >= 0 ? s->items[static_cast<size_t>(s->selection)].first : "";
+  DefWindowProcA(hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(shown.c_str()));
+  return result;
 }
 
 namespace {
@@ -415,6 +622,7 @@ void registerSystemClasses() {
       {"Static", staticProc, 0, nullptr},
       {"Edit", editProc, 0, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1)},
       {"ListBox", listBoxProc, 0, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1)},
+      {"ComboBox", comboBoxProc, 0, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1)},
       {"SysListView32", listViewProc, 0, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1)},
       {"msctls_progress32", progressProc, 0, nullptr},
   };

@@ -113,6 +113,9 @@ LRESULT CALLBACK buttonProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK staticProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK editProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK listBoxProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT CALLBACK comboBoxProc(HWND, UINT, WPARAM, LPARAM);
+// The order of sorted list and combo boxes: <0, 0, >0.
+int compareListTexts(const std::string& a, const std::string& b);
 LRESULT CALLBACK listViewProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK progressProc(HWND, UINT, WPARAM, LPARAM);
 void registerSystemClasses();  // with the lock held

@@ -85,6 +85,39 @@ bool pressButton(HWND dialog, int controlId) {
 
 void sendCommand(HWND hwnd, int id) { SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
 
+bool typeText(HWND dialog, int controlId, const std::string& text) {
+  HWND edit = GetDlgItem(dialog, controlId);
+  if (edit == nullptr || !IsWindowEnabled(edit)) return false;
+  SetFocus(edit);
+  SetWindowTextA(edit, "");  // what was there is selected and typed over
+  for (char c : text) {
+    if (!IsWindow(edit)) return false;
+    SendMessageA(edit, WM_CHAR, static_cast<unsigned char>(c), 1);
+  }
+  return true;
+}
+
+bool pickListRow(HWND dialog, int controlId, int row) {
+  HWND list = GetDlgItem(dialog, controlId);
+  if (list == nullptr || !IsWindowEnabled(list)) return false;
+  char cls[16] = {0};
+  GetClassNameA(list, cls, sizeof cls);
+  const bool combo = std::string(cls) == "ComboBox";
+  const LRESULT count = SendMessageA(list, combo ? CB_GETCOUNT : LB_GETCOUNT, 0, 0);
+  if (row < 0 || row >= count) return false;
+  SendMessageA(list, combo ? CB_SETCURSEL : LB_SETCURSEL, static_cast<WPARAM>(row), 0);
+  // A list box tells only when it was made to; a combo box always does.
+  if (combo || (GetWindowLongA(list, GWL_STYLE) & LBS_NOTIFY)) {
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(controlId, combo ? CBN_SELCHANGE : LBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(list));
+  }
+  return true;
+}
+
+void pressKey(HWND window, UINT virtualKey) {
+  PostMessageA(window, WM_KEYDOWN, virtualKey, 1);
+}
+
 std::vector<WindowInfo> topLevelWindows() {
   std::vector<WindowInfo> out;
   std::vector<win::RegistryEntry> list;

@@ -63,6 +63,17 @@ void click(HWND hwnd, int x = 1, int y = 1);
 bool pressButton(HWND dialog, int controlId);
 // WM_COMMAND (BN_CLICKED from nowhere) with the id, sent to the window.
 void sendCommand(HWND hwnd, int id);
+// Types into an edit control as a user would: what it held is replaced, and each byte
+// arrives as WM_CHAR, so a number field refuses non-digits and the text limit holds.
+// False when there is no such control or it is disabled.
+bool typeText(HWND dialog, int controlId, const std::string& text);
+// Picks a row of a list box or combo box as a click would: the selection moves and the
+// dialog hears LBN_SELCHANGE (list boxes with LBS_NOTIFY) or CBN_SELCHANGE. False for a
+// missing or disabled control or a row that does not exist.
+bool pickListRow(HWND dialog, int controlId, int row);
+// A key press (WM_KEYDOWN posted to the window): in a dialog's modal loop VK_ESCAPE
+// cancels and VK_RETURN confirms, as the dialog manager does.
+void pressKey(HWND window, UINT virtualKey);
 
 // --- Modal user interface ------------------------------------------------------------
 struct MessageBoxRecord {

@@ -74,6 +74,17 @@ TEST(ResgenUi, DialogsBecomeDialogTemplates) {
   EXPECT_EQ(f[11], 0u);  // no caption
   EXPECT_EQ(f[12], 8u);
   EXPECT_EQ(f[13], 'M');
+  // Neither font nor style: the default style without DS_SETFONT, or the template would
+  // promise a font it does not hold.
+  const std::vector<unsigned> plain = words(only("dialog 1 0 0 10 10 {\n}\n"));
+  EXPECT_EQ(plain[0] | (plain[1] << 16), 0x80C80080u);
+}
+
+TEST(ResgenUi, APictureControlNamesItsBitmapByNumber) {
+  const std::vector<unsigned char> d = only("dialog 1 0 0 10 10 {\n control 0xFFFF \"Static\" 115 7 7 183 62 0x5000000E\n}\n");
+  const std::string bytes(d.begin(), d.end());
+  // The class atom of Static, then the title as 0xFFFF and the number, then no creation data.
+  EXPECT_NE(bytes.find(std::string("\xff\xff\x82\x00\xff\xff\x73\x00\x00\x00", 10)), std::string::npos);
 }
 
 TEST(ResgenUi, FaultsNameTheirLine) {
