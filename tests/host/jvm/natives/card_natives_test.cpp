@@ -560,8 +560,8 @@ TEST_F(CardNatives, CtApiTerminal) {
 }
 
 // The Java side's SCard lacks getHashAlg, the 22nd native of the table: the VM binds the
-// entries before it and stops there, the error's stack trace reaches the Java log, and
-// the classes registered after SCard still get their natives.
+// entries before it and stops there, the error's stack trace reaches System.err, and the
+// classes registered after SCard still get their natives.
 class ShortSCard : public CardNatives {
  protected:
   std::string launcherJar() const override { return "launcher-scard-missing.jar"; }
