@@ -46,3 +46,71 @@ DWORD verifyPKCS7SHA1Signature(const unsigned char* data, unsigned int dataLengt
 DWORD verifyPKCS7DigestSignature(const unsigned char* digest, unsigned int digestLength,
                                  const unsigned char* signedData, unsigned int signedDataLength, bool* qualified,
                                  VOQ_String* signerCertificate);
+
+// ---- Certificate validation ----
+//
+// Whether the signer's certificate was valid, trusted and not revoked at the
+// validation time (NULL: now): 0, or a code of the families 0x8003 (chain),
+// 0x8004 (the certificate), 0x8007 (OCSP and its transport), 0x8009 (authority
+// information access), 0x800A and 0x800B (CRLs over HTTP and HTTPS). With both
+// proxy records every request goes through the proxy that fits the URL's
+// scheme; with neither, directly. qualified is set once the certificate decodes.
+
+#include <openssl/ocsp.h>
+#include <openssl/x509.h>
+
+class VOQ_Time;
+class VOQ_ProxySettings;
+class HttpConnection;
+
+// The chain from the platform's certificate stores; OCSP from the certificate's
+// authority information access, else CRLs (through the proxies) or the
+// platform's revocation check.
+DWORD validateCertificate(const unsigned char* certificate, unsigned int length, bool* qualified,
+                          const VOQ_Time* validationTime, VOQ_ProxySettings* http, VOQ_ProxySettings* https);
+// The chain from the viewer's trusted certificates (may be NULL); OCSP only.
+DWORD validateCertificateWithTrustedCerts(STACK_OF(X509) * trustedCerts, const unsigned char* certificate,
+                                          unsigned int length, bool* qualified, const VOQ_Time* validationTime,
+                                          VOQ_ProxySettings* http, VOQ_ProxySettings* https);
+
+// True when (low & maskLow) == maskLow and (high & maskHigh) == maskHigh.
+bool isMaskSet(DWORD low, DWORD high, DWORD maskLow, DWORD maskHigh);
+// A CryptoAPI chain status to its code; 0 stays 0.
+DWORD mapChainStatus(DWORD status);
+// An OpenSSL verification error (X509_V_ERR_*) to its code.
+DWORD mapOpenSSLError(int error);
+// Verifies the DER certificate against the store at the time (NULL: now): 0, or
+// 0x80030001 (no chain), 0x80030002 (not decodable), 0x80000008 (chain copy
+// failed) or the OpenSSL verification error. The chain, end certificate first,
+// is pushed onto chainOut when given.
+DWORD verifyWithTrustedStore(X509_STORE* store, const unsigned char* certificate, unsigned int length,
+                             const VOQ_Time* validationTime, STACK_OF(X509) * chainOut);
+// FILETIME to seconds since 1970; false (nothing stored) outside 32 unsigned bits.
+bool fileTimeToUnixTime(const FILETIME& fileTime, unsigned long* out);
+// "D:YYYYMMDDHHMMSS" and "Z" or "+01'00'" from a GeneralizedTime; on failure
+// "Bad time value" and false. The buffer holds at least 32 bytes.
+bool asn1TimeToPDFDate(const ASN1_GENERALIZEDTIME* time, char* buffer);
+// The certificate the response's responder id names (by name, or by the SHA-1
+// of its key when the id is 20 bytes), or NULL.
+X509* findResponderCertificate(STACK_OF(X509) * certs, const OCSP_BASICRESP* response);
+// The 64-bit value as '0'/'1' characters, a blank after every 8: 72 bytes with
+// the NUL. Nothing calls it.
+void formatBits64(DWORD low, DWORD high, char* buffer);
+// Clears the not-time-valid and not-time-nested bits of the chain's status when
+// the time lies within the certificate's validity. Nothing calls it.
+void clearTimeBitsWhenValidAt(PCERT_CHAIN_CONTEXT chain, PCCERT_CONTEXT certificate, const FILETIME& time);
+
+// OCSP transports; each returns the response or NULL with *result set.
+OCSP_RESPONSE* sendOCSPRequestThroughHTTPProxy(const char* url, OCSP_REQUEST* request, VOQ_ProxySettings* http,
+                                               DWORD* result);
+// Over an established connection to the responder: TLS, then the POST of the path.
+OCSP_RESPONSE* sendOCSPRequestOverSSL(HttpConnection& connection, const char* host, const char* path,
+                                      OCSP_REQUEST* request);
+OCSP_RESPONSE* sendOCSPRequestThroughHTTPSProxy(const char* url, const char* host, const char* port,
+                                                OCSP_REQUEST* request, VOQ_ProxySettings* https, DWORD* result);
+// CRL transports: 0 when the CRL, verified with the issuer's key, does not list
+// the certificate; 0x8003000b when it does; 0x8003000c when it cannot be trusted.
+DWORD checkCRLThroughHTTPProxy(VOQ_ProxySettings* http, const char* url, PCCERT_CONTEXT certificate,
+                               PCCERT_CONTEXT issuer);
+DWORD checkCRLThroughHTTPSProxy(const char* host, const char* port, VOQ_ProxySettings* https, const char* url,
+                                PCCERT_CONTEXT certificate, PCCERT_CONTEXT issuer);

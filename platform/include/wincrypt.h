@@ -376,6 +376,18 @@ BOOL WINAPI CertCompareCertificateName(DWORD dwCertEncodingType, PCERT_NAME_BLOB
 BOOL WINAPI CryptVerifyCertificateSignature(HCRYPTPROV hCryptProv, DWORD dwCertEncodingType, const BYTE* pbEncoded,
                                             DWORD cbEncoded, PCERT_PUBLIC_KEY_INFO pPublicKey);
 
+// The chain of the certificate at *pTime (NULL: now), built from the Root
+// stores (trust anchors) and CA stores of the current user and the machine and
+// the additional store; each element's and the chain's TrustStatus carry the
+// CERT_TRUST_* bits. With a CERT_CHAIN_REVOCATION_CHECK_* flag each element's
+// CRL is fetched from its http distribution points and counts only when it
+// verifies with the issuer's key, names the issuer and is not past its
+// nextUpdate; a revocation dated after *pTime does not count. FALSE only for
+// bad arguments; the engine is always the default one.
+BOOL WINAPI CertGetCertificateChain(HCERTCHAINENGINE hChainEngine, PCCERT_CONTEXT pCertContext, LPFILETIME pTime,
+                                    HCERTSTORE hAdditionalStore, PCERT_CHAIN_PARA pChainPara, DWORD dwFlags,
+                                    LPVOID pvReserved, PCCERT_CHAIN_CONTEXT* ppChainContext);
+VOID WINAPI CertFreeCertificateChain(PCCERT_CHAIN_CONTEXT pChainContext);
 
 // Only ephemeral contexts (CRYPT_VERIFYCONTEXT): there are no key containers.
 BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR szProvider, DWORD dwProvType,

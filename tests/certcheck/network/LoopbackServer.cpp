@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,6 +19,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -475,7 +477,13 @@ Reply CaptureProxy::answer(const Request& request) {
   return reply;
 }
 
-TinyProxy::TinyProxy(const std::string& dir, const std::string& user, const std::string& password) {
+TinyProxy::TinyProxy(const std::string& user, const std::string& password) {
+  // A folder the proxy can write to also after it dropped its privileges.
+  char folder[] = "/tmp/quarvel-tinyproxy-XXXXXX";
+  if (!::mkdtemp(folder)) throw std::runtime_error("no folder for tinyproxy");
+  dir_ = folder;
+  ::chmod(folder, 0777);
+  const std::string& dir = dir_;
   for (int attempt = 0; attempt < 5 && pid_ < 0; ++attempt) {
     port_ = freePort();
     const std::string config = dir + "/tinyproxy.conf";
@@ -487,9 +495,10 @@ TinyProxy::TinyProxy(const std::string& dir, const std::string& user, const std:
       if (!user.empty()) out << "BasicAuth " << user << " " << password << "\n";
       if (::getuid() == 0) out << "User nobody\nGroup nogroup\n";
     }
-    ::chmod(dir.c_str(), 0777);
     const pid_t pid = ::fork();
     if (pid == 0) {
+      // Ends with the test process, also when that one dies.
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
       ::execlp("tinyproxy", "tinyproxy", "-d", "-c", config.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
@@ -514,7 +523,10 @@ TinyProxy::TinyProxy(const std::string& dir, const std::string& user, const std:
       ::waitpid(pid, nullptr, 0);
     }
   }
-  if (pid_ < 0) throw std::runtime_error("tinyproxy did not start");
+  if (pid_ < 0) {
+    std::filesystem::remove_all(dir_);
+    throw std::runtime_error("tinyproxy did not start");
+  }
 }
 
 TinyProxy::~TinyProxy() {
@@ -522,6 +534,8 @@ TinyProxy::~TinyProxy() {
     ::kill(pid_, SIGTERM);
     ::waitpid(pid_, nullptr, 0);
   }
+  std::error_code ignored;
+  std::filesystem::remove_all(dir_, ignored);
 }
 
 std::string TinyProxy::log() const { return readText(logFile_); }

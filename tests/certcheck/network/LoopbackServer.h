@@ -153,11 +153,12 @@ class CaptureProxy : public LoopbackServer {
   bool authentication_ = false;
 };
 
-// tinyproxy on 127.0.0.1 at a free port, run in the foreground as a child; with a
+// tinyproxy on 127.0.0.1 at a free port, run in the foreground as a child, with
+// its configuration and log in a folder of its own (removed afterwards); with a
 // user and password it asks for Basic credentials.
 class TinyProxy {
  public:
-  explicit TinyProxy(const std::string& dir, const std::string& user = "", const std::string& password = "");
+  explicit TinyProxy(const std::string& user = "", const std::string& password = "");
   TinyProxy(const TinyProxy&) = delete;
   TinyProxy& operator=(const TinyProxy&) = delete;
   ~TinyProxy();
@@ -168,6 +169,7 @@ class TinyProxy {
  private:
   int pid_ = -1;
   uint16_t port_ = 0;
+  std::string dir_;
   std::string logFile_;
 };
 

@@ -290,9 +290,7 @@ TEST_F(TlsDownload, ThroughTinyproxy) {
   plain.putFile("/file", "plain body");
   FileServer tls(&identity_);
   tls.putFile("/file", "tls body");
-  char dir[1024];
-  GetTempPathA(sizeof dir, dir);
-  certnet::TinyProxy proxy(platform::mapPath(dir), "alice", "wonder");
+  certnet::TinyProxy proxy("alice", "wonder");
   VOQ_ProxySettings http = proxyAt(proxy.port(), 1, "alice", "wonder");
   VOQ_ProxySettings https = proxyAt(proxy.port(), 1, "alice", "wonder");
   VOQ_String name;

@@ -20,7 +20,8 @@ class Kit {
   static const Kit& standard();
   // A kit of its own in `dir` whose certificates name these ports; its keys
   // are those of the standard kit, so only the certificates are made.
-  static Kit make(const std::string& dir, int ocspPort, int httpPort);
+  // ocspTlsPort: the port of the https OCSP address of the signer "httpsocsp".
+  static Kit make(const std::string& dir, int ocspPort, int httpPort, int ocspTlsPort = 18443);
 
   const std::string& dir() const { return dir_; }
   // A file of the kit: "rsa2048.der", "int.pem", "root.crl", "ca.cnf", ...

@@ -53,9 +53,9 @@ const Kit& Kit::standard() {
   return kit;
 }
 
-Kit Kit::make(const std::string& dir, int ocspPort, int httpPort) {
+Kit Kit::make(const std::string& dir, int ocspPort, int httpPort, int ocspTlsPort) {
   runMakePki({"make", dir, "--ocsp-port", std::to_string(ocspPort), "--http-port", std::to_string(httpPort),
-              "--keys", standard().dir()});
+              "--ocsp-tls-port", std::to_string(ocspTlsPort), "--keys", standard().dir()});
   return Kit(dir);
 }
 
