@@ -1,5 +1,5 @@
 # Front door: `make test` installs what is missing, builds and runs all tests;
-# `make demo` runs the system's main road on a simulated card (once it exists).
+# `make demo` runs the system's main road on a simulated machine.
 JOBS ?= $(shell nproc)
 BUILD ?= build
 SAN_BUILD ?= build-san
@@ -26,11 +26,12 @@ build: configure
 test: build
 	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure
 
-# The card road on a simulated card: pcscd with the test bed's readers, a card in
-# the PIN-pad reader, a sample PDF signed with the PIN from the pad, checked with OpenSSL.
+# The main road on a simulated machine: pcscd with the test bed's readers and a card in
+# the PIN-pad reader, Quarvel with its Java VM, a PDF handed over with Tavrin and signed
+# through the Java layer with the PIN from the pad, the signature checked with OpenSSL.
 demo: configure
-	cmake --build $(BUILD) -j $(JOBS) --target quarvel_card_demo
-	$(BUILD)/tests/demo/quarvel_card_demo
+	cmake --build $(BUILD) -j $(JOBS) --target quarvel_demo
+	$(BUILD)/tests/demo/quarvel_demo
 
 # Everything that does not start a Java VM, built with AddressSanitizer and
 # UndefinedBehaviorSanitizer and run the same way.

@@ -7,13 +7,12 @@
 //
 // quarvel_card_demo [--card asign|ecardg4|ecardng|dtrust|bank] [--pdf FILE] [--keep]
 #include "CardTestSupport.h"
+#include "DemoSupport.h"
 
 #include "cardaccess/card/CSCardFactory.h"
 #include "cardaccess/reader/CReaderFactory.h"
 #include "cardsim/pcscbed.h"
 
-#include <openssl/evp.h>
-#include <openssl/x509.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -50,35 +49,6 @@ const DemoCard kCards[] = {
     {"bank", {{'A', "A0000001184543"}}, "C000", 0x81, "800144840102", "1 2 3 4 5 6"},
 };
 
-// A one-page PDF with a line of text, its cross-reference table at the right offsets.
-std::string samplePdf() {
-  const std::string content = "BT /F1 24 Tf 72 720 Td (Signed by Quarvel on a simulated card) Tj ET";
-  const std::vector<std::string> objects = {
-      "<< /Type /Catalog /Pages 2 0 R >>",
-      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
-      "/Resources << /Font << /F1 5 0 R >> >> >>",
-      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
-      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-  };
-  std::string pdf = "%PDF-1.4\n";
-  std::vector<std::size_t> offsets;
-  for (std::size_t i = 0; i < objects.size(); ++i) {
-    offsets.push_back(pdf.size());
-    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-  }
-  const std::size_t xref = pdf.size();
-  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-  for (std::size_t offset : offsets) {
-    char line[32];
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
-    pdf += line;
-  }
-  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-         std::to_string(xref) + "\n%%EOF\n";
-  return pdf;
-}
-
 void setUserValue(const char* name, const std::string& value) {
   HKEY key = nullptr;
   if (RegCreateKeyExA(HKEY_CURRENT_USER, CReaderFactory::kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
@@ -89,32 +59,10 @@ void setUserValue(const char* name, const std::string& value) {
   RegCloseKey(key);
 }
 
-std::string hexOf(const std::string& b, std::size_t max) {
-  std::string s = cardtest::hex(b.substr(0, max));
-  return b.size() > max ? s + "..." : s;
-}
-
-// OpenSSL's verdict on a PKCS#1 v1.5 SHA-256 signature over data with the certificate's key.
-bool verify(const std::string& certificateDer, const std::string& data, const std::string& signature,
-            std::string& subject) {
-  const auto* p = reinterpret_cast<const unsigned char*>(certificateDer.data());
-  std::unique_ptr<X509, void (*)(X509*)> cert(d2i_X509(nullptr, &p, static_cast<long>(certificateDer.size())),
-                                              &X509_free);
-  if (!cert) return false;
-  char name[256];
-  X509_NAME_oneline(X509_get_subject_name(cert.get()), name, sizeof name);
-  subject = name;
-  std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> key(X509_get_pubkey(cert.get()), &EVP_PKEY_free);
-  std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-  return key && EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key.get()) == 1 &&
-         EVP_DigestVerify(ctx.get(), reinterpret_cast<const unsigned char*>(signature.data()), signature.size(),
-                          reinterpret_cast<const unsigned char*>(data.data()), data.size()) == 1;
-}
-
 int run(const DemoCard& demo, const std::string& pdfPath, const std::string& root) {
   std::string pdf;
   if (pdfPath.empty()) {
-    pdf = samplePdf();
+    pdf = demokit::samplePdf();
     std::ofstream(root + "/sample.pdf", std::ios::binary) << pdf;
     std::cout << "  document     sample PDF, " << pdf.size() << " bytes\n";
   } else {
@@ -176,10 +124,10 @@ int run(const DemoCard& demo, const std::string& pdfPath, const std::string& roo
     throw std::runtime_error(s.str());
   }
   std::cout << "  signature    SHA-256, PIN typed on the pad (\"" << demo.keys << "\"), " << signature.size() * 8
-            << "-bit RSA: " << hexOf(signature, 12) << "\n";
+            << "-bit RSA: " << demokit::hexPrefix(signature, 12) << "\n";
 
   std::string subject;
-  const bool ok = verify(certificate, pdf, signature, subject);
+  const bool ok = demokit::verifySha256Signature(certificate, pdf, signature, subject);
   std::cout << "  OpenSSL      " << (ok ? "signature verified" : "signature does NOT verify")
             << " with the certificate read from the card (" << certificate.size() << " bytes, " << subject << ")\n";
   reader->disconnect();
