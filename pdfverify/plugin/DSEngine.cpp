@@ -10,6 +10,7 @@
 #include "HostHelpers.h"
 #include "Messages.h"
 #include "PluginState.h"
+#include "PreferenceCheck.h"
 #include "StartupServices.h"
 #include "VOQ_ConfigurationHelper.h"
 #include "VOQ_DocumentValidator.h"

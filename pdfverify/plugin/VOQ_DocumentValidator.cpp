@@ -24,7 +24,7 @@ float consultantProgress = 0.0f;
 namespace {
 
 VOQ_TraceContext* trace() {
-  static VOQ_TraceContext* context = VOQ_TraceLog::getInstance(nullptr)->createContext("VOQ_DocumentValidator");
+  static VOQ_TraceContext* context = pluginTrace("VOQ_DocumentValidator");
   return context;
 }
 void logLine(const char* method, const char* text, int kind = VOQ_TraceContext::INSIDE) {

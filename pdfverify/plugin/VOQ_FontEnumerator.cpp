@@ -4,12 +4,13 @@
 
 #include <memory>
 
+#include "PluginState.h"
 #include "certcheck/VOQ_TraceLog.h"
 
 namespace {
 
 VOQ_TraceContext* trace() {
-  static VOQ_TraceContext* context = VOQ_TraceLog::getInstance(nullptr)->createContext("VOQ_FontEnumerator");
+  static VOQ_TraceContext* context = pluginTrace("VOQ_FontEnumerator");
   return context;
 }
 

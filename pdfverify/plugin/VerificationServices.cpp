@@ -13,8 +13,6 @@ namespace {
 
 }  // namespace
 
-VOQ_String prefWarningText;
-
 bool findSignature(PDDoc, const unsigned char*, unsigned int) { notAvailable(); }
 bool readSigningTime(VOQ_Time&) { return false; }
 bool readSignerMetadata(VOQ_XML_Document&) { return false; }
@@ -27,4 +25,3 @@ DWORD validateCertificateWithTrustedCerts(STACK_OF(X509) *, const unsigned char*
   return 0x80030000;
 }
 int getValidationTime(VOQ_Time&, bool) { notAvailable(); }
-bool isAcrobatConfigurationOK(int) { return true; }

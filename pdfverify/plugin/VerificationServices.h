@@ -31,7 +31,3 @@ DWORD validateCertificateWithTrustedCerts(STACK_OF(X509) * trusted, const unsign
 
 // The validation-time dialog: fills the time, answers the option chosen (0, 1, 2).
 int getValidationTime(VOQ_Time& time, bool signingTimeFound);
-
-// The viewer-preference check and the text of the failing preferences.
-bool isAcrobatConfigurationOK(int hostMajor);
-extern VOQ_String prefWarningText;
