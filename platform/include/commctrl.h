@@ -145,7 +145,13 @@ typedef struct _PROPSHEETPAGEA {
 #define PBM_SETSTEP (WM_USER + 4)
 #define PBM_STEPIT (WM_USER + 5)
 #define PBM_SETRANGE32 (WM_USER + 6)
+#define PBM_GETRANGE (WM_USER + 7)  // wParam TRUE: the low limit, FALSE: the high one; lParam a PBRANGE or NULL
 #define PBM_GETPOS (WM_USER + 8)
+
+typedef struct {
+  int iLow;
+  int iHigh;
+} PBRANGE, *PPBRANGE;
 
 #ifdef __cplusplus
 extern "C" {

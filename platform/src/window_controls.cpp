@@ -540,6 +540,12 @@ LRESULT CALLBACK progressProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
       s->pos += s->step;
       if (s->pos > s->high) s->pos = s->low + (s->pos - s->high);  // wraps, as the control does
       return old;
+    case PBM_GETRANGE:
+      if (auto* range = reinterpret_cast<PBRANGE*>(lParam)) {
+        range->iLow = s->low;
+        range->iHigh = s->high;
+      }
+      return wParam ? s->low : s->high;
     case PBM_GETPOS:
       return s->pos;
     default:

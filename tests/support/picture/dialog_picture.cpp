@@ -309,8 +309,11 @@ void drawCombo(Canvas& c, HWND cb, RECT r, uint32_t ink) {
 void drawProgress(Canvas& c, HWND p, RECT r) {
   c.fill(r, 0xE6E6E6);
   c.frame(r, 0xBCBCBC);
-  const int pos = static_cast<int>(SendMessageA(p, PBM_GETPOS, 0, 0));
-  const int width = (r.right - r.left - 2) * std::max(0, std::min(pos, 100)) / 100;
+  PBRANGE range{0, 100};
+  SendMessageA(p, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+  const long long span = range.iHigh > range.iLow ? range.iHigh - range.iLow : 1;
+  const long long done = std::max<long long>(0, std::min<long long>(SendMessageA(p, PBM_GETPOS, 0, 0) - range.iLow, span));
+  const int width = static_cast<int>((r.right - r.left - 2) * done / span);
   c.fill({r.left + 1, r.top + 1, r.left + 1 + width, r.bottom - 1}, 0x06B025);
 }
 
