@@ -394,8 +394,8 @@ TEST_F(CardNatives, PinPadSignatureAndUnblocking) {
 }
 
 // A plain reader: no secure PIN entry, so the pad's natives refuse; connect without a
-// card and with a card that recognition does not know; card objects kept across
-// reset and disconnect.
+// card and with a card that recognition does not know; peers of the other kind; card
+// objects kept across reset and disconnect.
 TEST_F(CardNatives, PlainReaderConnectTableAndForwardingNatives) {
   cardsim::PcscBed bed;
   constexpr std::size_t kPlain = cardsim::PcscBed::kPlain;
@@ -408,6 +408,7 @@ TEST_F(CardNatives, PlainReaderConnectTableAndForwardingNatives) {
   bed.remove(kPlain);
   bed.insert(kPlain, "ecardng");
   ASSERT_EQ(road("connect", "()Ljava/lang/String;").rfind("card ECardng ", 0), 0u);
+  EXPECT_EQ(road("crossed", "()Ljava/lang/String;"), "card 8000000b\nreader 8000000b\n");
   EXPECT_EQ(road("readerRows", "()Ljava/lang/String;"),
             "getName PC/SC\n"
             "getCTAPIName null\n"

@@ -193,6 +193,15 @@ public final class CardRoad {
         return r.toString();
     }
 
+    /** A card object given the reader's peer, and a reader given the card's: neither names anything. */
+    public static String crossed() {
+        at.Quarvel.util.jni.BankCard c = new at.Quarvel.util.jni.BankCard();
+        c.peer = reader.peer;
+        Reader rd = new Reader();
+        rd.peer = card.peer;
+        return "card " + code(c.getFBZ(1)) + "\nreader " + code(rd.getStatus()) + "\n";
+    }
+
     /** Card objects kept across reset and across disconnect: their cards are gone. */
     public static String stale() {
         StringBuilder r = new StringBuilder();
