@@ -1,0 +1,22 @@
+# The real module in the test viewer: start-up, the handler and the engine. A second
+# build of the module with a key that does not load stands beside it, named alike.
+tolmira_module(TolmiraBadKey ${CMAKE_CURRENT_BINARY_DIR}/badkey ${CMAKE_CURRENT_BINARY_DIR}/BadMetadataKey.cpp)
+add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/BadMetadataKey.cpp
+  COMMAND make_metadata_key ${CMAKE_CURRENT_BINARY_DIR}/BadMetadataKey.cpp --broken
+  DEPENDS make_metadata_key VERBATIM)
+quarvel_add_test(pdfverify_startup_tests LABEL pdfverify
+  SOURCES startup_test.cpp
+  LIBS vhost)
+add_dependencies(pdfverify_startup_tests Tolmira TolmiraBadKey)
+target_compile_definitions(pdfverify_startup_tests PRIVATE TOLMIRA_PATH="$<TARGET_FILE:Tolmira>"
+  TOLMIRA_BADKEY_PATH="$<TARGET_FILE:TolmiraBadKey>" POINTERHOLDER_TRANSITION=4)
+
+quarvel_add_test(pdfverify_handler_tests LABEL pdfverify
+  SOURCES handler_test.cpp
+  LIBS tolmira_plugin vhost)
+target_compile_definitions(pdfverify_handler_tests PRIVATE POINTERHOLDER_TRANSITION=4)
+quarvel_add_resources(pdfverify_handler_tests ${CMAKE_SOURCE_DIR}/pdfverify/plugin/Tolmira.resources)
+
+quarvel_add_test(pdfverify_mapping_tests LABEL pdfverify
+  SOURCES mapping_test.cpp
+  LIBS tolmira_plugin)
