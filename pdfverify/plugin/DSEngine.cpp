@@ -56,6 +56,15 @@ const char* optionName(int option, char* buffer, size_t size) {
 
 }  // namespace
 
+void collectSignedData(PSDataSource source, VOQ_String& data) {
+  std::unique_ptr<ASUns8[]> buffer(new ASUns8[kChunk]);
+  ASInt32 got = 0;
+  while (PSDataSourceGetNextChunk(source, kChunk, buffer.get(), &got)) {
+    if (got > 0) data.append(static_cast<unsigned>(got < kChunk ? got : kChunk), buffer.get());
+    got = 0;
+  }
+}
+
 DSEngine::DSEngine(bool userInterface) : userInterface(userInterface) { logLine("DSEngine", "Constructed."); }
 
 DSEngine::~DSEngine() {
@@ -152,14 +161,7 @@ void DSEngine::sigValidate(PSSigValidateParamsRec* params) {
 
   // The signed data, in the host's chunks; the string grows geometrically.
   VOQ_String data;
-  {
-    std::unique_ptr<ASUns8[]> buffer(new ASUns8[kChunk]);
-    ASInt32 got = 0;
-    while (PSDataSourceGetNextChunk(params->dataSource, kChunk, buffer.get(), &got)) {
-      if (got > 0) data.append(static_cast<unsigned>(got < kChunk ? got : kChunk), buffer.get());
-      got = 0;
-    }
-  }
+  collectSignedData(params->dataSource, data);
   if (sigMethod == kPSSigMethodPKCS7SHA1) {
     pluginTrace("DSHandler")->log("SigValidate", "Take SHA1 digest from Adobe.", VOQ_TraceContext::INSIDE);
     data = VOQ_String(20u, params->digest);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "certcheck/VOQ_ProgressDialog.h"
+#include "foundation/util/VOQ_String.h"
 #include "pisdk/PITypes.h"
 
 // How the engine raises a failure: a message text in the current language, which the
@@ -20,6 +21,11 @@ const ASInt32 kDSTrue = 1;
 const ASInt32 kDSFalse = 0;
 const ASInt32 kDSParameterError = -1;
 const ASInt32 kDSException = -2;
+
+// Appends the signed data of the host's source to `data`, asking for 1024 bytes at a time;
+// a chunk counts only when the host answers true with a length above 0. The string grows
+// geometrically, so many small chunks cost linear time.
+void collectSignedData(PSDataSource source, VOQ_String& data);
 
 class DSEngine {
  public:

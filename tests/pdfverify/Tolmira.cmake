@@ -20,3 +20,11 @@ quarvel_add_resources(pdfverify_handler_tests ${CMAKE_SOURCE_DIR}/pdfverify/plug
 quarvel_add_test(pdfverify_mapping_tests LABEL pdfverify
   SOURCES mapping_test.cpp
   LIBS tolmira_plugin)
+
+# Benchmarks (not tests): the engine's collection of signed data.
+find_package(benchmark REQUIRED)
+find_package(OpenSSL REQUIRED)
+add_executable(collect_benchmark collect_benchmark.cpp)
+target_link_libraries(collect_benchmark PRIVATE tolmira_plugin vhost pisdk_glue benchmark::benchmark OpenSSL::Crypto)
+target_compile_definitions(collect_benchmark PRIVATE POINTERHOLDER_TRANSITION=4)
+quarvel_warnings(collect_benchmark)

@@ -399,6 +399,14 @@ const std::vector<std::string>& Viewer::hftRequests() const { return state_->hft
 PubSecHandlerRec* Viewer::registeredHandler() const {
   return state_->handlers.empty() ? nullptr : state_->handlers.front().second;
 }
+PSDataSource Viewer::newDataSource(const std::string& bytes) {
+  auto source = std::make_unique<DataSourceRec>();
+  source->bytes = bytes;
+  PSDataSource handle = reinterpret_cast<PSDataSource>(source.get());
+  state_->dataSources.emplace(handle, std::move(source));
+  return handle;
+}
+void Viewer::releaseDataSource(PSDataSource source) { state_->dataSources.erase(source); }
 void* Viewer::callbackProcedure(ASCallback callback) const { return callbackProc(callback); }
 
 std::vector<std::string> Viewer::menuNames() const {

@@ -142,6 +142,10 @@ class Viewer {
   const std::vector<std::string>& hftRequests() const;
   // The handler record a plug-in registered (null when none is registered).
   PubSecHandlerRec* registeredHandler() const;
+  // A data source of signed ranges holding these bytes, as SigValidate receives one;
+  // it lives until released or until the viewer goes.
+  PSDataSource newDataSource(const std::string& bytes);
+  void releaseDataSource(PSDataSource source);
   // The procedure of a live callback (a raise for one that is not).
   void* callbackProcedure(ASCallback callback) const;
   template <typename Proc>
