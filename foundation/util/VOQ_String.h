@@ -31,6 +31,8 @@ class VOQ_String {
   // True when both hold data of the same length and the same bytes; two empty
   // strings are not equal.
   bool equals(const VOQ_String& other) const;
+  // The opposite: true when either string is empty, the lengths differ or a byte does.
+  bool differs(const VOQ_String& other) const { return !equals(other); }
 
  private:
   void replaceWith(unsigned int newLength, const void* bytes);

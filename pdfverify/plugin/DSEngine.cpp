@@ -11,12 +11,13 @@
 #include "Messages.h"
 #include "PluginState.h"
 #include "PreferenceCheck.h"
-#include "StartupServices.h"
+#include "SignatureFinder.h"
 #include "VOQ_ConfigurationHelper.h"
 #include "VOQ_DocumentValidator.h"
 #include "ValidationResult.h"
 #include "VerificationResultMap.h"
 #include "VerificationServices.h"
+#include "VersionInfo.h"
 #include "certcheck/ReaderUtils.h"
 #include "certcheck/VOQ_Time.h"
 #include "certcheck/VOQ_TraceLog.h"
@@ -216,9 +217,10 @@ void DSEngine::sigValidate(PSSigValidateParamsRec* params) {
   END_HANDLER
 
   VOQ_XML_Document metadata;
-  const bool metadataFound = readSignerMetadata(metadata);
+  VOQ_String metadataText;
+  const bool metadataFound = readSignerMetadata(metadata, metadataText);
 
-  validationResult.parse(createValidationResult(categoryCounts, missingFontCount, getVersionString().getData()));
+  validationResult.parse(createValidationResult());
 
   VOQ_Time validationTime;
   VOQ_ConfigurationHelper* settings = VOQ_ConfigurationHelper::getInstance();

@@ -11,6 +11,7 @@
 #include "PluginState.h"
 #include "StartupServices.h"
 #include "VOQ_ConfigurationHelper.h"
+#include "VersionInfo.h"
 #include "cardvariant/Settings.h"
 #include "certcheck/VOQ_Configuration.h"
 #include "certcheck/VOQ_Crypt.h"

@@ -7,6 +7,8 @@
 #include <memory>
 
 #include "VOQ_ConfigurationHelper.h"
+#include "VOQ_DocumentValidator.h"
+#include "VersionInfo.h"
 #include "foundation/util/VOQ_MemoryStream.h"
 #include "foundation/util/VOQ_XML_Element.h"
 #include "pisdk/PICalls.h"
@@ -35,8 +37,7 @@ const char* resultElementName(int category) {
   return category > CAT_NONE && category < CAT_COUNT ? categoryNames[category] : nullptr;
 }
 
-VOQ_String& createValidationResult(const VOQ_Map<int32_t, int32_t>& categoryCounts, uint32_t missingFontCount,
-                                   const char* version) {
+VOQ_String& createValidationResult() {
   validationResultText.clear();
   VOQ_XML_Element root("", "VOQ_DocumentValidationResult", nullptr);
   char number[16];
@@ -51,7 +52,7 @@ VOQ_String& createValidationResult(const VOQ_Map<int32_t, int32_t>& categoryCoun
     snprintf(number, sizeof number, "%u", missingFontCount);
     root.addChild(VOQ_XML_Element(number, "MissingFonts", nullptr));
   }
-  root.addChild(VOQ_XML_Element(version, "Version", nullptr));
+  root.addChild(VOQ_XML_Element(getVersionString().getData(), "Version", nullptr));
   VOQ_XML_Document document;
   document.setRoot(&root);
   VOQ_MemoryStream stream(&validationResultText);

@@ -6,7 +6,6 @@
 
 #include <stdint.h>
 
-#include "foundation/util/VOQ_Map.h"
 #include "foundation/util/VOQ_String.h"
 #include "foundation/util/VOQ_XML_Document.h"
 #include "pisdk/PITypes.h"
@@ -16,11 +15,12 @@ extern VOQ_XML_Document validationResult;
 // The validator's part as text, made by createValidationResult.
 extern VOQ_String validationResultText;
 
-// Builds the validator's part: the root "VOQ_DocumentValidationResult", one element per
-// category with a recorded count ("POPUP" for category 0), "MissingFonts" when fonts are
-// missing, then "Version"; serialises it into validationResultText and returns that.
-VOQ_String& createValidationResult(const VOQ_Map<int32_t, int32_t>& categoryCounts, uint32_t missingFontCount,
-                                   const char* version);
+// Builds the validator's part from the last document check (categoryCounts and
+// missingFontCount) and the plug-in's version text: the root
+// "VOQ_DocumentValidationResult", one element per category with a recorded count
+// ("POPUP" for category 0), "MissingFonts" when fonts are missing, then "Version";
+// serialises it into validationResultText and returns that.
+VOQ_String& createValidationResult();
 
 // The element name of category 0 to 13 in the document; nullptr for other numbers.
 const char* resultElementName(int category);

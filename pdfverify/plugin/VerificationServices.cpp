@@ -13,9 +13,6 @@ namespace {
 
 }  // namespace
 
-bool findSignature(PDDoc, const unsigned char*, unsigned int) { notAvailable(); }
-bool readSigningTime(VOQ_Time&) { return false; }
-bool readSignerMetadata(VOQ_XML_Document&) { return false; }
 DWORD validateCertificate(const unsigned char*, unsigned int, bool*, VOQ_Time&, VOQ_ProxySettings*,
                           VOQ_ProxySettings*) {
   return 0x80030000;

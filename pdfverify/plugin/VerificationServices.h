@@ -12,14 +12,6 @@
 #include "certcheck/VOQ_ProxySettings.h"
 #include "certcheck/VOQ_Time.h"
 #include "foundation/util/VOQ_String.h"
-#include "foundation/util/VOQ_XML_Document.h"
-#include "pisdk/PITypes.h"
-
-// Signature finder: whether a signature field of the document holds this value; the
-// signing time and the signer metadata of the field found last.
-bool findSignature(PDDoc doc, const unsigned char* value, unsigned int length);
-bool readSigningTime(VOQ_Time& time);
-bool readSignerMetadata(VOQ_XML_Document& metadata);
 
 // Certificate validation at the validation time, through the system's stores or the
 // given trusted certificates; 0 when valid.

@@ -33,12 +33,18 @@ Obj signatureDictionary(const SignatureFieldPlan& s) {
   v.replaceKey("/SubFilter", Obj::newName("/" + s.subFilter));
   v.replaceKey("/ByteRange", Obj::parse("[0 9999999999 9999999999 9999999999]"));
   v.replaceKey("/Contents", Obj::newString(std::string(static_cast<size_t>(s.placeholderBytes), '\0')));
-  if (s.withSigningTime) v.replaceKey("/M", Obj::newString("D:20240115103000+01'00'"));
-  if (!s.metadataVersion.empty()) {
+  if (s.withSigningTime) {
+    v.replaceKey("/M", s.signingTimeObject.empty() ? Obj::newString("D:20240115103000+01'00'")
+                                                   : Obj::parse(s.signingTimeObject));
+  }
+  if (!s.propBuildObject.empty()) {
+    v.replaceKey("/Prop_Build", Obj::parse(s.propBuildObject));
+  } else if (!s.metadataVersion.empty() || !s.metadataText.empty()) {
     Obj filter = Obj::newDictionary();
     filter.replaceKey("/Name", Obj::newName("/Dor:valin"));
-    filter.replaceKey("/Metadata", Obj::newString("<Dorvalin><Version>" + s.metadataVersion +
-                                                  "</Version></Dorvalin>"));
+    filter.replaceKey("/Metadata", Obj::newString(s.metadataText.empty() ? "<Dorvalin><Version>" +
+                                                                               s.metadataVersion + "</Version></Dorvalin>"
+                                                                         : s.metadataText));
     Obj build = Obj::newDictionary();
     build.replaceKey("/Filter", filter);
     v.replaceKey("/Prop_Build", build);
@@ -327,30 +333,57 @@ void appendSignatureField(const std::string& path, const SignatureFieldPlan& pla
 }
 
 void damageByteRange(const std::string& path, const std::string& field, const std::string& how) {
-  QPDF pdf;
-  pdf.processFile(path.c_str());
-  Obj v = fieldNamed(pdf, field).getKey("/V");
-  Obj br = v.getKey("/ByteRange");
-  if (!br.isArray() || br.getArrayNItems() != 4) fail("no byte range");
-  long long a = br.getArrayItem(1).getIntValue(), b = br.getArrayItem(2).getIntValue(),
-            c = br.getArrayItem(3).getIntValue();
-  std::string bytes = readFile(path);
-  Placeholder ph = locate(bytes, v.getObjectID(), v.getGeneration());
+  std::vector<long long> br = byteRange(path, field);
+  if (br.size() != 4) fail("no byte range");
+  const std::string a = std::to_string(br[1]), b = std::to_string(br[2]), c = std::to_string(br[3]);
   std::string text;
   if (how == "text") {
-    text = "[0 /" + std::to_string(a) + " " + std::to_string(b) + " " + std::to_string(c) + "]";
+    text = "[0 /" + a + " " + b + " " + c + "]";
   } else if (how == "short") {
-    text = "[0 " + std::to_string(a) + " " + std::to_string(b - 1) + " " + std::to_string(c + 1) + "]";
+    text = "[0 " + a + " " + std::to_string(br[2] - 1) + " " + std::to_string(br[3] + 1) + "]";
   } else if (how == "huge") {
-    text = "[0 " + std::to_string(a) + " " + std::to_string(b) + " 9999999999]";
+    text = "[0 " + a + " " + b + " 9999999999]";
   } else {
     fail("unknown damage " + how);
   }
-  size_t width = ph.rangeClose + 1 - ph.rangeOpen;
-  if (text.size() > width) fail("damaged byte range does not fit");
-  text.append(width - text.size(), ' ');
-  bytes.replace(ph.rangeOpen, width, text);
+  replaceInPlace(path, field, "/ByteRange", text);
+}
+
+void replaceInPlace(const std::string& path, const std::string& field, const std::string& key,
+                    const std::string& text) {
+  QPDF pdf;
+  pdf.processFile(path.c_str());
+  Obj v = fieldNamed(pdf, field).getKey("/V");
+  if (!v.isIndirect()) fail("field " + field + " has no signature dictionary");
+  std::string bytes = readFile(path);
+  Placeholder ph = locate(bytes, v.getObjectID(), v.getGeneration());
+  size_t at = 0, width = 0;
+  if (key == "/ByteRange") {
+    at = ph.rangeOpen;
+    width = ph.rangeClose + 1 - ph.rangeOpen;
+  } else if (key == "/Contents") {
+    at = ph.lt;
+    width = ph.gt - ph.lt;
+  } else {
+    fail("no in-place value " + key);
+  }
+  if (text.size() > width) fail(key + " replacement does not fit");
+  bytes.replace(at, width, text + std::string(width - text.size(), ' '));
   writeFile(path, bytes);
+}
+
+std::vector<long long> byteRange(const std::string& path, const std::string& field) {
+  QPDF pdf;
+  pdf.processFile(path.c_str());
+  Obj br = fieldNamed(pdf, field).getKey("/V").getKey("/ByteRange");
+  std::vector<long long> out;
+  if (br.isArray()) {
+    for (Obj item : br.getArrayAsVector()) {
+      if (!item.isInteger()) fail("byte range holds a non-integer");
+      out.push_back(item.getIntValue());
+    }
+  }
+  return out;
 }
 
 std::string signedRanges(const std::string& path, const std::string& field) {

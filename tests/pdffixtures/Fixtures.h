@@ -30,6 +30,10 @@ struct SignatureFieldPlan {
   std::string certSigner = "rsa1024";  // the kit entity whose certificate /Cert holds
   bool withSigningTime = true;                // /M
   std::string metadataVersion = "2.21.0000";  // in /Prop_Build /Filter /Metadata; "" none
+  // Variants for the readers of these entries; "" keeps the usual form above.
+  std::string signingTimeObject{};  // PDF object text for /M in place of the date string
+  std::string metadataText{};       // the /Metadata string in place of the one naming the version
+  std::string propBuildObject{};    // PDF object text for /Prop_Build in place of the usual one
   int placeholderBytes = 8192;                // room for the DER value
 };
 
@@ -74,6 +78,12 @@ void appendSignatureField(const std::string& path, const SignatureFieldPlan& fie
 // name where a number stood, "short" makes the gap end one byte early, "huge" claims
 // 9999999999 bytes for the second range.
 void damageByteRange(const std::string& path, const std::string& field, const std::string& how);
+// Writes `text` in place of the /ByteRange array or the /Contents string of a field's
+// signature dictionary, padded with blanks to the old width, so every offset stays.
+void replaceInPlace(const std::string& path, const std::string& field, const std::string& key,
+                    const std::string& text);
+// The /ByteRange of a field as written (any number of integers).
+std::vector<long long> byteRange(const std::string& path, const std::string& field);
 
 // The bytes the signature of `field` covers, read back from the file's /ByteRange.
 std::string signedRanges(const std::string& path, const std::string& field);

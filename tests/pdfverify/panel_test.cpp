@@ -7,7 +7,9 @@
 #include "HostCalls.h"
 #include "PanelTexts.h"
 #include "PluginState.h"
+#include "VOQ_DocumentValidator.h"
 #include "ValidationResult.h"
+#include "VersionInfo.h"
 #include "foundation/util/VOQ_MemoryStream.h"
 
 namespace {
@@ -19,6 +21,14 @@ std::string written(const VOQ_XML_Document& document) {
   VOQ_MemoryStream stream(&text);
   document.write(&stream);
   return str(text);
+}
+
+// The validator's part after a document check that recorded these counts.
+VOQ_String& created(const std::vector<std::pair<int32_t, int32_t>>& counts, uint32_t missingFonts) {
+  categoryCounts.removeAll();
+  for (const auto& [category, count] : counts) categoryCounts.put(category, new int32_t(count), true, false);
+  missingFontCount = missingFonts;
+  return createValidationResult();
 }
 
 // The result document with these children; nullptr: no root (before any verification).
@@ -36,6 +46,7 @@ class ResultTest : public ::testing::Test {
   void SetUp() override {
     pdftest::bindHFTs(viewer);
     forgetValidationResults();
+    setVersionStrings("2.21.0000");  // the shipped module's version text
   }
   void TearDown() override {
     for (ASCab cab : cabs) ASCabDestroy(cab);
@@ -83,18 +94,14 @@ TEST_F(ResultTest, CreateWritesCountsInCategoryOrderThenFontsAndVersion) {
        "</VOQ_DocumentValidationResult>"},
   };
   for (const CountCase& c : cases) {
-    VOQ_Map<int32_t, int32_t> counts;
-    for (auto& [category, count] : c.counts) counts.put(category, new int32_t(count), true, false);
-    VOQ_String& text = createValidationResult(counts, c.missingFonts, "2.21.0000");
+    VOQ_String& text = created(c.counts, c.missingFonts);
     EXPECT_EQ(&text, &validationResultText);
     EXPECT_EQ(str(text), c.xml);
   }
 }
 
 TEST_F(ResultTest, EngineAdditionsAreSignedDecimalsAndANewVerificationKeepsNothing) {
-  VOQ_Map<int32_t, int32_t> counts;
-  counts.put(5, new int32_t(2), true, false);
-  validationResult.parse(createValidationResult(counts, 3, "2.21.0000"));
+  validationResult.parse(created({{5, 2}}, 3));
   appendResult("Date", "D:20261210120000+01'00'");
   const std::pair<uint32_t, const char*> codes[] = {
       {0x80070014, "-2147024876"}, {0, "0"}, {0x80050001, "-2147155967"}, {0x80000009, "-2147483639"}};
@@ -114,7 +121,7 @@ TEST_F(ResultTest, EngineAdditionsAreSignedDecimalsAndANewVerificationKeepsNothi
   // no document rather than the previous one.
   clearValidationResult();
   EXPECT_EQ(written(validationResult), "");
-  validationResult.parse(createValidationResult(VOQ_Map<int32_t, int32_t>(), 0, "2.21.0000"));
+  validationResult.parse(created({}, 0));
   EXPECT_EQ(written(validationResult),
             "<VOQ_DocumentValidationResult><Version>2.21.0000</Version></VOQ_DocumentValidationResult>");
 }

@@ -57,7 +57,7 @@ TEST(VOQ_String, Construction) {
   }
 }
 
-TEST(VOQ_String, Equals) {
+TEST(VOQ_String, EqualsAndDiffers) {
   struct Case {
     const char* what;
     std::string a;
@@ -79,6 +79,8 @@ TEST(VOQ_String, Equals) {
     VOQ_String b = make(c.b);
     EXPECT_EQ(a.equals(b), c.equal);
     EXPECT_EQ(b.equals(a), c.equal);
+    // The version check's test: an empty side always differs.
+    EXPECT_EQ(a.differs(b), !c.equal);
   }
 }
 
