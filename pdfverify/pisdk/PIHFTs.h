@@ -41,7 +41,8 @@
   X(ASGetErrorString, const char*, (ASErrorCode code, char* buffer, ASInt32 size),        \
     (code, buffer, size))                                                                 \
   X(ASFixedToCString, void, (ASFixed value, char* buffer, ASInt32 size, ASInt16 precision), \
-    (value, buffer, size, precision))
+    (value, buffer, size, precision))                                                     \
+  X(ASStmClose, ASInt32, (ASStm stm), (stm))
 
 // ASExtra: text objects and cabinets.
 #define PI_ASEXTRA_HFT(X)                                                                 \
@@ -102,7 +103,9 @@
   X(CosObjEnum, ASBool, (CosObj obj, ASCallback proc, void* clientData), (obj, proc, clientData)) \
   X(CosStreamDict, CosObj, (CosObj stream), (stream))                                     \
   X(CosDocGetRoot, CosObj, (CosDoc doc), (doc))                                           \
-  X(CosDocEnumIndirect, ASBool, (CosDoc doc, ASCallback proc, void* clientData), (doc, proc, clientData))
+  X(CosDocEnumIndirect, ASBool, (CosDoc doc, ASCallback proc, void* clientData), (doc, proc, clientData)) \
+  X(CosStreamOpenStm, ASStm, (CosObj stream, ASUns32 mode), (stream, mode))              \
+  X(CosObjDestroy, void, (CosObj obj), (obj))
 
 // PDModel: documents, pages, annotations and fonts.
 #define PI_PDMODEL_HFT(X)                                                                 \
@@ -125,7 +128,21 @@
   X(PDFontGetSubtype, ASAtom, (PDFont font), (font))                                      \
   X(PDFontIsEmbedded, ASBool, (PDFont font), (font))                                      \
   X(PDFontGetDescendant, PDFont, (PDFont font), (font))                                   \
-  X(PDFontGetCosObj, CosObj, (PDFont font), (font))
+  X(PDFontGetCosObj, CosObj, (PDFont font), (font))                                     \
+  X(PDContentReadToken, ASInt32,                                                          \
+    (ASStm stm, ASCallback byteProc, void* clientData, PDContentTokenRec* token),        \
+    (stm, byteProc, clientData, token))                                                   \
+  X(PDContentReadInlineImage, void, (ASStm stm, CosDoc doc, CosObj* image), (stm, doc, image)) \
+  X(PDDocPermRequest, ASInt32, (PDDoc doc, ASInt32 object, ASInt32 operation, void* authData), \
+    (doc, object, operation, authData))                                                   \
+  X(PDDocCreateWordFinderEx, PDWordFinder,                                                \
+    (PDDoc doc, ASInt32 version, ASBool unicode, const PDWordFinderConfigRec* config),   \
+    (doc, version, unicode, config))                                                      \
+  X(PDWordFinderEnumWords, void, (PDWordFinder finder, ASInt32 page, ASCallback proc, void* clientData), \
+    (finder, page, proc, clientData))                                                     \
+  X(PDWordFinderDestroy, void, (PDWordFinder finder), (finder))                           \
+  X(PDWordGetLength, ASInt32, (PDWord word), (word))                                      \
+  X(PDWordGetString, ASInt32, (PDWord word, char* buffer, ASInt32 size), (word, buffer, size))
 
 // AcroView: the application, its active document view, menus and preferences.
 #define PI_ACROVIEW_HFT(X)                                                                \

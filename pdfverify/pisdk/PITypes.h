@@ -46,6 +46,9 @@ typedef struct _t_AVMenubarRec* AVMenubar;
 typedef struct _t_ConsultantRec* Consultant;
 typedef struct _t_PSEngineRec* PubSecEngine;
 typedef struct _t_PSDataSourceRec* PSDataSource;
+typedef struct _t_ASStmRec* ASStm;
+typedef struct _t_PDWordFinderRec* PDWordFinder;
+typedef struct _t_PDWordRec* PDWord;
 
 // A Cos object: a document and a slot of that document's object table; the host
 // alone reads the fields. The null object of no document is {0, 0}.
@@ -299,6 +302,38 @@ enum {
   kDSSigValTextDSAVIdValidity = 9,
   kDSSigValTextDSTTIdValidity = 10
 };
+
+// --- Content streams and words ----------------------------------------------------------
+
+// Kinds of the tokens PDContentReadToken reads.
+enum {
+  kPDContentTokenNone = 0,  // nothing read (the end of the stream, when nothing was consumed)
+  kPDContentTokenNumber = 1,
+  kPDContentTokenName = 2,
+  kPDContentTokenOther = 3,  // brackets, booleans, null, and bytes that make no token
+  kPDContentTokenOperator = 4,
+  kPDContentTokenString = 5
+};
+
+// One token of a content stream. A string's first 255 bytes stand in `text`; the host
+// hands the rest to the byte procedure while it reads the token.
+typedef struct PDContentTokenRec {
+  ASUns32 size;  // sizeof(PDContentTokenRec)
+  ASInt32 type;
+  ASUns32 reserved[2];
+  char text[256];        // an operator's name, or a string's bytes; zero-terminated
+  ASInt32 stringLength;  // the bytes of a string in `text`
+} PDContentTokenRec;
+typedef void (*PDContentByteProc)(const char* bytes, ASInt32 length, void* clientData);
+
+// How a word finder splits text; the host reads only the size.
+typedef struct PDWordFinderConfigRec {
+  ASUns32 recordSize;  // sizeof(PDWordFinderConfigRec)
+  ASUns32 reserved1;
+  ASUns16 flags[8];
+  ASUns32 reserved2[6];
+} PDWordFinderConfigRec;
+typedef ASBool (*PDWordProc)(PDWordFinder finder, PDWord word, ASInt32 page, void* clientData);
 
 // --- PDF Consultant ------------------------------------------------------------------
 

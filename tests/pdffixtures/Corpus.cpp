@@ -416,6 +416,22 @@ std::vector<Entry> makeEntries() {
     b.write(path);
   });
 
+  add("text-content", "shown text with URLs, words across operators and a text matrix, inline images and a "
+      "long string, one page each",
+      [](const std::string& path) {
+        Builder b(5);
+        const std::string contents[5] = {
+            "BT /F1 12 Tf 72 700 Td (Visit http://www.example.org/ or) Tj (www.test.de now.) Tj ET\n",
+            "BT /F1 12 Tf 72 700 Td (ab  c) Tj (d) Tj ET\n",
+            "BT /F1 12 Tf 72 700 Td (ab) Tj 1 0 0 1 72 680 Tm (c) Tj ET\n",
+            "BI /W 2 /H 1 /CS /G /BPC 8 ID \x80\x81 EI BT /F1 12 Tf 72 700 Td (x) Tj [(" + std::string(300, 'L') +
+                ") -20 (y)] TJ ET\n",
+            "BT /F1 12 Tf 72 700 Td (before) Tj ET BI /W 2 /H 1 ID \x80\x81",
+        };
+        for (size_t i = 0; i < 5; ++i) b.page(i).replaceKey("/Contents", Obj::newStream(&b.pdf, contents[i]));
+        b.write(path);
+      });
+
   add("version-1-3", "an old header version", [](const std::string& path) { Builder().write(path, "1.3"); });
   add("version-2-0", "a new header version with a catalog version", [](const std::string& path) {
     Builder b;

@@ -282,6 +282,8 @@ void Viewer::closeDocuments() {
   State& s = *state_;
   s.pages.clear();
   s.fontIndex.clear();
+  s.streams.clear();
+  s.wordFinders.clear();
   s.active = nullptr;
   for (auto& d : s.documents) d.reset();
 }

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include <qpdf/QPDF.hh>
+#include <qpdf/InputSource.hh>
 #include <qpdf/QPDFObjectHandle.hh>
+#include <qpdf/QPDFTokenizer.hh>
 
 #include "Viewer.h"
 #include "pisdk/PIExcept.h"
@@ -106,6 +108,26 @@ struct DataSourceRec {
   size_t chunkTurn = 0;
 };
 
+// An open stream: its bytes, read token by token.
+struct StmRec {
+  Document* doc = nullptr;
+  std::string bytes;
+  std::shared_ptr<InputSource> input;
+  QPDFTokenizer tokenizer;
+};
+
+// One word handed to a word procedure: its characters as UTF-16BE (or the bytes).
+struct WordRec {
+  std::string text;
+  ASInt32 length = 0;
+};
+
+struct WordFinderRec {
+  Document* doc = nullptr;
+  bool unicode = true;
+  const WordRec* current = nullptr;  // the word of the procedure running now
+};
+
 struct ConsultantRec {
   ASCallback progress = nullptr;
   std::vector<const ConsultantAgentRec*> agents;  // the caller's records
@@ -155,6 +177,8 @@ struct Viewer::State {
   bool appearanceListOpen = false;
   std::map<Consultant, std::unique_ptr<ConsultantRec>> consultants;
   std::map<PDFont, FontRec*> fontIndex;  // every live font handle
+  std::map<ASStm, std::unique_ptr<StmRec>> streams;
+  std::map<PDWordFinder, std::unique_ptr<WordFinderRec>> wordFinders;
 };
 
 Viewer::State& state();
