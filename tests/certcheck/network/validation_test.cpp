@@ -326,6 +326,9 @@ TEST_F(ValidationBed, CrlsOfThePlatformRoad) {
   EXPECT_EQ(0u, validate(Road::Platform, "noaia"));
   revokeInCrl("noaia");
   EXPECT_EQ(0x8003000bu, validate(Road::Platform, "noaia"));
+  // The chain engine counts a revocation from its date on; the CRLs read through the
+  // proxies count any entry, as the original client does.
+  EXPECT_EQ(0u, validate(Road::Platform, "noaia", nullptr, nullptr, "D:20250101000000Z"));
 
   // Through the HTTP proxy (the CRL server answers absolute-form requests too).
   VOQ_ProxySettings http = proxyAt("127.0.0.1", crls.port(), 1, "u", "p");
@@ -378,6 +381,38 @@ TEST_F(ValidationBed, CrlsOfThePlatformRoad) {
   // The CRL server down.
   crls_.reset();
   EXPECT_EQ(0x8003000cu, validate(Road::Platform, "noaia"));
+}
+
+// A CRL fetched through the HTTPS proxy's tunnel from a TLS server.
+TEST_F(ValidationBed, CrlThroughTheHttpsProxy) {
+  FileServer origin(&tls_);
+  origin.putFile("/int.crl", readText(kit().path("int.crl")));
+  certnet::CaptureProxy proxy;
+  VOQ_ProxySettings https = proxyAt("127.0.0.1", proxy.port(), 1, "u", "p");
+  const testpki::Bytes signer = kit().certificate("noaia");
+  const testpki::Bytes issuer = kit().certificate("int");
+  PCCERT_CONTEXT s = CertCreateCertificateContext(X509_ASN_ENCODING, signer.data(), static_cast<DWORD>(signer.size()));
+  PCCERT_CONTEXT i = CertCreateCertificateContext(X509_ASN_ENCODING, issuer.data(), static_cast<DWORD>(issuer.size()));
+  const std::string port = std::to_string(origin.port());
+  const std::string url = origin.url("/int.crl");
+  EXPECT_EQ(0u, checkCRLThroughHTTPSProxy("127.0.0.1", port.c_str(), &https, url.c_str(), s, i));
+  EXPECT_EQ("GET " + url + " HTTP/1.0\r\n\r\n", origin.requests().back().raw);
+  revokeInCrl("noaia");
+  origin.putFile("/int.crl", readText(kit().path("int.crl")));
+  EXPECT_EQ(0x8003000bu, checkCRLThroughHTTPSProxy("127.0.0.1", port.c_str(), &https, url.c_str(), s, i));
+  // The CRL of another issuer for this certificate is not believed.
+  origin.putFile("/int.crl", readText(kit().path("intnocdp.crl")));
+  EXPECT_EQ(0x8003000cu, checkCRLThroughHTTPSProxy("127.0.0.1", port.c_str(), &https, url.c_str(), s, i));
+  origin.put("/int.crl", certnet::httpReply(404, ""));
+  EXPECT_EQ(0x800b000cu, checkCRLThroughHTTPSProxy("127.0.0.1", port.c_str(), &https, url.c_str(), s, i));
+  proxy.setConnectAnswer("HTTP/1.0 407 Proxy Authentication Required\r\n\r\n");
+  EXPECT_EQ(0x800b000cu, checkCRLThroughHTTPSProxy("127.0.0.1", port.c_str(), &https, url.c_str(), s, i));
+  // A server that does not verify: the kit's root leaves the Root store.
+  proxy.setConnectAnswer("HTTP/1.0 200 OK\r\n\r\n");
+  ASSERT_EQ(0, std::remove((platform::machineRoot() + "/crypt/user/root.p7b").c_str()));
+  EXPECT_EQ(0x800b0005u, checkCRLThroughHTTPSProxy("127.0.0.1", port.c_str(), &https, url.c_str(), s, i));
+  CertFreeCertificateContext(s);
+  CertFreeCertificateContext(i);
 }
 
 TEST_F(ValidationBed, ChainVerdictsOfThePlatformRoad) {
