@@ -139,16 +139,9 @@ bool downloadFileThroughHttpsProxy(const VOQ_String& host, const VOQ_String& por
   const char* text = urlText(url);
   const char* hostText = urlText(host);
   const char* portText = urlText(port);
-  std::string authorization;
-  if (!https || !text || !hostText || !portText || !isSafeUrl(text) || !isSafeUrl(hostText) || !isSafeUrl(portText) ||
-      !proxyAuthorizationLine(*https, authorization))
-    return false;
+  if (!https || !text || !hostText || !portText || !isSafeUrl(text)) return false;
   HttpConnection connection;
-  if (!connection.connect(*https)) return false;
-  if (!connection.send(std::string("CONNECT ") + hostText + ":" + portText + " HTTP/1.0\r\n" + authorization + "\r\n"))
-    return false;
-  if (readConnectAnswer(connection, nullptr) != ReplyOutcome::Ok) return false;
-  if (!connection.startTls(hostText)) return false;
+  if (openTunnel(connection, *https, hostText, portText) != TunnelOutcome::Ok) return false;
   if (!connection.send(std::string("GET ") + text + " HTTP/1.0\r\n\r\n")) return false;
   return receiveIntoFile(connection, file);
 }

@@ -245,6 +245,19 @@ void HttpConnection::shutdown() {
 
 namespace {
 
+// Parses a collected status line (a NUL-terminated copy, as the parser changes it).
+ReplyOutcome judgeStatusLine(const std::string& line, int* status) {
+  if (line.size() > MAX_STATUS_LINE) return ReplyOutcome::BadStatusLine;
+  std::unique_ptr<char[]> text(new char[line.size() + 1]);
+  memcpy(text.get(), line.data(), line.size());
+  text[line.size()] = 0;
+  int code = 0;
+  const bool parsed = parseStatusLine(code, text.get());
+  if (status) *status = code;
+  if (!parsed) return ReplyOutcome::BadStatusLine;
+  return code == 200 ? ReplyOutcome::Ok : ReplyOutcome::NotOk;
+}
+
 // Collects bytes until the first CR LF (or LF) is in `line`, keeping them also in
 // `reply`; what came after the line end stays in the reply as well.
 ReplyOutcome readStatusLine(HttpConnection& connection, BIO* reply, std::string& line, int* status) {
@@ -268,15 +281,7 @@ ReplyOutcome readStatusLine(HttpConnection& connection, BIO* reply, std::string&
     collected.append(chunk, static_cast<size_t>(n));
     if (BIO_write(reply, chunk, n) != n) return ReplyOutcome::ReadFailed;
   }
-  if (line.size() > MAX_STATUS_LINE) return ReplyOutcome::BadStatusLine;
-  std::unique_ptr<char[]> text(new char[line.size() + 1]);
-  memcpy(text.get(), line.data(), line.size());
-  text[line.size()] = 0;
-  int code = 0;
-  const bool parsed = parseStatusLine(code, text.get());
-  if (status) *status = code;
-  if (!parsed) return ReplyOutcome::BadStatusLine;
-  return code == 200 ? ReplyOutcome::Ok : ReplyOutcome::NotOk;
+  return judgeStatusLine(line, status);
 }
 
 }  // namespace
@@ -310,16 +315,28 @@ ReplyOutcome readConnectAnswer(HttpConnection& connection, int* status) {
   }
   if (answer.size() >= MAX_CONNECT_ANSWER) return ReplyOutcome::ReadFailed;
   const size_t end = answer.find('\n');
-  std::string line = answer.substr(0, end + 1);
-  if (line.size() > MAX_STATUS_LINE) return ReplyOutcome::BadStatusLine;
-  std::unique_ptr<char[]> text(new char[line.size() + 1]);
-  memcpy(text.get(), line.data(), line.size());
-  text[line.size()] = 0;
-  int code = 0;
-  const bool parsed = parseStatusLine(code, text.get());
-  if (status) *status = code;
-  if (!parsed) return ReplyOutcome::BadStatusLine;
-  return code == 200 ? ReplyOutcome::Ok : ReplyOutcome::NotOk;
+  return judgeStatusLine(answer.substr(0, end + 1), status);
+}
+
+TunnelOutcome openTunnel(HttpConnection& connection, const VOQ_ProxySettings& proxy, const std::string& host,
+                         const std::string& port) {
+  std::string authorization;
+  if (!isSafeUrl(host.c_str()) || !isSafeUrl(port.c_str()) || !proxyAuthorizationLine(proxy, authorization))
+    return TunnelOutcome::Refused;
+  if (!connection.connect(proxy)) return TunnelOutcome::ConnectFailed;
+  if (!connection.send("CONNECT " + host + ":" + port + " HTTP/1.0\r\n" + authorization + "\r\n"))
+    return TunnelOutcome::ReadFailed;
+  switch (readConnectAnswer(connection, nullptr)) {
+    case ReplyOutcome::Ok:
+      break;
+    case ReplyOutcome::ReadFailed:
+      return TunnelOutcome::ReadFailed;
+    case ReplyOutcome::BadStatusLine:
+      return TunnelOutcome::BadStatusLine;
+    case ReplyOutcome::NotOk:
+      return TunnelOutcome::NotOk;
+  }
+  return connection.startTls(host) ? TunnelOutcome::Ok : TunnelOutcome::TlsFailed;
 }
 
 bool takeBody(BIO* reply, int contentLength, std::string& body) {

@@ -111,6 +111,20 @@ ReplyOutcome readReply(HttpConnection& connection, BIO* reply, size_t cap, int* 
 // one byte further; its status line must be 200.
 ReplyOutcome readConnectAnswer(HttpConnection& connection, int* status);
 
+enum class TunnelOutcome {
+  Ok,
+  Refused,        // host, port or credentials that cannot be sent
+  ConnectFailed,  // the proxy cannot be reached
+  ReadFailed,     // sending, or reading the answer, failed
+  BadStatusLine,  // the answer's status line does not parse
+  NotOk,          // the proxy refused the tunnel (status not 200)
+  TlsFailed,      // the TLS handshake with host, or its verification, failed
+};
+// Connects to the proxy, asks it for a tunnel to host:port (with the record's
+// Basic credentials when it asks for them) and starts TLS to host through it.
+TunnelOutcome openTunnel(HttpConnection& connection, const VOQ_ProxySettings& proxy, const std::string& host,
+                         const std::string& port);
+
 // After parseContentLength consumed the header of `reply`: exactly contentLength
 // body bytes, which must be positive and must all have arrived.
 bool takeBody(BIO* reply, int contentLength, std::string& body);

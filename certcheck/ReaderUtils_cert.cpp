@@ -372,6 +372,43 @@ OCSP_RESPONSE* readOcspReply(HttpConnection& connection, DWORD* result) {
   return responseOf(reply.get());
 }
 
+// A reply's outcome as the caller's code (0 for a reply to go on with).
+DWORD replyCode(ReplyOutcome outcome, DWORD readFailed, DWORD badStatusLine, DWORD notOk) {
+  switch (outcome) {
+    case ReplyOutcome::Ok:
+      return 0;
+    case ReplyOutcome::ReadFailed:
+      return readFailed;
+    case ReplyOutcome::BadStatusLine:
+      return badStatusLine;
+    case ReplyOutcome::NotOk:
+      return notOk;
+  }
+  return readFailed;
+}
+
+// A tunnel's outcome as the caller's code (0 for a tunnel to go on with).
+DWORD tunnelCode(TunnelOutcome outcome, DWORD refused, DWORD connectFailed, DWORD readFailed, DWORD badStatusLine,
+                 DWORD notOk, DWORD tlsFailed) {
+  switch (outcome) {
+    case TunnelOutcome::Ok:
+      return 0;
+    case TunnelOutcome::Refused:
+      return refused;
+    case TunnelOutcome::ConnectFailed:
+      return connectFailed;
+    case TunnelOutcome::ReadFailed:
+      return readFailed;
+    case TunnelOutcome::BadStatusLine:
+      return badStatusLine;
+    case TunnelOutcome::NotOk:
+      return notOk;
+    case TunnelOutcome::TlsFailed:
+      return tlsFailed;
+  }
+  return refused;
+}
+
 }  // namespace
 
 bool isMaskSet(DWORD low, DWORD high, DWORD maskLow, DWORD maskHigh) {
@@ -579,32 +616,12 @@ OCSP_RESPONSE* sendOCSPRequestOverSSL(HttpConnection& connection, const char* ho
 OCSP_RESPONSE* sendOCSPRequestThroughHTTPSProxy(const char* url, const char* host, const char* port,
                                                 OCSP_REQUEST* request, VOQ_ProxySettings* https, DWORD* result) {
   *result = 0x80070018;
-  std::string authorization;
-  if (!https || !isSafeUrl(url) || !isSafeUrl(host) || !isSafeUrl(port) ||
-      !proxyAuthorizationLine(*https, authorization))
-    return nullptr;
+  if (!https || !isSafeUrl(url) || !host || !port) return nullptr;
   HttpConnection connection;
-  if (!connection.connect(*https)) {
-    *result = 0x80070019;
-    return nullptr;
-  }
-  if (!connection.send(std::string("CONNECT ") + host + ":" + port + " HTTP/1.0\r\n" + authorization + "\r\n"))
-    return nullptr;
-  switch (readConnectAnswer(connection, nullptr)) {
-    case ReplyOutcome::Ok:
-      break;
-    case ReplyOutcome::ReadFailed:
-      *result = 0x80070021;
-      return nullptr;
-    case ReplyOutcome::BadStatusLine:
-      *result = 0x80070020;
-      return nullptr;
-    case ReplyOutcome::NotOk:
-      *result = 0x8007001a;
-      return nullptr;
-  }
-  if (!connection.startTls(host)) {
-    *result = 0x8007001b;
+  const DWORD code = tunnelCode(openTunnel(connection, *https, host, port), 0x80070018, 0x80070019, 0x80070021,
+                                0x80070020, 0x8007001a, 0x8007001b);
+  if (code) {
+    *result = code;
     return nullptr;
   }
   bool encoded = false;
@@ -623,16 +640,9 @@ DWORD checkCRLThroughHTTPProxy(VOQ_ProxySettings* http, const char* url, PCCERT_
   if (!connection.send(std::string("GET ") + url + " HTTP/1.0\r\n" + authorization + "\r\n")) return 0x800a000a;
   BioPtr reply(BIO_new(BIO_s_mem()));
   if (!reply) return 0x800a000f;
-  switch (readReply(connection, reply.get(), CRL_REPLY_CAP, nullptr)) {
-    case ReplyOutcome::Ok:
-      break;
-    case ReplyOutcome::ReadFailed:
-      return 0x800a000a;
-    case ReplyOutcome::BadStatusLine:
-      return 0x800a0010;
-    case ReplyOutcome::NotOk:
-      return 0x800a0011;
-  }
+  if (const DWORD code = replyCode(readReply(connection, reply.get(), CRL_REPLY_CAP, nullptr), 0x800a000a, 0x800a0010,
+                                   0x800a0011))
+    return code;
   std::string body;
   if (!takeBody(reply.get(), readContentLength(reply.get()), body)) return 0x800a000a;
   return searchCrl(body, certificate, issuer, 0x800a000e);
@@ -640,37 +650,18 @@ DWORD checkCRLThroughHTTPProxy(VOQ_ProxySettings* http, const char* url, PCCERT_
 
 DWORD checkCRLThroughHTTPSProxy(const char* host, const char* port, VOQ_ProxySettings* https, const char* url,
                                 PCCERT_CONTEXT certificate, PCCERT_CONTEXT issuer) {
-  std::string authorization;
   if (!isSafeUrl(url) || !isSafeUrl(host) || !isSafeUrl(port)) return 0x800b000a;
-  if (!https || !proxyAuthorizationLine(*https, authorization)) return 0x800b0002;
+  if (!https) return 0x800b0002;
   HttpConnection connection;
-  if (!connection.connect(*https)) return 0x800b0002;
-  if (!connection.send(std::string("CONNECT ") + host + ":" + port + " HTTP/1.0\r\n" + authorization + "\r\n"))
-    return 0x800b0008;
-  switch (readConnectAnswer(connection, nullptr)) {
-    case ReplyOutcome::Ok:
-      break;
-    case ReplyOutcome::ReadFailed:
-      return 0x800b0008;
-    case ReplyOutcome::BadStatusLine:
-      return 0x800b000b;
-    case ReplyOutcome::NotOk:
-      return 0x800b000c;
-  }
-  if (!connection.startTls(host)) return 0x800b0005;
+  if (const DWORD code = tunnelCode(openTunnel(connection, *https, host, port), 0x800b0002, 0x800b0002, 0x800b0008,
+                                    0x800b000b, 0x800b000c, 0x800b0005))
+    return code;
   if (!connection.send(std::string("GET ") + url + " HTTP/1.0\r\n\r\n")) return 0x800b0008;
   BioPtr reply(BIO_new(BIO_s_mem()));
   if (!reply) return 0x800a000f;
-  switch (readReply(connection, reply.get(), CRL_REPLY_CAP, nullptr)) {
-    case ReplyOutcome::Ok:
-      break;
-    case ReplyOutcome::ReadFailed:
-      return 0x800b0008;
-    case ReplyOutcome::BadStatusLine:
-      return 0x800b000b;
-    case ReplyOutcome::NotOk:
-      return 0x800b000c;
-  }
+  if (const DWORD code = replyCode(readReply(connection, reply.get(), CRL_REPLY_CAP, nullptr), 0x800b0008, 0x800b000b,
+                                   0x800b000c))
+    return code;
   connection.shutdown();
   std::string body;
   if (!takeBody(reply.get(), readContentLength(reply.get()), body)) return 0x800b0008;
