@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <sstream>
 
@@ -86,21 +87,13 @@ std::vector<Mount> parseTable(const std::string& text) {
   return mounts;
 }
 
-bool readText(const std::string& path, std::string& text, bool& missing) {
-  std::ifstream in(path, std::ios::binary);
-  missing = !in && errno == ENOENT;
-  if (!in) return false;
+// The table as the file holds it now; none when there is no file.
+std::vector<Mount> readTable() {
+  std::ifstream in(tablePath(), std::ios::binary);
+  if (!in) return {};
   std::ostringstream all;
   all << in.rdbuf();
-  text = all.str();
-  return true;
-}
-
-// The table as the file holds it now.
-std::vector<Mount> readTable() {
-  std::string text;
-  bool missing = false;
-  return readText(tablePath(), text, missing) ? parseTable(text) : std::vector<Mount>{};
+  return parseTable(all.str());
 }
 
 bool writeTable(const std::vector<Mount>& mounts) {
@@ -250,7 +243,11 @@ std::vector<Mount> mountsBelow(Root root) {
 
 std::string mountId(const Mount& mount) { return std::string(rootTag(mount.root)) + "-" + hex(foldName(mount.name)); }
 
-std::string mountLockFile(const Mount& mount) { return registryDir() + "/mounts.lock." + hex(mount.file).substr(0, 200); }
+// One lock file per hive file; two files that happen to share a hash share a lock, which
+// costs nothing but some waiting.
+std::string mountLockFile(const Mount& mount) {
+  return registryDir() + "/mounts.lock." + std::to_string(std::hash<std::string>()(mount.file));
+}
 
 LONG loadHive(Root root, const std::string& name, const std::string& file) {
   char resolved[PATH_MAX];
@@ -315,9 +312,9 @@ LONG recordMountHandle(const HiveLocation& location, std::string& record) {
     if (mountId(m) != location.mount) continue;
     if (m.file != location.file) break;
     static std::atomic<unsigned long long> serial{0};
-    static const unsigned long long start = startTimeOf(static_cast<long>(::getpid()));
-    const std::string path = recordDirOf(location.mount) + "/" + std::to_string(::getpid()) + "-" +
-                             std::to_string(start) + "-" + std::to_string(++serial);
+    const long pid = static_cast<long>(::getpid());  // read each time: a forked child is another process
+    const std::string path = recordDirOf(location.mount) + "/" + std::to_string(pid) + "-" +
+                             std::to_string(startTimeOf(pid)) + "-" + std::to_string(++serial);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) return ERROR_CANTWRITE;
     ::close(fd);

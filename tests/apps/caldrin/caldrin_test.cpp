@@ -30,14 +30,11 @@ namespace {
 
 namespace wt = platform::wintest;
 using testpki::Bytes;
+using testpki::kitName;
 using testpki::NameEntry;
 
 const char kStatusText[] = "Zertifikate werden heruntergeladen";
 const char kBundlePath[] = "/certs/A-Trust-Stammzertifikate.p7b";
-
-std::vector<NameEntry> kitName(const std::string& commonName) {
-  return {{"C", "AT", true}, {"O", "Quarvel Test"}, {"CN", commonName}};
-}
 
 std::set<Bytes> userStore(const char* name) {
   std::set<Bytes> all;

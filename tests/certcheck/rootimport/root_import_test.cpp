@@ -19,6 +19,7 @@
 namespace {
 
 using testpki::Bytes;
+using testpki::kitName;
 using testpki::NameEntry;
 
 std::set<Bytes> contents(const char* storeName) {
@@ -28,10 +29,6 @@ std::set<Bytes> contents(const char* storeName) {
     all.emplace(c->pbCertEncoded, c->pbCertEncoded + c->cbCertEncoded);
   CertCloseStore(store, 0);
   return all;
-}
-
-std::vector<NameEntry> kitName(const std::string& commonName) {
-  return {{"C", "AT", true}, {"O", "Quarvel Test"}, {"CN", commonName}};
 }
 
 class RootImportTest : public ::testing::Test {

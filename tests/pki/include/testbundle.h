@@ -28,6 +28,9 @@ struct CertificatePlan {
   bool ca = true;
 };
 
+// A name laid out as the kit's subjects are: C (PrintableString), O "Quarvel Test", CN.
+std::vector<NameEntry> kitName(const std::string& commonName);
+
 Bytes makeCertificate(const CertificatePlan& plan);
 // The same certificate with one bit of its signature flipped.
 Bytes withBrokenSignature(Bytes certificate);

@@ -60,6 +60,10 @@ Bytes der(X509* x) {
 
 }  // namespace
 
+std::vector<NameEntry> kitName(const std::string& commonName) {
+  return {{"C", "AT", true}, {"O", "Quarvel Test"}, {"CN", commonName}};
+}
+
 Bytes makeCertificate(const CertificatePlan& plan) {
   KeyPtr subjectKey = readKey(plan.subjectKey);
   KeyPtr issuerKey = readKey(plan.issuerKey);
