@@ -16,6 +16,7 @@
 #include "VOQ_DocumentValidator.h"
 #include "ValidationResult.h"
 #include "VerificationResultMap.h"
+#include "SettingsDialogs.h"
 #include "VerificationServices.h"
 #include "VersionInfo.h"
 #include "certcheck/ReaderUtils.h"

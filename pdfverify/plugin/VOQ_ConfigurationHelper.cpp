@@ -555,7 +555,7 @@ void VOQ_ConfigurationHelper::reset() {
   adjustableEntries.forEach([](VOQ_ObjectTypeEntry* entry) { entry->edited = entry->committed; });
   automaticEntries.forEach([](VOQ_ObjectTypeEntry* entry) { entry->edited = entry->committed; });
   categoryOptions.forEach([](VOQ_CategoryOption* option) { option->edited = option->committed; });
-  editedCertValidationOption = certValidationOption;
+  setCertOption(certValidationOption);
 }
 
 void VOQ_ConfigurationHelper::setDefault() {
@@ -563,7 +563,7 @@ void VOQ_ConfigurationHelper::setDefault() {
   adjustableEntries.forEach([](VOQ_ObjectTypeEntry* entry) { entry->edited = entry->defaultFlag; });
   automaticEntries.forEach([](VOQ_ObjectTypeEntry* entry) { entry->edited = entry->defaultFlag; });
   categoryOptions.forEach([](VOQ_CategoryOption* option) { option->edited = option->defaultFlag; });
-  editedCertValidationOption = 0;
+  setCertOption(0);
 }
 
 int VOQ_ConfigurationHelper::checkProxyConfiguration() {
@@ -615,4 +615,142 @@ void VOQ_ConfigurationHelper::getHTTPProxySettings(VOQ_ProxySettings& settings) 
 
 void VOQ_ConfigurationHelper::getHTTPSProxySettings(VOQ_ProxySettings& settings) {
   fillProxy(settings, httpsHost, httpsPort, httpsPassword, httpsUser, httpsAuth);
+}
+
+// --- the dialogs' controls -----------------------------------------------------------
+
+namespace {
+// The proxy dialog's controls.
+constexpr int kUseProxies = 1203, kHttpAuth = 1204, kHttpsAuth = 1206;
+constexpr int kHttpHost = 1006, kHttpPort = 1004, kHttpUser = 1205, kHttpPassword = 1071;
+constexpr int kHttpsHost = 1003, kHttpsPort = 1005, kHttpsUser = 1207, kHttpsPassword = 1072;
+}  // namespace
+
+void VOQ_ConfigurationHelper::enableControls(std::initializer_list<int> controls, bool enable) {
+  for (int control : controls) EnableWindow(GetDlgItem(dialog, control), enable ? TRUE : FALSE);
+}
+
+void VOQ_ConfigurationHelper::setCertOption(int option) {
+  logLine("setCertOption", "setting radio button.");
+  if (option >= 0 && option <= 2) {
+    CheckRadioButton(dialog, 1264, 1266, 1264 + option);
+    editedCertValidationOption = option;
+  }
+  logLine("setCertOption", "done.");
+}
+
+void VOQ_ConfigurationHelper::setCheckBoxStates(HWND window) {
+  logLine("setCheckBoxStates", "Setting initially the CheckBoxStates Properties.");
+  dialog = window;
+  setCertOption(certValidationOption);
+}
+
+void VOQ_ConfigurationHelper::setUseProxiesState(int state) {
+  if (state != 0 && state != 1) return;
+  const bool on = state == 1;
+  CheckDlgButton(dialog, kUseProxies, on ? BST_CHECKED : BST_UNCHECKED);
+  editedUseProxies = state;
+  enableControls({1208, 1209, kHttpHost, kHttpPort, kHttpAuth}, on);
+  enableControls({1210, 1211, kHttpUser, kHttpPassword}, on && IsDlgButtonChecked(dialog, kHttpAuth) == BST_CHECKED);
+  enableControls({1212, 1213, kHttpsHost, kHttpsPort, kHttpsAuth}, on);
+  enableControls({1214, 1215, kHttpsUser, kHttpsPassword},
+                 on && IsDlgButtonChecked(dialog, kHttpsAuth) == BST_CHECKED);
+}
+
+void VOQ_ConfigurationHelper::setHttpAuthenticationState(int state) {
+  if (state != 0 && state != 1) return;
+  CheckDlgButton(dialog, kHttpAuth, state == 1 ? BST_CHECKED : BST_UNCHECKED);
+  editedHttpAuth = state;
+  if (state == 0) {
+    enableControls({1210, 1211, kHttpUser, kHttpPassword}, false);
+  } else if (editedUseProxies == 1) {
+    enableControls({1210, 1211, kHttpUser, kHttpPassword}, true);
+  }
+}
+
+void VOQ_ConfigurationHelper::setHttpsAuthenticationState(int state) {
+  if (state != 0 && state != 1) return;
+  CheckDlgButton(dialog, kHttpsAuth, state == 1 ? BST_CHECKED : BST_UNCHECKED);
+  editedHttpsAuth = state;
+  if (state == 0) {
+    enableControls({1214, 1215, kHttpsUser, kHttpsPassword}, false);
+  } else if (editedUseProxies == 1) {
+    enableControls({1214, 1215, kHttpsUser, kHttpsPassword}, true);
+  }
+}
+
+void VOQ_ConfigurationHelper::setField(int control, const char* text, const std::string& stored,
+                                       std::string& edited) {
+  edited = text != nullptr ? std::string(text) : stored;
+  SetDlgItemTextA(dialog, control, edited.c_str());
+}
+
+void VOQ_ConfigurationHelper::setPort(int control, bool useDefault, unsigned stored, unsigned& edited) {
+  edited = useDefault ? 80 : stored;
+  SetDlgItemInt(dialog, control, edited, FALSE);
+}
+
+void VOQ_ConfigurationHelper::setHttpProxyHost(const char* text) { setField(kHttpHost, text, httpHost, editedHttpHost); }
+void VOQ_ConfigurationHelper::setHttpsProxyHost(const char* text) {
+  setField(kHttpsHost, text, httpsHost, editedHttpsHost);
+}
+void VOQ_ConfigurationHelper::setHttpProxyUser(const char* text) { setField(kHttpUser, text, httpUser, editedHttpUser); }
+void VOQ_ConfigurationHelper::setHttpsProxyUser(const char* text) {
+  setField(kHttpsUser, text, httpsUser, editedHttpsUser);
+}
+void VOQ_ConfigurationHelper::setHttpProxyPassword(const char* text) {
+  setField(kHttpPassword, text, httpPassword, editedHttpPassword);
+}
+void VOQ_ConfigurationHelper::setHttpsProxyPassword(const char* text) {
+  setField(kHttpsPassword, text, httpsPassword, editedHttpsPassword);
+}
+void VOQ_ConfigurationHelper::setHttpProxyPort(bool useDefault) { setPort(kHttpPort, useDefault, httpPort, editedHttpPort); }
+void VOQ_ConfigurationHelper::setHttpsProxyPort(bool useDefault) {
+  setPort(kHttpsPort, useDefault, httpsPort, editedHttpsPort);
+}
+
+void VOQ_ConfigurationHelper::setCheckBoxStates_Proxy() {
+  logLine("setCheckBoxStates_Proxy", "Setting initially the CheckBoxStates Proxy.");
+  setUseProxiesState(useProxies);
+  setHttpAuthenticationState(httpAuth);
+  setHttpsAuthenticationState(httpsAuth);
+}
+
+void VOQ_ConfigurationHelper::setProxySettings() {
+  logLine("setProxySettings", "Setting initially the proxy settings.");
+  setHttpProxyHost();
+  setHttpsProxyHost();
+  setHttpProxyPort(false);
+  setHttpsProxyPort(false);
+  setHttpProxyUser();
+  setHttpsProxyUser();
+  setHttpProxyPassword();
+  setHttpsProxyPassword();
+}
+
+void VOQ_ConfigurationHelper::setProxySettings(HWND window) {
+  logLine("setProxySettings", "Setting initially the proxy settings.");
+  dialog = window;
+  // Copies: each setter assigns the edited value it is handed.
+  const std::string hosts[] = {editedHttpHost, editedHttpsHost};
+  const std::string users[] = {editedHttpUser, editedHttpsUser};
+  const std::string passwords[] = {editedHttpPassword, editedHttpsPassword};
+  setHttpProxyHost(hosts[0].c_str());
+  setHttpsProxyHost(hosts[1].c_str());
+  setHttpProxyPort(false);
+  setHttpsProxyPort(false);
+  setHttpProxyUser(users[0].c_str());
+  setHttpsProxyUser(users[1].c_str());
+  setHttpProxyPassword(passwords[0].c_str());
+  setHttpsProxyPassword(passwords[1].c_str());
+  const int states[] = {editedUseProxies == 1 ? 1 : 0, editedHttpAuth == 1 ? 1 : 0, editedHttpsAuth == 1 ? 1 : 0};
+  setUseProxiesState(states[0]);
+  setHttpAuthenticationState(states[1]);
+  setHttpsAuthenticationState(states[2]);
+}
+
+void VOQ_ConfigurationHelper::resetProxyStates() {
+  editedUseProxies = useProxies;
+  editedHttpAuth = httpAuth;
+  editedHttpsAuth = httpsAuth;
 }

@@ -9,6 +9,7 @@
 
 #include <stdint.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -121,6 +122,36 @@ class VOQ_ConfigurationHelper {
   void setEditedHttpsProxy(const char* host, unsigned port, int auth, const char* user, const char* password);
   void setDialog(HWND window) { dialog = window; }
 
+  // The preferences and proxy dialogs' controls, set on the dialog window last handed
+  // over. The certificate option 0, 1 or 2 checks radio button 1264, 1265 or 1266.
+  void setCertOption(int option);
+  void setCheckBoxStates(HWND window);
+  // States 0 and 1 (other values change nothing) check or clear the check box, become
+  // the edited value and enable or disable the controls that depend on it.
+  void setUseProxiesState(int state);
+  void setHttpAuthenticationState(int state);
+  void setHttpsAuthenticationState(int state);
+  // With a text: the field shows it and it becomes the edited value; without: the field
+  // shows the stored value and the edited value becomes a copy of it.
+  void setHttpProxyHost(const char* text = nullptr);
+  void setHttpsProxyHost(const char* text = nullptr);
+  void setHttpProxyUser(const char* text = nullptr);
+  void setHttpsProxyUser(const char* text = nullptr);
+  void setHttpProxyPassword(const char* text = nullptr);
+  void setHttpsProxyPassword(const char* text = nullptr);
+  // The default 80, or the stored port; it becomes the edited port.
+  void setHttpProxyPort(bool useDefault);
+  void setHttpsProxyPort(bool useDefault);
+  // The three check boxes from the stored values.
+  void setCheckBoxStates_Proxy();
+  // Every field from the stored values.
+  void setProxySettings();
+  // The dialog's fields from the edited values (the ports from the stored ones) and the
+  // three check boxes from the edited states.
+  void setProxySettings(HWND window);
+  // The edited use-proxies and authentication values become the stored ones again.
+  void resetProxyStates();
+
   // Stored values, as the dialogs show them.
   const std::string& getHttpProxyHost() const { return httpHost; }
   const std::string& getHttpsProxyHost() const { return httpsHost; }
@@ -146,6 +177,9 @@ class VOQ_ConfigurationHelper {
   void fillProxy(VOQ_ProxySettings& settings, const std::string& host, unsigned port,
                  const std::string& password, const std::string& user, int auth);
   const PDFObjType* buildRequestedTypes(unsigned& count, bool all);
+  void enableControls(std::initializer_list<int> controls, bool enable);
+  void setField(int control, const char* text, const std::string& stored, std::string& edited);
+  void setPort(int control, bool useDefault, unsigned stored, unsigned& edited);
 
   VOQ_Configuration& store;
 

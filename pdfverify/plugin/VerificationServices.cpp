@@ -21,4 +21,3 @@ DWORD validateCertificateWithTrustedCerts(STACK_OF(X509) *, const unsigned char*
                                           VOQ_ProxySettings*, VOQ_ProxySettings*) {
   return 0x80030000;
 }
-int getValidationTime(VOQ_Time&, bool) { notAvailable(); }

@@ -21,5 +21,3 @@ DWORD validateCertificateWithTrustedCerts(STACK_OF(X509) * trusted, const unsign
                                           unsigned int length, bool* qualified, VOQ_Time& time,
                                           VOQ_ProxySettings* httpProxy, VOQ_ProxySettings* httpsProxy);
 
-// The validation-time dialog: fills the time, answers the option chosen (0, 1, 2).
-int getValidationTime(VOQ_Time& time, bool signingTimeFound);

@@ -68,6 +68,25 @@ struct ProgressState : ControlState {
   int step = 10;
 };
 
+// An automatic radio button that gets checked clears the other automatic radio buttons
+// of its group: the siblings from the nearest WS_GROUP at or before it up to the next one.
+void uncheckGroupSiblings(HWND button) {
+  HWND parent = GetParent(button);
+  if (parent == nullptr) return;
+  std::vector<HWND> siblings;
+  for (HWND c = GetWindow(parent, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) siblings.push_back(c);
+  const auto self = std::find(siblings.begin(), siblings.end(), button);
+  if (self == siblings.end()) return;
+  auto first = self;
+  while (first != siblings.begin() && !(GetWindowLongA(*first, GWL_STYLE) & WS_GROUP)) --first;
+  for (auto it = first; it != siblings.end(); ++it) {
+    const DWORD style = static_cast<DWORD>(GetWindowLongA(*it, GWL_STYLE));
+    if (it != first && (style & WS_GROUP)) break;
+    if (*it == button || (style & 0xF) != BS_AUTORADIOBUTTON) continue;
+    SendMessageA(*it, BM_SETCHECK, BST_UNCHECKED, 0);
+  }
+}
+
 LRESULT copyText(const std::string& text, LPSTR out, int max) {
   if (out == nullptr || max <= 0) return static_cast<LRESULT>(text.size());
   return static_cast<LRESULT>(copyToBuffer(text, out, static_cast<size_t>(max)));
@@ -92,6 +111,7 @@ LRESULT CALLBACK buttonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         if (auto s = stateOf<ButtonState>(hwnd)) s->check = s->check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
       } else if (type == BS_AUTORADIOBUTTON) {
         if (auto s = stateOf<ButtonState>(hwnd)) s->check = BST_CHECKED;
+        uncheckGroupSiblings(hwnd);
       }
       notifyParent(hwnd, BN_CLICKED);
       return 0;

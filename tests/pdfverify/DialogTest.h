@@ -30,6 +30,8 @@ class DialogTest : public ::testing::Test {
     platform::wintest::clearMessageBoxes();
   }
 
+  // What a person reads and sees of a dialog's controls.
+ public:
   static std::string text(HWND dialog, int id = 0) {
     HWND window = id == 0 ? dialog : GetDlgItem(dialog, id);
     if (window == nullptr) return "<none>";
@@ -53,6 +55,8 @@ class DialogTest : public ::testing::Test {
     MapDialogRect(nullptr, &r);
     return r;
   }
+
+ protected:
   // The dialog's picture, for people to look at, in the test's output.
   static void savePicture(HWND dialog, const std::string& name) {
     EXPECT_TRUE(quarveltest::saveWindowPicture(dialog, PICTURE_DIR, name)) << name;

@@ -163,6 +163,20 @@ TEST(DialogControls, CheckRadioButtonChecksOneOfTheRange) {
   EXPECT_FALSE(CheckRadioButton(d.dialog(), 40, 42, 77));
 }
 
+TEST(DialogControls, AnAutomaticRadioButtonClearsItsGroup) {
+  ControlsDialog d;
+  d.add("Button", 50, BS_AUTORADIOBUTTON | WS_GROUP);
+  d.add("Button", 51, BS_AUTORADIOBUTTON);
+  d.add("Button", 52, BS_RADIOBUTTON);  // not automatic: left alone
+  d.add("Button", 53, BS_AUTORADIOBUTTON | WS_GROUP);  // the next group
+  for (int id = 50; id <= 53; ++id) CheckDlgButton(d.dialog(), id, BST_CHECKED);
+  EXPECT_TRUE(wt::pressButton(d.dialog(), 51));
+  std::vector<UINT> states;
+  for (int id = 50; id <= 53; ++id) states.push_back(IsDlgButtonChecked(d.dialog(), id));
+  EXPECT_EQ(states, (std::vector<UINT>{BST_UNCHECKED, BST_CHECKED, BST_CHECKED, BST_CHECKED}));
+  EXPECT_EQ((d.notifications), (std::vector<std::pair<int, int>>{{51, BN_CLICKED}}));
+}
+
 INT_PTR CALLBACK okProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM) {
   if (msg == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
     EndDialog(dlg, LOWORD(wParam));
