@@ -192,7 +192,8 @@
   X(PSOpenAppearanceList, ASBool, (ASInt32 a, ASInt32 b), (a, b))                         \
   X(PSGetNumAppearances, ASInt32, (), ())                                                 \
   X(PSGetAppearanceName, ASText, (ASInt32 index), (index))                                \
-  X(PSCloseAppearanceList, void, (), ())
+  X(PSCloseAppearanceList, void, (), ())                                                  \
+  X(PSImportData, ASBool, (PSImportDataRec* params), (params))
 
 // DigSigHFT: the signature fields of a document.
 #define PI_DIGSIG_HFT(X)                                                                  \

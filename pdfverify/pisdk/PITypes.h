@@ -216,6 +216,17 @@ typedef struct PubSecHandlerRec {
   ASCallback reserved10[6];
 } PubSecHandlerRec;
 
+// The PubSec data import: a file for the viewer to import, and the handler asking.
+enum { kPSImportDataFDF = 2 };  // an FDF file of trusted identities
+typedef struct PSImportDataRec {
+  ASUns32 size;  // sizeof(PSImportDataRec)
+  PubSecHandlerRec* handler;  // null when no handler asks
+  PubSecEngine engine;
+  ASInt32 dataKind;
+  ASFileSys fileSys;
+  ASPathName path;
+} PSImportDataRec;
+
 // Signature methods of a validation.
 #define kPSSigMethodPKCS1 1
 #define kPSSigMethodPKCS7Detached 2

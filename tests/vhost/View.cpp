@@ -2,6 +2,9 @@
 // window, handler registration, the signed-data source and the trusted certificates.
 #include <cstring>
 
+#include <fstream>
+#include <iterator>
+
 #include "ViewerState.h"
 #include "platform/machine.h"
 
@@ -329,6 +332,30 @@ ASText PSGetAppearanceName(ASInt32 index) {
 
 void PSCloseAppearanceList() {
   hostEntry(__func__, [&] { state().appearanceListOpen = false; });
+}
+
+// The viewer takes the file at once: its owner may delete it as soon as the call returns.
+ASBool PSImportData(PSImportDataRec* params) {
+  return hostEntry(__func__, [&]() -> ASBool {
+    if (params == nullptr || params->size != sizeof(PSImportDataRec) || params->path == nullptr) {
+      raise(genErrBadParm);
+    }
+    auto path = state().paths.find(params->path);
+    if (path == state().paths.end()) raise(genErrBadParm);
+    ImportRecord record;
+    record.handler = params->handler;
+    record.engine = params->engine;
+    for (const auto& h : state().handlers) {
+      if (h.second == params->handler) record.handlerRegistered = true;
+    }
+    record.dataKind = params->dataKind;
+    record.path = path->second->path;
+    std::ifstream file(record.path, std::ios::binary);
+    record.readable = static_cast<bool>(file);
+    record.content.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    state().imports.push_back(record);
+    return record.readable;
+  });
 }
 
 }  // namespace ops

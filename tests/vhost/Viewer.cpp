@@ -441,4 +441,6 @@ bool Viewer::executeMenuItem(const std::string& itemName) {
 
 std::vector<std::pair<std::string, std::string>> Viewer::helpRequests() const { return state_->help; }
 
+std::vector<ImportRecord> Viewer::imports() const { return state_->imports; }
+
 }  // namespace vhost

@@ -82,6 +82,17 @@ struct SignatureResult {
   std::string error;               // why the viewer could not call the handler
 };
 
+// One PubSec data import as the viewer took it; the file is read during the call.
+struct ImportRecord {
+  PubSecHandlerRec* handler = nullptr;
+  PubSecEngine engine = nullptr;
+  bool handlerRegistered = false;  // the handler is one the viewer registered
+  ASInt32 dataKind = 0;
+  std::string path;     // the host path of the file
+  bool readable = false;
+  std::string content;  // the file's bytes at the call
+};
+
 struct PluginInfo {
   std::string path;
   HMODULE module = nullptr;
@@ -137,6 +148,7 @@ class Viewer {
   // Runs the execute procedure of a menu item, as a click on it does.
   bool executeMenuItem(const std::string& itemName);
   std::vector<std::pair<std::string, std::string>> helpRequests() const;
+  std::vector<ImportRecord> imports() const;
   int registeredHandlers() const;
   // The names of the HFTs a plug-in asked for, in order.
   const std::vector<std::string>& hftRequests() const;

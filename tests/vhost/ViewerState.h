@@ -169,6 +169,7 @@ struct Viewer::State {
   std::vector<std::unique_ptr<MenuRec>> menuStore;
   std::vector<std::unique_ptr<MenuItemRec>> itemStore;
   std::vector<std::pair<std::string, std::string>> help;
+  std::vector<ImportRecord> imports;
   HWND window = nullptr;
 
   // PubSec, consultant
