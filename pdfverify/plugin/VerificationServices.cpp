@@ -3,16 +3,6 @@
 // internal-error text, never in a success.
 #include "VerificationServices.h"
 
-#include "DSEngine.h"
-#include "Messages.h"
-#include "PluginState.h"
-
-namespace {
-
-[[noreturn]] void notAvailable() { throw DSRaisedText{getCertInternalErrorText(languageFlag)}; }
-
-}  // namespace
-
 DWORD validateCertificate(const unsigned char*, unsigned int, bool*, VOQ_Time&, VOQ_ProxySettings*,
                           VOQ_ProxySettings*) {
   return 0x80030000;
