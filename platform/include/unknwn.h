@@ -35,6 +35,12 @@ inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
 #define STDMETHODIMP HRESULT STDMETHODCALLTYPE
 #define STDMETHODIMP_(type) type STDMETHODCALLTYPE
 #define PURE = 0
+#define STDAPICALLTYPE
+#ifdef __cplusplus
+#define STDAPI extern "C" HRESULT STDAPICALLTYPE
+#else
+#define STDAPI HRESULT STDAPICALLTYPE
+#endif
 
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)

@@ -706,4 +706,12 @@ DWORD WINAPI GetDllDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
   return static_cast<DWORD>(directory.size());
 }
 
+BOOL WINAPI DisableThreadLibraryCalls(HMODULE hLibModule) {
+  if (!hLibModule) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return TRUE;
+}
+
 }  // extern "C"

@@ -32,6 +32,14 @@
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800u
 #define LOAD_LIBRARY_SEARCH_DEFAULT_DIRS 0x00001000u
 
+// DllMain's reasons. The loader here does not call DllMain: a host that loads a module
+// whose code needs it (an in-process server) calls the export itself, as the module's
+// loader would, after loading and before freeing it.
+#define DLL_PROCESS_DETACH 0
+#define DLL_PROCESS_ATTACH 1
+#define DLL_THREAD_ATTACH 2
+#define DLL_THREAD_DETACH 3
+
 #define GET_MODULE_HANDLE_EX_FLAG_PIN 0x00000001u
 #define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x00000002u
 #define GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS 0x00000004u
@@ -69,6 +77,8 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
 // module's dependencies from the module's own run path anyway.
 HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
+// The loader here sends a module no thread notifications: nothing to turn off.
+BOOL WINAPI DisableThreadLibraryCalls(HMODULE hLibModule);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
 BOOL WINAPI GetModuleHandleExA(DWORD dwFlags, LPCSTR lpModuleName, HMODULE* phModule);

@@ -1,0 +1,804 @@
+// The ActiveX test container plays the browser for Brevatto.dll: it registers the
+// module, creates the control from the registry through its class factory, gives it a
+// client site with a service provider and a browser object whose Navigate records its
+// arguments, loads the page's parameters from a property bag and activates it in place,
+// against the Security Layer test server.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+#include <exdisp.h>
+#include <mshtml.h>
+#include <objbase.h>
+#include <objsafe.h>
+#include <ocidl.h>
+#include <oleidl.h>
+#include <servprov.h>
+
+#include "ScriptedHttpServer.h"
+#include "SecurityLayerForwarding.h"
+#include "platform/window_test.h"
+#include "platform/wininet_test.h"
+#include "quarvel_test.h"
+
+namespace activexhost {
+// The control's dual interface, as a page's script engine sees its slots. Not in the
+// anonymous namespace: the compiler would take its slots, implemented nowhere in this
+// file, for the pure ones and call those.
+struct IWithoutScripting : public IDispatch {
+  STDMETHOD(get_Window)(LONG_PTR* phwnd) PURE;
+  STDMETHOD(get_getParamRequest)(BSTR* pVal) PURE;
+  STDMETHOD(put_getParamRequest)(BSTR newVal) PURE;
+  STDMETHOD(get_getParamURL)(BSTR* pVal) PURE;
+  STDMETHOD(put_getParamURL)(BSTR newVal) PURE;
+  STDMETHOD(get_getParamTimeout)(BSTR* pVal) PURE;
+  STDMETHOD(put_getParamTimeout)(BSTR newVal) PURE;
+
+ protected:
+  ~IWithoutScripting() = default;
+};
+
+}  // namespace activexhost
+
+namespace {
+
+using activexhost::IWithoutScripting;
+
+const CLSID kClsid = {0x02181BA8, 0x5BF3, 0x4A52, {0x80, 0xAB, 0xD1, 0x54, 0xBD, 0xDC, 0x7E, 0xC7}};
+const IID kIWithoutScripting = {0xF52815E1, 0x7A75, 0x49FA, {0x82, 0xEB, 0xBE, 0x3E, 0x89, 0x62, 0xA8, 0xA5}};
+const IID kIWithoutScriptingUI = {0xA767AEC5, 0x0940, 0x4ECF, {0xA3, 0x7A, 0x8B, 0x1F, 0x58, 0xD8, 0xA9, 0xC7}};
+const char kClsidText[] = "{02181BA8-5BF3-4A52-80AB-D154BDDC7EC7}";
+
+std::string utf8(const std::u16string& text) {
+  std::string out;
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  out.resize(static_cast<size_t>(size));
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), size, nullptr, nullptr);
+  out.pop_back();
+  return out;
+}
+
+std::u16string text(BSTR s) { return s ? std::u16string(s, SysStringLen(s)) : std::u16string(); }
+
+// Reference counting for the container's own objects, which live on the stack.
+#define CONTAINER_REFCOUNT                                     \
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }    \
+  STDMETHODIMP_(ULONG) Release() override { return --refs; }   \
+  ULONG refs = 1;
+
+#define NOT_IMPLEMENTED(name, ...) \
+  STDMETHODIMP name(__VA_ARGS__) override { return E_NOTIMPL; }
+
+// The browser object: Navigate records what it is given.
+struct NavigateCall {
+  std::u16string url;
+  VARTYPE flags = 0, target = 0, postDataType = 0, headersType = 0;
+  std::string postData;
+  std::u16string headers;
+};
+
+struct FakeBrowser : public IWebBrowser2 {
+  std::vector<NavigateCall> calls;
+  CONTAINER_REFCOUNT
+  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+    *object = nullptr;
+    if (riid != IID_IUnknown && riid != IID_IDispatch && riid != IID_IWebBrowser && riid != IID_IWebBrowserApp &&
+        riid != IID_IWebBrowser2)
+      return E_NOINTERFACE;
+    *object = static_cast<IWebBrowser2*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP Navigate(BSTR url, VARIANT* flags, VARIANT* target, VARIANT* postData, VARIANT* headers) override {
+    NavigateCall call;
+    call.url = text(url);
+    call.flags = flags ? flags->vt : 0xFFFF;
+    call.target = target ? target->vt : 0xFFFF;
+    call.postDataType = postData ? postData->vt : 0xFFFF;
+    call.headersType = headers ? headers->vt : 0xFFFF;
+    if (headers && headers->vt == VT_BSTR) call.headers = text(headers->bstrVal);
+    if (postData && postData->vt == (VT_ARRAY | VT_UI1)) {
+      void* data = nullptr;
+      LONG low = 0, high = -1;
+      SafeArrayGetLBound(postData->parray, 1, &low);
+      SafeArrayGetUBound(postData->parray, 1, &high);
+      SafeArrayAccessData(postData->parray, &data);
+      call.postData.assign(static_cast<const char*>(data), static_cast<size_t>(high - low + 1));
+      SafeArrayUnaccessData(postData->parray);
+    }
+    calls.push_back(call);
+    return S_OK;
+  }
+  NOT_IMPLEMENTED(GetTypeInfoCount, UINT*)
+  NOT_IMPLEMENTED(GetTypeInfo, UINT, LCID, ITypeInfo**)
+  NOT_IMPLEMENTED(GetIDsOfNames, REFIID, LPOLESTR*, UINT, LCID, DISPID*)
+  NOT_IMPLEMENTED(Invoke, DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*)
+  NOT_IMPLEMENTED(GoBack)
+  NOT_IMPLEMENTED(GoForward)
+  NOT_IMPLEMENTED(GoHome)
+  NOT_IMPLEMENTED(GoSearch)
+  NOT_IMPLEMENTED(Refresh)
+  NOT_IMPLEMENTED(Refresh2, VARIANT*)
+  NOT_IMPLEMENTED(Stop)
+  NOT_IMPLEMENTED(get_Application, IDispatch**)
+  NOT_IMPLEMENTED(get_Parent, IDispatch**)
+  NOT_IMPLEMENTED(get_Container, IDispatch**)
+  NOT_IMPLEMENTED(get_Document, IDispatch**)
+  NOT_IMPLEMENTED(get_TopLevelContainer, VARIANT_BOOL*)
+  NOT_IMPLEMENTED(get_Type, BSTR*)
+  NOT_IMPLEMENTED(get_Left, LONG*)
+  NOT_IMPLEMENTED(put_Left, LONG)
+  NOT_IMPLEMENTED(get_Top, LONG*)
+  NOT_IMPLEMENTED(put_Top, LONG)
+  NOT_IMPLEMENTED(get_Width, LONG*)
+  NOT_IMPLEMENTED(put_Width, LONG)
+  NOT_IMPLEMENTED(get_Height, LONG*)
+  NOT_IMPLEMENTED(put_Height, LONG)
+  NOT_IMPLEMENTED(get_LocationName, BSTR*)
+  NOT_IMPLEMENTED(get_LocationURL, BSTR*)
+  NOT_IMPLEMENTED(get_Busy, VARIANT_BOOL*)
+  NOT_IMPLEMENTED(Quit)
+  NOT_IMPLEMENTED(ClientToWindow, int*, int*)
+  NOT_IMPLEMENTED(PutProperty, BSTR, VARIANT)
+  NOT_IMPLEMENTED(GetProperty, BSTR, VARIANT*)
+  NOT_IMPLEMENTED(get_Name, BSTR*)
+  NOT_IMPLEMENTED(get_HWND, SHANDLE_PTR*)
+  NOT_IMPLEMENTED(get_FullName, BSTR*)
+  NOT_IMPLEMENTED(get_Path, BSTR*)
+  NOT_IMPLEMENTED(get_Visible, VARIANT_BOOL*)
+  NOT_IMPLEMENTED(put_Visible, VARIANT_BOOL)
+  NOT_IMPLEMENTED(get_StatusBar, VARIANT_BOOL*)
+  NOT_IMPLEMENTED(put_StatusBar, VARIANT_BOOL)
+  NOT_IMPLEMENTED(get_StatusText, BSTR*)
+  NOT_IMPLEMENTED(put_StatusText, BSTR)
+  NOT_IMPLEMENTED(get_ToolBar, int*)
+  NOT_IMPLEMENTED(put_ToolBar, int)
+  NOT_IMPLEMENTED(get_MenuBar, VARIANT_BOOL*)
+  NOT_IMPLEMENTED(put_MenuBar, VARIANT_BOOL)
+  NOT_IMPLEMENTED(get_FullScreen, VARIANT_BOOL*)
+  NOT_IMPLEMENTED(put_FullScreen, VARIANT_BOOL)
+  NOT_IMPLEMENTED(Navigate2, VARIANT*, VARIANT*, VARIANT*, VARIANT*, VARIANT*)
+  NOT_IMPLEMENTED(QueryStatusWB, OLECMDID, OLECMDF*)
+  NOT_IMPLEMENTED(ExecWB, OLECMDID, OLECMDEXECOPT, VARIANT*, VARIANT*)
+  NOT_IMPLEMENTED(ShowBrowserBar, VARIANT*, VARIANT*, VARIANT*)
+  NOT_IMPLEMENTED(get_ReadyState, READYSTATE*)
+  NOT_IMPLEMENTED(get_Offline, VARIANT_BOOL*)
+  NOT_IMPLEMENTED(put_Offline, VARIANT_BOOL)
+  NOT_IMPLEMENTED(get_Silent, VARIANT_BOOL*)
+  NOT_IMPLEMENTED(put_Silent, VARIANT_BOOL)
+  NOT_IMPLEMENTED(get_RegisterAsBrowser, VARIANT_BOOL*)
+  NOT_IMPLEMENTED(put_RegisterAsBrowser, VARIANT_BOOL)
+  NOT_IMPLEMENTED(get_RegisterAsDropTarget, VARIANT_BOOL*)
+  NOT_IMPLEMENTED(put_RegisterAsDropTarget, VARIANT_BOOL)
+  NOT_IMPLEMENTED(get_TheaterMode, VARIANT_BOOL*)
+  NOT_IMPLEMENTED(put_TheaterMode, VARIANT_BOOL)
+  NOT_IMPLEMENTED(get_AddressBar, VARIANT_BOOL*)
+  NOT_IMPLEMENTED(put_AddressBar, VARIANT_BOOL)
+  NOT_IMPLEMENTED(get_Resizable, VARIANT_BOOL*)
+  NOT_IMPLEMENTED(put_Resizable, VARIANT_BOOL)
+};
+
+// The page's client site: the in-place site with the page's window, and (unless the
+// test takes them away) the service provider that finds the browser.
+struct FakeSite : public IOleClientSite, public IOleInPlaceSite, public IServiceProvider {
+  HWND page = nullptr;
+  bool offerServices = true;
+  IWebBrowser2* browser = nullptr;  // NULL: the browser service is missing
+  int deactivated = 0;
+  CONTAINER_REFCOUNT
+  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+    *object = nullptr;
+    if (riid == IID_IUnknown || riid == IID_IOleClientSite) {
+      *object = static_cast<IOleClientSite*>(this);
+    } else if (riid == IID_IOleInPlaceSite || riid == IID_IOleWindow) {
+      *object = static_cast<IOleInPlaceSite*>(this);
+    } else if (riid == IID_IServiceProvider && offerServices) {
+      *object = static_cast<IServiceProvider*>(this);
+    } else {
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP QueryService(REFGUID service, REFIID riid, void** object) override {
+    *object = nullptr;
+    if (service != SID_SWebBrowserApp || !browser) return E_NOINTERFACE;
+    return browser->QueryInterface(riid, object);
+  }
+  NOT_IMPLEMENTED(SaveObject)
+  NOT_IMPLEMENTED(GetMoniker, DWORD, DWORD, IMoniker**)
+  NOT_IMPLEMENTED(GetContainer, IOleContainer**)
+  NOT_IMPLEMENTED(ShowObject)
+  NOT_IMPLEMENTED(OnShowWindow, BOOL)
+  NOT_IMPLEMENTED(RequestNewObjectLayout)
+  STDMETHODIMP GetWindow(HWND* hwnd) override {
+    *hwnd = page;
+    return S_OK;
+  }
+  NOT_IMPLEMENTED(ContextSensitiveHelp, BOOL)
+  STDMETHODIMP CanInPlaceActivate() override { return S_OK; }
+  STDMETHODIMP OnInPlaceActivate() override { return S_OK; }
+  STDMETHODIMP OnUIActivate() override { return S_OK; }
+  STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** doc, LPRECT position, LPRECT clip,
+                                LPOLEINPLACEFRAMEINFO) override {
+    *frame = nullptr;
+    *doc = nullptr;
+    *position = RECT{10, 10, 110, 40};
+    *clip = *position;
+    return S_OK;
+  }
+  NOT_IMPLEMENTED(Scroll, SIZE)
+  NOT_IMPLEMENTED(OnUIDeactivate, BOOL)
+  STDMETHODIMP OnInPlaceDeactivate() override {
+    ++deactivated;
+    return S_OK;
+  }
+  NOT_IMPLEMENTED(DiscardUndoState)
+  NOT_IMPLEMENTED(DeactivateAndUndo)
+  NOT_IMPLEMENTED(OnPosRectChange, LPCRECT)
+};
+
+// The page's <param> elements.
+struct FakeBag : public IPropertyBag {
+  std::map<std::u16string, std::u16string> params;
+  std::vector<std::u16string> asked;
+  CONTAINER_REFCOUNT
+  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+    *object = nullptr;
+    if (riid != IID_IUnknown && riid != IID_IPropertyBag) return E_NOINTERFACE;
+    *object = static_cast<IPropertyBag*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP Read(LPCOLESTR name, VARIANT* value, IErrorLog*) override {
+    asked.emplace_back(name);
+    auto found = params.find(name);
+    if (found == params.end()) return E_INVALIDARG;
+    VariantInit(value);
+    value->vt = VT_BSTR;
+    value->bstrVal = SysAllocStringLen(found->second.data(), static_cast<UINT>(found->second.size()));
+    return S_OK;
+  }
+  NOT_IMPLEMENTED(Write, LPCOLESTR, VARIANT*)
+};
+
+using DllMainFunction = BOOL(WINAPI*)(HINSTANCE, DWORD, LPVOID);
+
+// An in-process server loaded as the system's loader would: DllMain told of the attach
+// and of the detach.
+class InprocServer {
+ public:
+  explicit InprocServer(const std::string& path) {
+    module = LoadLibraryA(path.c_str());
+    if (!module) return;
+    dllMain = reinterpret_cast<DllMainFunction>(GetProcAddress(module, "DllMain"));
+    if (dllMain) dllMain(module, DLL_PROCESS_ATTACH, nullptr);
+  }
+  InprocServer(const InprocServer&) = delete;
+  InprocServer& operator=(const InprocServer&) = delete;
+  ~InprocServer() {
+    if (!module) return;
+    if (dllMain) dllMain(module, DLL_PROCESS_DETACH, nullptr);
+    FreeLibrary(module);
+  }
+  template <typename F>
+  F entry(const char* name) const {
+    return reinterpret_cast<F>(GetProcAddress(module, name));
+  }
+  HRESULT call(const char* name) const {
+    auto f = entry<HRESULT(STDAPICALLTYPE*)()>(name);
+    return f ? f() : E_FAIL;
+  }
+
+  HMODULE module = nullptr;
+  DllMainFunction dllMain = nullptr;
+};
+
+std::string readDefault(const std::string& keyPath, const char* valueName = nullptr) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "<no key>";
+  char data[1024] = {};
+  DWORD size = sizeof data;
+  DWORD type = 0;
+  const LSTATUS status = RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS) return "<no value>";
+  return type == REG_SZ ? std::string(data) : "<not a string>";
+}
+
+// Every key and value below a key of HKEY_CLASSES_ROOT, one line each, in order.
+void dump(HKEY parent, const std::string& path, std::vector<std::string>& lines) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  lines.push_back(path);
+  for (DWORD i = 0;; ++i) {
+    char name[256];
+    DWORD nameSize = sizeof name;
+    BYTE data[1024];
+    DWORD dataSize = sizeof data;
+    DWORD type = 0;
+    if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
+    lines.push_back(path + " [" + std::string(name, nameSize) + "] = " +
+                    (type == REG_SZ ? std::string(reinterpret_cast<char*>(data)) : "?"));
+  }
+  std::vector<std::string> children;
+  for (DWORD i = 0;; ++i) {
+    char name[256];
+    DWORD nameSize = sizeof name;
+    if (RegEnumKeyExA(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    children.emplace_back(name, nameSize);
+  }
+  RegCloseKey(key);
+  for (const std::string& child : children) dump(parent, path + "\\" + child, lines);
+}
+
+// The second process: what the registry holds of the class, into the file args[0].
+QUARVEL_CHILD(activex_read_registration) {
+  std::vector<std::string> lines;
+  for (const std::string& key : {std::string("Brevatto.WithoutScripting.1"), std::string("Brevatto.WithoutScripting"),
+                                std::string("CLSID\\") + kClsidText}) {
+    dump(HKEY_CLASSES_ROOT, key, lines);
+  }
+  lines.push_back("CLSID kept: " + std::string(readDefault("CLSID\\{00000000-1111-2222-3333-444444444444}")));
+  std::ofstream out(args.at(0));
+  for (const std::string& line : lines) out << line << "\n";
+  return out ? 0 : 2;
+}
+
+std::vector<std::string> registrationSeenByAnotherProcess() {
+  const std::string file = quarveltest::machineRoot() + "/registration.txt";
+  EXPECT_EQ(0, quarveltest::runChild("activex_read_registration", {file}));
+  std::vector<std::string> lines;
+  std::ifstream in(file);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+class ActiveXContainer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::wintest::clearMessageBoxes();
+    {
+      InprocServer installer(BREVATTO_PATH);
+      ASSERT_NE(installer.module, nullptr);
+      ASSERT_EQ(installer.call("DllRegisterServer"), S_OK);
+    }
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = "ActiveXContainerPage";
+    RegisterClassA(&wc);
+    site.page = CreateWindowExA(0, "ActiveXContainerPage", "page", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr,
+                                nullptr, nullptr, nullptr);
+    site.browser = &browser;
+  }
+  void TearDown() override {
+    releaseControl();
+    server_.reset();
+    DestroyWindow(site.page);
+    EXPECT_EQ(site.refs, 1u) << "site references left";
+    EXPECT_EQ(browser.refs, 1u) << "browser references left";
+  }
+
+  // Finds the server through the registry, as the browser does for the page's CLSID.
+  void create() {
+    const std::string path = readDefault(std::string("CLSID\\") + kClsidText + "\\InprocServer32");
+    server_ = std::make_unique<InprocServer>(path);
+    ASSERT_NE(server_->module, nullptr) << path;
+    auto getClassObject = server_->entry<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>("DllGetClassObject");
+    ASSERT_NE(getClassObject, nullptr);
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(getClassObject(kClsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&control)), S_OK);
+    factory->Release();
+  }
+
+  template <typename I>
+  I* as(REFIID riid) {
+    I* out = nullptr;
+    EXPECT_EQ(control->QueryInterface(riid, reinterpret_cast<void**>(&out)), S_OK);
+    return out;
+  }
+
+  // The browser's steps for an <object> element: site first, safety, parameters, activation.
+  void embed(const std::map<std::u16string, std::u16string>& params) {
+    if (!control) create();
+    IOleObject* object = as<IOleObject>(IID_IOleObject);
+    ASSERT_EQ(object->SetClientSite(&site), S_OK);
+    IObjectSafety* safety = as<IObjectSafety>(IID_IObjectSafety);
+    const DWORD both = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
+    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, both, both), S_OK);
+    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IPersistPropertyBag, both, both), S_OK);
+    safety->Release();
+    IPersistPropertyBag* persist = as<IPersistPropertyBag>(IID_IPersistPropertyBag);
+    bag.params = params;
+    EXPECT_EQ(persist->Load(&bag, nullptr), S_OK);
+    persist->Release();
+    RECT position{10, 10, 110, 40};
+    EXPECT_EQ(object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, site.page, &position), S_OK);
+    object->Release();
+  }
+
+  HWND controlWindow() {
+    IOleWindow* window = as<IOleWindow>(IID_IOleWindow);
+    HWND hwnd = nullptr;
+    window->GetWindow(&hwnd);
+    window->Release();
+    return hwnd;
+  }
+
+  void releaseControl() {
+    if (!control) return;
+    IOleObject* object = nullptr;
+    if (SUCCEEDED(control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object)))) {
+      object->Close(OLECLOSE_NOSAVE);
+      object->SetClientSite(nullptr);
+      object->Release();
+    }
+    control->Release();
+    control = nullptr;
+  }
+
+  slserver::SecurityLayerServer& slServer() {
+    if (!sl_) sl_ = std::make_unique<slserver::SecurityLayerServer>();
+    return *sl_;
+  }
+
+  FakeBrowser browser;
+  FakeSite site;
+  FakeBag bag;
+  IUnknown* control = nullptr;
+  std::unique_ptr<slserver::SecurityLayerServer> sl_;
+  std::unique_ptr<InprocServer> server_;
+};
+
+const std::u16string kRequest = u"<sl:GetStatusRequest>Gr\u00fc\u00dfe \u20ac</sl:GetStatusRequest>";
+const std::u16string kPostUrl = u"http://127.0.0.1/empfang?\u00e4=1";
+
+TEST_F(ActiveXContainer, ThePageRequestReachesTheServerAsUtf8AndTheReplyIsNavigatedTo) {
+  slserver::Reply reply;
+  reply.body = "<GetPropertiesResponse>Antwort \xC3\xA4 + & = %\r\n</GetPropertiesResponse>";
+  slServer().setReply(reply);
+  embed({{u"xml_request", kRequest}, {u"post_url", kPostUrl}, {u"timeout", u"1"}});
+
+  ASSERT_TRUE(slServer().waitForRequests(1));
+  EXPECT_EQ(slServer().requests()[0].body, utf8(kRequest));
+  EXPECT_TRUE(platform::wintest::messageBoxes().empty());
+  ASSERT_EQ(browser.calls.size(), 1u);
+  const NavigateCall& call = browser.calls[0];
+  EXPECT_EQ(call.url, kPostUrl);  // unconverted UTF-16
+  EXPECT_EQ(call.flags, VT_EMPTY);
+  EXPECT_EQ(call.target, VT_EMPTY);
+  EXPECT_EQ(call.headersType, VT_BSTR);
+  EXPECT_EQ(call.headers, u"Content-Type: application/x-www-form-urlencoded\r\n");
+  EXPECT_EQ(call.postDataType, VT_ARRAY | VT_UI1);
+  const auto form = slserver::decodeForm(call.postData);
+  EXPECT_EQ(form.at("data"), reply.body);
+  EXPECT_EQ(form.at("retValue"), "0");
+  EXPECT_EQ(bag.asked, (std::vector<std::u16string>{u"HWND", u"xml_request", u"post_url", u"timeout"}));
+}
+
+TEST_F(ActiveXContainer, ParameterTable) {
+  slserver::Reply reply;
+  reply.body = "<GetPropertiesResponse></GetPropertiesResponse>";
+  slServer().setReply(reply);
+  struct Row {
+    std::map<std::u16string, std::u16string> params;
+    const char* box;  // NULL: posted
+    std::vector<DWORD> timeouts;
+  };
+  const Row rows[] = {
+      {{{u"xml_request", u"<R/>"}}, slforward::kMsgPostUrlMissing, {}},
+      {{{u"post_url", kPostUrl}}, slforward::kMsgRequestMissing, {}},
+      {{}, slforward::kMsgRequestMissing, {}},
+      {{{u"xml_request", u""}, {u"post_url", u""}}, nullptr, {1200000}},
+      {{{u"xml_request", u"<R/>"}, {u"post_url", kPostUrl}, {u"timeout", u"0"}}, nullptr, {0}},
+      {{{u"xml_request", u"<R/>"}, {u"post_url", kPostUrl}, {u"timeout", u"5"}}, nullptr, {300000}},
+  };
+  size_t requests = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.box ? row.box : "posted");
+    browser.calls.clear();
+    platform::wintest::clearMessageBoxes();
+    platform::inettest::clearReceiveTimeoutsSet();
+    embed(row.params);
+    const HWND window = controlWindow();
+    EXPECT_NE(window, nullptr);
+    const auto boxes = platform::wintest::messageBoxes();
+    if (row.box) {
+      ASSERT_EQ(boxes.size(), 1u);
+      EXPECT_EQ(boxes[0].text, row.box);
+      EXPECT_EQ(boxes[0].caption, "Error");
+      EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONERROR));
+      EXPECT_EQ(boxes[0].owner, window);
+      EXPECT_TRUE(browser.calls.empty());
+    } else {
+      EXPECT_TRUE(boxes.empty());
+      ASSERT_EQ(browser.calls.size(), 1u);
+      ASSERT_TRUE(slServer().waitForRequests(++requests));
+      EXPECT_EQ(slServer().requests().back().body, utf8(row.params.at(u"xml_request")));
+      EXPECT_EQ(browser.calls[0].url, row.params.at(u"post_url"));
+    }
+    EXPECT_EQ(platform::inettest::receiveTimeoutsSet(), row.timeouts);
+    releaseControl();
+  }
+  EXPECT_EQ(slServer().requests().size(), requests);
+}
+
+TEST_F(ActiveXContainer, WithoutABrowserThePostingCannotBePrepared) {
+  slserver::Reply reply;
+  reply.body = "<GetPropertiesResponse></GetPropertiesResponse>";
+  slServer().setReply(reply);
+  for (const bool services : {false, true}) {
+    SCOPED_TRACE(services ? "no browser service" : "no service provider");
+    site.offerServices = services;
+    site.browser = nullptr;
+    platform::wintest::clearMessageBoxes();
+    embed({{u"xml_request", u"<R/>"}, {u"post_url", kPostUrl}});
+    const auto boxes = platform::wintest::messageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, slforward::kMsgForwarding);
+    EXPECT_EQ(boxes[0].caption, "Error");
+    EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK));
+    EXPECT_EQ(boxes[0].owner, controlWindow());
+    releaseControl();
+  }
+  EXPECT_TRUE(browser.calls.empty());
+}
+
+TEST_F(ActiveXContainer, ServerErrorsShowTheirBoxesOwnedByTheControl) {
+  struct Row {
+    std::string reply;
+    std::string text, caption;
+  } rows[] = {
+      {"<ErrorResponse><Code>2000</Code><Info>Karte fehlt</Info></ErrorResponse>", "Karte fehlt", "Error: 2000"},
+      {"<ErrorResponse><Code>2000</Code><Info>x</ErrorResponse>", slforward::kMsgTransfer, "Error"},
+      {"", slforward::kMsgCommunication, "Error"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.reply);
+    slserver::Reply reply;
+    reply.body = row.reply;
+    slServer().setReply(reply);
+    platform::wintest::clearMessageBoxes();
+    embed({{u"xml_request", u"<R/>"}, {u"post_url", kPostUrl}});
+    const auto boxes = platform::wintest::messageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, row.text);
+    EXPECT_EQ(boxes[0].caption, row.caption);
+    EXPECT_EQ(boxes[0].owner, controlWindow());
+    releaseControl();
+  }
+  EXPECT_TRUE(browser.calls.empty());
+  // Nothing listening: the communication error.
+  sl_.reset();
+  slserver::Port20000Turn turn;
+  platform::wintest::clearMessageBoxes();
+  embed({{u"xml_request", u"<R/>"}, {u"post_url", kPostUrl}});
+  ASSERT_EQ(platform::wintest::messageBoxes().size(), 1u);
+  EXPECT_EQ(platform::wintest::messageBoxes()[0].text, slforward::kMsgCommunication);
+}
+
+TEST_F(ActiveXContainer, EveryCreationOfTheWindowRunsTheRequestAgain) {
+  slserver::Reply reply;
+  reply.body = "<GetPropertiesResponse></GetPropertiesResponse>";
+  slServer().setReply(reply);
+  embed({{u"xml_request", u"<R/>"}, {u"post_url", kPostUrl}});
+  IOleObject* object = as<IOleObject>(IID_IOleObject);
+  RECT position{0, 0, 50, 20};
+  EXPECT_EQ(object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, site.page, &position), S_OK);
+  EXPECT_EQ(browser.calls.size(), 1u);  // the window stands: no second request
+  const HWND first = controlWindow();
+  EXPECT_EQ(GetParent(first), site.page);
+  IOleInPlaceObject* inPlace = as<IOleInPlaceObject>(IID_IOleInPlaceObject);
+  EXPECT_EQ(inPlace->InPlaceDeactivate(), S_OK);
+  EXPECT_FALSE(IsWindow(first));
+  EXPECT_EQ(site.deactivated, 1);
+  EXPECT_EQ(object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, site.page, &position), S_OK);
+  EXPECT_EQ(browser.calls.size(), 2u);
+  EXPECT_TRUE(slServer().waitForRequests(2));
+  DWORD misc = 0;
+  EXPECT_EQ(object->GetMiscStatus(1 /* content */, &misc), S_OK);
+  EXPECT_EQ(misc, 131473u);
+  inPlace->Release();
+  object->Release();
+}
+
+TEST_F(ActiveXContainer, PropertiesThroughIDispatch) {
+  create();
+  auto* dual = as<IWithoutScripting>(kIWithoutScripting);
+  BSTR value = nullptr;
+  ASSERT_EQ(dual->get_getParamRequest(&value), S_OK);  // nothing loaded yet
+  ASSERT_NE(value, nullptr);
+  EXPECT_EQ(SysStringLen(value), 0u);
+  SysFreeString(value);
+
+  IDispatch* dispatch = as<IDispatch>(IID_IDispatch);
+  struct Row {
+    const char16_t* name;
+    DISPID id;
+  } rows[] = {{u"getParamRequest", 1}, {u"getParamURL", 2}, {u"getParamTimeout", 3}, {u"WINDOW", DISPID_HWND}};
+  for (const Row& row : rows) {
+    LPOLESTR name = const_cast<LPOLESTR>(reinterpret_cast<const OLECHAR*>(row.name));
+    DISPID id = 0;
+    EXPECT_EQ(dispatch->GetIDsOfNames(GUID_NULL, &name, 1, 0, &id), S_OK);
+    EXPECT_EQ(id, row.id);
+    if (row.id == DISPID_HWND) continue;
+    // Put a text with a NUL inside: the property keeps what comes before it.
+    const char16_t chars[] = u"Wert \u00e4\0Rest";
+    VARIANT arg;
+    VariantInit(&arg);
+    arg.vt = VT_BSTR;
+    arg.bstrVal = SysAllocStringLen(chars, 10);
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS put = {&arg, &named, 1, 1};
+    EXPECT_EQ(dispatch->Invoke(row.id, GUID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr), S_OK);
+    VariantClear(&arg);
+    VARIANT result;
+    VariantInit(&result);
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    EXPECT_EQ(dispatch->Invoke(row.id, GUID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr), S_OK);
+    EXPECT_EQ(result.vt, VT_BSTR);
+    EXPECT_EQ(text(result.bstrVal), u"Wert \u00e4");
+    VariantClear(&result);
+    // A number is no text.
+    arg.vt = VT_I4;
+    arg.lVal = 7;
+    UINT argError = 99;
+    EXPECT_EQ(dispatch->Invoke(row.id, GUID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, &argError),
+              DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(argError, 0u);
+  }
+  ASSERT_EQ(dual->get_getParamTimeout(&value), S_OK);
+  EXPECT_EQ(text(value), u"Wert \u00e4");
+  SysFreeString(value);
+
+  // The stock Window property is read-only; unknown members and names are refused.
+  VARIANT result;
+  VariantInit(&result);
+  DISPPARAMS none = {nullptr, nullptr, 0, 0};
+  EXPECT_EQ(dispatch->Invoke(DISPID_HWND, GUID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr), S_OK);
+  EXPECT_EQ(result.vt, VT_I4);
+  EXPECT_EQ(dispatch->Invoke(DISPID_HWND, GUID_NULL, 0, DISPATCH_PROPERTYPUT, &none, nullptr, nullptr, nullptr),
+            DISP_E_MEMBERNOTFOUND);
+  EXPECT_EQ(dispatch->Invoke(42, GUID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
+            DISP_E_MEMBERNOTFOUND);
+  LPOLESTR unknown = const_cast<LPOLESTR>(reinterpret_cast<const OLECHAR*>(u"xml_request"));
+  DISPID id = 0;
+  EXPECT_EQ(dispatch->GetIDsOfNames(GUID_NULL, &unknown, 1, 0, &id), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(id, DISPID_UNKNOWN);
+  dispatch->Release();
+  dual->Release();
+}
+
+TEST_F(ActiveXContainer, InterfacesSafetyAndUnloading) {
+  create();
+  auto canUnloadNow = server_->entry<HRESULT(STDAPICALLTYPE*)()>("DllCanUnloadNow");
+  ASSERT_NE(canUnloadNow, nullptr);
+  EXPECT_EQ(canUnloadNow(), S_FALSE);  // the object lives
+
+  for (const IID* iid : {&kIWithoutScripting, &kIWithoutScriptingUI, &IID_IDispatch, &IID_IViewObjectEx,
+                         &IID_IViewObject2, &IID_IViewObject, &IID_IOleInPlaceObjectWindowless, &IID_IOleInPlaceObject,
+                         &IID_IOleWindow, &IID_IOleInPlaceActiveObject, &IID_IOleControl, &IID_IOleObject,
+                         &IID_IPersistStreamInit, &IID_IPersist, &IID_IPersistPropertyBag, &IID_IObjectSafety,
+                         &IID_IObjectWithSite}) {
+    IUnknown* probe = nullptr;
+    EXPECT_EQ(control->QueryInterface(*iid, reinterpret_cast<void**>(&probe)), S_OK);
+    if (probe) probe->Release();
+  }
+  IUnknown* none = nullptr;
+  EXPECT_EQ(control->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(&none)), E_NOINTERFACE);
+  EXPECT_EQ(none, nullptr);
+
+  IObjectSafety* safety = as<IObjectSafety>(IID_IObjectSafety);
+  DWORD supported = 9, enabled = 9;
+  EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled), S_OK);
+  EXPECT_EQ(supported, 3u);
+  EXPECT_EQ(enabled, 0u);
+  EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 3, 3), S_OK);
+  EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IPersistPropertyBag, &supported, &enabled), S_OK);
+  EXPECT_EQ(enabled, 3u);
+  EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 4, 4), E_FAIL);
+  EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 1, 0), S_OK);  // only the masked option changes
+  EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled), S_OK);
+  EXPECT_EQ(enabled, 2u);
+  EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IClassFactory, 3, 3), E_NOINTERFACE);
+  EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IClassFactory, &supported, &enabled), E_NOINTERFACE);
+  EXPECT_EQ(supported, 0u);
+  EXPECT_EQ(enabled, 0u);
+  EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IDispatch, nullptr, &enabled), E_POINTER);
+  safety->Release();
+
+  releaseControl();
+  EXPECT_EQ(canUnloadNow(), S_OK);
+
+  // A class factory held, or the server locked, keeps the module.
+  auto getClassObject = server_->entry<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>("DllGetClassObject");
+  IClassFactory* factory = nullptr;
+  EXPECT_EQ(getClassObject(IID_IDispatch, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+            CLASS_E_CLASSNOTAVAILABLE);
+  ASSERT_EQ(getClassObject(kClsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+  EXPECT_EQ(canUnloadNow(), S_FALSE);
+  factory->LockServer(TRUE);
+  factory->Release();
+  EXPECT_EQ(canUnloadNow(), S_FALSE);
+  ASSERT_EQ(getClassObject(kClsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+  factory->LockServer(FALSE);
+  factory->Release();
+  EXPECT_EQ(canUnloadNow(), S_OK);
+}
+
+TEST_F(ActiveXContainer, RegistrationAndUnregistrationSeenFromASecondProcess) {
+  HKEY neighbour = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{00000000-1111-2222-3333-444444444444}", 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &neighbour, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(neighbour, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>("other"), 6);
+  RegCloseKey(neighbour);
+  InprocServer installer(BREVATTO_PATH);
+  char path[MAX_PATH] = {};
+  ASSERT_GT(GetModuleFileNameA(installer.module, path, MAX_PATH), 0u);
+  const std::string module = path;
+  const std::string cls = std::string("CLSID\\") + kClsidText;
+  const std::vector<std::string> expected = {
+      "Brevatto.WithoutScripting.1",
+      "Brevatto.WithoutScripting.1 [] = WithoutScripting Class",
+      "Brevatto.WithoutScripting.1\\CLSID",
+      "Brevatto.WithoutScripting.1\\CLSID [] = {02181BA8-5BF3-4A52-80AB-D154BDDC7EC7}",
+      "Brevatto.WithoutScripting",
+      "Brevatto.WithoutScripting [] = WithoutScripting Class",
+      "Brevatto.WithoutScripting\\CLSID",
+      "Brevatto.WithoutScripting\\CLSID [] = {02181BA8-5BF3-4A52-80AB-D154BDDC7EC7}",
+      "Brevatto.WithoutScripting\\CurVer",
+      "Brevatto.WithoutScripting\\CurVer [] = Brevatto.WithoutScripting.1",
+      cls,
+      cls + " [] = WithoutScripting Class",
+      cls + "\\ProgID",
+      cls + "\\ProgID [] = Brevatto.WithoutScripting.1",
+      cls + "\\VersionIndependentProgID",
+      cls + "\\VersionIndependentProgID [] = Brevatto.WithoutScripting",
+      cls + "\\Programmable",
+      cls + "\\InprocServer32",
+      cls + "\\InprocServer32 [] = " + module,
+      cls + "\\InprocServer32 [ThreadingModel] = Apartment",
+      cls + "\\Control",
+      cls + "\\ToolboxBitmap32",
+      cls + "\\ToolboxBitmap32 [] = " + module + ", 101",
+      cls + "\\MiscStatus",
+      cls + "\\MiscStatus [] = 0",
+      cls + "\\MiscStatus\\1",
+      cls + "\\MiscStatus\\1 [] = 131473",
+      cls + "\\TypeLib",
+      cls + "\\TypeLib [] = {9DC1F2D7-3AE6-44BE-AF6E-546F376A744C}",
+      cls + "\\Version",
+      cls + "\\Version [] = 1.0",
+      "CLSID kept: other",
+  };
+  auto sorted = [](std::vector<std::string> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+  };
+  EXPECT_EQ(sorted(registrationSeenByAnotherProcess()), sorted(expected));
+
+  // Registering again over a stale class key leaves no stale entry under it.
+  HKEY stale = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, (cls + "\\Control\\Stale").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &stale, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(stale);
+  EXPECT_EQ(installer.call("DllRegisterServer"), S_OK);
+  EXPECT_EQ(sorted(registrationSeenByAnotherProcess()), sorted(expected));
+
+  EXPECT_EQ(installer.call("DllUnregisterServer"), S_OK);
+  EXPECT_EQ(registrationSeenByAnotherProcess(), std::vector<std::string>{"CLSID kept: other"});
+  EXPECT_EQ(readDefault("CLSID"), "<no value>");  // the CLSID key itself stays
+}
+
+}  // namespace
