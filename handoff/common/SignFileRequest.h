@@ -12,9 +12,10 @@ namespace handoff {
 
 constexpr ULONG_PTR kSignFileRequest = 150;
 constexpr DWORD kSignFilePathSize = 260;
-// Receiver: the hidden main window of Quarvel, and how long a send may take.
-constexpr const char* kReceiverClass = "VWindow";
-constexpr const char* kReceiverTitle = "Quarvel";
+// Receiver: the hidden main window of Quarvel (in the width of the sender's build), and
+// how long a send may take.
+constexpr const TCHAR* kReceiverClass = TEXT("VWindow");
+constexpr const TCHAR* kReceiverTitle = TEXT("Quarvel");
 constexpr UINT kSendTimeoutMs = 3000;
 
 struct SignFilePath {

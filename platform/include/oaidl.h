@@ -145,4 +145,52 @@ struct IDispatch : public IUnknown {
   ~IDispatch() = default;
 };
 typedef IDispatch* LPDISPATCH;
+
+// Type libraries: what a library declares of itself and its interfaces.
+typedef enum tagSYSKIND { SYS_WIN16 = 0, SYS_WIN32 = 1, SYS_MAC = 2, SYS_WIN64 = 3 } SYSKIND;
+typedef enum tagTYPEKIND {
+  TKIND_ENUM = 0,
+  TKIND_RECORD,
+  TKIND_MODULE,
+  TKIND_INTERFACE,
+  TKIND_DISPATCH,
+  TKIND_COCLASS,
+  TKIND_ALIAS,
+  TKIND_UNION,
+  TKIND_MAX
+} TYPEKIND;
+typedef struct tagTLIBATTR {
+  GUID guid;
+  LCID lcid;
+  SYSKIND syskind;
+  WORD wMajorVerNum;
+  WORD wMinorVerNum;
+  WORD wLibFlags;
+} TLIBATTR, *LPTLIBATTR;
+struct ITypeComp;
+
+// The layer's type libraries know their attributes, their help string and the names and
+// identifiers of their interfaces; type information and binding answer E_NOTIMPL.
+struct ITypeLib : public IUnknown {
+  STDMETHOD_(UINT, GetTypeInfoCount)() PURE;
+  STDMETHOD(GetTypeInfo)(UINT index, ITypeInfo** ppTInfo) PURE;
+  STDMETHOD(GetTypeInfoType)(UINT index, TYPEKIND* pTKind) PURE;
+  STDMETHOD(GetTypeInfoOfGuid)(REFGUID guid, ITypeInfo** ppTinfo) PURE;
+  STDMETHOD(GetLibAttr)(TLIBATTR** ppTLibAttr) PURE;
+  STDMETHOD(GetTypeComp)(ITypeComp** ppTComp) PURE;
+  STDMETHOD(GetDocumentation)(INT index, BSTR* pBstrName, BSTR* pBstrDocString, DWORD* pdwHelpContext,
+                              BSTR* pBstrHelpFile) PURE;
+  STDMETHOD(IsName)(LPOLESTR szNameBuf, ULONG lHashVal, BOOL* pfName) PURE;
+  STDMETHOD(FindName)(LPOLESTR szNameBuf, ULONG lHashVal, ITypeInfo** ppTInfo, MEMBERID* rgMemId,
+                      USHORT* pcFound) PURE;
+  STDMETHOD_(void, ReleaseTLibAttr)(TLIBATTR* pTLibAttr) PURE;
+
+ protected:
+  ~ITypeLib() = default;
+};
+typedef ITypeLib* LPTYPELIB;
 #endif
+
+#define TYPE_E_CANTLOADLIBRARY ((HRESULT)0x80029C4AL)
+#define TYPE_E_REGISTRYACCESS ((HRESULT)0x8002801CL)
+#define TYPE_E_INVALIDSTATE ((HRESULT)0x80028029L)

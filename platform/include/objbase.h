@@ -1,9 +1,19 @@
-// The COM library: GUID texts and task memory. (Class registration and creation by
-// class identifier grow here as the in-process servers need them.)
+// The COM library: GUID texts, task memory, and the entry points of an in-process
+// server. (Creation by class identifier grows here as a host needs it.)
 #pragma once
 
+#include "objidl.h"
 #include "oleauto.h"
 #include "unknwn.h"
+
+// The exports of an in-process server, as its host finds them with GetProcAddress:
+// DllGetClassObject hands out the class factory of a class the module serves
+// (CLASS_E_CLASSNOTAVAILABLE for any other); DllCanUnloadNow answers S_OK when no
+// object and no server lock is alive, else S_FALSE; DllRegisterServer and
+// DllUnregisterServer write and remove the module's registry entries.
+typedef HRESULT(STDAPICALLTYPE* LPFNGETCLASSOBJECT)(REFCLSID, REFIID, LPVOID*);
+typedef HRESULT(STDAPICALLTYPE* LPFNCANUNLOADNOW)(void);
+typedef HRESULT(STDAPICALLTYPE* LPFNREGISTERSERVER)(void);
 
 #ifdef __cplusplus
 extern "C" {

@@ -33,6 +33,21 @@ UINT WINAPI SafeArrayGetDim(SAFEARRAY* psa);
 HRESULT WINAPI SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound);
 HRESULT WINAPI SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound);
 
+// Type libraries. A module carries its library as resource 1 of type "TYPELIB", a text
+// of its own form (one statement a line):
+//   library {LIBID} <major>.<minor> <name> "<help string>"
+//   interface {IID} <name>
+// LoadTypeLib reads it from the module file szFile (TYPE_E_CANTLOADLIBRARY when the
+// module or its library is missing or malformed). RegisterTypeLib enters the library
+// under HKEY_CLASSES_ROOT: TypeLib\{LIBID}\<major.minor> (the help string), its
+// 0\win32 or 0\win64 (szFullPath), FLAGS ("0") and HELPDIR (szHelpDir, or the module's
+// folder); interfaces that are no automation interfaces get no Interface entries.
+// UnRegisterTypeLib takes the version's key away (the LIBID key when no other version is
+// left). Registry failures give TYPE_E_REGISTRYACCESS.
+HRESULT WINAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib);
+HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDir);
+HRESULT WINAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid, SYSKIND syskind);
+
 #ifdef __cplusplus
 }
 #endif

@@ -43,6 +43,25 @@ BOOL WINAPI Shell_NotifyIconA(DWORD dwMessage, PNOTIFYICONDATAA lpData);
 // the result is SE_ERR_FNF (no such document) or SE_ERR_NOASSOC (no program for it).
 HINSTANCE WINAPI FindExecutableA(LPCSTR lpFile, LPCSTR lpDirectory, LPSTR lpResult);
 
+// Files dropped or selected in the shell: an HDROP is global memory (GlobalAlloc)
+// holding a DROPFILES header and, at pFiles bytes from its start, the NUL-terminated
+// names (UTF-16 when fWide, else ANSI) followed by one more NUL.
+QUARVEL_DECLARE_HANDLE(HDROP);
+typedef struct _DROPFILES {
+  DWORD pFiles;
+  POINT pt;
+  BOOL fNC;
+  BOOL fWide;
+} DROPFILES, *LPDROPFILES;
+
+// iFile 0xFFFFFFFF: the number of files. Otherwise name iFile (converted when the list
+// has the other width; to ANSI a character without a mapping becomes '?') into
+// lpszFile, at most cch - 1 characters and a NUL, and the number of characters copied;
+// with lpszFile NULL the length the name needs without its NUL. 0 for a missing file,
+// a list that is not terminated within its memory, or an invalid handle.
+UINT WINAPI DragQueryFileA(HDROP hDrop, UINT iFile, LPSTR lpszFile, UINT cch);
+UINT WINAPI DragQueryFileW(HDROP hDrop, UINT iFile, LPWSTR lpszFile, UINT cch);
+
 #ifdef __cplusplus
 }
 #endif
@@ -50,4 +69,7 @@ HINSTANCE WINAPI FindExecutableA(LPCSTR lpFile, LPCSTR lpDirectory, LPSTR lpResu
 #ifndef UNICODE
 #define NOTIFYICONDATA NOTIFYICONDATAA
 #define Shell_NotifyIcon Shell_NotifyIconA
+#define DragQueryFile DragQueryFileA
+#else
+#define DragQueryFile DragQueryFileW
 #endif

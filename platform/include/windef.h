@@ -42,6 +42,18 @@ typedef uint64_t ULONGLONG;
 typedef uint64_t DWORD64;
 typedef int32_t HRESULT;
 
+// Generic text: UTF-16 when UNICODE is defined, else the ANSI code page.
+#ifdef UNICODE
+typedef WCHAR TCHAR;
+#define __TEXT(quote) u##quote
+#else
+typedef char TCHAR;
+#define __TEXT(quote) quote
+#endif
+#define TEXT(quote) __TEXT(quote)
+typedef TCHAR* LPTSTR;
+typedef const TCHAR* LPCTSTR;
+
 // Pointer-sized integers.
 typedef intptr_t INT_PTR;
 typedef uintptr_t UINT_PTR;

@@ -5,6 +5,7 @@
 
 #define ERROR_SUCCESS 0L
 #define NO_ERROR 0L
+#define ERROR_NOT_LOCKED 158L
 #define ERROR_INVALID_FUNCTION 1L
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_PATH_NOT_FOUND 3L
@@ -81,6 +82,11 @@
 
 #define S_OK ((HRESULT)0L)
 #define S_FALSE ((HRESULT)1L)
+#define SEVERITY_SUCCESS 0
+#define SEVERITY_ERROR 1
+#define MAKE_HRESULT(sev, fac, code) \
+  ((HRESULT)(((unsigned long)(sev) << 31) | ((unsigned long)(fac) << 16) | ((unsigned long)(code))))
+#define HRESULT_CODE(hr) ((hr)&0xFFFF)
 #define E_NOTIMPL ((HRESULT)0x80004001L)
 #define E_NOINTERFACE ((HRESULT)0x80004002L)
 #define E_POINTER ((HRESULT)0x80004003L)

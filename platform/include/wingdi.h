@@ -203,6 +203,7 @@ HBITMAP WINAPI CreateBitmap(int nWidth, int nHeight, UINT nPlanes, UINT nBitCoun
 HBITMAP WINAPI CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, void** ppvBits, HANDLE hSection,
                                 DWORD offset);
 HBITMAP WINAPI LoadBitmapA(HINSTANCE hInstance, LPCSTR lpBitmapName);
+HBITMAP WINAPI LoadBitmapW(HINSTANCE hInstance, LPCWSTR lpBitmapName);
 HBRUSH WINAPI CreateSolidBrush(COLORREF color);
 HPEN WINAPI CreatePen(int iStyle, int cWidth, COLORREF color);
 HFONT WINAPI CreateFontIndirectA(const LOGFONTA* lplf);
@@ -249,4 +250,6 @@ int WINAPI GetDeviceCaps(HDC hdc, int index);
 #define GetTextMetrics GetTextMetricsA
 #define LOGFONT LOGFONTA
 #define TEXTMETRIC TEXTMETRICA
+#else
+#define LoadBitmap LoadBitmapW
 #endif

@@ -493,6 +493,52 @@ typedef struct tagWINDOWPLACEMENT {
   RECT rcNormalPosition;
 } WINDOWPLACEMENT;
 
+// GetMenuItemInfo: which members to fill.
+#define MIIM_STATE 0x00000001
+#define MIIM_ID 0x00000002
+#define MIIM_SUBMENU 0x00000004
+#define MIIM_CHECKMARKS 0x00000008
+#define MIIM_TYPE 0x00000010
+#define MIIM_DATA 0x00000020
+#define MIIM_STRING 0x00000040
+#define MIIM_BITMAP 0x00000080
+#define MIIM_FTYPE 0x00000100
+#define MFT_STRING MF_STRING
+#define MFT_SEPARATOR MF_SEPARATOR
+#define MFS_ENABLED MF_ENABLED
+#define MFS_GRAYED 0x00000003L
+#define MFS_DISABLED MFS_GRAYED
+#define MFS_CHECKED MF_CHECKED
+
+typedef struct tagMENUITEMINFOA {
+  UINT cbSize;
+  UINT fMask;
+  UINT fType;
+  UINT fState;
+  UINT wID;
+  HMENU hSubMenu;
+  HBITMAP hbmpChecked;
+  HBITMAP hbmpUnchecked;
+  ULONG_PTR dwItemData;
+  LPSTR dwTypeData;
+  UINT cch;
+  HBITMAP hbmpItem;
+} MENUITEMINFOA, *LPMENUITEMINFOA;
+typedef struct tagMENUITEMINFOW {
+  UINT cbSize;
+  UINT fMask;
+  UINT fType;
+  UINT fState;
+  UINT wID;
+  HMENU hSubMenu;
+  HBITMAP hbmpChecked;
+  HBITMAP hbmpUnchecked;
+  ULONG_PTR dwItemData;
+  LPWSTR dwTypeData;
+  UINT cch;
+  HBITMAP hbmpItem;
+} MENUITEMINFOW, *LPMENUITEMINFOW;
+
 typedef struct tagTPMPARAMS {
   UINT cbSize;
   RECT rcExclude;
@@ -688,6 +734,16 @@ int WINAPI GetMenuItemCount(HMENU hMenu);
 UINT WINAPI GetMenuItemID(HMENU hMenu, int nPos);
 UINT WINAPI GetMenuState(HMENU hMenu, UINT uId, UINT uFlags);
 int WINAPI GetMenuStringA(HMENU hMenu, UINT uIDItem, LPSTR lpString, int cchMax, UINT flags);
+int WINAPI GetMenuStringW(HMENU hMenu, UINT uIDItem, LPWSTR lpString, int cchMax, UINT flags);
+BOOL WINAPI InsertMenuW(HMENU hMenu, UINT uPosition, UINT uFlags, UINT_PTR uIDNewItem, LPCWSTR lpNewItem);
+// The bitmaps beside the item when it is not checked and when it is (either may be
+// NULL: no bitmap in that state). The menu keeps the handles; it does not own them.
+BOOL WINAPI SetMenuItemBitmaps(HMENU hMenu, UINT uPosition, UINT uFlags, HBITMAP hBitmapUnchecked,
+                               HBITMAP hBitmapChecked);
+// Fills what fMask asks for (MIIM_STRING/MIIM_TYPE: dwTypeData of cch characters, or
+// with dwTypeData NULL only cch, the text's length). cbSize must be the record's size.
+BOOL WINAPI GetMenuItemInfoA(HMENU hmenu, UINT item, BOOL fByPosition, LPMENUITEMINFOA lpmii);
+BOOL WINAPI GetMenuItemInfoW(HMENU hmenu, UINT item, BOOL fByPosition, LPMENUITEMINFOW lpmii);
 BOOL WINAPI EnableMenuItem(HMENU hMenu, UINT uIDEnableItem, UINT uEnable);
 DWORD WINAPI CheckMenuItem(HMENU hMenu, UINT uIDCheckItem, UINT uCheck);
 BOOL WINAPI TrackPopupMenu(HMENU hMenu, UINT uFlags, int x, int y, int nReserved, HWND hWnd, const RECT* prcRect);
@@ -792,4 +848,16 @@ BOOL WINAPI WinHelpA(HWND hWndMain, LPCSTR lpszHelp, UINT uCommand, ULONG_PTR dw
 #define GetDlgItemText GetDlgItemTextA
 #define MessageBox MessageBoxA
 #define WinHelp WinHelpA
+#define MENUITEMINFO MENUITEMINFOA
+#define GetMenuItemInfo GetMenuItemInfoA
+#else
+#define FindWindow FindWindowW
+#define SendMessage SendMessageW
+#define SendMessageTimeout SendMessageTimeoutW
+#define DefWindowProc DefWindowProcW
+#define InsertMenu InsertMenuW
+#define GetMenuString GetMenuStringW
+#define MENUITEMINFO MENUITEMINFOW
+#define GetMenuItemInfo GetMenuItemInfoW
+#define MessageBox MessageBoxW
 #endif

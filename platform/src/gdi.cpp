@@ -507,6 +507,12 @@ HBITMAP WINAPI LoadBitmapA(HINSTANCE module, LPCSTR name) {
   return reinterpret_cast<HBITMAP>(insert(b));
 }
 
+HBITMAP WINAPI LoadBitmapW(HINSTANCE module, LPCWSTR name) {
+  if (IS_INTRESOURCE(name)) return LoadBitmapA(module, reinterpret_cast<LPCSTR>(name));
+  const std::string narrow = platform::toUtf8(name);
+  return LoadBitmapA(module, narrow.c_str());
+}
+
 HBRUSH WINAPI CreateSolidBrush(COLORREF color) {
   auto lock = lockWindows();
   auto b = std::make_shared<BrushObject>();

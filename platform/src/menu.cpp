@@ -18,6 +18,8 @@ struct MenuItem {
   UINT_PTR id = 0;
   std::string text;
   uintptr_t submenu = 0;
+  HBITMAP unchecked = nullptr;  // beside the item in either state (SetMenuItemBitmaps)
+  HBITMAP checked = nullptr;
 };
 
 struct Menu {
@@ -210,6 +212,23 @@ BOOL WINAPI InsertMenuA(HMENU menu, UINT position, UINT flags, UINT_PTR id, LPCS
   return TRUE;
 }
 
+BOOL WINAPI InsertMenuW(HMENU menu, UINT position, UINT flags, UINT_PTR id, LPCWSTR text) {
+  const std::string narrow = text != nullptr && !(flags & (MF_SEPARATOR | MF_POPUP)) ? platform::toUtf8(text) : "";
+  return InsertMenuA(menu, position, flags, id, text != nullptr ? narrow.c_str() : nullptr);
+}
+
+BOOL WINAPI SetMenuItemBitmaps(HMENU menu, UINT position, UINT flags, HBITMAP unchecked, HBITMAP checked) {
+  auto lock = lockWindows();
+  MenuItem* item = findItem(menu, position, flags);
+  if (item == nullptr) {
+    SetLastError(findMenu(menu) ? ERROR_MENU_ITEM_NOT_FOUND : ERROR_INVALID_MENU_HANDLE);
+    return FALSE;
+  }
+  item->unchecked = unchecked;
+  item->checked = checked;
+  return TRUE;
+}
+
 BOOL WINAPI AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, LPCSTR text) {
   return InsertMenuA(menu, static_cast<UINT>(-1), flags | MF_BYPOSITION, id, text);
 }
@@ -295,6 +314,77 @@ int WINAPI GetMenuStringA(HMENU menu, UINT which, LPSTR buffer, int max, UINT fl
   if (item == nullptr) return 0;
   if (buffer == nullptr || max <= 0) return static_cast<int>(item->text.size());
   return static_cast<int>(copyToBuffer(item->text, buffer, static_cast<size_t>(max)));
+}
+
+int WINAPI GetMenuStringW(HMENU menu, UINT which, LPWSTR buffer, int max, UINT flags) {
+  std::u16string text;
+  {
+    auto lock = lockWindows();
+    MenuItem* item = findItem(menu, which, flags);
+    if (item == nullptr) return 0;
+    text = platform::toUtf16(item->text);
+  }
+  if (buffer == nullptr || max <= 0) return static_cast<int>(text.size());
+  const size_t n = std::min<size_t>(text.size(), static_cast<size_t>(max) - 1);
+  std::copy(text.begin(), text.begin() + static_cast<ptrdiff_t>(n), buffer);
+  buffer[n] = 0;
+  return static_cast<int>(n);
+}
+
+}  // extern "C"
+
+namespace {
+
+// GetMenuItemInfo in either width: Info is MENUITEMINFOA or MENUITEMINFOW, Text the
+// item's text in that width.
+template <typename Info, typename Text>
+BOOL menuItemInfo(HMENU menu, UINT which, BOOL byPosition, Info* info, Text (*convert)(const std::string&)) {
+  if (info == nullptr || info->cbSize != sizeof(Info)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  auto lock = lockWindows();
+  MenuItem* item = findItem(menu, which, byPosition ? MF_BYPOSITION : MF_BYCOMMAND);
+  if (item == nullptr) {
+    SetLastError(findMenu(menu) ? ERROR_MENU_ITEM_NOT_FOUND : ERROR_INVALID_MENU_HANDLE);
+    return FALSE;
+  }
+  if (info->fMask & (MIIM_FTYPE | MIIM_TYPE)) info->fType = item->flags & MF_SEPARATOR;
+  if (info->fMask & MIIM_STATE) info->fState = item->flags & (MF_GRAYED | MF_DISABLED | MF_CHECKED);
+  if (info->fMask & MIIM_ID) info->wID = static_cast<UINT>(item->id);
+  if (info->fMask & MIIM_SUBMENU) info->hSubMenu = reinterpret_cast<HMENU>(item->submenu);
+  if (info->fMask & MIIM_CHECKMARKS) {
+    info->hbmpChecked = item->checked;
+    info->hbmpUnchecked = item->unchecked;
+  }
+  if (info->fMask & MIIM_BITMAP) info->hbmpItem = nullptr;
+  if (info->fMask & (MIIM_STRING | MIIM_TYPE)) {
+    const Text text = convert(item->text);
+    if (info->dwTypeData == nullptr || info->cch == 0) {
+      info->cch = static_cast<UINT>(text.size());
+    } else {
+      const size_t n = std::min<size_t>(text.size(), info->cch - 1);
+      std::copy(text.begin(), text.begin() + static_cast<ptrdiff_t>(n), info->dwTypeData);
+      info->dwTypeData[n] = 0;
+      info->cch = static_cast<UINT>(n);
+    }
+  }
+  return TRUE;
+}
+
+std::string sameText(const std::string& text) { return text; }
+std::u16string wideText(const std::string& text) { return platform::toUtf16(text); }
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI GetMenuItemInfoA(HMENU menu, UINT which, BOOL byPosition, LPMENUITEMINFOA info) {
+  return menuItemInfo(menu, which, byPosition, info, &sameText);
+}
+
+BOOL WINAPI GetMenuItemInfoW(HMENU menu, UINT which, BOOL byPosition, LPMENUITEMINFOW info) {
+  return menuItemInfo(menu, which, byPosition, info, &wideText);
 }
 
 BOOL WINAPI EnableMenuItem(HMENU menu, UINT which, UINT enable) {

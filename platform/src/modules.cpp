@@ -691,6 +691,27 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) 
   return nSize;
 }
 
+DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
+  platform::Module m;
+  if (!platform::ModuleTable::instance().lookup(hModule ? platform::toId(hModule) : platform::kProgramId, &m)) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return 0;
+  }
+  if (nSize == 0 || !lpFilename) {
+    SetLastError(nSize == 0 ? ERROR_INSUFFICIENT_BUFFER : ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const std::u16string path = platform::toUtf16(m.path);
+  if (path.size() < nSize) {
+    std::memcpy(lpFilename, path.c_str(), (path.size() + 1) * sizeof(WCHAR));
+    return static_cast<DWORD>(path.size());
+  }
+  std::memcpy(lpFilename, path.data(), (nSize - 1) * sizeof(WCHAR));
+  lpFilename[nSize - 1] = 0;
+  SetLastError(ERROR_INSUFFICIENT_BUFFER);
+  return nSize;
+}
+
 BOOL WINAPI SetDllDirectoryA(LPCSTR lpPathName) {
   platform::ModuleTable::instance().setDllDirectory(lpPathName);
   return TRUE;

@@ -1,6 +1,11 @@
 #include "platform/win_system.h"
 
+#include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "desktop_records.h"
+#include "platform/window_test.h"
 
 #include <windows.h>
 
@@ -25,6 +30,19 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
   info->dwPlatformId = VER_PLATFORM_WIN32_NT;
   std::memset(info->szCSDVersion, 0, sizeof info->szCSDVersion);
   return TRUE;
+}
+
+DWORD WINAPI GetVersion(void) { return (19045u << 16) | (0u << 8) | 10u; }
+
+void WINAPI OutputDebugStringA(LPCSTR text) {
+  const std::string line = text != nullptr ? text : "";
+  std::fprintf(stderr, "%s%s", line.c_str(), !line.empty() && line.back() == '\n' ? "" : "\n");
+  platform::desktop::append("debug-output", {std::to_string(GetCurrentProcessId()), line});
+}
+
+void WINAPI OutputDebugStringW(LPCWSTR text) {
+  const std::string line = platform::toUtf8(text);
+  OutputDebugStringA(line.c_str());
 }
 
 HWINSTA WINAPI OpenWindowStationA(LPCSTR name, BOOL, DWORD) {
@@ -60,3 +78,18 @@ BOOL WINAPI SetThreadDesktop(HDESK desktop) {
 }
 
 }  // extern "C"
+
+namespace platform {
+namespace wintest {
+
+std::vector<DesktopDebugLine> desktopDebugOutput() {
+  std::vector<DesktopDebugLine> lines;
+  for (const std::vector<std::string>& f : desktop::read("debug-output")) {
+    if (f.size() < 2) continue;
+    lines.push_back({static_cast<DWORD>(std::stoul(f[0])), f[1]});
+  }
+  return lines;
+}
+
+}  // namespace wintest
+}  // namespace platform

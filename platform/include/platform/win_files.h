@@ -81,6 +81,25 @@ HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
 // NULL on success, the block itself on failure, as on Windows.
 HLOCAL WINAPI LocalFree(HLOCAL hMem);
 
+// Global memory, the currency of clipboard and shell data. A fixed block's handle is
+// its address; a moveable block's handle is a number of the layer's, and GlobalLock
+// gives its address (counting locks; that address also stands for the handle, as
+// code that passes a locked HDROP on expects). Every call checks the handle: a freed or unknown
+// one fails with ERROR_INVALID_HANDLE (GlobalLock NULL, GlobalSize 0, GlobalFree gives
+// the handle back). GlobalFree frees a block whatever its lock count.
+#define GMEM_FIXED 0x0000u
+#define GMEM_MOVEABLE 0x0002u
+#define GMEM_ZEROINIT 0x0040u
+#define GHND (GMEM_MOVEABLE | GMEM_ZEROINIT)
+#define GPTR (GMEM_FIXED | GMEM_ZEROINIT)
+HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes);
+LPVOID WINAPI GlobalLock(HGLOBAL hMem);
+// TRUE while the block is still locked; FALSE with NO_ERROR when the last lock went.
+BOOL WINAPI GlobalUnlock(HGLOBAL hMem);
+SIZE_T WINAPI GlobalSize(HGLOBAL hMem);
+// NULL on success, the handle on failure.
+HGLOBAL WINAPI GlobalFree(HGLOBAL hMem);
+
 #ifdef __cplusplus
 }
 #endif

@@ -50,6 +50,8 @@
 #define MAKEINTRESOURCEW(i) ((LPWSTR)((ULONG_PTR)((WORD)(i))))
 #ifndef UNICODE
 #define MAKEINTRESOURCE MAKEINTRESOURCEA
+#else
+#define MAKEINTRESOURCE MAKEINTRESOURCEW
 #endif
 
 #define RT_CURSOR MAKEINTRESOURCEA(1)
@@ -85,6 +87,8 @@ BOOL WINAPI GetModuleHandleExA(DWORD dwFlags, LPCSTR lpModuleName, HMODULE* phMo
 // The module's file as a host path. A short buffer receives nSize - 1 characters and
 // the NUL; the result is then nSize with ERROR_INSUFFICIENT_BUFFER.
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+// As GetModuleFileNameA in UTF-16 units.
+DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
 // One extra directory for bare names; NULL restores the default order, "" also drops
 // the current directory from it.
 BOOL WINAPI SetDllDirectoryA(LPCSTR lpPathName);
@@ -119,6 +123,9 @@ int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBu
 #define FindResource FindResourceA
 #define FindResourceEx FindResourceExA
 #define LoadString LoadStringA
+#else
+#define GetModuleFileName GetModuleFileNameW
+#define LoadString LoadStringW
 #endif
 
 #ifdef __cplusplus

@@ -25,6 +25,14 @@ typedef struct _OSVERSIONINFOA {
 
 // FALSE with ERROR_INVALID_PARAMETER unless dwOSVersionInfoSize is sizeof(OSVERSIONINFOA).
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
+// The version in one value: major in the low byte, minor in the next, the build in the
+// high word; the top bit is clear, as on every system of the NT family.
+DWORD WINAPI GetVersion(void);
+
+// A line for the debugger. There is none here: the text goes to the process's standard
+// error and into the desktop's journal, where tests read it (window_test.h).
+void WINAPI OutputDebugStringA(LPCSTR lpOutputString);
+void WINAPI OutputDebugStringW(LPCWSTR lpOutputString);
 
 QUARVEL_DECLARE_HANDLE(HWINSTA);
 QUARVEL_DECLARE_HANDLE(HDESK);
@@ -43,6 +51,11 @@ BOOL WINAPI SetThreadDesktop(HDESK hDesktop);
 #endif
 
 #define GetVersionEx GetVersionExA
+#ifdef UNICODE
+#define OutputDebugString OutputDebugStringW
+#else
+#define OutputDebugString OutputDebugStringA
+#endif
 #define OSVERSIONINFO OSVERSIONINFOA
 #define OpenWindowStation OpenWindowStationA
 #define OpenDesktop OpenDesktopA

@@ -93,6 +93,12 @@ int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...);
 #define CharPrev CharPrevA
 #define wsprintf wsprintfA
 #define wvsprintf wvsprintfA
+#else
+#define lstrlen lstrlenW
+#define lstrcpy lstrcpyW
+#define lstrcpyn lstrcpynW
+#define lstrcmp lstrcmpW
+#define lstrcmpi lstrcmpiW
 #endif
 
 namespace platform {

@@ -181,6 +181,13 @@ void queueDesktopMessageBoxAnswer(int answer);
 // (at most two minutes), so that a test sees the box and acts before it answers.
 void setDesktopMessageBoxesWait(bool wait);
 
+// A line of OutputDebugString of any process (the line as given, its end kept).
+struct DesktopDebugLine {
+  DWORD processId = 0;
+  std::string text;  // UTF-8
+};
+std::vector<DesktopDebugLine> desktopDebugOutput();
+
 // One ShellExecuteA call of any process.
 struct ShellExecuteCall {
   DWORD processId = 0;

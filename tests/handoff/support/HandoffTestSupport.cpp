@@ -69,6 +69,38 @@ std::vector<Request> Receiver::requests() const {
   return out;
 }
 
+void PrintTo(const ShellExtension& extension, std::ostream* out) { *out << extension.name; }
+
+std::vector<ShellExtension> shellExtensions() {
+  std::vector<ShellExtension> out{{"Menvaro", SHELLEXT_HOST, MENVARO_DLL}};
+#ifdef MENVARO32_DLL
+  out.push_back({"Menvaro32", SHELLEXT_HOST32, MENVARO32_DLL});
+#endif
+  return out;
+}
+
+std::vector<std::string> readLines(const std::string& file) {
+  std::vector<std::string> lines;
+  std::ifstream in(file);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+quarveltest::ChildProcess startShellHost(const ShellExtension& extension, const std::vector<std::string>& command,
+                                         std::string* reportFile) {
+  *reportFile = quarveltest::makeTempDirectory("shellhost") + "/report";
+  std::vector<std::string> args{*reportFile, extension.module};
+  args.insert(args.end(), command.begin(), command.end());
+  return quarveltest::startProgram(extension.host, args);
+}
+
+std::vector<std::string> runShellHost(const ShellExtension& extension, const std::vector<std::string>& command) {
+  std::string report;
+  quarveltest::ChildProcess host = startShellHost(extension, command, &report);
+  EXPECT_EQ(host.wait(), 0) << extension.name << " " << command.at(0);
+  return readLines(report);
+}
+
 std::string payload(const std::string& path) {
   std::string bytes = path.substr(0, 259);
   bytes.resize(260, '\0');

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -34,5 +35,24 @@ class Receiver {
 
 // The 260 bytes of the request for a path: its first 259 bytes, a NUL, zeros.
 std::string payload(const std::string& path);
+
+// A build of the context-menu extension and the shell host of its word size.
+struct ShellExtension {
+  std::string name;    // "Menvaro" or "Menvaro32"
+  std::string host;    // the shellext_host program
+  std::string module;  // the extension's file
+};
+// Names the build in test names and messages.
+void PrintTo(const ShellExtension& extension, std::ostream* out);
+// The builds there are: Menvaro, and Menvaro32 where the 32-bit build exists.
+std::vector<ShellExtension> shellExtensions();
+
+// Runs the shell host on `extension` with a command and its arguments (see
+// shellext_host.cpp) and waits for it: the report's lines.
+std::vector<std::string> runShellHost(const ShellExtension& extension, const std::vector<std::string>& command);
+// The same, started: the host runs until `wait` is called on the returned process.
+quarveltest::ChildProcess startShellHost(const ShellExtension& extension, const std::vector<std::string>& command,
+                                         std::string* reportFile);
+std::vector<std::string> readLines(const std::string& file);
 
 }  // namespace handofftest
