@@ -2,7 +2,9 @@
 // field holds a value, the byte-range checks, the signing time and the signer metadata.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -11,7 +13,6 @@
 #include "SignatureFinder.h"
 #include "TestFiles.h"
 #include "certcheck/VOQ_TraceLog.h"
-#include "foundation/util/VOQ_MemoryStream.h"
 
 namespace {
 
