@@ -159,7 +159,6 @@ class WithoutScripting final : public IWithoutScripting,
     if (!names || !ids || count == 0) return E_INVALIDARG;
     HRESULT result = S_OK;
     for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
-    ids[0] = DISPID_UNKNOWN;
     for (const NamedMember& member : kMembers) {
       if (names[0] && sameNameIgnoringCase(names[0], member.name)) ids[0] = member.dispid;
     }
@@ -417,10 +416,13 @@ class WithoutScripting final : public IWithoutScripting,
   STDMETHODIMP InitNew() override { return S_OK; }
 
   // IPersistPropertyBag: each entry of the property map read by its name and put
-  // through IDispatch; a name the page did not give is skipped.
+  // through IDispatch; a name the page did not give is skipped. The stock Window
+  // property is read-only: no page sets the control's window handle, and a page that
+  // names it does not keep the other parameters from loading.
   STDMETHODIMP Load(IPropertyBag* bag, IErrorLog* log) override {
     if (!bag) return E_POINTER;
     for (const PropertyEntry& entry : kPropertyMap) {
+      if (entry.dispid == DISPID_HWND) continue;
       VARIANT value;
       VariantInit(&value);
       value.vt = entry.vt;  // the type the property wants

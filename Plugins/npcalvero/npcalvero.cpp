@@ -127,6 +127,8 @@ NPError WINAPI NP_Shutdown(void) {
   return NPERR_NO_ERROR;
 }
 
+const char* WINAPI NP_GetMIMEDescription(void) { return NPCALVERO_MIME_DESCRIPTION; }
+
 }  // extern "C"
 
 NPError NPP_Initialize(void) { return NPERR_NO_ERROR; }

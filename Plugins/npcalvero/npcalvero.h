@@ -9,6 +9,8 @@
 #define NPCALVERO_MIME_TYPE "application/quarvel-netscape-plugin"
 #define NPCALVERO_FILE_EXTENTS "qnp"
 #define NPCALVERO_FILE_OPEN_NAME "Quarvel Plugin (*.qnp)"
+// The same registration for browsers that ask the plug-in (NP_GetMIMEDescription).
+#define NPCALVERO_MIME_DESCRIPTION NPCALVERO_MIME_TYPE ":" NPCALVERO_FILE_EXTENTS ":Quarvel Plugin"
 
 // One per instance: kept in pdata and as the window property "instance->pdata".
 struct InstanceRecord {

@@ -188,3 +188,6 @@ typedef struct _NPNetscapeFuncs {
 typedef NPError(WINAPI* NP_GetEntryPointsFunc)(NPPluginFuncs* pFuncs);
 typedef NPError(WINAPI* NP_InitializeFunc)(NPNetscapeFuncs* pFuncs);
 typedef NPError(WINAPI* NP_ShutdownFunc)(void);
+// The browsers of other systems read the MIME types from the plug-in itself rather than
+// from its version block: "type:extensions:description", entries separated by ';'.
+typedef const char*(WINAPI* NP_GetMIMEDescriptionFunc)(void);

@@ -23,34 +23,18 @@
 #include <oleidl.h>
 #include <servprov.h>
 
+#include "Brevatto.h"
 #include "ScriptedHttpServer.h"
 #include "SecurityLayerForwarding.h"
 #include "platform/window_test.h"
 #include "platform/wininet_test.h"
 #include "quarvel_test.h"
 
-namespace activexhost {
-// The control's dual interface, as a page's script engine sees its slots. Not in the
-// anonymous namespace: the compiler would take its slots, implemented nowhere in this
-// file, for the pure ones and call those.
-struct IWithoutScripting : public IDispatch {
-  STDMETHOD(get_Window)(LONG_PTR* phwnd) PURE;
-  STDMETHOD(get_getParamRequest)(BSTR* pVal) PURE;
-  STDMETHOD(put_getParamRequest)(BSTR newVal) PURE;
-  STDMETHOD(get_getParamURL)(BSTR* pVal) PURE;
-  STDMETHOD(put_getParamURL)(BSTR newVal) PURE;
-  STDMETHOD(get_getParamTimeout)(BSTR* pVal) PURE;
-  STDMETHOD(put_getParamTimeout)(BSTR newVal) PURE;
-
- protected:
-  ~IWithoutScripting() = default;
-};
-
-}  // namespace activexhost
 
 namespace {
 
-using activexhost::IWithoutScripting;
+// The control's dual interface, as the module declares it for its pages.
+using brevatto::IWithoutScripting;
 
 const CLSID kClsid = {0x02181BA8, 0x5BF3, 0x4A52, {0x80, 0xAB, 0xD1, 0x54, 0xBD, 0xDC, 0x7E, 0xC7}};
 const IID kIWithoutScripting = {0xF52815E1, 0x7A75, 0x49FA, {0x82, 0xEB, 0xBE, 0x3E, 0x89, 0x62, 0xA8, 0xA5}};
@@ -482,7 +466,32 @@ TEST_F(ActiveXContainer, ThePageRequestReachesTheServerAsUtf8AndTheReplyIsNaviga
   const auto form = slserver::decodeForm(call.postData);
   EXPECT_EQ(form.at("data"), reply.body);
   EXPECT_EQ(form.at("retValue"), "0");
-  EXPECT_EQ(bag.asked, (std::vector<std::u16string>{u"HWND", u"xml_request", u"post_url", u"timeout"}));
+  EXPECT_EQ(bag.asked, (std::vector<std::u16string>{u"xml_request", u"post_url", u"timeout"}));
+}
+
+// What any page may hand over: a parameter of a megabyte with every special character
+// and a lone surrogate (which reaches the server as U+FFFD), and the stock HWND name.
+TEST_F(ActiveXContainer, BadParametersArriveAsUtf8AndNoPageSetsTheWindow) {
+  slserver::Reply reply;
+  reply.body = "<GetPropertiesResponse></GetPropertiesResponse>";
+  slServer().setReply(reply);
+  std::u16string request = u"<R a='&amp;\"'>";
+  for (char16_t c = 1; c < 0x80; ++c) request += c;
+  request += u"\u00e4\u20ac\U0001F600";
+  request += static_cast<char16_t>(0xD800);  // unpaired
+  request += u"x";
+  request.append(1u << 20, u'q');
+  embed({{u"xml_request", request}, {u"post_url", kPostUrl}, {u"HWND", u"12345"}, {u"timeout", u"abc"}});
+  ASSERT_TRUE(slServer().waitForRequests(1));
+  const std::string got = slServer().requests()[0].body;
+  std::string expected = "<R a='&amp;\"'>";
+  for (char c = 1; c > 0; ++c) expected += c;
+  expected += "\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBF\xBDx";
+  expected.append(1u << 20, 'q');
+  EXPECT_TRUE(got == expected) << "sizes " << got.size() << " and " << expected.size();
+  EXPECT_EQ(browser.calls.size(), 1u);
+  EXPECT_TRUE(platform::wintest::messageBoxes().empty());
+  EXPECT_NE(controlWindow(), reinterpret_cast<HWND>(12345));
 }
 
 TEST_F(ActiveXContainer, ParameterTable) {

@@ -2,6 +2,7 @@
 // what the server receives, and what the user sees or the page receives for each reply.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -257,6 +258,52 @@ TEST_F(ForwardingWithServer, LargeReplyBelowTheCapIsPosted) {
   EXPECT_TRUE(run().empty());
   ASSERT_EQ(poster.posts.size(), 1u);
   EXPECT_EQ(poster.posts[0].first.size(), 5 + script.body.size() + 2 * 5 + 10 + 1);
+}
+
+// The reply grows its buffer geometrically: a few allocations for megabytes, where
+// growing by a fixed step would make thousands and copy the reply each time.
+TEST_F(ForwardingWithServer, LongReplyGrowsItsBufferInFewSteps) {
+  static int allocations = 0;
+  static int outstanding = 0;
+  const slforward::PluginMemory counted{[](size_t bytes) -> void* {
+                                          ++allocations;
+                                          ++outstanding;
+                                          return std::malloc(bytes);
+                                        },
+                                        [](void* block) {
+                                          if (block) --outstanding;
+                                          std::free(block);
+                                        }};
+  slserver::Reply script;
+  script.body = "<GetPropertiesResponse>" + std::string(8u << 20, 'z') + "</GetPropertiesResponse>";
+  script.pieces = {1000};
+  server.setReply(script);
+  platform::wintest::clearMessageBoxes();
+  slforward::forwardRequest("<Request/>", kBoxPrefix.c_str(), nullptr, nullptr, poster, counted);
+  EXPECT_TRUE(platform::wintest::messageBoxes().empty());
+  ASSERT_EQ(poster.posts.size(), 1u);
+  EXPECT_LT(allocations, 64);
+  EXPECT_EQ(outstanding, 0);
+}
+
+// The texts the user reads, byte for byte (UTF-8, the ANSI code page here).
+TEST(MessageTexts, AsTheUserReadsThem) {
+  const std::pair<const char*, const char*> rows[] = {
+      {slforward::kMsgRequestMissing,
+       "Das HTML-File ist fehlerhaft.\nEs sind nicht alle Daten f\xC3\xBCr die Signaturerstellung vorhanden.\n"
+       "Bitte \xC3\xBC" "berpr\xC3\xBC" "fen Sie, ob der Parameter 'xml_request' angegeben wurde."},
+      {slforward::kMsgPostUrlMissing,
+       "Das HTML-File ist fehlerhaft.\nEs sind nicht alle Daten f\xC3\xBCr die Signaturerstellung vorhanden.\n"
+       "Bitte \xC3\xBC" "berpr\xC3\xBC" "fen Sie, ob der Parameter 'post_url' angegeben wurde."},
+      {slforward::kMsgIncomplete,
+       "Das HTML-File ist fehlerhaft.\nEs sind nicht alle Daten f\xC3\xBCr die Signaturerstellung vorhanden."},
+      {slforward::kMsgCommunication, "Kommunikationsfehler.\nBitte pr\xC3\xBC" "fen Sie, ob Quar:vel gestartet ist."},
+      {slforward::kMsgTransfer, "Bei der Daten\xC3\xBC" "bertragung ist ein Fehler aufgetreten."},
+      {slforward::kMsgForwarding,
+       "Bei der Weiterleitung auf die n\xC3\xA4" "chste Seite ist ein Fehler aufgetreten."},
+      {slforward::kCaptionError, "Error"},
+  };
+  for (const auto& row : rows) EXPECT_STREQ(row.first, row.second);
 }
 
 TEST_F(Forwarding, NothingListeningGivesTheCommunicationError) {

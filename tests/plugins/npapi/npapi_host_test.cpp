@@ -7,6 +7,7 @@
 #include <curl/curl.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -149,6 +150,42 @@ TEST_F(NpapiHost, EntryPointsAndTheVersionTable) {
     EXPECT_EQ(initialize_(&browser_), row.result);
     EXPECT_EQ(plugin_.urlnotify != nullptr, row.urlnotify);
     EXPECT_EQ(plugin_.javaClass, nullptr);
+  }
+}
+
+// How a browser finds what the plug-in is for: the version block's strings in the
+// language of its translation table, or NP_GetMIMEDescription; nothing else is exported.
+TEST_F(NpapiHost, RegisteredByItsVersionBlockAndItsMimeDescription) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(NPCALVERO_PATH, &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<char> block(size);
+  ASSERT_TRUE(GetFileVersionInfoA(NPCALVERO_PATH, 0, size, block.data()));
+  WORD* translation = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+                             &length));
+  ASSERT_GE(length, 4u);
+  char prefix[64];
+  std::snprintf(prefix, sizeof prefix, "\\StringFileInfo\\%04x%04x\\", translation[0], translation[1]);
+  auto value = [&](const char* name) {
+    char* text = nullptr;
+    UINT chars = 0;
+    const std::string path = std::string(prefix) + name;
+    return VerQueryValueA(block.data(), path.c_str(), reinterpret_cast<void**>(&text), &chars) ? std::string(text)
+                                                                                              : std::string("<none>");
+  };
+  EXPECT_EQ(value("MIMEType"), "application/quarvel-netscape-plugin");
+  EXPECT_EQ(value("FileExtents"), "qnp");
+  EXPECT_EQ(value("FileOpenName"), "Quarvel Plugin (*.qnp)");
+  EXPECT_EQ(value("InternalName"), "npcalvero");
+  EXPECT_EQ(value("OriginalFilename"), "npcalvero.dll");
+
+  auto describe = reinterpret_cast<NP_GetMIMEDescriptionFunc>(GetProcAddress(module_, "NP_GetMIMEDescription"));
+  ASSERT_NE(describe, nullptr);
+  EXPECT_STREQ(describe(), "application/quarvel-netscape-plugin:qnp:Quarvel Plugin");
+  for (const char* inner : {"NPP_New", "NPN_MemAlloc", "NPN_PostURLNotify", "g_browser"}) {
+    EXPECT_EQ(GetProcAddress(module_, inner), nullptr) << inner;
   }
 }
 
