@@ -85,6 +85,24 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* object) {
   return hr;
 }
 
-STDAPI DllRegisterServer(void) { return brevatto::updateRegistry(true); }
+// The class's entries first, then the type library the module carries as TYPELIB 1.
+STDAPI DllRegisterServer(void) {
+  HRESULT hr = brevatto::updateRegistry(true);
+  if (FAILED(hr)) return hr;
+  WCHAR path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(g_module.instance(), path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return E_FAIL;
+  ITypeLib* library = nullptr;
+  hr = LoadTypeLib(path, &library);
+  if (FAILED(hr)) return hr;
+  hr = RegisterTypeLib(library, path, nullptr);
+  library->Release();
+  return hr;
+}
 
-STDAPI DllUnregisterServer(void) { return brevatto::updateRegistry(false); }
+STDAPI DllUnregisterServer(void) {
+  const HRESULT hr = brevatto::updateRegistry(false);
+  const HRESULT typeLibrary = UnRegisterTypeLib(brevatto::LIBID_BREVATTOLib, 1, 0, 0,
+                                                sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
+  return FAILED(hr) ? hr : typeLibrary;
+}

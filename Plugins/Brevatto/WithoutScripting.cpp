@@ -21,7 +21,6 @@ namespace brevatto {
 namespace {
 
 constexpr const char* kWindowClass = "Brevatto.WithoutScripting";
-constexpr DWORD kContentAspect = 1;  // DVASPECT_CONTENT
 constexpr DWORD kSupportedSafety = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
 const OLECHAR kPostHeaders[] = u"Content-Type: application/x-www-form-urlencoded\r\n";
 
@@ -387,13 +386,13 @@ class WithoutScripting final : public IWithoutScripting,
   }
   STDMETHODIMP SetExtent(DWORD aspect, SIZEL* size) override {
     if (!size) return E_POINTER;
-    if (aspect != kContentAspect) return E_FAIL;
+    if (aspect != DVASPECT_CONTENT) return E_FAIL;
     extent_ = *size;
     return S_OK;
   }
   STDMETHODIMP GetExtent(DWORD aspect, SIZEL* size) override {
     if (!size) return E_POINTER;
-    if (aspect != kContentAspect) return E_FAIL;
+    if (aspect != DVASPECT_CONTENT) return E_FAIL;
     *size = extent_;
     return S_OK;
   }

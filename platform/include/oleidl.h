@@ -5,6 +5,7 @@
 #pragma once
 
 #include "oaidl.h"
+#include "objidl.h"
 #include "unknwn.h"
 #include "windef.h"
 #include "winuser.h"
@@ -21,7 +22,6 @@ typedef struct tagSIZEL {
   LONG cy;
 } SIZEL, *LPSIZEL;
 
-typedef struct tagDVTARGETDEVICE DVTARGETDEVICE;
 typedef struct tagLOGPALETTE LOGPALETTE;
 typedef struct tagOLEINPLACEFRAMEINFO OLEINPLACEFRAMEINFO, *LPOLEINPLACEFRAMEINFO;
 typedef struct tagOLEVERB OLEVERB, *LPOLEVERB;
@@ -69,9 +69,6 @@ typedef struct tagOLEVERB OLEVERB, *LPOLEVERB;
 struct IMoniker;
 struct IOleContainer;
 struct IEnumOLEVERB;
-struct IDataObject;
-struct IAdviseSink;
-struct IEnumSTATDATA;
 struct IOleInPlaceFrame;
 struct IOleInPlaceUIWindow;
 

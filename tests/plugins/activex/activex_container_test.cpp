@@ -40,6 +40,7 @@ const CLSID kClsid = {0x02181BA8, 0x5BF3, 0x4A52, {0x80, 0xAB, 0xD1, 0x54, 0xBD,
 const IID kIWithoutScripting = {0xF52815E1, 0x7A75, 0x49FA, {0x82, 0xEB, 0xBE, 0x3E, 0x89, 0x62, 0xA8, 0xA5}};
 const IID kIWithoutScriptingUI = {0xA767AEC5, 0x0940, 0x4ECF, {0xA3, 0x7A, 0x8B, 0x1F, 0x58, 0xD8, 0xA9, 0xC7}};
 const char kClsidText[] = "{02181BA8-5BF3-4A52-80AB-D154BDDC7EC7}";
+const char kLibidText[] = "{9DC1F2D7-3AE6-44BE-AF6E-546F376A744C}";
 
 std::string utf8(const std::u16string& text) {
   std::string out;
@@ -328,7 +329,7 @@ void dump(HKEY parent, const std::string& path, std::vector<std::string>& lines)
 QUARVEL_CHILD(activex_read_registration) {
   std::vector<std::string> lines;
   for (const std::string& key : {std::string("Brevatto.WithoutScripting.1"), std::string("Brevatto.WithoutScripting"),
-                                std::string("CLSID\\") + kClsidText}) {
+                                std::string("CLSID\\") + kClsidText, std::string("TypeLib\\") + kLibidText}) {
     dump(HKEY_CLASSES_ROOT, key, lines);
   }
   lines.push_back("CLSID kept: " + std::string(readDefault("CLSID\\{00000000-1111-2222-3333-444444444444}")));
@@ -614,7 +615,7 @@ TEST_F(ActiveXContainer, EveryCreationOfTheWindowRunsTheRequestAgain) {
   EXPECT_EQ(browser.calls.size(), 2u);
   EXPECT_TRUE(slServer().waitForRequests(2));
   DWORD misc = 0;
-  EXPECT_EQ(object->GetMiscStatus(1 /* content */, &misc), S_OK);
+  EXPECT_EQ(object->GetMiscStatus(DVASPECT_CONTENT, &misc), S_OK);
   EXPECT_EQ(misc, 131473u);
   inPlace->Release();
   object->Release();
@@ -756,6 +757,7 @@ TEST_F(ActiveXContainer, RegistrationAndUnregistrationSeenFromASecondProcess) {
   ASSERT_GT(GetModuleFileNameA(installer.module, path, MAX_PATH), 0u);
   const std::string module = path;
   const std::string cls = std::string("CLSID\\") + kClsidText;
+  const std::string lib = std::string("TypeLib\\") + kLibidText;
   const std::vector<std::string> expected = {
       "Brevatto.WithoutScripting.1",
       "Brevatto.WithoutScripting.1 [] = WithoutScripting Class",
@@ -788,6 +790,16 @@ TEST_F(ActiveXContainer, RegistrationAndUnregistrationSeenFromASecondProcess) {
       cls + "\\TypeLib [] = {9DC1F2D7-3AE6-44BE-AF6E-546F376A744C}",
       cls + "\\Version",
       cls + "\\Version [] = 1.0",
+      lib,
+      lib + "\\1.0",
+      lib + "\\1.0 [] = Brevatto 1.0 Type Library",
+      lib + "\\1.0\\0",
+      lib + "\\1.0\\0\\win64",
+      lib + "\\1.0\\0\\win64 [] = " + module,
+      lib + "\\1.0\\FLAGS",
+      lib + "\\1.0\\FLAGS [] = 0",
+      lib + "\\1.0\\HELPDIR",
+      lib + "\\1.0\\HELPDIR [] = " + module.substr(0, module.find_last_of('/')),
       "CLSID kept: other",
   };
   auto sorted = [](std::vector<std::string> v) {
