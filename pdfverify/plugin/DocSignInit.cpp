@@ -9,7 +9,7 @@
 #include "DSHandler.h"
 #include "Messages.h"
 #include "PluginState.h"
-#include "StartupServices.h"
+#include "UserInterface.h"
 #include "VOQ_ConfigurationHelper.h"
 #include "VersionInfo.h"
 #include "cardvariant/Settings.h"

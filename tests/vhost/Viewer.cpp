@@ -419,10 +419,20 @@ std::vector<std::string> Viewer::menuNames() const {
   return names;
 }
 
+std::string Viewer::menuTitle(const std::string& name) const {
+  for (auto& m : state_->menuStore) {
+    if (m->onBar && m->name == name) return m->title;
+  }
+  for (auto& i : state_->itemStore) {
+    if (i->parent && i->name == name) return i->title;
+  }
+  return "";
+}
+
 std::vector<std::string> Viewer::menuItemNames(const std::string& menuName) const {
   std::vector<std::string> names;
   for (auto& m : state_->menuStore) {
-    if (m->name != menuName) continue;
+    if (m->name != menuName || !m->onBar) continue;  // a removed menu is gone for the user
     for (MenuItemRec* i : m->items) names.push_back(i->name);
   }
   return names;

@@ -143,8 +143,11 @@ class Viewer {
   int liveCallbacks() const;
   int frameDepth() const;
   int callCount(const std::string& operation) const;
+  // The items of the menu of that name on the bar.
   std::vector<std::string> menuItemNames(const std::string& menuName) const;
   std::vector<std::string> menuNames() const;
+  // The title of the menu on the bar, or of the menu item, of that name ("" for none).
+  std::string menuTitle(const std::string& name) const;
   // Runs the execute procedure of a menu item, as a click on it does.
   bool executeMenuItem(const std::string& itemName);
   std::vector<std::pair<std::string, std::string>> helpRequests() const;

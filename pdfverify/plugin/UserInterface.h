@@ -1,0 +1,24 @@
+// Tolmira's menu in the viewer, its command procedures and the About dialog.
+#pragma once
+
+#include <windows.h>
+
+// Adds the submenu "VOQ:Root" with the items "VOQ:About", "VOQ:Preferences",
+// "VOQ:Proxy", "VOQ:Info" and "VOQ:Certs" to the viewer's menu bar, titled in the
+// language of the moment. False when there is no menu bar or the host raised; a partly
+// built submenu is removed first.
+bool addMenuItems();
+// Removes every item made and then the submenu.
+void removeMenuItems();
+
+// The items' execute procedures; Help is carried by no item.
+void VOQ_CardSignature_About(void* clientData);
+void VOQ_CardSignature_Preferences(void* clientData);
+void VOQ_CardSignature_ProxyPreferences(void* clientData);
+void VOQ_CardSignature_Info(void* clientData);
+void VOQ_CardSignature_Help(void* clientData);
+
+// The About dialog (template 126) over the viewer's window for the active document.
+void showAboutDialog();
+// The signing product's About dialog (template 116); nothing shows it.
+INT_PTR CALLBACK signingAboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
