@@ -1,6 +1,6 @@
 // What the tests of Tolmira's dialogs share: a test viewer bound to the plug-in's call
-// path, the module Tolmira.api loaded for its dialog templates and pictures, and the
-// texts and places of a dialog's controls.
+// path, the dialog templates and pictures of Tolmira.api's resource description (built
+// into the test program), and the texts and places of a dialog's controls.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,15 +18,15 @@ class DialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     bindHFTs(viewer);
-    module = LoadLibraryA(TOLMIRA_PATH);
-    ASSERT_NE(module, nullptr) << GetLastError();
-    pluginInstance = module;
+    // The test program carries the module's own resource description, so the dialogs
+    // come from the product's templates without loading the module (whose load-time
+    // state only the viewer's unload would free).
+    pluginInstance = GetModuleHandleA(nullptr);
     hostMainWindow = viewer.mainWindow();
     languageFlag = 1;
   }
   void TearDown() override {
     pluginInstance = nullptr;
-    if (module != nullptr) FreeLibrary(module);
     platform::wintest::clearMessageBoxes();
   }
 
@@ -63,7 +63,6 @@ class DialogTest : public ::testing::Test {
   }
 
   vhost::Viewer viewer;
-  HMODULE module = nullptr;
 };
 
 }  // namespace pdftest

@@ -13,6 +13,13 @@ namespace {
 using pdftest::DialogTest;
 namespace wt = platform::wintest;
 
+// The test program, which carries the module's resource description and so its version.
+std::string ownFile() {
+  char path[MAX_PATH] = {0};
+  GetModuleFileNameA(nullptr, path, sizeof path);
+  return path;
+}
+
 const std::vector<std::string> kItems = {"VOQ:About", "VOQ:Preferences", "VOQ:Proxy", "VOQ:Info", "VOQ:Certs"};
 
 class MenuTest : public DialogTest {
@@ -119,7 +126,7 @@ TEST_F(MenuTest, HelpAsksForTheSigningProductsHelpFile) {
 }
 
 TEST_F(MenuTest, AboutShowsVersionAndBuildDateOnThePicture) {
-  initVersionStringAndBuildTime(TOLMIRA_PATH);  // the installed version is missing: failure, texts set
+  initVersionStringAndBuildTime(ownFile().c_str());  // the installed version is missing: failure, texts set
   for (UINT key : {VK_ESCAPE, VK_RETURN}) {
     bool shown = false;
     wt::onNextDialog([&](HWND d) {
@@ -144,7 +151,7 @@ TEST_F(MenuTest, AboutShowsVersionAndBuildDateOnThePicture) {
 }
 
 TEST_F(MenuTest, TheSigningProductsAboutProcedureFillsItsOwnControls) {
-  initVersionStringAndBuildTime(TOLMIRA_PATH);
+  initVersionStringAndBuildTime(ownFile().c_str());
   wt::onNextDialog([&](HWND d) {
     EXPECT_EQ(text(d), "Dorvalin");
     EXPECT_EQ(text(d, 1200), "2.21.0000");
