@@ -195,7 +195,7 @@ bool installRootCertificatesFromURL(const VOQ_ProxySettings* http, const VOQ_Pro
 bool makeTempFileName(VOQ_String& out, const VOQ_String& extension) {
   const bool plain = extension.getLength() == 0 || !extension.getData() || extension.getData()[0] == 0;
   if (!plain && extension.getLength() > 64) return false;
-  for (int n = 0; n >= 0; ++n) {
+  for (int n = 0; n < INT_MAX; ++n) {
     char name[1024];
     if (plain)
       _snprintf(name, sizeof name, "C:\\VOQ_TempFile_%i", n);

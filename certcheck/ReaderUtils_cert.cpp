@@ -111,7 +111,7 @@ bool buildChain(PCCERT_CONTEXT certificate, FILETIME* time, DWORD flags, ChainPt
 
 // The OCSP address of the authority information access: 0 with `url` set, 0
 // with `url` empty when there is no OCSP description, or a code.
-DWORD ocspAddress(PCCERT_CONTEXT certificate, const CERT_EXTENSION* extension, std::string& url) {
+DWORD ocspAddress(const CERT_EXTENSION* extension, std::string& url) {
   url.clear();
   DWORD size = 0;
   if (!CryptDecodeObject(X509_ASN_ENCODING, X509_AUTHORITY_INFO_ACCESS, extension->Value.pbData,
@@ -124,7 +124,6 @@ DWORD ocspAddress(PCCERT_CONTEXT certificate, const CERT_EXTENSION* extension, s
     return 0x80090002;
   const CERT_AUTHORITY_INFO_ACCESS* access = static_cast<const CERT_AUTHORITY_INFO_ACCESS*>(block.get());
   if (access->cAccDescr == 0) return 0x80090003;
-  (void)certificate;
   for (DWORD i = 0; i < access->cAccDescr; ++i) {
     const CERT_ACCESS_DESCRIPTION& d = access->rgAccDescr[i];
     // A location that is no URL (a directory name, ...) is skipped.
@@ -747,7 +746,7 @@ DWORD validateCertificate(const unsigned char* certificate, unsigned int length,
   const CERT_EXTENSION* aia = CertFindExtension(szOID_AUTHORITY_INFO_ACCESS, info->cExtension, info->rgExtension);
   std::string url;
   if (aia) {
-    if (const DWORD code = ocspAddress(context.get(), aia, url)) return code;
+    if (const DWORD code = ocspAddress(aia, url)) return code;
   }
   if (!url.empty()) {
     ChainPtr chain;
@@ -802,7 +801,7 @@ DWORD validateCertificateWithTrustedCerts(STACK_OF(X509) * trustedCerts, const u
   const CERT_EXTENSION* aia = CertFindExtension(szOID_AUTHORITY_INFO_ACCESS, info->cExtension, info->rgExtension);
   std::string url;
   if (aia) {
-    if (const DWORD code = ocspAddress(context.get(), aia, url)) return code;
+    if (const DWORD code = ocspAddress(aia, url)) return code;
   }
   if (const DWORD code = verifyWithTrustedStore(signerStore.get(), certificate, length, validationTime, chain.get()))
     return mapOpenSSLError(static_cast<int>(code));
