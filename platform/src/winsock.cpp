@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
@@ -24,6 +25,18 @@ void WSAAPI quarvel_ws_freeaddrinfo(struct addrinfo* pAddrInfo);
 }
 
 namespace {
+
+// Windows has no SIGPIPE: a send on a connection the peer has closed fails with
+// an error. The host's default would end the process instead (also inside
+// OpenSSL's socket BIOs, which the checking library uses), so the layer ignores
+// the signal once it is loaded, unless the process chose a handler of its own.
+struct BrokenPipeIsAnError {
+  BrokenPipeIsAnError() {
+    struct sigaction current = {};
+    if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) signal(SIGPIPE, SIG_IGN);
+  }
+} brokenPipeIsAnError;
+
 
 std::atomic<int> g_startups{0};
 
