@@ -6,6 +6,8 @@
 #include <ifdhandler.h>
 #include <reader.h>
 
+#include <thread>
+
 using cardsim::Bytes;
 using cardsim::CardProfile;
 using cardsim::fromHex;
@@ -64,4 +66,34 @@ TEST(SimReader, PinPadRefusesWhatItCannotDo) {
   auto records = pad.controlRecords();
   ASSERT_EQ(records.size(), 5u);
   EXPECT_EQ(records[3].input.size(), 32u);
+}
+
+// A held command waits before the card sees it while the reader stays usable; only the
+// first matching command is held, and the hold's end lets a waiting command go.
+TEST(SimReader, HeldCommandWaitsUntilReleased) {
+  SimReader reader(ReaderConfig::plain("R"));
+  reader.insert(profile("bank"));
+  Bytes out;
+  ASSERT_EQ(reader.power(IFD_POWER_UP, out), IFD_SUCCESS);
+  const Bytes select = fromHex("00A4040C07A0000001184543");
+  for (bool endOfLife : {false, true}) {
+    Bytes answer;
+    long rc = IFD_COMMUNICATION_ERROR;
+    std::thread driver;
+    std::size_t seen = 0;
+    {
+      SimReader::Hold hold = reader.hold(fromHex("00A4"));
+      driver = std::thread([&] { rc = reader.transmit(select, 258, answer); });
+      EXPECT_TRUE(hold.waitArrived()) << endOfLife;
+      seen = reader.cardLog().size();  // the reader's lock is free
+      EXPECT_EQ(reader.presence(), IFD_ICC_PRESENT);
+      EXPECT_EQ(reader.transmit(select, 258, out), IFD_SUCCESS);  // held once only
+      EXPECT_EQ(reader.cardLog().size(), seen + 1);
+      if (!endOfLife) hold.release();
+    }
+    driver.join();
+    EXPECT_EQ(rc, IFD_SUCCESS);
+    EXPECT_EQ(answer, fromHex("9000"));
+    EXPECT_EQ(reader.cardLog().size(), seen + 2);
+  }
 }

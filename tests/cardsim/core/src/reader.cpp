@@ -65,6 +65,37 @@ std::vector<LogEntry> SimReader::cardLog() const {
   return card_ ? card_->log() : removedCardLog_;
 }
 
+SimReader::Hold SimReader::hold(Bytes prefix) {
+  std::lock_guard<std::mutex> lock(holdMutex_);
+  holdPrefix_ = std::move(prefix);
+  holdArrived_ = false;
+  holdReleased_ = false;
+  return Hold(*this);
+}
+
+bool SimReader::Hold::waitArrived(std::chrono::milliseconds bound) {
+  std::unique_lock<std::mutex> lock(reader_.holdMutex_);
+  return reader_.holdChanged_.wait_for(lock, bound, [this] { return reader_.holdArrived_; });
+}
+
+void SimReader::Hold::release() {
+  std::lock_guard<std::mutex> lock(reader_.holdMutex_);
+  reader_.holdPrefix_.reset();
+  reader_.holdReleased_ = true;
+  reader_.holdChanged_.notify_all();
+}
+
+void SimReader::waitIfHeld(const Bytes& command) {
+  std::unique_lock<std::mutex> lock(holdMutex_);
+  if (!holdPrefix_ || command.size() < holdPrefix_->size() ||
+      !std::equal(holdPrefix_->begin(), holdPrefix_->end(), command.begin()))
+    return;
+  holdPrefix_.reset();
+  holdArrived_ = true;
+  holdChanged_.notify_all();
+  holdChanged_.wait(lock, [this] { return holdReleased_; });
+}
+
 std::size_t SimReader::presenceQueries() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return presenceQueries_;
@@ -106,6 +137,7 @@ std::optional<Bytes> SimReader::sendToCard(const Bytes& apdu) {
 }
 
 long SimReader::transmit(const Bytes& command, std::size_t capacity, Bytes& response) {
+  waitIfHeld(command);
   std::lock_guard<std::mutex> lock(mutex_);
   response.clear();
   if (!card_) return IFD_ICC_NOT_PRESENT;

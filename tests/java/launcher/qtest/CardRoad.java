@@ -296,10 +296,14 @@ public final class CardRoad {
         return "reading " + runningHandle;
     }
 
-    /** abort on this thread while the read runs on its own; then what the next reads answer. */
+    /** abort on this thread while the read runs on its own. */
     public static String abortRead() {
+        return "abort " + code(card.abort()) + "\n";
+    }
+
+    /** What the aborted read answered once it ended; then what the next reads answer. */
+    public static String abortedRead() {
         StringBuilder r = new StringBuilder();
-        r.append("abort ").append(code(card.abort())).append('\n');
         try {
             running.join();
         } catch (InterruptedException e) {

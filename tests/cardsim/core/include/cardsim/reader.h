@@ -7,6 +7,8 @@
 #include "cardsim/card.h"
 #include "cardsim/pinpad.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -55,6 +57,25 @@ class SimReader {
  public:
   explicit SimReader(ReaderConfig config);
 
+  // The next command that starts with a prefix waits at the reader, before the card
+  // sees it, until release() or the end of this object: the test acts while that
+  // command is surely under way, whatever the machine's load.
+  class Hold {
+   public:
+    ~Hold() { release(); }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+    // Until the command waits (false if none came within `bound`).
+    bool waitArrived(std::chrono::milliseconds bound = std::chrono::seconds(20));
+    void release();
+
+   private:
+    friend class SimReader;
+    explicit Hold(SimReader& reader) : reader_(reader) {}
+    SimReader& reader_;
+  };
+  Hold hold(Bytes prefix);
+
   const ReaderConfig& config() const { return config_; }
 
   // Test side.
@@ -87,6 +108,7 @@ class SimReader {
   Bytes verifyResult(const PinVerifyStructure& s, PinEntry& entry);
   Bytes modifyResult(const PinModifyStructure& s, PinEntry& entry);
   long pinControl(std::uint8_t tag, const Bytes& input, Bytes& output);
+  void waitIfHeld(const Bytes& command);
 
   ReaderConfig config_;
   mutable std::mutex mutex_;
@@ -100,6 +122,12 @@ class SimReader {
   std::vector<ControlRecord> records_;
   std::vector<LogEntry> removedCardLog_;
   std::size_t presenceQueries_ = 0;
+  // A hold has its own lock: the reader's stays free while a command waits.
+  std::mutex holdMutex_;
+  std::condition_variable holdChanged_;
+  std::optional<Bytes> holdPrefix_;
+  bool holdArrived_ = false;
+  bool holdReleased_ = true;
 };
 
 class ReaderHost {
