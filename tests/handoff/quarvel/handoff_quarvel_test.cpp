@@ -1,5 +1,6 @@
-// The hand-off as a user meets it: Quarvel runs with its Java VM, Tavrin hands it a
-// path, and the stand-in sign-file dialog records the path it was opened with.
+// The hand-off as a user meets it: Quarvel runs with its Java VM, Tavrin or the
+// context-menu extension hands it a path, and the stand-in sign-file dialog records the
+// path it was opened with.
 #include "HandoffTestSupport.h"
 #include "JvmFixture.h"
 
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -60,6 +62,20 @@ TEST_F(HandOffToQuarvel, RetryOnceQuarvelIsRunning) {
   platform::wintest::queueDesktopMessageBoxAnswer(IDRETRY);
   EXPECT_EQ(tavrin.wait(), 0);
   EXPECT_TRUE(quarveltest::eventually([&] { return dialogs() == std::vector<std::string>{"/home/max/Angebot.pdf"}; }));
+}
+
+// The context-menu extension of each build (the 32-bit one in a 32-bit shell host)
+// hands the path to the 64-bit Quarvel.
+TEST_F(HandOffToQuarvel, ContextMenuOpensTheSignFileDialogWithThePath) {
+  start();
+  std::vector<std::string> expected;
+  for (const handofftest::ShellExtension& extension : handofftest::shellExtensions()) {
+    const std::string path = "/home/Max Müller/Eigene Dateien/Vertrag " + extension.name + ".pdf";
+    const std::vector<std::string> lines = handofftest::runShellHost(extension, {"invoke", "0", path});
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "invoke 0x00000000"), lines.end()) << extension.name;
+    expected.push_back(path);
+    EXPECT_TRUE(quarveltest::eventually([&] { return dialogs() == expected; })) << extension.name;
+  }
 }
 
 }  // namespace
