@@ -8,6 +8,7 @@
 #include "PluginState.h"
 #include "VOQ_DocumentValidator.h"
 #include "SignatureFinder.h"
+#include "UserInterface.h"
 #include "certcheck/VOQ_TraceLog.h"
 #include "foundation/util/AbstractException.h"
 
@@ -303,14 +304,12 @@ INT_PTR CALLBACK DSInfoDialog::dlgProc(HWND dialog, UINT message, WPARAM wParam,
       return TRUE;
     }
     case WM_COMMAND:
+      if (closesDialog(LOWORD(wParam))) {
+        logLine("dlgProc", "Command: IDOK");
+        EndDialog(dialog, 1);
+        return TRUE;
+      }
       switch (LOWORD(wParam)) {
-        case IDOK:
-        case IDCANCEL:
-        case IDABORT:
-        case IDCLOSE:
-          logLine("dlgProc", "Command: IDOK");
-          EndDialog(dialog, 1);
-          return TRUE;
         case 1000:
           logLine("dlgProcFontInfo", "Command: Show Font info");
           showFontDialog(dialog);
@@ -353,14 +352,12 @@ INT_PTR CALLBACK DSInfoDialog::dlgProcFontInfo(HWND dialog, UINT message, WPARAM
       return TRUE;
     }
     case WM_COMMAND:
+      if (closesDialog(LOWORD(wParam))) {
+        logLine("dlgProcFontInfo", "Command: IDOK");
+        EndDialog(dialog, 1);
+        return TRUE;
+      }
       switch (LOWORD(wParam)) {
-        case IDOK:
-        case IDCANCEL:
-        case IDABORT:
-        case IDCLOSE:
-          logLine("dlgProcFontInfo", "Command: IDOK");
-          EndDialog(dialog, 1);
-          return TRUE;
         case kList:
           logLine("dlgProcFontInfo", "Command: ListBox");
           if (HIWORD(wParam) == LBN_SELCHANGE) {

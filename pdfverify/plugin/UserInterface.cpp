@@ -55,51 +55,29 @@ void destroyCallbacks() {
   }
 }
 
-INT_PTR CALLBACK aboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
-  switch (message) {
-    case WM_INITDIALOG:
-      SetDlgItemTextA(dialog, kAboutVersion, textOf(getVersionString()));
-      SetDlgItemTextA(dialog, kAboutDate, textOf(getBuildTimeString()));
-      return TRUE;
-    case WM_COMMAND:
-      switch (LOWORD(wParam)) {
-        case IDOK:
-        case IDCANCEL:
-        case IDABORT:
-        case IDCLOSE:
-          EndDialog(dialog, IDCLOSE);
-          return TRUE;
-        default:
-          return FALSE;
-      }
-    default:
-      return FALSE;
+// Both About dialogs: the version and the build date into their two controls; the
+// dialog ends with IDCLOSE on any closing command.
+INT_PTR aboutMessage(HWND dialog, UINT message, WPARAM wParam, int versionControl, int dateControl) {
+  if (message == WM_INITDIALOG) {
+    SetDlgItemTextA(dialog, versionControl, textOf(getVersionString()));
+    SetDlgItemTextA(dialog, dateControl, textOf(getBuildTimeString()));
+    return TRUE;
   }
+  if (message == WM_COMMAND && closesDialog(LOWORD(wParam))) {
+    EndDialog(dialog, IDCLOSE);
+    return TRUE;
+  }
+  return FALSE;
+}
+
+INT_PTR CALLBACK aboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
+  return aboutMessage(dialog, message, wParam, kAboutVersion, kAboutDate);
 }
 
 }  // namespace
 
-// The signing product's About dialog (template 116); nothing shows it.
 INT_PTR CALLBACK signingAboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
-  switch (message) {
-    case WM_INITDIALOG:
-      SetDlgItemTextA(dialog, kSigningAboutVersion, textOf(getVersionString()));
-      SetDlgItemTextA(dialog, kSigningAboutDate, textOf(getBuildTimeString()));
-      return TRUE;
-    case WM_COMMAND:
-      switch (LOWORD(wParam)) {
-        case IDOK:
-        case IDCANCEL:
-        case IDABORT:
-        case IDCLOSE:
-          EndDialog(dialog, IDCLOSE);
-          return TRUE;
-        default:
-          return FALSE;
-      }
-    default:
-      return FALSE;
-  }
+  return aboutMessage(dialog, message, wParam, kSigningAboutVersion, kSigningAboutDate);
 }
 
 bool addMenuItems() {

@@ -18,6 +18,11 @@ void VOQ_CardSignature_ProxyPreferences(void* clientData);
 void VOQ_CardSignature_Info(void* clientData);
 void VOQ_CardSignature_Help(void* clientData);
 
+// The commands that end the About and information dialogs: OK, Cancel, Abort and Close.
+inline bool closesDialog(int command) {
+  return command == IDOK || command == IDCANCEL || command == IDABORT || command == IDCLOSE;
+}
+
 // The About dialog (template 126) over the viewer's window for the active document.
 void showAboutDialog();
 // The signing product's About dialog (template 116); nothing shows it.
