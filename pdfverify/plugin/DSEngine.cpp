@@ -11,13 +11,12 @@
 #include "Messages.h"
 #include "PluginState.h"
 #include "PreferenceCheck.h"
+#include "SettingsDialogs.h"
 #include "SignatureFinder.h"
 #include "VOQ_ConfigurationHelper.h"
 #include "VOQ_DocumentValidator.h"
 #include "ValidationResult.h"
 #include "VerificationResultMap.h"
-#include "SettingsDialogs.h"
-#include "VerificationServices.h"
 #include "VersionInfo.h"
 #include "certcheck/ReaderUtils.h"
 #include "certcheck/VOQ_Time.h"
@@ -257,7 +256,7 @@ void DSEngine::sigValidate(PSSigValidateParamsRec* params) {
   } else if (hostMajorVersion < 10) {
     logLine(method, "adobe < 10 validate");
     logLine(method, proxies ? "Use Configured Proxy" : "No Proxy configured");
-    certificateResult = validateCertificate(signerBytes, signer.getLength(), &qualified, validationTime,
+    certificateResult = validateCertificate(signerBytes, signer.getLength(), &qualified, &validationTime,
                                             proxies ? &httpProxy : nullptr, proxies ? &httpsProxy : nullptr);
   } else {
     logLine(method, "adobe >= 10 validate");
@@ -275,7 +274,7 @@ void DSEngine::sigValidate(PSSigValidateParamsRec* params) {
     logLine(method, "after AABGetTrustedCerts");
     if (proxies) logLine(method, "Use Configured Proxy");
     certificateResult =
-        validateCertificateWithTrustedCerts(trusted.get(), signerBytes, signer.getLength(), &qualified, validationTime,
+        validateCertificateWithTrustedCerts(trusted.get(), signerBytes, signer.getLength(), &qualified, &validationTime,
                                             proxies ? &httpProxy : nullptr, proxies ? &httpsProxy : nullptr);
   }
   char number[16];

@@ -2,10 +2,12 @@
 
 #include <string.h>
 
+#include "certcheck/ReaderUtils.h"
+
 namespace {
 
 // Every bit of the mask set in the value.
-bool maskSet(uint32_t value, uint32_t mask) { return (value & mask) == mask; }
+bool maskSet(uint32_t value, uint32_t mask) { return isMaskSet(value, 0, mask, 0); }
 
 bool unknownTrust(uint32_t c) {
   return c == 0x8003000C || c == 0x8003000E || c == 0x8004000C || maskSet(c, 0x80090000) || maskSet(c, 0x800A0001);
