@@ -79,6 +79,18 @@ void tolmiraModuleLoad(const char* metadataKeyText) {
   metadataKey = metadataKeyText;
 }
 
+void tolmiraModuleTeardown() {
+  // The host normally unloads the plug-in first (DocSignUnload saves and deletes the
+  // stores); a module that goes without that takes what its load made with it.
+  delete hkcuStore;
+  hkcuStore = nullptr;
+  if (hklmStore != nullptr) {
+    cardvariant::setSettingsStore(nullptr);
+    delete hklmStore;
+    hklmStore = nullptr;
+  }
+}
+
 bool importHFT(const char* name, ASUns32 minimumVersion, ASUns32* version, HFT* hft) {
   static const ASUns32 fallbackVersions[] = {0x50001, 0x50000, 0x40005, 0x40000, 0x20003, 0x20002, 0x20001};
   const ASAtom atom = ASAtomFromString(name);

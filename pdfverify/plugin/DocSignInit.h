@@ -10,6 +10,8 @@
 // contexts with the settings object after the first, the metadata key text, the card
 // library's lock. Called once by the module's single static object.
 void tolmiraModuleLoad(const char* metadataKeyText);
+// What the module's unload leaves of its load, released when the module goes.
+void tolmiraModuleTeardown();
 
 // The set-up procedure PlugInMain hands out.
 ASBool setupSDK(ASUns32 handshakeVersion, void* sdkData);

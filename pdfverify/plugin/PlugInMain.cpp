@@ -10,6 +10,7 @@ namespace {
 // in one fixed order.
 struct ModuleLoad {
   ModuleLoad() { tolmiraModuleLoad(kMetadataKeyText); }
+  ~ModuleLoad() { tolmiraModuleTeardown(); }
 } moduleLoad;
 
 }  // namespace
