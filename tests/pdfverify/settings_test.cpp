@@ -230,6 +230,29 @@ TEST_F(Settings, AStandardUserStillReadsAndWritesItsOwnKey) {
   EXPECT_EQ(readValue("CertValidationOption"), dword(1));
 }
 
+// Values another process wrote with the registry tool, as a user edits them by hand.
+TEST_F(Settings, ValuesTheRegistryToolWroteAreRead) {
+  const std::string key = std::string("'HKEY_CURRENT_USER\\") + kKey + "'";
+  const std::vector<std::string> sets = {
+      "HttpProxyAddr REG_SZ proxy.local", "HttpProxyPort REG_DWORD 3128", "UseProxies REG_DWORD 1",
+      "UseHttpProxyAuth REG_DWORD 1",     "HttpProxyUser REG_SZ YWJj",    "CertValidationOption REG_SZ 2",
+  };
+  for (const std::string& set : sets) {
+    std::string command = std::string(QUARVEL_REG_TOOL) + " set " + key + " " + set;
+    FILE* p = popen(command.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    ASSERT_EQ(pclose(p), 0) << command;
+  }
+  VOQ_Configuration store(kCompany, kProduct, HKEY_CURRENT_USER);
+  VOQ_ConfigurationHelper helper(store);
+  EXPECT_EQ(helper.getHttpProxyHost(), "proxy.local");
+  EXPECT_EQ(helper.getHttpProxyPort(), 3128u);
+  EXPECT_TRUE(helper.isUseProxies());
+  EXPECT_EQ(helper.getHttpProxyAuth(), 1);
+  EXPECT_EQ(helper.getHttpProxyUser(), "abc");
+  EXPECT_EQ(helper.getCertValidationOption(), 0);  // a text where a number belongs
+}
+
 // ---- the object-type tables ----
 
 TEST(ObjectTypes, RequestedTypesAllInListOrder) {
