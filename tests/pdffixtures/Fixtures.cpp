@@ -50,7 +50,7 @@ Obj signatureDictionary(const SignatureFieldPlan& s) {
     v.replaceKey("/Prop_Build", build);
   }
   if (s.subFilter == "adbe.x509.rsa_sha1") {
-    testpki::Bytes der = testpki::Kit::standard().certificate(s.certSigner);
+    testpki::Bytes der = (s.certKit ? *s.certKit : testpki::Kit::standard()).certificate(s.certSigner);
     v.replaceKey("/Cert", Obj::newString(std::string(der.begin(), der.end())));
   }
   return v;
@@ -227,7 +227,7 @@ std::string sign(const std::string& path, const std::string& field, const SignOp
   bytes.replace(ph.rangeOpen, width, range);
 
   std::string ranges = bytes.substr(0, ph.lt) + bytes.substr(ph.gt);
-  const testpki::Kit& kit = testpki::Kit::standard();
+  const testpki::Kit& kit = options.kit ? *options.kit : testpki::Kit::standard();
   auto kitSign = [&](const std::string& form, const std::string& data, std::vector<std::string> args) {
     testpki::Bytes out = kit.sign(form, options.signer, testpki::Bytes(data.begin(), data.end()), args);
     return std::string(out.begin(), out.end());

@@ -14,6 +14,10 @@
 #include <string>
 #include <vector>
 
+namespace testpki {
+class Kit;
+}
+
 namespace pdffixtures {
 
 struct FontPlan {
@@ -28,6 +32,7 @@ struct SignatureFieldPlan {
   // adbe.pkcs7.detached, adbe.pkcs7.sha1 or adbe.x509.rsa_sha1 (which carries /Cert).
   std::string subFilter = "adbe.pkcs7.detached";
   std::string certSigner = "rsa1024";  // the kit entity whose certificate /Cert holds
+  const testpki::Kit* certKit = nullptr;  // the kit of that certificate; null: the standard kit
   bool withSigningTime = true;                // /M
   std::string metadataVersion = "2.21.0000";  // in /Prop_Build /Filter /Metadata; "" none
   // Variants for the readers of these entries; "" keeps the usual form above.
@@ -55,6 +60,7 @@ struct SignOptions {
   std::string digest = "sha256";
   bool signedAttributes = true;
   bool upperCaseHex = false;
+  const testpki::Kit* kit = nullptr;  // the kit that signs; null: the standard kit
 };
 
 // Signs the placeholder of field `field` in place: /ByteRange [0 a b c] around the
