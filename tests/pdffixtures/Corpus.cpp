@@ -273,9 +273,9 @@ std::vector<Entry> makeEntries() {
     Obj data = b.stream("<< /Type /EmbeddedFile /Params << /Size 5 /Mac << /Creator (ttxt) /ResFork " +
                             Builder::ref(fork) + " >> >> >>",
                         "hello");
-    Obj spec = b.ind("<< /Type /Filespec /F (hello.txt) /UF (hello.txt) /ID [(a) (b)] /EF << /F " +
-                     Builder::ref(data) + " >> >>");
-    b.names("/EmbeddedFiles", b.ind("<< /Names [(hello.txt) " + Builder::ref(spec) + "] >>"));
+    Obj fileSpec = b.ind("<< /Type /Filespec /F (hello.txt) /UF (hello.txt) /ID [(a) (b)] /EF << /F " +
+                         Builder::ref(data) + " >> >>");
+    b.names("/EmbeddedFiles", b.ind("<< /Names [(hello.txt) " + Builder::ref(fileSpec) + "] >>"));
     Obj attached = b.stream("<< /Type /EmbeddedFile >>", "attached bytes");
     b.annot(b.ind("<< /Type /Annot /Subtype /FileAttachment /Rect [0 0 9 9] /FS << /Type /Filespec "
                   "/F (note.txt) /UF (note.txt) /EF << /F " + Builder::ref(attached) + " >> >> >>"));
