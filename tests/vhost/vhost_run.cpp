@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Viewer.h"
+#include "platform/window_test.h"
 
 int main(int argc, char** argv) {
   vhost::Config config;
@@ -34,6 +35,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vhost-run: the plug-in was not loaded: %s\n", viewer.error().c_str());
     return 1;
   }
+  // A plug-in that refuses to start says why in a message box; here nobody sees one.
+  for (const auto& box : platform::wintest::messageBoxes())
+    std::fprintf(stderr, "vhost-run: the plug-in showed \"%s\": %s\n", box.caption.c_str(), box.text.c_str());
   if (!viewer.openDocument(argv[i + 1])) {
     std::fprintf(stderr, "vhost-run: the document cannot be opened: %s\n", viewer.error().c_str());
     return 1;
