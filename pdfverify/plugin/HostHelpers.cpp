@@ -10,21 +10,6 @@ bool g_flag = false;
 
 bool logHasFile() { return VOQ_TraceLog::getInstance(nullptr)->getFile() != nullptr; }
 
-// A host callback made for one walk and destroyed after it.
-class ScopedCallback {
- public:
-  explicit ScopedCallback(ASCallback callback) : callback(callback) {}
-  ~ScopedCallback() {
-    if (callback != nullptr) ASCallbackDestroy(callback);
-  }
-  ScopedCallback(const ScopedCallback&) = delete;
-  ScopedCallback& operator=(const ScopedCallback&) = delete;
-  ASCallback get() const { return callback; }
-
- private:
-  ASCallback callback;
-};
-
 ASBool collectCertificate(ASCab cab, const char* key, ASInt32 type, void* clientData) {
   if (type != kASValueBinary) return false;
   auto* stack = static_cast<STACK_OF(X509)*>(clientData);

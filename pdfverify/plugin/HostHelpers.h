@@ -1,6 +1,7 @@
 // Small helpers over the viewer's Cos objects and cabinets and over plain names: the
 // trusted-certificates cabinet as an OpenSSL stack, ASCII case folding, the three-way
-// name comparison of annotation subtypes, and trace-log dumps of objects and cabinets.
+// name comparison of annotation subtypes, trace-log dumps of objects and cabinets, and
+// the owner of a host callback for one scope.
 #pragma once
 
 #include <openssl/x509.h>
@@ -8,6 +9,21 @@
 #include "certcheck/VOQ_TraceLog.h"
 #include "foundation/util/VOQ_String.h"
 #include "pisdk/PICalls.h"
+
+// A host callback owned for one scope: destroyed when the scope ends, on every path.
+class ScopedCallback {
+ public:
+  explicit ScopedCallback(ASCallback callback) : callback(callback) {}
+  ~ScopedCallback() {
+    if (callback != nullptr) ASCallbackDestroy(callback);
+  }
+  ScopedCallback(const ScopedCallback&) = delete;
+  ScopedCallback& operator=(const ScopedCallback&) = delete;
+  ASCallback get() const { return callback; }
+
+ private:
+  ASCallback callback;
+};
 
 // Pushes every binary value of the cabinet that decodes as a DER certificate onto the
 // stack, in the cabinet's order; the first value of another kind ends the walk. The

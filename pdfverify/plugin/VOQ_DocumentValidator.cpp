@@ -41,21 +41,6 @@ const char* const kUSAnnots[] = {"Caret", "PolyLine", "Polygon", "3D", "Watermar
 const int kProgressDialog = 128;
 const int kProgressBar = 1129;
 
-// A host callback owned for one scope.
-class Callback {
- public:
-  explicit Callback(ASCallback callback) : callback(callback) {}
-  ~Callback() {
-    if (callback != nullptr) ASCallbackDestroy(callback);
-  }
-  Callback(const Callback&) = delete;
-  Callback& operator=(const Callback&) = delete;
-  ASCallback get() const { return callback; }
-
- private:
-  ASCallback callback;
-};
-
 // Adds n to the count of a category, inserting the key when it is absent.
 void addCount(int32_t category, int32_t n) {
   int32_t* count = categoryCounts.get(category);
@@ -174,9 +159,9 @@ int32_t VOQ_DocumentValidator::validateAll(PDDoc doc) {
   }
 
   logLine(method, "1st Run: Counting object types supported by Acrobat SDK 6.0");
-  Callback progressCallback(ASCallbackCreateProto(ConsultantProgressProc, &consultantProgressCallback));
-  Callback found(ASCallbackCreateProto(ConsultantObjFoundProc, &objCountAll));
-  Callback post(ASCallbackCreateProto(ConsultantPostProcessProc, &postProcess));
+  ScopedCallback progressCallback(ASCallbackCreateProto(ConsultantProgressProc, &consultantProgressCallback));
+  ScopedCallback found(ASCallbackCreateProto(ConsultantObjFoundProc, &objCountAll));
+  ScopedCallback post(ASCallbackCreateProto(ConsultantPostProcessProc, &postProcess));
   bool traversed = false;
   DURING
     consultant = ConsultantCreate(progressCallback.get());
@@ -319,7 +304,7 @@ int32_t VOQ_DocumentValidator::countFunctions(CosObj object, int32_t type) {
   int32_t count = 0;
   switch (type) {
     case PT_COLORSPACELIST: {
-      Callback callback(ASCallbackCreateProto(CosObjEnumProc, &OnColorSpaceFound_CountCB));
+      ScopedCallback callback(ASCallbackCreateProto(CosObjEnumProc, &OnColorSpaceFound_CountCB));
       CosObjEnum(object, callback.get(), &count);
       break;
     }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+#include "HostHelpers.h"
 #include "Messages.h"
 #include "PluginState.h"
 #include "VOQ_DocumentValidator.h"
@@ -27,21 +28,6 @@ bool isWhite(unsigned char c) { return c == 0 || c == 9 || c == 10 || c == 12 ||
 
 const int kProgressDialog = 128;
 const int kProgressBar = 1129;
-
-// A host callback owned for one scope.
-class Callback {
- public:
-  explicit Callback(ASCallback callback) : callback(callback) {}
-  ~Callback() {
-    if (callback != nullptr) ASCallbackDestroy(callback);
-  }
-  Callback(const Callback&) = delete;
-  Callback& operator=(const Callback&) = delete;
-  ASCallback get() const { return callback; }
-
- private:
-  ASCallback callback;
-};
 
 }  // namespace
 
@@ -160,7 +146,7 @@ int32_t VOQ_PDFContentAnalyzer::analyze() {
     ASStm stm;
     ~StreamCloser() { ASStmClose(stm); }
   } closer{stm};
-  Callback bytes(ASCallbackCreateProto(PDContentByteProc, &byteCallback));
+  ScopedCallback bytes(ASCallbackCreateProto(PDContentByteProc, &byteCallback));
   for (;;) {
     pending.clear();
     PDContentTokenRec token;
