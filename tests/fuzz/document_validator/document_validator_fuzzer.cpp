@@ -3,10 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "HostCalls.h"
+#include "fuzz_machine_root.h"
 #include "VOQ_DocumentValidator.h"
 
 namespace {
@@ -20,15 +20,7 @@ vhost::Viewer& viewer() {
 
 // The viewer's main window and the settings live in a machine root of this run.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static std::string root = [] {
-    char dir[] = "/tmp/validator-fuzz-XXXXXX";
-    return std::string(mkdtemp(dir) ? dir : "/tmp");
-  }();
-  setenv("QUARVEL_MACHINE_ROOT", root.c_str(), 1);
-  std::atexit([] {
-    std::error_code ignored;
-    std::filesystem::remove_all(root, ignored);
-  });
+  fuzztest::machineRootOfThisRun("validator-fuzz");
   return 0;
 }
 

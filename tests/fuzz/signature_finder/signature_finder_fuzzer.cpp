@@ -6,26 +6,20 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "HostCalls.h"
 #include "SignatureFinder.h"
+#include "fuzz_machine_root.h"
 
 namespace {
+
+const char kRun[] = "finder-fuzz";
 
 vhost::Viewer& viewer() {
   static vhost::Viewer instance;
   return instance;
-}
-
-std::string& root() {
-  static std::string dir = [] {
-    char name[] = "/tmp/finder-fuzz-XXXXXX";
-    return std::string(mkdtemp(name) ? name : "/tmp");
-  }();
-  return dir;
 }
 
 ASBool readField(PDDoc, CosObj field, void*) {
@@ -46,17 +40,13 @@ ASBool readField(PDDoc, CosObj field, void*) {
 
 // The viewer's window and the documents live in a folder of this run, never the user's.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  setenv("QUARVEL_MACHINE_ROOT", root().c_str(), 1);
-  std::atexit([] {
-    std::error_code ignored;
-    std::filesystem::remove_all(root(), ignored);
-  });
+  fuzztest::machineRootOfThisRun(kRun);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The finder reads the document's file a second time, so the bytes go into a file.
-  const std::string path = root() + "/fuzz.pdf";
+  const std::string path = fuzztest::machineRootOfThisRun(kRun) + "/fuzz.pdf";
   FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) return 0;
   std::fwrite(data, 1, size, file);

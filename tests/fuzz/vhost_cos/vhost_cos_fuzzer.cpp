@@ -3,11 +3,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "ViewerState.h"
+#include "fuzz_machine_root.h"
 
 namespace {
 
@@ -68,15 +68,7 @@ vhost::Viewer& viewer() {
 
 // The viewer's main window lives in a machine root of this run, never the user's.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static std::string root = [] {
-    char dir[] = "/tmp/vhost-fuzz-XXXXXX";
-    return std::string(mkdtemp(dir) ? dir : "/tmp");
-  }();
-  setenv("QUARVEL_MACHINE_ROOT", root.c_str(), 1);
-  std::atexit([] {
-    std::error_code ignored;
-    std::filesystem::remove_all(root, ignored);
-  });
+  fuzztest::machineRootOfThisRun("vhost-fuzz");
   return 0;
 }
 
