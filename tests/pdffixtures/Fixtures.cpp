@@ -9,7 +9,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <openssl/evp.h>
 #include <openssl/sha.h>
+#include <openssl/x509.h>
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
@@ -25,14 +27,34 @@ using Obj = QPDFObjectHandle;
 
 [[noreturn]] void fail(const std::string& why) { throw std::runtime_error("pdffixtures: " + why); }
 
+// The size of a value of the signing plug-in's own format made with the key of `der`:
+// 3 header bytes, the raw RSA signature (the modulus size) or r||s (two coordinates),
+// 128 zero bytes. The plug-in reserves exactly this much, so /Contents holds nothing else.
+size_t pluginFormatSize(const testpki::Bytes& der) {
+  const unsigned char* p = der.data();
+  std::unique_ptr<X509, decltype(&X509_free)> cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())), X509_free);
+  EVP_PKEY* key = cert ? X509_get0_pubkey(cert.get()) : nullptr;
+  if (key == nullptr) fail("no public key in the certificate for /Cert");
+  const int bits = EVP_PKEY_get_bits(key);
+  const size_t raw = EVP_PKEY_get_base_id(key) == EVP_PKEY_EC ? 2 * static_cast<size_t>((bits + 7) / 8)
+                                                              : static_cast<size_t>((bits + 7) / 8);
+  return 3 + raw + 128;
+}
+
 // The signature dictionary of a field, a direct object.
 Obj signatureDictionary(const SignatureFieldPlan& s) {
+  const bool pluginFormat = s.subFilter == "adbe.x509.rsa_sha1";
+  const testpki::Bytes der =
+      pluginFormat ? (s.certKit ? *s.certKit : testpki::Kit::standard()).certificate(s.certSigner) : testpki::Bytes();
+  const size_t placeholder = s.placeholderBytes > 0 ? static_cast<size_t>(s.placeholderBytes)
+                       : pluginFormat        ? pluginFormatSize(der)
+                                             : 8192;
   Obj v = Obj::newDictionary();
   v.replaceKey("/Type", Obj::newName("/Sig"));
   v.replaceKey("/Filter", Obj::newName("/Dor:valin"));
   v.replaceKey("/SubFilter", Obj::newName("/" + s.subFilter));
   v.replaceKey("/ByteRange", Obj::parse("[0 9999999999 9999999999 9999999999]"));
-  v.replaceKey("/Contents", Obj::newString(std::string(static_cast<size_t>(s.placeholderBytes), '\0')));
+  v.replaceKey("/Contents", Obj::newString(std::string(placeholder, '\0')));
   if (s.withSigningTime) {
     v.replaceKey("/M", s.signingTimeObject.empty() ? Obj::newString("D:20240115103000+01'00'")
                                                    : Obj::parse(s.signingTimeObject));
@@ -49,10 +71,7 @@ Obj signatureDictionary(const SignatureFieldPlan& s) {
     build.replaceKey("/Filter", filter);
     v.replaceKey("/Prop_Build", build);
   }
-  if (s.subFilter == "adbe.x509.rsa_sha1") {
-    testpki::Bytes der = (s.certKit ? *s.certKit : testpki::Kit::standard()).certificate(s.certSigner);
-    v.replaceKey("/Cert", Obj::newString(std::string(der.begin(), der.end())));
-  }
+  if (pluginFormat) v.replaceKey("/Cert", Obj::newString(std::string(der.begin(), der.end())));
   return v;
 }
 

@@ -39,7 +39,10 @@ struct SignatureFieldPlan {
   std::string signingTimeObject{};  // PDF object text for /M in place of the date string
   std::string metadataText{};       // the /Metadata string in place of the one naming the version
   std::string propBuildObject{};    // PDF object text for /Prop_Build in place of the usual one
-  int placeholderBytes = 8192;                // room for the DER value
+  // Room for the value in /Contents; 0: 8192 bytes for PKCS#7, and for adbe.x509.rsa_sha1
+  // exactly the size of the plug-in format's value for the key of `certSigner`, as the
+  // signing plug-in reserves it (the viewer hands the whole /Contents string over).
+  int placeholderBytes = 0;
 };
 
 struct DocumentPlan {

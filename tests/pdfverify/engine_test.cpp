@@ -150,6 +150,14 @@ TEST_F(EndToEnd, FixturesAgainstTheLocalServices) {
       {"tampered, good", "adbe.pkcs7.detached", "rsa2048", 'V', true, true, 0xFFFF, 2, "-2147155967", "0"},
       {"intact, root not trusted", "adbe.pkcs7.detached", "rsa2048", 'V', false, false, 0, 3, "0", nullptr},
       {"embedded SHA-1, good", "adbe.pkcs7.sha1", "rsa2048", 'V', false, true, 0xFFFF, 4, "0", "0"},
+      // The signing plug-in's own format, in each size it makes: 259, 323 and 179 bytes.
+      {"PKCS#1 RSA-1024, good", "adbe.x509.rsa_sha1", "rsa1024", 'V', false, true, 0xFFFF, 4, "0", "0"},
+      {"PKCS#1 RSA-1536, good", "adbe.x509.rsa_sha1", "rsa1536", 'V', false, true, 0xFFFF, 4, "0", "0"},
+      {"PKCS#1 P-192 r||s, good", "adbe.x509.rsa_sha1", "p192", 'V', false, true, 0xFFFF, 4, "0", "0"},
+      {"PKCS#1 RSA-1024, tampered", "adbe.x509.rsa_sha1", "rsa1024", 'V', true, true, 0xFFFF, 2, "-2147155967", "0"},
+      {"PKCS#1 RSA-1536, tampered", "adbe.x509.rsa_sha1", "rsa1536", 'V', true, true, 0xFFFF, 2, "-2147155967", "0"},
+      {"PKCS#1 P-192 r||s, tampered", "adbe.x509.rsa_sha1", "p192", 'V', true, true, 0xFFFF, 2, "-2147155967", "0"},
+      {"PKCS#1 RSA-1024, OCSP revoked", "adbe.x509.rsa_sha1", "rsa1024", 'R', false, true, 0, 2, "0", "-2147024876"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
