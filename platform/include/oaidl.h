@@ -129,10 +129,12 @@ typedef struct tagEXCEPINFO {
 extern "C" {
 #endif
 extern const IID IID_IDispatch;  // {00020400-0000-0000-C000-000000000046}
+extern const IID IID_ITypeInfo;  // {00020401-0000-0000-C000-000000000046}
+extern const IID IID_ITypeLib;   // {00020402-0000-0000-C000-000000000046}
 #ifdef __cplusplus
 }
 
-struct ITypeInfo;  // type information is not offered: GetTypeInfo answers E_NOTIMPL
+struct ITypeInfo;
 
 struct IDispatch : public IUnknown {
   STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) PURE;
@@ -169,8 +171,106 @@ typedef struct tagTLIBATTR {
 } TLIBATTR, *LPTLIBATTR;
 struct ITypeComp;
 
-// The layer's type libraries know their attributes, their help string and the names and
-// identifiers of their interfaces; type information and binding answer E_NOTIMPL.
+typedef DWORD HREFTYPE;
+typedef enum tagINVOKEKIND {
+  INVOKE_FUNC = 1,
+  INVOKE_PROPERTYGET = 2,
+  INVOKE_PROPERTYPUT = 4,
+  INVOKE_PROPERTYPUTREF = 8
+} INVOKEKIND;
+#define MEMBERID_NIL DISPID_UNKNOWN
+
+// What a type's flags say of it; registration looks at the automation ones.
+typedef enum tagTYPEFLAGS {
+  TYPEFLAG_FAPPOBJECT = 0x1,
+  TYPEFLAG_FCANCREATE = 0x2,
+  TYPEFLAG_FLICENSED = 0x4,
+  TYPEFLAG_FPREDECLID = 0x8,
+  TYPEFLAG_FHIDDEN = 0x10,
+  TYPEFLAG_FCONTROL = 0x20,
+  TYPEFLAG_FDUAL = 0x40,
+  TYPEFLAG_FNONEXTENSIBLE = 0x80,
+  TYPEFLAG_FOLEAUTOMATION = 0x100,
+  TYPEFLAG_FRESTRICTED = 0x200,
+  TYPEFLAG_FAGGREGATABLE = 0x400,
+  TYPEFLAG_FREPLACEABLE = 0x800,
+  TYPEFLAG_FDISPATCHABLE = 0x1000,
+  TYPEFLAG_FREVERSEBIND = 0x2000,
+  TYPEFLAG_FPROXY = 0x4000
+} TYPEFLAGS;
+
+typedef struct tagARRAYDESC ARRAYDESC;
+typedef struct tagTYPEDESC {
+  union {
+    struct tagTYPEDESC* lptdesc;
+    ARRAYDESC* lpadesc;
+    HREFTYPE hreftype;
+  };
+  VARTYPE vt;
+} TYPEDESC;
+
+typedef struct tagIDLDESC {
+  ULONG_PTR dwReserved;
+  USHORT wIDLFlags;
+} IDLDESC;
+
+typedef struct tagTYPEATTR {
+  GUID guid;
+  LCID lcid;
+  DWORD dwReserved;
+  MEMBERID memidConstructor;
+  MEMBERID memidDestructor;
+  LPOLESTR lpstrSchema;
+  ULONG cbSizeInstance;
+  TYPEKIND typekind;
+  WORD cFuncs;
+  WORD cVars;
+  WORD cImplTypes;
+  WORD cbSizeVft;
+  WORD cbAlignment;
+  WORD wTypeFlags;
+  WORD wMajorVerNum;
+  WORD wMinorVerNum;
+  TYPEDESC tdescAlias;
+  IDLDESC idldescType;
+} TYPEATTR, *LPTYPEATTR;
+
+typedef struct tagFUNCDESC FUNCDESC;
+typedef struct tagVARDESC VARDESC;
+
+// One type of a library. The layer's types know their identity, kind, flags, version
+// and name; members, binding and invocation answer E_NOTIMPL.
+struct ITypeInfo : public IUnknown {
+  STDMETHOD(GetTypeAttr)(TYPEATTR** ppTypeAttr) PURE;
+  STDMETHOD(GetTypeComp)(ITypeComp** ppTComp) PURE;
+  STDMETHOD(GetFuncDesc)(UINT index, FUNCDESC** ppFuncDesc) PURE;
+  STDMETHOD(GetVarDesc)(UINT index, VARDESC** ppVarDesc) PURE;
+  STDMETHOD(GetNames)(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, UINT* pcNames) PURE;
+  STDMETHOD(GetRefTypeOfImplType)(UINT index, HREFTYPE* pRefType) PURE;
+  STDMETHOD(GetImplTypeFlags)(UINT index, INT* pImplTypeFlags) PURE;
+  STDMETHOD(GetIDsOfNames)(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) PURE;
+  STDMETHOD(Invoke)(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                    EXCEPINFO* pExcepInfo, UINT* puArgErr) PURE;
+  STDMETHOD(GetDocumentation)(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString, DWORD* pdwHelpContext,
+                              BSTR* pBstrHelpFile) PURE;
+  STDMETHOD(GetDllEntry)(MEMBERID memid, INVOKEKIND invKind, BSTR* pBstrDllName, BSTR* pBstrName,
+                         WORD* pwOrdinal) PURE;
+  STDMETHOD(GetRefTypeInfo)(HREFTYPE hRefType, ITypeInfo** ppTInfo) PURE;
+  STDMETHOD(AddressOfMember)(MEMBERID memid, INVOKEKIND invKind, PVOID* ppv) PURE;
+  STDMETHOD(CreateInstance)(IUnknown* pUnkOuter, REFIID riid, PVOID* ppvObj) PURE;
+  STDMETHOD(GetMops)(MEMBERID memid, BSTR* pBstrMops) PURE;
+  STDMETHOD(GetContainingTypeLib)(struct ITypeLib** ppTLib, UINT* pIndex) PURE;
+  STDMETHOD_(void, ReleaseTypeAttr)(TYPEATTR* pTypeAttr) PURE;
+  STDMETHOD_(void, ReleaseFuncDesc)(FUNCDESC* pFuncDesc) PURE;
+  STDMETHOD_(void, ReleaseVarDesc)(VARDESC* pVarDesc) PURE;
+
+ protected:
+  ~ITypeInfo() = default;
+};
+typedef ITypeInfo* LPTYPEINFO;
+
+// The layer's type libraries know their attributes, their help string and their
+// interfaces (type information by index or identifier); binding answers E_NOTIMPL.
 struct ITypeLib : public IUnknown {
   STDMETHOD_(UINT, GetTypeInfoCount)() PURE;
   STDMETHOD(GetTypeInfo)(UINT index, ITypeInfo** ppTInfo) PURE;

@@ -36,13 +36,18 @@ HRESULT WINAPI SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound);
 // Type libraries. A module carries its library as resource 1 of type "TYPELIB", a text
 // of its own form (one statement a line):
 //   library {LIBID} <major>.<minor> <name> "<help string>"
-//   interface {IID} <name>
+//   interface {IID} <name> [dual]
 // LoadTypeLib reads it from the module file szFile (TYPE_E_CANTLOADLIBRARY when the
-// module or its library is missing or malformed). RegisterTypeLib enters the library
-// under HKEY_CLASSES_ROOT: TypeLib\{LIBID}\<major.minor> (the help string), its
-// 0\win32 or 0\win64 (szFullPath), FLAGS ("0") and HELPDIR (szHelpDir, or the module's
-// folder); interfaces that are no automation interfaces get no Interface entries.
-// UnRegisterTypeLib takes the version's key away (the LIBID key when no other version is
+// module or its library is missing or malformed); a dual interface's type information
+// has TYPEFLAG_FDUAL, TYPEFLAG_FOLEAUTOMATION and TYPEFLAG_FDISPATCHABLE. RegisterTypeLib
+// enters the library under HKEY_CLASSES_ROOT: TypeLib\{LIBID}\<major.minor> (the help
+// string), its 0\win32 or 0\win64 (szFullPath), FLAGS ("0") and HELPDIR (szHelpDir, or
+// the module's folder); and each automation interface (dual, oleautomation or a
+// dispatch interface) under Interface\{IID}: its name, ProxyStubClsid and
+// ProxyStubClsid32 (the universal marshaler {00020424-0000-0000-C000-000000000046}) and
+// TypeLib (the LIBID, value Version "<major>.<minor>"). Other interfaces get no
+// Interface entries. UnRegisterTypeLib takes away the Interface entries that name this
+// version of the library and the version's key (the LIBID key when no other version is
 // left). Registry failures give TYPE_E_REGISTRYACCESS.
 HRESULT WINAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib);
 HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDir);

@@ -15,6 +15,79 @@ namespace {
 struct Declared {
   GUID guid{};
   std::u16string name;
+  WORD flags = 0;  // TYPEFLAG_ values
+};
+
+class TypeLibrary;
+
+// One interface of a library: its identity, flags and name, and the library it is in.
+class TypeInformation final : public ITypeInfo {
+ public:
+  TypeInformation(TypeLibrary* library, UINT index);
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (!IsEqualGUID(riid, IID_IUnknown) && !IsEqualGUID(riid, IID_ITypeInfo)) return E_NOINTERFACE;
+    AddRef();
+    *object = static_cast<ITypeInfo*>(this);
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+  STDMETHODIMP GetTypeAttr(TYPEATTR** out) override;
+  STDMETHODIMP GetTypeComp(ITypeComp** comp) override {
+    if (comp) *comp = nullptr;
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP GetFuncDesc(UINT, FUNCDESC** desc) override {
+    if (desc) *desc = nullptr;
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP GetVarDesc(UINT, VARDESC** desc) override {
+    if (desc) *desc = nullptr;
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP GetNames(MEMBERID, BSTR*, UINT, UINT* count) override {
+    if (count) *count = 0;
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP GetRefTypeOfImplType(UINT, HREFTYPE*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetImplTypeFlags(UINT, INT*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(LPOLESTR*, UINT, MEMBERID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(PVOID, MEMBERID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetDocumentation(MEMBERID member, BSTR* name, BSTR* doc, DWORD* context, BSTR* helpFile) override;
+  STDMETHODIMP GetDllEntry(MEMBERID, INVOKEKIND, BSTR*, BSTR*, WORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetRefTypeInfo(HREFTYPE, ITypeInfo** info) override {
+    if (info) *info = nullptr;
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP AddressOfMember(MEMBERID, INVOKEKIND, PVOID* address) override {
+    if (address) *address = nullptr;
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP CreateInstance(IUnknown*, REFIID, PVOID* object) override {
+    if (object) *object = nullptr;
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP GetMops(MEMBERID, BSTR* mops) override {
+    if (mops) *mops = nullptr;
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP GetContainingTypeLib(ITypeLib** library, UINT* index) override;
+  STDMETHODIMP_(void) ReleaseTypeAttr(TYPEATTR* attr) override { delete attr; }
+  STDMETHODIMP_(void) ReleaseFuncDesc(FUNCDESC*) override {}
+  STDMETHODIMP_(void) ReleaseVarDesc(VARDESC*) override {}
+
+ private:
+  ~TypeInformation();
+  TypeLibrary* library_;
+  UINT index_;
+  std::atomic<ULONG> refs_{1};
 };
 
 class TypeLibrary final : public ITypeLib {
@@ -27,8 +100,7 @@ class TypeLibrary final : public ITypeLib {
   STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
-    // The layer's own type library: no interface identifier of its own is needed.
-    if (!IsEqualGUID(riid, IID_IUnknown)) return E_NOINTERFACE;
+    if (!IsEqualGUID(riid, IID_IUnknown) && !IsEqualGUID(riid, IID_ITypeLib)) return E_NOINTERFACE;
     AddRef();
     *object = static_cast<ITypeLib*>(this);
     return S_OK;
@@ -40,9 +112,12 @@ class TypeLibrary final : public ITypeLib {
     return left;
   }
   STDMETHODIMP_(UINT) GetTypeInfoCount() override { return static_cast<UINT>(interfaces.size()); }
-  STDMETHODIMP GetTypeInfo(UINT, ITypeInfo** info) override {
-    if (info) *info = nullptr;
-    return E_NOTIMPL;
+  STDMETHODIMP GetTypeInfo(UINT index, ITypeInfo** info) override {
+    if (info == nullptr) return E_INVALIDARG;
+    *info = nullptr;
+    if (index >= interfaces.size()) return TYPE_E_ELEMENTNOTFOUND;
+    *info = new TypeInformation(this, index);
+    return S_OK;
   }
   STDMETHODIMP GetTypeInfoType(UINT index, TYPEKIND* kind) override {
     if (kind == nullptr) return E_INVALIDARG;
@@ -50,9 +125,13 @@ class TypeLibrary final : public ITypeLib {
     *kind = TKIND_INTERFACE;
     return S_OK;
   }
-  STDMETHODIMP GetTypeInfoOfGuid(REFGUID, ITypeInfo** info) override {
-    if (info) *info = nullptr;
-    return E_NOTIMPL;
+  STDMETHODIMP GetTypeInfoOfGuid(REFGUID guid, ITypeInfo** info) override {
+    if (info == nullptr) return E_INVALIDARG;
+    *info = nullptr;
+    for (size_t i = 0; i < interfaces.size(); ++i) {
+      if (IsEqualGUID(interfaces[i].guid, guid)) return GetTypeInfo(static_cast<UINT>(i), info);
+    }
+    return TYPE_E_ELEMENTNOTFOUND;
   }
   STDMETHODIMP GetLibAttr(TLIBATTR** out) override {
     if (out == nullptr) return E_INVALIDARG;
@@ -89,6 +168,41 @@ class TypeLibrary final : public ITypeLib {
   std::atomic<ULONG> refs_{1};
 };
 
+TypeInformation::TypeInformation(TypeLibrary* library, UINT index) : library_(library), index_(index) {
+  library_->AddRef();
+}
+
+TypeInformation::~TypeInformation() { library_->Release(); }
+
+STDMETHODIMP TypeInformation::GetTypeAttr(TYPEATTR** out) {
+  if (out == nullptr) return E_INVALIDARG;
+  const Declared& declared = library_->interfaces[index_];
+  auto* attr = new TYPEATTR{};
+  attr->guid = declared.guid;
+  attr->lcid = library_->attributes.lcid;
+  attr->memidConstructor = MEMBERID_NIL;
+  attr->memidDestructor = MEMBERID_NIL;
+  attr->typekind = TKIND_INTERFACE;
+  attr->cbAlignment = sizeof(void*);
+  attr->wTypeFlags = declared.flags;
+  *out = attr;
+  return S_OK;
+}
+
+STDMETHODIMP TypeInformation::GetDocumentation(MEMBERID member, BSTR* name, BSTR* doc, DWORD* context,
+                                               BSTR* helpFile) {
+  if (member != MEMBERID_NIL) return TYPE_E_ELEMENTNOTFOUND;  // members are not described
+  return library_->GetDocumentation(static_cast<INT>(index_), name, doc, context, helpFile);
+}
+
+STDMETHODIMP TypeInformation::GetContainingTypeLib(ITypeLib** library, UINT* index) {
+  if (library == nullptr) return E_INVALIDARG;
+  library_->AddRef();
+  *library = library_;
+  if (index) *index = index_;
+  return S_OK;
+}
+
 bool parseGuid(const std::string& text, GUID* guid) {
   const std::u16string wide = platform::toUtf16(text);
   return SUCCEEDED(CLSIDFromString(wide.c_str(), guid));
@@ -122,6 +236,11 @@ bool parse(const std::string& text, TypeLibrary* library) {
       Declared d;
       if (!(words >> guid >> name) || !parseGuid(guid, &d.guid)) return false;
       d.name = platform::toUtf16(name);
+      std::string attribute;
+      if (words >> attribute) {
+        if (attribute != "dual") return false;
+        d.flags = TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE;
+      }
       library->interfaces.push_back(d);
     } else {
       return false;
@@ -136,21 +255,92 @@ std::string guidText(REFGUID guid) {
   return platform::toUtf8(text);
 }
 
-std::string versionKey(REFGUID libId, WORD major, WORD minor) {
+
+std::string versionText(WORD major, WORD minor) {
   char version[16];
   std::snprintf(version, sizeof version, "%x.%x", major, minor);
-  return "TypeLib\\" + guidText(libId) + "\\" + version;
+  return version;
 }
 
-bool setDefault(const std::string& keyPath, const std::string& value) {
+std::string versionKey(REFGUID libId, WORD major, WORD minor) {
+  return "TypeLib\\" + guidText(libId) + "\\" + versionText(major, minor);
+}
+
+// Writes a text value (nullptr: the default one) of a key below HKEY_CLASSES_ROOT.
+bool setText(const std::string& keyPath, const char* valueName, const std::string& value) {
   HKEY key = nullptr;
   if (RegCreateKeyExA(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
       ERROR_SUCCESS)
     return false;
-  const LSTATUS status = RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+  const LSTATUS status = RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                                         static_cast<DWORD>(value.size() + 1));
   RegCloseKey(key);
   return status == ERROR_SUCCESS;
+}
+
+bool setDefault(const std::string& keyPath, const std::string& value) { return setText(keyPath, nullptr, value); }
+
+std::string readText(const std::string& keyPath, const char* valueName) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::string();
+  char data[256] = {};
+  DWORD size = sizeof data - 1;
+  DWORD type = 0;
+  const LSTATUS status = RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS && type == REG_SZ ? std::string(data) : std::string();
+}
+
+// Calls through an automation interface are marshalled by the universal marshaler from
+// the library's description, so its interfaces name that proxy and the library.
+constexpr const char* kUniversalMarshaler = "{00020424-0000-0000-C000-000000000046}";
+
+bool isAutomationInterface(const TYPEATTR& attr) {
+  return attr.typekind == TKIND_DISPATCH || (attr.wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION)) != 0;
+}
+
+bool registerInterfaces(ITypeLib* typeLib, const std::string& libId, const std::string& version) {
+  const UINT count = typeLib->GetTypeInfoCount();
+  for (UINT i = 0; i < count; ++i) {
+    ITypeInfo* info = nullptr;
+    if (FAILED(typeLib->GetTypeInfo(i, &info)) || info == nullptr) return false;
+    TYPEATTR* attr = nullptr;
+    BSTR name = nullptr;
+    bool ok = SUCCEEDED(info->GetTypeAttr(&attr)) &&
+              SUCCEEDED(info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr));
+    if (ok && isAutomationInterface(*attr)) {
+      const std::string key = "Interface\\" + guidText(attr->guid);
+      ok = setDefault(key, platform::toUtf8(name)) && setDefault(key + "\\ProxyStubClsid", kUniversalMarshaler) &&
+           setDefault(key + "\\ProxyStubClsid32", kUniversalMarshaler) && setDefault(key + "\\TypeLib", libId) &&
+           setText(key + "\\TypeLib", "Version", version);
+    }
+    SysFreeString(name);
+    if (attr) info->ReleaseTypeAttr(attr);
+    info->Release();
+    if (!ok) return false;
+  }
+  return true;
+}
+
+// Removes the Interface entries that name this version of the library, whether or not
+// its module is still there to say which they are.
+bool unregisterInterfaces(const std::string& libId, const std::string& version) {
+  HKEY interfaces = nullptr;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "Interface", 0, KEY_READ, &interfaces) != ERROR_SUCCESS) return true;
+  std::vector<std::string> ours;
+  for (DWORD i = 0;; ++i) {
+    char name[256];
+    DWORD nameSize = sizeof name;
+    if (RegEnumKeyExA(interfaces, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    const std::string key = "Interface\\" + std::string(name, nameSize);
+    if (lstrcmpiA(readText(key + "\\TypeLib", nullptr).c_str(), libId.c_str()) == 0 &&
+        readText(key + "\\TypeLib", "Version") == version)
+      ours.push_back(key);
+  }
+  RegCloseKey(interfaces);
+  bool ok = true;
+  for (const std::string& key : ours) ok = RegDeleteTreeA(HKEY_CLASSES_ROOT, key.c_str()) == ERROR_SUCCESS && ok;
+  return ok;
 }
 
 }  // namespace
@@ -196,12 +386,14 @@ HRESULT WINAPI RegisterTypeLib(ITypeLib* typeLib, LPCOLESTR fullPath, LPCOLESTR 
   std::snprintf(lcid, sizeof lcid, "%x", a.lcid);
   const bool ok = setDefault(base, helpText) &&
                   setDefault(base + "\\" + lcid + (a.syskind == SYS_WIN64 ? "\\win64" : "\\win32"), path) &&
-                  setDefault(base + "\\FLAGS", std::to_string(a.wLibFlags)) && setDefault(base + "\\HELPDIR", folder);
+                  setDefault(base + "\\FLAGS", std::to_string(a.wLibFlags)) && setDefault(base + "\\HELPDIR", folder) &&
+                  registerInterfaces(typeLib, guidText(a.guid), versionText(a.wMajorVerNum, a.wMinorVerNum));
   return ok ? S_OK : TYPE_E_REGISTRYACCESS;
 }
 
 HRESULT WINAPI UnRegisterTypeLib(REFGUID libId, WORD major, WORD minor, LCID, SYSKIND) {
   const std::string base = versionKey(libId, major, minor);
+  if (!unregisterInterfaces(guidText(libId), versionText(major, minor))) return TYPE_E_REGISTRYACCESS;
   if (RegDeleteTreeA(HKEY_CLASSES_ROOT, base.c_str()) != ERROR_SUCCESS) return TYPE_E_REGISTRYACCESS;
   // The library's key goes with its last version.
   const std::string libraryKey = "TypeLib\\" + guidText(libId);

@@ -41,6 +41,10 @@ const IID kIWithoutScripting = {0xF52815E1, 0x7A75, 0x49FA, {0x82, 0xEB, 0xBE, 0
 const IID kIWithoutScriptingUI = {0xA767AEC5, 0x0940, 0x4ECF, {0xA3, 0x7A, 0x8B, 0x1F, 0x58, 0xD8, 0xA9, 0xC7}};
 const char kClsidText[] = "{02181BA8-5BF3-4A52-80AB-D154BDDC7EC7}";
 const char kLibidText[] = "{9DC1F2D7-3AE6-44BE-AF6E-546F376A744C}";
+const char kDualText[] = "{F52815E1-7A75-49FA-82EB-BE3E8962A8A5}";
+const char kUiText[] = "{A767AEC5-0940-4ECF-A37A-8B1F58D8A9C7}";
+// An interface another library (or another version of ours) registered.
+const char kNeighbourInterface[] = "Interface\\{00000000-1111-2222-3333-555555555555}";
 
 std::string utf8(const std::u16string& text) {
   std::string out;
@@ -255,6 +259,80 @@ struct FakeBag : public IPropertyBag {
   NOT_IMPLEMENTED(Write, LPCOLESTR, VARIANT*)
 };
 
+// The page's body element: its background colour is what OnClick sets.
+struct FakeBody : public IHTMLBodyElement {
+  VARIANT bgColor{};
+  FakeBody() { VariantInit(&bgColor); }
+  ~FakeBody() { VariantClear(&bgColor); }
+  CONTAINER_REFCOUNT
+  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+    *object = nullptr;
+    if (riid != IID_IUnknown && riid != IID_IDispatch && riid != IID_IHTMLBodyElement) return E_NOINTERFACE;
+    *object = static_cast<IHTMLBodyElement*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP put_bgColor(VARIANT v) override {
+    VARIANT copy;
+    VariantInit(&copy);
+    copy.vt = v.vt;
+    if (v.vt == VT_BSTR) {
+      copy.bstrVal = SysAllocStringLen(v.bstrVal, SysStringLen(v.bstrVal));
+    } else if (v.vt == VT_I4) {
+      copy.lVal = v.lVal;
+    } else {
+      return E_INVALIDARG;  // the page knows colours as names, "#rrggbb" texts or numbers
+    }
+    VariantClear(&bgColor);
+    bgColor = copy;
+    return S_OK;
+  }
+  STDMETHODIMP get_bgColor(VARIANT* p) override {
+    VariantInit(p);
+    p->vt = bgColor.vt;
+    if (bgColor.vt == VT_BSTR) p->bstrVal = SysAllocStringLen(bgColor.bstrVal, SysStringLen(bgColor.bstrVal));
+    if (bgColor.vt == VT_I4) p->lVal = bgColor.lVal;
+    return S_OK;
+  }
+  NOT_IMPLEMENTED(GetTypeInfoCount, UINT*)
+  NOT_IMPLEMENTED(GetTypeInfo, UINT, LCID, ITypeInfo**)
+  NOT_IMPLEMENTED(GetIDsOfNames, REFIID, LPOLESTR*, UINT, LCID, DISPID*)
+  NOT_IMPLEMENTED(Invoke, DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*)
+  NOT_IMPLEMENTED(put_background, BSTR)
+  NOT_IMPLEMENTED(get_background, BSTR*)
+  NOT_IMPLEMENTED(put_bgProperties, BSTR)
+  NOT_IMPLEMENTED(get_bgProperties, BSTR*)
+  NOT_IMPLEMENTED(put_leftMargin, VARIANT)
+  NOT_IMPLEMENTED(get_leftMargin, VARIANT*)
+  NOT_IMPLEMENTED(put_topMargin, VARIANT)
+  NOT_IMPLEMENTED(get_topMargin, VARIANT*)
+  NOT_IMPLEMENTED(put_rightMargin, VARIANT)
+  NOT_IMPLEMENTED(get_rightMargin, VARIANT*)
+  NOT_IMPLEMENTED(put_bottomMargin, VARIANT)
+  NOT_IMPLEMENTED(get_bottomMargin, VARIANT*)
+  NOT_IMPLEMENTED(put_noWrap, VARIANT_BOOL)
+  NOT_IMPLEMENTED(get_noWrap, VARIANT_BOOL*)
+  NOT_IMPLEMENTED(put_text, VARIANT)
+  NOT_IMPLEMENTED(get_text, VARIANT*)
+  NOT_IMPLEMENTED(put_link, VARIANT)
+  NOT_IMPLEMENTED(get_link, VARIANT*)
+  NOT_IMPLEMENTED(put_vLink, VARIANT)
+  NOT_IMPLEMENTED(get_vLink, VARIANT*)
+  NOT_IMPLEMENTED(put_aLink, VARIANT)
+  NOT_IMPLEMENTED(get_aLink, VARIANT*)
+  NOT_IMPLEMENTED(put_onload, VARIANT)
+  NOT_IMPLEMENTED(get_onload, VARIANT*)
+  NOT_IMPLEMENTED(put_onunload, VARIANT)
+  NOT_IMPLEMENTED(get_onunload, VARIANT*)
+  NOT_IMPLEMENTED(put_scroll, BSTR)
+  NOT_IMPLEMENTED(get_scroll, BSTR*)
+  NOT_IMPLEMENTED(put_onselect, VARIANT)
+  NOT_IMPLEMENTED(get_onselect, VARIANT*)
+  NOT_IMPLEMENTED(put_onbeforeunload, VARIANT)
+  NOT_IMPLEMENTED(get_onbeforeunload, VARIANT*)
+  NOT_IMPLEMENTED(createTextRange, IHTMLTxtRange**)
+};
+
 using DllMainFunction = BOOL(WINAPI*)(HINSTANCE, DWORD, LPVOID);
 
 // An in-process server loaded as the system's loader would: DllMain told of the attach
@@ -329,10 +407,12 @@ void dump(HKEY parent, const std::string& path, std::vector<std::string>& lines)
 QUARVEL_CHILD(activex_read_registration) {
   std::vector<std::string> lines;
   for (const std::string& key : {std::string("Brevatto.WithoutScripting.1"), std::string("Brevatto.WithoutScripting"),
-                                std::string("CLSID\\") + kClsidText, std::string("TypeLib\\") + kLibidText}) {
+                                std::string("CLSID\\") + kClsidText, std::string("TypeLib\\") + kLibidText,
+                                std::string("Interface\\") + kDualText, std::string("Interface\\") + kUiText}) {
     dump(HKEY_CLASSES_ROOT, key, lines);
   }
   lines.push_back("CLSID kept: " + std::string(readDefault("CLSID\\{00000000-1111-2222-3333-444444444444}")));
+  lines.push_back("Interface kept: " + readDefault(std::string(kNeighbourInterface) + "\\TypeLib", "Version"));
   std::ofstream out(args.at(0));
   for (const std::string& line : lines) out << line << "\n";
   return out ? 0 : 2;
@@ -688,6 +768,73 @@ TEST_F(ActiveXContainer, PropertiesThroughIDispatch) {
   dual->Release();
 }
 
+// A page script calls OnClick(document.body, colour) through the UI interface's IDispatch.
+TEST_F(ActiveXContainer, OnClickColoursThePageBody) {
+  create();
+  IDispatch* ui = as<IDispatch>(kIWithoutScriptingUI);
+  LPOLESTR name = const_cast<LPOLESTR>(reinterpret_cast<const OLECHAR*>(u"onclick"));
+  DISPID id = 0;
+  EXPECT_EQ(ui->GetIDsOfNames(GUID_NULL, &name, 1, 0, &id), S_OK);
+  EXPECT_EQ(id, 0x60020000);
+
+  FakeBody body;
+  auto onClick = [&](VARIANT element, VARIANT colour, WORD flags = DISPATCH_METHOD, UINT* argError = nullptr) {
+    VARIANT args[2] = {colour, element};  // last first
+    DISPPARAMS params = {args, nullptr, 2, 0};
+    return ui->Invoke(0x60020000, GUID_NULL, 0, flags, &params, nullptr, nullptr, argError);
+  };
+  auto dispatchOf = [](IDispatch* object) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_DISPATCH;
+    v.pdispVal = object;
+    return v;
+  };
+  auto colourText = [](const char16_t* colour) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(colour);
+    return v;
+  };
+  VARIANT red = colourText(u"#ff0000");
+  EXPECT_EQ(onClick(dispatchOf(&body), red), S_OK);
+  ASSERT_EQ(body.bgColor.vt, VT_BSTR);
+  EXPECT_EQ(text(body.bgColor.bstrVal), u"#ff0000");
+  VARIANT green;
+  VariantInit(&green);
+  green.vt = VT_I4;
+  green.lVal = 0x00FF00;
+  EXPECT_EQ(onClick(dispatchOf(&body), green), S_OK);
+  ASSERT_EQ(body.bgColor.vt, VT_I4);
+  EXPECT_EQ(body.bgColor.lVal, 0x00FF00);
+
+  // Anything that is no body element, and a colour the body refuses, change nothing and
+  // still succeed.
+  EXPECT_EQ(onClick(dispatchOf(&browser), red), S_OK);
+  EXPECT_EQ(onClick(dispatchOf(nullptr), red), S_OK);
+  VARIANT empty;
+  VariantInit(&empty);
+  EXPECT_EQ(onClick(dispatchOf(&body), empty), S_OK);
+  EXPECT_EQ(body.bgColor.vt, VT_I4);
+  EXPECT_EQ(body.refs, 1u);
+  EXPECT_EQ(browser.refs, 1u);
+
+  // Calls that do not fit the method.
+  UINT argError = 99;
+  VARIANT notAnElement = colourText(u"body");
+  EXPECT_EQ(onClick(notAnElement, red, DISPATCH_METHOD, &argError), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(argError, 1u);  // its place in rgvarg, where the arguments stand last first
+  EXPECT_EQ(onClick(dispatchOf(&body), red, DISPATCH_PROPERTYGET), DISP_E_MEMBERNOTFOUND);
+  DISPPARAMS one = {&red, nullptr, 1, 0};
+  EXPECT_EQ(ui->Invoke(0x60020000, GUID_NULL, 0, DISPATCH_METHOD, &one, nullptr, nullptr, nullptr),
+            DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(body.bgColor.vt, VT_I4);
+  VariantClear(&red);
+  VariantClear(&notAnElement);
+  ui->Release();
+}
+
 TEST_F(ActiveXContainer, InterfacesSafetyAndUnloading) {
   create();
   auto canUnloadNow = server_->entry<HRESULT(STDAPICALLTYPE*)()>("DllCanUnloadNow");
@@ -752,12 +899,20 @@ TEST_F(ActiveXContainer, RegistrationAndUnregistrationSeenFromASecondProcess) {
             ERROR_SUCCESS);
   RegSetValueExA(neighbour, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>("other"), 6);
   RegCloseKey(neighbour);
+  // Version 2.0 of our library's interface: unregistering 1.0 leaves it.
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, (std::string(kNeighbourInterface) + "\\TypeLib").c_str(), 0, nullptr,
+                            0, KEY_ALL_ACCESS, nullptr, &neighbour, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(neighbour, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(kLibidText), sizeof kLibidText);
+  RegSetValueExA(neighbour, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("2.0"), 4);
+  RegCloseKey(neighbour);
   InprocServer installer(BREVATTO_PATH);
   char path[MAX_PATH] = {};
   ASSERT_GT(GetModuleFileNameA(installer.module, path, MAX_PATH), 0u);
   const std::string module = path;
   const std::string cls = std::string("CLSID\\") + kClsidText;
   const std::string lib = std::string("TypeLib\\") + kLibidText;
+  const std::string dual = std::string("Interface\\") + kDualText;
   const std::vector<std::string> expected = {
       "Brevatto.WithoutScripting.1",
       "Brevatto.WithoutScripting.1 [] = WithoutScripting Class",
@@ -800,7 +955,19 @@ TEST_F(ActiveXContainer, RegistrationAndUnregistrationSeenFromASecondProcess) {
       lib + "\\1.0\\FLAGS [] = 0",
       lib + "\\1.0\\HELPDIR",
       lib + "\\1.0\\HELPDIR [] = " + module.substr(0, module.find_last_of('/')),
+      // The dual interface, marshalled from the library's description; the dispatch-only
+      // UI interface has no entry.
+      dual,
+      dual + " [] = IWithoutScripting",
+      dual + "\\ProxyStubClsid",
+      dual + "\\ProxyStubClsid [] = {00020424-0000-0000-C000-000000000046}",
+      dual + "\\ProxyStubClsid32",
+      dual + "\\ProxyStubClsid32 [] = {00020424-0000-0000-C000-000000000046}",
+      dual + "\\TypeLib",
+      dual + "\\TypeLib [] = {9DC1F2D7-3AE6-44BE-AF6E-546F376A744C}",
+      dual + "\\TypeLib [Version] = 1.0",
       "CLSID kept: other",
+      "Interface kept: 2.0",
   };
   auto sorted = [](std::vector<std::string> v) {
     std::sort(v.begin(), v.end());
@@ -818,7 +985,8 @@ TEST_F(ActiveXContainer, RegistrationAndUnregistrationSeenFromASecondProcess) {
   EXPECT_EQ(sorted(registrationSeenByAnotherProcess()), sorted(expected));
 
   EXPECT_EQ(installer.call("DllUnregisterServer"), S_OK);
-  EXPECT_EQ(registrationSeenByAnotherProcess(), std::vector<std::string>{"CLSID kept: other"});
+  EXPECT_EQ(registrationSeenByAnotherProcess(),
+            (std::vector<std::string>{"CLSID kept: other", "Interface kept: 2.0"}));
   EXPECT_EQ(readDefault("CLSID"), "<no value>");  // the CLSID key itself stays
 }
 
