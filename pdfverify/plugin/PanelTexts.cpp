@@ -225,7 +225,9 @@ ASText GetText(ASCab resultCab, DSSigValText kind, ASInt32 index) {
   std::string certText = getCertInternalErrorText(lang);
   ResultValues values;
   values.contentText = contentHeadline(-1, lang);
-  if (readResult(validationResultFor(resultCab), "\n", lang, values)) {
+  // The values point into the document: it lives as long as they are read.
+  const VOQ_XML_Document document = validationResultFor(resultCab);
+  if (readResult(document, "\n", lang, values)) {
     if (values.date != nullptr) date = textOf(values.date);
     certText.clear();
     if (values.certValidation != nullptr) {
@@ -262,7 +264,8 @@ ASText GetTextV70(ASCab resultCab, DSSigValText kind) {
   std::string date, option;
   uint32_t certCode = 0, sigCode = 0;
   ResultValues values;
-  if (readResult(validationResultFor(resultCab), "\r\n", lang, values)) {
+  const VOQ_XML_Document document = validationResultFor(resultCab);
+  if (readResult(document, "\r\n", lang, values)) {
     date = values.date != nullptr ? textOf(values.date) : getMissingValidationTimeText(lang);
     if (values.certValidation != nullptr) {
       certCode = static_cast<uint32_t>(resultCode(values.certValidation->getValue()));

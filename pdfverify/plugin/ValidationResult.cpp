@@ -3,9 +3,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <map>
-#include <memory>
-
 #include "VOQ_ConfigurationHelper.h"
 #include "VOQ_DocumentValidator.h"
 #include "VersionInfo.h"
@@ -19,14 +16,7 @@ VOQ_String validationResultText;
 namespace {
 
 // The cabinet key of a kept result; the host keeps unknown keys of its result cabinet.
-const char kResultKey[] = "VOQ_ResultKey";
-
-std::map<int32_t, std::unique_ptr<VOQ_XML_Document>>& keptResults() {
-  static std::map<int32_t, std::unique_ptr<VOQ_XML_Document>> kept;
-  return kept;
-}
-
-int32_t nextResultKey = 1;
+const char kResultKey[] = "VOQ_ValidationResult";
 
 }  // namespace
 
@@ -75,22 +65,20 @@ void appendResult(const char* name, int32_t value) {
 void clearValidationResult() { validationResult.clear(); }
 
 void keepValidationResult(ASCab resultCab) {
-  const int32_t key = nextResultKey++;
-  keptResults()[key] = std::make_unique<VOQ_XML_Document>(validationResult);
-  ASCabPutInt(resultCab, kResultKey, key);
+  VOQ_String text;
+  VOQ_MemoryStream stream(&text);
+  validationResult.write(&stream);
+  ASCabPutString(resultCab, kResultKey, text.getData() != nullptr ? text.getData() : "");
 }
 
-const VOQ_XML_Document& validationResultFor(ASCab resultCab) {
-  if (resultCab != nullptr) {
-    auto found = keptResults().find(ASCabGetInt(resultCab, kResultKey, 0));
-    if (found != keptResults().end()) {
-      return *found->second;
-    }
-  }
-  return validationResult;
+VOQ_XML_Document validationResultFor(ASCab resultCab) {
+  const char* kept =
+      resultCab != nullptr && ASCabKnown(resultCab, kResultKey) ? ASCabGetString(resultCab, kResultKey) : nullptr;
+  if (kept == nullptr) return validationResult;
+  VOQ_XML_Document document;
+  if (*kept != '\0') document.parse(VOQ_String(kept));
+  return document;
 }
-
-void forgetValidationResults() { keptResults().clear(); }
 
 int32_t resultCode(const VOQ_String& text) {
   if (text.getLength() == 0) {

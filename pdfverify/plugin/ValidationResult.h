@@ -32,15 +32,13 @@ void appendResult(const char* name, int32_t value);
 
 // The verification result as the viewer's panel reads it. Each verification starts by
 // clearing the document, so a verification that stops early never shows an earlier one's
-// details. keepValidationResult gives the result cabinet a private key under which a copy
-// of the finished document stays, so that the panel of each signature shows its own
-// verification, not the last one.
+// details. keepValidationResult writes the finished document's text into the result
+// cabinet under a private key, so that the panel of each signature shows its own
+// verification, not the last one, and the result lives exactly as long as its cabinet.
 void clearValidationResult();
 void keepValidationResult(ASCab resultCab);
-// The document kept for the cabinet, else validationResult.
-const VOQ_XML_Document& validationResultFor(ASCab resultCab);
-// Drops every kept document (when the plug-in unloads).
-void forgetValidationResults();
+// The document kept in the cabinet, else a copy of validationResult.
+VOQ_XML_Document validationResultFor(ASCab resultCab);
 
 // The signed decimal of a code's text; 0 for a text that is no number.
 int32_t resultCode(const VOQ_String& text);

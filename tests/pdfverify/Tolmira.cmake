@@ -31,7 +31,7 @@ quarvel_warnings(collect_benchmark)
 
 quarvel_add_test(pdfverify_engine_tests LABEL pdfverify
   SOURCES engine_test.cpp
-  LIBS vhost pdffixtures certcheck_testnet quarvel_testpki)
+  LIBS vhost pdffixtures certcheck certcheck_testnet quarvel_testpki)
 add_dependencies(pdfverify_engine_tests Tolmira)
 target_include_directories(pdfverify_engine_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/certcheck/network)
 target_compile_definitions(pdfverify_engine_tests PRIVATE TOLMIRA_PATH="$<TARGET_FILE:Tolmira>" POINTERHOLDER_TRANSITION=4)

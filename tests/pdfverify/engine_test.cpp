@@ -1,18 +1,26 @@
 // Tolmira verifying signed PDFs end to end: the real module in the test viewer, fixtures
-// signed by the test PKI kit, the certificate checked against the viewer's trusted list
-// with an OCSP responder on 127.0.0.1, and pdfsig as the peer that must agree on which
-// signatures are intact.
+// signed by the test PKI kit, the certificate checked against the viewer's trusted list or
+// the platform's Root store, with an OCSP responder, a CRL server and proxies on
+// 127.0.0.1, and pdfsig as the peer that must agree on which signatures are intact.
+// Each row of the table runs in a viewer process of its own, as a user's session: the
+// plug-in reads its settings when it is loaded.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "Fixtures.h"
 #include "LoopbackServer.h"
+#include "NetworkTestSupport.h"
 #include "TestFiles.h"
 #include "TolmiraHost.h"
 #include "Viewer.h"
@@ -55,38 +63,346 @@ std::string panel(const vhost::SignatureResult& r) {
 
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+// One row's viewer session, as the child process reports it to the test.
+struct Session {
+  vhost::SignatureResult result;
+  bool dialogShown = false;   // the validation-time dialog appeared
+  int liveCallbacks = -1;     // after the unload
+  bool threadsEnded = false;  // no progress thread outlived the verification
+};
+
+// A value on one line: backslashes, line feeds and carriage returns escaped.
+std::string escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\')
+      out += "\\\\";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\r')
+      out += "\\r";
+    else
+      out += c;
+  }
+  return out;
+}
+
+std::string unescaped(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 1 < text.size()) {
+      const char c = text[++i];
+      out += c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+void writeSession(const std::string& path, const Session& s) {
+  std::ofstream out(path);
+  const vhost::SignatureResult& r = s.result;
+  out << "returned=" << r.returned << "\ndigest=" << r.digest << "\ntrustFlags=" << r.trustFlags << "\nid=" << r.id
+      << "\nerror=" << escaped(r.error) << "\ndialog=" << s.dialogShown << "\nlive=" << s.liveCallbacks
+      << "\nthreads=" << s.threadsEnded << "\n";
+  for (const std::string& t : r.texts) out << "text=" << escaped(t) << "\n";
+  for (const auto& [key, value] : r.strings) out << "string=" << key << "=" << escaped(value) << "\n";
+}
+
+bool readSession(const std::string& path, Session& s) {
+  std::ifstream in(path);
+  std::string line;
+  bool any = false;
+  while (std::getline(in, line)) {
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+    any = true;
+    if (key == "returned")
+      s.result.returned = std::stoi(value);
+    else if (key == "digest")
+      s.result.digest = std::stoi(value);
+    else if (key == "trustFlags")
+      s.result.trustFlags = std::stoi(value);
+    else if (key == "id")
+      s.result.id = std::stoi(value);
+    else if (key == "error")
+      s.result.error = unescaped(value);
+    else if (key == "dialog")
+      s.dialogShown = value == "1";
+    else if (key == "live")
+      s.liveCallbacks = std::stoi(value);
+    else if (key == "threads")
+      s.threadsEnded = value == "1";
+    else if (key == "text")
+      s.result.texts.push_back(unescaped(value));
+    else if (key == "string") {
+      const size_t second = value.find('=');
+      s.result.strings[value.substr(0, second)] = unescaped(value.substr(second + 1));
+    }
+  }
+  return any;
+}
+
+// Answers the validation-time dialog as the row says: "ok" keeps what it offers, "actual"
+// and "signing" choose that time, "user:YYYY-MM-DD" a time of the user's own. The progress
+// dialog, which also comes through here, is passed over.
+void answerValidationTimeDialog(const std::string& answer, bool* shown) {
+  wt::onNextDialog([answer, shown](HWND d) {
+    if (GetDlgItem(d, 1121) == nullptr) {
+      answerValidationTimeDialog(answer, shown);
+      return;
+    }
+    *shown = true;
+    auto pick = [d](int id, const std::string& value) {
+      const int count = static_cast<int>(SendDlgItemMessageA(d, id, CB_GETCOUNT, 0, 0));
+      for (int i = 0; i < count; ++i) {
+        char t[16] = {0};
+        SendDlgItemMessageA(d, id, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(t));
+        if (value == t) return wt::pickListRow(d, id, i);
+      }
+      return false;
+    };
+    if (answer == "actual") wt::pressButton(d, 1121);
+    if (answer == "signing") wt::pressButton(d, 1122);
+    if (answer.rfind("user:", 0) == 0) {
+      wt::pressButton(d, 1123);
+      pick(1124, answer.substr(5, 4));
+      pick(1126, answer.substr(10, 2));
+      pick(1128, answer.substr(13, 2));
+    }
+    wt::pressButton(d, IDOK);
+  });
+}
+
+// The viewer session of one row: args are the document, the session file, product,
+// major version, the answer to the validation-time dialog ("" for none) and the files of
+// the viewer's trusted certificates.
+QUARVEL_CHILD(verify_row) {
+  vhost::Config config;
+  config.product = args.at(2);
+  config.major = static_cast<ASInt16>(std::stoi(args.at(3)));
+  for (size_t i = 5; i < args.size(); ++i) {
+    const std::string der = pdffixtures::readFile(args[i]);
+    config.trustedCerts.emplace_back(der.begin(), der.end());
+  }
+  Session session;
+  // A dialog the row does not expect is answered too, so that it is seen, not waited for.
+  answerValidationTimeDialog(args.at(4).empty() ? "ok" : args.at(4), &session.dialogShown);
+  const int threads = threadCount();
+  {
+    vhost::Viewer viewer(pdftest::installedFor(config));
+    if (!viewer.loadPlugin(TOLMIRA_PATH) || !viewer.openDocument(args.at(0))) return 2;
+    std::vector<vhost::SignatureResult> results = viewer.validateSignatures();
+    if (results.size() != 1) return 3;
+    session.result = results[0];
+    viewer.unloadPlugins();
+    session.liveCallbacks = viewer.liveCallbacks();
+  }
+  session.threadsEnded = quarveltest::eventually([&] { return threadCount() <= threads; });
+  writeSession(args.at(1), session);
+  return 0;
+}
+
+// The text of the first child `name` of the kept result document; "<none>" without one.
+std::string child(const std::string& xml, const std::string& name) {
+  const size_t open = xml.find("<" + name + ">");
+  if (open == std::string::npos) return "<none>";
+  const size_t from = open + name.size() + 2;
+  return xml.substr(from, xml.find("</" + name + ">", from) - from);
+}
+
+std::string decimal(uint32_t code) { return std::to_string(static_cast<int32_t>(code)); }
+
+const char kSigningTime[] = "D:20240115103000+01'00'";  // the fixtures' /M
+const char kBeforeRevocation[] = "D:20200301120000Z";   // before the responder's revocation date
+const char kNow[] = "now";
+const uint32_t kDigestMismatch = 0x80050001, kNewerSigner = 0x80000009;
+
+enum class Doc { Intact, Tampered, OtherDocument };
+enum class Proxy { None, Capture, Tiny, Down };
+
+// One row: the signed document, the certificate's state at the services, where the root
+// is trusted, the viewer and the settings; then what the user must get.
+struct Case {
+  explicit Case(const char* what) : what(what) {}
+  Case& signedWith(const char* form, const char* entity) {
+    subFilter = form;
+    signer = entity;
+    return *this;
+  }
+  Case& over(Doc d) {
+    document = d;
+    return *this;
+  }
+  Case& signingAt(const char* time) {
+    signingTime = time;
+    return *this;
+  }
+  Case& madeBy(const char* version) {
+    metadata = version;
+    return *this;
+  }
+  Case& ocspSays(char state) {
+    ocsp = state;
+    return *this;
+  }
+  Case& rogueResponder() {
+    rogue = true;
+    return *this;
+  }
+  Case& revokedInCrl() {
+    crlRevoked = true;
+    return *this;
+  }
+  Case& rootIn(bool cabinet, bool platformRootStore) {
+    rootInCabinet = cabinet;
+    rootInRootStore = platformRootStore;
+    return *this;
+  }
+  Case& host(const char* name, int version) {
+    product = name;
+    major = version;
+    return *this;
+  }
+  Case& validationOption(DWORD value, const char* answer = "") {
+    option = value;
+    dialog = answer;
+    return *this;
+  }
+  Case& proxies(DWORD use, Proxy which) {
+    useProxies = use;
+    proxy = which;
+    return *this;
+  }
+  Case& expect(ASInt32 flags, ASInt32 identity, uint32_t cert = 0, uint32_t sig = 0) {
+    trustFlags = flags;
+    id = identity;
+    certValidation = cert;
+    sigValidation = sig;
+    return *this;
+  }
+  Case& expectTime(int used, const char* validationDate) {
+    optionUsed = used;
+    date = validationDate;
+    return *this;
+  }
+  Case& fails() {
+    returned = -2;
+    return *this;
+  }
+
+  const char* what;
+  const char* subFilter = "adbe.pkcs7.detached";
+  const char* signer = "rsa2048";
+  Doc document = Doc::Intact;
+  const char* signingTime = kSigningTime;  // "" none
+  const char* metadata = "2.21.0000";
+  char ocsp = 'V';          // the responder: 'V' good, 'R' revoked on 2020-06-01, 'U' unknown
+  bool rogue = false;       // the responder signs with a key the issuer never delegated, and says good
+  bool crlRevoked = false;  // the issuer's CRL lists the signer
+  bool rootInCabinet = true, rootInRootStore = false;
+  const char* product = "Exchange-Pro";
+  int major = 10;
+  DWORD option = 0;         // CertValidationOption
+  const char* dialog = "";  // the answer in the validation-time dialog; "" none expected
+  DWORD useProxies = 0;
+  Proxy proxy = Proxy::None;
+
+  ASInt32 returned = 1, trustFlags = 0xFFFF, id = 4;
+  uint32_t certValidation = 0, sigValidation = 0;
+  int optionUsed = 0;
+  const char* date = kSigningTime;  // the "Date" child; kNow: the current time
+};
+
+// The panel's first line for the cabinet's "id" (German, the viewer's language).
+std::string statusLine(ASInt32 id) {
+  switch (id) {
+    case 1:
+      return "Die Signatur wurde mit einer neueren Version von Dorvalin erstellt, und kann deshalb nicht geprüft "
+             "werden.";
+    case 2:
+      return "Die Signatur ist nicht gültig.";
+    case 3:
+      return "Die Signatur ist gültig. Die Identität des Unterzeichners kann nicht bestätigt werden.";
+    default:
+      return "Die Signatur ist gültig. Die Identität des Unterzeichners ist bestätigt.";
+  }
+}
+
+const char* optionLine(int option) {
+  return option == 0   ? "Das Zertifikat wurde für den Zeitpunkt der Signaturerstellung geprüft."
+         : option == 1 ? "Das Zertifikat wurde für den aktuellen Zeitpunkt geprüft."
+                       : "Das Zertifikat wurde für einen vom Benutzer angegebenen Zeitpunkt geprüft.";
+}
+
 class EndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
     ocsp = std::make_unique<certnet::OcspResponder>(certnet::OcspSettings());
+    crls = std::make_unique<certnet::FileServer>();
     char temp[1024];
     GetTempPathA(sizeof temp, temp);
-    kit = std::make_unique<testpki::Kit>(testpki::Kit::make(platform::mapPath(temp) + "kit", ocsp->port(), 1, 1));
+    kit = std::make_unique<testpki::Kit>(
+        testpki::Kit::make(platform::mapPath(temp) + "kit", ocsp->port(), crls->port(), 1));
     settings.indexFile = kit->path("ocsp-index.txt");
     settings.issuerPem = certnet::readText(kit->path("int.pem"));
     settings.signerPem = certnet::readText(kit->path("ocsp.pem"));
     settings.signerKeyPem = certnet::readText(kit->path("ocsp.key"));
     setStatus("rsa2048", 'V');
+    emptyCrl = certnet::readText(kit->path("int.crl"));
+    crls->putFile("/int.crl", emptyCrl);
+    crls->putFile("/root.crl", certnet::readText(kit->path("root.crl")));
+    // The platform's chain engine finds the intermediate among the user's CA certificates.
+    ASSERT_TRUE(certnet::addToUserStore("CA", kit->certificate("int")));
     threads = threadCount();
   }
   void TearDown() override {
     EXPECT_TRUE(quarveltest::eventually([&] { return threadCount() <= threads; })) << "no progress thread is left";
   }
-  // The responder's database for the signer: valid, or revoked in 2020 (before signing).
+  // The responder's database for the signer: valid, or revoked on 2020-06-01; 'U' knows
+  // nothing of it.
   void setStatus(const std::string& entity, char state) {
-    std::ofstream(settings.indexFile) << state << "\t491231235959Z\t" << (state == 'R' ? "200601000000Z" : "") << "\t"
-                                      << serialOf(kit->certificate(entity)) << "\tunknown\t/CN=" << entity << "\n";
+    std::ofstream index(settings.indexFile);
+    if (state != 'U') {
+      index << state << "\t491231235959Z\t" << (state == 'R' ? "200601000000Z" : "") << "\t"
+            << serialOf(kit->certificate(entity)) << "\tunknown\t/CN=" << entity << "\n";
+    }
+    index.close();
     ocsp->setSettings(settings);
   }
-  // A one-page document with one signed field (more with `extra`), in the scratch folder.
+  // The issuer's CRL, empty or listing `noaia` (revoked with `openssl ca` once, on demand).
+  void publishCrl(bool revoked) {
+    if (revoked && revokedCrl.empty()) {
+      const std::string command = "openssl ca -batch -config '" + kit->path("ca.cnf") + "' -name int -revoke '" +
+                                  kit->path("noaia.pem") + "' >/dev/null 2>&1";
+      ASSERT_EQ(0, std::system(command.c_str()));
+      testpki::runMakePki({"crl", kit->dir()});
+      revokedCrl = certnet::readText(kit->path("int.crl"));
+    }
+    crls->putFile("/int.crl", revoked ? revokedCrl : emptyCrl);
+  }
+  // The kit's root in the user's Root store of the platform, or not.
+  void rootInRootStore(bool present) {
+    std::remove((platform::machineRoot() + "/crypt/user/root.p7b").c_str());
+    if (present) {
+      ASSERT_TRUE(certnet::addToUserStore("Root", kit->certificate("root")));
+    }
+  }
+  // A document of `pages` pages with one signed field, in the scratch folder.
   std::string signedDocument(const std::string& name, const std::string& subFilter = "adbe.pkcs7.detached",
-                             const std::string& signer = "rsa2048", const std::string& metadata = "2.21.0000") {
+                             const std::string& signer = "rsa2048", const std::string& metadata = "2.21.0000",
+                             const std::string& signingTime = kSigningTime, int pages = 1) {
     pdffixtures::DocumentPlan plan;
+    plan.pages = pages;
     pdffixtures::SignatureFieldPlan field;
     field.subFilter = subFilter;
     field.certSigner = signer;
     field.certKit = kit.get();
     field.metadataVersion = metadata;
+    field.withSigningTime = !signingTime.empty();
+    if (signingTime != kSigningTime && !signingTime.empty()) field.signingTimeObject = "(" + signingTime + ")";
     plan.signatures = {field};
     const std::string path = pdftest::scratch(name);
     pdffixtures::writeDocument(plan, path);
@@ -96,6 +412,50 @@ class EndToEnd : public ::testing::Test {
     if (subFilter != "adbe.pkcs7.detached") options.digest = "sha1";
     pdffixtures::sign(path, field.name, options);
     return path;
+  }
+  // The row's document: signed, then tampered, or carrying the signature value of another
+  // document (two pages, signed by the same signer) in place of its own.
+  std::string rowDocument(const Case& c, const std::string& name) {
+    std::string path = signedDocument(name, c.subFilter, c.signer, c.metadata, c.signingTime);
+    if (c.document == Doc::Tampered) pdffixtures::flipByte(path, 11);  // in the binary comment after the header
+    if (c.document == Doc::OtherDocument) {
+      const std::string other = signedDocument("other-" + name, c.subFilter, c.signer, c.metadata, c.signingTime, 2);
+      const std::vector<long long> mine = pdffixtures::byteRange(path, "Signature1");
+      const std::vector<long long> theirs = pdffixtures::byteRange(other, "Signature1");
+      EXPECT_EQ(mine[2] - mine[1], theirs[2] - theirs[1]) << "placeholders of one size";
+      std::string bytes = pdffixtures::readFile(path);
+      bytes.replace(static_cast<size_t>(mine[1]), static_cast<size_t>(mine[2] - mine[1]),
+                    pdffixtures::readFile(other).substr(static_cast<size_t>(theirs[1]),
+                                                        static_cast<size_t>(theirs[2] - theirs[1])));
+      pdffixtures::writeFile(path, bytes);
+    }
+    return path;
+  }
+  // The plug-in's settings in the user's registry, read when the next viewer loads it.
+  static void writeSetting(const char* name, DWORD value) {
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_CURRENT_USER, pdftest::kTolmiraKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    RegCloseKey(key);
+  }
+  static void writeSetting(const char* name, const std::string& text) {
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_CURRENT_USER, pdftest::kTolmiraKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>(text.size() + 1));
+    RegCloseKey(key);
+  }
+  // Runs one viewer session over the document in a process of its own.
+  Session session(const Case& c, const std::string& document) {
+    const std::string file = pdftest::scratch("session.txt");
+    std::remove(file.c_str());
+    std::vector<std::string> args{document, file, c.product, std::to_string(c.major), c.dialog};
+    if (c.rootInCabinet) args.push_back(kit->path("root.der"));
+    args.push_back(kit->path("int.der"));
+    Session s;
+    EXPECT_EQ(quarveltest::runChild("verify_row", args), 0) << "the viewer session ran";
+    EXPECT_TRUE(readSession(file, s));
+    return s;
   }
   vhost::Config config(int major = 10) {
     vhost::Config c;
@@ -126,61 +486,190 @@ class EndToEnd : public ::testing::Test {
   }
 
   std::unique_ptr<certnet::OcspResponder> ocsp;
+  std::unique_ptr<certnet::FileServer> crls;
   std::unique_ptr<testpki::Kit> kit;
   certnet::OcspSettings settings;
+  std::string emptyCrl, revokedCrl;
   int threads = 0;
 };
 
-struct Row {
-  const char* what;
-  const char* subFilter;
-  const char* signer;
-  char status;       // the responder's answer for the signer
-  bool tamper;       // one byte of the signed range changed
-  bool trustRoot;    // the kit's root among the viewer's trusted certificates
-  ASInt32 trustFlags, id;
-  const char* sigValidation;
-  const char* certValidation;
-};
-
 TEST_F(EndToEnd, FixturesAgainstTheLocalServices) {
-  const Row rows[] = {
-      {"intact, good", "adbe.pkcs7.detached", "rsa2048", 'V', false, true, 0xFFFF, 4, "0", "0"},
-      {"intact, OCSP revoked", "adbe.pkcs7.detached", "rsa2048", 'R', false, true, 0, 2, "0", "-2147024876"},
-      {"tampered, good", "adbe.pkcs7.detached", "rsa2048", 'V', true, true, 0xFFFF, 2, "-2147155967", "0"},
-      {"intact, root not trusted", "adbe.pkcs7.detached", "rsa2048", 'V', false, false, 0, 3, "0", nullptr},
-      {"embedded SHA-1, good", "adbe.pkcs7.sha1", "rsa2048", 'V', false, true, 0xFFFF, 4, "0", "0"},
+  const uint32_t kOcspRevoked = 0x80070014, kOcspUnknown = 0x80070015, kResponderNotAuthorised = 0x8007000F,
+                 kNoOcspAddress = 0x80070022, kProxyRefused = 0x80070016, kIssuerUnknown = 0x8003000D,
+                 kUntrustedRoot = 0x80030006, kCrlRevoked = 0x8003000B, kExpired = 0x8004000B;
+  const char* const kDetached = "adbe.pkcs7.detached";
+  const char* const kPkcs1 = "adbe.x509.rsa_sha1";
+  const Case rows[] = {
+      // The signature value and the document.
+      Case("intact, good"),
+      Case("intact, OCSP revoked").ocspSays('R').expect(0, 2, kOcspRevoked),
+      Case("intact, unknown to the responder: counted as revoked").ocspSays('U').expect(0, 2, kOcspUnknown),
+      Case("tampered, good").over(Doc::Tampered).expect(0xFFFF, 2, 0, kDigestMismatch),
+      Case("the signature of another document").over(Doc::OtherDocument).expect(0xFFFF, 2, 0, kDigestMismatch),
+      Case("embedded SHA-1, good").signedWith("adbe.pkcs7.sha1", "rsa2048"),
+      Case("embedded SHA-1, tampered")
+          .signedWith("adbe.pkcs7.sha1", "rsa2048")
+          .over(Doc::Tampered)
+          .expect(0xFFFF, 2, 0, kDigestMismatch),
       // The signing plug-in's own format, in each size it makes: 259, 323 and 179 bytes.
-      {"PKCS#1 RSA-1024, good", "adbe.x509.rsa_sha1", "rsa1024", 'V', false, true, 0xFFFF, 4, "0", "0"},
-      {"PKCS#1 RSA-1536, good", "adbe.x509.rsa_sha1", "rsa1536", 'V', false, true, 0xFFFF, 4, "0", "0"},
-      {"PKCS#1 P-192 r||s, good", "adbe.x509.rsa_sha1", "p192", 'V', false, true, 0xFFFF, 4, "0", "0"},
-      {"PKCS#1 RSA-1024, tampered", "adbe.x509.rsa_sha1", "rsa1024", 'V', true, true, 0xFFFF, 2, "-2147155967", "0"},
-      {"PKCS#1 RSA-1536, tampered", "adbe.x509.rsa_sha1", "rsa1536", 'V', true, true, 0xFFFF, 2, "-2147155967", "0"},
-      {"PKCS#1 P-192 r||s, tampered", "adbe.x509.rsa_sha1", "p192", 'V', true, true, 0xFFFF, 2, "-2147155967", "0"},
-      {"PKCS#1 RSA-1024, OCSP revoked", "adbe.x509.rsa_sha1", "rsa1024", 'R', false, true, 0, 2, "0", "-2147024876"},
+      Case("PKCS#1 RSA-1024, good").signedWith(kPkcs1, "rsa1024"),
+      Case("PKCS#1 RSA-1536, good").signedWith(kPkcs1, "rsa1536"),
+      Case("PKCS#1 P-192 r||s, good").signedWith(kPkcs1, "p192"),
+      Case("PKCS#1 RSA-1024, tampered")
+          .signedWith(kPkcs1, "rsa1024")
+          .over(Doc::Tampered)
+          .expect(0xFFFF, 2, 0, kDigestMismatch),
+      Case("PKCS#1 RSA-1536, tampered")
+          .signedWith(kPkcs1, "rsa1536")
+          .over(Doc::Tampered)
+          .expect(0xFFFF, 2, 0, kDigestMismatch),
+      Case("PKCS#1 P-192 r||s, tampered")
+          .signedWith(kPkcs1, "p192")
+          .over(Doc::Tampered)
+          .expect(0xFFFF, 2, 0, kDigestMismatch),
+      Case("PKCS#1 RSA-1024, another document's value")
+          .signedWith(kPkcs1, "rsa1024")
+          .over(Doc::OtherDocument)
+          .expect(0xFFFF, 2, 0, kDigestMismatch),
+      Case("PKCS#1 RSA-1024, OCSP revoked").signedWith(kPkcs1, "rsa1024").ocspSays('R').expect(0, 2, kOcspRevoked),
+      Case("PKCS#1 RSA-2048: a size the plug-in never makes").signedWith(kPkcs1, "rsa2048").fails(),
+      // The signer's certificate.
+      Case("expired signer").signedWith(kDetached, "expired").expect(0, 2, kExpired),
+      Case("unknown issuer").signedWith(kDetached, "nocdp").expect(0, 3, kIssuerUnknown),
+      Case("root not trusted").rootIn(false, false).expect(0, 3, kIssuerUnknown),
+      Case("a rogue responder says good").rogueResponder().expect(0xFFFF, 3, kResponderNotAuthorised),
+      Case("a rogue responder says good of a revoked one")
+          .rogueResponder()
+          .ocspSays('R')
+          .expect(0xFFFF, 3, kResponderNotAuthorised),
+      // The host: 9 validates through the platform's Root store, 10 and above against the
+      // viewer's trusted certificates.
+      Case("host 11, root only among the viewer's trusted").host("Reader", 11),
+      Case("host 11, root only in the Root store").host("Reader", 11).rootIn(false, true).expect(0, 3, kIssuerUnknown),
+      Case("host 9, root in the Root store").host("Reader", 9).rootIn(false, true),
+      Case("host 9, root only among the viewer's trusted").host("Reader", 9).expect(0, 3, kUntrustedRoot),
+      Case("host 9, CRL only, good").host("Reader", 9).rootIn(false, true).signedWith(kDetached, "noaia"),
+      Case("host 9, CRL revoked")
+          .host("Reader", 9)
+          .rootIn(false, true)
+          .signedWith(kDetached, "noaia")
+          .revokedInCrl()
+          .validationOption(1)
+          .expect(0, 2, kCrlRevoked)
+          .expectTime(1, kNow),
+      Case("host 11, CRL only: no OCSP address")
+          .host("Reader", 11)
+          .signedWith(kDetached, "noaia")
+          .expect(0xFFFF, 3, kNoOcspAddress),
+      // The validation time: the certificate was revoked on 2020-06-01, signed before.
+      Case("option 0: the signing time").signingAt(kBeforeRevocation).ocspSays('R').expectTime(0, kBeforeRevocation),
+      Case("option 1: the current time")
+          .signingAt(kBeforeRevocation)
+          .ocspSays('R')
+          .validationOption(1)
+          .expect(0, 2, kOcspRevoked)
+          .expectTime(1, kNow),
+      Case("option 2: the user keeps the signing time")
+          .signingAt(kBeforeRevocation)
+          .ocspSays('R')
+          .validationOption(2, "ok")
+          .expectTime(0, kBeforeRevocation),
+      Case("option 2: the user takes the current time")
+          .signingAt(kBeforeRevocation)
+          .ocspSays('R')
+          .validationOption(2, "actual")
+          .expect(0, 2, kOcspRevoked)
+          .expectTime(1, kNow),
+      Case("option 2: a time of the user's own")
+          .ocspSays('R')
+          .validationOption(2, "user:2020-04-01")
+          .expectTime(2, "D:20200401"),
+      Case("option 0 without a signing time: the dialog offers the current time")
+          .signingAt("")
+          .validationOption(0, "ok")
+          .expectTime(1, kNow),
+      // The signer's version.
+      Case("made by version 3.0: newer").madeBy("3.0").expect(0xFFFF, 1, 0, kNewerSigner),
+      Case("made by version 3.0, revoked: no trust flags")
+          .madeBy("3.0")
+          .ocspSays('R')
+          .expect(0, 1, kOcspRevoked, kNewerSigner),
+      Case("made by version 10.0: first characters compared, not newer").madeBy("10.0"),
+      // Proxies.
+      Case("through the capturing proxy").proxies(1, Proxy::Capture),
+      Case("through tinyproxy").proxies(1, Proxy::Tiny),
+      // Its code shares the bits of "revoked", and the outcome rules test bits.
+      Case("a proxy that refuses").proxies(1, Proxy::Down).expect(0, 2, kProxyRefused),
+      Case("UseProxies 2: not used").proxies(2, Proxy::Down),
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
-    setStatus(row.signer, row.status);
-    std::string path = signedDocument(std::string("e2e-") + std::to_string(&row - rows) + ".pdf", row.subFilter,
-                                      row.signer);
-    if (row.tamper) pdffixtures::flipByte(path, 11);  // inside the binary comment after the header
-    vhost::Config c = config();
-    if (!row.trustRoot) c.trustedCerts.erase(c.trustedCerts.begin());
-    std::vector<vhost::SignatureResult> results = verify(c, path);
-    ASSERT_EQ(results.size(), 1u);
-    const vhost::SignatureResult& r = results[0];
-    EXPECT_EQ(r.returned, 1) << r.error;
+  const int year = [] {
+    const std::time_t now = std::time(nullptr);
+    return std::localtime(&now)->tm_year + 1900;
+  }();
+  int index = 0;
+  for (const Case& c : rows) {
+    SCOPED_TRACE(c.what);
+    const std::string name = "row" + std::to_string(index++) + ".pdf";
+    // The services and the machine as the row needs them.
+    setStatus(c.signer, c.ocsp);
+    settings.signerPem = certnet::readText(kit->path(c.rogue ? "rogue.pem" : "ocsp.pem"));
+    settings.signerKeyPem = certnet::readText(kit->path(c.rogue ? "rogue.key" : "ocsp.key"));
+    settings.forceStatus = c.rogue ? V_OCSP_CERTSTATUS_GOOD : -1;
+    ocsp->setSettings(settings);
+    publishCrl(c.crlRevoked);
+    rootInRootStore(c.rootInRootStore);
+    std::unique_ptr<certnet::CaptureProxy> capture;
+    std::unique_ptr<certnet::TinyProxy> tiny;
+    int proxyPort = 1;  // nothing listens there
+    if (c.proxy == Proxy::Capture) proxyPort = (capture = std::make_unique<certnet::CaptureProxy>())->port();
+    if (c.proxy == Proxy::Tiny) proxyPort = (tiny = std::make_unique<certnet::TinyProxy>())->port();
+    writeSetting("CertValidationOption", c.option);
+    writeSetting("UseProxies", c.useProxies);
+    writeSetting("HttpProxyAddr", std::string(c.proxy == Proxy::None ? "" : "127.0.0.1"));
+    writeSetting("HttpProxyPort", static_cast<DWORD>(proxyPort));
+
+    const std::string path = rowDocument(c, name);
+    const Session s = session(c, path);
+    const vhost::SignatureResult& r = s.result;
+    const std::string all = panel(r);
+    EXPECT_EQ(s.liveCallbacks, 0) << "unload destroys every callback";
+    EXPECT_TRUE(s.threadsEnded) << "no progress thread is left";
+    EXPECT_EQ(s.dialogShown, c.dialog[0] != '\0') << "the validation-time dialog";
+    EXPECT_EQ(r.returned, c.returned) << r.error << all;
+    if (c.returned != 1) {
+      EXPECT_EQ(r.id, 0) << "the result cabinet stays empty";
+      EXPECT_EQ(r.strings.count("VOQ_ValidationResult"), 0u);
+      EXPECT_FALSE(has(all, "Die Signatur ist gültig.")) << all;
+      continue;
+    }
     EXPECT_EQ(r.digest, 7);
-    EXPECT_EQ(r.trustFlags, row.trustFlags) << panel(r);
-    EXPECT_EQ(r.id, row.id) << panel(r);
-    std::string all = panel(r);
-    EXPECT_TRUE(has(all, row.id == 4 || row.id == 3 ? "Die Signatur ist gültig." : "Die Signatur ist nicht gültig."))
-        << all;
-    if (row.subFilter != std::string("adbe.x509.rsa_sha1")) {
+    EXPECT_EQ(r.trustFlags, c.trustFlags) << all;
+    EXPECT_EQ(r.id, c.id) << all;
+    // The result document the panel reads, kept with this signature's cabinet.
+    const std::string xml = r.strings.count("VOQ_ValidationResult") ? r.strings.at("VOQ_ValidationResult") : "";
+    EXPECT_EQ(child(xml, "CertValidation"), decimal(c.certValidation)) << xml;
+    EXPECT_EQ(child(xml, "SigValidation"), decimal(c.sigValidation)) << xml;
+    EXPECT_EQ(child(xml, "CertValidationOption"), std::to_string(c.optionUsed)) << xml;
+    EXPECT_EQ(child(xml, "DocValResult"), "0") << xml;
+    const std::string date = child(xml, "Date");
+    const std::string expectedDate = c.date == std::string(kNow) ? "D:" + std::to_string(year) : c.date;
+    EXPECT_EQ(date.rfind(expectedDate, 0), 0u) << date;
+    // What the user reads: the verdict, the certificate's trouble when there is one, the
+    // time the certificate was checked for.
+    ASSERT_EQ(r.texts.size(), 11u);
+    EXPECT_EQ(r.texts[2].rfind(statusLine(c.id), 0), 0u) << r.texts[2];
+    EXPECT_EQ(r.texts[2] != statusLine(c.id), c.certValidation != 0) << r.texts[2];
+    EXPECT_TRUE(has(r.texts[5], std::string(optionLine(c.optionUsed)) + " (" + date + ").")) << r.texts[5];
+    EXPECT_TRUE(has(r.texts[5], "Das angezeigte Dokument enthält keine dynamischen Inhalte.")) << r.texts[5];
+    if (c.proxy == Proxy::Capture) {
+      const std::vector<certnet::Request> requests = capture->requests();
+      ASSERT_FALSE(requests.empty()) << "the OCSP request went through the proxy";
+      EXPECT_EQ(requests.back().target, ocsp->url("/"));
+    }
+    if (c.subFilter != std::string(kPkcs1)) {
       const std::vector<bool> peer = pdfsigIntact(path);
       ASSERT_EQ(peer.size(), 1u);
-      EXPECT_EQ(peer[0], !row.tamper) << "pdfsig agrees";
+      EXPECT_EQ(peer[0], c.document == Doc::Intact) << "pdfsig agrees";
     }
   }
 }

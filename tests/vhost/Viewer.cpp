@@ -367,6 +367,9 @@ std::vector<SignatureResult> Viewer::validateSignatures() {
       r.digest = ops::ASCabGetInt(resultCab, "digest", 0);
       r.trustFlags = ops::ASCabGetInt(resultCab, "trustFlags", 0);
       r.id = ops::ASCabGetInt(resultCab, "id", 0);
+      for (const auto& entry : cabOf(resultCab).entries) {
+        if (entry.second.type == kASValueString) r.strings[entry.first] = entry.second.bytes;
+      }
       if (handler->getText) {
         for (ASInt32 kind = 0; kind <= 10; ++kind) {
           ASText text = callbackAs<PSGetTextProc>(handler->getText)(engine, resultCab, kind);

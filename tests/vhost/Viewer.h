@@ -78,6 +78,7 @@ struct SignatureResult {
   int method = 0;        // 1, 2, 3; 0 when the field could not be read
   ASInt32 returned = 0;  // what SigValidate answered
   ASInt32 digest = 0, trustFlags = 0, id = 0;  // the result cabinet
+  std::map<std::string, std::string> strings;  // its string entries, by key
   std::vector<std::string> texts;  // GetText for kinds 0 to 10 ("" for none)
   std::string error;               // why the viewer could not call the handler
 };
