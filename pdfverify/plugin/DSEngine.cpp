@@ -81,9 +81,11 @@ void DSEngine::setErrorText(ASText text) {
 }
 
 void DSEngine::setErrorText(const char* text) {
+  // The made text is kept as it is: no copy that a raise could leave behind.
   ASText made = ASTextFromEncoded(text != nullptr ? text : "", 0);
-  setErrorText(made);
-  ASTextDestroy(made);
+  ASText old = errorText;
+  errorText = made;
+  if (old != nullptr) ASTextDestroy(old);
 }
 
 void DSEngine::login(bool userInterfaceAllowed) {
@@ -115,6 +117,23 @@ void DSEngine::endProgressDialog() {
     progressDialog->stop(true);
     progressDialog.reset();
   }
+}
+
+void DSEngine::discardResult(PSSigValidateParamsRec* params) {
+  // The failure is being reported: a raise of the host here changes nothing of that, and
+  // each entry goes on its own, "id" first.
+  if (params->resultCab != nullptr) {
+    for (const char* key : {"id", "trustFlags", "digest"}) {
+      DURING
+        ASCabRemove(params->resultCab, key);
+      HANDLER
+      END_HANDLER
+    }
+  }
+  DURING
+    forgetValidationResult(params->resultCab);
+  HANDLER
+  END_HANDLER
 }
 
 void DSEngine::sigValidate(PSSigValidateParamsRec* params) {
@@ -292,19 +311,26 @@ void DSEngine::sigValidate(PSSigValidateParamsRec* params) {
       metadataFound && metadata.getRoot() != nullptr ? metadata.getRoot()->getChild("Version", 0) : nullptr;
   const VOQ_String& own = getVersionString();
   ASCab result = params->resultCab;
-  if (version != nullptr && isNewerSigner(version->getValue().getData(), version->getValue().getLength(),
-                                          own.getData(), own.getLength())) {
+  const bool newer = version != nullptr && isNewerSigner(version->getValue().getData(), version->getValue().getLength(),
+                                                         own.getData(), own.getLength());
+  if (newer) {
     logLine(method,
             "Cannot correctly verify Signature due to the version of the creating plugin is higher as this version of "
             "the Plugin.");
     signatureResult = kNewerSigner;
-    ASCabPutInt(result, "digest", 7);
-    if (certificateResult == 0) ASCabPutInt(result, "trustFlags", 0xFFFF);
-    ASCabPutInt(result, "id", 1);
     if (VOQ_XML_Element* sig = validationResult.getRoot()->getChild("SigValidation", 0)) {
       snprintf(number, sizeof number, "%d", static_cast<int32_t>(kNewerSigner));
       sig->getValue() = VOQ_String(number);
     }
+  }
+  // The panel of this signature reads this verification's document, whatever follows.
+  // "id", which makes the outcome readable, is the cabinet's last entry: a raise on the
+  // way leaves none, and the failure clears what was written.
+  keepValidationResult(result);
+  if (newer) {
+    ASCabPutInt(result, "digest", 7);
+    if (certificateResult == 0) ASCabPutInt(result, "trustFlags", 0xFFFF);
+    ASCabPutInt(result, "id", 1);
   } else {
     const VerificationMapping mapped = mapVerificationResult(signatureResult, certificateResult);
     ASCabPutInt(result, "digest", 7);
@@ -312,8 +338,6 @@ void DSEngine::sigValidate(PSSigValidateParamsRec* params) {
     ASCabPutInt(result, "id", mapped.id);
     for (const char* line : mapped.logLines) logLine(method, line);
   }
-  // The panel of this signature reads this verification's document, whatever follows.
-  keepValidationResult(result);
 
   endProgressDialog();
 

@@ -39,6 +39,9 @@ class DSEngine {
   // raise, VOQ_TimeException, ...). The host's parameters and cabinets are trusted, the
   // signature value and the signed data are not.
   void sigValidate(PSSigValidateParamsRec* params);
+  // After a failed sigValidate: the result cabinet holds nothing of it, also when the
+  // failure came after the outcome was written, and no panel shows any of it.
+  static void discardResult(PSSigValidateParamsRec* params);
 
   // Keeps a copy of the text; the text it replaces is released.
   void setErrorText(ASText text);

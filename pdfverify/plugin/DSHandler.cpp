@@ -353,7 +353,12 @@ ASInt32 SigValidate(PubSecEngine engineHandle, PSSigValidateParamsRec* params) {
   END_HANDLER
   if (!failed) return kDSTrue;
   engine->endProgressDialog();
-  engine->setErrorText(error.c_str());
+  DSEngine::discardResult(params);
+  // A raise while the text is kept must not reach the host: the failure stands without it.
+  DURING
+    engine->setErrorText(error.c_str());
+  HANDLER
+  END_HANDLER
   return kDSException;
 }
 

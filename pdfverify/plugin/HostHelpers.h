@@ -14,8 +14,14 @@
 class ScopedCallback {
  public:
   explicit ScopedCallback(ASCallback callback) : callback(callback) {}
+  // A raise while destroying it is the host's and ends here: it must not leave a
+  // destructor.
   ~ScopedCallback() {
-    if (callback != nullptr) ASCallbackDestroy(callback);
+    if (callback == nullptr) return;
+    DURING
+      ASCallbackDestroy(callback);
+    HANDLER
+    END_HANDLER
   }
   ScopedCallback(const ScopedCallback&) = delete;
   ScopedCallback& operator=(const ScopedCallback&) = delete;

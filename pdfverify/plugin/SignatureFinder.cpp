@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "HostHelpers.h"
 #include "PluginState.h"
 #include "certcheck/VOQ_TraceLog.h"
 #include "foundation/util/AbstractException.h"
@@ -20,25 +21,6 @@ VOQ_TraceContext* trace() { return pluginTrace("SignatureFinder"); }
 void logLine(const char* method, const char* text) { trace()->log(method, text, VOQ_TraceContext::INSIDE); }
 
 CosObj entry(CosObj dict, const char* key) { return CosDictGet(dict, ASAtomFromString(key)); }
-
-// A procedure handed to the host for one walk; destroyed on every path. A raise while
-// destroying it is the host's and ends here: it must not leave a destructor.
-class WalkCallback {
- public:
-  explicit WalkCallback(DigSigEnumProc proc) : callback(ASCallbackCreateProto(DigSigEnumProc, proc)) {}
-  ~WalkCallback() {
-    DURING
-      ASCallbackDestroy(callback);
-    HANDLER
-    END_HANDLER
-  }
-  WalkCallback(const WalkCallback&) = delete;
-  WalkCallback& operator=(const WalkCallback&) = delete;
-  ASCallback get() const { return callback; }
-
- private:
-  ASCallback callback;
-};
 
 // The document's file opened a second time, by its path name, closed with the path
 // released on every path.
@@ -158,7 +140,7 @@ ASBool noteField(PDDoc /*doc*/, CosObj /*field*/, void* found) {
 }
 
 void walkFields(PDDoc doc, DigSigEnumProc proc, void* clientData) {
-  WalkCallback callback(proc);
+  ScopedCallback callback(ASCallbackCreateProto(DigSigEnumProc, proc));
   DigSigEnumSignatures(doc, callback.get(), clientData);
 }
 

@@ -80,6 +80,13 @@ VOQ_XML_Document validationResultFor(ASCab resultCab) {
   return document;
 }
 
+void forgetValidationResult(ASCab resultCab) {
+  clearValidationResult();
+  if (resultCab != nullptr && ASCabKnown(resultCab, kResultKey)) {
+    ASCabRemove(resultCab, kResultKey);
+  }
+}
+
 int32_t resultCode(const VOQ_String& text) {
   if (text.getLength() == 0) {
     return 0;

@@ -39,6 +39,9 @@ void clearValidationResult();
 void keepValidationResult(ASCab resultCab);
 // The document kept in the cabinet, else a copy of validationResult.
 VOQ_XML_Document validationResultFor(ASCab resultCab);
+// A verification that failed: the document and the cabinet's kept copy go, so no panel
+// reads anything of it. Raises of the host pass to the caller.
+void forgetValidationResult(ASCab resultCab);
 
 // The signed decimal of a code's text; 0 for a text that is no number.
 int32_t resultCode(const VOQ_String& text);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include <dirent.h>
 #include <unistd.h>
 
 namespace pdftest {
@@ -14,6 +15,16 @@ namespace pdftest {
 inline std::string scratch(const std::string& name) {
   const char* root = std::getenv("QUARVEL_MACHINE_ROOT");
   return std::string(root ? root : "/tmp") + "/" + name;
+}
+
+// The threads of this process now (a progress dialog runs on one of its own).
+inline int threadCount() {
+  int n = 0;
+  if (DIR* dir = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(dir)) n += e->d_name[0] != '.';
+    closedir(dir);
+  }
+  return n;
 }
 
 struct Run {

@@ -35,3 +35,12 @@ quarvel_add_test(pdfverify_engine_tests LABEL pdfverify
 add_dependencies(pdfverify_engine_tests Tolmira)
 target_include_directories(pdfverify_engine_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/certcheck/network)
 target_compile_definitions(pdfverify_engine_tests PRIVATE TOLMIRA_PATH="$<TARGET_FILE:Tolmira>" POINTERHOLDER_TRANSITION=4)
+
+# Bad input through the whole module: a raise at every host operation of a verification,
+# hostile documents and broken signatures.
+quarvel_add_test(pdfverify_faults_tests LABEL pdfverify
+  SOURCES engine_faults_test.cpp
+  LIBS vhost pdffixtures certcheck_testnet quarvel_testpki)
+add_dependencies(pdfverify_faults_tests Tolmira)
+target_include_directories(pdfverify_faults_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/certcheck/network)
+target_compile_definitions(pdfverify_faults_tests PRIVATE TOLMIRA_PATH="$<TARGET_FILE:Tolmira>" POINTERHOLDER_TRANSITION=4)

@@ -70,9 +70,11 @@ ASErrorCode codeOfCurrentException() {
 
 void countCall(const char* operation) {
   Viewer::State& s = state();
-  int n = ++s.calls[operation];
+  const int n = ++s.calls[operation];
+  const int inProcedure = s.procedure.empty() ? 0 : ++s.procedureCalls[operation];
   for (const Fault& f : s.config.faults) {
-    if (f.operation == operation && f.nthCall == n) raise(f.code);
+    if (f.operation != operation) continue;
+    if (f.during.empty() ? f.nthCall == n : f.during == s.procedure && f.nthCall == inProcedure) raise(f.code);
   }
 }
 

@@ -92,6 +92,29 @@ std::string derPrefix(const std::string& value) {
   return header + len <= value.size() ? value.substr(0, header + len) : value;
 }
 
+// Names the handler procedure the viewer runs while it lives, so that faults can be
+// counted per run; what the run called is copied to `record` at its end, also when a
+// raise escapes it.
+class ProcedureScope {
+ public:
+  ProcedureScope(Viewer::State& s, const char* name, std::map<std::string, int>* record = nullptr)
+      : s_(s), record_(record) {
+    s_.procedure = name;
+    s_.procedureCalls.clear();
+  }
+  ~ProcedureScope() {
+    if (record_ != nullptr) *record_ = s_.procedureCalls;
+    s_.procedure.clear();
+    s_.procedureCalls.clear();
+  }
+  ProcedureScope(const ProcedureScope&) = delete;
+  ProcedureScope& operator=(const ProcedureScope&) = delete;
+
+ private:
+  Viewer::State& s_;
+  std::map<std::string, int>* record_;
+};
+
 std::string signerCertificate(const std::string& der) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(der.data());
   PKCS7* pkcs7 = d2i_PKCS7(nullptr, &p, static_cast<long>(der.size()));
@@ -362,8 +385,20 @@ std::vector<SignatureResult> Viewer::validateSignatures() {
     ASErrorCode code = catchRaise([&] {
       PubSecEngine engine = handler->engine;
       PubSecEngine made = nullptr;
-      if (handler->newEngine) engine = made = callbackAs<PSNewEngineProc>(handler->newEngine)();
-      r.returned = callbackAs<PSSigValidateProc>(handler->sigValidate)(engine, &params);
+      if (handler->newEngine) {
+        ProcedureScope scope(s, "NewEngine");
+        engine = made = callbackAs<PSNewEngineProc>(handler->newEngine)();
+      }
+      {
+        ProcedureScope scope(s, "SigValidate", &r.calls);
+        r.returned = callbackAs<PSSigValidateProc>(handler->sigValidate)(engine, &params);
+      }
+      if (r.returned != 1 && handler->getTextProperty) {
+        ProcedureScope scope(s, "GetTextProperty");
+        ASText text = callbackAs<PSGetTextPropertyProc>(handler->getTextProperty)(engine, "exception", -1);
+        r.exception = text ? ops::ASTextGetEncoded(text, 0) : "";
+        if (text) ops::ASTextDestroy(text);
+      }
       r.digest = ops::ASCabGetInt(resultCab, "digest", 0);
       r.trustFlags = ops::ASCabGetInt(resultCab, "trustFlags", 0);
       r.id = ops::ASCabGetInt(resultCab, "id", 0);
@@ -372,12 +407,19 @@ std::vector<SignatureResult> Viewer::validateSignatures() {
       }
       if (handler->getText) {
         for (ASInt32 kind = 0; kind <= 10; ++kind) {
-          ASText text = callbackAs<PSGetTextProc>(handler->getText)(engine, resultCab, kind);
+          ASText text = nullptr;
+          {
+            ProcedureScope scope(s, "GetText");
+            text = callbackAs<PSGetTextProc>(handler->getText)(engine, resultCab, kind);
+          }
           r.texts.push_back(text ? ops::ASTextGetEncoded(text, 0) : "");
           if (text) ops::ASTextDestroy(text);
         }
       }
-      if (made && handler->destroyEngine) callbackAs<PSDestroyEngineProc>(handler->destroyEngine)(made);
+      if (made && handler->destroyEngine) {
+        ProcedureScope scope(s, "DestroyEngine");
+        callbackAs<PSDestroyEngineProc>(handler->destroyEngine)(made);
+      }
     });
     if (code != 0) r.error = "the handler raised " + std::to_string(code);
     s.dataSources.erase(sourceHandle);
@@ -398,6 +440,18 @@ int Viewer::frameDepth() const { return static_cast<int>(state_->frames.size());
 int Viewer::callCount(const std::string& operation) const {
   auto it = state_->calls.find(operation);
   return it == state_->calls.end() ? 0 : it->second;
+}
+std::map<std::string, int> Viewer::liveHandles() const {
+  const State& s = *state_;
+  return {{"text", static_cast<int>(s.texts.size())},
+          {"cabinet", static_cast<int>(s.cabs.size())},
+          {"page", static_cast<int>(s.pages.size())},
+          {"stream", static_cast<int>(s.streams.size())},
+          {"word finder", static_cast<int>(s.wordFinders.size())},
+          {"consultant", static_cast<int>(s.consultants.size())},
+          {"path", static_cast<int>(s.paths.size())},
+          {"file", static_cast<int>(s.files.size())},
+          {"data source", static_cast<int>(s.dataSources.size())}};
 }
 int Viewer::registeredHandlers() const { return static_cast<int>(state_->handlers.size()); }
 const std::vector<std::string>& Viewer::hftRequests() const { return state_->hftRequests; }

@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pisdk/PIHFTs.h"
@@ -39,11 +40,16 @@ struct ScriptedReport {
   std::vector<PDFObjType> hierarchy;
 };
 
-// "raise `code` at the n-th call (1-based) of operation `operation`".
+// "raise `code` at the n-th call (1-based) of operation `operation`", counted from the
+// viewer's start, or with `during` set (a handler procedure such as "SigValidate"),
+// counted from the start of each run of that procedure.
 struct Fault {
+  Fault(std::string operation, int nthCall, ASErrorCode code, std::string during = {})
+      : operation(std::move(operation)), nthCall(nthCall), code(code), during(std::move(during)) {}
   std::string operation;
   int nthCall = 1;
   ASErrorCode code = 0;
+  std::string during;
 };
 
 struct Config {
@@ -81,6 +87,11 @@ struct SignatureResult {
   std::map<std::string, std::string> strings;  // its string entries, by key
   std::vector<std::string> texts;  // GetText for kinds 0 to 10 ("" for none)
   std::string error;               // why the viewer could not call the handler
+  // The engine's "exception" text (index -1), read as a viewer does to show why, when
+  // SigValidate answered other than 1.
+  std::string exception;
+  // The host operations SigValidate called, by name, with their counts.
+  std::map<std::string, int> calls;
 };
 
 // One PubSec data import as the viewer took it; the file is read during the call.
@@ -144,6 +155,9 @@ class Viewer {
   int liveCallbacks() const;
   int frameDepth() const;
   int callCount(const std::string& operation) const;
+  // Live host objects a plug-in made or acquired, by kind ("text", "cabinet", "page",
+  // "stream", "word finder", "consultant", "path", "file", "data source").
+  std::map<std::string, int> liveHandles() const;
   // The items of the menu of that name on the bar.
   std::vector<std::string> menuItemNames(const std::string& menuName) const;
   std::vector<std::string> menuNames() const;

@@ -151,6 +151,10 @@ struct Viewer::State {
   std::vector<Frame> frames;
   ASErrorCode lastError = 0;
   std::map<std::string, int> calls;
+  // The handler procedure the viewer runs now ("" for none) and the operations it called
+  // so far in this run, for faults counted per run.
+  std::string procedure;
+  std::map<std::string, int> procedureCalls;
   std::vector<std::string> hftRequests;  // the names ASExtensionMgrGetHFT was asked for
 
   // AcroSupport, ASExtra

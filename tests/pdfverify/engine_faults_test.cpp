@@ -1,0 +1,288 @@
+// Bad input through the whole of Tolmira: the real module in the test viewer verifies a
+// signed fixture while the viewer raises at each host operation of the verification in
+// turn, and verifies the hostile documents of the corpus and broken signatures of the
+// fixture kit. Every run ends in a failure the viewer can show (or with the document
+// check reported as impossible), never "valid"; none leaves a progress thread, a window,
+// a host object or an exception frame behind, and the next verification works.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <openssl/bn.h>
+#include <openssl/x509.h>
+
+#include "Corpus.h"
+#include "Fixtures.h"
+#include "LoopbackServer.h"
+#include "TestFiles.h"
+#include "TolmiraHost.h"
+#include "Viewer.h"
+#include "platform/window_test.h"
+#include "quarvel_test.h"
+#include "testpki.h"
+
+namespace {
+
+// The panel's content line when the document check could not finish.
+const char* const kUncheckable =
+    "Es konnte nicht festgestellt werden ob das angezeigte Dokument dynamische Inhalte enthält.";
+const char* const kNoDynamicContent = "Das angezeigte Dokument enthält keine dynamischen Inhalte.";
+const char* const kDynamicContent = "Das angezeigte Dokument enthält dynamische Inhalte:";
+const char* const kValid = "Die Signatur ist gültig.";
+const char* const kNoField = "Ein Signaturfeld konnte nicht gefunden werden!";
+// The handler's text for a failure whose host text cannot be had.
+const char* const kUnexpected = "Ein unerwarteter Fehler ist aufgetreten.";
+// The "exception" text of an engine that holds none.
+const char* const kNoText = "A parameter had an incorrect value. ";
+
+// What a damaged file makes the viewer raise, and the text it gives for it.
+const ASErrorCode kRaised = cosErrRead;
+const char* const kRaisedText = "Viewer error 0x40010010.";
+
+// The frame machinery itself is how raises are handled, not an operation that fails.
+bool isFrameMachinery(const std::string& operation) {
+  return operation == "ASPushExceptionFrame" || operation == "ASPopExceptionFrame" ||
+         operation == "ASGetExceptionErrorCode" || operation == "ASRaise";
+}
+
+// Operations that release an object: a raise there may leave that one object to the host.
+bool releases(const std::string& operation) {
+  return operation.find("Destroy") != std::string::npos || operation.find("Release") != std::string::npos ||
+         operation.find("Close") != std::string::npos;
+}
+
+std::string panel(const vhost::SignatureResult& r) {
+  std::string all;
+  for (const std::string& t : r.texts) all += t + " | ";
+  return all;
+}
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::string serialOf(const testpki::Bytes& der) {
+  const unsigned char* p = der.data();
+  X509* x = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+  BIGNUM* bn = ASN1_INTEGER_to_BN(X509_get_serialNumber(x), nullptr);
+  char* hex = BN_bn2hex(bn);
+  std::string s(hex);
+  OPENSSL_free(hex);
+  BN_free(bn);
+  X509_free(x);
+  return s;
+}
+
+std::vector<uint8_t> toVector(const testpki::Bytes& b) { return std::vector<uint8_t>(b.begin(), b.end()); }
+
+// The one signature of a document's verification.
+const vhost::SignatureResult& only(const std::vector<vhost::SignatureResult>& results) {
+  static const vhost::SignatureResult none;
+  EXPECT_EQ(results.size(), 1u);
+  return results.empty() ? none : results.front();
+}
+
+// What a verification may leave in the process; compared after each run.
+struct Footprint {
+  int threads = 0;
+  size_t windows = 0;
+  std::map<std::string, int> handles;
+  int callbacks = 0;
+
+  static Footprint of(const vhost::Viewer& viewer) {
+    return {pdftest::threadCount(), platform::wintest::topLevelWindows().size(), viewer.liveHandles(),
+            viewer.liveCallbacks()};
+  }
+};
+
+// Nothing of a run is left: the progress thread ends (it is stopped, then joined), no
+// window stays, no frame is pushed, no callback or host object is left over. A raise at
+// an operation that releases an object leaves that one object to the host.
+void expectNothingLeft(const vhost::Viewer& viewer, const Footprint& before, bool releaseRaised = false) {
+  EXPECT_TRUE(quarveltest::eventually([&] { return pdftest::threadCount() <= before.threads; }))
+      << pdftest::threadCount() << " threads, " << before.threads << " before";
+  EXPECT_EQ(platform::wintest::topLevelWindows().size(), before.windows);
+  EXPECT_EQ(viewer.frameDepth(), 0);
+  std::map<std::string, int> now = viewer.liveHandles();
+  std::map<std::string, int> was = before.handles;
+  now["callback"] = viewer.liveCallbacks();
+  was["callback"] = before.callbacks;
+  int extra = 0;
+  for (const auto& [kind, count] : now) {
+    EXPECT_GE(count, was.at(kind)) << kind;
+    extra += count - was.at(kind);
+  }
+  EXPECT_LE(extra, releaseRaised ? 1 : 0) << "host objects left over";
+}
+
+class BadInput : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    responder = std::make_unique<certnet::OcspResponder>(certnet::OcspSettings());
+    kit = std::make_unique<testpki::Kit>(testpki::Kit::make(pdftest::scratch("kit"), responder->port(), 1, 1));
+    certnet::OcspSettings settings;
+    settings.indexFile = kit->path("ocsp-index.txt");
+    settings.issuerPem = certnet::readText(kit->path("int.pem"));
+    settings.signerPem = certnet::readText(kit->path("ocsp.pem"));
+    settings.signerKeyPem = certnet::readText(kit->path("ocsp.key"));
+    std::ofstream(settings.indexFile) << "V\t491231235959Z\t\t" << serialOf(kit->certificate("rsa2048"))
+                                      << "\tunknown\t/CN=rsa2048\n";
+    responder->setSettings(settings);
+  }
+  static void TearDownTestSuite() {
+    responder.reset();
+    kit.reset();
+  }
+
+  // The viewer every test uses: the kit's root and intermediate are trusted.
+  static vhost::Config config() {
+    vhost::Config c;
+    c.trustedCerts = {toVector(kit->certificate("root")), toVector(kit->certificate("int"))};
+    return pdftest::installedFor(c);
+  }
+  static pdffixtures::SignatureFieldPlan field(const std::string& name = "Signature1") {
+    pdffixtures::SignatureFieldPlan f;
+    f.name = name;
+    f.certKit = kit.get();
+    f.certSigner = "rsa2048";
+    return f;
+  }
+  static void sign(const std::string& path, const std::string& name = "Signature1",
+                   const std::string& subFilter = "adbe.pkcs7.detached") {
+    pdffixtures::SignOptions options;
+    options.kit = kit.get();
+    if (subFilter != "adbe.pkcs7.detached") options.digest = "sha1";
+    pdffixtures::sign(path, name, options);
+  }
+  // A document of `pages` pages with one signed field.
+  static std::string signedDocument(const std::string& name, int pages = 1,
+                                    const std::string& subFilter = "adbe.pkcs7.detached") {
+    pdffixtures::DocumentPlan plan;
+    plan.pages = pages;
+    pdffixtures::SignatureFieldPlan f = field();
+    f.subFilter = subFilter;
+    plan.signatures = {f};
+    const std::string path = pdftest::scratch(name);
+    pdffixtures::writeDocument(plan, path);
+    sign(path, f.name, subFilter);
+    return path;
+  }
+
+  static std::unique_ptr<certnet::OcspResponder> responder;
+  static std::unique_ptr<testpki::Kit> kit;
+};
+
+std::unique_ptr<certnet::OcspResponder> BadInput::responder;
+std::unique_ptr<testpki::Kit> BadInput::kit;
+
+// Each host operation one verification uses raises in turn, at its first call and at its
+// last: the handler answers -2 with the host's text (or the finder's, when the raise made
+// the field unreadable), or the document check, where the raise fell, is reported as
+// impossible. A raise while an object is released may also leave the outcome as it was,
+// every check having been made. The next verification is as good as the first.
+TEST_F(BadInput, EveryHostOperationOfAVerificationRaisingFailsIt) {
+  vhost::Viewer viewer(config());
+  ASSERT_TRUE(viewer.loadPlugin(TOLMIRA_PATH)) << viewer.error();
+  ASSERT_TRUE(viewer.openDocument(signedDocument("sweep.pdf")));
+  const vhost::SignatureResult clean = only(viewer.validateSignatures());
+  ASSERT_EQ(clean.returned, 1) << clean.exception;
+  ASSERT_EQ(clean.id, 4) << panel(clean);
+  ASSERT_TRUE(has(panel(clean), kNoDynamicContent)) << panel(clean);
+  Footprint before = Footprint::of(viewer);
+  const int callbacksAfterUnload = 0;
+  int keptByHost = 0;  // callbacks whose destruction raised
+
+  std::map<std::string, std::string> outcomes;  // "operation #n" -> what happened
+  for (const auto& [operation, count] : clean.calls) {
+    if (isFrameMachinery(operation)) continue;
+    for (int nth : std::set<int>{1, count}) {
+      const std::string what = operation + " #" + std::to_string(nth);
+      SCOPED_TRACE(what);
+      const bool release = releases(operation);
+      viewer.config().faults = {{operation, nth, kRaised, "SigValidate"}};
+      const vhost::SignatureResult r = only(viewer.validateSignatures());
+      viewer.config().faults.clear();
+      EXPECT_EQ(r.error, "") << "a raise escaped the handler";
+      if (r.returned == 1 && release && panel(r) == panel(clean)) {
+        outcomes[what] = "as without the raise";
+      } else if (r.returned == 1) {
+        EXPECT_TRUE(has(panel(r), kUncheckable)) << panel(r);
+        EXPECT_EQ(r.id, 4) << "the signature itself is intact";
+        outcomes[what] = "document check";
+      } else {
+        EXPECT_EQ(r.returned, -2);
+        EXPECT_TRUE(r.exception == kRaisedText || r.exception == kNoField) << r.exception;
+        EXPECT_EQ(r.id, 0) << "nothing in the result cabinet";
+        EXPECT_FALSE(has(panel(r), kValid)) << panel(r);
+        outcomes[what] = r.exception;
+      }
+      expectNothingLeft(viewer, before, release);
+
+      const vhost::SignatureResult again = only(viewer.validateSignatures());
+      EXPECT_EQ(again.returned, 1);
+      EXPECT_EQ(panel(again), panel(clean));
+      expectNothingLeft(viewer, before, release);
+      if (release) {
+        keptByHost += viewer.liveCallbacks() - before.callbacks;
+        before = Footprint::of(viewer);
+      }
+    }
+  }
+  // The places the decisions name: the data source, the certificates, the finder's walk
+  // and the result cabinet fail the verification with the host's text; the document
+  // check absorbs its raises.
+  const std::pair<const char*, const char*> named[] = {
+      {"PSDataSourceGetNextChunk #1", kRaisedText},
+      {"ASCabGetBinary #1", kRaisedText},
+      {"AABGetTrustedCerts #1", kRaisedText},
+      {"AVAppGetActiveDoc #1", kRaisedText},
+      {"DigSigEnumSignatures #1", kRaisedText},
+      {"ASCabPutInt #1", kRaisedText},
+      {"ConsultantCreate #1", "document check"},
+      {"ConsultantTraverseFrom #1", "document check"},
+  };
+  for (const auto& [what, outcome] : named) EXPECT_EQ(outcomes[what], outcome) << what;
+  viewer.unloadPlugins();
+  EXPECT_EQ(viewer.liveCallbacks(), callbacksAfterUnload + keptByHost);
+}
+
+// A verification that fails at its very end (the result cabinet is written), while the
+// host raises again as the failure is reported (the host's text, the kept error text,
+// clearing the cabinet): still -2, nothing escapes the handler, nothing is left behind.
+TEST_F(BadInput, ARaiseWhileAFailureIsReportedStaysInTheHandler) {
+  vhost::Viewer viewer(config());
+  ASSERT_TRUE(viewer.loadPlugin(TOLMIRA_PATH)) << viewer.error();
+  ASSERT_TRUE(viewer.openDocument(signedDocument("report.pdf")));
+  const vhost::SignatureResult clean = only(viewer.validateSignatures());
+  ASSERT_EQ(clean.id, 4) << panel(clean);
+  const vhost::Fault last{"ASCabPutInt", clean.calls.at("ASCabPutInt"), kRaised, "SigValidate"};
+  viewer.config().faults = {last};
+  const vhost::SignatureResult failed = only(viewer.validateSignatures());
+  ASSERT_EQ(failed.returned, -2);
+  ASSERT_EQ(failed.exception, kRaisedText);
+  Footprint before = Footprint::of(viewer);
+
+  for (const auto& [operation, count] : failed.calls) {
+    if (isFrameMachinery(operation)) continue;
+    SCOPED_TRACE(operation);
+    viewer.config().faults = {last, {operation, count, kRaised, "SigValidate"}};
+    const vhost::SignatureResult r = only(viewer.validateSignatures());
+    viewer.config().faults.clear();
+    EXPECT_EQ(r.error, "") << "a raise escaped the handler";
+    EXPECT_EQ(r.returned, -2);
+    EXPECT_TRUE(r.exception == kRaisedText || r.exception == kNoField || r.exception == kUnexpected ||
+                r.exception == kNoText)
+        << r.exception;
+    EXPECT_EQ(r.id, 0) << "nothing in the result cabinet";
+    EXPECT_FALSE(has(panel(r), kValid)) << panel(r);
+    const bool release = releases(operation);
+    expectNothingLeft(viewer, before, release);
+    EXPECT_EQ(only(viewer.validateSignatures()).id, 4);
+    if (release) before = Footprint::of(viewer);
+  }
+}
+
+}  // namespace
