@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Brevatto.h"
+#include "PersistedState.h"
 #include "SecurityLayerForwarding.h"
 
 namespace brevatto {
@@ -36,6 +37,9 @@ const PropertyEntry kPropertyMap[] = {
     {u"post_url", kDispidUrl, VT_BSTR},
     {u"timeout", kDispidTimeout, VT_BSTR},
 };
+
+// The entries a stream keeps, in the order of PersistedState's texts.
+const DISPID kPersistedDispids[kPersistedTexts] = {kDispidRequest, kDispidUrl, kDispidTimeout};
 
 // The names GetIDsOfNames knows.
 struct NamedMember {
@@ -387,6 +391,7 @@ class WithoutScripting final : public IWithoutScripting,
   STDMETHODIMP SetExtent(DWORD aspect, SIZEL* size) override {
     if (!size) return E_POINTER;
     if (aspect != DVASPECT_CONTENT) return E_FAIL;
+    if (size->cx != extent_.cx || size->cy != extent_.cy) dirty_ = true;
     extent_ = *size;
     return S_OK;
   }
@@ -406,13 +411,54 @@ class WithoutScripting final : public IWithoutScripting,
   }
   STDMETHODIMP SetColorScheme(LOGPALETTE*) override { return E_NOTIMPL; }
 
-  // IPersist, IPersistStreamInit: the property map travels only through property bags.
+  // IPersist, IPersistStreamInit: the extent and the property map's texts in the
+  // control's stream format. Load takes all of a state or nothing of it.
   STDMETHODIMP GetClassID(CLSID* clsid) override { return GetUserClassID(clsid); }
-  STDMETHODIMP IsDirty() override { return S_FALSE; }
-  STDMETHODIMP Load(IStream*) override { return E_NOTIMPL; }
-  STDMETHODIMP Save(IStream*, BOOL) override { return E_NOTIMPL; }
-  STDMETHODIMP GetSizeMax(ULARGE_INTEGER*) override { return E_NOTIMPL; }
-  STDMETHODIMP InitNew() override { return S_OK; }
+  STDMETHODIMP IsDirty() override { return dirty_ ? S_OK : S_FALSE; }
+  STDMETHODIMP Load(IStream* stream) override {
+    if (!stream) return E_POINTER;
+    PersistedState state;
+    HRESULT hr = readState(stream, &state);
+    if (FAILED(hr)) return hr;
+    // Every entry goes through IDispatch like a page's parameter; an absent one is put
+    // as a NULL text, which leaves the property without one.
+    for (size_t i = 0; i < kPersistedTexts; ++i) {
+      VARIANT value;
+      VariantInit(&value);
+      value.vt = VT_BSTR;
+      const auto& text = state.texts[i];
+      if (text) {
+        value.bstrVal = SysAllocStringLen(text->data(), static_cast<UINT>(text->size()));
+        if (!value.bstrVal) return E_OUTOFMEMORY;
+      }
+      hr = putProperty(kPersistedDispids[i], &value);
+      VariantClear(&value);
+      if (FAILED(hr)) return hr;
+    }
+    extent_ = state.extent;
+    dirty_ = false;
+    return S_OK;
+  }
+  STDMETHODIMP Save(IStream* stream, BOOL clearDirty) override {
+    if (!stream) return E_POINTER;
+    const std::vector<BYTE> bytes = encodeState(persistedState());
+    ULONG written = 0;
+    const HRESULT hr = stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
+    if (FAILED(hr)) return hr;
+    if (written != bytes.size()) return STG_E_MEDIUMFULL;
+    if (clearDirty) dirty_ = false;
+    return S_OK;
+  }
+  STDMETHODIMP GetSizeMax(ULARGE_INTEGER* size) override {
+    if (!size) return E_POINTER;
+    size->QuadPart = encodeState(persistedState()).size();
+    return S_OK;
+  }
+  // A new control starts without texts: there is nothing to set up.
+  STDMETHODIMP InitNew() override {
+    dirty_ = false;
+    return S_OK;
+  }
 
   // IPersistPropertyBag: each entry of the property map read by its name and put
   // through IDispatch; a name the page did not give is skipped. The stock Window
@@ -433,20 +479,26 @@ class WithoutScripting final : public IWithoutScripting,
       VariantClear(&value);
       if (FAILED(hr)) return hr;
     }
+    dirty_ = false;
     return S_OK;
   }
-  STDMETHODIMP Save(IPropertyBag* bag, BOOL, BOOL) override {
+  // Writes the texts the control has; one the page never gave stays unwritten, so that
+  // loading the bag again leaves it absent rather than empty.
+  STDMETHODIMP Save(IPropertyBag* bag, BOOL clearDirty, BOOL) override {
     if (!bag) return E_POINTER;
     for (const PropertyEntry& entry : kPropertyMap) {
       if (entry.dispid == DISPID_HWND) continue;  // a window handle means nothing on another page
+      const BSTR field = *fieldOf(entry.dispid);
+      if (!field) continue;
       VARIANT value;
       VariantInit(&value);
       value.vt = VT_BSTR;
-      HRESULT hr = getField(*fieldOf(entry.dispid), &value.bstrVal);
+      HRESULT hr = getField(field, &value.bstrVal);
       if (SUCCEEDED(hr)) hr = bag->Write(entry.name, &value);
       VariantClear(&value);
       if (FAILED(hr)) return hr;
     }
+    if (clearDirty) dirty_ = false;
     return S_OK;
   }
 
@@ -650,8 +702,19 @@ class WithoutScripting final : public IWithoutScripting,
     }
     SysFreeString(*field);
     *field = copy;
+    dirty_ = true;
     if (window_) InvalidateRect(window_, nullptr, TRUE);
     return S_OK;
+  }
+
+  PersistedState persistedState() {
+    PersistedState state;
+    state.extent = extent_;
+    for (size_t i = 0; i < kPersistedTexts; ++i) {
+      const BSTR field = *fieldOf(kPersistedDispids[i]);
+      if (field) state.texts[i] = std::u16string(field, SysStringLen(field));
+    }
+    return state;
   }
 
   volatile LONG refs_ = 1;
@@ -665,6 +728,7 @@ class WithoutScripting final : public IWithoutScripting,
   DWORD safety_ = 0;
   HWND window_ = nullptr;
   SIZEL extent_{2540, 2540};  // 1 inch in HIMETRIC
+  bool dirty_ = false;  // changed since it was loaded, saved or set up new
 };
 
 LRESULT CALLBACK controlWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

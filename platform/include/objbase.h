@@ -28,6 +28,15 @@ int WINAPI StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
 LPVOID WINAPI CoTaskMemAlloc(SIZE_T cb);
 void WINAPI CoTaskMemFree(LPVOID pv);
 
+// A stream over a block of global memory (hGlobal NULL: a new moveable block). The
+// stream starts at the block's size and grows it as it is written; a block that cannot
+// grow (fixed, or locked) gives STG_E_MEDIUMFULL. The block may hold more than the
+// stream (Stat tells the stream's size). Clones share the block, each with its own seek
+// pointer; with fDeleteOnRelease the last of them frees the block.
+HRESULT WINAPI CreateStreamOnHGlobal(HGLOBAL hGlobal, BOOL fDeleteOnRelease, LPSTREAM* ppstm);
+// The block under a stream CreateStreamOnHGlobal made (E_INVALIDARG for any other).
+HRESULT WINAPI GetHGlobalFromStream(LPSTREAM pstm, HGLOBAL* phglobal);
+
 #ifdef __cplusplus
 }
 #endif

@@ -6,7 +6,6 @@
 
 typedef struct tagCONTROLINFO CONTROLINFO, *LPCONTROLINFO;
 typedef struct tagExtentInfo DVEXTENTINFO;
-typedef union _ULARGE_INTEGER ULARGE_INTEGER;
 
 #ifdef __cplusplus
 struct IStream;

@@ -39,6 +39,21 @@ typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
+// 64-bit numbers as stream offsets and sizes are given: whole or in two halves.
+typedef union _LARGE_INTEGER {
+  struct {
+    uint32_t LowPart;
+    int32_t HighPart;
+  } u;
+  LONGLONG QuadPart;
+} LARGE_INTEGER, *PLARGE_INTEGER;
+typedef union _ULARGE_INTEGER {
+  struct {
+    uint32_t LowPart;
+    uint32_t HighPart;
+  } u;
+  ULONGLONG QuadPart;
+} ULARGE_INTEGER, *PULARGE_INTEGER;
 typedef uint64_t DWORD64;
 typedef int32_t HRESULT;
 

@@ -109,6 +109,46 @@ SIZE_T WINAPI GlobalSize(HGLOBAL mem) {
   return it->second.size;
 }
 
+HGLOBAL WINAPI GlobalReAlloc(HGLOBAL mem, SIZE_T bytes, UINT flags) {
+  if (flags & ~(GMEM_MOVEABLE | GMEM_ZEROINIT)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  Table& t = table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  auto it = find(t, mem);
+  if (it == t.blocks.end()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  Block block = it->second;
+  const uintptr_t handle = it->first;
+  if (bytes <= block.size) {  // shrinking stays in place
+    it->second.size = bytes;
+    return reinterpret_cast<HGLOBAL>(handle);
+  }
+  const bool mayMove = (block.moveable && block.locks == 0) || (flags & GMEM_MOVEABLE);
+  if (!mayMove) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  void* memory = std::realloc(block.memory, bytes);
+  if (memory == nullptr) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  if (flags & GMEM_ZEROINIT) std::memset(static_cast<char*>(memory) + block.size, 0, bytes - block.size);
+  block.memory = memory;
+  block.size = bytes;
+  if (block.moveable) {
+    it->second = block;
+    return reinterpret_cast<HGLOBAL>(handle);
+  }
+  t.blocks.erase(it);  // a fixed block is its address
+  t.blocks[reinterpret_cast<uintptr_t>(memory)] = block;
+  return reinterpret_cast<HGLOBAL>(memory);
+}
+
 HGLOBAL WINAPI GlobalFree(HGLOBAL mem) {
   Table& t = table();
   std::lock_guard<std::mutex> lock(t.mutex);

@@ -97,6 +97,11 @@ LPVOID WINAPI GlobalLock(HGLOBAL hMem);
 // TRUE while the block is still locked; FALSE with NO_ERROR when the last lock went.
 BOOL WINAPI GlobalUnlock(HGLOBAL hMem);
 SIZE_T WINAPI GlobalSize(HGLOBAL hMem);
+// Resizes a block (bytes beyond the old size zeroed with GMEM_ZEROINIT) and answers its
+// handle, NULL on failure with the block unchanged. An unlocked moveable block may move;
+// a fixed or locked one only with GMEM_MOVEABLE (a fixed block's handle, its address,
+// then changes), else it fails to grow with ERROR_NOT_ENOUGH_MEMORY.
+HGLOBAL WINAPI GlobalReAlloc(HGLOBAL hMem, SIZE_T dwBytes, UINT uFlags);
 // NULL on success, the handle on failure.
 HGLOBAL WINAPI GlobalFree(HGLOBAL hMem);
 

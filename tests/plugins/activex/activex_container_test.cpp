@@ -256,7 +256,12 @@ struct FakeBag : public IPropertyBag {
     value->bstrVal = SysAllocStringLen(found->second.data(), static_cast<UINT>(found->second.size()));
     return S_OK;
   }
-  NOT_IMPLEMENTED(Write, LPCOLESTR, VARIANT*)
+  // What a control saves into the page.
+  STDMETHODIMP Write(LPCOLESTR name, VARIANT* value) override {
+    if (value->vt != VT_BSTR) return E_INVALIDARG;
+    params[name] = text(value->bstrVal);
+    return S_OK;
+  }
 };
 
 // The page's body element: its background colour is what OnClick sets.
@@ -457,12 +462,21 @@ class ActiveXContainer : public ::testing::Test {
     const std::string path = readDefault(std::string("CLSID\\") + kClsidText + "\\InprocServer32");
     server_ = std::make_unique<InprocServer>(path);
     ASSERT_NE(server_->module, nullptr) << path;
+    control = newControl();
+    ASSERT_NE(control, nullptr);
+  }
+
+  // Another object of the class, from the module create() loaded.
+  IUnknown* newControl() {
     auto getClassObject = server_->entry<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>("DllGetClassObject");
-    ASSERT_NE(getClassObject, nullptr);
+    EXPECT_NE(getClassObject, nullptr);
     IClassFactory* factory = nullptr;
-    ASSERT_EQ(getClassObject(kClsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&control)), S_OK);
+    if (!getClassObject || getClassObject(kClsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)) != S_OK)
+      return nullptr;
+    IUnknown* object = nullptr;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)), S_OK);
     factory->Release();
+    return object;
   }
 
   template <typename I>
@@ -766,6 +780,214 @@ TEST_F(ActiveXContainer, PropertiesThroughIDispatch) {
   EXPECT_EQ(id, DISPID_UNKNOWN);
   dispatch->Release();
   dual->Release();
+}
+
+template <typename I>
+I* query(IUnknown* object, REFIID riid) {
+  I* out = nullptr;
+  EXPECT_EQ(object->QueryInterface(riid, reinterpret_cast<void**>(&out)), S_OK);
+  return out;
+}
+
+LARGE_INTEGER streamOffset(LONGLONG value) {
+  LARGE_INTEGER v;
+  v.QuadPart = value;
+  return v;
+}
+
+ULONGLONG streamPosition(IStream* stream) {
+  ULARGE_INTEGER now{};
+  EXPECT_EQ(stream->Seek(streamOffset(0), STREAM_SEEK_CUR, &now), S_OK);
+  return now.QuadPart;
+}
+
+void streamWrite(IStream* stream, const std::string& bytes) {
+  ULONG written = 0;
+  EXPECT_EQ(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written), S_OK);
+}
+
+// What a control holds, as a page would keep it: the names and texts its property bag
+// receives (a text never given is not written), and its extent.
+struct ControlState {
+  std::map<std::u16string, std::u16string> params;
+  LONG cx = 0, cy = 0;
+  bool operator==(const ControlState& other) const {
+    return params == other.params && cx == other.cx && cy == other.cy;
+  }
+};
+
+ControlState stateOf(IUnknown* object) {
+  ControlState state;
+  FakeBag saved;
+  IPersistPropertyBag* bag = query<IPersistPropertyBag>(object, IID_IPersistPropertyBag);
+  EXPECT_EQ(bag->Save(&saved, FALSE, TRUE), S_OK);
+  bag->Release();
+  state.params = saved.params;
+  IOleObject* ole = query<IOleObject>(object, IID_IOleObject);
+  SIZEL extent{};
+  EXPECT_EQ(ole->GetExtent(DVASPECT_CONTENT, &extent), S_OK);
+  ole->Release();
+  state.cx = extent.cx;
+  state.cy = extent.cy;
+  return state;
+}
+
+// Gives a control the page's texts through its dual interface, and an extent.
+void setState(IUnknown* object, const std::map<std::u16string, std::u16string>& params, SIZEL extent) {
+  IWithoutScripting* dual = query<IWithoutScripting>(object, kIWithoutScripting);
+  for (const auto& [name, value] : params) {
+    BSTR text = SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
+    HRESULT hr = E_INVALIDARG;
+    if (name == u"xml_request") hr = dual->put_getParamRequest(text);
+    if (name == u"post_url") hr = dual->put_getParamURL(text);
+    if (name == u"timeout") hr = dual->put_getParamTimeout(text);
+    EXPECT_EQ(hr, S_OK);
+    SysFreeString(text);
+  }
+  dual->Release();
+  IOleObject* ole = query<IOleObject>(object, IID_IOleObject);
+  EXPECT_EQ(ole->SetExtent(DVASPECT_CONTENT, &extent), S_OK);
+  ole->Release();
+}
+
+// A container keeps its own bytes around the control's in one stream: Save writes the
+// control's state at the pointer, and a new control's Load reads exactly that back.
+TEST_F(ActiveXContainer, StreamPersistenceRoundTrip) {
+  slserver::Reply reply;
+  reply.body = "<GetPropertiesResponse>ok</GetPropertiesResponse>";
+  slServer().setReply(reply);
+  create();
+  std::u16string big = u"\u00e4";
+  big += static_cast<char16_t>(0xDC00);  // unpaired, kept as it is
+  big.append(1u << 20, u'q');
+  const std::map<std::u16string, std::u16string> rows[] = {
+      {{u"xml_request", kRequest}, {u"post_url", kPostUrl}, {u"timeout", u"5"}},
+      {{u"xml_request", big}, {u"post_url", u""}},  // an empty URL was given, no time-out
+      {},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.size());
+    IUnknown* original = newControl();
+    IPersistStreamInit* persist = query<IPersistStreamInit>(original, IID_IPersistStreamInit);
+    EXPECT_EQ(persist->InitNew(), S_OK);
+    EXPECT_EQ(persist->IsDirty(), S_FALSE);
+    setState(original, row, SIZEL{5000, 1200});
+    EXPECT_EQ(persist->IsDirty(), S_OK);
+
+    IStream* stream = nullptr;
+    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
+    streamWrite(stream, "before");
+    ULARGE_INTEGER sizeMax{};
+    EXPECT_EQ(persist->GetSizeMax(&sizeMax), S_OK);
+    EXPECT_EQ(persist->Save(stream, TRUE), S_OK);
+    EXPECT_EQ(persist->IsDirty(), S_FALSE);
+    const ULONGLONG end = streamPosition(stream);
+    EXPECT_LE(end - 6, sizeMax.QuadPart);
+    streamWrite(stream, "after");
+    const ControlState saved = stateOf(original);
+    persist->Release();
+    original->Release();
+
+    ASSERT_EQ(stream->Seek(streamOffset(6), STREAM_SEEK_SET, nullptr), S_OK);
+    IUnknown* copy = newControl();
+    IPersistStreamInit* loader = query<IPersistStreamInit>(copy, IID_IPersistStreamInit);
+    EXPECT_EQ(loader->Load(stream), S_OK);
+    EXPECT_EQ(streamPosition(stream), end);  // the container's bytes after it are left
+    EXPECT_EQ(loader->IsDirty(), S_FALSE);
+    loader->Release();
+    stream->Release();
+    const ControlState loaded = stateOf(copy);
+    EXPECT_TRUE(loaded == saved);
+    EXPECT_TRUE(loaded.params == row);
+    EXPECT_EQ(loaded.cx, 5000);
+    EXPECT_EQ(loaded.cy, 1200);
+    if (row.size() == 3) {
+      // The loaded control runs the page's request as the original would have.
+      control = copy;
+      embed({});
+      ASSERT_TRUE(slServer().waitForRequests(1));
+      EXPECT_EQ(slServer().requests()[0].body, utf8(kRequest));
+      ASSERT_EQ(browser.calls.size(), 1u);
+      EXPECT_EQ(browser.calls[0].url, kPostUrl);
+      releaseControl();
+    } else {
+      copy->Release();
+    }
+  }
+}
+
+// Whatever a stream holds, a control takes all of a state or nothing: its texts, its
+// extent and the stream's pointer stay as they were.
+TEST_F(ActiveXContainer, DamagedStreamsAreRefusedAndChangeNothing) {
+  create();
+  setState(control, {{u"xml_request", u"A"}, {u"timeout", u""}}, SIZEL{2, 3});
+  IPersistStreamInit* persist = as<IPersistStreamInit>(IID_IPersistStreamInit);
+  IStream* stream = nullptr;
+  ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
+  ASSERT_EQ(persist->Save(stream, FALSE), S_OK);
+  std::string good(static_cast<size_t>(streamPosition(stream)), '\0');
+  ASSERT_EQ(stream->Seek(streamOffset(0), STREAM_SEEK_SET, nullptr), S_OK);
+  ULONG got = 0;
+  stream->Read(good.data(), static_cast<ULONG>(good.size()), &got);
+  stream->Release();
+  // The format pages already hold: version 1.0, the extent, then per entry its type
+  // (VT_EMPTY or VT_BSTR with a byte count and UTF-16), little-endian.
+  const std::string format("\0\0\1\0" "\2\0\0\0" "\3\0\0\0"
+                           "\x08\0" "\2\0\0\0" "A\0"
+                           "\0\0"
+                           "\x08\0" "\0\0\0\0",
+                           28);
+  EXPECT_EQ(good, format);
+  EXPECT_EQ(persist->Load(nullptr), E_POINTER);
+  EXPECT_EQ(persist->Save(nullptr, TRUE), E_POINTER);
+  EXPECT_EQ(persist->GetSizeMax(nullptr), E_POINTER);
+
+  struct Row {
+    std::string what;
+    std::string bytes;
+    HRESULT result;
+  };
+  std::vector<Row> rows;
+  for (size_t length = 0; length < good.size(); ++length)
+    rows.push_back({"cut at " + std::to_string(length), good.substr(0, length), STG_E_READFAULT});
+  auto changed = [&](size_t at, const std::string& with) {
+    std::string bytes = good;
+    bytes.replace(at, with.size(), with);
+    return bytes;
+  };
+  rows.push_back({"version 2.0", changed(2, "\2"), STG_E_INVALIDHEADER});
+  rows.push_back({"another format", "GIF89a" + std::string(40, '\x7f'), STG_E_INVALIDHEADER});
+  rows.push_back({"a number for a text", changed(12, "\3"), STG_E_DOCFILECORRUPT});
+  rows.push_back({"half a character", changed(14, "\3"), STG_E_DOCFILECORRUPT});
+  rows.push_back({"a count of 4 GiB", changed(14, "\xfe\xff\xff\xff"), STG_E_READFAULT});
+  rows.push_back({"the last count too large", changed(24, "\2"), STG_E_READFAULT});
+
+  IUnknown* target = newControl();
+  setState(target, {{u"xml_request", u"keep"}, {u"post_url", kPostUrl}}, SIZEL{7, 8});
+  const ControlState before = stateOf(target);
+  IPersistStreamInit* loader = query<IPersistStreamInit>(target, IID_IPersistStreamInit);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
+    streamWrite(stream, "xx" + row.bytes);
+    ASSERT_EQ(stream->Seek(streamOffset(2), STREAM_SEEK_SET, nullptr), S_OK);
+    EXPECT_EQ(loader->Load(stream), row.result);
+    EXPECT_EQ(streamPosition(stream), 2u);
+    EXPECT_EQ(loader->IsDirty(), S_OK);  // still the changes of before
+    stream->Release();
+    EXPECT_TRUE(stateOf(target) == before);
+  }
+
+  // A medium that cannot take the state: the failure is told and the changes stay unsaved.
+  HGLOBAL small = GlobalAlloc(GMEM_FIXED, 4);
+  ASSERT_EQ(CreateStreamOnHGlobal(small, FALSE, &stream), S_OK);
+  EXPECT_EQ(loader->Save(stream, TRUE), STG_E_MEDIUMFULL);
+  EXPECT_EQ(loader->IsDirty(), S_OK);
+  stream->Release();
+  GlobalFree(small);
+  loader->Release();
+  target->Release();
+  persist->Release();
 }
 
 // A page script calls OnClick(document.body, colour) through the UI interface's IDispatch.
