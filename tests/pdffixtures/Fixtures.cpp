@@ -291,7 +291,13 @@ void appendSignatureField(const std::string& path, const SignatureFieldPlan& pla
   int size = static_cast<int>(trailer.getKey("/Size").getIntValue());
   int sigId = size, fieldId = size + 1;
   Obj root = pdf.getRoot();
-  Obj page = pdf.getAllPages().at(0);
+  // The first page by /Kids[0] from the root, so that a damaged page tree (a /Kids cycle)
+  // still takes a signature.
+  Obj page = root.getKey("/Pages");
+  for (int depth = 0; depth < 64 && page.isDictionary() && page.getKey("/Type").isNameAndEquals("/Pages"); ++depth) {
+    page = page.getKey("/Kids").isArray() ? page.getKey("/Kids").getArrayItem(0) : Obj::newNull();
+  }
+  if (!page.isDictionary() || !page.isIndirect()) fail("no first page");
   auto ref = [](int id) { return std::to_string(id) + " 0 R"; };
   // A dictionary's text with one array key extended by a reference.
   auto withAppended = [&](Obj dict, const std::string& key, const std::string& extra) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -37,6 +38,8 @@ const char* const kValid = "Die Signatur ist gültig.";
 const char* const kNoField = "Ein Signaturfeld konnte nicht gefunden werden!";
 // The handler's text for a failure whose host text cannot be had.
 const char* const kUnexpected = "Ein unerwarteter Fehler ist aufgetreten.";
+// The checking library's text for a value it cannot read.
+const char* const kInvalidParameter = "Ungültiger Parameter.";
 // The "exception" text of an engine that holds none.
 const char* const kNoText = "A parameter had an incorrect value. ";
 
@@ -283,6 +286,152 @@ TEST_F(BadInput, ARaiseWhileAFailureIsReportedStaysInTheHandler) {
     EXPECT_EQ(only(viewer.validateSignatures()).id, 4);
     if (release) before = Footprint::of(viewer);
   }
+}
+
+// The hostile documents of the corpus (cycles, deep nesting, self-descendant fonts, a
+// damaged font dictionary, ...), each with a signature appended over the whole file: the
+// signature is intact, and the document check either ends with its findings or is
+// reported as impossible; it never hangs, and nothing is left behind.
+TEST_F(BadInput, HostileDocumentsAreCheckedOrReportedAsUncheckable) {
+  struct Row {
+    const char* fixture;
+    const char* content;  // the panel's content line
+  };
+  const Row rows[] = {
+      {"clean", kNoDynamicContent},
+      {"hostile-kids-cycle", kUncheckable},
+      {"hostile-parent-loop", kNoDynamicContent},
+      {"hostile-deep-nesting", kDynamicContent},
+      {"hostile-outline-cycle", kDynamicContent},
+      {"hostile-name-tree-cycle", kDynamicContent},
+      {"hostile-type0-self", kDynamicContent},  // a font not embedded
+      {"hostile-type0-cycle", kDynamicContent},
+      {"hostile-font-damaged", kUncheckable},
+      {"hostile-owner-string", kUncheckable},
+      {"hostile-annotation-entries", kUncheckable},
+  };
+  std::set<std::string> hostile, listed;
+  for (const auto& f : pdffixtures::corpus()) {
+    if (f.name.rfind("hostile-", 0) == 0) hostile.insert(f.name);
+  }
+  vhost::Viewer viewer(config());
+  ASSERT_TRUE(viewer.loadPlugin(TOLMIRA_PATH)) << viewer.error();
+  Footprint before = Footprint::of(viewer);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.fixture);
+    if (std::string(row.fixture) != "clean") listed.insert(row.fixture);
+    const std::string path = pdftest::scratch(std::string(row.fixture) + ".pdf");
+    pdffixtures::writeCorpusFixture(row.fixture, path);
+    pdffixtures::appendSignatureField(path, field());
+    sign(path);
+    ASSERT_TRUE(viewer.openDocument(path)) << viewer.error();
+    const vhost::SignatureResult r = only(viewer.validateSignatures());
+    EXPECT_EQ(r.returned, 1) << r.exception;
+    EXPECT_EQ(r.id, 4) << panel(r);
+    EXPECT_TRUE(has(panel(r), row.content)) << panel(r);
+    expectNothingLeft(viewer, before);
+  }
+  EXPECT_EQ(listed, hostile) << "every hostile fixture of the corpus has its row";
+  viewer.unloadPlugins();
+  EXPECT_EQ(viewer.liveCallbacks(), 0);
+}
+
+// Hex digits of the signature value in the file, changed in place (same length).
+void editContents(const std::string& path, const std::function<void(std::string& hex)>& edit) {
+  const std::vector<long long> range = pdffixtures::byteRange(path, "Signature1");
+  std::string bytes = pdffixtures::readFile(path);
+  const size_t from = static_cast<size_t>(range[1]) + 1, to = static_cast<size_t>(range[2]) - 1;
+  std::string hex = bytes.substr(from, to - from);
+  edit(hex);
+  bytes.replace(from, to - from, hex);
+  pdffixtures::writeFile(path, bytes);
+}
+
+// The number of hex digits of the DER value at the start of the placeholder.
+size_t derDigits(const std::string& hex) {
+  const unsigned long first = std::stoul(hex.substr(2, 2), nullptr, 16);
+  if (first < 0x80) return 2 * (2 + first);
+  const size_t n = first & 0x7F;
+  return 2 * (2 + n + std::stoul(hex.substr(4, 2 * n), nullptr, 16));
+}
+
+// Broken signature values and byte ranges through the whole engine: each fails in the
+// way the viewer shows (-2 with the reason, or "not valid" for data that changed), pdfsig
+// agrees that none is intact, and nothing is left behind.
+TEST_F(BadInput, BrokenSignaturesAreNeverValid) {
+  struct Row {
+    const char* what;
+    const char* subFilter;
+    std::function<void(const std::string& path)> breakIt;
+    ASInt32 returned, id;
+    const char* exception;  // "" for none
+  };
+  const Row rows[] = {
+      {"the value cut in half", "adbe.pkcs7.detached",
+       [](const std::string& path) {
+         editContents(path, [](std::string& hex) {
+           const size_t half = derDigits(hex) / 2;
+           hex.replace(half, hex.size() - half, hex.size() - half, '0');
+         });
+       },
+       -2, 0, kInvalidParameter},
+      {"no value, only the placeholder's zeros", "adbe.pkcs7.detached",
+       [](const std::string& path) { editContents(path, [](std::string& hex) { hex.assign(hex.size(), '0'); }); }, -2,
+       0, kInvalidParameter},
+      {"the signer's signature bits changed", "adbe.pkcs7.detached",
+       [](const std::string& path) {
+         editContents(path, [](std::string& hex) {
+           char& digit = hex[derDigits(hex) - 1];
+           digit = digit == '0' ? '1' : '0';
+         });
+       },
+       1, 2, ""},
+      {"a byte after the value changed", "adbe.pkcs7.detached",
+       [](const std::string& path) {
+         pdffixtures::flipByte(path, static_cast<long>(pdffixtures::readFile(path).size()) - 1);
+       },
+       1, 2, ""},
+      {"the gap between the ranges one byte short", "adbe.pkcs7.detached",
+       [](const std::string& path) { pdffixtures::damageByteRange(path, "Signature1", "short"); }, 1, 2, ""},
+      {"embedded SHA-1, the value cut in half", "adbe.pkcs7.sha1",
+       [](const std::string& path) {
+         editContents(path, [](std::string& hex) {
+           const size_t half = derDigits(hex) / 2;
+           hex.replace(half, hex.size() - half, hex.size() - half, '0');
+         });
+       },
+       -2, 0, kInvalidParameter},
+      {"the plug-in format one byte short", "adbe.x509.rsa_sha1",
+       [](const std::string& path) {
+         editContents(path, [](std::string& hex) { hex.replace(hex.size() - 2, 2, "  "); });
+       },
+       -2, 0, "Die Signatur hat kein von Dorvalin erstelltes Format und kann nicht geprüft werden."},
+  };
+  vhost::Viewer viewer(config());
+  ASSERT_TRUE(viewer.loadPlugin(TOLMIRA_PATH)) << viewer.error();
+  const std::string intact = signedDocument("intact.pdf");
+  Footprint before = Footprint::of(viewer);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string path = signedDocument(std::string("broken-") + std::to_string(&row - rows) + ".pdf", 1,
+                                            row.subFilter);
+    row.breakIt(path);
+    ASSERT_TRUE(viewer.openDocument(path)) << viewer.error();
+    const vhost::SignatureResult r = only(viewer.validateSignatures());
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(r.returned, row.returned);
+    EXPECT_EQ(r.id, row.id) << panel(r);
+    EXPECT_EQ(r.exception, row.exception);
+    EXPECT_FALSE(has(panel(r), kValid)) << panel(r);
+    if (std::string(row.subFilter) != "adbe.x509.rsa_sha1") {
+      EXPECT_EQ(pdftest::run("pdfsig -nocert " + path).output.find("Signature is Valid."), std::string::npos);
+    }
+    expectNothingLeft(viewer, before);
+    ASSERT_TRUE(viewer.openDocument(intact));
+    EXPECT_EQ(only(viewer.validateSignatures()).id, 4) << "the next verification works";
+  }
+  viewer.unloadPlugins();
+  EXPECT_EQ(viewer.liveCallbacks(), 0);
 }
 
 }  // namespace
