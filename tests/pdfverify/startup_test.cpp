@@ -157,6 +157,29 @@ TEST(Startup, AnOlderHandshakeIsAnsweredAndRefused) {
   FreeLibrary(module);
 }
 
+// A host that refuses the handler: the plug-in stays loaded with its menu, shows no box,
+// keeps none of the handler's 19 callbacks, and its unload leaves no callback behind.
+TEST(Startup, ARefusedHandlerLeavesThePluginWithoutOne) {
+  int accepted = 0;
+  {
+    vhost::Viewer viewer(pdftest::installedFor(vhost::Config{}));
+    ASSERT_TRUE(viewer.loadPlugin(TOLMIRA_PATH)) << viewer.error();
+    accepted = viewer.liveCallbacks();
+  }
+  vhost::Config config = pdftest::installedFor(vhost::Config{});
+  config.refuseHandler = true;
+  wt::clearMessageBoxes();
+  vhost::Viewer viewer(config);
+  ASSERT_TRUE(viewer.loadPlugin(TOLMIRA_PATH)) << viewer.error();
+  EXPECT_EQ(viewer.registeredHandlers(), 0);
+  EXPECT_EQ(viewer.registeredHandler(), nullptr);
+  EXPECT_TRUE(wt::messageBoxes().empty());
+  EXPECT_TRUE(contains(viewer.menuNames(), "VOQ:Root"));
+  EXPECT_EQ(viewer.liveCallbacks(), accepted - 19);
+  viewer.unloadPlugins();
+  EXPECT_EQ(viewer.liveCallbacks(), 0);
+}
+
 struct LanguageCase {
   const char* code;
   const char* caption;
