@@ -35,6 +35,10 @@ class Kit {
   Bytes sign(const std::string& form, const std::string& signer, const Bytes& data,
              const std::vector<std::string>& options = {}) const;
 
+  // Issues a signer certificate of this kit (make-pki issue) to the key in the PEM file
+  // keyFile, one made elsewhere such as a simulated card's; certificate(name) reads it.
+  void issue(const std::string& name, const std::string& keyFile, const std::string& commonName) const;
+
  private:
   explicit Kit(std::string dir) : dir_(std::move(dir)) {}
   std::string dir_;

@@ -83,4 +83,8 @@ Bytes Kit::sign(const std::string& form, const std::string& signer, const Bytes&
   return value;
 }
 
+void Kit::issue(const std::string& name, const std::string& keyFile, const std::string& commonName) const {
+  runMakePki({"issue", dir_, name, keyFile, commonName});
+}
+
 }  // namespace testpki

@@ -111,6 +111,41 @@ TEST(TestPki, AKitOfItsOwnNamesItsPortsAndSharesTheKeys) {
   EXPECT_EQ(chainResult(kit, signer.get()), X509_V_OK);
 }
 
+TEST(TestPki, AKeyMadeElsewhereGetsASignerCertificateOfTheKit) {
+  const std::string dir = quarveltest::makeTempDirectory("pki");
+  const testpki::Kit kit = testpki::Kit::make(dir + "/kit", 40333, 40444);
+  // A key of the kind a simulated card holds, made outside the kit.
+  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_RSA_gen(2048), EVP_PKEY_free);
+  ASSERT_TRUE(key);
+  const std::string keyFile = dir + "/card.key";
+  {
+    std::unique_ptr<BIO, decltype(&BIO_free)> out(BIO_new_file(keyFile.c_str(), "w"), BIO_free);
+    ASSERT_EQ(PEM_write_bio_PrivateKey(out.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr), 1);
+  }
+  kit.issue("card", keyFile, "aSign Test Signature");
+  X509Ptr cert = load(kit, "card");
+  ASSERT_TRUE(cert);
+  EXPECT_EQ(EVP_PKEY_eq(X509_get0_pubkey(cert.get()), key.get()), 1);
+  char name[256];
+  X509_NAME_oneline(X509_get_subject_name(cert.get()), name, sizeof name);
+  EXPECT_STREQ(name, "/C=AT/O=Quarvel Test/CN=aSign Test Signature");
+  EXPECT_GE(X509_get_ext_by_OBJ(cert.get(), OBJ_txt2obj("1.3.6.1.5.5.7.1.3", 1), -1), 0) << "QC statement";
+  EXPECT_NE(uris(cert.get(), NID_info_access).find("OCSP - URI:http://127.0.0.1:40333/"), std::string::npos);
+  EXPECT_EQ(chainResult(kit, cert.get()), X509_V_OK);
+  // The intermediate's database lists it as valid, so a responder reading it knows it.
+  BIGNUM* serial = ASN1_INTEGER_to_BN(X509_get0_serialNumber(cert.get()), nullptr);
+  char* serialHex = BN_bn2hex(serial);
+  const std::string hex = serialHex;
+  OPENSSL_free(serialHex);
+  BN_free(serial);
+  const testpki::Bytes index = testpki::readFile(kit.path("ca/int/index.txt"));
+  const std::string text(index.begin(), index.end());
+  const size_t at = text.find(std::string("\t") + hex + "\tunknown\t/C=AT/O=Quarvel Test/CN=aSign Test Signature");
+  ASSERT_NE(at, std::string::npos) << text;
+  const size_t line = text.rfind('\n', at);
+  EXPECT_EQ(text[line == std::string::npos ? 0 : line + 1], 'V') << text;
+}
+
 TEST(TestPki, PlainRsIsTheDerSignaturePaddedToTheCurveSize) {
   const testpki::Kit& kit = testpki::Kit::standard();
   const testpki::Bytes data{'a', 'b', 'c'};
