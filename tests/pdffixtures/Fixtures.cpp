@@ -145,6 +145,17 @@ Obj fieldNamed(QPDF& pdf, const std::string& name) {
   fail("no field " + name);
 }
 
+// The placeholder of field `field` in the file's bytes.
+Placeholder placeholderOf(const std::string& path, const std::string& field, const std::string& bytes,
+                          std::string* subFilter = nullptr) {
+  QPDF pdf;
+  pdf.processFile(path.c_str());
+  Obj v = fieldNamed(pdf, field).getKey("/V");
+  if (!v.isIndirect()) fail("field " + field + " has no signature dictionary");
+  if (subFilter) *subFilter = v.getKey("/SubFilter").isName() ? v.getKey("/SubFilter").getName() : "";
+  return locate(bytes, v.getObjectID(), v.getGeneration());
+}
+
 }  // namespace
 
 std::string readFile(const std::string& path) {
@@ -229,23 +240,39 @@ void writeDocument(const DocumentPlan& plan, const std::string& path) {
   writer.write();
 }
 
-std::string sign(const std::string& path, const std::string& field, const SignOptions& options) {
-  QPDF pdf;
-  pdf.processFile(path.c_str());
-  Obj v = fieldNamed(pdf, field).getKey("/V");
-  if (!v.isIndirect()) fail("field " + field + " has no signature dictionary");
-  std::string subFilter = v.getKey("/SubFilter").isName() ? v.getKey("/SubFilter").getName() : "";
+std::string prepareSignature(const std::string& path, const std::string& field) {
   std::string bytes = readFile(path);
-  Placeholder ph = locate(bytes, v.getObjectID(), v.getGeneration());
-
+  Placeholder ph = placeholderOf(path, field, bytes);
   std::string range = "[0 " + std::to_string(ph.lt) + " " + std::to_string(ph.gt) + " " +
                       std::to_string(bytes.size() - ph.gt) + "]";
   size_t width = ph.rangeClose + 1 - ph.rangeOpen;
   if (range.size() > width) fail("byte range does not fit");
   range.append(width - range.size(), ' ');
   bytes.replace(ph.rangeOpen, width, range);
+  writeFile(path, bytes);
+  return bytes.substr(0, ph.lt) + bytes.substr(ph.gt);
+}
 
-  std::string ranges = bytes.substr(0, ph.lt) + bytes.substr(ph.gt);
+void writeSignatureValue(const std::string& path, const std::string& field, const std::string& value,
+                         bool upperCaseHex) {
+  std::string bytes = readFile(path);
+  Placeholder ph = placeholderOf(path, field, bytes);
+  static const char lower[] = "0123456789abcdef", upper[] = "0123456789ABCDEF";
+  const char* digits = upperCaseHex ? upper : lower;
+  std::string hex;
+  for (unsigned char c : value) {
+    hex += digits[c >> 4];
+    hex += digits[c & 15];
+  }
+  if (hex.size() > ph.gt - ph.lt - 2) fail("signature value does not fit its placeholder");
+  bytes.replace(ph.lt + 1, hex.size(), hex);
+  writeFile(path, bytes);
+}
+
+std::string sign(const std::string& path, const std::string& field, const SignOptions& options) {
+  std::string subFilter;
+  placeholderOf(path, field, readFile(path), &subFilter);
+  const std::string ranges = prepareSignature(path, field);
   const testpki::Kit& kit = options.kit ? *options.kit : testpki::Kit::standard();
   auto kitSign = [&](const std::string& form, const std::string& data, std::vector<std::string> args) {
     testpki::Bytes out = kit.sign(form, options.signer, testpki::Bytes(data.begin(), data.end()), args);
@@ -265,16 +292,7 @@ std::string sign(const std::string& path, const std::string& field, const SignOp
   } else {
     value = kitSign("p7-detached", ranges, p7args);
   }
-  static const char lower[] = "0123456789abcdef", upper[] = "0123456789ABCDEF";
-  const char* digits = options.upperCaseHex ? upper : lower;
-  std::string hex;
-  for (unsigned char c : value) {
-    hex += digits[c >> 4];
-    hex += digits[c & 15];
-  }
-  if (hex.size() > ph.gt - ph.lt - 2) fail("signature value does not fit its placeholder");
-  bytes.replace(ph.lt + 1, hex.size(), hex);
-  writeFile(path, bytes);
+  writeSignatureValue(path, field, value, options.upperCaseHex);
   return value;
 }
 

@@ -75,6 +75,12 @@ struct SignOptions {
 //                        signer), then 128 zero bytes: 259, 323 or 179 bytes in all.
 // Returns the value written; rawSignature() gives its checked part.
 std::string sign(const std::string& path, const std::string& field, const SignOptions& options);
+// The two halves of sign(), for a value made elsewhere (on a card): prepareSignature
+// patches the /ByteRange of the field's placeholder around its /Contents and returns the
+// bytes the ranges cover; writeSignatureValue writes the value as hex into /Contents.
+std::string prepareSignature(const std::string& path, const std::string& field);
+void writeSignatureValue(const std::string& path, const std::string& field, const std::string& value,
+                         bool upperCaseHex = false);
 // The part of a plug-in format value that is the signature: from byte 3 on, 131 shorter.
 std::string rawSignature(const std::string& value);
 
