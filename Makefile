@@ -27,8 +27,10 @@ test: build
 	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure
 
 # The main road on a simulated machine: pcscd with the test bed's readers and a card in
-# the PIN-pad reader, Quarvel with its Java VM, a PDF handed over with Tavrin and signed
-# through the Java layer with the PIN from the pad, the signature checked with OpenSSL.
+# the PIN-pad reader, Quarvel with its Java VM, PDFs handed over with Tavrin and the
+# context menu and signed through the Java layer with the PIN from the pad (a PKCS#7
+# assembled with OpenSSL into each), then verified by Tolmira in the test viewer against
+# the test PKI with a local OCSP responder, and by pdfsig.
 demo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target quarvel_demo
 	$(BUILD)/tests/demo/quarvel_demo

@@ -22,6 +22,10 @@ import qtest.Marker;
  * the certificate in 3F00/DF01/C000, key 0x81), the document's SHA-256 by the host, the
  * signature with the PIN typed on the reader's pad. The signature goes to "<path>.sig",
  * the certificate read from the card to "<path>.cer"; marker lines say how far it got.
+ * A PDF prepared for a signature in its own signature field has "<path>.signedattrs"
+ * beside it: the CMS signed attributes that hold the digest of its byte range. Those
+ * are what the card signs then, as the application's PDF signing does; the caller
+ * assembles the PKCS#7 around the signature and writes it into the document.
  */
 public class JDlgSignFile {
     public static void main(String[] args) throws InterruptedException {
@@ -68,7 +72,8 @@ public class JDlgSignFile {
             }
             card.close(handle);
 
-            byte[] document = Files.readAllBytes(Paths.get(path));
+            java.nio.file.Path prepared = Paths.get(path + ".signedattrs");
+            byte[] document = Files.readAllBytes(Files.exists(prepared) ? prepared : Paths.get(path));
             Marker.write("JDlgSignFile.hash " + Marker.hex(Hash.hash(document, 2)));
 
             int init = card.signInit(0x81, bytes("840102800140"), 2);
