@@ -32,6 +32,7 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -89,10 +90,18 @@ std::string dialogLine(std::size_t from, const std::string& word) {
 // the 32-bit shell host's format, and then that build of the extension cannot be shown.
 bool machineRuns(const std::string& program) {
   char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+  // Started without arguments it only prints its usage, which nobody needs to read.
+  posix_spawn_file_actions_t quiet;
+  posix_spawn_file_actions_init(&quiet);
+  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
   pid_t pid = 0;
-  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ) == ENOEXEC) return false;
+  const int started = posix_spawn(&pid, program.c_str(), &quiet, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&quiet);
+  // Any other failure shows when the extension is used.
+  if (started != 0) return started != ENOEXEC;
   int status = 0;
-  while (pid > 0 && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   return true;
 }
