@@ -3,6 +3,9 @@
 #include <stdio.h>
 
 #include <memory>
+#include <string>
+
+#include "PanelTexts.h"
 
 namespace {
 
@@ -34,16 +37,24 @@ void dumpValue(CosObj value, VOQ_TraceContext* trace) {
   }
 }
 
-ASBool dumpEntry(CosObj key, CosObj value, void* clientData) {
+// A dictionary's entries come as (key, value), an array's elements as (element, null):
+// which one the enumeration walks decides, not the kind of the first object, since an
+// array's element may be a name as well.
+ASBool dumpDictEntry(CosObj key, CosObj value, void* clientData) {
   auto* context = static_cast<DumpContext*>(clientData);
-  if (CosObjGetType(key) == CosName) {
-    context->trace->logFormat("dumpObject", "/%s\n", ASAtomGetString(CosNameValue(key)));
-    dumpValue(value, context->trace);
-  } else {
-    // Array elements come as the key of the enumeration.
-    dumpValue(key, context->trace);
-  }
+  context->trace->logFormat("dumpObject", "/%s\n", ASAtomGetString(CosNameValue(key)));
+  dumpValue(value, context->trace);
   return true;
+}
+
+ASBool dumpArrayElement(CosObj element, CosObj, void* clientData) {
+  dumpValue(element, static_cast<DumpContext*>(clientData)->trace);
+  return true;
+}
+
+void dumpEntries(CosObj object, CosObjEnumProc proc, DumpContext* context) {
+  ScopedCallback callback(ASCallbackCreateProto(CosObjEnumProc, proc));
+  CosObjEnum(object, callback.get(), context);
 }
 
 ASBool dumpIndirect(CosObj object, void* clientData) {
@@ -84,20 +95,22 @@ ASBool dumpCabEntry(ASCab cab, const char* key, ASInt32 type, void* clientData) 
     case kASValueBinary: {
       ASInt32 size = 0;
       const void* bytes = ASCabGetBinary(cab, key, &size);
-      trace->logHex(method, key, static_cast<const unsigned char*>(bytes),
-                    bytes != nullptr && size > 0 ? static_cast<unsigned>(size) : 0, 16);
+      const unsigned length = bytes != nullptr && size > 0 ? static_cast<unsigned>(size) : 0;
+      trace->logHex(method, key, static_cast<const unsigned char*>(bytes), length, 16);
+      // The hex dump ends its line only after bytes.
+      if (length == 0) trace->logChar('\n');
       break;
     }
     case kASValuePointer:
       trace->logFormat(method, "Key \"%s\" references a pointer.\n", key);
       break;
-    case kASValueCabinet:
-      trace->logFormat(method, "Key \"%s\" references another cabinet:", key);
-      trace->log(method, "", VOQ_TraceContext::ENTER);
-      trace->log(method, "\n", VOQ_TraceContext::INSIDE);
+    case kASValueCabinet: {
+      std::string line = std::string("Key \"") + key + "\" references another cabinet:";
+      trace->log(method, line.c_str(), VOQ_TraceContext::ENTER);
       dumpCab(ASCabGetCab(cab, key), trace);
       trace->log(method, "\n", VOQ_TraceContext::LEAVE);
       break;
+    }
     case kASValueNull:
       trace->logFormat(method, "Key \"%s\" references\n", key);
       break;
@@ -194,24 +207,23 @@ CosType dumpObject(CosObj object, VOQ_TraceContext* trace) {
     case CosString: {
       ASInt32 length = 0;
       const char* bytes = CosStringValue(object, &length);
-      trace->logRaw(method, "", reinterpret_cast<const unsigned char*>(bytes), static_cast<unsigned>(length));
+      // The bytes as they are, zeros too, after the usual head.
+      trace->logFormat(method, "%s", "");
+      trace->logRaw(nullptr, nullptr, reinterpret_cast<const unsigned char*>(bytes),
+                    length > 0 ? static_cast<unsigned>(length) : 0);
       break;
     }
     case CosDict:
-    case CosStream: {
+    case CosStream:
       trace->log(method, "<<", VOQ_TraceContext::ENTER);
-      ScopedCallback callback(ASCallbackCreateProto(CosObjEnumProc, &dumpEntry));
-      CosObjEnum(object, callback.get(), &context);
+      dumpEntries(object, &dumpDictEntry, &context);
       trace->log(method, ">>", VOQ_TraceContext::LEAVE);
       break;
-    }
-    case CosArray: {
+    case CosArray:
       trace->log(method, "[", VOQ_TraceContext::ENTER);
-      ScopedCallback callback(ASCallbackCreateProto(CosObjEnumProc, &dumpEntry));
-      CosObjEnum(object, callback.get(), &context);
+      dumpEntries(object, &dumpArrayElement, &context);
       trace->log(method, "]", VOQ_TraceContext::LEAVE);
       break;
-    }
     default:
       trace->log(method, "ERROR - unknown object type!", VOQ_TraceContext::INSIDE);
       break;
@@ -251,3 +263,33 @@ void logCabValueKinds(ASCab cab, VOQ_TraceContext* trace) {
 }
 
 bool isFlagClear() { return !g_flag; }
+
+ASText getText(ASCab resultCab, DSSigValText kind, ASInt32 number, VOQ_TraceContext* trace) {
+  const char* method = "getText";
+  trace->logFormat(method, "Started to get number %i of %s.\n", number, textTypeName(kind));
+  trace->log(method, "content of the valCab:", VOQ_TraceContext::INSIDE);
+  dumpCab(resultCab, trace);
+  switch (kind) {
+    case kDSSigValTextDSTop:
+    case kDSSigValTextDSDetail:
+    case kDSSigValTextDSTooltip:
+    case kDSSigValTextProp:
+    case kDSSigValTextAP:
+    case kDSSigValTextPropIdValidity:
+    case kDSSigValTextDSAVIdValidity:
+    case kDSSigValTextDSTTIdValidity:
+      break;
+    default:
+      return nullptr;
+  }
+  const int32_t id = ASCabGetInt(resultCab, "id", -1);
+  const char* validity = id == 2                ? "The signature is not valid."
+                         : id == 3 || id == 4 ? "The signature is valid."
+                                              : "The signature couldn´t be checked!";
+  // Flags the verification never set (-1) trust nothing, as in the panel texts.
+  const int32_t trustFlags = ASCabGetInt(resultCab, "trustFlags", -1);
+  const char* trust =
+      trustFlags != 0 && trustFlags != -1 ? "The Certificate is trusted." : "The Certificate is not trusted.";
+  const std::string text = std::string(validity) + "\n" + trust;
+  return ASTextFromEncoded(text.c_str(), 0);
+}

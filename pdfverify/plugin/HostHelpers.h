@@ -56,3 +56,8 @@ void dumpCab(ASCab cab, VOQ_TraceContext* trace);
 void logCabValueKinds(ASCab cab, VOQ_TraceContext* trace);
 // Whether the process-wide diagnostic flag is clear; nothing sets it.
 bool isFlagClear();
+// A simple panel text that nothing calls, apart from the viewer's GetText: logs the
+// request and the result cabinet, and answers for the text types 1, 2, 3 and 6 to 10
+// the validity of "id" and whether "trustFlags" trusts the certificate, two lines;
+// nullptr for the other types.
+ASText getText(ASCab resultCab, DSSigValText kind, ASInt32 number, VOQ_TraceContext* trace);

@@ -24,15 +24,6 @@ VOQ_TraceContext* trace() {
   return context;
 }
 
-const char* kindName(DSSigValText kind) {
-  static const char* const names[] = {
-      "kDSSigValTextNull",      "kDSSigValTextDSTop", "kDSSigValTextDSDetail",       "kDSSigValTextDSTooltip",
-      "kDSSigValTextSigInfo",   "kDSSigValTextVal",   "kDSSigValTextProp",           "kDSSigValTextAP",
-      "kDSSigValTextPropIdValidity", "kDSSigValTextDSAVIdValidity", "kDSSigValTextDSTTIdValidity",
-  };
-  return kind >= 0 && kind <= 10 ? names[kind] : "unknown";
-}
-
 const char* validityText(int32_t id, int lang) {
   switch (id) {
     case 0:
@@ -159,6 +150,15 @@ ASText hostText(const std::string& text) { return ASTextFromEncoded(text.c_str()
 
 }  // namespace
 
+const char* textTypeName(DSSigValText kind) {
+  static const char* const names[] = {
+      "kDSSigValTextNull",      "kDSSigValTextDSTop", "kDSSigValTextDSDetail",       "kDSSigValTextDSTooltip",
+      "kDSSigValTextSigInfo",   "kDSSigValTextVal",   "kDSSigValTextProp",           "kDSSigValTextAP",
+      "kDSSigValTextPropIdValidity", "kDSSigValTextDSAVIdValidity", "kDSSigValTextDSTTIdValidity",
+  };
+  return kind >= 0 && kind <= 10 ? names[kind] : "unknown";
+}
+
 const char* getValidationOptionText(int32_t option, int lang) {
   switch (option) {
     case 0:
@@ -214,7 +214,7 @@ ASText GetText(ASCab resultCab, DSSigValText kind, ASInt32 index) {
     trace()->log("GetText", "Unknown TextType requested by Acrobat -> returning NULL", VOQ_TraceContext::INSIDE);
     return nullptr;
   }
-  trace()->logFormat("GetText", "called for Text of type \"%s\" and idex of %i.", kindName(kind), index);
+  trace()->logFormat("GetText", "called for Text of type \"%s\" and idex of %i.", textTypeName(kind), index);
   const int lang = languageFlag;
   const int32_t id = ASCabGetInt(resultCab, "id", -1);
   std::string status = validityText(id, lang);

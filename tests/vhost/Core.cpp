@@ -339,8 +339,10 @@ const char* ASGetErrorString(ASErrorCode code, char* buffer, ASInt32 size) {
 
 void ASFixedToCString(ASFixed value, char* buffer, ASInt32 size, ASInt16 precision) {
   hostEntry(__func__, [&] {
-    if (buffer == nullptr || size <= 0 || precision < 0 || precision > 9) raise(genErrBadParm);
-    std::snprintf(buffer, static_cast<size_t>(size), "%.*f", precision, value / 65536.0);
+    if (buffer == nullptr || size <= 0 || precision < 0) raise(genErrBadParm);
+    // A 16.16 value has at most 16 decimal places; plug-ins ask for more (32) and get
+    // those 16.
+    std::snprintf(buffer, static_cast<size_t>(size), "%.*f", precision > 16 ? 16 : precision, value / 65536.0);
   });
 }
 
