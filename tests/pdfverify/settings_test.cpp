@@ -31,9 +31,9 @@ bool putString(const char* name, const std::string& bytes) {
 }
 
 // The raw bytes and type of a value, or "<missing>".
-std::string readValue(const char* name, DWORD* type = nullptr) {
+std::string readValue(const char* name, DWORD* type = nullptr, HKEY root = HKEY_CURRENT_USER) {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return "<missing>";
+  if (RegOpenKeyExA(root, kKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return "<missing>";
   DWORD size = 0;
   std::string bytes = "<missing>";
   if (RegQueryValueExA(key, name, nullptr, type, nullptr, &size) == ERROR_SUCCESS) {
@@ -228,6 +228,30 @@ TEST_F(Settings, AStandardUserStillReadsAndWritesItsOwnKey) {
   }
   platform::registry::setStandardUser(false);
   EXPECT_EQ(readValue("CertValidationOption"), dword(1));
+}
+
+// The settings are the user's: the same values machine-wide neither count nor change.
+TEST_F(Settings, MachineWideValuesAreNotTheUsers) {
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKey);
+  const DWORD two = 2, one = 1;
+  ASSERT_TRUE(putValue(HKEY_LOCAL_MACHINE, "CertValidationOption", REG_DWORD, &two, sizeof two));
+  ASSERT_TRUE(putValue(HKEY_LOCAL_MACHINE, "UseProxies", REG_DWORD, &one, sizeof one));
+  ASSERT_TRUE(putValue(HKEY_LOCAL_MACHINE, "HttpProxyAddr", REG_SZ, "machine.proxy", 14));
+  {
+    VOQ_Configuration store(kCompany, kProduct, HKEY_CURRENT_USER);
+    VOQ_ConfigurationHelper helper(store);
+    EXPECT_EQ(helper.getCertValidationOption(), 0);
+    EXPECT_FALSE(helper.isUseProxies());
+    EXPECT_EQ(helper.getHttpProxyHost(), "");
+    helper.saveConfiguration();
+    helper.saveProxyConfiguration();
+  }
+  EXPECT_EQ(readValue("CertValidationOption"), dword(0));
+  EXPECT_EQ(readValue("CertValidationOption", nullptr, HKEY_LOCAL_MACHINE), dword(2));
+  EXPECT_EQ(readValue("UseProxies", nullptr, HKEY_LOCAL_MACHINE), dword(1));
+  EXPECT_EQ(readValue("HttpProxyAddr", nullptr, HKEY_LOCAL_MACHINE), std::string("machine.proxy\0", 14));
+  EXPECT_EQ(readValue("SignatureType", nullptr, HKEY_LOCAL_MACHINE), "<missing>");
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKey);
 }
 
 // Values another process wrote with the registry tool, as a user edits them by hand.
