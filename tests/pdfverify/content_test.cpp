@@ -120,6 +120,7 @@ TEST_F(Content, TheWordSplitKeepsWhiteSpaceWithItsWord) {
 TEST_F(Content, TheFinderWalksTheWordsOfEveryPage) {
   pluginInstance = GetModuleHandleA(nullptr);
   size_t windows = platform::wintest::topLevelWindows().size();
+  int threads = pdftest::threadCount();
   {
     VOQ_URLFinder finder(viewer.activePDDoc());
     EXPECT_TRUE(finder.allowed());
@@ -137,6 +138,9 @@ TEST_F(Content, TheFinderWalksTheWordsOfEveryPage) {
     viewer.config().faults.clear();
   }
   EXPECT_EQ(platform::wintest::topLevelWindows().size(), windows);
+  // The window layer reaps a dialog thread's own helper shortly after the thread.
+  EXPECT_TRUE(platform::wintest::pumpMessagesUntil([&] { return pdftest::threadCount() <= threads; }, 10000))
+      << pdftest::threadCount() << " threads";
   EXPECT_EQ(viewer.liveCallbacks(), 0);
   EXPECT_EQ(viewer.frameDepth(), 0);
   pluginInstance = nullptr;
