@@ -41,6 +41,20 @@ std::map<uintptr_t, Block>::iterator find(Table& t, HGLOBAL mem) {
   return it;
 }
 
+// Runs `use` on the block of `mem` under the table's lock; an unknown handle fails
+// with ERROR_INVALID_HANDLE and `failed`.
+template <class Result, class Use>
+Result withBlock(HGLOBAL mem, Result failed, Use use) {
+  Table& t = table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  auto it = find(t, mem);
+  if (it == t.blocks.end()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return failed;
+  }
+  return use(t, it);
+}
+
 }  // namespace
 
 extern "C" {
@@ -69,44 +83,27 @@ HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes) {
 }
 
 LPVOID WINAPI GlobalLock(HGLOBAL mem) {
-  Table& t = table();
-  std::lock_guard<std::mutex> lock(t.mutex);
-  auto it = find(t, mem);
-  if (it == t.blocks.end()) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  if (it->second.moveable) ++it->second.locks;
-  return it->second.memory;
+  return withBlock<LPVOID>(mem, nullptr, [](Table&, auto it) -> LPVOID {
+    if (it->second.moveable) ++it->second.locks;
+    return it->second.memory;
+  });
 }
 
 BOOL WINAPI GlobalUnlock(HGLOBAL mem) {
-  Table& t = table();
-  std::lock_guard<std::mutex> lock(t.mutex);
-  auto it = find(t, mem);
-  if (it == t.blocks.end()) {
-    SetLastError(ERROR_INVALID_HANDLE);
+  return withBlock<BOOL>(mem, FALSE, [](Table&, auto it) -> BOOL {
+    Block& block = it->second;
+    if (!block.moveable || block.locks == 0) {
+      SetLastError(ERROR_NOT_LOCKED);
+      return FALSE;
+    }
+    if (--block.locks > 0) return TRUE;
+    SetLastError(NO_ERROR);
     return FALSE;
-  }
-  Block& block = it->second;
-  if (!block.moveable || block.locks == 0) {
-    SetLastError(ERROR_NOT_LOCKED);
-    return FALSE;
-  }
-  if (--block.locks > 0) return TRUE;
-  SetLastError(NO_ERROR);
-  return FALSE;
+  });
 }
 
 SIZE_T WINAPI GlobalSize(HGLOBAL mem) {
-  Table& t = table();
-  std::lock_guard<std::mutex> lock(t.mutex);
-  auto it = find(t, mem);
-  if (it == t.blocks.end()) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return 0;
-  }
-  return it->second.size;
+  return withBlock<SIZE_T>(mem, 0, [](Table&, auto it) -> SIZE_T { return it->second.size; });
 }
 
 HGLOBAL WINAPI GlobalReAlloc(HGLOBAL mem, SIZE_T bytes, UINT flags) {
@@ -114,52 +111,42 @@ HGLOBAL WINAPI GlobalReAlloc(HGLOBAL mem, SIZE_T bytes, UINT flags) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  Table& t = table();
-  std::lock_guard<std::mutex> lock(t.mutex);
-  auto it = find(t, mem);
-  if (it == t.blocks.end()) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  Block block = it->second;
-  const uintptr_t handle = it->first;
-  if (bytes <= block.size) {  // shrinking stays in place
-    it->second.size = bytes;
-    return reinterpret_cast<HGLOBAL>(handle);
-  }
-  const bool mayMove = (block.moveable && block.locks == 0) || (flags & GMEM_MOVEABLE);
-  if (!mayMove) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
-  }
-  void* memory = std::realloc(block.memory, bytes);
-  if (memory == nullptr) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
-  }
-  if (flags & GMEM_ZEROINIT) std::memset(static_cast<char*>(memory) + block.size, 0, bytes - block.size);
-  block.memory = memory;
-  block.size = bytes;
-  if (block.moveable) {
-    it->second = block;
-    return reinterpret_cast<HGLOBAL>(handle);
-  }
-  t.blocks.erase(it);  // a fixed block is its address
-  t.blocks[reinterpret_cast<uintptr_t>(memory)] = block;
-  return reinterpret_cast<HGLOBAL>(memory);
+  return withBlock<HGLOBAL>(mem, nullptr, [&](Table& t, auto it) -> HGLOBAL {
+    Block block = it->second;
+    const uintptr_t handle = it->first;
+    if (bytes <= block.size) {  // shrinking stays in place
+      it->second.size = bytes;
+      return reinterpret_cast<HGLOBAL>(handle);
+    }
+    const bool mayMove = (block.moveable && block.locks == 0) || (flags & GMEM_MOVEABLE);
+    if (!mayMove) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return nullptr;
+    }
+    void* memory = std::realloc(block.memory, bytes);
+    if (memory == nullptr) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return nullptr;
+    }
+    if (flags & GMEM_ZEROINIT) std::memset(static_cast<char*>(memory) + block.size, 0, bytes - block.size);
+    block.memory = memory;
+    block.size = bytes;
+    if (block.moveable) {
+      it->second = block;
+      return reinterpret_cast<HGLOBAL>(handle);
+    }
+    t.blocks.erase(it);  // a fixed block is its address
+    t.blocks[reinterpret_cast<uintptr_t>(memory)] = block;
+    return reinterpret_cast<HGLOBAL>(memory);
+  });
 }
 
 HGLOBAL WINAPI GlobalFree(HGLOBAL mem) {
-  Table& t = table();
-  std::lock_guard<std::mutex> lock(t.mutex);
-  auto it = find(t, mem);
-  if (it == t.blocks.end()) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return mem;
-  }
-  std::free(it->second.memory);
-  t.blocks.erase(it);
-  return nullptr;
+  return withBlock<HGLOBAL>(mem, mem, [&](Table& t, auto it) -> HGLOBAL {
+    std::free(it->second.memory);
+    t.blocks.erase(it);
+    return nullptr;
+  });
 }
 
 }  // extern "C"

@@ -1,7 +1,6 @@
 // Streams on global memory: the block holds the bytes, the stream its own size (the
 // block grows ahead of it, so that many small writes stay linear) and a seek pointer
 // per stream; clones share the block and its size.
-#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -9,6 +8,8 @@
 
 #include <objbase.h>
 #include <windows.h>
+
+#include "com_object.h"
 
 extern "C" {
 const IID IID_ISequentialStream = {0x0C733A30, 0x2A1C, 0x11CE, {0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D}};
@@ -52,29 +53,12 @@ struct Backing {
   }
 };
 
-class HGlobalStream final : public IStream {
+class HGlobalStream final : public platform::ComObject<IStream, IID_ISequentialStream, IID_IStream> {
  public:
   explicit HGlobalStream(std::shared_ptr<Backing> backing, ULONGLONG position = 0)
       : backing_(std::move(backing)), position_(position) {}
 
   HGLOBAL block() const { return backing_->block; }
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (!IsEqualGUID(riid, IID_IUnknown) && !IsEqualGUID(riid, IID_ISequentialStream) &&
-        !IsEqualGUID(riid, IID_IStream))
-      return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IStream*>(this);
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   STDMETHODIMP Read(void* pv, ULONG cb, ULONG* read) override {
     if (read) *read = 0;
@@ -188,10 +172,9 @@ class HGlobalStream final : public IStream {
   }
 
  private:
-  ~HGlobalStream() = default;
+  ~HGlobalStream() override = default;
   std::shared_ptr<Backing> backing_;
   ULONGLONG position_;
-  std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Type libraries: a module's library read from its "TYPELIB" resource, and its
 // registration under HKEY_CLASSES_ROOT\TypeLib.
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -9,6 +8,8 @@
 
 #include <objbase.h>
 #include <windows.h>
+
+#include "com_object.h"
 
 namespace {
 
@@ -21,24 +22,10 @@ struct Declared {
 class TypeLibrary;
 
 // One interface of a library: its identity, flags and name, and the library it is in.
-class TypeInformation final : public ITypeInfo {
+class TypeInformation final : public platform::ComObject<ITypeInfo, IID_ITypeInfo> {
  public:
   TypeInformation(TypeLibrary* library, UINT index);
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (!IsEqualGUID(riid, IID_IUnknown) && !IsEqualGUID(riid, IID_ITypeInfo)) return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<ITypeInfo*>(this);
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
   STDMETHODIMP GetTypeAttr(TYPEATTR** out) override;
   STDMETHODIMP GetTypeComp(ITypeComp** comp) override {
     if (comp) *comp = nullptr;
@@ -84,33 +71,18 @@ class TypeInformation final : public ITypeInfo {
   STDMETHODIMP_(void) ReleaseVarDesc(VARDESC*) override {}
 
  private:
-  ~TypeInformation();
+  ~TypeInformation() override;
   TypeLibrary* library_;
   UINT index_;
-  std::atomic<ULONG> refs_{1};
 };
 
-class TypeLibrary final : public ITypeLib {
+class TypeLibrary final : public platform::ComObject<ITypeLib, IID_ITypeLib> {
  public:
   TLIBATTR attributes{};
   std::u16string name;
   std::u16string help;
   std::vector<Declared> interfaces;
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (!IsEqualGUID(riid, IID_IUnknown) && !IsEqualGUID(riid, IID_ITypeLib)) return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<ITypeLib*>(this);
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
   STDMETHODIMP_(UINT) GetTypeInfoCount() override { return static_cast<UINT>(interfaces.size()); }
   STDMETHODIMP GetTypeInfo(UINT index, ITypeInfo** info) override {
     if (info == nullptr) return E_INVALIDARG;
@@ -164,8 +136,7 @@ class TypeLibrary final : public ITypeLib {
   STDMETHODIMP_(void) ReleaseTLibAttr(TLIBATTR* attr) override { delete attr; }
 
  private:
-  ~TypeLibrary() = default;
-  std::atomic<ULONG> refs_{1};
+  ~TypeLibrary() override = default;
 };
 
 TypeInformation::TypeInformation(TypeLibrary* library, UINT index) : library_(library), index_(index) {
