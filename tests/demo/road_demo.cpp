@@ -32,12 +32,7 @@
 
 #include <windows.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -50,8 +45,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -84,26 +77,6 @@ std::string dialogLine(std::size_t from, const std::string& word) {
   for (std::size_t i = from; i < lines.size(); ++i)
     if (lines[i].rfind(prefix, 0) == 0) found = lines[i].substr(prefix.size());
   return found;
-}
-
-// Whether this machine runs the program at all: a kernel without 32-bit support refuses
-// the 32-bit shell host's format, and then that build of the extension cannot be shown.
-bool machineRuns(const std::string& program) {
-  char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-  // Started without arguments it only prints its usage, which nobody needs to read.
-  posix_spawn_file_actions_t quiet;
-  posix_spawn_file_actions_init(&quiet);
-  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int started = posix_spawn(&pid, program.c_str(), &quiet, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&quiet);
-  // Any other failure shows when the extension is used.
-  if (started != 0) return started != ENOEXEC;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return true;
 }
 
 std::string text(const testpki::Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
@@ -371,7 +344,7 @@ void run(const std::string& root, Running& running) {
     if (status != 0) throw std::runtime_error("Tavrin ended with status " + std::to_string(status));
   });
   for (const handofftest::ShellExtension& extension : handofftest::shellExtensions()) {
-    if (!machineRuns(extension.host)) {
+    if (!handofftest::runsHere(extension)) {
       step(extension.name + ".dll", "left out: this machine cannot run the " + extension.name + " shell host's format");
       continue;
     }

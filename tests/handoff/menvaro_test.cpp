@@ -43,6 +43,9 @@ std::vector<std::string> itemsOf(const std::vector<std::string>& lines) {
 
 class Menvaro : public ::testing::TestWithParam<handofftest::ShellExtension> {
  protected:
+  void SetUp() override {
+    if (!handofftest::runsHere(GetParam())) GTEST_SKIP() << "this machine's kernel does not run 32-bit programs";
+  }
   std::vector<std::string> host(const std::vector<std::string>& command) {
     return handofftest::runShellHost(GetParam(), command);
   }

@@ -70,6 +70,7 @@ TEST_F(HandOffToQuarvel, ContextMenuOpensTheSignFileDialogWithThePath) {
   start();
   std::vector<std::string> expected;
   for (const handofftest::ShellExtension& extension : handofftest::shellExtensions()) {
+    if (!handofftest::runsHere(extension)) continue;  // a kernel without 32-bit programs
     const std::string path = "/home/Max Müller/Eigene Dateien/Vertrag " + extension.name + ".pdf";
     const std::vector<std::string> lines = handofftest::runShellHost(extension, {"invoke", "0", path});
     EXPECT_NE(std::find(lines.begin(), lines.end(), "invoke 0x00000000"), lines.end()) << extension.name;

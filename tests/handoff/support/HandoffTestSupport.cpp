@@ -1,8 +1,14 @@
 #include "HandoffTestSupport.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 namespace handofftest {
@@ -77,6 +83,23 @@ std::vector<ShellExtension> shellExtensions() {
   out.push_back({"Menvaro32", SHELLEXT_HOST32, MENVARO32_DLL});
 #endif
   return out;
+}
+
+bool runsHere(const ShellExtension& extension) {
+  static std::map<std::string, bool> known;
+  auto it = known.find(extension.host);
+  if (it != known.end()) return it->second;
+  // Started without arguments the host prints its usage and ends.
+  posix_spawn_file_actions_t quiet;
+  posix_spawn_file_actions_init(&quiet);
+  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+  char* argv[] = {const_cast<char*>(extension.host.c_str()), nullptr};
+  pid_t pid = 0;
+  const int error = posix_spawn(&pid, extension.host.c_str(), &quiet, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&quiet);
+  if (error == 0) waitpid(pid, nullptr, 0);
+  return known[extension.host] = error != ENOEXEC;
 }
 
 std::vector<std::string> readLines(const std::string& file) {

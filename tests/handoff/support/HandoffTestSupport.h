@@ -46,6 +46,9 @@ struct ShellExtension {
 void PrintTo(const ShellExtension& extension, std::ostream* out);
 // The builds there are: Menvaro, and Menvaro32 where the 32-bit build exists.
 std::vector<ShellExtension> shellExtensions();
+// Whether this machine can start the build's shell host: a kernel built without 32-bit
+// emulation refuses the 32-bit one (ENOEXEC) though the toolchain builds it.
+bool runsHere(const ShellExtension& extension);
 
 // Runs the shell host on `extension` with a command and its arguments (see
 // shellext_host.cpp) and waits for it: the report's lines.
