@@ -74,9 +74,10 @@ void keepValidationResult(ASCab resultCab) {
 VOQ_XML_Document validationResultFor(ASCab resultCab) {
   const char* kept =
       resultCab != nullptr && ASCabKnown(resultCab, kResultKey) ? ASCabGetString(resultCab, kResultKey) : nullptr;
-  if (kept == nullptr) return validationResult;
   VOQ_XML_Document document;
-  if (*kept != '\0') document.parse(VOQ_String(kept));
+  // A cabinet without its own result (a verification that failed, or none ran) shows no
+  // details: the process-wide document may be another signature's by the time it is read.
+  if (kept != nullptr && *kept != '\0') document.parse(VOQ_String(kept));
   return document;
 }
 

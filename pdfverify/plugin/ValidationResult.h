@@ -37,7 +37,8 @@ void appendResult(const char* name, int32_t value);
 // verification, not the last one, and the result lives exactly as long as its cabinet.
 void clearValidationResult();
 void keepValidationResult(ASCab resultCab);
-// The document kept in the cabinet, else a copy of validationResult.
+// The document kept in the cabinet; an empty one for a cabinet without one, never the
+// document of another verification.
 VOQ_XML_Document validationResultFor(ASCab resultCab);
 // A verification that failed: the document and the cabinet's kept copy go, so no panel
 // reads anything of it. Raises of the host pass to the caller.

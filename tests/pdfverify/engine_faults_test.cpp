@@ -336,6 +336,71 @@ TEST_F(BadInput, HostileDocumentsAreCheckedOrReportedAsUncheckable) {
   EXPECT_EQ(viewer.liveCallbacks(), 0);
 }
 
+// The viewer's preferences would hide content: after the outcome is written and the
+// progress dialog has ended, one warning box lists them, in the viewer's language. The
+// verification stands, and nothing of it is left behind; a viewer of version 10 or one
+// whose preferences are as expected shows no box.
+TEST_F(BadInput, APreferenceWarningEndsTheVerificationWithNothingLeft) {
+  const std::pair<std::string, std::string> overprint{"AVDisplay", "OverprintPreview"}, colour{"Originals",
+                                                                                             "ColorSettingsFile"};
+  struct Row {
+    const char* what;
+    int major;
+    const char* language;
+    const char* overprintPreview;
+    const char* caption;  // "" no box
+    const char* intro;
+    const char* item;
+  };
+  const Row rows[] = {
+      {"version 9, overprint preview on", 9, "DEU", "0", "Warnung",
+       "Die aktuellen Einstellungen des Adobe-Viewers sind nicht geeignet, ein Dokument eindeutig darzustellen.\n",
+       "1.)  Die Einstellung \""},
+      {"version 9 in English", 9, "en-us", "0", "Warning",
+       "The actual preferences of the Acrobat- viewer are not convenient to render a document unambigously.\n",
+       "1.)  The setting \"Use Overprint Preview\""},
+      {"version 9, as expected", 9, "DEU", "1", "", "", ""},
+      {"version 10 is not checked", 10, "DEU", "0", "", "", ""},
+  };
+  const std::string path = signedDocument("preferences.pdf");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    vhost::Config c = config();
+    c.product = "Exchange";
+    c.major = static_cast<ASInt16>(row.major);
+    c.language = row.language;
+    c.preferences[overprint] = row.overprintPreview;
+    c.preferences[colour] = "Color Management Off";
+    const Footprint outside{pdftest::threadCount(), platform::wintest::topLevelWindows().size(), {}, 0};
+    {
+      vhost::Viewer viewer(pdftest::installedFor(c));
+      ASSERT_TRUE(viewer.loadPlugin(TOLMIRA_PATH)) << viewer.error();
+      ASSERT_TRUE(viewer.openDocument(path));
+      const Footprint before = Footprint::of(viewer);
+      platform::wintest::clearMessageBoxes();
+      const vhost::SignatureResult r = only(viewer.validateSignatures());
+      EXPECT_EQ(r.returned, 1) << r.exception;
+      EXPECT_NE(r.id, 0) << panel(r);
+      const std::vector<platform::wintest::MessageBoxRecord> boxes = platform::wintest::messageBoxes();
+      if (row.caption[0] == '\0') {
+        EXPECT_TRUE(boxes.empty()) << boxes.front().text;
+      } else {
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].caption, row.caption);
+        EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_ICONWARNING));
+        EXPECT_EQ(boxes[0].owner, viewer.mainWindow());
+        EXPECT_EQ(boxes[0].text.rfind(row.intro, 0), 0u) << boxes[0].text;
+        EXPECT_TRUE(has(boxes[0].text, row.item)) << boxes[0].text;
+      }
+      expectNothingLeft(viewer, before);
+      viewer.unloadPlugins();
+      EXPECT_EQ(viewer.liveCallbacks(), 0);
+    }
+    EXPECT_TRUE(quarveltest::eventually([&] { return pdftest::threadCount() <= outside.threads; }));
+    EXPECT_EQ(platform::wintest::topLevelWindows().size(), outside.windows);
+  }
+}
+
 // Hex digits of the signature value in the file, changed in place (same length).
 void editContents(const std::string& path, const std::function<void(std::string& hex)>& edit) {
   const std::vector<long long> range = pdffixtures::byteRange(path, "Signature1");

@@ -69,6 +69,7 @@ struct Session {
   bool dialogShown = false;   // the validation-time dialog appeared
   int liveCallbacks = -1;     // after the unload
   bool threadsEnded = false;  // no progress thread outlived the verification
+  bool windowsEnded = false;  // no window of it stayed
 };
 
 // A value on one line: backslashes, line feeds and carriage returns escaped.
@@ -105,7 +106,7 @@ void writeSession(const std::string& path, const Session& s) {
   const vhost::SignatureResult& r = s.result;
   out << "returned=" << r.returned << "\ndigest=" << r.digest << "\ntrustFlags=" << r.trustFlags << "\nid=" << r.id
       << "\nerror=" << escaped(r.error) << "\ndialog=" << s.dialogShown << "\nlive=" << s.liveCallbacks
-      << "\nthreads=" << s.threadsEnded << "\n";
+      << "\nthreads=" << s.threadsEnded << "\nwindows=" << s.windowsEnded << "\n";
   for (const std::string& t : r.texts) out << "text=" << escaped(t) << "\n";
   for (const auto& [key, value] : r.strings) out << "string=" << key << "=" << escaped(value) << "\n";
 }
@@ -135,6 +136,8 @@ bool readSession(const std::string& path, Session& s) {
       s.liveCallbacks = std::stoi(value);
     else if (key == "threads")
       s.threadsEnded = value == "1";
+    else if (key == "windows")
+      s.windowsEnded = value == "1";
     else if (key == "text")
       s.result.texts.push_back(unescaped(value));
     else if (key == "string") {
@@ -191,6 +194,7 @@ QUARVEL_CHILD(verify_row) {
   // A dialog the row does not expect is answered too, so that it is seen, not waited for.
   answerValidationTimeDialog(args.at(4).empty() ? "ok" : args.at(4), &session.dialogShown);
   const int threads = threadCount();
+  const size_t windows = wt::topLevelWindows().size();
   {
     vhost::Viewer viewer(pdftest::installedFor(config));
     if (!viewer.loadPlugin(TOLMIRA_PATH) || !viewer.openDocument(args.at(0))) return 2;
@@ -201,6 +205,7 @@ QUARVEL_CHILD(verify_row) {
     session.liveCallbacks = viewer.liveCallbacks();
   }
   session.threadsEnded = quarveltest::eventually([&] { return threadCount() <= threads; });
+  session.windowsEnded = wt::topLevelWindows().size() <= windows;
   writeSession(args.at(1), session);
   return 0;
 }
@@ -363,9 +368,11 @@ class EndToEnd : public ::testing::Test {
   }
   // The responder's database for the signer: valid, or revoked on 2020-06-01; 'U' knows
   // nothing of it.
-  void setStatus(const std::string& entity, char state) {
+  void setStatus(const std::string& entity, char state) { setStatuses({{entity, state}}); }
+  void setStatuses(const std::vector<std::pair<std::string, char>>& entities) {
     std::ofstream index(settings.indexFile);
-    if (state != 'U') {
+    for (const auto& [entity, state] : entities) {
+      if (state == 'U') continue;
       index << state << "\t491231235959Z\t" << (state == 'R' ? "200601000000Z" : "") << "\t"
             << serialOf(kit->certificate(entity)) << "\tunknown\t/CN=" << entity << "\n";
     }
@@ -634,6 +641,7 @@ TEST_F(EndToEnd, FixturesAgainstTheLocalServices) {
     const std::string all = panel(r);
     EXPECT_EQ(s.liveCallbacks, 0) << "unload destroys every callback";
     EXPECT_TRUE(s.threadsEnded) << "no progress thread is left";
+    EXPECT_TRUE(s.windowsEnded) << "no window is left";
     EXPECT_EQ(s.dialogShown, c.dialog[0] != '\0') << "the validation-time dialog";
     EXPECT_EQ(r.returned, c.returned) << r.error << all;
     if (c.returned != 1) {
@@ -674,31 +682,165 @@ TEST_F(EndToEnd, FixturesAgainstTheLocalServices) {
   }
 }
 
+// The value of a field in the file made unreadable in place: its first bytes are no DER.
+void spoilValue(const std::string& path, const std::string& field) {
+  const std::vector<long long> range = pdffixtures::byteRange(path, field);
+  std::string bytes = pdffixtures::readFile(path);
+  bytes.replace(static_cast<size_t>(range[1]) + 1, 8, "DEADBEEF");
+  pdffixtures::writeFile(path, bytes);
+}
+
+// Two signatures in one document, by different signers at different times, one of them
+// broken. Each panel shows its own verification (its date, its certificate's outcome, its
+// document check), also when the user opens it after the whole document was verified; a
+// verification that failed shows nothing of any other, before or after it. pdfsig agrees
+// on which signature is intact.
 TEST_F(EndToEnd, TwoSignaturesEachShowTheirOwnDetails) {
-  // The first signature covers the first revision; a second is appended and signed, then
-  // a byte of the first revision's signed range changes: both break? No: tamper the
-  // appended part only, so the first stays intact and the second breaks.
-  std::string path = signedDocument("two.pdf");
-  pdffixtures::SignatureFieldPlan second;
-  second.name = "Second";
-  second.certKit = kit.get();
-  pdffixtures::appendSignatureField(path, second);
-  pdffixtures::SignOptions options;
-  options.kit = kit.get();
-  pdffixtures::sign(path, "Second", options);
-  const std::string bytes = pdffixtures::readFile(path);
-  pdffixtures::flipByte(path, static_cast<long>(bytes.size()) - 40);  // in the second revision only
-  const std::vector<bool> peer = pdfsigIntact(path);
-  std::vector<vhost::SignatureResult> results = verify(config(), path);
-  ASSERT_EQ(results.size(), 2u);
-  ASSERT_EQ(peer.size(), 2u);
-  EXPECT_TRUE(peer[0]);
-  EXPECT_FALSE(peer[1]);
-  EXPECT_EQ(results[0].id, 4) << panel(results[0]);
-  EXPECT_EQ(results[1].id, 2) << panel(results[1]);
-  EXPECT_TRUE(has(panel(results[0]), "Die Signatur ist gültig.")) << panel(results[0]);
-  EXPECT_TRUE(has(panel(results[1]), "Die Signatur ist nicht gültig.")) << panel(results[1]);
-  EXPECT_NE(panel(results[0]), panel(results[1]));
+  const uint32_t kExpired = 0x8004000B;
+  const char* const kUncheckable =
+      "Es konnte nicht festgestellt werden ob das angezeigte Dokument dynamische Inhalte enthält.";
+  const char* const kNoDynamicContent = "Das angezeigte Dokument enthält keine dynamischen Inhalte.";
+  const char* const kExpiredText = "Die Gültigkeit des Zertifikats war zum angegebenen Zeitpunkt abgelaufen.";
+  enum class Broken { SecondTampered, SecondUnreadable, FirstUnreadable };
+  struct Signature {
+    const char* signer;
+    const char* date;    // its /M
+    ASInt32 returned, id;
+    uint32_t cert;
+  };
+  struct Row {
+    const char* what;
+    Broken broken;
+    int uncheckable;  // the verification (1 or 2) whose document check cannot finish; 0 none
+    Signature first, second;
+  };
+  const Signature good{"rsa2048", "D:20240115103000+01'00'", 1, 4, 0};
+  const Signature expiredTampered{"expired", "D:20250301090000Z", 1, 2, kExpired};
+  const Signature unreadable{"rsa2048", "D:20250301090000Z", -2, 0, 0};
+  const Signature unreadableFirst{"rsa2048", "D:20240115103000+01'00'", -2, 0, 0};
+  const Signature goodSecond{"rsa1024", "D:20250301090000Z", 1, 4, 0};
+  const Row rows[] = {
+      {"intact, then tampered by an expired signer", Broken::SecondTampered, 0, good, expiredTampered},
+      {"the second's document check cannot finish", Broken::SecondTampered, 2, good, expiredTampered},
+      {"the first's document check cannot finish", Broken::SecondTampered, 1, good, expiredTampered},
+      {"a failed verification after a good one", Broken::SecondUnreadable, 0, good, unreadable},
+      {"a good verification after a failed one", Broken::FirstUnreadable, 0, unreadableFirst, goodSecond},
+  };
+  setStatuses({{"rsa2048", 'V'}, {"expired", 'V'}, {"rsa1024", 'V'}});
+  int index = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string path = signedDocument("two-" + std::to_string(index++) + ".pdf", "adbe.pkcs7.detached",
+                                            row.first.signer);
+    if (row.broken == Broken::FirstUnreadable) spoilValue(path, "Signature1");
+    pdffixtures::SignatureFieldPlan second;
+    second.name = "Second";
+    second.certKit = kit.get();
+    second.signingTimeObject = std::string("(") + row.second.date + ")";
+    pdffixtures::appendSignatureField(path, second);
+    pdffixtures::SignOptions options;
+    options.kit = kit.get();
+    options.signer = row.second.signer;
+    pdffixtures::sign(path, "Second", options);
+    if (row.broken == Broken::SecondTampered) {
+      const std::string bytes = pdffixtures::readFile(path);
+      pdffixtures::flipByte(path, static_cast<long>(bytes.size()) - 40);  // in the second revision only
+    }
+    if (row.broken == Broken::SecondUnreadable) spoilValue(path, "Second");
+
+    vhost::Config c = config();
+    c.rereadPanels = true;
+    if (row.uncheckable != 0) {
+      // The consultant raises in the chosen verification only, counted from the viewer's start.
+      const std::vector<vhost::SignatureResult> clean = verify(config(), path);
+      ASSERT_EQ(clean.size(), 2u);
+      const auto calls = clean[0].calls.find("ConsultantCreate");
+      ASSERT_NE(calls, clean[0].calls.end());
+      c.faults.push_back({"ConsultantCreate", row.uncheckable == 2 ? calls->second + 1 : 1, cosErrRead});
+    }
+    const std::vector<vhost::SignatureResult> results = verify(c, path);
+    ASSERT_EQ(results.size(), 2u);
+    const Signature* expected[2] = {&row.first, &row.second};
+    for (int i = 0; i < 2; ++i) {
+      SCOPED_TRACE(i == 0 ? "first signature" : "second signature");
+      const vhost::SignatureResult& r = results[i];
+      const Signature& e = *expected[i];
+      const Signature& other = *expected[1 - i];
+      EXPECT_EQ(r.error, "");
+      EXPECT_EQ(r.returned, e.returned) << r.exception;
+      EXPECT_EQ(r.id, e.id) << panel(r);
+      ASSERT_EQ(r.laterTexts, r.texts) << "read again after both verifications: " << panel(r);
+      ASSERT_EQ(r.texts.size(), 11u);
+      const std::string otherDate = std::string("(") + std::string(other.date).substr(0, 16);
+      for (const std::string& text : r.texts) {
+        EXPECT_FALSE(has(text, otherDate)) << "the other signature's date: " << text;
+      }
+      if (e.returned != 1) {
+        EXPECT_FALSE(r.exception.empty());
+        for (const std::string& text : r.texts) {
+          EXPECT_FALSE(has(text, "D:20")) << "no date of any verification: " << text;
+          EXPECT_FALSE(has(text, "Die Signatur ist gültig.")) << text;
+          EXPECT_FALSE(has(text, kNoDynamicContent)) << text;
+          EXPECT_FALSE(has(text, kExpiredText)) << text;
+        }
+        continue;
+      }
+      // The verdict with the certificate's trouble, the date it was checked for, the
+      // document check's finding.
+      EXPECT_EQ(r.texts[2], statusLine(e.id) + (e.cert == kExpired ? std::string(" ") + kExpiredText : ""));
+      EXPECT_TRUE(has(r.texts[5], std::string(optionLine(0)) + " (" + std::string(e.date).substr(0, 16)))
+          << r.texts[5];
+      EXPECT_TRUE(has(r.texts[5], row.uncheckable == i + 1 ? kUncheckable : kNoDynamicContent)) << r.texts[5];
+      const std::string xml = r.strings.count("VOQ_ValidationResult") ? r.strings.at("VOQ_ValidationResult") : "";
+      EXPECT_EQ(child(xml, "CertValidation"), decimal(e.cert)) << xml;
+      EXPECT_EQ(child(xml, "DocValResult"), row.uncheckable == i + 1 ? "3" : "0") << xml;
+    }
+    const std::vector<bool> peer = pdfsigIntact(path);
+    ASSERT_EQ(peer.size(), 2u);
+    EXPECT_EQ(peer[0], row.broken != Broken::FirstUnreadable);
+    EXPECT_EQ(peer[1], row.broken == Broken::FirstUnreadable);
+  }
+}
+
+// The viewer hands over a certificate other than the signer's (as a viewer that takes the
+// first of the value's certificates would): the certificate validated is the one whose key
+// verified the value, which the checking library hands back. For the plug-in's own
+// format the value carries none, so the one handed over is the one it is verified with.
+TEST_F(EndToEnd, TheCertificateValidatedIsTheOneThatVerifiedTheValue) {
+  const uint32_t kExpired = 0x8004000B;
+  struct Row {
+    const char* what;
+    const char* subFilter;
+    const char* signer;
+    const char* handedOver;  // the entity whose certificate the cabinet holds
+    ASInt32 id;
+    uint32_t cert, sig;
+  };
+  const Row rows[] = {
+      {"signed by a good one, an expired one handed over", "adbe.pkcs7.detached", "rsa2048", "expired", 4, 0, 0},
+      {"signed by an expired one, a good one handed over", "adbe.pkcs7.detached", "expired", "rsa2048", 2, kExpired, 0},
+      {"signed by a good one, the intermediate handed over", "adbe.pkcs7.detached", "rsa2048", "int", 4, 0, 0},
+      {"embedded SHA-1, an expired one handed over", "adbe.pkcs7.sha1", "rsa2048", "expired", 4, 0, 0},
+      {"the plug-in's format, another key's certificate", "adbe.x509.rsa_sha1", "rsa1024", "rsa1024-noqc", 2, 0,
+       0x80050001},
+  };
+  setStatuses({{"rsa2048", 'V'}, {"expired", 'V'}, {"rsa1024", 'V'}, {"rsa1024-noqc", 'V'}});
+  int index = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string path =
+        signedDocument("handed-" + std::to_string(index++) + ".pdf", row.subFilter, row.signer);
+    vhost::Config c = config();
+    c.certificateInCabinet = toVector(kit->certificate(row.handedOver));
+    const std::vector<vhost::SignatureResult> results = verify(c, path);
+    ASSERT_EQ(results.size(), 1u);
+    const vhost::SignatureResult& r = results[0];
+    EXPECT_EQ(r.returned, 1) << r.exception;
+    EXPECT_EQ(r.id, row.id) << panel(r);
+    const std::string xml = r.strings.count("VOQ_ValidationResult") ? r.strings.at("VOQ_ValidationResult") : "";
+    EXPECT_EQ(child(xml, "CertValidation"), decimal(row.cert)) << xml;
+    EXPECT_EQ(child(xml, "SigValidation"), decimal(row.sig)) << xml;
+  }
 }
 
 TEST_F(EndToEnd, AFailedVerificationAfterAGoodOneShowsNothingOfIt) {

@@ -206,10 +206,13 @@ TEST_F(Handler, SigningIsRefusedWithAFailureAndTheRefusalAsErrorText) {
       "creation.";
   auto properties = viewer.procedure<PSSigGetSigPropertiesProc>(rec.sigGetSigProperties);
   auto value = viewer.procedure<PSSigGetSigValueProc>(rec.sigGetSigValue);
+  const int texts = viewer.liveHandles().at("text");
   PubSecEngine e = newEngine();
   EXPECT_EQ(properties(e, nullptr), -2);
+  EXPECT_EQ(viewer.liveHandles().at("text"), texts + 1) << "the engine keeps one error text";
   languageFlag = 0;
   EXPECT_EQ(value(e, nullptr), -2);
+  EXPECT_EQ(viewer.liveHandles().at("text"), texts + 1) << "the replaced text is released";
   const std::vector<wt::MessageBoxRecord> boxes = wt::messageBoxes();
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0].text, german);
@@ -220,11 +223,13 @@ TEST_F(Handler, SigningIsRefusedWithAFailureAndTheRefusalAsErrorText) {
   // The host reads why, as often as it likes: each read is a text of its own.
   EXPECT_EQ(take(textProp(e, "exception", -1)), english);
   EXPECT_EQ(take(textProp(e, "exception", 0)), english);
+  EXPECT_EQ(viewer.liveHandles().at("text"), texts + 1) << "the texts handed out are the viewer's";
   // Without an engine: a failure, no box.
   Unregister();
   EXPECT_EQ(properties(nullptr, nullptr), -2);
   EXPECT_EQ(wt::messageBoxes().size(), 2u);
   destroyEngine(e);
+  EXPECT_EQ(viewer.liveHandles().at("text"), texts) << "the engine's text goes with it";
 }
 
 TEST_F(Handler, TheOtherCallbacksAnswerWithoutDoingAnything) {
@@ -341,6 +346,103 @@ TEST_F(Handler, SigValidateFailuresEndTheProgressDialogAndKeepTheirText) {
   EXPECT_FALSE(reinterpret_cast<DSEngine*>(rec.engine)->hasProgressDialog());
   EXPECT_TRUE(quarveltest::eventually([&] { return threadCount() == threads; })) << "no progress thread is left";
   ASCabDestroy(result);
+}
+
+// What SigValidate refuses before it reads anything of the document: a method or PKCS#1
+// length the signing plug-in never makes, no value, no active document, no digest of the
+// viewer for method 3. Each is -2 with its text in the viewer's language, never a crash
+// and never "validated"; the result cabinet stays empty, no dialog or box appears.
+TEST_F(Handler, SigValidateRefusesWhatItCannotCheck) {
+  const char* unsupported = "Die Signatur hat kein von Dorvalin erstelltes Format und kann nicht geprüft werden.";
+  const char* invalid = "Ungültiger Parameter.";
+  const char* noDocument = "Es ist kein Dokument geöffnet!";
+  struct Row {
+    const char* what;
+    ASInt32 method, length;
+    bool value, document, digest;
+    int language;
+    const char* text;
+  };
+  const Row rows[] = {
+      {"method 0", 0, 259, true, true, true, 1, unsupported},
+      {"method 4", 4, 259, true, true, true, 1, unsupported},
+      {"method -1", -1, 259, true, true, true, 1, unsupported},
+      {"method 0 in English", 0, 259, true, true, true, 0,
+       "The signature is not in a format created by Dorvalin and cannot be validated."},
+      {"PKCS#1 of 258 bytes", kPSSigMethodPKCS1, 258, true, true, true, 1, unsupported},
+      {"PKCS#1 of 260 bytes", kPSSigMethodPKCS1, 260, true, true, true, 1, unsupported},
+      {"PKCS#1 of 128 bytes", kPSSigMethodPKCS1, 128, true, true, true, 1, unsupported},
+      {"PKCS#1 of 0 bytes", kPSSigMethodPKCS1, 0, true, true, true, 1, unsupported},
+      {"PKCS#1 of 259 bytes without the value", kPSSigMethodPKCS1, 259, false, true, true, 1, invalid},
+      {"PKCS#7 without the value", kPSSigMethodPKCS7Detached, 300, false, true, true, 1, invalid},
+      {"PKCS#7 of 0 bytes", kPSSigMethodPKCS7Detached, 0, true, true, true, 1, invalid},
+      {"PKCS#7 of -5 bytes", kPSSigMethodPKCS7SHA1, -5, true, true, true, 1, invalid},
+      {"PKCS#1, no active document", kPSSigMethodPKCS1, 323, true, false, true, 1, noDocument},
+      {"PKCS#7, no active document", kPSSigMethodPKCS7Detached, 300, true, false, true, 1, noDocument},
+      {"SHA-1 PKCS#7, no active document", kPSSigMethodPKCS7SHA1, 300, true, false, false, 0, "No document is open!"},
+      {"SHA-1 PKCS#7 without the viewer's digest", kPSSigMethodPKCS7SHA1, 300, true, true, false, 1, invalid},
+      {"SHA-1 PKCS#7 without the viewer's digest, in English", kPSSigMethodPKCS7SHA1, 300, true, true, false, 0,
+       "Invalid parameter."},
+  };
+  registerHandler();
+  const std::string file = "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n"
+                           "2 0 obj << /Type /Pages /Kids [] /Count 0 >> endobj\ntrailer << /Root 1 0 R >>\n";
+  const std::vector<unsigned char> value(400, 0x30);
+  const unsigned char digest[20] = {1, 2, 3};
+  const int threads = threadCount();
+  const size_t windows = wt::topLevelWindows().size();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    viewer.closeDocuments();
+    if (row.document) {
+      ASSERT_TRUE(viewer.openDocumentFromMemory("doc.pdf", file));
+    }
+    languageFlag = row.language;
+    wt::clearMessageBoxes();
+    PSSigValidateParamsRec params{};
+    params.size = sizeof params;
+    params.sigMethod = row.method;
+    params.sigValue = row.value ? value.data() : nullptr;
+    params.sigValueSize = row.length;
+    params.digest = row.digest ? digest : nullptr;
+    params.signerCert = ASCabNew();
+    params.resultCab = ASCabNew();
+    params.dataSource = viewer.newDataSource("signed bytes");
+    PubSecEngine e = newEngine();
+    EXPECT_EQ(validate(e, &params), -2);
+    EXPECT_EQ(take(textProp(e, "exception", -1)), row.text);
+    EXPECT_EQ(ASCabNumEntries(params.resultCab), 0);
+    EXPECT_FALSE(reinterpret_cast<DSEngine*>(e)->hasProgressDialog());
+    EXPECT_TRUE(wt::messageBoxes().empty());
+    EXPECT_EQ(wt::topLevelWindows().size(), windows);
+    EXPECT_EQ(viewer.frameDepth(), 0);
+    destroyEngine(e);
+    viewer.releaseDataSource(params.dataSource);
+    ASCabDestroy(params.signerCert);
+    ASCabDestroy(params.resultCab);
+  }
+  EXPECT_TRUE(quarveltest::eventually([&] { return threadCount() == threads; })) << "no progress thread is left";
+  languageFlag = 1;
+}
+
+// The signed data are the source's bytes, however the viewer cuts them: the engine asks
+// for 1024 bytes at a time and takes what each answer holds, empty answers included.
+TEST_F(Handler, CollectingTheSignedDataKeepsEveryByteWhateverTheChunks) {
+  const std::vector<std::vector<ASInt32>> plans = {{}, {1}, {1023}, {1024}, {7, 1024, 3}, {0, 5, 0, 0, 1024}};
+  for (size_t size : {0u, 1u, 1023u, 1024u, 1025u, 5000u, 70001u}) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 1024) & 0xFF);
+    for (const std::vector<ASInt32>& plan : plans) {
+      viewer.config().chunkSizes = plan;
+      PSDataSource source = viewer.newDataSource(bytes);
+      VOQ_String collected("kept");
+      collectSignedData(source, collected);
+      viewer.releaseDataSource(source);
+      EXPECT_EQ(std::string(collected.getData(), collected.getLength()), "kept" + bytes)
+          << size << " bytes in chunks of " << (plan.empty() ? 0 : plan[0]) << "...";
+    }
+  }
+  viewer.config().chunkSizes.clear();
 }
 
 }  // namespace

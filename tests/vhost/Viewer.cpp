@@ -320,6 +320,13 @@ std::vector<SignatureResult> Viewer::validateSignatures() {
   if (!s.active) return results;
   Document& doc = *s.active;
   std::string file = doc.memory.empty() ? readFile(doc.path) : doc.memory;
+  // The result cabinets of the document's signatures while their panels can be read again.
+  struct Panel {
+    size_t index;
+    ASCab resultCab;
+    PubSecHandlerRec* handler;
+  };
+  std::vector<Panel> panels;
   for (QPDFObjectHandle& field : signatureFields(*doc.qpdf)) {
     QPDFObjectHandle v = field.getKey("/V");
     if (!v.isDictionary()) continue;
@@ -362,6 +369,9 @@ std::vector<SignatureResult> Viewer::validateSignatures() {
     std::string value = r.method == 1 ? contents.getStringValue() : derPrefix(contents.getStringValue());
     std::string cert = r.method == 1 ? (v.getKey("/Cert").isString() ? v.getKey("/Cert").getStringValue() : "")
                                      : signerCertificate(value);
+    if (!s.config.certificateInCabinet.empty()) {
+      cert.assign(s.config.certificateInCabinet.begin(), s.config.certificateInCabinet.end());
+    }
     unsigned char digest[SHA_DIGEST_LENGTH];
     SHA1(reinterpret_cast<const unsigned char*>(signedData.data()), signedData.size(), digest);
 
@@ -424,8 +434,25 @@ std::vector<SignatureResult> Viewer::validateSignatures() {
     if (code != 0) r.error = "the handler raised " + std::to_string(code);
     s.dataSources.erase(sourceHandle);
     ops::ASCabDestroy(certCab);
-    ops::ASCabDestroy(resultCab);
+    if (s.config.rereadPanels && handler->getText) {
+      panels.push_back({results.size(), resultCab, handler});
+    } else {
+      ops::ASCabDestroy(resultCab);
+    }
     results.push_back(r);
+  }
+  for (const Panel& panel : panels) {
+    SignatureResult& r = results[panel.index];
+    ASErrorCode code = catchRaise([&] {
+      for (ASInt32 kind = 0; kind <= 10; ++kind) {
+        ProcedureScope scope(s, "GetText");
+        ASText text = callbackAs<PSGetTextProc>(panel.handler->getText)(panel.handler->engine, panel.resultCab, kind);
+        r.laterTexts.push_back(text ? ops::ASTextGetEncoded(text, 0) : "");
+        if (text) ops::ASTextDestroy(text);
+      }
+    });
+    if (code != 0) r.error = "the handler raised " + std::to_string(code) + " reading a panel again";
+    ops::ASCabDestroy(panel.resultCab);
   }
   return results;
 }

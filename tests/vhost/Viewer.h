@@ -73,6 +73,13 @@ struct Config {
   // Chunk sizes the data source of the signed ranges delivers, in turn (each at most
   // what the handler asks for); empty: as much as asked.
   std::vector<ASInt32> chunkSizes;
+  // The signer-certificate cabinet's "0" holds these DER bytes in place of the signer the
+  // viewer found in the value (a viewer that hands over another of its certificates);
+  // empty: the signer.
+  std::vector<uint8_t> certificateInCabinet;
+  // Once every signature of the document was verified, the panels are read again
+  // (SignatureResult::laterTexts), as when the user opens them afterwards.
+  bool rereadPanels = false;
 
   static std::map<std::string, ASUns32> newestHFTs();
   static std::vector<MenuPlan> standardMenus();
@@ -86,6 +93,8 @@ struct SignatureResult {
   ASInt32 digest = 0, trustFlags = 0, id = 0;  // the result cabinet
   std::map<std::string, std::string> strings;  // its string entries, by key
   std::vector<std::string> texts;  // GetText for kinds 0 to 10 ("" for none)
+  // The same, read after the whole document was verified (Config::rereadPanels).
+  std::vector<std::string> laterTexts;
   std::string error;               // why the viewer could not call the handler
   // The engine's "exception" text (index -1), read as a viewer does to show why, when
   // SigValidate answered other than 1.
