@@ -29,9 +29,12 @@ target_link_libraries(collect_benchmark PRIVATE tolmira_plugin vhost pisdk_glue 
 target_compile_definitions(collect_benchmark PRIVATE POINTERHOLDER_TRANSITION=4)
 quarvel_warnings(collect_benchmark)
 
+# The end-to-end table runs 40 viewer sessions, each a process of its own waiting on the
+# local services: under the sanitizers on a busy machine that takes longer than 300 s.
 quarvel_add_test(pdfverify_engine_tests LABEL pdfverify
   SOURCES engine_test.cpp
-  LIBS vhost pdffixtures certcheck certcheck_testnet quarvel_testpki)
+  LIBS vhost pdffixtures certcheck certcheck_testnet quarvel_testpki
+  PROPERTIES TIMEOUT 900)
 add_dependencies(pdfverify_engine_tests Tolmira)
 target_include_directories(pdfverify_engine_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/certcheck/network)
 target_compile_definitions(pdfverify_engine_tests PRIVATE TOLMIRA_PATH="$<TARGET_FILE:Tolmira>" POINTERHOLDER_TRANSITION=4)
