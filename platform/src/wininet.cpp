@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "hosts_file.h"
 #include "platform/handles.h"
 #include "platform/wininet_test.h"
 #include "wininet.h"
@@ -70,6 +71,7 @@ class HttpRequest : public InetObject {
     }
     if (multi_) curl_multi_cleanup(multi_);
     curl_slist_free_all(headers_);
+    curl_slist_free_all(resolve_);
   }
 
   std::string agent, server, verb, object, version;
@@ -88,6 +90,17 @@ class HttpRequest : public InetObject {
     const std::string url = "http://" + (bracket ? "[" + server + "]" : server) + ":" + std::to_string(port) +
                             (object.empty() || object[0] != '/' ? "/" : "") + object;
     curl_easy_setopt(easy_, CURLOPT_URL, url.c_str());
+    // The machine's hosts file answers first, as for every look-up of this layer; libcurl
+    // tries each address it gives in turn ("localhost" as ::1, then 127.0.0.1).
+    std::string addresses;
+    for (const std::string& address : hostsFileAddressTexts(server.c_str())) {
+      if (!addresses.empty()) addresses += ",";
+      addresses += address.find(':') != std::string::npos ? "[" + address + "]" : address;
+    }
+    if (!addresses.empty()) {
+      resolve_ = curl_slist_append(nullptr, (server + ":" + std::to_string(port) + ":" + addresses).c_str());
+      curl_easy_setopt(easy_, CURLOPT_RESOLVE, resolve_);
+    }
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy_, CURLOPT_PROXY, "");  // direct: no proxy from the environment
     curl_easy_setopt(easy_, CURLOPT_USERAGENT, agent.c_str());
@@ -315,6 +328,7 @@ class HttpRequest : public InetObject {
   CURL* easy_ = nullptr;
   CURLM* multi_ = nullptr;
   curl_slist* headers_ = nullptr;
+  curl_slist* resolve_ = nullptr;
   State state_ = State::Opened;
   DWORD bodyTotal_ = 0;
   DWORD bodyWritten_ = 0;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "hosts_file.h"
 #include "platform/machine.h"
 #include "winsock2.h"
 
@@ -133,6 +134,26 @@ bool isNumeric(const char* node) {
 }
 
 }  // namespace
+
+namespace platform {
+
+std::vector<std::string> hostsFileAddressTexts(const char* name) {
+  std::vector<std::string> texts;
+  if (name == nullptr || isNumeric(name)) return texts;
+  std::vector<socklen_t> lengths;
+  for (const struct sockaddr_storage& address : hostsFileAddresses(name, AF_UNSPEC, lengths)) {
+    char text[INET6_ADDRSTRLEN] = "";
+    if (address.ss_family == AF_INET) {
+      inet_ntop(AF_INET, &reinterpret_cast<const struct sockaddr_in*>(&address)->sin_addr, text, sizeof text);
+    } else {
+      inet_ntop(AF_INET6, &reinterpret_cast<const struct sockaddr_in6*>(&address)->sin6_addr, text, sizeof text);
+    }
+    texts.emplace_back(text);
+  }
+  return texts;
+}
+
+}  // namespace platform
 
 extern "C" {
 

@@ -6,11 +6,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <string>
 #include <windows.h>
 #include <wininet.h>
 
 #include "ScriptedHttpServer.h"
+#include "platform/machine.h"
 #include "platform/wininet_test.h"
 
 namespace {
@@ -158,6 +162,72 @@ TEST(WinInet, TimeOutZeroWaitsAndTheTestCapShortensIt) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_TIMEOUT));
   platform::inettest::capReceiveWait(0);
   EXPECT_EQ(platform::inettest::receiveTimeoutsSet(), std::vector<DWORD>{0});
+}
+
+// The machine's hosts file names the addresses of "localhost" in the order they are
+// tried: one that refuses gives way to the next, whichever family comes first; only
+// when every one refuses does the send fail.
+TEST(WinInet, LocalhostTriesEachAddressTheHostsFileGives) {
+  const std::filesystem::path hosts = platform::mapPath("C:\\WINDOWS\\system32\\drivers\\etc\\hosts");
+  std::filesystem::create_directories(hosts.parent_path());
+  struct Row {
+    const char* hostsFile;  // NULL: no hosts file, the host's resolver answers
+    const char* listening;  // where the server is
+    bool reached;
+  } rows[] = {
+      {"::1 localhost\n127.0.0.1 localhost\n", "127.0.0.1", true},
+      {"::1 localhost\n127.0.0.1 localhost\n", "::1", true},
+      {"127.0.0.1 localhost\n::1 localhost\n", "::1", true},
+      {"# a comment\n::1 ip6-localhost LocalHost\n127.0.0.1 other\n", "::1", true},
+      {"::1 localhost\n", "127.0.0.1", false},
+      {nullptr, "127.0.0.1", true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.hostsFile ? row.hostsFile : "(no hosts file)") + " / " + row.listening);
+    std::filesystem::remove(hosts);
+    if (row.hostsFile) std::ofstream(hosts) << row.hostsFile;
+    slserver::ScriptedHttpServer server(0, row.listening);
+    slserver::Reply reply;
+    reply.body = "answer";
+    server.setReply(reply);
+    Post post(server.port(), 5000);
+    if (!row.reached) {
+      EXPECT_FALSE(post.send(0));
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_CANNOT_CONNECT));
+      EXPECT_TRUE(server.requests().empty());
+      continue;
+    }
+    ASSERT_TRUE(post.send(2));
+    DWORD written = 0;
+    EXPECT_TRUE(post.write("hi", &written));
+    ASSERT_TRUE(post.end());
+    std::string body;
+    EXPECT_TRUE(post.readAll(&body));
+    EXPECT_EQ(body, "answer");
+    ASSERT_TRUE(server.waitForRequests(1));
+    EXPECT_EQ(server.requests()[0].body, "hi");
+    EXPECT_EQ(server.requests()[0].headers.at("host"), "localhost:" + std::to_string(server.port()));
+  }
+  std::filesystem::remove(hosts);
+}
+
+// The receive time-out bounds each wait for the server, not the whole reply: a reply
+// that comes late and in pieces with pauses, each shorter than the time-out, is read
+// in full although it takes longer than the time-out altogether.
+TEST(WinInet, ReceiveTimeOutIsPerWaitNotForTheWholeReply) {
+  slserver::ScriptedHttpServer server;
+  slserver::Reply slow;
+  slow.body = std::string(6000, 's');
+  slow.pieces = {750};
+  slow.delayMs = 200;
+  slow.pauseMs = 200;
+  server.setReply(slow);
+  Post post(server.port(), 1000);  // 8 waits of 200 ms: 1.6 s in all
+  ASSERT_TRUE(post.send(0));
+  ASSERT_TRUE(post.end());
+  std::string body;
+  EXPECT_TRUE(post.readAll(&body));
+  EXPECT_EQ(body, slow.body);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
@@ -30,22 +31,38 @@ std::string lower(std::string s) {
 
 }  // namespace
 
-ScriptedHttpServer::ScriptedHttpServer(uint16_t port) {
-  listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+ScriptedHttpServer::ScriptedHttpServer(uint16_t port, const std::string& address) : address_(address) {
+  const bool v6 = address.find(':') != std::string::npos;
+  listenFd_ = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listenFd_ < 0) throw std::runtime_error("socket");
   int one = 1;
   ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listenFd_, 16) != 0) {
-    ::close(listenFd_);
-    throw std::runtime_error("bind 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno));
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  bool parsed = false;
+  if (v6) {
+    ::setsockopt(listenFd_, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&storage);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(port);
+    parsed = ::inet_pton(AF_INET6, address.c_str(), &in6->sin6_addr) == 1;
+    length = sizeof *in6;
+  } else {
+    auto* in4 = reinterpret_cast<sockaddr_in*>(&storage);
+    in4->sin_family = AF_INET;
+    in4->sin_port = htons(port);
+    parsed = ::inet_pton(AF_INET, address.c_str(), &in4->sin_addr) == 1;
+    length = sizeof *in4;
   }
-  socklen_t length = sizeof address;
-  ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
-  port_ = ntohs(address.sin_port);
+  auto* where = reinterpret_cast<sockaddr*>(&storage);
+  if (!parsed || ::bind(listenFd_, where, length) != 0 || ::listen(listenFd_, 16) != 0) {
+    const int error = errno;
+    ::close(listenFd_);
+    throw std::runtime_error("bind " + address + " port " + std::to_string(port) + ": " + std::strerror(error));
+  }
+  ::getsockname(listenFd_, where, &length);
+  port_ = ntohs(v6 ? reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port
+                   : reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
   stopFd_ = ::eventfd(0, EFD_CLOEXEC);
   thread_ = std::thread([this] { run(); });
 }
@@ -59,7 +76,8 @@ ScriptedHttpServer::~ScriptedHttpServer() {
 }
 
 std::string ScriptedHttpServer::url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
+  const bool v6 = address_.find(':') != std::string::npos;
+  return "http://" + (v6 ? "[" + address_ + "]" : address_) + ":" + std::to_string(port_) + path;
 }
 
 void ScriptedHttpServer::setReply(const Reply& reply) {
@@ -89,6 +107,12 @@ void ScriptedHttpServer::run() {
     serve(fd);
     ::close(fd);
   }
+}
+
+bool ScriptedHttpServer::pause(int milliseconds) {
+  // The test's end cuts the wait short.
+  pollfd stop{stopFd_, POLLIN, 0};
+  return ::poll(&stop, 1, milliseconds) <= 0;
 }
 
 bool ScriptedHttpServer::sendAll(int fd, const char* data, size_t size) {
@@ -156,6 +180,7 @@ void ScriptedHttpServer::serve(int fd) {
     return;
   }
   if (reply.status == 0) return;
+  if (reply.delayMs > 0 && !pause(reply.delayMs)) return;
   std::string head = "HTTP/1.0 " + std::to_string(reply.status) + (reply.status == 200 ? " OK" : " Error") + "\r\n";
   head += "Content-Type: text/xml; charset=UTF-8\r\n";
   if (reply.chunked) {
@@ -173,6 +198,7 @@ void ScriptedHttpServer::serve(int fd) {
   while (sent < limit) {
     size_t n = limit - sent;
     if (!reply.pieces.empty()) n = std::min(n, std::max<size_t>(1, reply.pieces[piece++ % reply.pieces.size()]));
+    if (sent > 0 && reply.pauseMs > 0 && !pause(reply.pauseMs)) return;
     if (reply.chunked) {
       char size[32];
       std::snprintf(size, sizeof size, "%zx\r\n", n);

@@ -1,6 +1,6 @@
-// A scripted HTTP server on 127.0.0.1 for the plug-in tests: it records every request
+// A scripted HTTP server on the loopback for the plug-in tests: it records every request
 // byte for byte and answers as the test scripted (status, body, chunked or not, in
-// pieces, closing early, or never). The Security Layer server is one on port 20000;
+// pieces, slowly, closing early, or never). The Security Layer server is one on port 20000;
 // the form receiver one on a port of its own.
 #pragma once
 
@@ -22,6 +22,8 @@ struct Reply {
   size_t closeAfter = std::string::npos;  // closes after this many body bytes
   bool silent = false;                 // reads the request and never answers
   std::vector<size_t> pieces;          // sends the body in pieces of these sizes, in turn
+  int delayMs = 0;                     // waits this long before the status line
+  int pauseMs = 0;                     // and this long before each piece after the first
 };
 
 struct Request {
@@ -34,13 +36,14 @@ struct Request {
 
 class ScriptedHttpServer {
  public:
-  // Binds 127.0.0.1 at `port` (0: a free one); throws when it cannot.
-  explicit ScriptedHttpServer(uint16_t port = 0);
+  // Binds `address` (127.0.0.1 or ::1) at `port` (0: a free one); throws when it cannot.
+  explicit ScriptedHttpServer(uint16_t port = 0, const std::string& address = "127.0.0.1");
   ScriptedHttpServer(const ScriptedHttpServer&) = delete;
   ScriptedHttpServer& operator=(const ScriptedHttpServer&) = delete;
   ~ScriptedHttpServer();
 
   uint16_t port() const { return port_; }
+  // The server's URL by its address.
   std::string url(const std::string& path = "/") const;
   // The answer to every following request.
   void setReply(const Reply& reply);
@@ -52,10 +55,13 @@ class ScriptedHttpServer {
   void run();
   void serve(int fd);
   bool sendAll(int fd, const char* data, size_t size);
+  // Waits `milliseconds`; false when the server is being stopped.
+  bool pause(int milliseconds);
 
   int listenFd_ = -1;
   int stopFd_ = -1;  // an eventfd: the server thread's stop
   uint16_t port_ = 0;
+  std::string address_;
   mutable std::mutex lock_;
   mutable std::condition_variable changed_;
   Reply reply_;
