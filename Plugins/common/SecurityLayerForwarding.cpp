@@ -84,7 +84,9 @@ class InternetHandle {
 };
 
 // Sends the request and collects the reply body into `reply` (NUL-terminated; empty
-// when nothing came). False when the reply outgrew kMaxReply.
+// when nothing came). False when the reply is none to classify: longer than kMaxReply,
+// or holding a NUL byte (no Security Layer reply has one, and read as text the reply
+// would lose what follows it), or without memory to hold it.
 bool exchange(const char* request, DWORD timeoutMs, Block& reply) {
   InternetHandle internet(InternetOpenA(kAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
   if (!internet) return true;
@@ -122,7 +124,7 @@ bool exchange(const char* request, DWORD timeoutMs, Block& reply) {
     DWORD got = 0;
     if (!InternetReadFile(http.get(), chunk, kReadChunk, &got)) break;
     if (got == 0) break;
-    if (used + got > kMaxReply) return false;
+    if (used + got > kMaxReply || std::memchr(chunk, '\0', got)) return false;
     if (used + got + 1 > reply.size()) {
       // Grow by half at least, so that a long reply costs linear time, not quadratic.
       size_t bigger = used + got + 1 + kReadChunk + 100;
@@ -319,7 +321,7 @@ void forwardRequest(const char* request, const char* postUrl, const char* timeou
   Block encoded(memory);
   if (!body.allocate(5 + 3 * infoLength + 10 + 3 * std::strlen(code) + 1) ||
       !encoded.allocate(3 * infoLength + 1)) {
-    showError(owner, kMsgForwarding);
+    MessageBoxA(owner, kMsgForwarding, kCaptionError, MB_OK);  // as the control says it: no icon
     return;
   }
   std::strcpy(body.get(), "data=");

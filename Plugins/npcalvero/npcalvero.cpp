@@ -57,7 +57,11 @@ class BrowserPoster : public slforward::RequestPoster {
     std::snprintf(length, sizeof length, "%d", static_cast<int>(bodyLength));
     const size_t size = sizeof kHead - 1 + std::strlen(length) + 2 + bodyLength + 1;
     char* buffer = static_cast<char*>(allocateFromBrowser(size));
-    if (!buffer) return;
+    if (!buffer) {
+      // The page would wait for a posting that never comes: say that it cannot be made.
+      MessageBoxA(nullptr, slforward::kMsgForwarding, slforward::kCaptionError, MB_OK);
+      return;
+    }
     std::snprintf(buffer, size, "%s%s\n\n%s", kHead, length, formBody);
     NPN_PostURLNotify(instance_, postUrl, "_self", static_cast<uint32_t>(size - 1), buffer, FALSE, nullptr);
     NPN_MemFree(buffer);

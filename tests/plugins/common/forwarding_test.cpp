@@ -2,6 +2,7 @@
 // what the server receives, and what the user sees or the page receives for each reply.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -99,6 +100,14 @@ TEST_F(ForwardingWithServer, ReplyTable) {
        "Gr\xC3\xBC\xC3\x9F" "e", "Error: 5", ""},
       {prefixed("sl10", "GetStatusResponse", "http://other.example/namespaces/securitylayer/20020225#"), 200,
        slforward::kMsgTransfer, "Error", ""},
+      // Error replies without their code.
+      {"<ErrorResponse><Info>keine Nummer</Info></ErrorResponse>", 200, slforward::kMsgTransfer, "Error", ""},
+      {"<sl10:ErrorResponse xmlns:sl10='" SL10_NAMESPACE "'><sl10:Info>i</sl10:Info></sl10:ErrorResponse>", 200,
+       slforward::kMsgTransfer, "Error", ""},
+      // A NUL byte: no Security Layer reply holds one, and what follows it would be lost.
+      {success + std::string(1, '\0') + "<ErrorResponse><Code>1</Code><Info>i</Info>", 200, slforward::kMsgTransfer,
+       "Error", ""},
+      {std::string(1, '\0') + success, 200, slforward::kMsgTransfer, "Error", ""},
   };
   // The fourteen success pairs.
   for (const char* name : {"CreateXMLSignatureResponse", "CreateCMSSignatureResponse", "VerifyCMSSignatureResponse",
@@ -116,7 +125,7 @@ TEST_F(ForwardingWithServer, ReplyTable) {
     const std::string reply = prefixed("sl10", name, SL10_NAMESPACE);
     rows.push_back({reply, 200, "", "", reply});
   }
-  ASSERT_EQ(rows.size(), 16u + 14u);
+  ASSERT_EQ(rows.size(), 20u + 14u);
 
   for (const Row& row : rows) {
     SCOPED_TRACE(row.reply);
@@ -240,6 +249,56 @@ TEST_F(ForwardingWithServer, SilentServerEndsInTheCommunicationError) {
   EXPECT_TRUE(poster.posts.empty());
 }
 
+// Reply sizes on both sides of each step of the reply buffer (its first 5100 bytes,
+// the growth by at least half) and of the cap, in pieces of the read chunk and of
+// other sizes: the page receives each one whole.
+TEST_F(ForwardingWithServer, RepliesAroundTheBufferStepsArriveWhole) {
+  const std::string open = "<GetPropertiesResponse>";
+  const std::string close = "</GetPropertiesResponse>";
+  struct Row {
+    size_t size;
+    std::vector<size_t> pieces;
+  } rows[] = {
+      {4099, {1000}},       {4100, {1000}},        {5099, {1000}},       {5100, {1000}},
+      {5101, {1000}},       {5101, {5099, 1, 1}},  {6100, {1000}},       {7650, {999, 1001}},
+      {7651, {3}},          {11476, {5100}},       {slforward::kMaxReply, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.size);
+    slserver::Reply script;
+    script.body = open;
+    for (size_t i = 0; script.body.size() < row.size - close.size(); ++i)
+      script.body += static_cast<char>('a' + i % 26);
+    script.body += close;
+    ASSERT_EQ(script.body.size(), row.size);
+    script.pieces = row.pieces;
+    server.setReply(script);
+    poster.posts.clear();
+    EXPECT_TRUE(run().empty());
+    ASSERT_EQ(poster.posts.size(), 1u);
+    EXPECT_TRUE(poster.posts[0].first == "data=" + encoded(script.body) + "&retValue=0");
+  }
+}
+
+// A server that takes its time, answering late and in pieces with pauses, each
+// shorter than the receive time-out though all of them are longer: the reply is
+// posted whole.
+TEST_F(ForwardingWithServer, SlowButSteadyReplyIsPosted) {
+  slserver::Reply script;
+  script.body = "<sl10:InfoboxReadResponse xmlns:sl10=\"" SL10_NAMESPACE "\">" + std::string(6000, 'i') +
+                "</sl10:InfoboxReadResponse>";
+  script.pieces = {800};
+  script.delayMs = 200;
+  script.pauseMs = 200;
+  server.setReply(script);
+  platform::inettest::capReceiveWait(1000);  // each wait, not the whole reply
+  const auto boxes = run("<Request/>", "1");
+  platform::inettest::capReceiveWait(0);
+  EXPECT_TRUE(boxes.empty());
+  ASSERT_EQ(poster.posts.size(), 1u);
+  EXPECT_EQ(slserver::decodeForm(poster.posts[0].first).at("data"), script.body);
+}
+
 TEST_F(ForwardingWithServer, ReplyAboveTheCapIsRefused) {
   const std::string open = "<GetPropertiesResponse>";
   const std::string close = "</GetPropertiesResponse>";
@@ -329,6 +388,24 @@ TEST_F(Forwarding, MissingParametersAreRefusedBeforeAnyExchange) {
   EXPECT_TRUE(poster.posts.empty());
 }
 
+// The page's minutes are read as scanf reads an unsigned number ("%u": blanks, a sign,
+// digits, the rest ignored; a negative number wraps), then times 60000 without wrapping.
+TEST(TimeoutText, ReadAsScanfReadsAnUnsignedNumber) {
+  const char* texts[] = {"5",  "+5",  "-0",     "-1",      "-5",   "\t7\n", "  12abc", "0x10", "1e3",
+                         "0",  "00",  "+",      "-",       " ",    "x5",    "\xFF" "9",  "9\xFF", "71582",
+                         "71583", "4294967295", "4294967", "1 2", "\v\f3"};
+  for (const char* text : texts) {
+    SCOPED_TRACE(text);
+    unsigned minutes = 0;
+    DWORD expected = slforward::kDefaultTimeoutMs;
+    if (std::sscanf(text, "%u", &minutes) == 1) {
+      const unsigned long long ms = 60000ull * minutes;
+      expected = ms > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(ms);
+    }
+    EXPECT_EQ(slforward::receiveTimeoutOf(text), expected);
+  }
+}
+
 TEST(SplitResponse, CodeFieldAndTagOrder) {
   struct Row {
     std::string reply;
@@ -344,6 +421,9 @@ TEST(SplitResponse, CodeFieldAndTagOrder) {
       {"<ErrorResponse><Code>1</Code></Info>x<Info>", -1, "", ""},
       {"<ErrorResponse><Code>1</Code><Info>i", -1, "", ""},
       {"<ErrorResponse><Code>1<Info>i</Info>", -1, "", ""},
+      {"<ErrorResponse><Info>i</Info>", -1, "", ""},
+      {"<ErrorResponse><Code>1</Code>", -1, "", ""},
+      {"<Code>1</Code><Info>i</Info><ErrorResponse>", 0, "1", "i"},  // anywhere in the reply
       {"<GetPropertiesResponse></GetPropertiesResponse>", 1, "0",
        "<GetPropertiesResponse></GetPropertiesResponse>"},
       {"no answer at all", -1, "", ""},

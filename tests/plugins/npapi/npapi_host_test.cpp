@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,12 +22,16 @@
 #include "SecurityLayerForwarding.h"
 #include "ScriptedHttpServer.h"
 #include "platform/window_test.h"
+#include "platform/wininet_test.h"
 
 namespace {
 
 std::atomic<int> g_outstanding{0};
+std::atomic<int> g_allocations{0};  // every call of memalloc
+std::atomic<int> g_failAt{0};       // memalloc's call that finds no memory (0: none)
 
 void* countedAlloc(uint32_t size) {
+  if (++g_allocations == g_failAt) return nullptr;
   void* block = std::malloc(size ? size : 1);
   if (block) ++g_outstanding;
   return block;
@@ -88,6 +94,8 @@ class NpapiHost : public ::testing::Test {
     browser_.posturlnotify = postUrlNotify;
     g_posts.clear();
     g_outstanding = 0;
+    g_allocations = 0;
+    g_failAt = 0;
     platform::wintest::clearMessageBoxes();
   }
   void TearDown() override {
@@ -269,33 +277,132 @@ TEST_F(NpapiHost, BrowserOfMinorEightPostsNothingAndSaysNothing) {
 }
 
 TEST_F(NpapiHost, BadPagesAndRepliesLeakNothing) {
-  slserver::SecurityLayerServer server;
+  auto server = std::make_unique<slserver::SecurityLayerServer>();
   start();
   const std::string huge(1 << 20, 'q');
+  const std::string success = "<GetPropertiesResponse></GetPropertiesResponse>";
+  const std::string oddUrl = "http://127.0.0.1:1/\xFF\xFE?a=&b=%zz#<'\">";
   struct Row {
     std::string request, reply;
-    const char* box;
+    const char* box;  // NULL: posted
+    slserver::Reply script = {};
+    std::string url = "http://127.0.0.1:1/";
+    const char* timeout = nullptr;
   } rows[] = {
-      {huge, "<GetPropertiesResponse></GetPropertiesResponse>", nullptr},
+      {huge, success, nullptr},
       {"", "<ErrorResponse><Code>" + std::string(100, '1') + "</Code><Info>i</Info>", slforward::kMsgTransfer},
       {"\xFF\xFE\x80", "<ErrorResponse></Info><Info><Code>1</Code>", slforward::kMsgTransfer},
-      {"x", "<ErrorResponse><Code>9</Code><Info>" + huge + "</Info>", nullptr},
+      {"x", "<ErrorResponse><Code>9</Code><Info>" + huge + "</Info>", huge.c_str()},
       {"y", "", slforward::kMsgCommunication},
+      {"z", success, nullptr, {}, oddUrl, "\xFF"},
+      {"z", "<sl10:GetStatusResponse xmlns:sl10=\"http://elsewhere.example/namespaces/securitylayer/20020225#\">"
+            "</sl10:GetStatusResponse>",
+       slforward::kMsgTransfer},
+      {"z", "", slforward::kMsgTransfer, [&] {
+         slserver::Reply cut;  // closes in the middle
+         cut.body = "<GetPropertiesResponse>" + std::string(3000, 'c') + "</GetPropertiesResponse>";
+         cut.closeAfter = 1500;
+         return cut;
+       }()},
+      {"z", "", slforward::kMsgTransfer, [&] {
+         slserver::Reply tooLong;
+         tooLong.body = "<GetPropertiesResponse>" + std::string(slforward::kMaxReply, 'l') + "</GetPropertiesResponse>";
+         return tooLong;
+       }()},
+      {"z", "", nullptr, [&] {
+         slserver::Reply longOne;  // grows the reply buffer in the browser's memory
+         longOne.body = "<GetPropertiesResponse>" + std::string(4u << 20, 'g') + "</GetPropertiesResponse>";
+         longOne.pieces = {1000, 7};
+         return longOne;
+       }()},
+      {"z", "", slforward::kMsgCommunication, [&] {
+         slserver::Reply silent;
+         silent.silent = true;
+         return silent;
+       }(), "http://127.0.0.1:1/", "0"},
   };
+  platform::inettest::capReceiveWait(300);  // the silent server's row need not wait for ever
   for (const Row& row : rows) {
-    slserver::Reply reply;
-    reply.body = row.reply;
-    server.setReply(reply);
+    SCOPED_TRACE(row.request.substr(0, 8) + " / " + (row.reply.empty() ? row.script.body : row.reply).substr(0, 40));
+    slserver::Reply reply = row.script;
+    if (!row.reply.empty()) reply.body = row.reply;
+    server->setReply(reply);
+    g_posts.clear();
     platform::wintest::clearMessageBoxes();
-    page({{"xml_request", row.request}, {"post_url", "http://127.0.0.1:1/"}});
+    std::vector<std::pair<const char*, std::string>> args = {{"xml_request", row.request}, {"post_url", row.url}};
+    if (row.timeout) args.emplace_back("timeout", row.timeout);
+    page(args);
     const auto boxes = platform::wintest::messageBoxes();
     if (row.box) {
       ASSERT_EQ(boxes.size(), 1u);
-      EXPECT_EQ(boxes[0].text, row.box);
+      EXPECT_TRUE(boxes[0].text == row.box) << boxes[0].text.substr(0, 80);
+      EXPECT_TRUE(g_posts.empty());
+    } else {
+      EXPECT_TRUE(boxes.empty());
+      ASSERT_EQ(g_posts.size(), 1u);
+      EXPECT_EQ(g_posts[0].url, row.url);  // as the page gave it
     }
     EXPECT_EQ(g_outstanding.load(), 0);
   }
-  EXPECT_EQ(server.requests()[0].body, huge);
+  platform::inettest::capReceiveWait(0);
+  EXPECT_EQ(server->requests()[0].body, huge);
+
+  // Nothing listening on the port.
+  server.reset();
+  slserver::Port20000Turn turn;
+  platform::wintest::clearMessageBoxes();
+  page({{"xml_request", "<R/>"}, {"post_url", "http://127.0.0.1:1/"}});
+  ASSERT_EQ(platform::wintest::messageBoxes().size(), 1u);
+  EXPECT_EQ(platform::wintest::messageBoxes()[0].text, slforward::kMsgCommunication);
+  EXPECT_EQ(g_outstanding.load(), 0);
+}
+
+// All of the plug-in's memory comes from the browser, which may have none: whichever of
+// a run's allocations fails, the run ends in exactly one outcome (NPP_New's out of
+// memory, or one message box, or the posting when none failed), and every block taken
+// goes back.
+TEST_F(NpapiHost, EveryAllocationThatFailsEndsTheRunSoundly) {
+  slserver::SecurityLayerServer server;
+  slserver::Reply reply;
+  reply.body = "<GetPropertiesResponse>" + std::string(12000, 'm') + "</GetPropertiesResponse>";  // the buffer grows
+  server.setReply(reply);
+  slserver::ScriptedHttpServer receiver;
+  start();
+  const std::vector<std::pair<const char*, std::string>> args = {
+      {"xml_request", "<R/>"}, {"post_url", receiver.url("/r")}, {"timeout", "1"}};
+  g_allocations = 0;
+  page(args);
+  const int needed = g_allocations.load();
+  ASSERT_EQ(g_posts.size(), 1u);
+  ASSERT_GT(needed, 6);  // the record, three texts, the reply, its info, the form and the posting
+  std::set<std::string> outcomes;
+  for (int failing = 1; failing <= needed; ++failing) {
+    SCOPED_TRACE(failing);
+    g_posts.clear();
+    platform::wintest::clearMessageBoxes();
+    g_allocations = 0;
+    g_failAt = failing;
+    const NPError result = page(args);
+    g_failAt = 0;
+    const auto boxes = platform::wintest::messageBoxes();
+    EXPECT_TRUE(g_posts.empty());
+    if (result == NPERR_OUT_OF_MEMORY_ERROR) {
+      EXPECT_TRUE(boxes.empty());
+      outcomes.insert("out of memory");
+    } else {
+      EXPECT_EQ(result, NPERR_NO_ERROR);
+      ASSERT_EQ(boxes.size(), 1u);
+      EXPECT_EQ(boxes[0].owner, nullptr);
+      EXPECT_EQ(boxes[0].caption, "Error");
+      outcomes.insert(boxes[0].text);
+      const UINT icon = boxes[0].text == slforward::kMsgForwarding ? 0 : MB_ICONERROR;
+      EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK | icon));
+    }
+    EXPECT_EQ(g_outstanding.load(), 0);
+  }
+  // The record and the texts, the reply's buffer, its growth and its info, the form.
+  EXPECT_EQ(outcomes, (std::set<std::string>{"out of memory", slforward::kMsgCommunication, slforward::kMsgTransfer,
+                                             slforward::kMsgForwarding}));
 }
 
 // A window whose own procedure counts what reaches it.
@@ -358,6 +465,15 @@ TEST_F(NpapiHost, WindowSubclassingAndItsProperty) {
   ASSERT_EQ(plugin_.setwindow(&instance_, &none), NPERR_NO_ERROR);  // no handle: restored
   EXPECT_EQ(GetWindowLongPtrA(second, GWLP_WNDPROC), ownProc);
   EXPECT_EQ(GetPropA(second, "instance->pdata"), nullptr);
+
+  ASSERT_EQ(plugin_.setwindow(&instance_, &other), NPERR_NO_ERROR);
+  EXPECT_EQ(GetPropA(second, "instance->pdata"), instance_.pdata);
+  ASSERT_EQ(plugin_.setwindow(&instance_, nullptr), NPERR_NO_ERROR);  // no window at all: restored
+  EXPECT_EQ(GetWindowLongPtrA(second, GWLP_WNDPROC), ownProc);
+  EXPECT_EQ(GetPropA(second, "instance->pdata"), nullptr);
+  g_ownMessages.clear();
+  SendMessageA(second, WM_PAINT, 0, 0);
+  EXPECT_EQ(countOf(WM_PAINT), 1);  // the window paints for itself again
 
   ASSERT_EQ(plugin_.setwindow(&instance_, &window), NPERR_NO_ERROR);
   EXPECT_EQ(plugin_.destroy(&instance_, nullptr), NPERR_NO_ERROR);  // destroy restores too
