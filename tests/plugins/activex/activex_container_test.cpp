@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <map>
@@ -1112,6 +1113,61 @@ TEST_F(ActiveXContainer, InterfacesSafetyAndUnloading) {
   factory->LockServer(FALSE);
   factory->Release();
   EXPECT_EQ(canUnloadNow(), S_OK);
+}
+
+// What a container's toolbox and the file's properties show of the module: the bitmap
+// the registration's ToolboxBitmap32 names (16 x 16, 16 colours), the project name and
+// the version block.
+TEST_F(ActiveXContainer, ToolboxBitmapProjectNameAndVersionBlock) {
+  const std::string toolbox = readDefault(std::string("CLSID\\") + kClsidText + "\\ToolboxBitmap32");
+  const size_t comma = toolbox.rfind(", ");
+  ASSERT_NE(comma, std::string::npos) << toolbox;
+  EXPECT_EQ(toolbox.substr(comma + 2), "101");
+  const std::string path = toolbox.substr(0, comma);
+  InprocServer module(path);
+  ASSERT_NE(module.module, nullptr) << path;
+
+  HBITMAP bitmap = LoadBitmapA(module.module, MAKEINTRESOURCEA(101));
+  ASSERT_NE(bitmap, nullptr);
+  BITMAP info{};
+  ASSERT_EQ(GetObjectA(bitmap, sizeof info, &info), static_cast<int>(sizeof info));
+  EXPECT_EQ(info.bmWidth, 16);
+  EXPECT_EQ(info.bmHeight, 16);
+  EXPECT_EQ(info.bmBitsPixel, 4);
+  DeleteObject(bitmap);
+
+  char name[64] = {};
+  EXPECT_EQ(LoadStringA(module.module, 100, name, sizeof name), 8);
+  EXPECT_STREQ(name, "Brevatto");
+
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<char> block(size);
+  ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, block.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+  EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
+  EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+  EXPECT_EQ(fixed->dwProductVersionLS, 0x00000001u);
+  WORD* translation = nullptr;
+  ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+                             &length));
+  ASSERT_GE(length, 4u);
+  EXPECT_EQ(translation[0], 0x0407);  // German
+  const std::pair<const char*, const char*> strings[] = {
+      {"FileDescription", "Brevatto Module"}, {"ProductName", "Brevatto Module"},
+      {"InternalName", "Brevatto"},           {"OriginalFilename", "Brevatto.DLL"},
+  };
+  for (const auto& [key, expected] : strings) {
+    char query[96];
+    std::snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\%s", translation[0], translation[1], key);
+    char* value = nullptr;
+    EXPECT_TRUE(VerQueryValueA(block.data(), query, reinterpret_cast<void**>(&value), &length)) << key;
+    EXPECT_STREQ(value ? value : "<none>", expected) << key;
+  }
 }
 
 TEST_F(ActiveXContainer, RegistrationAndUnregistrationSeenFromASecondProcess) {
