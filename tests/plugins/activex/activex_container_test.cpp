@@ -904,6 +904,7 @@ TEST_F(ActiveXContainer, StreamPersistenceRoundTrip) {
     EXPECT_EQ(loaded.cy, 1200);
     if (row.size() == 3) {
       // The loaded control runs the page's request as the original would have.
+      releaseControl();  // the one create() made
       control = copy;
       embed({});
       ASSERT_TRUE(slServer().waitForRequests(1));
