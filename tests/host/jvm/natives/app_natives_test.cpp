@@ -306,8 +306,11 @@ TEST_F(AppNatives, WindowTables) {
                   "OtherClass|Signatur anderer Klasse|visible", "SunAwtDialog|Müller Dialog|visible",
                   "OtherClass|Hidden Title|hidden", "OtherClass|Doc A - Viewer|visible",
                   "OtherClass|Doc B - Viewer|visible", "OtherClass|" + note + "|visible"});
-  ASSERT_TRUE(quarveltest::eventually([] { return FindWindowA("OtherClass", "Doc A - Viewer") != nullptr; }));
+  // A window is found as soon as it exists, before it is shown; the helper answers a
+  // message only once it has made and shown every window and waits for messages.
   ASSERT_TRUE(quarveltest::eventually([&] { return FindWindowA("OtherClass", note.c_str()) != nullptr; }));
+  DWORD_PTR ignored = 0;
+  ASSERT_NE(SendMessageTimeoutA(FindWindowA("OtherClass", note.c_str()), WM_NULL, 0, 0, SMTO_NORMAL, 60000, &ignored), 0);
   const jint signatur = handleOf(FindWindowA("SunAwtDialog", "Signatur erstellen"));
   const jint mueller = handleOf(FindWindowA("SunAwtDialog", "Müller Dialog"));
   const jint hidden = handleOf(FindWindowA("OtherClass", "Hidden Title"));
