@@ -12,7 +12,9 @@
 
 #include "certcheck/VOQ_Thread.h"
 
-class VOQ_ProgressDialog : public VOQ_Thread {
+// Final: the base's destructor is not virtual, so nothing may be deleted as a kind of
+// this class through it.
+class VOQ_ProgressDialog final : public VOQ_Thread {
  public:
   // The title is not copied: it must outlive the dialog. The owner is only kept; the
   // dialog has no parent window.

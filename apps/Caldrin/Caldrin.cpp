@@ -12,9 +12,9 @@ CDownloadProgressDialog* g_downloadDialog = nullptr;
 
 namespace {
 
+#ifdef CALDRIN_TEST_HOST
 const char kBundlePath[] = "/certs/A-Trust-Stammzertifikate.p7b";
 
-#ifdef CALDRIN_TEST_HOST
 // A build for the tests names their server on this machine; its port, which the test
 // server chose, comes from the environment.
 std::string testUrl() {

@@ -39,8 +39,10 @@ class VOQ_PDFContentAnalyzer {
 
  private:
   CosObj stream;
-  int32_t first, second;
-  AVDoc avDoc;
+  // Stored at construction and read nowhere, kept on purpose: the object carries all its
+  // constructor was given (the two values, the viewer document the others came from).
+  [[maybe_unused]] int32_t first, second;
+  [[maybe_unused]] AVDoc avDoc;
   PDDoc pdDoc;
   CosDoc cosDoc;
   int32_t result = ANALYZE_DONE;
