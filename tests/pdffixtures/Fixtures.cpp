@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -98,6 +99,27 @@ Obj fontObject(QPDF& pdf, const FontPlan& f) {
   return pdf.makeIndirectObject(font);
 }
 
+// A grey image of about `bytes` bytes, 1024 samples wide, filled with noise from `seed`.
+Obj noiseImage(QPDF& pdf, int bytes, uint32_t seed) {
+  const int height = (bytes + 1023) / 1024;
+  std::string data(static_cast<size_t>(height) * 1024, '\0');
+  uint32_t x = seed * 2654435761u + 1;
+  for (char& c : data) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = static_cast<char>(x >> 24);
+  }
+  Obj image = Obj::newStream(&pdf, data);
+  image.getDict().replaceKey("/Type", Obj::newName("/XObject"));
+  image.getDict().replaceKey("/Subtype", Obj::newName("/Image"));
+  image.getDict().replaceKey("/Width", Obj::newInteger(1024));
+  image.getDict().replaceKey("/Height", Obj::newInteger(height));
+  image.getDict().replaceKey("/ColorSpace", Obj::newName("/DeviceGray"));
+  image.getDict().replaceKey("/BitsPerComponent", Obj::newInteger(8));
+  return image;
+}
+
 std::string contentStream(const DocumentPlan& plan) {
   std::string content = "BT\n";
   for (size_t i = 0; i < plan.fonts.size(); ++i) {
@@ -190,8 +212,15 @@ void writeDocument(const DocumentPlan& plan, const std::string& path) {
     page.replaceKey("/MediaBox", Obj::parse("[0 0 612 792]"));
     Obj resources = Obj::newDictionary();
     if (i == 0 && !plan.fonts.empty()) resources.replaceKey("/Font", fonts);
+    std::string content = i == 0 ? contentStream(plan) : "BT ET\n";
+    if (plan.imageBytes > 0) {
+      Obj xobjects = Obj::newDictionary();
+      xobjects.replaceKey("/Im1", noiseImage(pdf, plan.imageBytes, static_cast<uint32_t>(i)));
+      resources.replaceKey("/XObject", xobjects);
+      content += "q 612 0 0 792 0 0 cm /Im1 Do Q\n";
+    }
     page.replaceKey("/Resources", resources);
-    page.replaceKey("/Contents", Obj::newStream(&pdf, i == 0 ? contentStream(plan) : "BT ET\n"));
+    page.replaceKey("/Contents", Obj::newStream(&pdf, content));
     pages.push_back(pdf.makeIndirectObject(page));
     kids.appendItem(pages.back());
   }

@@ -53,6 +53,9 @@ struct DocumentPlan {
   std::vector<SignatureFieldPlan> signatures;
   bool javaScriptOpenAction = false;
   bool linkAnnotation = false;
+  // An image of about this many bytes drawn on every page, its data noise and unfiltered
+  // (a scan's compressed data does not shrink further); 0: none. Gives documents of a size.
+  int imageBytes = 0;
 };
 
 // Writes the document; throws std::runtime_error on failure.

@@ -28,6 +28,13 @@ add_executable(collect_benchmark collect_benchmark.cpp)
 target_link_libraries(collect_benchmark PRIVATE tolmira_plugin vhost pisdk_glue benchmark::benchmark OpenSSL::Crypto)
 target_compile_definitions(collect_benchmark PRIVATE POINTERHOLDER_TRANSITION=4)
 quarvel_warnings(collect_benchmark)
+# Verifying a signed 10 MB PDF through the module in the test viewer beside pdfsig.
+add_executable(verify_benchmark verify_benchmark.cpp)
+target_link_libraries(verify_benchmark PRIVATE vhost pdffixtures quarvel_testsupport quarvel_testpki
+  benchmark::benchmark)
+add_dependencies(verify_benchmark Tolmira)
+target_compile_definitions(verify_benchmark PRIVATE TOLMIRA_PATH="$<TARGET_FILE:Tolmira>" POINTERHOLDER_TRANSITION=4)
+quarvel_warnings(verify_benchmark)
 
 # The end-to-end table runs 40 viewer sessions, each a process of its own waiting on the
 # local services: under the sanitizers on a busy machine that takes longer than 300 s.

@@ -70,11 +70,18 @@ bool runCallback(ASCallback callback, std::string& error, const char* what) {
   return result;
 }
 
+// The whole file in one read into a block of its size: a document of many megabytes is
+// not copied through a growing stream buffer.
 std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) return {};
+  const std::streamoff size = in.tellg();
+  if (size <= 0) return {};
+  std::string bytes(static_cast<size_t>(size), '\0');
+  in.seekg(0);
+  in.read(bytes.data(), size);
+  bytes.resize(static_cast<size_t>(in.gcount()));
+  return bytes;
 }
 
 // The DER of a /Contents value: its length from the DER header, without the padding.
@@ -319,7 +326,8 @@ std::vector<SignatureResult> Viewer::validateSignatures() {
   std::vector<SignatureResult> results;
   if (!s.active) return results;
   Document& doc = *s.active;
-  std::string file = doc.memory.empty() ? readFile(doc.path) : doc.memory;
+  const std::string read = doc.memory.empty() ? readFile(doc.path) : std::string();
+  const std::string& file = doc.memory.empty() ? read : doc.memory;
   // The result cabinets of the document's signatures while their panels can be read again.
   struct Panel {
     size_t index;
@@ -364,8 +372,10 @@ std::vector<SignatureResult> Viewer::validateSignatures() {
       results.push_back(r);
       continue;
     }
-    std::string signedData = file.substr(static_cast<size_t>(br[0]), static_cast<size_t>(br[1])) +
-                             file.substr(static_cast<size_t>(br[2]), static_cast<size_t>(br[3]));
+    std::string signedData;
+    signedData.reserve(static_cast<size_t>(br[1] + br[3]));
+    signedData.append(file, static_cast<size_t>(br[0]), static_cast<size_t>(br[1]));
+    signedData.append(file, static_cast<size_t>(br[2]), static_cast<size_t>(br[3]));
     std::string value = r.method == 1 ? contents.getStringValue() : derPrefix(contents.getStringValue());
     std::string cert = r.method == 1 ? (v.getKey("/Cert").isString() ? v.getKey("/Cert").getStringValue() : "")
                                      : signerCertificate(value);
@@ -376,7 +386,7 @@ std::vector<SignatureResult> Viewer::validateSignatures() {
     SHA1(reinterpret_cast<const unsigned char*>(signedData.data()), signedData.size(), digest);
 
     auto source = std::make_unique<DataSourceRec>();
-    source->bytes = signedData;
+    source->bytes = std::move(signedData);
     PSDataSource sourceHandle = reinterpret_cast<PSDataSource>(source.get());
     s.dataSources.emplace(sourceHandle, std::move(source));
     ASCab certCab = ops::ASCabNew();
