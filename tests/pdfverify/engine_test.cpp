@@ -6,8 +6,6 @@
 // plug-in reads its settings when it is loaded.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -32,15 +30,6 @@
 namespace wt = platform::wintest;
 
 namespace {
-
-int threadCount() {
-  int n = 0;
-  if (DIR* dir = opendir("/proc/self/task")) {
-    while (dirent* e = readdir(dir)) n += e->d_name[0] != '.';
-    closedir(dir);
-  }
-  return n;
-}
 
 std::string serialOf(const testpki::Bytes& der) {
   const unsigned char* p = der.data();
@@ -193,7 +182,7 @@ QUARVEL_CHILD(verify_row) {
   Session session;
   // A dialog the row does not expect is answered too, so that it is seen, not waited for.
   answerValidationTimeDialog(args.at(4).empty() ? "ok" : args.at(4), &session.dialogShown);
-  const int threads = threadCount();
+  const int threads = pdftest::threadCount();
   const size_t windows = wt::topLevelWindows().size();
   {
     vhost::Viewer viewer(pdftest::installedFor(config));
@@ -204,7 +193,7 @@ QUARVEL_CHILD(verify_row) {
     viewer.unloadPlugins();
     session.liveCallbacks = viewer.liveCallbacks();
   }
-  session.threadsEnded = quarveltest::eventually([&] { return threadCount() <= threads; });
+  session.threadsEnded = quarveltest::eventually([&] { return pdftest::threadCount() <= threads; });
   session.windowsEnded = wt::topLevelWindows().size() <= windows;
   writeSession(args.at(1), session);
   return 0;
@@ -361,10 +350,10 @@ class EndToEnd : public ::testing::Test {
     crls->putFile("/root.crl", certnet::readText(kit->path("root.crl")));
     // The platform's chain engine finds the intermediate among the user's CA certificates.
     ASSERT_TRUE(certnet::addToUserStore("CA", kit->certificate("int")));
-    threads = threadCount();
+    threads = pdftest::threadCount();
   }
   void TearDown() override {
-    EXPECT_TRUE(quarveltest::eventually([&] { return threadCount() <= threads; })) << "no progress thread is left";
+    EXPECT_TRUE(quarveltest::eventually([&] { return pdftest::threadCount() <= threads; })) << "no progress thread is left";
   }
   // The responder's database for the signer: valid, or revoked on 2020-06-01; 'U' knows
   // nothing of it.

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
@@ -16,6 +14,7 @@
 
 #include "DSEngine.h"
 #include "HostCalls.h"
+#include "TestFiles.h"
 #include "PluginState.h"
 #include "platform/window_test.h"
 #include "quarvel_test.h"
@@ -25,15 +24,6 @@ namespace wt = platform::wintest;
 namespace {
 
 const char kDefaultError[] = "Error at File: .\\DSHandler , Line: __LINE__";
-
-int threadCount() {
-  int n = 0;
-  if (DIR* dir = opendir("/proc/self/task")) {
-    while (dirent* e = readdir(dir)) n += e->d_name[0] != '.';
-    closedir(dir);
-  }
-  return n;
-}
 
 std::string take(ASText text) {
   if (text == nullptr) return "<null>";
@@ -317,7 +307,7 @@ TEST_F(Handler, TheLogoIsAContentStreamInsideItsBox) {
 // SigValidate's failures: -2, the error text, and no progress thread afterwards.
 TEST_F(Handler, SigValidateFailuresEndTheProgressDialogAndKeepTheirText) {
   registerHandler();
-  const int threads = threadCount();
+  const int threads = pdftest::threadCount();
   PSSigValidateParamsRec params{};
   params.size = sizeof params;
   EXPECT_EQ(validate(nullptr, nullptr), -2);
@@ -344,7 +334,7 @@ TEST_F(Handler, SigValidateFailuresEndTheProgressDialogAndKeepTheirText) {
   EXPECT_EQ(take(textProp(nullptr, "exception", -1)), "Viewer error 0x40050009.");
   EXPECT_EQ(ASCabNumEntries(result), 0);
   EXPECT_FALSE(reinterpret_cast<DSEngine*>(rec.engine)->hasProgressDialog());
-  EXPECT_TRUE(quarveltest::eventually([&] { return threadCount() == threads; })) << "no progress thread is left";
+  EXPECT_TRUE(quarveltest::eventually([&] { return pdftest::threadCount() == threads; })) << "no progress thread is left";
   ASCabDestroy(result);
 }
 
@@ -389,7 +379,7 @@ TEST_F(Handler, SigValidateRefusesWhatItCannotCheck) {
                            "2 0 obj << /Type /Pages /Kids [] /Count 0 >> endobj\ntrailer << /Root 1 0 R >>\n";
   const std::vector<unsigned char> value(400, 0x30);
   const unsigned char digest[20] = {1, 2, 3};
-  const int threads = threadCount();
+  const int threads = pdftest::threadCount();
   const size_t windows = wt::topLevelWindows().size();
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -421,7 +411,7 @@ TEST_F(Handler, SigValidateRefusesWhatItCannotCheck) {
     ASCabDestroy(params.signerCert);
     ASCabDestroy(params.resultCab);
   }
-  EXPECT_TRUE(quarveltest::eventually([&] { return threadCount() == threads; })) << "no progress thread is left";
+  EXPECT_TRUE(quarveltest::eventually([&] { return pdftest::threadCount() == threads; })) << "no progress thread is left";
   languageFlag = 1;
 }
 

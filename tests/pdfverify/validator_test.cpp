@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <map>
 #include <string>
 #include <vector>
@@ -32,15 +30,6 @@ std::string show(const Counts& counts) {
   std::string text;
   for (auto& [category, n] : counts) text += std::string(categoryNames[category]) + "=" + std::to_string(n) + " ";
   return text;
-}
-
-int threadCount() {
-  int n = 0;
-  if (DIR* dir = opendir("/proc/self/task")) {
-    while (dirent* e = readdir(dir)) n += e->d_name[0] != '.';
-    closedir(dir);
-  }
-  return n;
 }
 
 class Validator : public ::testing::Test {
@@ -178,7 +167,7 @@ TEST_F(Validator, ARaisingFontStepEndsTheProgressDialogAndGivesThree) {
   plan.fonts = {{"Helvetica", "Type1", false}};
   plan.javaScriptOpenAction = true;
   open(plan, "fontraise.pdf");
-  int threads = threadCount();
+  int threads = pdftest::threadCount();
   size_t windows = platform::wintest::topLevelWindows().size();
   ASSERT_EQ(validate(true), 0);
   EXPECT_EQ(published(), (Counts{{CAT_JAVASCRIPT, 2}}));
@@ -188,8 +177,8 @@ TEST_F(Validator, ARaisingFontStepEndsTheProgressDialogAndGivesThree) {
   EXPECT_EQ(missingFontCount, 0u);
   EXPECT_EQ(validatorProgress, nullptr);
   // The window layer reaps a dialog thread's own helper shortly after the thread.
-  EXPECT_TRUE(platform::wintest::pumpMessagesUntil([&] { return threadCount() <= threads; }, 10000))
-      << threadCount() << " threads";
+  EXPECT_TRUE(platform::wintest::pumpMessagesUntil([&] { return pdftest::threadCount() <= threads; }, 10000))
+      << pdftest::threadCount() << " threads";
   EXPECT_EQ(platform::wintest::topLevelWindows().size(), windows);
   EXPECT_EQ(viewer.liveCallbacks(), 0);
   pluginInstance = nullptr;
