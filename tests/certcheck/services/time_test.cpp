@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <time.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -287,9 +288,16 @@ TEST(VOQ_Time, CurrentTimeUnderSeveralTimeZones) {
     SCOPED_TRACE(zone);
     setenv("TZ", zone, 1);
     tzset();
-    const time_t before = time(nullptr);
+    // The precise clock: time() may read a coarse one that lags it by a tick.
+    const auto unixNow = [] {
+      return std::chrono::duration_cast<std::chrono::milliseconds>(
+                 std::chrono::system_clock::now().time_since_epoch())
+          .count();
+    };
+    const long long beforeMs = unixNow();
     VOQ_Time now;
-    const time_t after = time(nullptr);
+    const long long afterMs = unixNow();
+    const time_t before = static_cast<time_t>(beforeMs / 1000);
     struct tm local;
     localtime_r(&before, &local);
     const long east = local.tm_gmtoff / 60;
@@ -297,8 +305,8 @@ TEST(VOQ_Time, CurrentTimeUnderSeveralTimeZones) {
     EXPECT_EQ(now.getBiasHour(), (east < 0 ? -east : east) / 60);
     EXPECT_EQ(now.getBiasMinute(), (east < 0 ? -east : east) % 60);
     const long long unixMilliseconds = now.getMilliseconds() - 11644473600000LL;
-    EXPECT_GE(unixMilliseconds, static_cast<long long>(before) * 1000);
-    EXPECT_LT(unixMilliseconds, static_cast<long long>(after + 1) * 1000);
+    EXPECT_GE(unixMilliseconds, beforeMs);
+    EXPECT_LE(unixMilliseconds, afterMs);
   }
   if (saved) {
     setenv("TZ", restore.c_str(), 1);
