@@ -14,9 +14,6 @@
 #include <string>
 #include <vector>
 
-#include <openssl/bn.h>
-#include <openssl/x509.h>
-
 #include "Corpus.h"
 #include "Fixtures.h"
 #include "LoopbackServer.h"
@@ -66,18 +63,6 @@ std::string panel(const vhost::SignatureResult& r) {
 }
 
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-std::string serialOf(const testpki::Bytes& der) {
-  const unsigned char* p = der.data();
-  X509* x = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
-  BIGNUM* bn = ASN1_INTEGER_to_BN(X509_get_serialNumber(x), nullptr);
-  char* hex = BN_bn2hex(bn);
-  std::string s(hex);
-  OPENSSL_free(hex);
-  BN_free(bn);
-  X509_free(x);
-  return s;
-}
 
 std::vector<uint8_t> toVector(const testpki::Bytes& b) { return std::vector<uint8_t>(b.begin(), b.end()); }
 
@@ -131,7 +116,7 @@ class BadInput : public ::testing::Test {
     settings.issuerPem = certnet::readText(kit->path("int.pem"));
     settings.signerPem = certnet::readText(kit->path("ocsp.pem"));
     settings.signerKeyPem = certnet::readText(kit->path("ocsp.key"));
-    std::ofstream(settings.indexFile) << "V\t491231235959Z\t\t" << serialOf(kit->certificate("rsa2048"))
+    std::ofstream(settings.indexFile) << "V\t491231235959Z\t\t" << testpki::serialHex(kit->certificate("rsa2048"))
                                       << "\tunknown\t/CN=rsa2048\n";
     responder->setSettings(settings);
   }

@@ -31,18 +31,6 @@ namespace wt = platform::wintest;
 
 namespace {
 
-std::string serialOf(const testpki::Bytes& der) {
-  const unsigned char* p = der.data();
-  X509* x = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
-  BIGNUM* bn = ASN1_INTEGER_to_BN(X509_get_serialNumber(x), nullptr);
-  char* hex = BN_bn2hex(bn);
-  std::string s(hex);
-  OPENSSL_free(hex);
-  BN_free(bn);
-  X509_free(x);
-  return s;
-}
-
 // The texts of a panel as one string, for messages.
 std::string panel(const vhost::SignatureResult& r) {
   std::string all;
@@ -365,7 +353,7 @@ class EndToEnd : public ::testing::Test {
     for (const auto& [entity, state] : entities) {
       if (state == 'U') continue;
       index << state << "\t491231235959Z\t" << (state == 'R' ? "200601000000Z" : "") << "\t"
-            << serialOf(kit->certificate(entity)) << "\tunknown\t/CN=" << entity << "\n";
+            << testpki::serialHex(kit->certificate(entity)) << "\tunknown\t/CN=" << entity << "\n";
     }
     index.close();
     ocsp->setSettings(settings);

@@ -13,6 +13,7 @@
 #include "Corpus.h"
 #include "HostCalls.h"
 #include "VOQ_DocumentValidator.h"
+#include "quarvel_bench.h"
 #include "quarvel_test.h"
 
 namespace {
@@ -51,16 +52,4 @@ BENCHMARK(BM_QpdfCheck)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  const std::string root = quarveltest::makeMachineRoot("quarvel-bench");
-  if (root.empty()) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  std::error_code ec;
-  std::filesystem::remove_all(root, ec);
-  return 0;
-}
+int main(int argc, char** argv) { return quarveltest::runBenchmarks(argc, argv); }

@@ -33,6 +33,7 @@
 #include "TestFiles.h"
 #include "TolmiraHost.h"
 #include "Viewer.h"
+#include "quarvel_bench.h"
 #include "quarvel_test.h"
 #include "testpki.h"
 
@@ -173,16 +174,4 @@ BENCHMARK(BM_Pdfsig)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  const std::string root = quarveltest::makeMachineRoot("quarvel-bench");
-  if (root.empty()) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  std::error_code ec;
-  std::filesystem::remove_all(root, ec);
-  return 0;
-}
+int main(int argc, char** argv) { return quarveltest::runBenchmarks(argc, argv); }

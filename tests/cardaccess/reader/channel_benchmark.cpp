@@ -20,6 +20,7 @@
 #include "cardaccess/reader/CAPDU.h"
 #include "cardaccess/reader/CICC.h"
 #include "cardaccess/reader/CTAPI.h"
+#include "quarvel_bench.h"
 #include "quarvel_test.h"
 
 namespace {
@@ -109,20 +110,10 @@ BENCHMARK(BM_ChannelWithInstantDriver)->Unit(benchmark::kNanosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A machine root and a simulator configuration of this run's own; no trace settings, so tracing is off.
-  const std::string root = quarveltest::makeMachineRoot("quarvel-bench");
-  if (root.empty()) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  const std::string config = root + "/ctapi.conf";
-  std::ofstream(config) << "terminal 1\n  card asign\n";
-  setenv("QUARVEL_CTAPI_SIM_CONFIG", config.c_str(), 1);
-
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  std::error_code ec;
-  std::filesystem::remove_all(root, ec);
-  return 0;
+  // A simulator configuration of this run's own; no trace settings, so tracing is off.
+  return quarveltest::runBenchmarks(argc, argv, [](const std::string& root) {
+    const std::string config = root + "/ctapi.conf";
+    std::ofstream(config) << "terminal 1\n  card asign\n";
+    setenv("QUARVEL_CTAPI_SIM_CONFIG", config.c_str(), 1);
+  });
 }

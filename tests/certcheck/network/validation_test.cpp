@@ -35,18 +35,6 @@ const char* roadName(Road r) { return r == Road::TrustedCerts ? "trusted certifi
 const char* const kTime = "D:20300601120000Z";       // the validation time of the tables
 const char* const kTimeUtc = "300601120000Z";        // the same as an index's UTCTime
 
-std::string hexSerial(const testpki::Bytes& der) {
-  const unsigned char* p = der.data();
-  X509* x = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
-  BIGNUM* bn = ASN1_INTEGER_to_BN(X509_get_serialNumber(x), nullptr);
-  char* hex = BN_bn2hex(bn);
-  std::string s(hex);
-  OPENSSL_free(hex);
-  BN_free(bn);
-  X509_free(x);
-  return s;
-}
-
 std::string tempDir() {
   char dir[1024];
   GetTempPathA(sizeof dir, dir);
@@ -94,7 +82,7 @@ class ValidationBed : public ::testing::Test {
 
   // The responder's database: the entity's line, "V" or "R" with a revocation time.
   std::string indexLine(const std::string& entity, char state, const std::string& revoked = "") {
-    return std::string(1, state) + "\t491231235959Z\t" + revoked + "\t" + hexSerial(kit().certificate(entity)) +
+    return std::string(1, state) + "\t491231235959Z\t" + revoked + "\t" + testpki::serialHex(kit().certificate(entity)) +
            "\tunknown\t/CN=" + entity + "\n";
   }
   void setIndex(const std::string& lines) { std::ofstream(settings_.indexFile) << lines; }

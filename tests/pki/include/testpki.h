@@ -12,6 +12,8 @@ using Bytes = std::vector<unsigned char>;
 
 Bytes readFile(const std::string& path);
 void writeFile(const std::string& path, const Bytes& bytes);
+// A DER certificate's serial number in upper-case hex, as an OpenSSL CA index names it.
+std::string serialHex(const Bytes& der);
 
 class Kit {
  public:

@@ -1,5 +1,8 @@
 #include "testpki.h"
 
+#include <openssl/bn.h>
+#include <openssl/x509.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -12,6 +15,19 @@
 extern char** environ;
 
 namespace testpki {
+
+std::string serialHex(const Bytes& der) {
+  const unsigned char* p = der.data();
+  X509* x = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+  if (x == nullptr) throw std::runtime_error("not a DER certificate");
+  BIGNUM* bn = ASN1_INTEGER_to_BN(X509_get_serialNumber(x), nullptr);
+  char* hex = BN_bn2hex(bn);
+  std::string s(hex);
+  OPENSSL_free(hex);
+  BN_free(bn);
+  X509_free(x);
+  return s;
+}
 
 Bytes readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

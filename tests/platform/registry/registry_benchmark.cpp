@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "quarvel_bench.h"
 #include "quarvel_test.h"
 #include "registry_helpers.h"
 #include "registry_hive.h"
@@ -122,16 +123,4 @@ BENCHMARK(BM_ParseHive)
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  const std::string root = quarveltest::makeMachineRoot("quarvel-bench");
-  if (root.empty()) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  std::error_code ec;
-  std::filesystem::remove_all(root, ec);
-  return 0;
-}
+int main(int argc, char** argv) { return quarveltest::runBenchmarks(argc, argv); }
