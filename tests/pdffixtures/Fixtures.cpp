@@ -10,6 +10,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <sys/wait.h>
+
 #include <openssl/evp.h>
 #include <openssl/sha.h>
 #include <openssl/x509.h>
@@ -52,7 +54,7 @@ Obj signatureDictionary(const SignatureFieldPlan& s) {
                                              : 8192;
   Obj v = Obj::newDictionary();
   v.replaceKey("/Type", Obj::newName("/Sig"));
-  v.replaceKey("/Filter", Obj::newName("/Dor:valin"));
+  v.replaceKey("/Filter", Obj::newName("/" + s.filter));
   v.replaceKey("/SubFilter", Obj::newName("/" + s.subFilter));
   v.replaceKey("/ByteRange", Obj::parse("[0 9999999999 9999999999 9999999999]"));
   v.replaceKey("/Contents", Obj::newString(std::string(placeholder, '\0')));
@@ -178,7 +180,75 @@ Placeholder placeholderOf(const std::string& path, const std::string& field, con
   return locate(bytes, v.getObjectID(), v.getGeneration());
 }
 
+// A word for the shell, whatever it holds.
+std::string quoted(const std::string& word) {
+  std::string out = "'";
+  for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// Runs a command of words through the shell; its output goes with the failure.
+void runCommand(const std::vector<std::string>& words) {
+  std::string command;
+  for (const std::string& w : words) command += (command.empty() ? "" : " ") + quoted(w);
+  std::string output;
+  FILE* p = popen((command + " 2>&1").c_str(), "r");
+  if (p == nullptr) fail("cannot run " + words.front());
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) output.append(buffer, n);
+  const int status = pclose(p);
+  if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) fail(command + " failed:\n" + output);
+}
+
 }  // namespace
+
+std::string makeNssDatabase(const std::string& dir, const testpki::Kit& kit, const std::vector<std::string>& signers) {
+  const std::string db = "sql:" + dir;
+  runCommand({"mkdir", "-p", dir});
+  runCommand({"certutil", "-N", "-d", db, "--empty-password"});
+  runCommand({"certutil", "-A", "-d", db, "-n", "root", "-t", "CT,C,C", "-i", kit.path("root.pem")});
+  runCommand({"certutil", "-A", "-d", db, "-n", "int", "-t", ",,", "-i", kit.path("int.pem")});
+  for (const std::string& signer : signers) {
+    const std::string p12 = dir + "/" + signer + ".p12";
+    runCommand({"openssl", "pkcs12", "-export", "-in", kit.path(signer + ".pem"), "-inkey", kit.path(signer + ".key"),
+                "-name", signer, "-passout", "pass:", "-out", p12});
+    runCommand({"pk12util", "-i", p12, "-d", db, "-W", ""});
+    std::remove(p12.c_str());
+  }
+  return db;
+}
+
+void signWithPdfsig(const std::string& nssDatabase, const std::string& signer, const std::string& in,
+                    const std::string& out, const std::string& field, const std::string& digest) {
+  std::remove(out.c_str());
+  runCommand({"pdfsig", "-nssdir", nssDatabase, "-add-signature", "-nick", signer, "-digest", digest,
+              "-new-signature-field-name", field, in, out});
+  // pdfsig ends well also where it signed nothing (a key NSS does not know).
+  if (FILE* written = std::fopen(out.c_str(), "rb")) {
+    std::fclose(written);
+  } else {
+    fail("pdfsig wrote no document with the key of " + signer);
+  }
+}
+
+std::string signWithOpensslCms(const std::string& path, const std::string& field, const testpki::Kit& kit,
+                               const std::string& signer, const std::vector<std::string>& options) {
+  const std::string rangesFile = path + ".ranges", valueFile = path + ".p7s";
+  writeFile(rangesFile, prepareSignature(path, field));
+  std::vector<std::string> command{"openssl",          "cms",       "-sign",     "-binary",
+                                   "-nosmimecap",      "-outform",  "DER",       "-in",
+                                   rangesFile,         "-out",      valueFile,   "-signer",
+                                   kit.path(signer + ".pem"), "-inkey", kit.path(signer + ".key"), "-certfile",
+                                   kit.path("int.pem")};
+  command.insert(command.end(), options.begin(), options.end());
+  runCommand(command);
+  const std::string value = readFile(valueFile);
+  std::remove(rangesFile.c_str());
+  std::remove(valueFile.c_str());
+  writeSignatureValue(path, field, value);
+  return value;
+}
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -333,7 +403,6 @@ std::string rawSignature(const std::string& value) {
 void appendSignatureField(const std::string& path, const SignatureFieldPlan& plan) {
   QPDF pdf;
   pdf.processFile(path.c_str());
-  std::string bytes = readFile(path);
   Obj trailer = pdf.getTrailer();
   int size = static_cast<int>(trailer.getKey("/Size").getIntValue());
   int sigId = size, fieldId = size + 1;
@@ -381,6 +450,16 @@ void appendSignatureField(const std::string& path, const SignatureFieldPlan& pla
       {sigId, signatureDictionary(plan).unparse()},
       {fieldId, fieldText}};
 
+  appendObjects(path, objects, fieldId + 1);
+}
+
+void appendObjects(const std::string& path, std::vector<std::pair<int, std::string>> objects, int size) {
+  QPDF pdf;
+  pdf.processFile(path.c_str());
+  const std::string bytes = readFile(path);
+  Obj trailer = pdf.getTrailer();
+  size = std::max(size, static_cast<int>(trailer.getKey("/Size").getIntValue()));
+  for (const auto& object : objects) size = std::max(size, object.first + 1);
   size_t prev = bytes.rfind("startxref");
   if (prev == std::string::npos) fail("no startxref");
   long prevXref = std::strtol(bytes.c_str() + prev + 9, nullptr, 10);
@@ -398,7 +477,7 @@ void appendSignatureField(const std::string& path, const SignatureFieldPlan& pla
     std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
     update += std::to_string(id) + " 1\n" + line;
   }
-  update += "trailer\n<< /Size " + std::to_string(fieldId + 1) + " /Root " + ref(root.getObjectID()) +
+  update += "trailer\n<< /Size " + std::to_string(size) + " /Root " + pdf.getRoot().unparse() +
             (trailer.hasKey("/ID") ? " /ID " + trailer.getKey("/ID").unparse() : std::string()) +
             " /Prev " + std::to_string(prevXref) + " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
   writeFile(path, bytes + update);

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testpki {
@@ -29,6 +30,8 @@ struct FontPlan {
 struct SignatureFieldPlan {
   std::string name = "Signature1";
   bool withValue = true;  // a /V signature dictionary (a placeholder until signed)
+  // The /Filter naming the handler; other signers name theirs ("Adobe.PPKLite").
+  std::string filter = "Dor:valin";
   // adbe.pkcs7.detached, adbe.pkcs7.sha1 or adbe.x509.rsa_sha1 (which carries /Cert).
   std::string subFilter = "adbe.pkcs7.detached";
   std::string certSigner = "rsa1024";  // the kit entity whose certificate /Cert holds
@@ -91,6 +94,10 @@ std::string rawSignature(const std::string& value);
 // writeDocument) on page 1, the catalog with the field added to /AcroForm /Fields, the
 // page with the widget added to /Annots, an xref section and a trailer with /Prev.
 void appendSignatureField(const std::string& path, const SignatureFieldPlan& field);
+// Appends an incremental update by hand holding these objects (number, object text;
+// generation 0), new ones or new versions of old ones, with its xref section and a
+// trailer with /Prev, /Root and /ID as before and /Size at least `size`.
+void appendObjects(const std::string& path, std::vector<std::pair<int, std::string>> objects, int size = 0);
 
 // Damages the /ByteRange of a field in place, keeping the file's length: "text" puts a
 // name where a number stood, "short" makes the gap end one byte early, "huge" claims
@@ -108,6 +115,28 @@ std::string signedRanges(const std::string& path, const std::string& field);
 
 // Flips one byte of the file at `offset` (a tampered copy for digest mismatches).
 void flipByte(const std::string& path, long offset);
+
+// Signers that are not ours: the test PKI kit's keys sign through other programs, so that
+// a document is also read as those programs write it.
+//
+// An NSS database for poppler in `dir` (made there, which must not hold one yet): the
+// kit's root as trusted anchor, its intermediate, and each signer's certificate with its
+// private key under the signer's kit name (certutil and pk12util of libnss3-tools).
+// Answers the database's name as pdfsig's -nssdir takes it ("sql:DIR").
+std::string makeNssDatabase(const std::string& dir, const testpki::Kit& kit, const std::vector<std::string>& signers);
+// poppler's own signer, `pdfsig -add-signature`: a new field `field` with its appearance,
+// added to `in` in an incremental update and signed (PKCS#7, detached, the signing time
+// now) over the whole result, which goes to `out`. `digest` as pdfsig names it.
+void signWithPdfsig(const std::string& nssDatabase, const std::string& signer, const std::string& in,
+                    const std::string& out, const std::string& field, const std::string& digest = "SHA256");
+// `openssl cms -sign` run as a command into the placeholder of `field` (see
+// SignatureFieldPlan::filter for other signers' labels): the byte range patched as
+// prepareSignature does, the value made by openssl from the ranges with the signer's key
+// and certificate and the kit's intermediate beside it, written as writeSignatureValue
+// does. `options` go to openssl as they are ("-md", "sha512", "-noattr", ...). Returns the
+// value.
+std::string signWithOpensslCms(const std::string& path, const std::string& field, const testpki::Kit& kit,
+                               const std::string& signer, const std::vector<std::string>& options = {});
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);

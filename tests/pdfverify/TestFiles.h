@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <dirent.h>
 #include <unistd.h>
@@ -43,6 +44,31 @@ inline Run run(const std::string& command) {
   int status = pclose(p);
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return r;
+}
+
+// What pdfsig says of one signature: whether the value verifies over its byte range
+// ("Signature is Valid."), and whether the range covers the whole file ("Total document
+// signed", as against "Not total document signed").
+struct PdfsigVerdict {
+  bool intact = false;
+  bool total = false;
+};
+
+// pdfsig's word on each signature of the document, in order; its certificate check is
+// left out unless `options` asks otherwise.
+inline std::vector<PdfsigVerdict> pdfsig(const std::string& path, const std::string& options = "-nocert") {
+  const Run r = run("pdfsig " + options + " '" + path + "'");
+  std::vector<PdfsigVerdict> verdicts;
+  for (size_t at = r.output.find("Signature #"); at != std::string::npos;) {
+    const size_t next = r.output.find("Signature #", at + 1);
+    const std::string block = r.output.substr(at, next == std::string::npos ? std::string::npos : next - at);
+    PdfsigVerdict v;
+    v.intact = block.find("Signature Validation: Signature is Valid.") != std::string::npos;
+    v.total = block.find("- Total document signed") != std::string::npos;
+    verdicts.push_back(v);
+    at = next;
+  }
+  return verdicts;
 }
 
 }  // namespace pdftest

@@ -46,7 +46,7 @@ constexpr int kImageBytes = 500 * 1000;
 
 struct Setup {
   std::string document;
-  std::string nssDir;
+  std::string nssDatabase;  // as -nssdir takes it; "" when it could not be made
 };
 
 const Setup& setup() {
@@ -63,19 +63,10 @@ const Setup& setup() {
     options.signer = "noaia";
     pdffixtures::sign(made.document, plan.signatures[0].name, options);
 
-    made.nssDir = quarveltest::machineRoot() + "/nssdb";
-    std::filesystem::create_directories(made.nssDir);
-    const std::string db = "sql:" + made.nssDir;
-    for (const std::string& command :
-         {"certutil -N -d " + db + " --empty-password",
-          "certutil -A -d " + db + " -n root -t CT,C,C -i " + kit.path("root.pem"),
-          "certutil -A -d " + db + " -n int -t ,, -i " + kit.path("int.pem")}) {
-      const pdftest::Run r = pdftest::run(command);
-      if (r.status != 0) {
-        std::fprintf(stderr, "%s failed: %s\n", command.c_str(), r.output.c_str());
-        made.nssDir.clear();
-        break;
-      }
+    try {
+      made.nssDatabase = pdffixtures::makeNssDatabase(quarveltest::machineRoot() + "/nssdb", kit, {});
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "%s\n", e.what());
     }
     return made;
   }();
@@ -83,7 +74,7 @@ const Setup& setup() {
 }
 
 std::vector<std::string> pdfsigArguments() {
-  return {"pdfsig", "-nssdir", "sql:" + setup().nssDir, "-no-ocsp", setup().document};
+  return {"pdfsig", "-nssdir", setup().nssDatabase, "-no-ocsp", setup().document};
 }
 
 // Runs the command with its output discarded; its exit status, -1 when it did not run.
@@ -142,7 +133,7 @@ void BM_Tolmira(benchmark::State& state) {
 
 void BM_Pdfsig(benchmark::State& state) {
   const Setup& s = setup();
-  if (s.nssDir.empty()) {
+  if (s.nssDatabase.empty()) {
     state.SkipWithError("no NSS database for pdfsig (certutil of libnss3-tools)");
     return;
   }

@@ -2,10 +2,15 @@
 // viewer, seen from DummyPlugin.api.
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include <qpdf/QPDF.hh>
+
 #include "DummyPlugin.h"
 #include "Fixtures.h"
 #include "TestFiles.h"
 #include "Viewer.h"
+#include "testpki.h"
 
 namespace {
 
@@ -226,6 +231,174 @@ TEST(Viewer, PluginFormatValuesReachTheHandlerWhole) {
   EXPECT_EQ(results[0].method, 1);
   EXPECT_EQ(results[0].error, "");
   EXPECT_EQ(results[0].returned, 1);
+}
+
+// --- Coverage ---------------------------------------------------------------------------
+
+// The object number of page 1's content stream.
+int firstPageContents(const std::string& path) {
+  QPDF pdf;
+  pdf.processFile(path.c_str());
+  QPDFObjectHandle page = pdf.getAllPages().at(0);
+  return page.getKey("/Contents").getObjectID();
+}
+
+// How much of the document each signature covers, as the viewer judges it beside the
+// handler's verdict, against pdfsig's "Total document signed" on the same file. Each
+// change is made to a document whose field "First" was signed last.
+TEST(Viewer, CoverageOfEachSignature) {
+  using vhost::Coverage;
+  const Coverage whole = Coverage::WholeDocument, earlier = Coverage::EarlierRevision, partial = Coverage::Partial;
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> change;
+    std::vector<Coverage> coverage;  // per signature, in field order
+    bool intact;                     // the handler finds "First" intact
+  };
+  auto rewriteRange = [](const std::string& path, long long a, long long b, long long c, long long d) {
+    pdffixtures::replaceInPlace(path, "First", "/ByteRange",
+                                "[" + std::to_string(a) + " " + std::to_string(b) + " " + std::to_string(c) + " " +
+                                    std::to_string(d) + "]");
+  };
+  const Case cases[] = {
+      {"nothing after signing", [](const std::string&) {}, {whole}, true},
+      {"a second signature in an update",
+       [](const std::string& path) {
+         pdffixtures::appendSignatureField(path, {"Second"});
+         pdffixtures::sign(path, "Second", {});
+       },
+       {earlier, whole},
+       true},
+      {"an update that replaces the page text",
+       [](const std::string& path) {
+         pdffixtures::appendObjects(path, {{firstPageContents(path), "<< /Length 22 >>\nstream\nBT (Pay 1000000) Tj ET\nendstream"}});
+       },
+       {earlier},
+       true},
+      {"bytes after the signed range",
+       [](const std::string& path) { pdffixtures::writeFile(path, pdffixtures::readFile(path) + "% appended\n"); },
+       {earlier},
+       true},
+      {"the second range stops short of the end",
+       [&](const std::string& path) {
+         const std::vector<long long> r = pdffixtures::byteRange(path, "First");
+         rewriteRange(path, r[0], r[1], r[2], r[3] - 10);
+       },
+       {partial},
+       false},
+      {"the gap holds more than the /Contents string",
+       [&](const std::string& path) {
+         const std::vector<long long> r = pdffixtures::byteRange(path, "First");
+         rewriteRange(path, r[0], r[1] - 12, r[2], r[3]);
+       },
+       {partial},
+       false},
+      {"the first range does not start at 0",
+       [&](const std::string& path) {
+         const std::vector<long long> r = pdffixtures::byteRange(path, "First");
+         rewriteRange(path, 1, r[1] - 1, r[2], r[3]);
+       },
+       {partial},
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    pdffixtures::DocumentPlan plan;
+    plan.signatures = {{"First"}};
+    const std::string path = pdftest::scratch("coverage.pdf");
+    pdffixtures::writeDocument(plan, path);
+    pdffixtures::sign(path, "First", {});
+    c.change(path);
+    vhost::Viewer viewer;
+    ASSERT_TRUE(viewer.loadPlugin(DUMMY_PLUGIN_PATH));
+    ASSERT_TRUE(viewer.openDocument(path));
+    const auto results = viewer.validateSignatures();
+    ASSERT_EQ(results.size(), c.coverage.size());
+    const std::vector<pdftest::PdfsigVerdict> peer = pdftest::pdfsig(path);
+    ASSERT_EQ(peer.size(), c.coverage.size());
+    for (size_t i = 0; i < results.size(); ++i) {
+      EXPECT_EQ(results[i].coverage, c.coverage[i]) << results[i].fieldName;
+      if (std::string(c.what) == "the first range does not start at 0") {
+        // pdfsig looks only at the gap and the end of the second range: wrong here.
+        EXPECT_TRUE(peer[i].total);
+      } else {
+        EXPECT_EQ(peer[i].total, c.coverage[i] == whole) << "pdfsig agrees on " << results[i].fieldName;
+      }
+    }
+    EXPECT_EQ(results[0].trustFlags == 1, c.intact);
+  }
+}
+
+// Documents signed by others, labelled as they label theirs: the handler that checks
+// their /SubFilter gets them, and the viewer finds them covering the whole document.
+TEST(Viewer, OutsideSignersReachTheHandlerOfTheirSubFilter) {
+  const testpki::Kit& kit = testpki::Kit::standard();
+  pdffixtures::DocumentPlan plan;
+  const std::string plain = pdftest::scratch("plain.pdf");
+  pdffixtures::writeDocument(plan, plain);
+  const std::string byPdfsig = pdftest::scratch("pdfsig.pdf");
+  pdffixtures::signWithPdfsig(pdffixtures::makeNssDatabase(pdftest::scratch("nss"), kit, {"rsa2048"}), "rsa2048",
+                              plain, byPdfsig, "Poppler");
+
+  pdffixtures::SignatureFieldPlan labelled;
+  labelled.filter = "Adobe.PPKLite";
+  plan.signatures = {labelled};
+  const std::string byOpenssl = pdftest::scratch("cms.pdf");
+  pdffixtures::writeDocument(plan, byOpenssl);
+  pdffixtures::signWithOpensslCms(byOpenssl, labelled.name, kit, "p256", {"-md", "sha384"});
+
+  pdffixtures::SignatureFieldPlan unknown;
+  unknown.filter = "Other.Handler";
+  unknown.subFilter = "ETSI.CAdES.detached";
+  plan.signatures = {unknown};
+  const std::string byNobody = pdftest::scratch("cades.pdf");
+  pdffixtures::writeDocument(plan, byNobody);
+  pdffixtures::signWithOpensslCms(byNobody, unknown.name, kit, "rsa2048");
+
+  struct Case {
+    std::string path;
+    bool handled;
+  };
+  for (const Case& c : {Case{byPdfsig, true}, Case{byOpenssl, true}, Case{byNobody, false}}) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(pdftest::run("qpdf --check '" + c.path + "'").status, 0);
+    const std::vector<pdftest::PdfsigVerdict> peer = pdftest::pdfsig(c.path);
+    ASSERT_EQ(peer.size(), 1u);
+    EXPECT_TRUE(peer[0].total);
+    vhost::Viewer viewer;
+    ASSERT_TRUE(viewer.loadPlugin(DUMMY_PLUGIN_PATH));
+    ASSERT_TRUE(viewer.openDocument(c.path));
+    const auto results = viewer.validateSignatures();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].coverage, vhost::Coverage::WholeDocument);
+    if (c.handled) {
+      EXPECT_TRUE(peer[0].intact);
+      EXPECT_EQ(results[0].error, "");
+      EXPECT_EQ(results[0].trustFlags, 1) << "intact, the value taken up to the end of its own encoding";
+    } else {
+      EXPECT_EQ(results[0].error, "no handler for the signature's filter");
+    }
+  }
+}
+
+TEST(Viewer, RunShowsTheCoverage) {
+  pdffixtures::DocumentPlan plan;
+  plan.signatures = {{"First"}};
+  const std::string path = pdftest::scratch("run-coverage.pdf");
+  pdffixtures::writeDocument(plan, path);
+  pdffixtures::sign(path, "First", {});
+  pdffixtures::appendSignatureField(path, {"Second"});
+  pdffixtures::sign(path, "Second", {});
+  const pdftest::Run r = pdftest::run(std::string(VHOST_RUN_PATH) + " " + DUMMY_PLUGIN_PATH + " " + path);
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("\"First\" (method 2): returned 1, trustFlags 1, id 2\n  coverage: " +
+                          vhost::coverageText(vhost::Coverage::EarlierRevision)),
+            std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find("\"Second\" (method 2): returned 1, trustFlags 1, id 2\n  coverage: " +
+                          vhost::coverageText(vhost::Coverage::WholeDocument)),
+            std::string::npos)
+      << r.output;
 }
 
 }  // namespace

@@ -306,7 +306,9 @@ void ASFileSetPos(ASFile file, ASFilePos pos) {
 ASInt32 ASFileRead(ASFile file, char* buffer, ASInt32 count) {
   return hostEntry(__func__, [&]() -> ASInt32 {
     if (count < 0 || (buffer == nullptr && count > 0)) raise(genErrBadParm);
-    return static_cast<ASInt32>(std::fread(buffer, 1, count, openFile(file).file));
+    const size_t got = std::fread(buffer, 1, count, openFile(file).file);
+    state().fileBytesRead += static_cast<long long>(got);
+    return static_cast<ASInt32>(got);
   });
 }
 

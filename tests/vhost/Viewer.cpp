@@ -1,6 +1,7 @@
 // The test viewer: its tables, plug-in loading and the validation drive.
 #include "Viewer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -84,19 +85,104 @@ std::string readFile(const std::string& path) {
   return bytes;
 }
 
-// The DER of a /Contents value: its length from the DER header, without the padding.
-std::string derPrefix(const std::string& value) {
-  if (value.size() < 2 || value[0] != 0x30) return value;
-  size_t len = static_cast<unsigned char>(value[1]);
-  size_t header = 2;
-  if (len & 0x80) {
-    size_t n = len & 0x7F;
-    if (n == 0 || n > 4 || value.size() < 2 + n) return value;
-    len = 0;
-    for (size_t i = 0; i < n; ++i) len = (len << 8) | static_cast<unsigned char>(value[2 + i]);
-    header += n;
+// The length of the BER element at `at`, with a definite or an indefinite length (signers
+// that stream their PKCS#7 write indefinite ones); 0 when it is malformed or cut short.
+size_t berElementLength(const std::string& v, size_t at, int depth) {
+  if (depth > 64 || at + 2 > v.size()) return 0;
+  size_t p = at;
+  const unsigned char tag = static_cast<unsigned char>(v[p++]);
+  if ((tag & 0x1F) == 0x1F) {
+    while (p < v.size() && (static_cast<unsigned char>(v[p]) & 0x80)) ++p;
+    ++p;
   }
-  return header + len <= value.size() ? value.substr(0, header + len) : value;
+  if (p >= v.size()) return 0;
+  const unsigned char first = static_cast<unsigned char>(v[p++]);
+  if (first == 0x80) {
+    if ((tag & 0x20) == 0) return 0;  // only a constructed element has an indefinite length
+    for (;;) {
+      if (p + 2 > v.size()) return 0;
+      if (v[p] == 0 && v[p + 1] == 0) return p + 2 - at;
+      const size_t n = berElementLength(v, p, depth + 1);
+      if (n == 0) return 0;
+      p += n;
+    }
+  }
+  size_t length = first;
+  if (first & 0x80) {
+    const size_t n = first & 0x7F;
+    if (n == 0 || n > 4 || p + n > v.size()) return 0;
+    length = 0;
+    for (size_t i = 0; i < n; ++i) length = (length << 8) | static_cast<unsigned char>(v[p + i]);
+    p += n;
+  }
+  return length <= v.size() - p ? p + length - at : 0;
+}
+
+// The PKCS#7 of a /Contents value: its length from its encoding, without the padding.
+std::string berPrefix(const std::string& value) {
+  const size_t length = berElementLength(value, 0, 0);
+  return length > 0 ? value.substr(0, length) : value;
+}
+
+// The offsets at which a revision of the file ends: after each "%%EOF" that closes a
+// "startxref" with its offset, and after the end-of-line behind it.
+std::vector<size_t> revisionEnds(const std::string& file) {
+  std::vector<size_t> ends;
+  auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\0'; };
+  for (size_t at = file.find("%%EOF"); at != std::string::npos; at = file.find("%%EOF", at + 1)) {
+    size_t p = at;
+    while (p > 0 && space(file[p - 1])) --p;
+    const size_t digitsEnd = p;
+    while (p > 0 && file[p - 1] >= '0' && file[p - 1] <= '9') --p;
+    if (p == digitsEnd) continue;
+    while (p > 0 && space(file[p - 1])) --p;
+    if (p < 9 || file.compare(p - 9, 9, "startxref") != 0) continue;
+    size_t end = at + 5;
+    ends.push_back(end);
+    if (end < file.size() && file[end] == '\r') ++end;
+    if (end < file.size() && file[end] == '\n') ++end;
+    if (end != ends.back()) ends.push_back(end);
+  }
+  return ends;
+}
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Whether the file's bytes [from, to) are exactly a hexadecimal string of these bytes.
+bool isHexStringOf(const std::string& file, size_t from, size_t to, const std::string& bytes) {
+  if (to < from + 2 || file[from] != '<' || file[to - 1] != '>') return false;
+  std::string decoded;
+  int high = -1;
+  for (size_t p = from + 1; p + 1 < to; ++p) {
+    const char c = file[p];
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\0') continue;
+    const int d = hexDigit(c);
+    if (d < 0) return false;
+    if (high < 0) {
+      high = d;
+    } else {
+      decoded += static_cast<char>(high << 4 | d);
+      high = -1;
+    }
+  }
+  if (high >= 0) decoded += static_cast<char>(high << 4);
+  return decoded == bytes;
+}
+
+// The coverage of a signature whose byte range lies inside the file.
+Coverage coverageOf(const std::string& file, const std::vector<long long>& range, const std::string& contents) {
+  if (range[0] != 0) return Coverage::Partial;
+  const size_t gapStart = static_cast<size_t>(range[1]), gapEnd = static_cast<size_t>(range[2]);
+  if (gapEnd < gapStart || !isHexStringOf(file, gapStart, gapEnd, contents)) return Coverage::Partial;
+  const size_t end = static_cast<size_t>(range[2] + range[3]);
+  if (end == file.size()) return Coverage::WholeDocument;
+  const std::vector<size_t> ends = revisionEnds(file);
+  return std::find(ends.begin(), ends.end(), end) != ends.end() ? Coverage::EarlierRevision : Coverage::Partial;
 }
 
 // Names the handler procedure the viewer runs while it lives, so that faults can be
@@ -140,6 +226,20 @@ std::string signerCertificate(const std::string& der) {
 }
 
 }  // namespace
+
+std::string coverageText(Coverage coverage) {
+  switch (coverage) {
+    case Coverage::WholeDocument:
+      return "The signature covers the whole document.";
+    case Coverage::EarlierRevision:
+      return "The signature covers an earlier revision: the document was changed after it was signed.";
+    case Coverage::Partial:
+      return "The signature does not cover a whole revision of the document.";
+    case Coverage::Unknown:
+      break;
+  }
+  return "";
+}
 
 std::map<std::string, ASUns32> Config::newestHFTs() {
   return {{kCoreHFTName, 0x60000},   {kAcroSupportHFTName, 0x60000}, {kCosHFTName, 0x60000},
@@ -318,6 +418,30 @@ void Viewer::closeDocuments() {
   for (auto& d : s.documents) d.reset();
 }
 
+namespace {
+
+// The handler registered under the signature's /Filter; without one, the first whose
+// "SubFilter" property names the signature's /SubFilter.
+PubSecHandlerRec* handlerFor(Viewer::State& s, QPDFObjectHandle filter, const std::string& subFilter) {
+  for (auto& [owner, h] : s.handlers) {
+    for (auto& p : s.plugins) {
+      if (p.extension == owner && filter.isName() && filter.getName() == "/" + p.name) return h;
+    }
+  }
+  for (auto& [owner, h] : s.handlers) {
+    if (h->getAtomProperty == nullptr || subFilter.empty()) continue;
+    ASAtom named = ASAtomNull;
+    catchRaise([&] {
+      ProcedureScope scope(s, "GetAtomProperty");
+      named = callbackAs<PSGetAtomPropertyProc>(h->getAtomProperty)(h->engine, "SubFilter");
+    });
+    if (named != ASAtomNull && "/" + atomText(named) == subFilter) return h;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 PDDoc Viewer::activePDDoc() const { return state_->active ? pdDocOf(*state_->active) : nullptr; }
 AVDoc Viewer::activeAVDoc() const { return reinterpret_cast<AVDoc>(state_->active); }
 
@@ -340,23 +464,9 @@ std::vector<SignatureResult> Viewer::validateSignatures() {
     if (!v.isDictionary()) continue;
     SignatureResult r;
     r.fieldName = fieldName(field);
-    QPDFObjectHandle filter = v.getKey("/Filter");
-    PubSecHandlerRec* handler = nullptr;
-    for (auto& [owner, h] : s.handlers) {
-      for (auto& p : s.plugins) {
-        if (p.extension == owner && filter.isName() && filter.getName() == "/" + p.name) handler = h;
-      }
-    }
-    if (handler == nullptr) {
-      r.error = "no handler for the signature's filter";
-      results.push_back(r);
-      continue;
-    }
     QPDFObjectHandle range = v.getKey("/ByteRange");
     QPDFObjectHandle contents = v.getKey("/Contents");
     std::string subFilter = v.getKey("/SubFilter").isName() ? v.getKey("/SubFilter").getName() : "";
-    r.method = subFilter == "/adbe.x509.rsa_sha1" ? 1 : subFilter == "/adbe.pkcs7.detached" ? 2
-               : subFilter == "/adbe.pkcs7.sha1"  ? 3 : 0;
     std::vector<long long> br;
     if (range.isArray()) {
       for (auto& item : range.getArrayAsVector()) {
@@ -366,6 +476,15 @@ std::vector<SignatureResult> Viewer::validateSignatures() {
     bool rangesOk = br.size() == 4 && br[0] >= 0 && br[1] >= 0 && br[2] >= 0 && br[3] >= 0 &&
                     static_cast<unsigned long long>(br[0]) + br[1] <= file.size() &&
                     static_cast<unsigned long long>(br[2]) + br[3] <= file.size();
+    if (rangesOk && contents.isString()) r.coverage = coverageOf(file, br, contents.getStringValue());
+    PubSecHandlerRec* handler = handlerFor(s, v.getKey("/Filter"), subFilter);
+    if (handler == nullptr) {
+      r.error = "no handler for the signature's filter";
+      results.push_back(r);
+      continue;
+    }
+    r.method = subFilter == "/adbe.x509.rsa_sha1" ? 1 : subFilter == "/adbe.pkcs7.detached" ? 2
+               : subFilter == "/adbe.pkcs7.sha1"  ? 3 : 0;
     if (r.method == 0 || !contents.isString() || !rangesOk) {
       r.error = "the signature dictionary cannot be read";
       r.method = 0;
@@ -376,7 +495,7 @@ std::vector<SignatureResult> Viewer::validateSignatures() {
     signedData.reserve(static_cast<size_t>(br[1] + br[3]));
     signedData.append(file, static_cast<size_t>(br[0]), static_cast<size_t>(br[1]));
     signedData.append(file, static_cast<size_t>(br[2]), static_cast<size_t>(br[3]));
-    std::string value = r.method == 1 ? contents.getStringValue() : derPrefix(contents.getStringValue());
+    std::string value = r.method == 1 ? contents.getStringValue() : berPrefix(contents.getStringValue());
     std::string cert = r.method == 1 ? (v.getKey("/Cert").isString() ? v.getKey("/Cert").getStringValue() : "")
                                      : signerCertificate(value);
     if (!s.config.certificateInCabinet.empty()) {
@@ -478,6 +597,7 @@ int Viewer::callCount(const std::string& operation) const {
   auto it = state_->calls.find(operation);
   return it == state_->calls.end() ? 0 : it->second;
 }
+long long Viewer::fileBytesRead() const { return state_->fileBytesRead; }
 std::map<std::string, int> Viewer::liveHandles() const {
   const State& s = *state_;
   return {{"text", static_cast<int>(s.texts.size())},

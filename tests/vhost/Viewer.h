@@ -85,9 +85,23 @@ struct Config {
   static std::vector<MenuPlan> standardMenus();
 };
 
+// How much of the document a signature's byte range covers, as the viewer judges it
+// itself beside the handler's verdict: a handler verifies the bytes it is handed, the
+// viewer knows which bytes of the file those are.
+enum class Coverage {
+  Unknown,          // the byte range or the /Contents string cannot be read
+  WholeDocument,    // from the file's first byte to its last, only the /Contents string left out
+  EarlierRevision,  // the same up to the end of an earlier revision: changed after signing
+  Partial,          // no whole revision: a range that does not start at 0, a gap that holds
+                    // more than the /Contents string, or an end inside a revision
+};
+// The line the viewer shows beside the signature's panel ("" for Unknown).
+std::string coverageText(Coverage coverage);
+
 // What the viewer learnt from one validation of one signature field.
 struct SignatureResult {
   std::string fieldName;
+  Coverage coverage = Coverage::Unknown;
   int method = 0;        // 1, 2, 3; 0 when the field could not be read
   ASInt32 returned = 0;  // what SigValidate answered
   ASInt32 digest = 0, trustFlags = 0, id = 0;  // the result cabinet
@@ -151,7 +165,9 @@ class Viewer {
   AVDoc activeAVDoc() const;
 
   // For every signature field with a value, in field order: the handler registered for
-  // its /Filter validates it.
+  // its /Filter validates it, or, when no handler of that name is loaded, the handler
+  // whose "SubFilter" property names the signature's /SubFilter (as a viewer set to
+  // verify with a chosen handler does). The viewer judges each signature's coverage.
   std::vector<SignatureResult> validateSignatures();
 
   // An HFT by name at least at `version`, as ASExtensionMgrGetHFT answers it; lets a
@@ -164,6 +180,8 @@ class Viewer {
   int liveCallbacks() const;
   int frameDepth() const;
   int callCount(const std::string& operation) const;
+  // The bytes plug-ins read from files through ASFileRead since the viewer's start.
+  long long fileBytesRead() const;
   // Live host objects a plug-in made or acquired, by kind ("text", "cabinet", "page",
   // "stream", "word finder", "consultant", "path", "file", "data source").
   std::map<std::string, int> liveHandles() const;

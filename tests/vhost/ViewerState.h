@@ -151,6 +151,7 @@ struct Viewer::State {
   std::vector<Frame> frames;
   ASErrorCode lastError = 0;
   std::map<std::string, int> calls;
+  long long fileBytesRead = 0;  // by ASFileRead, since the viewer's start
   // The handler procedure the viewer runs now ("" for none) and the operations it called
   // so far in this run, for faults counted per run.
   std::string procedure;

@@ -1,5 +1,6 @@
 // vhost-run: loads a plug-in into the test viewer, opens a PDF, validates each signature
-// and prints what the plug-in answered.
+// and prints what the plug-in answered, beside the viewer's own word on how much of the
+// document the signature covers.
 //
 //   vhost-run [--language CODE] [--product NAME] [--version MAJOR] PLUGIN PDF
 #include <cstdio>
@@ -46,11 +47,15 @@ int main(int argc, char** argv) {
   if (results.empty()) std::printf("No signatures.\n");
   for (const auto& r : results) {
     std::printf("Signature field \"%s\" (method %d):", r.fieldName.c_str(), r.method);
+    const std::string coverage = vhost::coverageText(r.coverage);
     if (!r.error.empty()) {
       std::printf(" %s\n", r.error.c_str());
+      if (!coverage.empty()) std::printf("  coverage: %s\n", coverage.c_str());
       continue;
     }
     std::printf(" returned %d, trustFlags %d, id %d\n", r.returned, r.trustFlags, r.id);
+    if (!coverage.empty()) std::printf("  coverage: %s\n", coverage.c_str());
+    if (r.returned != 1 && !r.exception.empty()) std::printf("  reason: %s\n", r.exception.c_str());
     for (size_t kind = 0; kind < r.texts.size(); ++kind) {
       if (!r.texts[kind].empty()) std::printf("  [%zu] %s\n", kind, r.texts[kind].c_str());
     }

@@ -73,6 +73,11 @@ ASInt32 sigValidate(PubSecEngine engine, PSSigValidateParamsRec* params) {
   return 1;
 }
 
+// The handler checks what "adbe.pkcs7.detached" names, whoever labelled the signature.
+ASAtom getAtomProperty(PubSecEngine /*engine*/, const char* name) {
+  return name != nullptr && std::string(name) == "SubFilter" ? ASAtomFromString("adbe.pkcs7.detached") : ASAtomNull;
+}
+
 ASText getText(PubSecEngine /*engine*/, ASCab resultCab, ASInt32 kind) {
   if (kind != 0) return nullptr;
   bool intact = ASCabGetInt(resultCab, "trustFlags", 0) == 1;
@@ -97,6 +102,7 @@ ASBool init() {
   handler.destroyEngine = callback(&destroyEngine);
   handler.sigValidate = callback(&sigValidate);
   handler.getText = callback(&getText);
+  handler.getAtomProperty = callback(&getAtomProperty);
   report.handlerRegistered = PSRegisterHandler(extensionId, &handler) != 0;
   return true;
 }
