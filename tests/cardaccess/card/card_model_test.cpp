@@ -95,7 +95,7 @@ TEST(CardFileModel, IdentifiersAndPositions) {
   } catch (const VOQ::CBadArgumentException& e) {
     EXPECT_EQ(e.getMessage(), "Invalid Parameter.\n");
   }
-  EXPECT_THROW(CFID(std::string()), VOQ::CBadArgumentException);
+  EXPECT_THROW((void)CFID(std::string()), VOQ::CBadArgumentException);
   EXPECT_EQ(CAID(bytes("A000000118454300")).bytes(), bytes("A000000118454300"));
 
   CFileInfo info(CFID(bytes("C000")), 1, 10, 0);
