@@ -17,11 +17,13 @@ std::string serialHex(const Bytes& der);
 
 class Kit {
  public:
-  // The kit of this build, made on first use (under a lock, so parallel test
-  // processes share one) with the default ports 18888 (OCSP) and 18080 (HTTP).
+  // The kit of this build with the default ports 18888 (OCSP) and 18080 (HTTP), made
+  // by the build; brought up to date here (under a lock, so parallel test processes
+  // share one) should it be missing or stale.
   static const Kit& standard();
   // A kit of its own in `dir` whose certificates name these ports; its keys
-  // are those of the standard kit, so only the certificates are made.
+  // are those of the standard kit, so only the certificates are made (and a kit
+  // already in `dir` for the same ports is taken as it is).
   // ocspTlsPort: the port of the https OCSP address of the signer "httpsocsp".
   static Kit make(const std::string& dir, int ocspPort, int httpPort, int ocspTlsPort = 18443);
 
