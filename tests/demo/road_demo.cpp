@@ -32,6 +32,10 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -88,6 +92,14 @@ struct Pki {
   std::unique_ptr<certnet::FileServer> files;
   std::unique_ptr<testpki::Kit> kit;
   std::string card;  // the card's certificate, DER
+  int kitLock = -1;  // held while the build tree's kit is in use
+
+  Pki() = default;
+  Pki(const Pki&) = delete;
+  Pki& operator=(const Pki&) = delete;
+  ~Pki() {
+    if (kitLock >= 0) ::close(kitLock);
+  }
 };
 
 // Stops what the road started, in reverse order, whatever happened on the way.
@@ -115,13 +127,23 @@ struct Running {
   }
 };
 
-// The kit in the machine root with the servers' ports, the card's certificate issued to
-// the a-sign profile's signature key (02).
+// The kit with the servers' ports, the card's certificate issued to the a-sign profile's
+// signature key (02). The demo's kit is kept in the build tree and reused from run to
+// run: the servers ask for the ports of the last run, and the kit is remade only when
+// one of them was busy (make-pki keeps a kit that names the same ports, was made by the
+// same script and has fresh CRLs, and a certificate issued to the same key). While
+// another demo holds that kit, this one makes a kit of its own in the machine root.
 void makePki(const std::string& root, Pki& pki) {
-  pki.ocsp = std::make_unique<certnet::OcspResponder>(certnet::OcspSettings());
-  pki.files = std::make_unique<certnet::FileServer>();
-  pki.kit = std::make_unique<testpki::Kit>(
-      testpki::Kit::make(root + "/pki", pki.ocsp->port(), pki.files->port(), 1));
+  std::string dir = DEMO_PKI;
+  std::filesystem::create_directories(dir);
+  pki.kitLock = ::open((dir + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (pki.kitLock < 0 || ::flock(pki.kitLock, LOCK_EX | LOCK_NB) != 0) dir = root + "/pki";
+  uint16_t ocspPort = 0, filesPort = 0;
+  std::ifstream(dir + "/ports") >> ocspPort >> filesPort;
+  pki.ocsp = std::make_unique<certnet::OcspResponder>(certnet::OcspSettings(), nullptr, ocspPort);
+  pki.files = std::make_unique<certnet::FileServer>(nullptr, filesPort);
+  pki.kit = std::make_unique<testpki::Kit>(testpki::Kit::make(dir, pki.ocsp->port(), pki.files->port(), 1));
+  std::ofstream(dir + "/ports") << pki.ocsp->port() << ' ' << pki.files->port() << '\n';
   const testpki::Kit& kit = *pki.kit;
   const cardsim::CardProfile profile = cardsim::CardProfile::load(cardsim::CardProfile::installedPath(kCard));
   kit.issue("card", profile.key(0x02)->keyFile, kCardSubject);

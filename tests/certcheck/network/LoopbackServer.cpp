@@ -91,7 +91,7 @@ Reply httpReply(int status, const std::string& body, const std::string& contentT
   return reply;
 }
 
-LoopbackServer::LoopbackServer(Handler handler, const TlsIdentity* tls)
+LoopbackServer::LoopbackServer(Handler handler, const TlsIdentity* tls, uint16_t wantedPort)
     : handler_(std::move(handler)), tls_(nullptr, SSL_CTX_free) {
   if (tls) {
     tls_.reset(SSL_CTX_new(TLS_server_method()));
@@ -111,7 +111,14 @@ LoopbackServer::LoopbackServer(Handler handler, const TlsIdentity* tls)
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listenFd_, 32) != 0) {
+  address.sin_port = htons(wantedPort);
+  // A port asked for again after a run ended may still have connections in TIME_WAIT.
+  const int one = 1;
+  if (wantedPort != 0) ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (wantedPort != 0 && ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    address.sin_port = 0;
+  if ((address.sin_port == 0 && ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) ||
+      ::listen(listenFd_, 32) != 0) {
     ::close(listenFd_);
     throw std::runtime_error("bind 127.0.0.1");
   }
@@ -298,8 +305,8 @@ void LoopbackServer::serve(int fd) {
   ::close(fd);
 }
 
-FileServer::FileServer(const TlsIdentity* tls)
-    : LoopbackServer([this](const Request& r) { return answer(r); }, tls) {}
+FileServer::FileServer(const TlsIdentity* tls, uint16_t wantedPort)
+    : LoopbackServer([this](const Request& r) { return answer(r); }, tls, wantedPort) {}
 
 void FileServer::put(const std::string& path, const Reply& reply) {
   std::lock_guard<std::mutex> guard(filesLock_);
@@ -312,8 +319,8 @@ Reply FileServer::answer(const Request& request) {
   return it == files_.end() ? httpReply(404, "not found", "text/plain") : it->second;
 }
 
-OcspResponder::OcspResponder(const OcspSettings& settings, const TlsIdentity* tls)
-    : LoopbackServer([this](const Request& r) { return answer(r); }, tls), settings_(settings) {}
+OcspResponder::OcspResponder(const OcspSettings& settings, const TlsIdentity* tls, uint16_t wantedPort)
+    : LoopbackServer([this](const Request& r) { return answer(r); }, tls, wantedPort), settings_(settings) {}
 
 void OcspResponder::setSettings(const OcspSettings& settings) {
   std::lock_guard<std::mutex> guard(settingsLock_);

@@ -56,8 +56,9 @@ struct TlsIdentity {
 
 class LoopbackServer {
  public:
-  // Binds 127.0.0.1:0; with a TLS identity every connection is TLS first.
-  explicit LoopbackServer(Handler handler, const TlsIdentity* tls = nullptr);
+  // Binds 127.0.0.1 at `wantedPort`, or at a port of its own when that is 0 or busy
+  // (port() tells); with a TLS identity every connection is TLS first.
+  explicit LoopbackServer(Handler handler, const TlsIdentity* tls = nullptr, uint16_t wantedPort = 0);
   LoopbackServer(const LoopbackServer&) = delete;
   LoopbackServer& operator=(const LoopbackServer&) = delete;
   virtual ~LoopbackServer();
@@ -97,7 +98,7 @@ class LoopbackServer {
 // Serves files by path ("/int.crl"); other paths get 404.
 class FileServer : public LoopbackServer {
  public:
-  explicit FileServer(const TlsIdentity* tls = nullptr);
+  explicit FileServer(const TlsIdentity* tls = nullptr, uint16_t wantedPort = 0);
   void put(const std::string& path, const Reply& reply);
   void putFile(const std::string& path, const std::string& body) { put(path, httpReply(200, body)); }
 
@@ -125,7 +126,7 @@ struct OcspSettings {
 
 class OcspResponder : public LoopbackServer {
  public:
-  explicit OcspResponder(const OcspSettings& settings, const TlsIdentity* tls = nullptr);
+  explicit OcspResponder(const OcspSettings& settings, const TlsIdentity* tls = nullptr, uint16_t wantedPort = 0);
   void setSettings(const OcspSettings& settings);
 
  private:
