@@ -574,64 +574,110 @@ class WithoutScripting final : public IWithoutScripting,
     g_module.unlock();
   }
 
-  // Makes the browser post the form body to the page's URL.
+  // Makes the browser post the form body to the page's URL: the body is written
+  // straight into the byte array that Navigate takes as its POST data.
   class BrowserPoster : public slforward::RequestPoster {
    public:
-    explicit BrowserPoster(WithoutScripting& control) : control_(control) {}
-    void post(const char* formBody, const char*) override { control_.postURL(formBody, control_.url_); }
+    BrowserPoster(WithoutScripting& control, BSTR postUrl) : control_(control), url_(postUrl) {
+      VariantInit(&postData_);
+    }
+    BrowserPoster(const BrowserPoster&) = delete;
+    BrowserPoster& operator=(const BrowserPoster&) = delete;
+    ~BrowserPoster() override {
+      if (accessed_) SafeArrayUnaccessData(postData_.parray);
+      VariantClear(&postData_);
+    }
+    char* formBuffer(size_t length) override {
+      // Without a browser object nothing can carry the posting: say so rather than call
+      // through nothing.
+      if (!control_.browser_ || FAILED(createPostData(&postData_, length))) return nullptr;
+      void* data = nullptr;
+      if (FAILED(SafeArrayAccessData(postData_.parray, &data))) return nullptr;
+      accessed_ = true;
+      return static_cast<char*>(data);
+    }
+    void post(const char*) override {
+      SafeArrayUnaccessData(postData_.parray);
+      accessed_ = false;
+      control_.postURL(&postData_, url_);
+    }
 
    private:
     WithoutScripting& control_;
+    BSTR url_;
+    VARIANT postData_;
+    bool accessed_ = false;
+  };
+
+  // A copy of a property's text for the length of one request.
+  class TextCopy {
+   public:
+    explicit TextCopy(BSTR text) : text_(text ? SysAllocString(text) : nullptr) {}
+    TextCopy(const TextCopy&) = delete;
+    TextCopy& operator=(const TextCopy&) = delete;
+    ~TextCopy() { SysFreeString(text_); }
+    BSTR get() const { return text_; }
+
+   private:
+    BSTR text_;
   };
 
   LRESULT OnCreate() {
+    // The page's script may set the URL again while the request runs (its message boxes
+    // let the page run): the reply goes to the URL the request started with.
+    const TextCopy postUrl(url_);
     const Utf8Text request(request_);
-    const Utf8Text url(url_);
+    const Utf8Text url(postUrl.get());
     const Utf8Text timeout(timeout_);
-    BrowserPoster poster(*this);
+    BrowserPoster poster(*this, postUrl.get());
     slforward::forwardRequest(request.get(), url.get(), timeout.get(), window_, poster);
     return 0;
   }
 
-  void postURL(const char* formBody, BSTR postUrl) {
-    VARIANT flags, target, postData, headers;
+  void postURL(VARIANT* postData, BSTR postUrl) {
+    VARIANT flags, target, headers;
     VariantInit(&flags);
     VariantInit(&target);
-    VariantInit(&postData);
     VariantInit(&headers);
     headers.vt = VT_BSTR;
     headers.bstrVal = SysAllocString(kPostHeaders);
-    // Without a browser object nothing can carry the posting: say so rather than call
-    // through nothing.
-    if (!browser_ || !headers.bstrVal || FAILED(createPostData(&postData, formBody))) {
+    // The text handed to the browser is the one checked.
+    if (!browser_ || !headers.bstrVal || !slforward::isPostableUrl(postUrl)) {
       MessageBoxA(window_, slforward::kMsgForwarding, slforward::kCaptionError, MB_OK);
     } else {
-      browser_->Navigate(postUrl, &flags, &target, &postData, &headers);
+      browser_->Navigate(postUrl, &flags, &target, postData, &headers);
     }
-    VariantClear(&postData);
     VariantClear(&headers);
   }
 
-  static HRESULT createPostData(VARIANT* out, const char* text) {
-    const size_t length = std::strlen(text);
+  // An array of `length` bytes for the POST data.
+  static HRESULT createPostData(VARIANT* out, size_t length) {
     if (!out) return E_POINTER;
     VariantInit(out);
     if (length > 0xFFFFFFFFu) return E_OUTOFMEMORY;
     SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(length));
     if (!array) return E_OUTOFMEMORY;
-    void* data = nullptr;
-    if (FAILED(SafeArrayAccessData(array, &data))) {
-      SafeArrayDestroy(array);
-      return E_OUTOFMEMORY;
-    }
-    std::memcpy(data, text, length);
-    SafeArrayUnaccessData(array);
     out->vt = VT_ARRAY | VT_UI1;
     out->parray = array;
     return S_OK;
   }
 
+  // Holds a reference to the control while it lives: the request's message boxes let
+  // the browser run, and the browser may release the control meanwhile.
+  class KeepAlive {
+   public:
+    explicit KeepAlive(IUnknown* object) : object_(object) { object_->AddRef(); }
+    KeepAlive(const KeepAlive&) = delete;
+    KeepAlive& operator=(const KeepAlive&) = delete;
+    ~KeepAlive() { object_->Release(); }
+
+   private:
+    IUnknown* object_;
+  };
+
   HRESULT activateInPlace(IOleClientSite* site, HWND parent, LPCRECT position) {
+    // Declared first, so that it goes last: nothing of the control is touched after it.
+    const KeepAlive alive(static_cast<IWithoutScripting*>(this));
     if (window_) {
       ShowWindow(window_, SW_SHOW);
       return S_OK;
@@ -661,7 +707,8 @@ class WithoutScripting final : public IWithoutScripting,
     const HWND hwnd = CreateWindowExA(0, kWindowClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, rect.left,
                                       rect.top, rect.right - rect.left, rect.bottom - rect.top, parent, nullptr,
                                       g_module.instance(), this);
-    if (!hwnd) {
+    // The browser may have closed the control while the request ran.
+    if (!hwnd || !IsWindow(hwnd)) {
       InPlaceDeactivate();
       return E_FAIL;
     }

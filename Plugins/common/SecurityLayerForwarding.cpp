@@ -2,6 +2,7 @@
 
 #include <wininet.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -83,29 +84,79 @@ class InternetHandle {
   HINTERNET h_;
 };
 
+// One deadline for the whole exchange: a server that trickles its reply byte by byte
+// must not keep the browser blocked beyond the page's time-out, however each single
+// wait goes.
+class Deadline {
+ public:
+  explicit Deadline(DWORD milliseconds)
+      : end_(GetTickCount64() + milliseconds), slack_(std::max<DWORD>(100, milliseconds / 100)), armed_(milliseconds) {}
+  // Lets the next wait of the request last no longer than what is left (give or take
+  // a hundredth of the time-out); false when nothing is left.
+  bool arm(HINTERNET request) const {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= end_) return false;
+    const ULONGLONG left = end_ - now;
+    if (left + slack_ < armed_) {
+      armed_ = static_cast<DWORD>(left);
+      InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &armed_, sizeof armed_);
+    }
+    return true;
+  }
+
+ private:
+  ULONGLONG end_;
+  ULONGLONG slack_;
+  mutable DWORD armed_;  // the wait the request has now (it inherits the whole time-out)
+};
+
+enum class Exchange {
+  kReply,    // the reply, possibly empty, is in the buffer
+  kNoReply,  // nothing came: no server, no time, a failed send
+  kBadReply  // something came that is none to classify
+};
+
+// The Content-Length the server announced: -1 when it sent none, -2 when it is no
+// number or beyond the cap.
+long long announcedLength(HINTERNET request) {
+  char text[32];
+  DWORD length = sizeof text;
+  if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text, &length, nullptr)) return -1;
+  if (length == 0 || length >= sizeof text) return -2;
+  unsigned long long value = 0;
+  for (DWORD i = 0; i < length; ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return -2;
+    value = value * 10 + static_cast<unsigned>(text[i] - '0');
+    if (value > kMaxReply) return -2;
+  }
+  return static_cast<long long>(value);
+}
+
 // Sends the request and collects the reply body into `reply` (NUL-terminated; empty
-// when nothing came). False when the reply is none to classify: longer than kMaxReply,
-// or holding a NUL byte (no Security Layer reply has one, and read as text the reply
-// would lose what follows it), or without memory to hold it.
-bool exchange(const char* request, DWORD timeoutMs, Block& reply) {
+// when nothing came). A bad reply: one that stops short of its Content-Length or
+// breaks off, one longer than kMaxReply, one holding a NUL byte (no Security Layer
+// reply has one, and read as text the reply would lose what follows it), one not whole
+// when the time is up, or one there is no memory for.
+Exchange exchange(const char* request, DWORD timeoutMs, Block& reply) {
   InternetHandle internet(InternetOpenA(kAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-  if (!internet) return true;
+  if (!internet) return Exchange::kNoReply;
   InternetSetOptionA(internet.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeoutMs, sizeof timeoutMs);
   InternetHandle connection(InternetConnectA(internet.get(), kServer, kPort, nullptr, nullptr,
                                              INTERNET_SERVICE_HTTP, 0, 0));
-  if (!connection) return true;
+  if (!connection) return Exchange::kNoReply;
   InternetHandle http(HttpOpenRequestA(connection.get(), kVerb, kObject, kVersion, nullptr, nullptr,
                                        INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                                            INTERNET_FLAG_PRAGMA_NOCACHE,
                                        0));
-  if (!http) return true;
+  if (!http) return Exchange::kNoReply;
 
+  const Deadline deadline(timeoutMs);
   const DWORD length = static_cast<DWORD>(std::strlen(request));
   INTERNET_BUFFERSA buffers;
   std::memset(&buffers, 0, sizeof buffers);
   buffers.dwStructSize = sizeof buffers;
   buffers.dwBufferTotal = length;
-  if (!HttpSendRequestExA(http.get(), &buffers, nullptr, 0, 0)) return true;
+  if (!HttpSendRequestExA(http.get(), &buffers, nullptr, 0, 0)) return Exchange::kNoReply;
 
   bool failed = false;
   const DWORD fullChunks = length / kWriteChunk;
@@ -113,29 +164,99 @@ bool exchange(const char* request, DWORD timeoutMs, Block& reply) {
     // The last write takes the remainder, also when it is empty.
     const DWORD chunk = i < fullChunks ? kWriteChunk : length % kWriteChunk;
     DWORD written = 0;
-    if (!InternetWriteFile(http.get(), request + i * kWriteChunk, chunk, &written) || written != chunk) failed = true;
+    if (!deadline.arm(http.get()) || !InternetWriteFile(http.get(), request + i * kWriteChunk, chunk, &written) ||
+        written != chunk)
+      failed = true;
   }
-  if (!HttpEndRequestA(http.get(), nullptr, 0, 0)) failed = true;
-  if (failed) return true;
+  if (!deadline.arm(http.get()) || !HttpEndRequestA(http.get(), nullptr, 0, 0)) failed = true;
+  if (failed) return Exchange::kNoReply;
+
+  const long long announced = announcedLength(http.get());
+  if (announced == -2) return Exchange::kBadReply;
 
   size_t used = 0;  // reply bytes, without the NUL
   char chunk[kReadChunk + 1];
   for (;;) {
     DWORD got = 0;
-    if (!InternetReadFile(http.get(), chunk, kReadChunk, &got)) break;
+    // Out of time, or the connection broke: a reply begun is not whole.
+    if (!deadline.arm(http.get()) || !InternetReadFile(http.get(), chunk, kReadChunk, &got))
+      return used == 0 ? Exchange::kNoReply : Exchange::kBadReply;
     if (got == 0) break;
-    if (used + got > kMaxReply || std::memchr(chunk, '\0', got)) return false;
+    if (used + got > kMaxReply || std::memchr(chunk, '\0', got)) return Exchange::kBadReply;
     if (used + got + 1 > reply.size()) {
-      // Grow by half at least, so that a long reply costs linear time, not quadratic.
+      // Grow by half at least, so that a long reply costs linear time, not quadratic;
+      // never beyond what the longest reply needs.
       size_t bigger = used + got + 1 + kReadChunk + 100;
       if (bigger < reply.size() + reply.size() / 2) bigger = reply.size() + reply.size() / 2;
-      if (!reply.grow(bigger, used)) return false;
+      if (bigger > kMaxReply + 1) bigger = kMaxReply + 1;
+      if (!reply.grow(bigger, used)) return Exchange::kBadReply;
     }
     std::memcpy(reply.get() + used, chunk, got);
     used += got;
     reply.get()[used] = '\0';
   }
-  return true;
+  if (announced >= 0 && static_cast<unsigned long long>(announced) != used) return Exchange::kBadReply;
+  return Exchange::kReply;
+}
+
+// The form encoding of `source` written at `out` without a NUL; the end of what it wrote.
+char* encodeInto(const char* source, char* out) {
+  static const char hex[] = "0123456789abcdef";
+  for (; *source; ++source) {
+    const unsigned char c = static_cast<unsigned char>(*source);
+    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
+      *out++ = static_cast<char>(c);
+    } else if (c == ' ') {
+      *out++ = '+';
+    } else {
+      *out++ = '%';
+      *out++ = hex[c >> 4];
+      *out++ = hex[c & 0x0F];
+    }
+  }
+  return out;
+}
+
+size_t encodedLength(const char* source) {
+  size_t length = 0;
+  for (; *source; ++source) {
+    const unsigned char c = static_cast<unsigned char>(*source);
+    const bool plain = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == ' ';
+    length += plain ? 1 : 3;
+  }
+  return length;
+}
+
+template <typename Char>
+bool postable(const Char* url) {
+  if (!url) return false;
+  // The scheme is what stands before a ':' that comes before any '/', '?' or '#'.
+  size_t colon = 0;
+  bool hasScheme = false;
+  for (size_t i = 0; url[i] && url[i] != '/' && url[i] != '?' && url[i] != '#'; ++i) {
+    if (url[i] == ':') {
+      colon = i;
+      hasScheme = true;
+      break;
+    }
+  }
+  if (!hasScheme) {
+    for (size_t i = 0; url[i] && url[i] != '?' && url[i] != '#'; ++i)
+      if (url[i] == '\\') return false;
+    return true;
+  }
+  auto is = [url, colon](const char* scheme) {
+    size_t i = 0;
+    for (; i < colon && scheme[i]; ++i) {
+      Char c = url[i];
+      if (c >= 'A' && c <= 'Z') c = static_cast<Char>(c - 'A' + 'a');
+      if (c != static_cast<Char>(scheme[i])) return false;
+    }
+    return i == colon && scheme[i] == '\0';
+  };
+  // Compared character by character, a blank, a control character or any letter
+  // beyond ASCII in the scheme makes it neither of the two.
+  return is("http") || is("https");
 }
 
 bool contains(const char* text, const char* part) { return std::strstr(text, part) != nullptr; }
@@ -205,7 +326,8 @@ DWORD receiveTimeoutOf(const char* timeoutText) {
     minutes = minutes * 10 + static_cast<unsigned>(*p - '0');
     if (minutes > limit) minutes = limit + 1;
   }
-  if (negative && minutes != 0) return 0xFFFFFFFFu;  // a negative number reads as a huge one
+  if (minutes == 0) return kDefaultTimeoutMs;  // "0" would wait for ever
+  if (negative) return 0xFFFFFFFFu;              // a negative number reads as a huge one
   const unsigned long long ms = minutes * 60000ull;
   return ms > limit ? 0xFFFFFFFFu : static_cast<DWORD>(ms);
 }
@@ -232,22 +354,10 @@ int splitResponse(const char* reply, char* code, char* info) {
   return -1;
 }
 
-void urlEncode(const char* source, char* destination) {
-  static const char hex[] = "0123456789abcdef";
-  for (; *source; ++source) {
-    const unsigned char c = static_cast<unsigned char>(*source);
-    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
-      *destination++ = static_cast<char>(c);
-    } else if (c == ' ') {
-      *destination++ = '+';
-    } else {
-      *destination++ = '%';
-      *destination++ = hex[c >> 4];
-      *destination++ = hex[c & 0x0F];
-    }
-  }
-  *destination = '\0';
-}
+void urlEncode(const char* source, char* destination) { *encodeInto(source, destination) = '\0'; }
+
+bool isPostableUrl(const char* url) { return postable(url); }
+bool isPostableUrl(const char16_t* url) { return postable(url); }
 
 void convertUmlauts(char* text) {
   static const unsigned char table[][2] = {{0x9C, 0xDC}, {0xBC, 0xFC}, {0x96, 0xD6}, {0xB6, 0xF6},
@@ -270,12 +380,22 @@ void convertUmlauts(char* text) {
 
 void forwardRequest(const char* request, const char* postUrl, const char* timeoutText, HWND owner,
                     RequestPoster& poster, const PluginMemory& memory) {
+  forwardRequestWithin(request, postUrl, receiveTimeoutOf(timeoutText), owner, poster, memory);
+}
+
+void forwardRequestWithin(const char* request, const char* postUrl, DWORD timeoutMs, HWND owner,
+                          RequestPoster& poster, const PluginMemory& memory) {
   if (!request) {
     showError(owner, kMsgRequestMissing);
     return;
   }
   if (!postUrl) {
     showError(owner, kMsgPostUrlMissing);
+    return;
+  }
+  // A page that names a destination the reply must never go to gets nothing signed.
+  if (!isPostableUrl(postUrl)) {
+    MessageBoxA(owner, kMsgForwarding, kCaptionError, MB_OK);  // as the control says it: no icon
     return;
   }
 
@@ -285,9 +405,15 @@ void forwardRequest(const char* request, const char* postUrl, const char* timeou
     return;
   }
   reply.get()[0] = '\0';
-  if (!exchange(request, receiveTimeoutOf(timeoutText), reply)) {
-    showError(owner, kMsgTransfer);
-    return;
+  switch (exchange(request, timeoutMs, reply)) {
+    case Exchange::kBadReply:
+      showError(owner, kMsgTransfer);
+      return;
+    case Exchange::kNoReply:
+      reply.get()[0] = '\0';
+      break;
+    case Exchange::kReply:
+      break;
   }
   if (reply.get()[0] == '\0') {
     showError(owner, kMsgCommunication);
@@ -316,23 +442,21 @@ void forwardRequest(const char* request, const char* postUrl, const char* timeou
     return;
   }
 
-  const size_t infoLength = std::strlen(info.get());
-  Block body(memory);
-  Block encoded(memory);
-  if (!body.allocate(5 + 3 * infoLength + 10 + 3 * std::strlen(code) + 1) ||
-      !encoded.allocate(3 * infoLength + 1)) {
+  static const char kData[] = "data=";
+  static const char kRetValue[] = "&retValue=";
+  const size_t length = sizeof kData - 1 + encodedLength(info.get()) + sizeof kRetValue - 1 + encodedLength(code);
+  char* form = poster.formBuffer(length);
+  if (!form) {
     MessageBoxA(owner, kMsgForwarding, kCaptionError, MB_OK);  // as the control says it: no icon
     return;
   }
-  std::strcpy(body.get(), "data=");
-  urlEncode(info.get(), encoded.get());
-  std::strcat(body.get(), encoded.get());
-  std::strcat(body.get(), "&retValue=");
-  urlEncode(code, encoded.get());
-  std::strcat(body.get(), encoded.get());
-  encoded.reset();
+  char* out = form;
+  out = std::copy(kData, kData + sizeof kData - 1, out);
+  out = encodeInto(info.get(), out);
+  out = std::copy(kRetValue, kRetValue + sizeof kRetValue - 1, out);
+  encodeInto(code, out);
   info.reset();
-  poster.post(body.get(), postUrl);
+  poster.post(postUrl);
 }
 
 }  // namespace slforward

@@ -46,29 +46,42 @@ class ArgumentCopy {
   char* text_ = nullptr;
 };
 
-// Makes the browser post the form body to the page's URL, headers in the buffer.
+// Makes the browser post the form body to the page's URL: one buffer of the browser's
+// memory holds the headers and, behind them, the body.
 class BrowserPoster : public slforward::RequestPoster {
  public:
   explicit BrowserPoster(NPP instance) : instance_(instance) {}
-  void post(const char* formBody, const char* postUrl) override {
+  BrowserPoster(const BrowserPoster&) = delete;
+  BrowserPoster& operator=(const BrowserPoster&) = delete;
+  ~BrowserPoster() override {
+    if (buffer_) NPN_MemFree(buffer_);
+  }
+
+  char* formBuffer(size_t length) override {
     static const char kHead[] = "Content-type: application/x-www-form-urlencoded\nContent-length: ";
-    const size_t bodyLength = std::strlen(formBody);
-    char length[24];
-    std::snprintf(length, sizeof length, "%d", static_cast<int>(bodyLength));
-    const size_t size = sizeof kHead - 1 + std::strlen(length) + 2 + bodyLength + 1;
-    char* buffer = static_cast<char*>(allocateFromBrowser(size));
-    if (!buffer) {
-      // The page would wait for a posting that never comes: say that it cannot be made.
-      MessageBoxA(nullptr, slforward::kMsgForwarding, slforward::kCaptionError, MB_OK);
-      return;
-    }
-    std::snprintf(buffer, size, "%s%s\n\n%s", kHead, length, formBody);
-    NPN_PostURLNotify(instance_, postUrl, "_self", static_cast<uint32_t>(size - 1), buffer, FALSE, nullptr);
-    NPN_MemFree(buffer);
+    char number[24];
+    std::snprintf(number, sizeof number, "%d\n\n", static_cast<int>(length));
+    const size_t head = sizeof kHead - 1 + std::strlen(number);
+    if (length > 0x7FFFFFFF - head - 1) return nullptr;
+    buffer_ = static_cast<char*>(allocateFromBrowser(head + length + 1));
+    if (!buffer_) return nullptr;
+    std::memcpy(buffer_, kHead, sizeof kHead - 1);
+    std::memcpy(buffer_ + sizeof kHead - 1, number, std::strlen(number));
+    buffer_[head + length] = '\0';
+    size_ = head + length;
+    return buffer_ + head;
+  }
+
+  void post(const char* postUrl) override {
+    NPN_PostURLNotify(instance_, postUrl, "_self", static_cast<uint32_t>(size_), buffer_, FALSE, nullptr);
+    NPN_MemFree(buffer_);
+    buffer_ = nullptr;
   }
 
  private:
   NPP instance_;
+  char* buffer_ = nullptr;
+  size_t size_ = 0;
 };
 
 // Puts the window's own procedure back and forgets the window.
@@ -169,7 +182,12 @@ NPError NPP_New(NPMIMEType, NPP instance, uint16_t mode, int16_t argc, char* arg
     } else if (std::strcmp(argn[i], "timeout") == 0) {
       stored = timeout.assign(value);
     }
-    if (!stored) return NPERR_OUT_OF_MEMORY_ERROR;
+    if (!stored) {
+      // The browser forgets an instance whose NPP_New failed: its record goes now.
+      NPN_MemFree(record);
+      instance->pdata = nullptr;
+      return NPERR_OUT_OF_MEMORY_ERROR;
+    }
   }
 
   if (counted == 2 && requestSeen && urlSeen) {

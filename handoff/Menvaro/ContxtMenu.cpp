@@ -12,17 +12,13 @@ const TCHAR* const kNotRunning = TEXT("Die Datei kann nicht signiert werden, prÃ
 const TCHAR* const kCaption = TEXT("Quarvel - VOQ Vuv Oredaridez GmbH");
 const TCHAR* const kSuffix = TEXT(".pdf");
 
-// The path as the request carries it: 8-bit text in the ANSI code page. The wide build
-// converts; a name that has no such form (an unpaired surrogate) gives false rather
-// than a garbled or cut path.
-bool requestBytes(const TCHAR* path, char (&bytes)[MAX_PATH * 3 + 1]) {
+// The request bits a build answers with its help text: the wide build every request
+// for help or in UTF-16 (verbs included), the ANSI build only the requests for help.
 #ifdef UNICODE
-  return WideCharToMultiByte(CP_ACP, WC_ERR_INVALID_CHARS, path, -1, bytes, sizeof bytes, nullptr, nullptr) > 0;
+constexpr UINT kAnsweredFlags = GCS_HELPTEXTA | GCS_UNICODE;
 #else
-  lstrcpynA(bytes, path, MAX_PATH);
-  return true;
+constexpr UINT kAnsweredFlags = GCS_HELPTEXTA;
 #endif
-}
 
 }  // namespace
 
@@ -69,7 +65,18 @@ STDMETHODIMP CContxtMenu::Initialize(LPCITEMIDLIST, IDataObject* dataObject, HKE
   }
   HRESULT result = E_INVALIDARG;
   m_selectedFiles = DragQueryFile(drop, 0xFFFFFFFF, nullptr, 0);
-  if (m_selectedFiles != 0 && DragQueryFile(drop, 0, m_firstPath, MAX_PATH) != 0) result = S_OK;
+  m_firstPath.clear();
+  if (m_selectedFiles != 0) {
+    // The name's length first: a long name is kept whole, never cut at MAX_PATH.
+    const UINT length = DragQueryFile(drop, 0, nullptr, 0);
+    m_firstPath.assign(static_cast<size_t>(length) + 1, TEXT('\0'));
+    if (length != 0 && DragQueryFile(drop, 0, &m_firstPath[0], length + 1) == length) {
+      m_firstPath.resize(length);
+      result = S_OK;
+    } else {
+      m_firstPath.clear();
+    }
+  }
   GlobalUnlock(medium.hGlobal);
   ReleaseStgMedium(&medium);
   return result;
@@ -77,8 +84,8 @@ STDMETHODIMP CContxtMenu::Initialize(LPCITEMIDLIST, IDataObject* dataObject, HKE
 
 STDMETHODIMP CContxtMenu::QueryContextMenu(HMENU menu, UINT position, UINT firstId, UINT, UINT flags) {
   if (flags & CMF_DEFAULTONLY) return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
-  const int length = lstrlen(m_firstPath);
-  if (length < 4 || lstrcmpi(m_firstPath + length - 4, kSuffix) != 0) return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
+  const size_t length = m_firstPath.size();
+  if (length < 4 || lstrcmpi(m_firstPath.c_str() + length - 4, kSuffix) != 0) return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
   if (m_selectedFiles > 1) return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
   // An item that could not be inserted is not reported as added.
   if (!InsertMenu(menu, position, MF_BYPOSITION | MF_STRING, firstId, kMenuText))
@@ -87,35 +94,31 @@ STDMETHODIMP CContxtMenu::QueryContextMenu(HMENU menu, UINT position, UINT first
   return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1);
 }
 
-// The help text for GCS_HELPTEXTA (ANSI) and GCS_HELPTEXTW (wide); a request to
-// validate the command succeeds; verbs: the item has no verb (E_INVALIDARG). Nothing is
-// written to a missing or empty buffer.
+// The help text for the requests the build answers (kAnsweredFlags), wide when the
+// request asks for UTF-16 (GCS_UNICODE), else ANSI; every other request, and one
+// without a buffer to write to, E_INVALIDARG.
 STDMETHODIMP CContxtMenu::GetCommandString(UINT_PTR commandOffset, UINT flags, UINT*, CHAR* buffer,
                                            UINT bufferLength) {
-  if (commandOffset != 0) return E_INVALIDARG;
-  if (flags & GCS_HELPTEXTA) {
-    if (buffer == nullptr || bufferLength == 0) return E_INVALIDARG;
-    if (flags & GCS_UNICODE) {
+  if (commandOffset != 0 || !(flags & kAnsweredFlags)) return E_INVALIDARG;
+  if (buffer == nullptr || bufferLength == 0) return E_INVALIDARG;
+  if (flags & GCS_UNICODE) {
 #ifdef UNICODE
-      lstrcpynW(reinterpret_cast<LPWSTR>(buffer), kHelpText, static_cast<int>(bufferLength));
+    lstrcpynW(reinterpret_cast<LPWSTR>(buffer), kHelpText, static_cast<int>(bufferLength));
 #else
-      WCHAR wide[64];
-      MultiByteToWideChar(CP_ACP, 0, kHelpText, -1, wide, 64);
-      lstrcpynW(reinterpret_cast<LPWSTR>(buffer), wide, static_cast<int>(bufferLength));
+    WCHAR wide[64];
+    MultiByteToWideChar(CP_ACP, 0, kHelpText, -1, wide, 64);
+    lstrcpynW(reinterpret_cast<LPWSTR>(buffer), wide, static_cast<int>(bufferLength));
 #endif
-    } else {
+  } else {
 #ifdef UNICODE
-      char narrow[64];
-      WideCharToMultiByte(CP_ACP, 0, kHelpText, -1, narrow, sizeof narrow, nullptr, nullptr);
-      lstrcpynA(buffer, narrow, static_cast<int>(bufferLength));
+    char narrow[64];
+    WideCharToMultiByte(CP_ACP, 0, kHelpText, -1, narrow, sizeof narrow, nullptr, nullptr);
+    lstrcpynA(buffer, narrow, static_cast<int>(bufferLength));
 #else
-      lstrcpynA(buffer, kHelpText, static_cast<int>(bufferLength));
+    lstrcpynA(buffer, kHelpText, static_cast<int>(bufferLength));
 #endif
-    }
-    return S_OK;
   }
-  if (flags & GCS_VALIDATEA) return S_OK;
-  return E_INVALIDARG;
+  return S_OK;
 }
 
 STDMETHODIMP CContxtMenu::InvokeCommand(CMINVOKECOMMANDINFO* info) {
@@ -124,9 +127,11 @@ STDMETHODIMP CContxtMenu::InvokeCommand(CMINVOKECOMMANDINFO* info) {
     MessageBox(info->hwnd, kOnlyOneDocument, kCaption, MB_ICONINFORMATION);
     return S_OK;
   }
-  char bytes[MAX_PATH * 3 + 1];
-  if (!requestBytes(m_firstPath, bytes)) {
-    OutputDebugStringA("Menvaro: the selected file's name has no form in the ANSI code page; nothing is sent.\n");
+  // A path that cannot reach Quarvel whole is not sent at all: a cut one would name
+  // another file, or none.
+  handoff::SignFilePath path;
+  if (const TCHAR* refusal = handoff::refusalOf(handoff::signFilePath(m_firstPath.c_str(), &path))) {
+    MessageBox(info->hwnd, refusal, kCaption, MB_ICONINFORMATION);
     return S_OK;
   }
   HWND receiver = nullptr;
@@ -135,7 +140,6 @@ STDMETHODIMP CContxtMenu::InvokeCommand(CMINVOKECOMMANDINFO* info) {
   }
   // The request is built on this call's own stack: two invocations on two threads of
   // the shell never share a buffer.
-  handoff::SignFilePath path = handoff::signFilePath(bytes);
   handoff::sendSignFileRequest(receiver, path);
   return S_OK;
 }

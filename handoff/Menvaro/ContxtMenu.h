@@ -4,6 +4,8 @@
 
 #include "Menvaro.h"
 
+#include <string>
+
 namespace menvaro {
 
 class CContxtMenu final : public IShellExtInit, public IContextMenu {
@@ -28,7 +30,8 @@ class CContxtMenu final : public IShellExtInit, public IContextMenu {
   ~CContxtMenu();
 
   HBITMAP m_menuBitmap = nullptr;
-  TCHAR m_firstPath[MAX_PATH] = {};
+  // The first selected file, NUL-terminated, however long its name.
+  std::basic_string<TCHAR> m_firstPath;
   UINT m_selectedFiles = 0;
   volatile LONG m_refs = 1;
 };

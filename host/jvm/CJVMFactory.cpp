@@ -166,6 +166,14 @@ CJVMFactory* CJVMFactory::getInstance() {
   return s_singleton.getOrMake(&Lock, &Unlock, [] { return std::unique_ptr<CJVMFactory>(new CJVMFactory()); });
 }
 
+// Without a class path the system class loader of the VM searches the current
+// directory only, and the launcher classes could not be found.
+std::string CJVMFactory::classPathOption() {
+  char installDir[512];
+  if (readInstallDir(installDir, sizeof installDir) != 1) return {};
+  return "-Djava.class.path=" + javaPath(std::string(installDir) + "\\lib\\launcher.jar");
+}
+
 std::string CJVMFactory::verboseSetting() {
   std::string value;
   CKonfigurator* konfigurator = CKonfigurator::getInstance();
@@ -178,12 +186,7 @@ void CJVMFactory::startJVM() {
   Traced traced(*this, "startJVM");
   splash("Starting JVM ...");
   const std::string heap = getArgc() == 3 ? getArgv(2) : "-Xmx128m";
-  // Without a class path the system class loader of the VM searches the current
-  // directory only, and the launcher classes could not be found.
-  std::string classPath = "-Djava.class.path=";
-  char installDir[512];
-  if (readInstallDir(installDir, sizeof installDir) == 1)
-    classPath += javaPath(std::string(installDir) + "\\lib\\launcher.jar");
+  std::string classPath = classPathOption();
   const std::string verbose = verboseSetting();
   std::string verboseOption;
   if (!verbose.empty()) verboseOption = "-verbose:" + (verbose == "security" ? std::string("class") : verbose);
@@ -195,7 +198,7 @@ void CJVMFactory::startJVM() {
   options.push_back({vfprintfName.data(), reinterpret_cast<void*>(&jvmVfprintf)});
   options.push_back({config.data(), nullptr});
   options.push_back({heapOption.data(), nullptr});
-  options.push_back({classPath.data(), nullptr});
+  if (!classPath.empty()) options.push_back({classPath.data(), nullptr});
   if (!verboseOption.empty()) options.push_back({verboseOption.data(), nullptr});
 
   JavaVMInitArgs arguments;

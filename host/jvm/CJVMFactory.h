@@ -31,6 +31,11 @@ class CJVMFactory : public CLogable {
   static void Lock();
   static void Unlock();
 
+  // The VM option that names the launcher's archive, "-Djava.class.path=" and
+  // <InstallDir>\lib\launcher.jar with '/' as separator; empty, so that no option is
+  // passed, when there is no installation directory.
+  static std::string classPathOption();
+
   // Flushes the Java log and the trace log, then ends the process (ExitProcess(-1)).
   ~CJVMFactory() override;
   CJVMFactory(const CJVMFactory&) = delete;

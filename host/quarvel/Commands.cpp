@@ -132,13 +132,14 @@ void runSignFileDialog(const char* path) {
   std::u16string characters;
   if (path != nullptr && *path != '\0') {
     const int length = static_cast<int>(std::strlen(path));
-    const int count = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, length, nullptr, 0);
+    // The hand-off sends UTF-8, whatever the machine's ANSI code page.
+    const int count = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, length, nullptr, 0);
     if (count <= 0) {
       logMessage("runSignFileDialog: the path is not valid UTF-8; the request is refused.\n", 0, 0);
       return;
     }
     characters.resize(static_cast<size_t>(count));
-    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, length, reinterpret_cast<LPWSTR>(characters.data()),
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, length, reinterpret_cast<LPWSTR>(characters.data()),
                         count);
   }
   withJava([path, &characters](CJVMFactory* host, JNIEnv* env) {

@@ -48,7 +48,12 @@ typedef WORD INTERNET_PORT;
 #define ERROR_INTERNET_CANNOT_CONNECT 12029L
 #define ERROR_INTERNET_CONNECTION_ABORTED 12030L
 #define ERROR_INTERNET_CONNECTION_RESET 12031L
+#define ERROR_HTTP_HEADER_NOT_FOUND 12150L
 #define ERROR_HTTP_INVALID_SERVER_RESPONSE 12152L
+
+#define HTTP_QUERY_CONTENT_LENGTH 5
+#define HTTP_QUERY_STATUS_CODE 19
+#define HTTP_QUERY_FLAG_NUMBER 0x20000000
 
 typedef struct _INTERNET_BUFFERSA {
   DWORD dwStructSize;
@@ -90,6 +95,12 @@ BOOL WINAPI InternetWriteFile(HINTERNET hFile, LPCVOID lpBuffer, DWORD dwNumberO
                               LPDWORD lpdwNumberOfBytesWritten);
 // Fails unless exactly the announced body was written; reads the status line and headers.
 BOOL WINAPI HttpEndRequestA(HINTERNET hRequest, LPINTERNET_BUFFERSA lpBuffersOut, DWORD dwFlags, DWORD_PTR dwContext);
+// A header of the reply (after HttpEndRequestA): HTTP_QUERY_CONTENT_LENGTH or
+// HTTP_QUERY_STATUS_CODE, as text (its length without the NUL in *lpdwBufferLength) or,
+// with HTTP_QUERY_FLAG_NUMBER, as a DWORD. ERROR_HTTP_HEADER_NOT_FOUND when the reply has
+// none; ERROR_INSUFFICIENT_BUFFER with the size needed when the buffer is too small.
+BOOL WINAPI HttpQueryInfoA(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpBuffer, LPDWORD lpdwBufferLength,
+                           LPDWORD lpdwIndex);
 // Body bytes only; TRUE with 0 bytes at the end of the body.
 BOOL WINAPI InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToRead,
                              LPDWORD lpdwNumberOfBytesRead);
@@ -106,3 +117,4 @@ BOOL WINAPI InternetCloseHandle(HINTERNET hInternet);
 #define HttpSendRequestEx HttpSendRequestExA
 #define HttpSendRequest HttpSendRequestA
 #define HttpEndRequest HttpEndRequestA
+#define HttpQueryInfo HttpQueryInfoA

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -189,6 +191,42 @@ class HttpRequest : public InetObject {
     return TRUE;
   }
 
+  BOOL query(DWORD level, void* buffer, DWORD* length, DWORD* index) {
+    if (state_ != State::Sent) return failWith(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+    if (!length) return failWith(ERROR_INVALID_PARAMETER);
+    if (index && *index != 0) return failWith(ERROR_HTTP_HEADER_NOT_FOUND);  // each header is kept once
+    std::string text;
+    switch (level & ~static_cast<DWORD>(HTTP_QUERY_FLAG_NUMBER)) {
+      case HTTP_QUERY_CONTENT_LENGTH:
+        if (!hasContentLength_) return failWith(ERROR_HTTP_HEADER_NOT_FOUND);
+        text = contentLength_;
+        break;
+      case HTTP_QUERY_STATUS_CODE:
+        text = statusCode_;
+        break;
+      default:
+        return failWith(ERROR_INVALID_PARAMETER);
+    }
+    if (level & HTTP_QUERY_FLAG_NUMBER) {
+      if (*length < sizeof(DWORD) || !buffer) {
+        *length = sizeof(DWORD);
+        return failWith(ERROR_INSUFFICIENT_BUFFER);
+      }
+      const DWORD number = static_cast<DWORD>(std::strtoul(text.c_str(), nullptr, 10));
+      std::memcpy(buffer, &number, sizeof number);
+      *length = sizeof(DWORD);
+    } else {
+      if (*length < text.size() + 1 || !buffer) {
+        *length = static_cast<DWORD>(text.size() + 1);
+        return failWith(ERROR_INSUFFICIENT_BUFFER);
+      }
+      std::memcpy(buffer, text.c_str(), text.size() + 1);
+      *length = static_cast<DWORD>(text.size());
+    }
+    if (index) ++*index;
+    return TRUE;
+  }
+
   BOOL read(void* buffer, DWORD size, DWORD* got) {
     if (got) *got = 0;
     if (state_ != State::Sent) return failWith(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
@@ -319,6 +357,15 @@ class HttpRequest : public InetObject {
       // A new status line; an interim 1xx answer is followed by the real one.
       const size_t space = line.find(' ');
       r->interim_ = space != std::string::npos && space + 1 < line.size() && line[space + 1] == '1';
+      r->statusCode_ = space == std::string::npos ? std::string() : line.substr(space + 1, 3);
+      r->hasContentLength_ = false;
+      r->contentLength_.clear();
+    } else if (line.size() > 15 && strncasecmp(line.c_str(), "Content-Length:", 15) == 0) {
+      // The value as sent, without the blanks around it.
+      const size_t from = line.find_first_not_of(" \t", 15);
+      const size_t to = line.find_last_not_of(" \t\r\n");
+      r->contentLength_ = from == std::string::npos || to < from ? std::string() : line.substr(from, to - from + 1);
+      r->hasContentLength_ = true;
     } else if ((line == "\r\n" || line == "\n") && !r->interim_) {
       r->headersDone_ = true;
     }
@@ -339,6 +386,9 @@ class HttpRequest : public InetObject {
   bool connected_ = false;
   bool headersDone_ = false;
   bool interim_ = false;
+  std::string statusCode_;
+  std::string contentLength_;
+  bool hasContentLength_ = false;
   bool paused_ = false;
   bool finished_ = false;
   CURLcode result_ = CURLE_OK;
@@ -464,6 +514,12 @@ BOOL WINAPI HttpEndRequestA(HINTERNET handle, LPINTERNET_BUFFERSA, DWORD, DWORD_
   auto request = platform::objectOf<HttpRequest>(handle);
   if (!request) return FALSE;
   return request->end();
+}
+
+BOOL WINAPI HttpQueryInfoA(HINTERNET handle, DWORD level, LPVOID buffer, LPDWORD length, LPDWORD index) {
+  auto request = platform::objectOf<HttpRequest>(handle);
+  if (!request) return FALSE;
+  return request->query(level, buffer, length, index);
 }
 
 BOOL WINAPI InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD size, LPDWORD got) {

@@ -367,11 +367,12 @@ void run(const std::string& root, Running& running) {
   });
   for (const handofftest::ShellExtension& extension : handofftest::shellExtensions()) {
     if (!handofftest::runsHere(extension)) {
-      step(extension.name + ".dll", "left out: this machine cannot run the " + extension.name + " shell host's format");
+      step(extension.name + ".dll", "left out: " + handofftest::howItRuns(extension));
       continue;
     }
     documents.push_back(folder + "/Angebot " + extension.name + ".pdf");
-    signHandedDocument(running, documents.back(), extension.name + ".dll",
+    const bool emulated = handofftest::runnerOf(extension) == handofftest::Runner::kEmulator;
+    signHandedDocument(running, documents.back(), extension.name + (emulated ? ".dll (qemu-i386)" : ".dll"),
                        [&extension](const std::string& path) {
                          const std::vector<std::string> report =
                              handofftest::runShellHost(extension, {"invoke", "0", path});

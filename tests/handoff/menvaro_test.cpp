@@ -44,7 +44,7 @@ std::vector<std::string> itemsOf(const std::vector<std::string>& lines) {
 class Menvaro : public ::testing::TestWithParam<handofftest::ShellExtension> {
  protected:
   void SetUp() override {
-    if (!handofftest::runsHere(GetParam())) GTEST_SKIP() << "this machine's kernel does not run 32-bit programs";
+    if (!handofftest::runsHere(GetParam())) GTEST_SKIP() << handofftest::howItRuns(GetParam());
   }
   std::vector<std::string> host(const std::vector<std::string>& command) {
     return handofftest::runShellHost(GetParam(), command);
@@ -98,9 +98,10 @@ TEST_P(Menvaro, SelectionTable) {
   }
 }
 
-// GetCommandString: the help text for the help requests (ANSI and wide, cut to the
-// buffer with its NUL), success for a validation, no verb, and nothing written without
-// a buffer.
+// GetCommandString, per build: Menvaro answers every request for help or in UTF-16
+// with the help text (GCS_VERBW and GCS_VALIDATEW too), Menvaro32 only the requests for
+// help; the text is cut to the buffer with its NUL; a validation in ANSI, a verb in
+// ANSI and another offset get E_INVALIDARG, and nothing is written without a buffer.
 TEST_P(Menvaro, CommandStrings) {
   const std::vector<std::string> lines = host({"strings", "/home/max/a.pdf"});
   std::map<std::string, std::string> got;
@@ -109,15 +110,17 @@ TEST_P(Menvaro, CommandStrings) {
       const size_t at = line.find(' ', line.find(' ', line.find(' ', 7) + 1) + 1);
       got[line.substr(7, at - 7)] = line.substr(at + 1);
     }
+  const bool wideBuild = GetParam().name == "Menvaro";
   const std::string help(kHelp);
   for (int offset : {0, 1}) {
     for (int flags : {0, 1, 2, 4, 5, 6}) {
       for (int length : {10, 64, 0}) {
         const std::string key = std::to_string(offset) + " " + std::to_string(flags) + " " + std::to_string(length);
+        const bool answered = (flags & 1) || (wideBuild && (flags & 4));  // GCS_HELPTEXTA, GCS_UNICODE
         std::string expected = std::string(kInvalidArg) + " -";
-        if (offset == 0 && (flags == 1 || flags == 5) && length > 0)
-          expected = std::string(kOk) + (flags == 5 ? " W:" : " A:") + help.substr(0, static_cast<size_t>(length - 1));
-        if (offset == 0 && (flags == 2 || flags == 6)) expected = std::string(kOk) + " -";
+        if (offset == 0 && answered && length > 0)
+          expected = std::string(kOk) + ((flags & 4) ? " W:" : " A:") +
+                     help.substr(0, static_cast<size_t>(length - 1));
         EXPECT_EQ(got[key], expected) << key;
       }
     }
@@ -154,20 +157,46 @@ TEST_P(Menvaro, InvokeSendsThePath) {
   EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_ICONINFORMATION));
 }
 
-// A name with an unpaired surrogate has no UTF-8 form. The wide build sends nothing
-// and says so on the debug output rather than sending a cut or garbled path; the ANSI
-// build never sees the name itself: the shell's ANSI list already holds '?' for it.
-TEST_P(Menvaro, UnconvertibleName) {
+// A path is never cut: the shell's name is read at its own length and sent whole with
+// its NUL while the two fit the 511 bytes of a request, else refused with a box; so is
+// a name that has no UTF-8 form (an unpaired surrogate: the wide build cannot convert
+// it, and the shell's ANSI list holds '?' for it).
+TEST_P(Menvaro, PathsAreSentWholeOrRefusedWithABox) {
   handofftest::Receiver receiver;
-  EXPECT_EQ(field(host({"invoke", "0", "/home/max/a\\uD800b.pdf"}), "invoke"), kOk);
-  if (GetParam().name == "Menvaro") {
-    EXPECT_TRUE(receiver.requests().empty());
-    const std::vector<wt::DesktopDebugLine> lines = wt::desktopDebugOutput();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].text.find("nothing is sent"), std::string::npos);
-  } else {
-    ASSERT_EQ(receiver.requests().size(), 1u);
-    EXPECT_EQ(receiver.requests()[0].bytes, handofftest::payload("/home/max/a?b.pdf"));
+  constexpr const char* kTooLong = "Der Pfad der Datei ist zu lang, die Datei kann nicht signiert werden!";
+  constexpr const char* kNotText = "Der Pfad der Datei enthält ungültige Zeichen, die Datei kann nicht signiert werden!";
+  struct Row {
+    std::string path;
+    const char* box;  // NULL: sent whole
+  };
+  const std::vector<Row> rows = {
+      {handofftest::umlautPath(259), nullptr},
+      {handofftest::umlautPath(260), nullptr},
+      {handofftest::umlautPath(300), nullptr},
+      {handofftest::umlautPath(510), nullptr},
+      {handofftest::umlautPath(511), kTooLong},
+      {"/" + std::string(2000, 'z') + ".pdf", kTooLong},
+      {"/home/max/a\\uD800b.pdf", kNotText},
+      {"/home/max/\\uDC00.pdf", kNotText},
+  };
+  size_t sent = 0;
+  size_t boxes = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::to_string(row.path.size()) + " " + row.path.substr(0, 20));
+    EXPECT_EQ(field(host({"invoke", "0", row.path}), "invoke"), kOk);
+    const std::vector<handofftest::Request> requests = receiver.requests();
+    const std::vector<wt::DesktopMessageBox> shown = wt::desktopMessageBoxes();
+    if (row.box == nullptr) {
+      ASSERT_EQ(requests.size(), ++sent);
+      EXPECT_EQ(requests.back().bytes, handofftest::payload(row.path));
+      EXPECT_EQ(shown.size(), boxes);
+    } else {
+      EXPECT_EQ(requests.size(), sent);
+      ASSERT_EQ(shown.size(), ++boxes);
+      EXPECT_EQ(shown.back().text, row.box);
+      EXPECT_EQ(shown.back().caption, "Quarvel - VOQ Vuv Oredaridez GmbH");
+      EXPECT_EQ(shown.back().type, static_cast<UINT>(MB_ICONINFORMATION));
+    }
   }
 }
 

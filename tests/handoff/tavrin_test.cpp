@@ -30,7 +30,6 @@ TEST(Tavrin, CommandLineTable) {
   handofftest::Receiver receiver;
   const std::string p259 = "/" + std::string(254, 'x') + ".pdf";
   const std::string p300 = "/" + std::string(295, 'y') + ".pdf";
-  const std::string p4000 = "/" + std::string(3995, 'z') + ".pdf";
   struct Row {
     std::vector<std::string> args;  // after the program name
     std::string arrives;            // the path in the request
@@ -41,12 +40,10 @@ TEST(Tavrin, CommandLineTable) {
       {{"/a b.pdf", "/c.pdf"}, "\"/a b.pdf\" /c.pdf"},         // quotes that do not enclose all stay
       {{"/Dokumente/Max Müller/Vertrag.pdf"}, "/Dokumente/Max Müller/Vertrag.pdf"},
       {{"/x/a\"b.pdf"}, "/x/a\"b.pdf"},
-      {{"/x/\xff\xfe.pdf"}, "/x/\xff\xfe.pdf"},                // not UTF-8: sent as it is
       {{"relative.txt"}, "relative.txt"},                      // neither checked for ".pdf" nor for existence
       {{p259}, p259},
-      {{p259 + "q"}, p259},
-      {{p300}, p300.substr(0, 259)},
-      {{p4000}, p4000.substr(0, 259)},
+      {{p259 + "q"}, p259 + "q"},
+      {{p300}, p300},
   };
   size_t sent = 0;
   for (const Row& row : rows) {
@@ -68,6 +65,50 @@ TEST(Tavrin, CommandLineTable) {
   EXPECT_EQ(boxesOf(pid)[0].caption, "Fehler");
   EXPECT_EQ(boxesOf(pid)[0].type, static_cast<UINT>(MB_ICONINFORMATION));
   EXPECT_EQ(receiver.requests().size(), sent);
+}
+
+// A path is never cut: sent whole with its NUL while the two fit the 511 bytes of a
+// request, else refused with a box and not sent; so is a path that is no UTF-8 text (it
+// could only reach Quarvel as another name).
+TEST(Tavrin, PathsAreSentWholeOrRefusedWithABox) {
+  handofftest::Receiver receiver;
+  constexpr const char* kTooLong = "Der Pfad der Datei ist zu lang, die Datei kann nicht signiert werden!";
+  constexpr const char* kNotText = "Der Pfad der Datei enthält ungültige Zeichen, die Datei kann nicht signiert werden!";
+  struct Row {
+    std::string path;
+    const char* box;  // NULL: sent whole
+  };
+  const std::vector<Row> rows = {
+      {handofftest::umlautPath(259), nullptr},
+      {handofftest::umlautPath(260), nullptr},
+      {handofftest::umlautPath(300), nullptr},
+      {handofftest::umlautPath(510), nullptr},
+      {handofftest::umlautPath(511), kTooLong},
+      {"/" + std::string(3995, 'z') + ".pdf", kTooLong},
+      {"/x/\xff\xfe.pdf", kNotText},
+      {"/x/\xed\xa0\x80.pdf", kNotText},  // a surrogate written out as UTF-8 bytes
+      {"/x/M\xc3", kNotText},               // a letter cut in half
+      {"/x/a?b.pdf", kNotText},             // where a letter was lost on its way to the command line
+  };
+  size_t sent = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::to_string(row.path.size()) + " " + row.path.substr(0, 20));
+    auto tavrin = quarveltest::startProgram(TAVRIN, {row.path});
+    const pid_t pid = tavrin.pid();
+    EXPECT_EQ(tavrin.wait(), 0);
+    const std::vector<handofftest::Request> requests = receiver.requests();
+    if (row.box == nullptr) {
+      ASSERT_EQ(requests.size(), ++sent);
+      EXPECT_EQ(requests.back().bytes, handofftest::payload(row.path));
+      EXPECT_TRUE(boxesOf(pid).empty());
+    } else {
+      EXPECT_EQ(requests.size(), sent);
+      ASSERT_EQ(boxesOf(pid).size(), 1u);
+      EXPECT_EQ(boxesOf(pid)[0].text, row.box);
+      EXPECT_EQ(boxesOf(pid)[0].caption, "Fehler");
+      EXPECT_EQ(boxesOf(pid)[0].type, static_cast<UINT>(MB_ICONINFORMATION));
+    }
+  }
 }
 
 TEST(Tavrin, RetryAfterQuarvelStartedSendsOnce) {

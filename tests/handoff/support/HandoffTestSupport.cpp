@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -85,21 +86,70 @@ std::vector<ShellExtension> shellExtensions() {
   return out;
 }
 
-bool runsHere(const ShellExtension& extension) {
-  static std::map<std::string, bool> known;
-  auto it = known.find(extension.host);
-  if (it != known.end()) return it->second;
-  // Started without arguments the host prints its usage and ends.
+namespace {
+
+constexpr const char* kEmulator = "qemu-i386";
+
+// The emulator's file, found on the search path; empty when there is none.
+std::string emulatorPath() {
+  const char* path = std::getenv("PATH");
+  std::stringstream directories(path != nullptr ? path : "/usr/bin:/bin");
+  for (std::string directory; std::getline(directories, directory, ':');) {
+    const std::string candidate = (directory.empty() ? "." : directory) + "/" + kEmulator;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return {};
+}
+
+// The exit status of `program` with `args`, its output dropped; -1 when it cannot be
+// started at all, -2 when the kernel refuses its format.
+int quietStatus(const std::string& program, std::vector<std::string> args) {
   posix_spawn_file_actions_t quiet;
   posix_spawn_file_actions_init(&quiet);
   posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
-  char* argv[] = {const_cast<char*>(extension.host.c_str()), nullptr};
+  args.insert(args.begin(), program);
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
   pid_t pid = 0;
-  const int error = posix_spawn(&pid, extension.host.c_str(), &quiet, nullptr, argv, environ);
+  const int error = posix_spawn(&pid, program.c_str(), &quiet, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&quiet);
-  if (error == 0) waitpid(pid, nullptr, 0);
-  return known[extension.host] = error != ENOEXEC;
+  if (error == ENOEXEC) return -2;
+  if (error != 0) return -1;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+Runner runnerOf(const ShellExtension& extension) {
+  static std::map<std::string, Runner> known;
+  auto it = known.find(extension.host);
+  if (it != known.end()) return it->second;
+  // Started without arguments the host prints its usage and ends with 2.
+  Runner runner = Runner::kKernel;
+  if (quietStatus(extension.host, {}) == -2) {
+    const std::string emulator = emulatorPath();
+    runner = !emulator.empty() && quietStatus(emulator, {extension.host}) == 2 ? Runner::kEmulator : Runner::kNone;
+  }
+  return known[extension.host] = runner;
+}
+
+bool runsHere(const ShellExtension& extension) { return runnerOf(extension) != Runner::kNone; }
+
+std::string howItRuns(const ShellExtension& extension) {
+  switch (runnerOf(extension)) {
+    case Runner::kKernel:
+      return "run by the kernel";
+    case Runner::kEmulator:
+      return std::string("run under user-mode emulation (") + kEmulator + ")";
+    case Runner::kNone:
+      break;
+  }
+  return std::string("neither this machine's kernel nor ") + kEmulator + " (Debian's qemu-user) runs the " +
+         extension.name + " shell host";
 }
 
 std::vector<std::string> readLines(const std::string& file) {
@@ -114,6 +164,10 @@ quarveltest::ChildProcess startShellHost(const ShellExtension& extension, const 
   *reportFile = quarveltest::makeTempDirectory("shellhost") + "/report";
   std::vector<std::string> args{*reportFile, extension.module};
   args.insert(args.end(), command.begin(), command.end());
+  if (runnerOf(extension) == Runner::kEmulator) {
+    args.insert(args.begin(), extension.host);
+    return quarveltest::startProgram(emulatorPath(), args);
+  }
   return quarveltest::startProgram(extension.host, args);
 }
 
@@ -124,10 +178,13 @@ std::vector<std::string> runShellHost(const ShellExtension& extension, const std
   return readLines(report);
 }
 
-std::string payload(const std::string& path) {
-  std::string bytes = path.substr(0, 259);
-  bytes.resize(260, '\0');
-  return bytes;
+std::string payload(const std::string& path) { return path + std::string(1, '\0'); }
+
+std::string umlautPath(size_t bytes) {
+  std::string path = "/home/Jürgen Müller/";
+  for (size_t i = 0; path.size() + 2 + 4 <= bytes; ++i) path += i % 30 == 29 ? "/" : i % 3 ? "ü" : "x";
+  if (path.size() + 4 < bytes) path += "x";  // where a two-byte letter does not fit
+  return path + ".pdf";
 }
 
 }  // namespace handofftest

@@ -33,8 +33,12 @@ class Receiver {
   HWND m_window = nullptr;
 };
 
-// The 260 bytes of the request for a path: its first 259 bytes, a NUL, zeros.
+// The bytes of the request for a path: the path whole and its NUL.
 std::string payload(const std::string& path);
+
+// Paths of `bytes` bytes of UTF-8 with umlauts (two bytes each) in every name, ending
+// in ".pdf": the sizes around the old cut and the most a request carries.
+std::string umlautPath(size_t bytes);
 
 // A build of the context-menu extension and the shell host of its word size.
 struct ShellExtension {
@@ -46,9 +50,15 @@ struct ShellExtension {
 void PrintTo(const ShellExtension& extension, std::ostream* out);
 // The builds there are: Menvaro, and Menvaro32 where the 32-bit build exists.
 std::vector<ShellExtension> shellExtensions();
-// Whether this machine can start the build's shell host: a kernel built without 32-bit
-// emulation refuses the 32-bit one (ENOEXEC) though the toolchain builds it.
+// How this machine starts the build's shell host: a kernel built without 32-bit
+// emulation refuses the 32-bit one (ENOEXEC) though the toolchain builds it; Debian's
+// qemu-user then runs it under user-mode emulation (qemu-i386).
+enum class Runner { kKernel, kEmulator, kNone };
+Runner runnerOf(const ShellExtension& extension);
+// Whether the shell host runs here at all.
 bool runsHere(const ShellExtension& extension);
+// Why it does not, or how it runs, in words for a skipped test or the demo.
+std::string howItRuns(const ShellExtension& extension);
 
 // Runs the shell host on `extension` with a command and its arguments (see
 // shellext_host.cpp) and waits for it: the report's lines.

@@ -11,6 +11,8 @@
 #include <openssl/x509.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -103,6 +105,7 @@ TEST_F(JavaLogTest, TheHookContinuesALineAcrossCallsAndCutsLongMessages) {
 }
 
 TEST_F(JavaLogTest, LinesOfDifferentThreadsNeverMix) {
+  setJavaLogQuietTime(3600000);  // whatever the machine's speed, the half line waits for its end
   writeJavaLog(0, "first half ", 11);
   std::thread other([] {
     for (int i = 0; i < 100; ++i) writeJavaLog(4, "other thread line\n", 18);
@@ -118,6 +121,54 @@ TEST_F(JavaLogTest, LinesOfDifferentThreadsNeverMix) {
     ++others;
   EXPECT_EQ(others, 100u);
   EXPECT_EQ(text.find("dropped"), std::string::npos);
+}
+
+// Text without a line end (a prompt) is written once its thread has written nothing
+// for a short while, when its thread ends, and at exit (flushJavaLog, which the host's
+// exit calls); each time whole, never mixed into another thread's line.
+TEST_F(JavaLogTest, AnUnfinishedLineIsWrittenWhenItsThreadFallsQuiet) {
+  writeJavaLog(4, "Bitte PIN eingeben: ", 20);
+  EXPECT_TRUE(quarveltest::eventually([] { return log() == "Bitte PIN eingeben: "; })) << log();
+  writeJavaLog(4, "1234\n", 5);
+  EXPECT_EQ(log(), "Bitte PIN eingeben: 1234\n");
+}
+
+TEST_F(JavaLogTest, AnUnfinishedLineIsWrittenWhenItsThreadEnds) {
+  setJavaLogQuietTime(3600000);
+  std::thread([] { writeJavaLog(0, "Warte auf Karte ... ", 20); }).join();
+  EXPECT_EQ(log(), "Warte auf Karte ... ");
+}
+
+TEST_F(JavaLogTest, UnfinishedLinesOfEveryThreadAreWrittenAtExit) {
+  setJavaLogQuietTime(3600000);
+  std::mutex lock;
+  std::condition_variable changed;
+  bool written = false;
+  bool flushed = false;
+  std::thread other([&] {
+    writeJavaLog(0, "other: ", 7);
+    std::unique_lock<std::mutex> guard(lock);
+    written = true;
+    changed.notify_all();
+    changed.wait(guard, [&] { return flushed; });
+    writeJavaLog(0, "rest\n", 5);
+  });
+  {
+    std::unique_lock<std::mutex> guard(lock);
+    changed.wait(guard, [&] { return written; });
+  }
+  writeJavaLog(4, "main: ", 6);
+  EXPECT_EQ(log(), "");
+  flushJavaLog();
+  const std::string atExit = log();
+  EXPECT_TRUE(atExit == "other: main: " || atExit == "main: other: ") << atExit;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    flushed = true;
+  }
+  changed.notify_all();
+  other.join();
+  EXPECT_EQ(log(), atExit + "rest\n");
 }
 
 }  // namespace

@@ -604,7 +604,7 @@ TEST_F(ActiveXContainer, ParameterTable) {
       {{{u"post_url", kPostUrl}}, slforward::kMsgRequestMissing, {}},
       {{}, slforward::kMsgRequestMissing, {}},
       {{{u"xml_request", u""}, {u"post_url", u""}}, nullptr, {1200000}},
-      {{{u"xml_request", u"<R/>"}, {u"post_url", kPostUrl}, {u"timeout", u"0"}}, nullptr, {0}},
+      {{{u"xml_request", u"<R/>"}, {u"post_url", kPostUrl}, {u"timeout", u"0"}}, nullptr, {1200000}},
       {{{u"xml_request", u"<R/>"}, {u"post_url", kPostUrl}, {u"timeout", u"5"}}, nullptr, {300000}},
   };
   size_t requests = 0;
@@ -631,7 +631,10 @@ TEST_F(ActiveXContainer, ParameterTable) {
       EXPECT_EQ(slServer().requests().back().body, utf8(row.params.at(u"xml_request")));
       EXPECT_EQ(browser.calls[0].url, row.params.at(u"post_url"));
     }
-    EXPECT_EQ(platform::inettest::receiveTimeoutsSet(), row.timeouts);
+    // The page's whole time-out first (later waits only shorten it to what is left).
+    std::vector<DWORD> set = platform::inettest::receiveTimeoutsSet();
+    if (!set.empty()) set.resize(1);
+    EXPECT_EQ(set, row.timeouts);
     releaseControl();
   }
   EXPECT_EQ(slServer().requests().size(), requests);

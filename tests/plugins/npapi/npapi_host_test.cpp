@@ -29,15 +29,28 @@ namespace {
 std::atomic<int> g_outstanding{0};
 std::atomic<int> g_allocations{0};  // every call of memalloc
 std::atomic<int> g_failAt{0};       // memalloc's call that finds no memory (0: none)
+std::atomic<size_t> g_bytes{0};     // bytes the plug-in holds now
+std::atomic<size_t> g_peakBytes{0}; // and at most since it was last reset
+
+// Each block carries its size in front of it.
+constexpr size_t kSizeField = 16;
 
 void* countedAlloc(uint32_t size) {
   if (++g_allocations == g_failAt) return nullptr;
-  void* block = std::malloc(size ? size : 1);
-  if (block) ++g_outstanding;
-  return block;
+  auto* block = static_cast<char*>(std::malloc(kSizeField + (size ? size : 1)));
+  if (!block) return nullptr;
+  ++g_outstanding;
+  std::memcpy(block, &size, sizeof size);
+  const size_t now = g_bytes += size;
+  if (now > g_peakBytes) g_peakBytes = now;
+  return block + kSizeField;
 }
-void countedFree(void* block) {
-  if (!block) return;
+void countedFree(void* pointer) {
+  if (!pointer) return;
+  char* block = static_cast<char*>(pointer) - kSizeField;
+  uint32_t size = 0;
+  std::memcpy(&size, block, sizeof size);
+  g_bytes -= size;
   --g_outstanding;
   std::free(block);
 }
@@ -120,7 +133,8 @@ class NpapiHost : public ::testing::Test {
     char mime[] = "application/quarvel-netscape-plugin";
     const NPError result = plugin_.newp(mime, &instance_, NP_EMBED, static_cast<int16_t>(args.size()), names.data(),
                                         values.data(), nullptr);
-    if (!keep) {
+    // A browser forgets an instance whose NPP_New failed: it never destroys it.
+    if (!keep && result == NPERR_NO_ERROR) {
       EXPECT_EQ(plugin_.destroy(&instance_, nullptr), NPERR_NO_ERROR);
     }
     return result;
@@ -375,7 +389,7 @@ TEST_F(NpapiHost, EveryAllocationThatFailsEndsTheRunSoundly) {
   page(args);
   const int needed = g_allocations.load();
   ASSERT_EQ(g_posts.size(), 1u);
-  ASSERT_GT(needed, 6);  // the record, three texts, the reply, its info, the form and the posting
+  ASSERT_GT(needed, 6);  // the record, three texts, the reply and its growth, its info, the posting
   std::set<std::string> outcomes;
   for (int failing = 1; failing <= needed; ++failing) {
     SCOPED_TRACE(failing);
@@ -389,6 +403,7 @@ TEST_F(NpapiHost, EveryAllocationThatFailsEndsTheRunSoundly) {
     EXPECT_TRUE(g_posts.empty());
     if (result == NPERR_OUT_OF_MEMORY_ERROR) {
       EXPECT_TRUE(boxes.empty());
+      EXPECT_EQ(instance_.pdata, nullptr);
       outcomes.insert("out of memory");
     } else {
       EXPECT_EQ(result, NPERR_NO_ERROR);
@@ -404,6 +419,64 @@ TEST_F(NpapiHost, EveryAllocationThatFailsEndsTheRunSoundly) {
   // The record and the texts, the reply's buffer, its growth and its info, the form.
   EXPECT_EQ(outcomes, (std::set<std::string>{"out of memory", slforward::kMsgCommunication, slforward::kMsgTransfer,
                                              slforward::kMsgForwarding}));
+}
+
+// The posting's memory: the reply buffer (grown by half at a time), the reply's info
+// and the posting, which carries the form body itself; at its peak at most five times
+// the reply, for a reply whose every byte takes three in the form.
+TEST_F(NpapiHost, ThePostingsPeakMemoryIsAtMostFiveTimesTheReply) {
+  slserver::SecurityLayerServer server;
+  slserver::Reply reply;
+  reply.body = "<GetPropertiesResponse>" + std::string(6u << 20, '%') + "</GetPropertiesResponse>";
+  server.setReply(reply);
+  start();
+  browser_.posturlnotify = [](NPP, const char*, const char*, uint32_t len, const char*, NPBool, void*) -> NPError {
+    g_posts.push_back({"", "", std::to_string(len), 0});
+    return NPERR_NO_ERROR;
+  };
+  g_peakBytes = 0;
+  page({{"xml_request", "<R/>"}, {"post_url", "http://127.0.0.1:1/"}});
+  ASSERT_EQ(g_posts.size(), 1u);
+  EXPECT_GT(std::stoul(g_posts[0].buffer), 3 * reply.body.size());
+  EXPECT_LE(g_peakBytes.load(), 5 * reply.body.size());
+}
+
+// The URL the browser is handed is the page's, and only one of a scheme the reply may
+// go to (the whole rule: tests/plugins/common).
+TEST_F(NpapiHost, OnlyHttpHttpsAndRelativePostUrlsAreHandedToTheBrowser) {
+  slserver::SecurityLayerServer server;
+  slserver::Reply reply;
+  reply.body = "<GetPropertiesResponse>ok</GetPropertiesResponse>";
+  server.setReply(reply);
+  start();
+  browser_.posturlnotify = [](NPP, const char* url, const char* target, uint32_t, const char*, NPBool file,
+                              void*) -> NPError {
+    g_posts.push_back({url, target, "", file});
+    return NPERR_NO_ERROR;
+  };
+  const std::pair<std::string, bool> rows[] = {
+      {"https://page.example/r", true},     {"/r?x=1", true},        {"javascript:alert(1)", false},
+      {"java\tscript:alert(1)", false},     {"file:///etc/passwd", false},
+  };
+  for (const auto& [url, posted] : rows) {
+    SCOPED_TRACE(url);
+    g_posts.clear();
+    platform::wintest::clearMessageBoxes();
+    page({{"xml_request", "<R/>"}, {"post_url", url}});
+    const auto boxes = platform::wintest::messageBoxes();
+    if (posted) {
+      EXPECT_TRUE(boxes.empty());
+      ASSERT_EQ(g_posts.size(), 1u);
+      EXPECT_EQ(g_posts[0].url, url);
+    } else {
+      EXPECT_TRUE(g_posts.empty());
+      ASSERT_EQ(boxes.size(), 1u);
+      EXPECT_EQ(boxes[0].text, slforward::kMsgForwarding);
+      EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK));
+    }
+    EXPECT_EQ(g_outstanding.load(), 0);
+  }
+  EXPECT_EQ(server.requests().size(), 2u);
 }
 
 // A window whose own procedure counts what reaches it.

@@ -60,6 +60,18 @@ TEST_F(JvmHostTest, TheSplashShowsTheProgressInOrder) {
   EXPECT_EQ(shown, expected);
 }
 
+// The launcher's archive reaches the VM's class path from the installation directory;
+// without one, no class-path option at all (an empty one would name the current
+// directory to the VM's class loader).
+TEST_F(JvmHostTest, TheClassPathOptionComesOnlyWithAnInstallationDirectory) {
+  EXPECT_EQ(CJVMFactory::classPathOption(), "-Djava.class.path=" + jvmtest::installDir() + "/lib/launcher.jar");
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, ft::kMachineKey + 5, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteValueA(key, "InstallDir"), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(CJVMFactory::classPathOption(), "");
+}
+
 TEST_F(JvmHostTest, DottedNamesAreFoundThroughTheLoaderAndCachedUnderTheirOwnName) {
   CJVMFactory* host = started();
   ASSERT_NE(host->getClassLoader(), nullptr);

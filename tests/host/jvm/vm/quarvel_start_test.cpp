@@ -256,6 +256,73 @@ TEST(QuarvelStart, AnArchiveNamingNoExecutableMakesNoHost) {
   EXPECT_TRUE(hasResult(run.trace, "0x80040002"));
 }
 
+// Start-up paths that go wrong after the Java VM stands. A Java log that cannot be
+// opened drops the Java output and the program runs; a window class that cannot be
+// registered leaves no main window, so the loop does not run and the result is 0; any
+// other exception out of the start-up is the result 0x80000005. Once the host exists
+// the status is 255 whatever the result.
+struct StartFaultCase {
+  const char* name;
+  const char* fault;    // QTEST_STARTUP_FAULT, NULL: none
+  bool unopenableLog;
+  bool window;
+  const char* result;
+};
+
+void PrintTo(const StartFaultCase& c, std::ostream* os) { *os << c.name; }
+
+class QuarvelStartFaults : public ::testing::TestWithParam<StartFaultCase> {};
+
+TEST_P(QuarvelStartFaults, EndAsTheirResultSays) {
+  jvmtest::install();
+  const std::string javaLog = GetParam().unopenableLog ? quarveltest::machineRoot() + "/no such folder/java.txt"
+                                                       : jvmtest::javaLogPath();
+  if (GetParam().fault != nullptr) {
+    setenv("LD_PRELOAD", QTEST_STARTUP_FAULTS, 1);
+    setenv("QTEST_STARTUP_FAULT", GetParam().fault, 1);
+  }
+  jvmtest::Quarvel quarvel({javaLog});
+  unsetenv("LD_PRELOAD");
+  unsetenv("QTEST_STARTUP_FAULT");
+  HWND window = GetParam().window ? quarvel.waitForMainWindow() : nullptr;
+  EXPECT_EQ(window != nullptr, GetParam().window);
+  if (window != nullptr) EXPECT_TRUE(jvmtest::requestQuit(window));
+  EXPECT_EQ(quarvel.wait(), 255);
+  EXPECT_EQ(FindWindowA("VWindow", "Quarvel"), nullptr);
+  const std::string trace = jvmtest::readFile(jvmtest::traceLogPath());
+  EXPECT_TRUE(hasResult(trace, GetParam().result)) << trace.substr(trace.size() > 2000 ? trace.size() - 2000 : 0);
+  // The Java application had started before anything went wrong.
+  EXPECT_EQ(count(jvmtest::readFile(jvmtest::markerPath()), "Launcher.main"), 1u);
+  EXPECT_EQ(jvmtest::fileExists(javaLog), !GetParam().unopenableLog);
+  jvmtest::expectCleanJni(quarvel.output(), "stderr");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, QuarvelStartFaults,
+    ::testing::Values(StartFaultCase{"javaLogCannotBeOpened", nullptr, true, true, "0x0"},
+                      StartFaultCase{"windowClassNotRegistered", "window-class", false, false, "0x0"},
+                      StartFaultCase{"otherException", "throw", false, false, "0x80000005"}),
+    [](const ::testing::TestParamInfo<StartFaultCase>& info) { return std::string(info.param.name); });
+
+// Text without a line end reaches the Java log: from a thread that ended, and from
+// the main thread once it went quiet, while the program runs; and both stay at exit.
+TEST(QuarvelStart, PromptsWithoutALineEndReachTheJavaLog) {
+  jvmtest::install();
+  jvmtest::setJavaScript("prompts");
+  jvmtest::Quarvel quarvel({jvmtest::javaLogPath()});
+  HWND window = quarvel.waitForMainWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(contains(jvmtest::markerLines(), "prompts done"));
+  auto both = [] {
+    const std::string log = jvmtest::readFile(jvmtest::javaLogPath());
+    return log.find("Bitte PIN eingeben: ") != std::string::npos && log.find("Warte auf Karte ... ") != std::string::npos;
+  };
+  EXPECT_TRUE(quarveltest::eventually(both)) << jvmtest::readFile(jvmtest::javaLogPath());
+  ASSERT_TRUE(jvmtest::requestQuit(window));
+  EXPECT_EQ(quarvel.wait(), 255);
+  EXPECT_TRUE(both());
+}
+
 // The user's Verbose value: the fourth VM option and the launcher's verbosity.
 struct VerboseCase {
   const char* name;

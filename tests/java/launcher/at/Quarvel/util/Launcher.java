@@ -49,6 +49,7 @@ public final class Launcher {
         if (Marker.asked("rootkey")) rootKey(loader);
         if (Marker.asked("level200")) new PrintStream(new VOQOutputStream(200), true).println("level 200 text");
         if (Marker.asked("stress")) stress();
+        if (Marker.asked("prompts")) prompts();
 
         Runtime.getRuntime().addShutdownHook(new Thread(() -> Marker.write("shutdown hook ran")));
         if (a.length > 1 && !a[1].isEmpty()) {
@@ -67,6 +68,16 @@ public final class Launcher {
         DSAPublicKey dsa = (DSAPublicKey) KeyFactory.getInstance("DSA").generatePublic(new X509EncodedKeySpec(encoded));
         BigInteger p = dsa.getParams().getP();
         Marker.write("keyFactory " + dsa.getAlgorithm() + " p=" + p.bitLength() + " q=" + dsa.getParams().getQ().bitLength());
+    }
+
+    // Text without a line end: from a thread that then ends, and from the main thread,
+    // which goes on without printing anything more.
+    private static void prompts() throws InterruptedException {
+        Thread asking = new Thread(() -> System.out.print("Bitte PIN eingeben: "));
+        asking.start();
+        asking.join();
+        System.err.print("Warte auf Karte ... ");
+        Marker.write("prompts done");
     }
 
     // Four threads print 10 000 lines each, alternating System.out and System.err.
