@@ -38,6 +38,21 @@ std::string formDecoded(const char* encoded) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string reply(reinterpret_cast<const char*>(data), size);  // up to the first NUL, as the plug-in reads it
   const size_t length = std::strlen(reply.c_str());
+
+  // The same bytes as a page's post URL: one the reply may go to has no scheme, or http
+  // or https; both widths of the URL get the same answer.
+  const char* url = reply.c_str();
+  const bool postable = slforward::isPostableUrl(url);
+  std::u16string wide;
+  for (const char* p = url; *p; ++p) wide += static_cast<unsigned char>(*p) < 0x80 ? static_cast<char16_t>(*p) : u'\u00e4';
+  if (slforward::isPostableUrl(wide.c_str()) != postable) __builtin_trap();
+  const size_t schemeEnd = std::strcspn(url, "/?#");
+  if (const void* colon = std::memchr(url, ':', schemeEnd); postable && colon) {
+    std::string scheme(url, static_cast<const char*>(colon));
+    for (char& c : scheme) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (scheme != "http" && scheme != "https") __builtin_trap();
+  }
+
   char code[slforward::kCodeSize];
   std::vector<char> info(length + 1);
   const int result = slforward::splitResponse(reply.c_str(), code, info.data());
