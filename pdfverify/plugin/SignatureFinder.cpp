@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 
 #include "HostHelpers.h"
@@ -15,6 +16,9 @@ bool signatureFound = false;
 CosObj foundSignatureDict = {0, 0};
 
 namespace {
+
+// The signature dictionary of the latest match as its signer wrote it.
+SignedDictionary foundSignedDictionary;
 
 VOQ_TraceContext* trace() { return pluginTrace("SignatureFinder"); }
 
@@ -50,28 +54,105 @@ class ReopenedFile {
   ASFile file = nullptr;
 };
 
-// The two values of the byte range the finder needs: the first range's length and the
-// second range's offset. The text between them must hold at least the two brackets.
-bool readByteRange(CosObj sig, ASInt32& firstLength, ASInt32& secondOffset) {
+// The byte range as the finder needs it: the first range from the file's first byte, the
+// gap between the ranges, the second range. Anything else is no signature of the file.
+struct Ranges {
+  ASInt32 firstLength = 0, secondOffset = 0, secondLength = 0;
+};
+
+bool readByteRange(CosObj sig, Ranges& r) {
   CosObj range = entry(sig, "ByteRange");
-  if (CosObjGetType(range) != CosArray || CosArrayLength(range) < 3) {
+  if (CosObjGetType(range) != CosArray || CosArrayLength(range) < 4) {
     return false;
   }
-  for (ASInt32 i = 0; i < 3; ++i) {
+  for (ASInt32 i = 0; i < 4; ++i) {
     if (CosObjGetType(CosArrayGet(range, i)) != CosInteger) {
       return false;
     }
   }
-  firstLength = CosIntegerValue(CosArrayGet(range, 1));
-  secondOffset = CosIntegerValue(CosArrayGet(range, 2));
-  return firstLength >= 0 && static_cast<int64_t>(secondOffset) >= static_cast<int64_t>(firstLength) + 2;
+  // A range that starts later leaves the bytes before it open to change.
+  if (CosIntegerValue(CosArrayGet(range, 0)) != 0) return false;
+  r.firstLength = CosIntegerValue(CosArrayGet(range, 1));
+  r.secondOffset = CosIntegerValue(CosArrayGet(range, 2));
+  r.secondLength = CosIntegerValue(CosArrayGet(range, 3));
+  return r.firstLength >= 0 && r.secondLength >= 0 &&
+         static_cast<int64_t>(r.secondOffset) >= static_cast<int64_t>(r.firstLength) + 2;
 }
 
-// The file's text between the two signed ranges without its brackets: the bytes from
-// one past the "<" that ends the first range, without the ">" and the byte after it.
-// False when the file cannot be opened, the second range starts beyond its end, or the
-// read comes short.
-bool readContentsText(PDDoc doc, ASInt32 firstLength, ASInt32 secondOffset, std::string& text) {
+// `count` bytes of the file from `position`; false when the read comes short.
+bool readAt(ASFile file, int64_t position, int64_t count, std::string& bytes) {
+  bytes.assign(static_cast<size_t>(count), '\0');
+  if (count == 0) return true;
+  ASFileSetPos(file, static_cast<ASFilePos>(position));
+  return ASFileRead(file, &bytes[0], static_cast<ASInt32>(count)) == count;
+}
+
+// The first and the largest window read around the gap for the signature dictionary.
+const int64_t kFirstWindow = 4096;
+const int64_t kLargestWindowBefore = 4 << 20;
+
+// The signature dictionary that holds the gap, as written in the signed ranges, read from
+// windows around the gap that grow until it is whole.
+bool readSignedDictionaryAround(ASFile file, const Ranges& r, int64_t fileSize, SignedDictionary& out) {
+  const int64_t secondEnd = std::min<int64_t>(static_cast<int64_t>(r.secondOffset) + r.secondLength, fileSize);
+  int64_t beforeSize = std::min<int64_t>(kFirstWindow, r.firstLength);
+  int64_t afterSize = std::min<int64_t>(kFirstWindow, std::max<int64_t>(secondEnd - r.secondOffset, 0));
+  std::string before, after;
+  if (!readAt(file, r.firstLength - beforeSize, beforeSize, before) ||
+      !readAt(file, r.secondOffset, afterSize, after)) {
+    return false;
+  }
+  for (;;) {
+    const bool fromStart = beforeSize == r.firstLength;
+    const bool toEnd = r.secondOffset + afterSize >= secondEnd;
+    switch (readSignedDictionary(before, fromStart, after, toEnd, out)) {
+      case SignedDictionaryRead::Found:
+        return true;
+      case SignedDictionaryRead::NotFound:
+        return false;
+      case SignedDictionaryRead::NeedMoreBefore: {
+        if (fromStart || beforeSize >= kLargestWindowBefore) return false;
+        const int64_t grown = std::min<int64_t>({beforeSize * 4, kLargestWindowBefore, r.firstLength});
+        std::string more;
+        if (!readAt(file, r.firstLength - grown, grown - beforeSize, more)) return false;
+        before.insert(0, more);
+        beforeSize = grown;
+        break;
+      }
+      case SignedDictionaryRead::NeedMoreAfter: {
+        if (toEnd) return false;
+        const int64_t grown = std::min<int64_t>(afterSize * 4, secondEnd - r.secondOffset);
+        std::string more;
+        if (!readAt(file, r.secondOffset + afterSize, grown - afterSize, more)) return false;
+        after += more;
+        afterSize = grown;
+        break;
+      }
+    }
+  }
+}
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Whether the field's signature contents start with the finder's value; then `signedDict`
+// holds the field's signature dictionary as its signer wrote it. Raises of the host pass
+// to the caller.
+bool fieldHoldsValue(PDDoc doc, CosObj sig, const SignatureFinder& finder, SignedDictionary& signedDict) {
+  Ranges r;
+  if (!readByteRange(sig, r)) {
+    logLine("findSignature", "ERROR: ByteRange unusable, field skipped");
+    return false;
+  }
+  // The gap must be exactly the /Contents string, "<", two digits a byte and ">", and the
+  // value no longer than it: the lengths are compared before anything is read.
+  CosObj contents = entry(sig, "Contents");
+  ASInt32 contentsLength = 0;
+  if (CosObjGetType(contents) != CosString || CosStringValue(contents, &contentsLength) == nullptr ||
+      static_cast<int64_t>(r.secondOffset) - r.firstLength != 2 + 2 * static_cast<int64_t>(contentsLength) ||
+      finder.length > static_cast<uint32_t>(contentsLength)) {
+    logLine("findSignature", "ERROR: the gap is not the signature contents, field skipped");
+    return false;
+  }
   ReopenedFile file(doc);
   const ASErrorCode code = file.open();
   if (code != 0) {
@@ -79,52 +160,44 @@ bool readContentsText(PDDoc doc, ASInt32 firstLength, ASInt32 secondOffset, std:
     logLine("findSignature", ASGetErrorString(code, message, sizeof message));
     return false;
   }
-  if (secondOffset > ASFileGetEOF(file.get())) {
-    return false;
-  }
-  const ASInt32 count = secondOffset - firstLength;
-  text.assign(static_cast<size_t>(count), '\0');
-  ASFileSetPos(file.get(), static_cast<ASFilePos>(firstLength) + 1);
-  if (ASFileRead(file.get(), &text[0], count) != count) {
-    return false;
-  }
-  text.resize(text.size() - 2);
-  return true;
-}
-
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Whether the field's signature contents start with the finder's value. Raises of the
-// host pass to the caller.
-bool fieldHoldsValue(PDDoc doc, CosObj sig, const SignatureFinder& finder) {
-  ASInt32 firstLength = 0, secondOffset = 0;
-  if (!readByteRange(sig, firstLength, secondOffset)) {
-    logLine("findSignature", "ERROR: ByteRange unusable, field skipped");
-    return false;
-  }
-  std::string contentsText;
-  if (!readContentsText(doc, firstLength, secondOffset, contentsText)) {
+  const int64_t fileSize = ASFileGetEOF(file.get());
+  // Only the value's digits behind the "<" and the ">" that ends the string are read.
+  std::string digits, closing;
+  if (r.secondOffset > fileSize ||
+      !readAt(file.get(), r.firstLength, 1 + 2 * static_cast<int64_t>(finder.length), digits) ||
+      !readAt(file.get(), static_cast<int64_t>(r.secondOffset) - 1, 1, closing) || digits[0] != '<' ||
+      closing[0] != '>') {
     logLine("findSignature", "ERROR: signature contents unreadable, field skipped");
     return false;
   }
-  static const char digits[] = "0123456789abcdef";
+  static const char hex[] = "0123456789abcdef";
   std::string valueText;
   valueText.reserve(2 * static_cast<size_t>(finder.length));
   for (uint32_t i = 0; i < finder.length; ++i) {
-    valueText += digits[finder.value[i] >> 4];
-    valueText += digits[finder.value[i] & 0x0F];
+    valueText += hex[finder.value[i] >> 4];
+    valueText += hex[finder.value[i] & 0x0F];
   }
+  const std::string contentsText = digits.substr(1);
   logLine("findSignature", "comparing found signature with created signature");
   trace()->log("findSignature sig        : ", contentsText.c_str(), VOQ_TraceContext::INSIDE);
   trace()->log("findSignature search sig1: ", valueText.c_str(), VOQ_TraceContext::INSIDE);
   // What follows the value's digits, the zero padding of the contents, is not compared.
-  if (contentsText.size() < valueText.size()) {
-    return false;
-  }
   for (size_t p = 0; p < valueText.size(); ++p) {
     if (lower(contentsText[p]) != valueText[p]) {
       return false;
     }
+  }
+  // The dictionary that holds the gap, as signed, must be the field's own: a field that
+  // only copies another's value and byte range is not the signature.
+  if (!finder.dictionaryOf(r.firstLength, r.secondOffset, r.secondLength, [&](SignedDictionary& d) {
+        return readSignedDictionaryAround(file.get(), r, fileSize, d);
+      }, signedDict)) {
+    logLine("findSignature", "ERROR: no signature dictionary holds the contents in the signed ranges, field skipped");
+    return false;
+  }
+  if (!CosObjIsIndirect(sig) || CosObjGetID(sig) != signedDict.id || CosObjGetGeneration(sig) != signedDict.generation) {
+    logLine("findSignature", "ERROR: the signed signature dictionary is not the field's, field skipped");
+    return false;
   }
   return true;
 }
@@ -150,6 +223,21 @@ SignatureFinder::SignatureFinder(const uint8_t* value, uint32_t length) : value(
   trace()->log("constructor", "create SignatureFinder", VOQ_TraceContext::ENTER);
 }
 
+bool SignatureFinder::dictionaryOf(ASInt32 firstLength, ASInt32 secondOffset, ASInt32 secondLength,
+                                   const std::function<bool(SignedDictionary&)>& read, SignedDictionary& out) const {
+  if (!cache_.valid || cache_.firstLength != firstLength || cache_.secondOffset != secondOffset ||
+      cache_.secondLength != secondLength) {
+    cache_.valid = false;
+    cache_.found = read(cache_.dictionary);
+    cache_.firstLength = firstLength;
+    cache_.secondOffset = secondOffset;
+    cache_.secondLength = secondLength;
+    cache_.valid = true;
+  }
+  out = cache_.dictionary;
+  return cache_.found;
+}
+
 SignatureFinder::~SignatureFinder() { trace()->log("destructor", "destroy SignatureFinder", VOQ_TraceContext::LEAVE); }
 
 bool findSignature(PDDoc doc, const uint8_t* value, uint32_t length) {
@@ -171,13 +259,14 @@ ASBool matchSignatureField(PDDoc doc, CosObj field, void* clientData) {
   logLine("findSignature", "looking for signature");
   bool match = false;
   CosObj sig = {0, 0};
+  SignedDictionary signedDict;
   // A field that cannot be read is no match; the walk goes on with the next one.
   DURING
     sig = entry(field, "V");
     if (CosObjGetType(sig) != CosDict) {
       return true;  // unsigned
     }
-    match = fieldHoldsValue(doc, sig, finder);
+    match = fieldHoldsValue(doc, sig, finder, signedDict);
   HANDLER
     char message[1024] = "";
     trace()->logFormat("findSignature", "ERROR: signature field unreadable: %s\n",
@@ -191,26 +280,20 @@ ASBool matchSignatureField(PDDoc doc, CosObj field, void* clientData) {
   logLine("findSignature", "signatures equal");
   signatureFound = true;
   foundSignatureDict = sig;
+  foundSignedDictionary = signedDict;
   return false;
 }
 
 bool readSigningTime(VOQ_Time& time) {
-  if (CosObjGetType(foundSignatureDict) != CosDict) {
-    return false;
-  }
-  CosObj m = entry(foundSignatureDict, "M");
-  if (CosObjGetType(m) != CosString) {
-    return false;
-  }
-  ASInt32 length = 0;
-  const char* text = CosStringValue(m, &length);
-  if (text == nullptr || length <= 0) {
+  // Only what the signer wrote counts: the dictionary as signed, /M a direct string there.
+  const SignedDictionary& d = foundSignedDictionary;
+  if (!d.hasSigningTime || d.signingTime.empty()) {
     return false;
   }
   // Parsed into a copy: a date that fails half-way leaves the caller's time as it was.
   VOQ_Time parsed(time);
   try {
-    parsed.parse(std::string(text, static_cast<size_t>(length)).c_str(), VOQ_Time::FORMAT_PDF);
+    parsed.parse(d.signingTime.c_str(), VOQ_Time::FORMAT_PDF);
   } catch (const VOQ_TimeException&) {
     return false;
   }
@@ -219,25 +302,11 @@ bool readSigningTime(VOQ_Time& time) {
 }
 
 bool readSignerMetadata(VOQ_XML_Document& document, VOQ_String& text) {
-  if (CosObjGetType(foundSignatureDict) != CosDict) {
+  const SignedDictionary& d = foundSignedDictionary;
+  if (!d.hasMetadata) {
     return false;
   }
-  // Each level is checked before it is read: a key of a name or a number raises.
-  CosObj build = entry(foundSignatureDict, "Prop_Build");
-  if (CosObjGetType(build) != CosDict) {
-    return false;
-  }
-  CosObj filter = entry(build, "Filter");
-  if (CosObjGetType(filter) != CosDict) {
-    return false;
-  }
-  CosObj meta = entry(filter, "Metadata");
-  if (CosObjGetType(meta) != CosString) {
-    return false;
-  }
-  ASInt32 length = 0;
-  const char* bytes = CosStringValue(meta, &length);
-  VOQ_String metadata(bytes != nullptr && length > 0 ? static_cast<unsigned int>(strnlen(bytes, length)) : 0, bytes);
+  VOQ_String metadata(static_cast<unsigned int>(strnlen(d.metadata.data(), d.metadata.size())), d.metadata.data());
   text.clear();
   text.assign(metadata);
   VOQ_MemoryStream stream(&metadata);

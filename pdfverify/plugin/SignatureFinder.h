@@ -8,6 +8,9 @@
 
 #include <stdint.h>
 
+#include <functional>
+
+#include "SignedDictionary.h"
 #include "certcheck/VOQ_Time.h"
 #include "foundation/util/VOQ_String.h"
 #include "foundation/util/VOQ_XML_Document.h"
@@ -23,27 +26,44 @@ class SignatureFinder {
 
   const uint8_t* value;
   uint32_t length;
+
+  // The signature dictionary around one gap of the file, read by `read` once per search:
+  // fields that copy one byte range share the reading.
+  bool dictionaryOf(ASInt32 firstLength, ASInt32 secondOffset, ASInt32 secondLength,
+                    const std::function<bool(SignedDictionary&)>& read, SignedDictionary& out) const;
+
+ private:
+  struct Cache {
+    bool valid = false, found = false;
+    ASInt32 firstLength = 0, secondOffset = 0, secondLength = 0;
+    SignedDictionary dictionary;
+  };
+  mutable Cache cache_;
 };
 
 // The result of the latest findSignature.
 extern bool signatureFound;
 // The signature dictionary (the field's "V") of the latest match; kept until the next
-// match, read by readSigningTime and readSignerMetadata.
+// match. readSigningTime and readSignerMetadata read the same dictionary as it was signed.
 extern CosObj foundSignatureDict;
 
-// Whether a signature field of the document holds this value: the hexadecimal text
-// between the field's two signed ranges, read from the document's file, starts with the
-// value's hexadecimal digits (either case). A zero-length value matches nothing.
+// Whether a signature field of the document holds this value: its byte range starts at the
+// file's first byte and leaves a gap of exactly its /Contents string, whose hexadecimal
+// text in the document's file starts with the value's digits (either case); and the
+// dictionary that holds that gap in the signed ranges is the field's own. A zero-length
+// value matches nothing.
 bool findSignature(PDDoc doc, const uint8_t* value, uint32_t length);
 // The enumeration callback of findSignature (client data: the SignatureFinder); false,
 // which ends the walk, at the matching field.
 ASBool matchSignatureField(PDDoc doc, CosObj field, void* finder);
 
-// The found field's "M" as a time; false, with `time` untouched, when it is absent, not
-// a string, empty or not a PDF date.
+// The found field's "M", as its signer wrote it in the signed ranges, as a time; false,
+// with `time` untouched, when it is absent there, indirect, not a string, empty or not a
+// PDF date.
 bool readSigningTime(VOQ_Time& time);
-// The found field's /Prop_Build /Filter /Metadata: `text` gets the string (up to its
-// first zero byte) and `document` its XML. False when there is none (both untouched) or
+// The found field's /Prop_Build /Filter /Metadata, as its signer wrote it in the signed
+// ranges, each level direct: `text` gets the string (up to its first zero byte) and
+// `document` its XML. False when there is none (both untouched) or
 // when it is not well-formed (the text kept, the document without root).
 bool readSignerMetadata(VOQ_XML_Document& document, VOQ_String& text);
 

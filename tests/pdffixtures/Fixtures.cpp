@@ -45,7 +45,7 @@ size_t pluginFormatSize(const testpki::Bytes& der) {
 }
 
 // The signature dictionary of a field, a direct object.
-Obj signatureDictionary(const SignatureFieldPlan& s) {
+Obj signatureDictionary(const SignatureFieldPlan& s, QPDF* pdf = nullptr) {
   const bool pluginFormat = s.subFilter == "adbe.x509.rsa_sha1";
   const testpki::Bytes der =
       pluginFormat ? (s.certKit ? *s.certKit : testpki::Kit::standard()).certificate(s.certSigner) : testpki::Bytes();
@@ -61,6 +61,10 @@ Obj signatureDictionary(const SignatureFieldPlan& s) {
   if (s.withSigningTime) {
     v.replaceKey("/M", s.signingTimeObject.empty() ? Obj::newString("D:20240115103000+01'00'")
                                                    : Obj::parse(s.signingTimeObject));
+  }
+  if (s.withSigningTime && s.indirectSigningTime) {
+    if (pdf == nullptr) fail("an indirect /M needs the document");
+    v.replaceKey("/M", pdf->makeIndirectObject(v.getKey("/M")));
   }
   if (!s.propBuildObject.empty()) {
     v.replaceKey("/Prop_Build", Obj::parse(s.propBuildObject));
@@ -310,7 +314,7 @@ void writeDocument(const DocumentPlan& plan, const std::string& path) {
       field.replaceKey("/Rect", Obj::parse("[0 0 0 0]"));
       field.replaceKey("/F", Obj::newInteger(132));
       if (!pages.empty()) field.replaceKey("/P", pages.front());
-      if (s.withValue) field.replaceKey("/V", pdf.makeIndirectObject(signatureDictionary(s)));
+      if (s.withValue) field.replaceKey("/V", pdf.makeIndirectObject(signatureDictionary(s, &pdf)));
       Obj f = pdf.makeIndirectObject(field);
       fields.appendItem(f);
       annots.appendItem(f);
@@ -481,6 +485,73 @@ void appendObjects(const std::string& path, std::vector<std::pair<int, std::stri
             (trailer.hasKey("/ID") ? " /ID " + trailer.getKey("/ID").unparse() : std::string()) +
             " /Prev " + std::to_string(prevXref) + " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
   writeFile(path, bytes + update);
+}
+
+namespace {
+
+// The text of a field's signature dictionary with /M and the metadata version replaced.
+std::string alteredSignatureDictionary(QPDF& pdf, const std::string& field, const std::string& signingTime,
+                                       const std::string& metadataVersion, int* id) {
+  Obj v = fieldNamed(pdf, field).getKey("/V");
+  if (!v.isIndirect()) fail("field " + field + " has no signature dictionary");
+  if (id != nullptr) *id = v.getObjectID();
+  Obj copy = v.shallowCopy();
+  if (!signingTime.empty()) copy.replaceKey("/M", Obj::newString(signingTime));
+  if (!metadataVersion.empty()) {
+    Obj filter = Obj::newDictionary();
+    filter.replaceKey("/Name", Obj::newName("/Dor:valin"));
+    filter.replaceKey("/Metadata", Obj::newString("<Dorvalin><Version>" + metadataVersion + "</Version></Dorvalin>"));
+    Obj build = Obj::newDictionary();
+    build.replaceKey("/Filter", filter);
+    copy.replaceKey("/Prop_Build", build);
+  }
+  return copy.unparse();
+}
+
+}  // namespace
+
+void redefineSignatureDictionary(const std::string& path, const std::string& field, const std::string& signingTime,
+                                 const std::string& metadataVersion) {
+  QPDF pdf;
+  pdf.processFile(path.c_str());
+  int id = 0;
+  const std::string text = alteredSignatureDictionary(pdf, field, signingTime, metadataVersion, &id);
+  appendObjects(path, {{id, text}});
+}
+
+void appendDecoyField(const std::string& path, const std::string& field, const std::string& decoy,
+                      const std::string& signingTime, const std::string& metadataVersion) {
+  QPDF pdf;
+  pdf.processFile(path.c_str());
+  const std::string text = alteredSignatureDictionary(pdf, field, signingTime, metadataVersion, nullptr);
+  const int size = static_cast<int>(pdf.getTrailer().getKey("/Size").getIntValue());
+  const int sigId = size, fieldId = size + 1;
+  const std::string fieldRef = std::to_string(fieldId) + " 0 R";
+  Obj root = pdf.getRoot();
+  QPDFObjectHandle page = pdf.getAllPages().at(0);
+  std::string fields = "[ " + fieldRef;
+  for (Obj f : root.getKey("/AcroForm").getKey("/Fields").getArrayAsVector()) fields += " " + f.unparse();
+  std::string formText = "<< /Fields " + fields + " ] /SigFlags 3 >>";
+  std::string rootText = "<<";
+  for (const std::string& k : root.getKeys()) {
+    if (k != "/AcroForm") rootText += " " + k + " " + root.getKey(k).unparse();
+  }
+  rootText += " /AcroForm " + formText + " >>";
+  std::string pageText = "<<";
+  for (const std::string& k : page.getKeys()) {
+    if (k != "/Annots") pageText += " " + k + " " + page.getKey(k).unparse();
+  }
+  std::string annots = "[ " + fieldRef;
+  if (page.getKey("/Annots").isArray()) {
+    for (Obj a : page.getKey("/Annots").getArrayAsVector()) annots += " " + a.unparse();
+  }
+  pageText += " /Annots " + annots + " ] >>";
+  const std::string fieldText = "<< /FT /Sig /T " + Obj::newUnicodeString(decoy).unparse() +
+                                " /Type /Annot /Subtype /Widget /Rect [ 0 0 0 0 ] /F 132 /P " +
+                                std::to_string(page.getObjectID()) + " 0 R /V " + std::to_string(sigId) + " 0 R >>";
+  appendObjects(path,
+                {{root.getObjectID(), rootText}, {page.getObjectID(), pageText}, {sigId, text}, {fieldId, fieldText}},
+                fieldId + 1);
 }
 
 void damageByteRange(const std::string& path, const std::string& field, const std::string& how) {

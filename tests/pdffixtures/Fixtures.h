@@ -37,6 +37,7 @@ struct SignatureFieldPlan {
   std::string certSigner = "rsa1024";  // the kit entity whose certificate /Cert holds
   const testpki::Kit* certKit = nullptr;  // the kit of that certificate; null: the standard kit
   bool withSigningTime = true;                // /M
+  bool indirectSigningTime = false;           // /M an indirect string object
   std::string metadataVersion = "2.21.0000";  // in /Prop_Build /Filter /Metadata; "" none
   // Variants for the readers of these entries; "" keeps the usual form above.
   std::string signingTimeObject{};  // PDF object text for /M in place of the date string
@@ -98,6 +99,17 @@ void appendSignatureField(const std::string& path, const SignatureFieldPlan& fie
 // generation 0), new ones or new versions of old ones, with its xref section and a
 // trailer with /Prev, /Root and /ID as before and /Size at least `size`.
 void appendObjects(const std::string& path, std::vector<std::pair<int, std::string>> objects, int size = 0);
+
+// Attacks on a signed document, each an incremental update that leaves the signed bytes as
+// they are. `signingTime` and `metadataVersion` replace /M and the version of the field's
+// signature dictionary in what the update writes ("" keeps them):
+// the field's signature dictionary written again under its own object number;
+void redefineSignatureDictionary(const std::string& path, const std::string& field, const std::string& signingTime,
+                                 const std::string& metadataVersion);
+// a new field `decoy` placed first in /AcroForm /Fields (and on page 1) whose signature
+// dictionary, a new object, copies the field's, byte range and value included.
+void appendDecoyField(const std::string& path, const std::string& field, const std::string& decoy,
+                      const std::string& signingTime, const std::string& metadataVersion);
 
 // Damages the /ByteRange of a field in place, keeping the file's length: "text" puts a
 // name where a number stood, "short" makes the gap end one byte early, "huge" claims

@@ -8,9 +8,12 @@
 #include <string>
 #include <vector>
 
+#include <qpdf/QPDF.hh>
+
 #include "Fixtures.h"
 #include "HostCalls.h"
 #include "SignatureFinder.h"
+#include "SignedDictionary.h"
 #include "TestFiles.h"
 #include "certcheck/VOQ_TraceLog.h"
 
@@ -173,6 +176,12 @@ TEST_F(Finder, MalformedByteRangesAndContentsAreNoMatch) {
       {"a real length", "/ByteRange", range(a + ".0", b)},
       {"a real offset", "/ByteRange", range(a, b + ".5")},
       {"first offset not a number", "/ByteRange", "[/x " + a + " " + b + " " + c + "]"},
+      {"three integers", "/ByteRange", "[0 " + a + " " + b + "]"},
+      // The bytes before a range that starts later are open to change.
+      {"the first range starts at 1", "/ByteRange", "[1 " + a + " " + b + " " + c + "]"},
+      // A gap that holds more than the /Contents string hides whatever else is in it.
+      {"the gap starts a byte early", "/ByteRange", "[0 " + std::to_string(br[1] - 1) + " " + b + " " + c + "]"},
+      {"the gap ends a byte late", "/ByteRange", "[0 " + a + " " + std::to_string(br[2] + 1) + " " + c + "]"},
       {"negative length", "/ByteRange", range("-1", b)},
       {"negative offset", "/ByteRange", range(a, "-5")},
       {"offset before length", "/ByteRange", range(b, a)},
@@ -357,6 +366,211 @@ TEST_F(Finder, SignerMetadata) {
       }
     }
   }
+}
+
+
+// The signing time and the signer's version come only from the signature dictionary as
+// signed: what an update, a decoy field or an unsigned object says is not read, and a
+// field whose dictionary is not the one around the gap is no match.
+TEST_F(Finder, WhatIsWrittenAfterSigningIsNotRead) {
+  enum class Attack { None, Redefined, Decoy, RedirectedToDecoy, IndirectTimeChanged, IndirectTime };
+  struct Case {
+    const char* what;
+    Attack attack;
+    bool found;
+    int year;             // of the signing time read, 0 none
+    const char* version;  // of the metadata read, nullptr none
+  };
+  const Case cases[] = {
+      {"nothing changed", Attack::None, true, 2024, "2.21.0000"},
+      {"the dictionary redefined in an update", Attack::Redefined, true, 2024, "2.21.0000"},
+      {"a decoy field copying it, placed first", Attack::Decoy, true, 2024, "2.21.0000"},
+      {"the field pointed at the decoy's copy", Attack::RedirectedToDecoy, false, 0, nullptr},
+      {"an indirect /M changed in an update", Attack::IndirectTimeChanged, true, 0, "2.21.0000"},
+      {"an indirect /M", Attack::IndirectTime, true, 0, "2.21.0000"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    pdffixtures::DocumentPlan plan;
+    plan.signatures = {field("Signature1")};
+    plan.signatures[0].indirectSigningTime = c.attack == Attack::IndirectTime || c.attack == Attack::IndirectTimeChanged;
+    const std::string value = write("after.pdf", plan)[0];
+    switch (c.attack) {
+      case Attack::Redefined:
+        pdffixtures::redefineSignatureDictionary(path, "Signature1", "D:20190101000000Z", "3.0");
+        break;
+      case Attack::Decoy:
+        pdffixtures::appendDecoyField(path, "Signature1", "Decoy", "D:20190101000000Z", "3.0");
+        break;
+      case Attack::RedirectedToDecoy: {
+        pdffixtures::appendDecoyField(path, "Signature1", "Decoy", "D:20190101000000Z", "3.0");
+        QPDF pdf;
+        pdf.processFile(path.c_str());
+        QPDFObjectHandle fields = pdf.getRoot().getKey("/AcroForm").getKey("/Fields");
+        QPDFObjectHandle decoy = fields.getArrayItem(0), real = fields.getArrayItem(1);
+        QPDFObjectHandle redirected = real.shallowCopy();
+        redirected.replaceKey("/V", decoy.getKey("/V"));
+        pdffixtures::appendObjects(path, {{real.getObjectID(), redirected.unparse()},
+                                          {decoy.getObjectID(), "<< /FT /Sig /T (Unsigned) >>"}});
+        break;
+      }
+      case Attack::IndirectTimeChanged: {
+        QPDF pdf;
+        pdf.processFile(path.c_str());
+        QPDFObjectHandle m = pdf.getRoot().getKey("/AcroForm").getKey("/Fields").getArrayItem(0).getKey("/V").getKey("/M");
+        pdffixtures::appendObjects(path, {{m.getObjectID(), "(D:20190101000000Z)"}});
+        break;
+      }
+      default:
+        break;
+    }
+    open(path);
+    logStart = logged().size();
+    EXPECT_EQ(find(doc, value), c.found);
+    if (!c.found) {
+      EXPECT_NE(logged().find("not the field's"), std::string::npos) << logged();
+      viewer.closeDocuments();
+      continue;
+    }
+    EXPECT_EQ(signingYear(), c.year);
+    VOQ_XML_Document metadata;
+    VOQ_String text;
+    const bool read = readSignerMetadata(metadata, text);
+    EXPECT_EQ(read, c.version != nullptr);
+    if (read && metadata.getRoot() != nullptr && metadata.getRoot()->getChild("Version", 0) != nullptr) {
+      EXPECT_EQ(str(metadata.getRoot()->getChild("Version", 0)->getValue()), c.version);
+    }
+    viewer.closeDocuments();
+  }
+}
+
+// Fields whose gap cannot hold the value are not read at all, and of the others only the
+// value's digits and the byte that ends the string are read: however large their
+// contents, the search reads little more than the value's digits per field.
+TEST_F(Finder, EachFieldIsReadOnlyAsFarAsTheValueGoes) {
+  const int kFields = 20;
+  pdffixtures::DocumentPlan plan;
+  for (int i = 0; i < kFields; ++i) {
+    plan.signatures.push_back(field("F" + std::to_string(i)));
+    plan.signatures.back().placeholderBytes = 16384;
+  }
+  plan.signatures.push_back(field("Small"));
+  plan.signatures.back().placeholderBytes = 64;  // too small for any value; left unsigned
+  plan.signatures.push_back(field("Last"));
+  plan.signatures.back().placeholderBytes = 16384;
+  path = pdftest::scratch("many.pdf");
+  pdffixtures::writeDocument(plan, path);
+  for (int i = 0; i < kFields; ++i) pdffixtures::sign(path, "F" + std::to_string(i), {});
+  pdffixtures::prepareSignature(path, "Small");
+  const std::string value = pdffixtures::sign(path, "Last", {});
+  open(path);
+  const int opened = viewer.callCount("ASFileSysOpenFile");
+  const long long read = viewer.fileBytesRead();
+  EXPECT_TRUE(find(doc, value));
+  EXPECT_EQ(viewer.callCount("ASFileSysOpenFile") - opened, kFields + 1) << "the small field is not opened";
+  const long long perField = 2 * static_cast<long long>(value.size()) + 2;
+  // The windows around the matching field's gap start at 4 KiB each.
+  EXPECT_LE(viewer.fileBytesRead() - read, (kFields + 1) * perField + 2 * 4096);
+}
+
+// --- The signature dictionary as signed -------------------------------------------------
+
+struct DictionaryCase {
+  const char* what;
+  std::string before;  // the bytes before the gap, from the file's start
+  std::string after;   // the bytes after the gap, up to the end of the signed ranges
+  SignedDictionaryRead read;
+  int64_t id;
+  const char* time;      // nullptr: no signing time
+  const char* metadata;  // nullptr: no metadata
+};
+
+// The reader alone, over bytes around a gap: which object holds the gap, and which of its
+// values are direct enough to count.
+TEST(SignedDictionaryReader, Table) {
+  const std::string head = "%PDF-1.7\n7 0 obj\n<< /Type /Sig ";
+  const std::string tail = " >>\nendobj\n";
+  const std::string meta = "/Prop_Build << /Filter << /Metadata (<V>3.0</V>) >> >>";
+  const std::string deep = std::string(40, '[') + std::string(40, ']');
+  const DictionaryCase cases[] = {
+      {"time and metadata before the gap", head + "/M (D:2024) " + meta + " /Contents ", tail,
+       SignedDictionaryRead::Found, 7, "D:2024", "<V>3.0</V>"},
+      {"time and metadata after the gap", head + "/Contents", "/M (D:2024) " + meta + tail,
+       SignedDictionaryRead::Found, 7, "D:2024", "<V>3.0</V>"},
+      {"a hexadecimal time, escapes and an end of line in strings", head + "/M <443a32303234> /Contents ",
+       "/Prop_Build << /Filter << /Metadata (a\\)b\\\\c\\101\\\nd\r\ne) >> >>" + tail, SignedDictionaryRead::Found,
+       7, "D:2024", "a)b\\cAd\ne"},
+      {"names written with # escapes", head + "/#4D (D:2024) /Contents ", tail, SignedDictionaryRead::Found, 7,
+       "D:2024", nullptr},
+      {"comments between the entries", head + "% a comment\n/M (D:2024) %another\n/Contents ", tail,
+       SignedDictionaryRead::Found, 7, "D:2024", nullptr},
+      {"an indirect time counts as absent", head + "/M 12 0 R /Contents ", tail, SignedDictionaryRead::Found, 7,
+       nullptr, nullptr},
+      {"an indirect build dictionary counts as absent", head + "/Prop_Build 12 0 R /Contents ", tail,
+       SignedDictionaryRead::Found, 7, nullptr, nullptr},
+      {"an indirect filter counts as absent", head + "/Prop_Build << /Filter 3 0 R >> /Contents ", tail,
+       SignedDictionaryRead::Found, 7, nullptr, nullptr},
+      {"indirect metadata counts as absent", head + "/Prop_Build << /Filter << /Metadata 9 0 R >> >> /Contents ",
+       tail, SignedDictionaryRead::Found, 7, nullptr, nullptr},
+      {"a time given twice counts as absent", head + "/M (D:2024) /Contents ", " /M (D:2019)" + tail,
+       SignedDictionaryRead::Found, 7, nullptr, nullptr},
+      {"numbers and references around", head + "/Size 12 /R 3 0 R /Reals [-1.5 +2 .5] /M (D:2024) /Contents ",
+       " /ByteRange [0 10 20 30] /B true /N null" + tail, SignedDictionaryRead::Found, 7, "D:2024", nullptr},
+      {"an object header inside a string before it", "%PDF\n5 0 obj << /Reason (see 6 0 obj <<) /Contents ",
+       tail, SignedDictionaryRead::Found, 5, nullptr, nullptr},
+      {"the nearest dictionary that holds the gap",
+       "%PDF\n3 0 obj << /M (D:1999) >> endobj\n4 1 obj\n<< /M (D:2024) /Contents ", tail,
+       SignedDictionaryRead::Found, 4, "D:2024", nullptr},
+      {"the gap is not the /Contents value", head + "/M (D:2024) /Other ", tail, SignedDictionaryRead::NotFound, 0,
+       nullptr, nullptr},
+      {"something between /Contents and the gap", head + "/Contents (x) ", tail, SignedDictionaryRead::NotFound, 0,
+       nullptr, nullptr},
+      {"a second /Contents after the gap", head + "/Contents ", " /Contents <00>" + tail,
+       SignedDictionaryRead::NotFound, 0, nullptr, nullptr},
+      {"the gap inside a nested dictionary", head + "/X << /Contents ", " >>" + tail,
+       SignedDictionaryRead::NotFound, 0, nullptr, nullptr},
+      {"the dictionary not closed inside the signed ranges", head + "/Contents ", " /M (D:2024)",
+       SignedDictionaryRead::NotFound, 0, nullptr, nullptr},
+      {"no object header", "%PDF\n<< /M (D:2024) /Contents ", tail, SignedDictionaryRead::NotFound, 0, nullptr,
+       nullptr},
+      {"nested too deep", head + "/A " + deep + " /Contents ", tail, SignedDictionaryRead::NotFound, 0, nullptr,
+       nullptr},
+      {"an unknown word", head + "/A yes /Contents ", tail, SignedDictionaryRead::NotFound, 0, nullptr, nullptr},
+      {"a string that never ends", head + "/A (open /Contents ", tail, SignedDictionaryRead::NotFound, 0, nullptr,
+       nullptr},
+  };
+  for (const DictionaryCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    SignedDictionary d;
+    ASSERT_EQ(readSignedDictionary(c.before, true, c.after, true, d), c.read);
+    if (c.read != SignedDictionaryRead::Found) continue;
+    EXPECT_EQ(d.id, c.id);
+    EXPECT_EQ(d.hasSigningTime, c.time != nullptr);
+    if (c.time) {
+      EXPECT_EQ(d.signingTime, c.time);
+    }
+    EXPECT_EQ(d.hasMetadata, c.metadata != nullptr);
+    if (c.metadata) {
+      EXPECT_EQ(d.metadata, c.metadata);
+    }
+  }
+}
+
+// Bytes cut from a larger file ask for more where the dictionary may go on.
+TEST(SignedDictionaryReader, AsksForMoreWhereTheBytesMayGoOn) {
+  const std::string before = "7 0 obj\n<< /M (D:2024) /Contents ";
+  SignedDictionary d;
+  // The header at the very start of bytes that do not start the file: the number may be longer.
+  EXPECT_EQ(readSignedDictionary(before, false, " >>", true, d), SignedDictionaryRead::NeedMoreBefore);
+  EXPECT_EQ(readSignedDictionary("\n" + before, false, " >>", true, d), SignedDictionaryRead::Found);
+  EXPECT_EQ(readSignedDictionary("<< /M (D:2024) /Contents ", false, " >>", true, d),
+            SignedDictionaryRead::NeedMoreBefore);
+  // The dictionary, or a token of it, goes on behind the bytes after the gap.
+  EXPECT_EQ(readSignedDictionary("\n" + before, true, " /Prop_Build << /Filter", false, d),
+            SignedDictionaryRead::NeedMoreAfter);
+  EXPECT_EQ(readSignedDictionary("\n" + before, true, " /N 12", false, d), SignedDictionaryRead::NeedMoreAfter);
+  EXPECT_EQ(readSignedDictionary("\n" + before, true, " >", false, d), SignedDictionaryRead::NeedMoreAfter);
+  EXPECT_EQ(readSignedDictionary("\n" + before, true, " >", true, d), SignedDictionaryRead::NotFound);
 }
 
 }  // namespace

@@ -1,7 +1,11 @@
 // Runs the signature finder over arbitrary bytes opened as a PDF in the test viewer: a
-// search for a value taken from the input's last bytes, and the signing time and signer
-// metadata of every field's signature dictionary. Everything must answer; the host's
-// frames and callbacks must balance afterwards.
+// search for a value taken from the input's last bytes (which reads the signature
+// dictionary of a matching field from the bytes around its gap), then the signing time
+// and signer metadata of the match. The reader of that dictionary also runs alone over the
+// input cut in two at a point its first byte chooses, as the bytes before and after a
+// gap. Everything must answer; the host's frames and callbacks must balance afterwards.
+// Seeds: a signed field, and the shapes of what is written after signing (a decoy field
+// placed first, the dictionary redefined later in the file, an indirect /M).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +15,7 @@
 
 #include "HostCalls.h"
 #include "SignatureFinder.h"
+#include "SignedDictionary.h"
 #include "fuzz_machine_root.h"
 
 namespace {
@@ -22,18 +27,17 @@ vhost::Viewer& viewer() {
   return instance;
 }
 
-ASBool readField(PDDoc, CosObj field, void*) {
-  vhost::catchRaise([&] {
-    CosObj sig = CosDictGet(field, ASAtomFromString("V"));
-    if (CosObjGetType(sig) != CosDict) return;
-    foundSignatureDict = sig;
-    VOQ_Time time;
-    readSigningTime(time);
-    VOQ_XML_Document metadata;
-    VOQ_String text;
-    readSignerMetadata(metadata, text);
-  });
-  return true;
+// The dictionary reader alone, with each kind of end: bytes from the file's start or not,
+// up to the signed ranges' end or not.
+void readAlone(const uint8_t* data, size_t size) {
+  if (size == 0) return;
+  const size_t cut = 1 + (size - 1) * data[0] / 255;
+  const std::string before(reinterpret_cast<const char*>(data) + 1, cut - 1);
+  const std::string after(reinterpret_cast<const char*>(data) + cut, size - cut);
+  for (int ends = 0; ends < 4; ++ends) {
+    SignedDictionary d;
+    readSignedDictionary(before, (ends & 1) != 0, after, (ends & 2) != 0, d);
+  }
 }
 
 }  // namespace
@@ -45,6 +49,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  readAlone(data, size);
   // The finder reads the document's file a second time, so the bytes go into a file.
   const std::string path = fuzztest::machineRootOfThisRun(kRun) + "/fuzz.pdf";
   FILE* file = std::fopen(path.c_str(), "wb");
@@ -64,9 +69,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     countSignatureFields(v.activeAVDoc());
     hasSignatureFields(v.activeAVDoc());
   });
-  ASCallback fields = ASCallbackCreateProto(DigSigEnumProc, &readField);
-  vhost::catchRaise([&] { DigSigEnumSignatures(v.activePDDoc(), fields, nullptr); });
-  ASCallbackDestroy(fields);
+  VOQ_Time time;
+  readSigningTime(time);
+  VOQ_XML_Document metadata;
+  VOQ_String text;
+  readSignerMetadata(metadata, text);
 
   if (v.frameDepth() != frames || v.liveCallbacks() != callbacks) __builtin_trap();
   v.closeDocuments();
