@@ -70,7 +70,16 @@ DSEngine::DSEngine(bool userInterface) : userInterface(userInterface) { logLine(
 
 DSEngine::~DSEngine() {
   endProgressDialog();
-  if (errorText != nullptr) ASTextDestroy(errorText);
+  // The host may raise while it releases the text; nothing may leave a destructor.
+  if (errorText != nullptr) {
+    ASText text = errorText;
+    errorText = nullptr;
+    DURING
+      ASTextDestroy(text);
+    HANDLER
+      logLine("~DSEngine", "Error text not released.");
+    END_HANDLER
+  }
   logLine("~DSEngine", "Destroyed.");
 }
 

@@ -244,7 +244,10 @@ ASBool DocSignInit() {
   if (startupOK) {
     logLine(method, "Go on with loading plugin.");
     handlerModule = std::make_unique<DSHandler>();
-    if (Register()) DocSignSetLanguage();
+    // The plug-in's menu and boxes speak the viewer's language whether or not the viewer
+    // took the handler.
+    Register();
+    DocSignSetLanguage();
   } else {
     logLine(method, "Plugin will not be loaded.");
   }

@@ -186,6 +186,19 @@ TEST_F(Handler, SessionsByOperationTypeAndUserInterface) {
   }
 }
 
+// A raise of the host while DestroyEngine releases the engine's error text stays inside
+// the engine: the viewer goes on, with its frames balanced.
+TEST_F(Handler, ARaiseWhileTheEngineReleasesItsErrorTextEndsThere) {
+  registerHandler();
+  PubSecEngine e = newEngine();
+  ASSERT_EQ(acquire(e, nullptr, 1, nullptr, nullptr, false), -1);
+  ASSERT_EQ(take(textProp(e, "exception", -1)), kDefaultError);
+  viewer.config().faults = {{"ASTextDestroy", viewer.callCount("ASTextDestroy") + 1, genErrNoMemory}};
+  destroyEngine(e);
+  viewer.config().faults.clear();
+  EXPECT_EQ(viewer.frameDepth(), 0);
+}
+
 TEST_F(Handler, SigningIsRefusedWithAFailureAndTheRefusalAsErrorText) {
   registerHandler();
   const char* german =

@@ -180,6 +180,21 @@ TEST(Startup, ARefusedHandlerLeavesThePluginWithoutOne) {
   EXPECT_EQ(viewer.liveCallbacks(), 0);
 }
 
+// The language is the viewer's also when it refused the handler: the plug-in's own texts
+// (here the Info command's without a document) follow it.
+TEST(Startup, ARefusedHandlerStillTakesTheViewersLanguage) {
+  vhost::Config config = pdftest::installedFor(vhost::Config{});
+  config.refuseHandler = true;
+  config.language = "en-us";
+  vhost::Viewer viewer(config);
+  ASSERT_TRUE(viewer.loadPlugin(TOLMIRA_PATH)) << viewer.error();
+  ASSERT_EQ(viewer.registeredHandlers(), 0);
+  wt::clearMessageBoxes();
+  ASSERT_TRUE(viewer.executeMenuItem("VOQ:Info"));
+  ASSERT_EQ(wt::messageBoxes().size(), 1u);
+  EXPECT_EQ(wt::messageBoxes()[0].text, "No document is open!");
+}
+
 struct LanguageCase {
   const char* code;
   const char* caption;
