@@ -431,6 +431,12 @@ const char* getNoDocumentText(int lang) {
   return pick({"Es ist kein Dokument geöffnet!", "No document is open!"}, lang);
 }
 
+const char* getCleanUnavailableText(int lang) {
+  return pick({"Mit Tolmira können Dokumente nicht bereinigt werden; das Dokument bleibt unverändert.",
+               "Tolmira does not clean documents; the document is left unchanged."},
+              lang);
+}
+
 const char* getNoSignatureFieldText(int lang) {
   return pick({"Ein Signaturfeld konnte nicht gefunden werden!", "A signature field could not be found!"}, lang);
 }

@@ -32,6 +32,8 @@ const char* getMissingValidationTimeText(int lang);
 const char* getUnsupportedSignatureText(int lang);
 // No document is open in the viewer.
 const char* getNoDocumentText(int lang);
+// The signing product's clean-and-save is not part of this plug-in, which changes no document.
+const char* getCleanUnavailableText(int lang);
 
 // Whether the viewer reports a PDF version from 0.0 to 1.7; with `warn`, a newer one is
 // shown in a warning box over the viewer's modal parent.

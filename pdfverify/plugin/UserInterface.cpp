@@ -150,13 +150,18 @@ void VOQ_CardSignature_Info(void*) {
     DSInfoDialog::show(doc);
     return;
   }
-  MessageBoxA(hostMainWindow, languageFlag == 1 ? "Es ist kein Dokument geöffnet!" : "No document is open!", "Error",
-              MB_ICONERROR);
+  MessageBoxA(hostMainWindow, getNoDocumentText(languageFlag), "Error", MB_ICONERROR);
 }
 
 void VOQ_CardSignature_Help(void*) {
   userInterface()->log("VOQ_CardSignature_Help", "Show Help Dialog.", VOQ_TraceContext::INSIDE);
   AVAppOpenHelpFile("Dorvalin Hilfe.pdf", "Index");
+}
+
+void VOQ_CardSignature_Clean(void*) {
+  userInterface()->log("VOQ_CardSignature_Clean", "Clean the actual Document.", VOQ_TraceContext::INSIDE);
+  MessageBoxA(hostMainWindow, getCleanUnavailableText(languageFlag), languageFlag == 1 ? "Fehler" : "Error",
+              MB_ICONERROR);
 }
 
 void showAboutDialog() {

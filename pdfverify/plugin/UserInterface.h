@@ -11,12 +11,15 @@ bool addMenuItems();
 // Removes every item made and then the submenu.
 void removeMenuItems();
 
-// The items' execute procedures; Help is carried by no item.
+// The items' execute procedures; Help and Clean are carried by no item.
 void VOQ_CardSignature_About(void* clientData);
 void VOQ_CardSignature_Preferences(void* clientData);
 void VOQ_CardSignature_ProxyPreferences(void* clientData);
 void VOQ_CardSignature_Info(void* clientData);
 void VOQ_CardSignature_Help(void* clientData);
+// The signing product's clean-and-save of the active document is not built into this
+// verifying plug-in: the command says so in an error box and leaves the document as it is.
+void VOQ_CardSignature_Clean(void* clientData);
 
 // The commands that end the About and information dialogs: OK, Cancel, Abort and Close.
 inline bool closesDialog(int command) {

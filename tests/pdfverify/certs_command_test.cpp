@@ -6,6 +6,7 @@
 
 #include <openssl/pem.h>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <set>
@@ -166,6 +167,30 @@ TEST_F(CertsCommandTest, BundleIntoTheStoresFdfToTheViewerTwice) {
   // Both over TLS, straight from the server.
   EXPECT_EQ(server->handshakes(), 4);
   Unregister();
+}
+
+// The progress dialog, with its bar, stands while each download runs, titled in the
+// language of the moment, and is gone once the command ends.
+TEST_F(CertsCommandTest, AProgressDialogStandsWhileTheDownloadsRun) {
+  for (int language : {1, 0}) {
+    languageFlag = language;
+    const char* title = language == 1 ? "Stammzertifikate werden heruntergeladen" : "Downloading root certificates";
+    std::atomic<int> seen{0};
+    certnet::LoopbackServer watched(
+        [&](const certnet::Request& r) {
+          HWND dialog = nullptr;
+          quarveltest::eventually([&] { return (dialog = FindWindowA(nullptr, title)) != nullptr; });
+          if (dialog != nullptr && GetDlgItem(dialog, 1129) != nullptr) ++seen;
+          return r.path == kBundlePath ? certnet::httpReply(200, bundle({root, intermediate}))
+                                       : certnet::httpReply(200, kFdf);
+        },
+        &identity);
+    pointAt(watched);
+    run();
+    EXPECT_EQ(box(), "") << language;
+    EXPECT_EQ(seen, 2) << language;
+    EXPECT_EQ(FindWindowA(nullptr, title), nullptr) << language;
+  }
 }
 
 TEST_F(CertsCommandTest, WithoutAHandlerTheRecordNamesNone) {

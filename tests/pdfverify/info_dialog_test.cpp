@@ -6,6 +6,7 @@
 
 #include "DSInfoDialog.h"
 #include "DialogTest.h"
+#include "Messages.h"
 #include "VOQ_DocumentValidator.h"
 #include "Corpus.h"
 #include "Fixtures.h"
@@ -144,6 +145,39 @@ TEST_F(InfoDialogTest, SelectingAnotherCategoryShowsIt) {
   });
 }
 
+// The characters of a UTF-8 text.
+size_t characters(const std::string& text) {
+  size_t n = 0;
+  for (unsigned char c : text) n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+// Each category's title is one line in the frame of its group box, and each name one line
+// in the list: the longest of either language fits, at the font's average character width.
+TEST_F(InfoDialogTest, EveryCategoryTitleAndNameFitsItsPlace) {
+  languageFlag = 0;
+  openCorpus("annotations-markup");
+  show([&](HWND d) {
+    const LONG average = units(0, 0, 4, 0).right;  // 4 dialog units: one average character
+    const LONG titleRoom = place(d, 1143).right - units(0, 0, 8, 0).right;
+    const LONG nameRoom = place(d, 1137).right - units(0, 0, 12, 0).right;  // a scroll bar beside
+    for (int language : {1, 0}) {
+      for (int category = 0; category <= 13; ++category) {
+        const std::string name = getCategoryText(category, language);
+        const std::string title =
+            std::string(language == 1 ? "Information zur Kategorie " : "Information about category ") + name;
+        EXPECT_LE(static_cast<LONG>(characters(title)) * average, titleRoom) << title;
+        EXPECT_LE(static_cast<LONG>(characters(name)) * average, nameRoom) << name;
+      }
+    }
+    // The longest English title, for the eye.
+    EXPECT_TRUE(wt::pickListRow(d, 1137, 0));
+    EXPECT_EQ(text(d, 1143), "Information about category Highlight annotation");
+    savePicture(d, "info_long_title");
+    wt::pressKey(d, VK_ESCAPE);
+  });
+}
+
 TEST_F(InfoDialogTest, TextsOfTheDialogByLanguage) {
   for (int language : {1, 0}) {
     languageFlag = language;
@@ -155,7 +189,7 @@ TEST_F(InfoDialogTest, TextsOfTheDialogByLanguage) {
       EXPECT_EQ(text(d, 1144), de ? "Information zum Dokument" : "Information about the document");
       EXPECT_EQ(text(d, IDOK), de ? "Dialog schließen" : "Close dialog");
       EXPECT_EQ(text(d, 1000), de ? "Schriftarten anzeigen" : "Show fonts");
-      EXPECT_EQ(place(d, 1137), units(7, 19, 140, 110));
+      EXPECT_EQ(place(d, 1137), units(7, 19, 100, 110));
       EXPECT_EQ(place(d, 1145), units(14, 148, 294, 72));
       EXPECT_EQ(GetWindowLongA(GetDlgItem(d, 1137), GWL_STYLE) & (LBS_SORT | LBS_NOTIFY), LBS_SORT | LBS_NOTIFY);
       if (de) savePicture(d, "info_de");

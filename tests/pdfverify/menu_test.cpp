@@ -7,6 +7,7 @@
 #include "UserInterface.h"
 #include "VersionInfo.h"
 #include "Fixtures.h"
+#include "Messages.h"
 
 namespace {
 
@@ -123,6 +124,28 @@ TEST_F(MenuTest, HelpAsksForTheSigningProductsHelpFile) {
   ASSERT_EQ(viewer.helpRequests().size(), 1u);
   EXPECT_EQ(viewer.helpRequests()[0].first, "Dorvalin Hilfe.pdf");
   EXPECT_EQ(viewer.helpRequests()[0].second, "Index");
+}
+
+// Clean, carried by no item: the verifying plug-in cleans nothing and says so, in the
+// language of the moment; the document stays as it was.
+TEST_F(MenuTest, CleanChangesNoDocumentAndSaysSo) {
+  const std::string pdf = std::string(PICTURE_DIR) + "/../menu_clean.pdf";
+  pdffixtures::DocumentPlan plan;
+  plan.javaScriptOpenAction = true;
+  pdffixtures::writeDocument(plan, pdf);
+  const std::string before = pdffixtures::readFile(pdf);
+  ASSERT_TRUE(viewer.openDocument(pdf));
+  for (int language : {1, 0}) {
+    languageFlag = language;
+    wt::clearMessageBoxes();
+    VOQ_CardSignature_Clean(nullptr);
+    const auto boxes = wt::messageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, getCleanUnavailableText(language));
+    EXPECT_EQ(boxes[0].caption, language == 1 ? "Fehler" : "Error");
+    EXPECT_EQ(boxes[0].type & MB_ICONMASK, static_cast<UINT>(MB_ICONERROR));
+  }
+  EXPECT_EQ(pdffixtures::readFile(pdf), before);
 }
 
 TEST_F(MenuTest, AboutShowsVersionAndBuildDateOnThePicture) {

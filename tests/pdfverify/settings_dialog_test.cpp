@@ -1,5 +1,6 @@
 // The preferences, proxy and validation-time dialogs, scripted as a user would use them,
 // and the settings they leave in the plug-in's per-user store.
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -410,6 +411,48 @@ TEST_F(SettingsDialogTest, DayBoxFollowsMonthAndYear) {
     EXPECT_EQ(day, c.day) << c.signing.getYear() << "/" << c.signing.getMonth();
     EXPECT_EQ(time.getDay(), atoi(c.day));
   }
+}
+
+// A time whose day is 0, which neither a setter nor a parse makes (a damaged value): the
+// day's bytes, plain fields of the value, are found by changing only the day of an
+// otherwise equal time and then overwritten.
+VOQ_Time dayZero() {
+  VOQ_Time one(2000), other(2000);
+  other.setDay(17);
+  unsigned char a[sizeof(VOQ_Time)], b[sizeof(VOQ_Time)];
+  std::memcpy(a, static_cast<const void*>(&one), sizeof a);
+  std::memcpy(b, static_cast<const void*>(&other), sizeof b);
+  for (size_t i = 0; i + sizeof(short) <= sizeof a; ++i) {
+    short x = 0, y = 0;
+    std::memcpy(&x, a + i, sizeof x);
+    std::memcpy(&y, b + i, sizeof y);
+    if (x == 1 && y == 17) {
+      const short zero = 0;
+      std::memcpy(a + i, &zero, sizeof zero);
+      break;
+    }
+  }
+  std::memcpy(static_cast<void*>(&one), a, sizeof a);
+  return one;
+}
+
+TEST_F(SettingsDialogTest, ATimeWithoutADayIsRefusedBeforeAnyDialog) {
+  VOQ_Time time = dayZero();
+  ASSERT_EQ(time.getDay(), 0);
+  bool shown = false;
+  wt::onNextDialog([&](HWND d) {
+    shown = true;
+    wt::pressButton(d, IDOK);
+  });
+  std::string message;
+  try {
+    getValidationTime(time, true);
+  } catch (const VOQ_TimeException& e) {
+    message = e.getMessage();
+  }
+  EXPECT_EQ(message, "Pointer to time must not be NULL and type of VOQ_Time");
+  EXPECT_FALSE(shown);
+  EXPECT_EQ(time.getDay(), 0) << "the time is left as it was";
 }
 
 TEST_F(SettingsDialogTest, WithoutSigningTimeTheCurrentTimeIsChosen) {
