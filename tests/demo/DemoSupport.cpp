@@ -210,4 +210,20 @@ std::vector<std::string> pdfsig(const std::string& path) {
   return verdicts;
 }
 
+std::vector<std::string> pdfsigCoverage(const std::string& path) {
+  std::string output;
+  const int status = runCommand("pdfsig -nocert " + quoted(path), output);
+  std::vector<std::string> coverage;
+  for (std::size_t at = output.find("Signature #"); at != std::string::npos;) {
+    const std::size_t next = output.find("Signature #", at + 1);
+    const std::string block = output.substr(at, next == std::string::npos ? std::string::npos : next - at);
+    coverage.push_back(block.find("- Not total document signed") != std::string::npos ? "Not total document signed"
+                       : block.find("- Total document signed") != std::string::npos ? "Total document signed"
+                                                                                    : "");
+    at = next;
+  }
+  if (coverage.empty() && status != 0) throw std::runtime_error("pdfsig failed: " + output);
+  return coverage;
+}
+
 }  // namespace demokit

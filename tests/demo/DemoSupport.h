@@ -62,5 +62,9 @@ bool verifyDetachedPkcs7(const std::string& pkcs7Der, const std::string& data, c
 // std::runtime_error when pdfsig cannot run.
 std::vector<std::string> pdfsig(const std::string& path);
 inline bool pdfsigIntact(const std::string& verdict) { return verdict == "Signature is Valid."; }
+// What pdfsig says of how much of the document each signature covers, in order: "Total
+// document signed" (the second range ends at the file's end, the gap is the value) or
+// "Not total document signed".
+std::vector<std::string> pdfsigCoverage(const std::string& path);
 
 }  // namespace demokit

@@ -56,6 +56,10 @@ TEST(PdfSignature, PeersAcceptTheAssembledValueAndRefuseItsFaults) {
     const std::vector<std::string> peer = demokit::pdfsig(path);
     ASSERT_EQ(peer.size(), 1u);
     EXPECT_EQ(demokit::pdfsigIntact(peer[0]), row.intact) << peer[0];
+    EXPECT_EQ(demokit::pdfsigCoverage(path), std::vector<std::string>{"Total document signed"});
+    // Bytes after the signed range: no longer the whole document.
+    pdffixtures::writeFile(path, pdffixtures::readFile(path) + "%\n");
+    EXPECT_EQ(demokit::pdfsigCoverage(path), std::vector<std::string>{"Not total document signed"});
   }
 }
 

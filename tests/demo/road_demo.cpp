@@ -291,11 +291,19 @@ void checkDocument(const Pki& pki, vhost::Viewer& viewer, const std::string& pat
                : requests == 1 ? std::string("asked once about the card's certificate")
                                : "asked " + std::to_string(requests) + " times about the card's certificate");
 
+  step("coverage", vhost::coverageText(result.coverage) + " (the viewer's own check, beside the panel)");
+
   const std::vector<std::string> peer = demokit::pdfsig(path);
   if (peer.size() != 1) throw std::runtime_error("pdfsig found " + std::to_string(peer.size()) + " signatures");
   const bool agrees = demokit::pdfsigIntact(peer[0]) == intact;
   step("pdfsig", peer[0] + (agrees ? " Tolmira agrees." : " Tolmira DISAGREES."));
   if (!agrees) throw std::runtime_error("Tolmira and pdfsig disagree on " + path);
+  const std::vector<std::string> covered = demokit::pdfsigCoverage(path);
+  const bool coverageAgrees =
+      covered.size() == 1 && (covered[0] == "Total document signed") == (result.coverage == vhost::Coverage::WholeDocument);
+  step("pdfsig", (covered.empty() ? std::string("no coverage") : covered[0]) + "." +
+                     (coverageAgrees ? " The viewer agrees." : " The viewer DISAGREES."));
+  if (!coverageAgrees) throw std::runtime_error("the viewer and pdfsig disagree on the coverage of " + path);
   if (intact != expectIntact || (expectIntact && !confirmed))
     throw std::runtime_error(path + (expectIntact ? " is not found intact with a confirmed signer" : " is not found broken"));
 }

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include <qpdf/QPDF.hh>
+
 #include "Fixtures.h"
 #include "LoopbackServer.h"
 #include "NetworkTestSupport.h"
@@ -42,7 +44,10 @@ bool has(const std::string& text, const std::string& part) { return text.find(pa
 
 // One row's viewer session, as the child process reports it to the test.
 struct Session {
-  vhost::SignatureResult result;
+  vhost::SignatureResult result;  // of the row's field, "Signature1"
+  size_t index = 0;               // its place among the document's signatures
+  // The document's other signatures (a decoy's): "id" and the viewer's coverage of each.
+  std::vector<std::pair<ASInt32, vhost::Coverage>> others;
   bool dialogShown = false;   // the validation-time dialog appeared
   int liveCallbacks = -1;     // after the unload
   bool threadsEnded = false;  // no progress thread outlived the verification
@@ -83,7 +88,9 @@ void writeSession(const std::string& path, const Session& s) {
   const vhost::SignatureResult& r = s.result;
   out << "returned=" << r.returned << "\ndigest=" << r.digest << "\ntrustFlags=" << r.trustFlags << "\nid=" << r.id
       << "\nerror=" << escaped(r.error) << "\ndialog=" << s.dialogShown << "\nlive=" << s.liveCallbacks
-      << "\nthreads=" << s.threadsEnded << "\nwindows=" << s.windowsEnded << "\n";
+      << "\nthreads=" << s.threadsEnded << "\nwindows=" << s.windowsEnded
+      << "\ncoverage=" << static_cast<int>(r.coverage) << "\nindex=" << s.index << "\n";
+  for (const auto& [id, coverage] : s.others) out << "other=" << id << "," << static_cast<int>(coverage) << "\n";
   for (const std::string& t : r.texts) out << "text=" << escaped(t) << "\n";
   for (const auto& [key, value] : r.strings) out << "string=" << key << "=" << escaped(value) << "\n";
 }
@@ -115,6 +122,12 @@ bool readSession(const std::string& path, Session& s) {
       s.threadsEnded = value == "1";
     else if (key == "windows")
       s.windowsEnded = value == "1";
+    else if (key == "coverage")
+      s.result.coverage = static_cast<vhost::Coverage>(std::stoi(value));
+    else if (key == "index")
+      s.index = std::stoul(value);
+    else if (key == "other")
+      s.others.emplace_back(std::stoi(value), static_cast<vhost::Coverage>(std::stoi(value.substr(value.find(',') + 1))));
     else if (key == "text")
       s.result.texts.push_back(unescaped(value));
     else if (key == "string") {
@@ -178,8 +191,17 @@ QUARVEL_CHILD(verify_row) {
     vhost::Viewer viewer(pdftest::installedFor(config));
     if (!viewer.loadPlugin(TOLMIRA_PATH) || !viewer.openDocument(args.at(0))) return 2;
     std::vector<vhost::SignatureResult> results = viewer.validateSignatures();
-    if (results.size() != 1) return 3;
-    session.result = results[0];
+    bool found = false;
+    for (size_t i = 0; i < results.size(); ++i) {
+      if (results[i].fieldName == "Signature1" && !found) {
+        session.result = results[i];
+        session.index = i;
+        found = true;
+      } else {
+        session.others.emplace_back(results[i].id, results[i].coverage);
+      }
+    }
+    if (!found) return 3;
     viewer.unloadPlugins();
     session.liveCallbacks = viewer.liveCallbacks();
   }
@@ -205,6 +227,10 @@ const char kNow[] = "now";
 const uint32_t kDigestMismatch = 0x80050001, kNewerSigner = 0x80000009;
 
 enum class Doc { Intact, Tampered, OtherDocument };
+// Who signed the row's document: the kit's own signing, poppler's pdfsig, openssl cms.
+enum class Signer { Kit, Pdfsig, OpensslCms };
+// What happened to the document after signing.
+enum class Change { None, TimeRedefined, DecoyFirst, IndirectTimeChanged, BytesAfter, PageReplaced, RangeFromOne };
 enum class Proxy { None, Capture, Tiny, Down };
 
 // One row: the signed document, the certificate's state at the services, where the root
@@ -276,6 +302,22 @@ struct Case {
     returned = -2;
     return *this;
   }
+  Case& signedBy(Signer who) {
+    by = who;
+    metadata = "";
+    return *this;
+  }
+  // The change, and how much of the document the viewer then finds the signature covering.
+  Case& changed(Change how, vhost::Coverage covering) {
+    change = how;
+    coverage = covering;
+    return *this;
+  }
+  // pdfsig calls the signature broken although it is not (NSS knows no P-192 key).
+  Case& pdfsigWrongOnTheValue() {
+    pdfsigWrong = true;
+    return *this;
+  }
 
   const char* what;
   const char* subFilter = "adbe.pkcs7.detached";
@@ -293,6 +335,10 @@ struct Case {
   const char* dialog = "";  // the answer in the validation-time dialog; "" none expected
   DWORD useProxies = 0;
   Proxy proxy = Proxy::None;
+  Signer by = Signer::Kit;
+  Change change = Change::None;
+  vhost::Coverage coverage = vhost::Coverage::WholeDocument;
+  bool pdfsigWrong = false;
 
   ASInt32 returned = 1, trustFlags = 0xFFFF, id = 4;
   uint32_t certValidation = 0, sigValidation = 0;
@@ -379,10 +425,12 @@ class EndToEnd : public ::testing::Test {
   // A document of `pages` pages with one signed field, in the scratch folder.
   std::string signedDocument(const std::string& name, const std::string& subFilter = "adbe.pkcs7.detached",
                              const std::string& signer = "rsa2048", const std::string& metadata = "2.21.0000",
-                             const std::string& signingTime = kSigningTime, int pages = 1) {
+                             const std::string& signingTime = kSigningTime, int pages = 1,
+                             bool indirectTime = false) {
     pdffixtures::DocumentPlan plan;
     plan.pages = pages;
     pdffixtures::SignatureFieldPlan field;
+    field.indirectSigningTime = indirectTime;
     field.subFilter = subFilter;
     field.certSigner = signer;
     field.certKit = kit.get();
@@ -401,8 +449,74 @@ class EndToEnd : public ::testing::Test {
   }
   // The row's document: signed, then tampered, or carrying the signature value of another
   // document (two pages, signed by the same signer) in place of its own.
+  // The NSS database of this test's kit for pdfsig, made on first use.
+  const std::string& nssDatabase() {
+    if (nss.empty()) nss = pdffixtures::makeNssDatabase(pdftest::scratch("nss"), *kit, {"rsa2048", "p256"});
+    return nss;
+  }
+  // The row's document, signed by whom the row says: the kit, pdfsig adding its own field
+  // "Signature1", or openssl cms into a placeholder labelled as other signers label theirs.
+  std::string signedBy(const Case& c, const std::string& name) {
+    if (c.by == Signer::Kit) {
+      return signedDocument(name, c.subFilter, c.signer, c.metadata, c.signingTime, 1,
+                            c.change == Change::IndirectTimeChanged);
+    }
+    const std::string path = pdftest::scratch(name);
+    pdffixtures::DocumentPlan plan;
+    if (c.by == Signer::Pdfsig) {
+      const std::string plain = pdftest::scratch("plain-" + name);
+      pdffixtures::writeDocument(plan, plain);
+      pdffixtures::signWithPdfsig(nssDatabase(), c.signer, plain, path, "Signature1");
+      return path;
+    }
+    pdffixtures::SignatureFieldPlan field;
+    field.filter = "Adobe.PPKLite";
+    field.metadataVersion = "";
+    plan.signatures = {field};
+    pdffixtures::writeDocument(plan, path);
+    pdffixtures::signWithOpensslCms(path, field.name, *kit, c.signer);
+    return path;
+  }
+  // What happens to the signed document afterwards, each in an update or in place.
+  static void change(Change how, const std::string& path) {
+    switch (how) {
+      case Change::None:
+        break;
+      case Change::TimeRedefined:
+        pdffixtures::redefineSignatureDictionary(path, "Signature1", kBeforeRevocation, "3.0");
+        break;
+      case Change::DecoyFirst:
+        pdffixtures::appendDecoyField(path, "Signature1", "Decoy", kBeforeRevocation, "3.0");
+        break;
+      case Change::IndirectTimeChanged: {
+        QPDF pdf;
+        pdf.processFile(path.c_str());
+        QPDFObjectHandle field = pdf.getRoot().getKey("/AcroForm").getKey("/Fields").getArrayItem(0);
+        pdffixtures::appendObjects(path, {{field.getKey("/V").getKey("/M").getObjectID(), "(D:20200301120000Z)"}});
+        break;
+      }
+      case Change::BytesAfter:
+        pdffixtures::writeFile(path, pdffixtures::readFile(path) + "% appended after signing\n");
+        break;
+      case Change::PageReplaced: {
+        QPDF pdf;
+        pdf.processFile(path.c_str());
+        QPDFObjectHandle page = pdf.getAllPages().at(0);
+        pdffixtures::appendObjects(path, {{page.getKey("/Contents").getObjectID(),
+                                           "<< /Length 22 >>\nstream\nBT (Pay 1000000) Tj ET\nendstream"}});
+        break;
+      }
+      case Change::RangeFromOne: {
+        const std::vector<long long> r = pdffixtures::byteRange(path, "Signature1");
+        pdffixtures::replaceInPlace(path, "Signature1", "/ByteRange",
+                                    "[1 " + std::to_string(r[1] - 1) + " " + std::to_string(r[2]) + " " +
+                                        std::to_string(r[3]) + "]");
+        break;
+      }
+    }
+  }
   std::string rowDocument(const Case& c, const std::string& name) {
-    std::string path = signedDocument(name, c.subFilter, c.signer, c.metadata, c.signingTime);
+    std::string path = signedBy(c, name);
     if (c.document == Doc::Tampered) pdffixtures::flipByte(path, 11);  // in the binary comment after the header
     if (c.document == Doc::OtherDocument) {
       const std::string other = signedDocument("other-" + name, c.subFilter, c.signer, c.metadata, c.signingTime, 2);
@@ -415,6 +529,7 @@ class EndToEnd : public ::testing::Test {
                                                         static_cast<size_t>(theirs[2] - theirs[1])));
       pdffixtures::writeFile(path, bytes);
     }
+    change(c.change, path);
     return path;
   }
   // The plug-in's settings in the user's registry, read when the next viewer loads it.
@@ -460,14 +575,9 @@ class EndToEnd : public ::testing::Test {
     return results;
   }
   // pdfsig's verdict per signature: true for an intact one.
-  std::vector<bool> pdfsigIntact(const std::string& path) {
-    pdftest::Run r = pdftest::run("pdfsig -nocert " + path);
+  static std::vector<bool> pdfsigIntact(const std::string& path) {
     std::vector<bool> intact;
-    size_t at = 0;
-    while ((at = r.output.find("Signature Validation: ", at)) != std::string::npos) {
-      at += 22;
-      intact.push_back(r.output.compare(at, 19, "Signature is Valid.") == 0);
-    }
+    for (const pdftest::PdfsigVerdict& v : pdftest::pdfsig(path)) intact.push_back(v.intact);
     return intact;
   }
 
@@ -476,6 +586,7 @@ class EndToEnd : public ::testing::Test {
   std::unique_ptr<testpki::Kit> kit;
   certnet::OcspSettings settings;
   std::string emptyCrl, revokedCrl;
+  std::string nss;
   int threads = 0;
 };
 
@@ -581,6 +692,33 @@ TEST_F(EndToEnd, FixturesAgainstTheLocalServices) {
           .ocspSays('R')
           .expect(0, 1, kOcspRevoked, kNewerSigner),
       Case("made by version 10.0: first characters compared, not newer").madeBy("10.0"),
+      // Signers that are not ours. NSS knows no P-192 key: pdfsig calls the kit's P-192
+      // signature broken, which it is not.
+      Case("signed by pdfsig").signedBy(Signer::Pdfsig).expectTime(0, kNow),
+      Case("signed by pdfsig, OCSP revoked").signedBy(Signer::Pdfsig).ocspSays('R').expect(0, 2, kOcspRevoked).expectTime(0, kNow),
+      Case("signed by pdfsig with P-256").signedBy(Signer::Pdfsig).signedWith(kDetached, "p256").expectTime(0, kNow),
+      Case("openssl cms into a placeholder").signedBy(Signer::OpensslCms),
+      Case("openssl cms into a placeholder, P-256").signedBy(Signer::OpensslCms).signedWith(kDetached, "p256"),
+      Case("P-192 PKCS#7").signedWith(kDetached, "p192").pdfsigWrongOnTheValue(),
+      // Written after signing. The signer was revoked on 2020-06-01 and signed later: a
+      // signing time changed to before the revocation must not count.
+      Case("an update redefines the signing time and the version")
+          .ocspSays('R')
+          .changed(Change::TimeRedefined, vhost::Coverage::EarlierRevision)
+          .expect(0, 2, kOcspRevoked),
+      Case("a decoy field placed first copies the value with an earlier time and a newer version")
+          .ocspSays('R')
+          .changed(Change::DecoyFirst, vhost::Coverage::EarlierRevision)
+          .expect(0, 2, kOcspRevoked),
+      Case("an indirect signing time changed in an update: no signing time")
+          .ocspSays('R')
+          .changed(Change::IndirectTimeChanged, vhost::Coverage::EarlierRevision)
+          .validationOption(0, "ok")
+          .expect(0, 2, kOcspRevoked)
+          .expectTime(1, kNow),
+      Case("bytes after the signed range").changed(Change::BytesAfter, vhost::Coverage::EarlierRevision),
+      Case("an update replaces the page text").changed(Change::PageReplaced, vhost::Coverage::EarlierRevision),
+      Case("the first range made to start at 1").changed(Change::RangeFromOne, vhost::Coverage::Partial).fails(),
       // Proxies.
       Case("through the capturing proxy").proxies(1, Proxy::Capture),
       Case("through tinyproxy").proxies(1, Proxy::Tiny),
@@ -623,6 +761,25 @@ TEST_F(EndToEnd, FixturesAgainstTheLocalServices) {
     EXPECT_TRUE(s.windowsEnded) << "no window is left";
     EXPECT_EQ(s.dialogShown, c.dialog[0] != '\0') << "the validation-time dialog";
     EXPECT_EQ(r.returned, c.returned) << r.error << all;
+    // Beside each verdict the viewer's coverage; no verdict of "valid and confirmed" stands
+    // without it, a decoy's included.
+    EXPECT_EQ(r.coverage, c.coverage) << vhost::coverageText(r.coverage);
+    EXPECT_EQ(s.others.size(), c.change == Change::DecoyFirst ? 1u : 0u);
+    for (const auto& [id, coverage] : s.others) {
+      EXPECT_EQ(id, c.id) << "the decoy's verification reads the signed dictionary too";
+      EXPECT_EQ(coverage, c.coverage);
+    }
+    if (c.subFilter != std::string(kPkcs1)) {
+      const std::vector<pdftest::PdfsigVerdict> peer = pdftest::pdfsig(path);
+      ASSERT_EQ(peer.size(), 1 + s.others.size());
+      const pdftest::PdfsigVerdict& mine = peer.at(s.index);
+      EXPECT_EQ(mine.intact, c.document == Doc::Intact && c.change != Change::RangeFromOne && !c.pdfsigWrong)
+          << "pdfsig agrees on the value";
+      // pdfsig looks only at the gap and where the second range ends, not at where the
+      // first one starts.
+      EXPECT_EQ(mine.total, c.coverage == vhost::Coverage::WholeDocument || c.change == Change::RangeFromOne)
+          << "pdfsig agrees on the coverage";
+    }
     if (c.returned != 1) {
       EXPECT_EQ(r.id, 0) << "the result cabinet stays empty";
       EXPECT_EQ(r.strings.count("VOQ_ValidationResult"), 0u);
@@ -652,11 +809,6 @@ TEST_F(EndToEnd, FixturesAgainstTheLocalServices) {
       const std::vector<certnet::Request> requests = capture->requests();
       ASSERT_FALSE(requests.empty()) << "the OCSP request went through the proxy";
       EXPECT_EQ(requests.back().target, ocsp->url("/"));
-    }
-    if (c.subFilter != std::string(kPkcs1)) {
-      const std::vector<bool> peer = pdfsigIntact(path);
-      ASSERT_EQ(peer.size(), 1u);
-      EXPECT_EQ(peer[0], c.document == Doc::Intact) << "pdfsig agrees";
     }
   }
 }
