@@ -428,7 +428,9 @@ PubSecHandlerRec* handlerFor(Viewer::State& s, QPDFObjectHandle filter, const st
       if (p.extension == owner && filter.isName() && filter.getName() == "/" + p.name) return h;
     }
   }
-  for (auto& [owner, h] : s.handlers) {
+  for (auto& entry : s.handlers) {
+    // A named variable, not a structured binding: C++17 lambdas cannot capture those.
+    auto h = entry.second;
     if (h->getAtomProperty == nullptr || subFilter.empty()) continue;
     ASAtom named = ASAtomNull;
     catchRaise([&] {

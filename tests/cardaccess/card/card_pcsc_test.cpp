@@ -112,7 +112,8 @@ TEST_P(PcscCardType, RecognisedWithFilesSelectedByFidAidAndPath) {
   const TypeInfo& t = GetParam();
   ASSERT_EQ(connect(PcscBed::kPlain, cardtest::simProfile(t)), 0);
   ASSERT_NE(card(), nullptr);
-  std::string name = typeid(*card()).name();
+  const auto& connected = *card();
+  std::string name = typeid(connected).name();
   EXPECT_EQ(name.substr(name.find("CSCard")), t.className);
   unsigned char atr[64];
   int length = 0;

@@ -27,7 +27,8 @@ std::string recognise(const char* profile) {
   cardtest::PadReader reader(&channel);
   std::unique_ptr<CSCard> card(CSCardFactory::getInstance()->getSCard(atrOf(profile), &channel, &reader));
   if (!card) return "none";
-  std::string name = typeid(*card).name();
+  const CSCard& made = *card;
+  std::string name = typeid(made).name();
   return name.substr(name.find("CSCard"));
 }
 

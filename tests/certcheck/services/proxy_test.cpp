@@ -76,7 +76,8 @@ TEST(VOQ_ProxySettings, FieldsAreOwnedCopies) {
   EXPECT_EQ(proxy.getPassword(), nullptr);
   EXPECT_STREQ(copy.getPassword(), "geheim");
   EXPECT_NE(copy.getHost(), proxy.getHost());
-  copy = copy;
+  const VOQ_ProxySettings& same = copy;
+  copy = same;
   EXPECT_STREQ(copy.getHost(), "proxy.example");
 }
 

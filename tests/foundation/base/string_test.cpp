@@ -156,7 +156,8 @@ TEST(VString, CopiesAreIndependent) {
   EXPECT_EQ(c.getGranularity(), VString::kDefaultGranularity);
   c.copy(a, true);
   EXPECT_EQ(c.getGranularity(), 8u);
-  c = c;
+  const VString& same = c;
+  c = same;
   EXPECT_STREQ(c.getText(), "hello");
 
   VString empty;

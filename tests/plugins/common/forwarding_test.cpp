@@ -534,7 +534,7 @@ TEST_F(Forwarding, MissingParametersAreRefusedBeforeAnyExchange) {
 // no minutes at all are the default, never a wait without end.
 TEST(TimeoutText, ReadAsScanfReadsAnUnsignedNumber) {
   const char* texts[] = {"5",  "+5",  "-0",     "-1",      "-5",   "\t7\n", "  12abc", "0x10", "1e3",
-                         "0",  "00",  "+",      "-",       " ",    "x5",    "\xFF" "9",  "9\xFF", "71582",
+                         "0",  "00",  "+",      "-",       " ",    "x5",    ("\xFF" "9"),  "9\xFF", "71582",
                          "71583", "4294967295", "4294967", "1 2", "\v\f3"};
   for (const char* text : texts) {
     SCOPED_TRACE(text);
