@@ -16,7 +16,7 @@ bool isExtendedDecipher(const CCommandAPDU& c) { return c.INS == 0x2A && c.P1 ==
 std::string CICC_base::encode(const CAPDU& apdu) {
   const CCommandAPDU& c = apdu.command;
   std::string bytes = header(c);
-  if (c.hasData) {
+  if (c.hasData()) {
     if (isExtendedDecipher(c)) {
       // The fixed extended header of the 2048-bit decipher block: Lc 257.
       bytes.append("\x00\x01\x01\x00\x00\x01", 6);
@@ -40,7 +40,7 @@ int CICC_base::perform(CAPDU& apdu) {
     log(nullptr, "", 3, kPop);
     throw;
   }
-  if (c.hasData && c.data.size() > 255 && !isExtendedDecipher(c)) {
+  if (c.hasData() && c.data.size() > 255 && !isExtendedDecipher(c)) {
     // A one-byte Lc cannot announce it: the command would go out malformed.
     result = cardresult::kNotSupported;
   } else {

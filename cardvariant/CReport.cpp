@@ -1,5 +1,7 @@
 #include "cardvariant/CReport.h"
 
+#include <windows.h>
+
 namespace cardvariant {
 
 CReport::CReport(const char* fileName) : m_indent{0} {
@@ -80,10 +82,12 @@ void CReport::writeHex(int level, unsigned value) {
   write(level, text);
 }
 
+// The Windows runtime's form, as the program's own report writes it: every digit of
+// the pointer width in upper case, no prefix (the lines put "0x" before it).
 void CReport::writePointer(int level, const void* pointer) {
   if (pointer == nullptr) return;
   char text[32];
-  std::snprintf(text, sizeof text, "%p", pointer);
+  _snprintf(text, sizeof text, "%p", pointer);
   write(level, text);
 }
 

@@ -121,6 +121,19 @@ int CSCard::read(int handle, std::string& out, int length) {
   return logReturn("read", readWith(handle, out, length, 0x00, false));
 }
 
+int CSCard::readUpToSize(int handle, std::string& out, int length) {
+  const CFileInfo* file = getFileInfo(handle);
+  if (file != nullptr && file->getTyp() == CFileInfo::kTransparent && file->getSize() > 0) {
+    const int left = std::max(0, file->getSize() - file->getPosition());
+    if (left == 0 && length > 0) {
+      out.clear();
+      return 0;
+    }
+    length = std::min(length, left);
+  }
+  return read(handle, out, length);
+}
+
 int CSCard::readWith(int handle, std::string& out, int length, int selectP1, bool recordNotFoundIsEOF) {
   auto found = m_files.find(handle);
   if (found == m_files.end()) return kNotSupported;
@@ -259,10 +272,6 @@ int CSCard::readBinary(std::string& out, int& position, int length, int& flags) 
         break;
       }
       if (chunk.empty()) break;  // nothing more to come: no endless loop
-    } else if (sw == 0x6B00 && count > 0) {
-      // The offset has reached the file's size: the cards answer 6B00 there.
-      flags |= CFileInfo::kFlagEOF;
-      break;
     } else {
       return cardresult::statusWord(sw);
     }
@@ -443,7 +452,7 @@ int CSCard::readCINFromDF71(char* buffer) {
   const int handle = open(CFID(bytes({0xD0, 0x01})));
   if (handle < 0) return handle;
   std::string number;
-  result = read(handle, number, 8);
+  result = readUpToSize(handle, number, 8);
   close(handle);
   if (result < 0) return result;
   // All eight bytes, or the buffer would keep stale characters behind a short number.
@@ -540,27 +549,31 @@ int CSCard::parsePublicKey(const std::string& content, std::string& modulus, std
   if (entries < 0) return 1;
   size_t entry = 1;
   for (int n = 0; n < entries; ++n) {
-    // Key number, length and the three element headers must lie in the content.
-    if (entry + 17 > size) return 1;
+    // An entry whose key number is not there cannot be told apart from the one asked for.
+    if (entry >= size) return 1;
     const int number = static_cast<signed char>(byteAt(entry));
-    const size_t length = byteAt(entry + 1) * 256u + byteAt(entry + 2);
-    if (number == keyNumber) {
-      std::string foundModulus, foundExponent;
-      size_t value = entry + 17;
-      for (int element = 0; element < 3; ++element) {
-        const unsigned tag = byteAt(entry + 11 + 2 * element);
-        const size_t elementLength = byteAt(entry + 12 + 2 * element);
-        if (value + elementLength > size) return 1;
-        if (tag == 0x10) appendReversed(foundModulus, content.substr(value, elementLength));
-        if (tag == 0x13) appendReversed(foundExponent, content.substr(value, elementLength));
-        value += elementLength;
-      }
-      modulus += foundModulus;
-      exponent += foundExponent;
-      return 0;
+    if (number != keyNumber) {
+      // The last entry, even cut short, only tells that the key is not in the file.
+      if (n == entries - 1) break;
+      if (entry + 3 > size) return 1;
+      entry += (byteAt(entry + 1) * 256u + byteAt(entry + 2)) + 12;
+      continue;
     }
-    entry += length + 12;
-    if (entry > size) return 1;
+    // The entry asked for: its three element headers must lie in the content.
+    if (entry + 17 > size) return 1;
+    std::string foundModulus, foundExponent;
+    size_t value = entry + 17;
+    for (int element = 0; element < 3; ++element) {
+      const unsigned tag = byteAt(entry + 11 + 2 * element);
+      const size_t elementLength = byteAt(entry + 12 + 2 * element);
+      if (value + elementLength > size) return 1;
+      if (tag == 0x10) appendReversed(foundModulus, content.substr(value, elementLength));
+      if (tag == 0x13) appendReversed(foundExponent, content.substr(value, elementLength));
+      value += elementLength;
+    }
+    modulus += foundModulus;
+    exponent += foundExponent;
+    return 0;
   }
   return 0;
 }

@@ -69,6 +69,12 @@ class CSCard : public CLogable {
   virtual int getCardType() = 0;
   virtual int reserved4(int first, int second);
 
+  // read, asking for no more than the file holds from its position by the size its
+  // control information gave (the length itself when it gave none): a card whose
+  // files end in 6B00 answers that as an error, so its files are never read past
+  // their end. Nothing left: 0 without a command.
+  int readUpToSize(int handle, std::string& out, int length);
+
   int changeDirectory(const CFID& fid);
   int changeDirectory(const CAID& aid);
   // SELECT by path from the current directory (P1 09).

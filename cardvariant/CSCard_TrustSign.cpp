@@ -78,7 +78,7 @@ int CSCard_TrustSign::getCIN(char* buffer) {
   const int handle = open(CFID(std::string("\x2F\x02", 2)));
   if (handle < 0) return handle;
   std::string content;
-  result = read(handle, content, 100);
+  result = readUpToSize(handle, content, 100);
   close(handle);
   if (result < 0) return result;
   // The number is bytes 7 to 14: shorter content has none.
@@ -93,7 +93,7 @@ int CSCard_TrustSign::getPublicKey(std::string& modulus, std::string& exponent, 
   const int handle = open(CFID(std::string("\x00\x10", 2)));
   if (handle < 0) return handle;
   std::string content;
-  result = read(handle, content, 512);
+  result = readUpToSize(handle, content, 512);
   close(handle);
   if (result < 0) return result;
   return parsePublicKey(content, modulus, exponent, keyNumber);

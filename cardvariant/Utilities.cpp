@@ -138,9 +138,11 @@ int isWindows95or98() {
 }
 
 int isAllowedCharacter(unsigned char c) {
-  // The letters, digits and marks of names on cards; the umlauts as the code
-  // page writes them (UTF-8 here: their bytes, as the text holds them).
-  static const char kAllowed[] = "abcdefghijklmnopqrstuvwxyzöüäßABCDEFGHIJKLMNOPQRSTUVWXYZÄÜÖ1234567890.-:# \n";
+  // The letters, digits and marks of names on cards. The bytes are those of code
+  // page 1252, the cards' own: ö ü ä ß and Ä Ü Ö are one byte each there (the
+  // source's UTF-8 would give their two-byte forms and let a stray lead byte pass).
+  static const char kAllowed[] =
+      "abcdefghijklmnopqrstuvwxyz" "\xF6\xFC\xE4\xDF" "ABCDEFGHIJKLMNOPQRSTUVWXYZ" "\xC4\xDC\xD6" "1234567890.-:# \n";
   return c != 0 && std::memchr(kAllowed, c, sizeof kAllowed - 1) != nullptr ? 1 : 0;
 }
 

@@ -12,15 +12,27 @@ class CCommandAPDU {
  public:
   CCommandAPDU() = default;
   CCommandAPDU(int cla, int ins, int p1, int p2) : P2(p2), P1(p1), INS(ins), CLA(cla) {}
+  CCommandAPDU(int cla, int ins, int p1, int p2, int le) : Le(le), P2(p2), P1(p1), INS(ins), CLA(cla) {}
   // A copy carries the data only when the source has them set.
   CCommandAPDU(const CCommandAPDU& other);
   CCommandAPDU& operator=(const CCommandAPDU& other);
 
   void setData(const std::string& bytes) {
     data = bytes;
-    hasData = 1;
+    dataSet = 1;
   }
-  void setLe(int le) { Le = le; }
+  int getCLA() const { return CLA; }
+  int getINS() const { return INS; }
+  int getP1() const { return P1; }
+  int getP2() const { return P2; }
+  int getLe() const { return Le; }
+  int hasData() const { return dataSet; }
+  // Each replaces its field and returns what it held before.
+  int setCLA(int cla) { return replace(CLA, cla); }
+  int setINS(int ins) { return replace(INS, ins); }
+  int setP1(int p1) { return replace(P1, p1); }
+  int setP2(int p2) { return replace(P2, p2); }
+  int setLe(int le) { return replace(Le, le); }
 
   std::string data;
   int Le = -1;
@@ -28,7 +40,14 @@ class CCommandAPDU {
   int P1 = -1;
   int INS = -1;
   int CLA = -1;
-  int hasData = 0;
+  int dataSet = 0;  // 1: the data field is sent
+
+ private:
+  static int replace(int& field, int value) {
+    const int previous = field;
+    field = value;
+    return previous;
+  }
 };
 
 class CResponseAPDU {
@@ -41,6 +60,11 @@ class CResponseAPDU {
 class CAPDU {
  public:
   explicit CAPDU(const CCommandAPDU& c) : command(c) {}
+
+  CResponseAPDU& getResponse() { return response; }
+  const CResponseAPDU& getResponse() const { return response; }
+  // Takes the response's data and status word.
+  void setResponse(const CResponseAPDU& r) { response = r; }
 
   CCommandAPDU command;
   CResponseAPDU response;

@@ -12,8 +12,8 @@ std::string CICC_base::encode(const CAPDU& apdu) {
   std::string bytes = header(c);
   // Data beyond 255 bytes cannot be announced in one byte: ISO extended length
   // (00 Lc1 Lc2, and a two-byte Le) instead.
-  const bool extendedLength = c.hasData && !apdu.extended && c.data.size() > 255;
-  if (c.hasData) {
+  const bool extendedLength = c.hasData() && !apdu.extended && c.data.size() > 255;
+  if (c.hasData()) {
     if (apdu.extended) {
       // The D-Trust card type's fixed header for its 2048-bit decipher block.
       bytes.append("\x00\x01\x01\x00\x00\x01", 6);

@@ -38,7 +38,16 @@ int CReader_base::unlock() {
   return 0;
 }
 
-const char* CReader_base::getName() const { return m_name.empty() ? nullptr : m_name.c_str(); }
+const char* CReader_base::getName() const {
+  log("getName", "started.\n", 3, 0);
+  log("getName", "stopped.\n", 3, 0);
+  return m_name.empty() ? nullptr : m_name.c_str();
+}
+
+unsigned char CReader_base::shallUseGUI() const {
+  logLazy("shallUseGUI", 3, 0, [&] { return VOQ::formatString("returned: 0x%i.\n", m_useGUI); });
+  return m_useGUI;
+}
 
 void CReader_base::takeCard(CSCard* card, const std::string& atr) {
   if (m_card && m_card != card) m_retired.push_back(m_card);

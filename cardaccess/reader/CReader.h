@@ -33,7 +33,8 @@ class CReader_base : public CLogable {
   CSCard* getCard();
   // NULL when the name is empty.
   const char* getName() const;
-  unsigned char shallUseGUI() const { return m_useGUI; }
+  // The UseGUI setting: whether the caller shows its own dialogs for this reader.
+  unsigned char shallUseGUI() const;
   // The reader's lock, for callers that share one reader between threads (the
   // plug-in's card functions); only the thread that entered it leaves it. Both 0.
   int lock();

@@ -41,6 +41,9 @@ F resolve(const char* function) {
   }
 }
 
+// A CT-API result is one byte: -1 is logged as 0xff, not sign-extended.
+unsigned resultByte(signed char result) { return static_cast<unsigned char>(result); }
+
 // The driver calls' trace lines, their text made only when it will be written.
 template <typename MakeText>
 void trace(const MakeText& makeText, int flags = 0) {
@@ -74,7 +77,7 @@ DWORD WINAPI ctInit(LPVOID arguments) {
       result = -1;
     }
   }
-  trace([&] { return VOQ::formatString("CT_init: Result: 0x%x.\n", result); }, CLogable::kFlush);
+  trace([&] { return VOQ::formatString("CT_init: Result: 0x%x.\n", resultByte(result)); }, CLogable::kFlush);
   // The exit code carries the result's eight bits; the waiter takes them back signed.
   return static_cast<unsigned char>(result);
 }
@@ -119,7 +122,8 @@ signed char ctData(unsigned short ctn, unsigned char* dad, unsigned char* sad, u
   trace(
       [&] {
         const std::string out = answered ? std::string(reinterpret_cast<const char*>(response), *lenr) : std::string();
-        return VOQ::formatString("CT_data: Result: 0x%x. out: 0x%s.\n", result, apdulog::response(in(), out).c_str());
+        return VOQ::formatString("CT_data: Result: 0x%x. out: 0x%s.\n", resultByte(result),
+                                 apdulog::response(in(), out).c_str());
       },
       CLogable::kFlush);
   return result;
@@ -135,7 +139,7 @@ signed char ctClose(unsigned short ctn) {
       result = -1;
     }
   }
-  trace([&] { return VOQ::formatString("CT_close: Result: 0x%x.\n", result); }, CLogable::kFlush);
+  trace([&] { return VOQ::formatString("CT_close: Result: 0x%x.\n", resultByte(result)); }, CLogable::kFlush);
   return result;
 }
 

@@ -371,8 +371,14 @@ TEST(TrustSign, PublicKeysAndCardNumber) {
   EXPECT_TRUE(modulus.empty() && exponent.empty());
 
   char cin[CSCard::kCINLength];
+  const size_t before = channel.commands().size();
   EXPECT_EQ(card.getCIN(cin), 0);
   EXPECT_EQ(std::string(cin, sizeof cin), "a1b2c3d4e5f60718");
+  // Its files end in 6B00: read for the 17 bytes its control information names, not past them.
+  std::vector<std::string> reads;
+  for (size_t i = before; i < channel.commands().size(); ++i)
+    if (channel.commands()[i].rfind("00B0", 0) == 0) reads.push_back(channel.commands()[i]);
+  EXPECT_EQ(reads, std::vector<std::string>{"00B0000011"});
   // Ten bytes hold no number.
   cardsim::CardProfile shortFile = profile("trustsign");
   shortFile.file({0x3F00, 0x2F02})->content.resize(10);

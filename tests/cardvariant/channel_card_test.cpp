@@ -2,6 +2,7 @@
 // operations, against scripted answers: exact bytes, and what is never sent.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <thread>
 
 #include "VariantSupport.h"
@@ -47,9 +48,18 @@ TEST(Channel, EncodesEachCommandAsTheCardExpectsIt) {
   for (const Row& row : rows) {
     ScriptChannel channel;
     channel.answer("9000");
-    CCommandAPDU command(row.cla, row.ins, row.p1, row.p2);
+    // Built through the record's accessors: each setter gives back what the field held.
+    CCommandAPDU command(0x11, 0x22, 0x33, 0x44, 0x55);
+    EXPECT_EQ(command.setCLA(row.cla), 0x11);
+    EXPECT_EQ(command.setINS(row.ins), 0x22);
+    EXPECT_EQ(command.setP1(row.p1), 0x33);
+    EXPECT_EQ(command.setP2(row.p2), 0x44);
+    EXPECT_EQ(command.setLe(row.le), 0x55);
+    EXPECT_EQ(command.hasData(), 0);
     if (row.hasData) command.setData(row.data);
-    command.setLe(row.le);
+    EXPECT_EQ(std::vector<int>({command.getCLA(), command.getINS(), command.getP1(), command.getP2(), command.getLe(),
+                                command.hasData()}),
+              std::vector<int>({row.cla, row.ins, row.p1, row.p2, row.le, row.hasData ? 1 : 0}));
     CAPDU apdu(command);
     const int result = channel.perform(apdu);
     if (row.expected.empty()) {
@@ -83,8 +93,13 @@ TEST(Channel, SplitsAnswersAndTurnsShortOnesIntoTransportFailures) {
     channel.answer(row.answer);
     CAPDU apdu(CCommandAPDU(0x00, 0xB0, 0x00, 0x00));
     EXPECT_EQ(channel.perform(apdu), row.result) << row.answer;
-    EXPECT_EQ(apdu.response.SW, row.sw) << row.answer;
-    EXPECT_EQ(hex(apdu.response.data), row.data) << row.answer;
+    EXPECT_EQ(apdu.getResponse().SW, row.sw) << row.answer;
+    EXPECT_EQ(hex(apdu.getResponse().data), row.data) << row.answer;
+    // The response part passes to another record whole.
+    CAPDU other(CCommandAPDU(0x00, 0xB0, 0x00, 0x00));
+    other.setResponse(apdu.getResponse());
+    EXPECT_EQ(other.getResponse().SW, row.sw) << row.answer;
+    EXPECT_EQ(hex(other.getResponse().data), row.data) << row.answer;
   }
 }
 
@@ -181,15 +196,19 @@ TEST_F(ScriptedCard, EndOfFileBy6282AndBy6B00) {
   EXPECT_EQ(channel.sent.size(), sent);
   EXPECT_EQ(card.seek(0, 0), 0);
 
-  // 6B00 on the first chunk is an error; after bytes were read it is the file's end.
+  // 6B00 is an error, on the first chunk as after bytes were read (they stay in the
+  // output); it sets no end of file. The card types ask for no more than the file's size.
   channel.answer("9000");
   channel.answer("6B00");
   EXPECT_EQ(card.read(0, out, 10), static_cast<int>(0x80016B00u));
   channel.answer("9000");
   channel.answer(hex(filled(128)) + "9000");
   channel.answer("6B00");
-  EXPECT_EQ(card.read(0, out, 512), 128);
-  EXPECT_EQ(card.read(0, out, 10), static_cast<int>(0x80040001u));
+  EXPECT_EQ(card.read(0, out, 512), static_cast<int>(0x80016B00u));
+  EXPECT_EQ(out.size(), 128u);
+  channel.answer("9000");
+  channel.answer(hex(filled(10)) + "9000");
+  EXPECT_EQ(card.read(0, out, 10), 10);
 }
 
 TEST_F(ScriptedCard, OffsetsAbove7FFFAreRefusedUnsent) {
@@ -292,8 +311,10 @@ TEST_F(ScriptedCard, TheCardLockIsTheHoldersAlone) {
 }
 
 TEST(Reader, ItsLockIsReentrantAndTheHoldersAlone) {
+  const std::string trace = varianttest::enableTrace();
   cardvariant::CReader_CTAPI reader("", 1, "", 0, 0);
   EXPECT_EQ(reader.getName(), nullptr);
+  EXPECT_EQ(reader.shallUseGUI(), 0);
   EXPECT_EQ(reader.lock(), 0);
   EXPECT_EQ(reader.lock(), 0);
   std::thread([&] { reader.unlock(); }).join();  // not the holder: no effect
@@ -303,6 +324,13 @@ TEST(Reader, ItsLockIsReentrantAndTheHoldersAlone) {
     reader.lock();
     reader.unlock();
   }).join();
+  // The name and the switch are read with their own lines.
+  cardvariant::logMessage("", 0, cardvariant::CLogable::kFlush);
+  const std::string text = varianttest::readFile(trace);
+  for (const char* line : {"getName\\(\\) at 0x[0-9A-F]{16}: started\\.\n", "getName\\(\\) at 0x[0-9A-F]{16}: stopped\\.\n",
+                           "shallUseGUI\\(\\) at 0x[0-9A-F]{16}: returned: 0x0\\.\n",
+                           "lock\\(\\) at 0x[0-9A-F]{16}: started\\.\n"})
+    EXPECT_TRUE(std::regex_search(text, std::regex(std::string("class CReader_CTAPI::") + line))) << line << "\n" << text;
 }
 
 TEST(KeyFile, ParsesEntriesAndRefusesMalformedOnes) {
@@ -325,6 +353,11 @@ TEST(KeyFile, ParsesEntriesAndRefusesMalformedOnes) {
       {"02" + entry, 7, 1, "", ""},                             // a second entry that is not there
       {"02" "0300FF" + entry.substr(6) + entry, 2, 1, "", ""},  // L + 12 beyond the content
       {"02" "0300" "0A" + entry.substr(6) + entry, 2, 0, "0201", "03"},  // skips a first entry
+      // A last entry cut short that is not the one asked for: no such key.
+      {"01" + entry.substr(0, 20), 5, 0, "", ""},
+      {"01" + entry.substr(0, 36), 5, 0, "", ""},
+      {"02" + entry + "05", 7, 0, "", ""},
+      {"02" + entry + "05", 5, 1, "", ""},  // the one asked for, cut short
   };
   for (const Row& row : rows) {
     std::string modulus, exponent;

@@ -75,6 +75,7 @@ class Terminals {
 };
 
 TEST(Binding, NoDriverBogusDriversAndTwoDriversSideBySide) {
+  const std::string trace = enableTrace();
   Terminals terminals;
   terminals.configure("terminal 1\n  card asign\n");
   unsigned char dad = 1, sad = 2, answer[64];
@@ -85,6 +86,12 @@ TEST(Binding, NoDriverBogusDriversAndTwoDriversSideBySide) {
   EXPECT_EQ(static_cast<unsigned char>(cardvariant::ctData(1, &dad, &sad, 4, resetCT, &length, answer)), kFailed);
   EXPECT_EQ(static_cast<unsigned char>(cardvariant::ctClose(1)), kFailed);
   EXPECT_EQ(terminals.count("CT_"), 0u);
+  // A failed call's result is the CT-API's byte.
+  cardvariant::logMessage("", 0, cardvariant::CLogable::kFlush);
+  const std::string lines = readFile(trace);
+  for (const char* line : {"CT_init: Result: 0xff.\n", "CT_data: Result: 0xff. out: 0x.\n", "CT_close: Result: 0xff.\n"})
+    EXPECT_NE(lines.find(line), std::string::npos) << line << "\n" << lines;
+  EXPECT_EQ(lines.find("0xffffffff"), std::string::npos) << lines;
 
   // A name that names no library: 0xFF from each, and the next call tries again.
   const std::string later = quarveltest::machineRoot() + "/later-driver.so";

@@ -4,6 +4,9 @@
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
+
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 
@@ -36,9 +39,11 @@ TEST(Reports, CardLinesJoinTheTraceLogAtItsDepth) {
   context->log("read", "begins", VOQ_TraceContext::ENTER);
   setText("", "LogFileName", "any name: the trace log's file is used");
   setDword("", "LogLevel", 6);
+  char address[32];
   {
     ScriptChannel channel;
     cardvariant::CSCard_DTrust card(&channel, nullptr, "", 2);
+    std::snprintf(address, sizeof address, "%016llX", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&card)));
     EXPECT_EQ(card.signInit(0x81, "", 1), 0);
   }
   EXPECT_EQ(cardvariant::logMessage("free line\n", 2, cardvariant::CLogable::kFlush), 0);
@@ -57,6 +62,10 @@ TEST(Reports, CardLinesJoinTheTraceLogAtItsDepth) {
   EXPECT_NE(text.find("\n  free line\n"), std::string::npos);
   EXPECT_GT(text.find("VOQ_Card::read(...) ends"), text.find("free line"));
   EXPECT_EQ(countOf(text, "\r"), 0u);
+  // Addresses as the program's own report writes them: every digit, upper case, one "0x".
+  EXPECT_NE(text.find(std::string("class CSCard_DTrust at 0x") + address + ":\n"), std::string::npos) << text;
+  EXPECT_NE(text.find(std::string("signInit() at 0x") + address + ": "), std::string::npos) << text;
+  EXPECT_EQ(countOf(text, "0x0x"), 0u);
 }
 
 // A process whose settings leave the card library without a report.
@@ -104,9 +113,12 @@ TEST(Reports, WrapsAt250ColumnsWithTheIndentationCounted) {
     report.write(7, "above the level\n");
     report.writeHex(1, 0xABCDu);
     report.write(1, "\n");
+    report.writePointer(1, reinterpret_cast<const void*>(uintptr_t{0xabcdef12}));
+    report.write(1, "\n");
   }
   const std::string expected = std::string(250, 'a') + "\n" + std::string(50, 'a') + "\n" + "    " +
-                               std::string(246, 'b') + "\n" + "    " + std::string(54, 'b') + "\n" + "    ABCD\n";
+                               std::string(246, 'b') + "\n" + "    " + std::string(54, 'b') + "\n" + "    ABCD\n" +
+                               "    00000000ABCDEF12\n";
   EXPECT_EQ(readFile(file), expected);
   EXPECT_EQ(cardvariant::logMessage(nullptr, 0, 0), 1);
 }
@@ -188,9 +200,11 @@ TEST(Utilities, InstallationDirectoryAndSystemTests) {
                 cardvariant::isWindowsMe() + cardvariant::isWindows95or98(),
             0);
   EXPECT_EQ(cardvariant::isNetscape(), 0);
-  for (unsigned char c : std::string("aZ09.-:# \n")) EXPECT_EQ(cardvariant::isAllowedCharacter(c), 1) << c;
-  for (unsigned char c : std::string("ä")) EXPECT_EQ(cardvariant::isAllowedCharacter(c), 1);
-  for (unsigned char c : {'\0', '!', '_', static_cast<char>(0xA9)})
+  // The table is of code page 1252: its umlaut bytes count, a UTF-8 lead byte does not.
+  for (unsigned char c : std::string("aZ09.-:# \n\xE4\xF6\xFC\xDF\xC4\xD6\xDC"))
+    EXPECT_EQ(cardvariant::isAllowedCharacter(c), 1) << int(c);
+  for (unsigned char c : {'\0', '!', '_', static_cast<char>(0xA9), static_cast<char>(0xC3), static_cast<char>(0xB6),
+                          static_cast<char>(0x9F)})
     EXPECT_EQ(cardvariant::isAllowedCharacter(static_cast<unsigned char>(c)), 0) << int(c);
 }
 

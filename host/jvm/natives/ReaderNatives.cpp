@@ -185,9 +185,7 @@ jint JNICALL getStatus(JNIEnv* env, jobject self) {
 jboolean JNICALL shallUseGUI(JNIEnv* env, jobject self) {
   try {
     return readerQuery<jboolean>(env, self, "shallUseGUI", JNI_FALSE, [](CReader& r) -> jboolean {
-      const unsigned char flag = r.shallUseGUI();
-      r.log("shallUseGUI", VOQ::formatString("returned: 0x%i.\n", flag).c_str(), 3, 0);
-      return flag ? JNI_TRUE : JNI_FALSE;
+      return r.shallUseGUI() ? JNI_TRUE : JNI_FALSE;
     });
   } catch (...) {
     return JNI_FALSE;
@@ -248,11 +246,11 @@ jint JNICALL activateVerification(JNIEnv* env, jobject self, jint kid, jint form
   });
 }
 
-// A PC/SC reader has no CT-API name: its second name is the PC/SC reader's own.
+// The reader's second name: the driver of a CT-API reader, the PC/SC reader's own
+// name of a PC/SC reader (the one way Java learns which PC/SC reader it uses).
 jstring JNICALL getCTAPIName(JNIEnv* env, jobject self) {
   try {
     return readerQuery<jstring>(env, self, "getCTAPIName", nullptr, [env](CReader& r) -> jstring {
-      if (dynamic_cast<CReader_PCSC*>(&r) != nullptr) return nullptr;
       const char* name = r.getCTAPIName();
       return name == nullptr || *name == '\0' ? nullptr : newJavaString(env, name);
     });

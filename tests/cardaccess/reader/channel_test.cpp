@@ -81,14 +81,14 @@ TEST(CommandRecord, CopyCarriesDataOnlyWhenSet) {
   c.setLe(0);
   CCommandAPDU copy(c);
   EXPECT_TRUE(copy.data.empty());
-  EXPECT_EQ(copy.hasData, 0);
+  EXPECT_EQ(copy.hasData(), 0);
   EXPECT_EQ(copy.Le, 0);
   EXPECT_EQ(copy.P2, 0x81);
   c.setData("5678");
   CCommandAPDU assigned;
   assigned = c;
   EXPECT_EQ(assigned.data, "5678");
-  EXPECT_EQ(assigned.hasData, 1);
+  EXPECT_EQ(assigned.hasData(), 1);
   CAPDU apdu(c);
   EXPECT_EQ(apdu.response.SW, -1);
   EXPECT_EQ(apdu.extended, 0);
