@@ -77,16 +77,20 @@ void CReaderFactory::deleteAtExit() { delete s_singleton.get(); }
 
 CReader* CReaderFactory::getInstance() { return instance()->getReader(); }
 
+std::shared_ptr<CReader> CReaderFactory::getSharedInstance() { return instance()->getSharedReader(); }
+
 int CReaderFactory::releaseInstance(CReader* reader) { return instance()->releaseReader(reader); }
 
 CReaderFactory::CReaderFactory() { logObject(this, kConstructed); }
 
 CReaderFactory::~CReaderFactory() {
   log("dtor", "started.\n", 4, kFlush);
+  std::lock_guard<std::mutex> hold(m_cacheLock);
+  // A reader another thread still uses is deleted when that use ends.
   for (auto& entry : m_readers) {
-    log("dtor", VOQ::formatString("Try to delete Reader at: 0x%p.\n", static_cast<void*>(entry.second)).c_str(), 4,
-        kFlush);
-    delete entry.second;
+    log("dtor", VOQ::formatString("Try to delete Reader at: 0x%p.\n", static_cast<void*>(entry.second.get())).c_str(),
+        4, kFlush);
+    entry.second.reset();
     log("dtor", VOQ::formatString("Reader: %s deleted.\n", entry.first.c_str()).c_str(), 4, kFlush);
   }
   m_readers.clear();
@@ -100,9 +104,12 @@ unsigned short CReaderFactory::nextTerminalNumber() { return g_terminalNumber.fe
 
 void CReaderFactory::resetTerminalNumber() { g_terminalNumber.store(1); }
 
-CReader* CReaderFactory::getReader() {
+CReader* CReaderFactory::getReader() { return getSharedReader().get(); }
+
+std::shared_ptr<CReader> CReaderFactory::getSharedReader() {
   log("getReader", "started.\n", 3, kPush);
-  CReader* result = nullptr;
+  std::lock_guard<std::mutex> hold(m_cacheLock);
+  std::shared_ptr<CReader> result;
   const std::optional<std::string> driver = findText(kReaderKey, "CTAPI");
   if (driver) {
     log("getReader", "CT-API entry found", 4, 0);
@@ -123,10 +130,11 @@ CReader* CReaderFactory::getReader() {
         const std::string readerName(name.c_str());
         if (!readerName.empty()) {
           auto found = m_readers.find(readerName);
+          CReader* built = nullptr;
           if (found != m_readers.end()) {
             result = found->second;
-          } else if (constructPCSCReader("Reader0", readerName.c_str(), &result) == 0 && result != nullptr) {
-            m_readers[readerName] = result;
+          } else if (constructPCSCReader("Reader0", readerName.c_str(), &built) == 0 && built != nullptr) {
+            result = m_readers[readerName] = std::shared_ptr<CReader>(built);
           }
         }
       }
@@ -138,7 +146,7 @@ CReader* CReaderFactory::getReader() {
         if (found != m_readers.end()) {
           result = found->second;
         } else {
-          result = constructReader(kReaderKey, static_cast<unsigned short>(port->getDword() & 0xFFFF));
+          result.reset(constructReader(kReaderKey, static_cast<unsigned short>(port->getDword() & 0xFFFF)));
           if (result != nullptr) m_readers[*driver] = result;
         }
       }
@@ -146,24 +154,33 @@ CReader* CReaderFactory::getReader() {
   }
   for (auto& entry : m_readers)
     log("getReader",
-        VOQ::formatString("Name: %s, Objekt: 0x%p.\n", entry.first.c_str(), static_cast<void*>(entry.second)).c_str(),
+        VOQ::formatString("Name: %s, Objekt: 0x%p.\n", entry.first.c_str(), static_cast<void*>(entry.second.get()))
+            .c_str(),
         5, 0);
-  log("getReader", VOQ::formatString("returned: 0x%p.\n", static_cast<void*>(result)).c_str(), 3, kPop);
+  log("getReader", VOQ::formatString("returned: 0x%p.\n", static_cast<void*>(result.get())).c_str(), 3, kPop);
   return result;
 }
 
 int CReaderFactory::releaseReader(CReader* reader) {
   log("releaseInstance", VOQ::formatString("Parameter: 0x%p.\n", static_cast<void*>(reader)).c_str(), 4, 0);
   int result = 0;
+  std::shared_ptr<CReader> released;
+  std::string name;
   if (reader != nullptr) {
+    std::lock_guard<std::mutex> hold(m_cacheLock);
     for (auto it = m_readers.begin(); it != m_readers.end(); ++it) {
-      if (it->second != reader) continue;
-      delete reader;
-      log("releaseReader", VOQ::formatString("deleting Reader: %s.\n", it->first.c_str()).c_str(), 4, 0);
+      if (it->second.get() != reader) continue;
+      released = std::move(it->second);
+      name = it->first;
       m_readers.erase(it);
       result = 1;
       break;
     }
+  }
+  if (result) {
+    // Deleted here, or when a call another thread has under way on it ends.
+    released.reset();
+    log("releaseReader", VOQ::formatString("deleting Reader: %s.\n", name.c_str()).c_str(), 4, 0);
   }
   log("releaseReader", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 4, kFlush);
   return result;

@@ -1,10 +1,14 @@
 // The entry of the card library: the one reader the plug-in's HKLM settings
 // (sub-key "Reader") describe, a PC/SC reader or a CT-API terminal, cached by
-// name until it is released.
+// name until it is released. Any thread may ask for and release readers: the
+// cache has a lock of its own, and a reader released while another thread uses
+// it lives on until that use ends.
 #pragma once
 
 #include <cstring>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "cardvariant/CLogable.h"
@@ -19,6 +23,8 @@ class CReaderFactory : public CLogable {
  public:
   // The configured reader, or NULL.
   static CReader* getInstance();
+  // The same, kept allocated for the caller whatever other threads release.
+  static std::shared_ptr<CReader> getSharedInstance();
   // 1 when the factory made the reader and has deleted it now, else 0.
   static int releaseInstance(CReader* reader);
 
@@ -26,6 +32,7 @@ class CReaderFactory : public CLogable {
   int getSize() const override { return static_cast<int>(sizeof(*this)); }
 
   CReader* getReader();
+  std::shared_ptr<CReader> getSharedReader();
   int releaseReader(CReader* reader);
   // A CT-API terminal on that port whose identification the settings accept, or NULL.
   CReader_CTAPI* constructReader(const char* subKey, unsigned short port);
@@ -49,7 +56,10 @@ class CReaderFactory : public CLogable {
   struct NameLess {
     bool operator()(const std::string& a, const std::string& b) const { return std::strcmp(a.c_str(), b.c_str()) < 0; }
   };
-  std::map<std::string, CReader*, NameLess> m_readers;
+  // Guards the cache; held while a reader is built, so that two threads never
+  // build the same reader twice.
+  std::mutex m_cacheLock;
+  std::map<std::string, std::shared_ptr<CReader>, NameLess> m_readers;
 
   static void deleteAtExit();
 

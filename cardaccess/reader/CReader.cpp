@@ -56,13 +56,21 @@ void CReader_base::takeCard(CSCard* card, const std::string& atr) {
 }
 
 void CReader_base::dropCard(bool retired) {
-  deleteCard(m_card);
+  dropOne(m_card);
   m_card = nullptr;
   m_ATR.clear();
   if (retired) {
-    for (CSCard* card : m_retired) deleteCard(card);
+    for (CSCard* card : m_retired) dropOne(card);
     m_retired.clear();
   }
+}
+
+// The card leaves the peer table before any of its destructors runs: a native that
+// reaches it without the reader's lock (abort) finds either the whole card or none.
+void CReader_base::dropOne(CSCard* card) {
+  if (card == nullptr) return;
+  peers::forget(card);
+  deleteCard(card);
 }
 
 CReader::CReader(const std::string& driverName, unsigned short ctn, const std::string& name, unsigned char useGUI,

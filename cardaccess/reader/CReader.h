@@ -35,10 +35,14 @@ class CReader_base : public CLogable {
   const char* getName() const;
   // The UseGUI setting: whether the caller shows its own dialogs for this reader.
   unsigned char shallUseGUI() const;
-  // The reader's lock, for callers that share one reader between threads (the
-  // plug-in's card functions); only the thread that entered it leaves it. Both 0.
+  // The reader's lock, for callers that share one reader between threads: it
+  // serialises the operations on the reader and its cards. Reentrant; only the
+  // thread that entered it leaves it. Both 0. CReaderLock holds it for a scope.
   int lock();
   int unlock();
+  // The same lock without the trace lines of lock and unlock, for the natives,
+  // which take it around every call.
+  VCriticalSection& lockSection() { return m_lock; }
   const std::string& getATR() const { return m_ATR; }
 
  protected:
@@ -50,12 +54,27 @@ class CReader_base : public CLogable {
 
   CSCard* m_card = nullptr;
   std::string m_ATR;
-  VCriticalSection m_lock;  // taken only by lock and unlock
+  VCriticalSection m_lock;
   std::string m_name;
   unsigned char m_useGUI;
 
  private:
+  void dropOne(CSCard* card);
+
   std::vector<CSCard*> m_retired;
+};
+
+// Holds a reader's lock (lock and unlock, with their trace lines) for a scope, so
+// that no way out of it, an exception included, leaves the reader locked.
+class CReaderLock {
+ public:
+  explicit CReaderLock(CReader_base& reader) : m_reader(reader) { m_reader.lock(); }
+  ~CReaderLock() { m_reader.unlock(); }
+  CReaderLock(const CReaderLock&) = delete;
+  CReaderLock& operator=(const CReaderLock&) = delete;
+
+ private:
+  CReader_base& m_reader;
 };
 
 class CReader : public CReader_base {

@@ -8,6 +8,7 @@
 #include "cardaccess/reader/CReader_PCSC.h"
 #include "cardaccess/reader/CTAPI.h"
 #include "cardaccess/reader/CardResult.h"
+#include "cardaccess/reader/PeerTable.h"
 #include "foundation/base/ApplicationIdentity.h"
 #include "foundation/base/CException.h"
 #include "foundation/base/VSingleton.h"
@@ -66,6 +67,8 @@ CReaderFactory::CReaderFactory() {
 
 CReaderFactory::~CReaderFactory() {
   log("dtor", "started.\n", 4, kPush);
+  std::lock_guard<std::mutex> hold(m_cacheLock);
+  // A reader another thread still uses is deleted when that use ends.
   for (auto& entry : m_readers) {
     log("dtor", VOQ::formatString("Try to delete Reader at: 0x%p.\n", static_cast<void*>(entry.second.get())).c_str(),
         4, 0);
@@ -114,14 +117,23 @@ CReader* CReaderFactory::getInstance() {
   return factory ? factory->getReader() : nullptr;
 }
 
+std::shared_ptr<CReader> CReaderFactory::getSharedInstance() {
+  CReaderFactory* factory = singleton();
+  return factory ? factory->getSharedReader() : nullptr;
+}
+
 int CReaderFactory::releaseInstance(CReader* reader) {
   CReaderFactory* factory = singleton();
   return factory ? factory->releaseReader(reader) : 0;
 }
 
-CReader* CReaderFactory::getReader() {
+CReader* CReaderFactory::getReader() { return getSharedReader().get(); }
+
+std::shared_ptr<CReader> CReaderFactory::getSharedReader() {
   log("getReader", "started.\n", 3, kPush);
-  CReader* reader = nullptr;
+  std::lock_guard<std::mutex> hold(m_cacheLock);
+  std::shared_ptr<CReader> reader;
+  CReader* built = nullptr;
   SettingsKey key;
   std::string ctapi;
   if (key.read("ctapi", 32, ctapi)) {
@@ -130,9 +142,9 @@ CReader* CReaderFactory::getReader() {
       if (key.read("Port", 10, port)) {
         auto found = m_readers.find(ctapi);
         if (found != m_readers.end()) {
-          reader = found->second.get();
-        } else if ((reader = constructReader("Reader", static_cast<unsigned short>(std::strtol(port.c_str(), nullptr, 10))))) {
-          m_readers[ctapi].reset(reader);
+          reader = found->second;
+        } else if ((built = constructReader("Reader", static_cast<unsigned short>(std::strtol(port.c_str(), nullptr, 10))))) {
+          reader = m_readers[ctapi] = std::shared_ptr<CReader>(built);
         }
       }
     } else {
@@ -143,9 +155,9 @@ CReader* CReaderFactory::getReader() {
         if (!name.empty()) {
           auto found = m_readers.find(name);
           if (found != m_readers.end()) {
-            reader = found->second.get();
-          } else if (constructPCSCReader("Reader0", name.c_str(), &reader) == 0 && reader) {
-            m_readers[name].reset(reader);
+            reader = found->second;
+          } else if (constructPCSCReader("Reader0", name.c_str(), &built) == 0 && built) {
+            reader = m_readers[name] = std::shared_ptr<CReader>(built);
           }
         }
       }
@@ -155,21 +167,36 @@ CReader* CReaderFactory::getReader() {
     log("getReader", VOQ::formatString("Name: %s, Objekt: 0x%p.\n", entry.first.c_str(),
                                             static_cast<void*>(entry.second.get())).c_str(),
         5, 0);
-  log("getReader", VOQ::formatString("returned: 0x%p.\n", static_cast<void*>(reader)).c_str(), 3, kPop);
+  log("getReader", VOQ::formatString("returned: 0x%p.\n", static_cast<void*>(reader.get())).c_str(), 3, kPop);
   return reader;
 }
 
 int CReaderFactory::releaseReader(CReader* reader) {
   log("releaseInstance", VOQ::formatString("Parameter: 0x%p.\n", static_cast<void*>(reader)).c_str(), 4, kPush);
+  std::shared_ptr<CReader> released;
+  std::string name;
   int result = 0;
-  for (auto it = m_readers.begin(); reader && it != m_readers.end(); ++it) {
-    if (it->second.get() == reader) {
-      it->second.reset();
-      log("releaseInstance", VOQ::formatString("deleting Reader: %s.\n", it->first.c_str()).c_str(), 4, 0);
-      m_readers.erase(it);
-      result = 1;
-      break;
+  {
+    std::lock_guard<std::mutex> hold(m_cacheLock);
+    for (auto it = m_readers.begin(); reader && it != m_readers.end(); ++it) {
+      if (it->second.get() == reader) {
+        released = std::move(it->second);
+        name = it->first;
+        m_readers.erase(it);
+        result = 1;
+        break;
+      }
     }
+  }
+  if (result) {
+    // A call under way on it ends first; from then on no call finds the reader or
+    // its cards. It is deleted here, or when a call that holds it now ends.
+    {
+      VCriticalSectionLock hold(released->lockSection());
+      peers::forgetWithCards(released.get());
+    }
+    released.reset();
+    log("releaseInstance", VOQ::formatString("deleting Reader: %s.\n", name.c_str()).c_str(), 4, 0);
   }
   log("releaseInstance", VOQ::formatString("returned: 0x%x.\n", result).c_str(), 4, kPop);
   return result;

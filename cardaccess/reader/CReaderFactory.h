@@ -1,8 +1,11 @@
 // Builds the reader that the user's Reader0 settings name, once, and keeps it by name.
+// Any thread may ask for and release readers: the cache has a lock of its own, and a
+// reader released while another thread uses it lives on until that use ends.
 #pragma once
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include <windows.h>
@@ -14,6 +17,8 @@ class CReaderFactory : public CLogable {
  public:
   // The configured reader (the singleton is made on first use); NULL when none can be built.
   static CReader* getInstance();
+  // The same, kept allocated for the caller whatever other threads release.
+  static std::shared_ptr<CReader> getSharedInstance();
   // 1 when the reader was the factory's and is now deleted, else 0.
   static int releaseInstance(CReader* reader);
 
@@ -23,6 +28,7 @@ class CReaderFactory : public CLogable {
 
   int getSize() const override;
   CReader* getReader();
+  std::shared_ptr<CReader> getSharedReader();
   int releaseReader(CReader* reader);
   // A new CT-API reader for the configured driver at the port, or NULL.
   CReader* constructReader(const char* section, unsigned short port);
@@ -41,5 +47,8 @@ class CReaderFactory : public CLogable {
   static void lock();
   static void unlock();
 
-  std::map<std::string, std::unique_ptr<CReader>> m_readers;
+  // Guards the cache; held while a reader is built, so that two threads never build
+  // the same reader twice.
+  std::mutex m_cacheLock;
+  std::map<std::string, std::shared_ptr<CReader>> m_readers;
 };

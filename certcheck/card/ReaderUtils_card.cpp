@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "cardaccess/reader/CReader.h"
 #include "cardvariant/CLogable.h"
@@ -57,16 +58,37 @@ DWORD fail(const char* text, DWORD code) {
   return code;
 }
 
-// The card object of the configured reader: a card already connected, or a
-// fresh connect. 0 with *card set, or the code after its log line.
-DWORD cardInUse(CReader** reader, CSCard** card) {
-  *reader = cardvariant::CReaderFactory::getInstance();
-  if (!*reader) return fail("Kein geeignetes Terminal gefunden.\n", cardutils::kNoReader);
-  *card = (*reader)->getCard();
-  if (!*card && (*reader)->connect(0) == 0) *card = (*reader)->getCard();
-  if (!*card) return fail("Keine Signaturkarte gefunden.\n", cardutils::kNoCard);
-  return 0;
-}
+// The configured reader, kept allocated and locked for one card operation, with
+// its card: the one already connected, or a fresh connect. The lock is a scope
+// guard, so that no way out, an exception included, leaves the reader locked.
+class CardInUse {
+ public:
+  // 0 with the card, or the code after its log line.
+  DWORD open(const char* noReader, const char* noCard) {
+    m_reader = cardvariant::CReaderFactory::getSharedInstance();
+    if (!m_reader) return fail(noReader, cardutils::kNoReader);
+    m_lock.emplace(*m_reader);
+    m_card = m_reader->getCard();
+    if (!m_card && m_reader->connect(0) == 0) m_card = m_reader->getCard();
+    if (!m_card) return fail(noCard, cardutils::kNoCard);
+    return 0;
+  }
+  // Gives the lock back for a while (the PIN dialog), and takes it again with the
+  // card that is current then.
+  void unlock() { m_lock.reset(); }
+  DWORD relock(const char* noCard) {
+    m_lock.emplace(*m_reader);
+    m_card = m_reader->getCard();
+    return m_card ? 0 : fail(noCard, cardutils::kNoCard);
+  }
+  CReader& reader() { return *m_reader; }
+  CSCard& card() { return *m_card; }
+
+ private:
+  std::shared_ptr<CReader> m_reader;
+  std::optional<cardvariant::CReaderLock> m_lock;  // given back before the reader goes
+  CSCard* m_card = nullptr;
+};
 
 // The length a DER element announces, header included; 0 when it does not
 // describe one within the bytes.
@@ -81,6 +103,25 @@ size_t derLength(const std::string& der) {
   return 2 + count + length <= der.size() ? 2 + count + length : 0;
 }
 
+// An opened file, closed on every way out of the scope: a read may throw (a file
+// type the card layer does not know).
+class OpenFile {
+ public:
+  OpenFile(CSCard& card, int handle) : m_card(card), m_handle(handle) {}
+  ~OpenFile() {
+    try {
+      m_card.close(m_handle);
+    } catch (...) {
+    }
+  }
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+
+ private:
+  CSCard& m_card;
+  int m_handle;
+};
+
 // Reads the certificate file; a card that no longer answers is told apart from
 // one whose file cannot be read.
 DWORD readCertificate(CReader& reader, CSCard& card, std::string& certificate) {
@@ -91,16 +132,16 @@ DWORD readCertificate(CReader& reader, CSCard& card, std::string& certificate) {
       card.changeDirectory(cardvariant::CFID(std::string(layout.directory, 2))) == 0)
     handle = card.open(cardvariant::CFID(std::string("\xC0\x00", 2)));
   if (handle >= 0) {
+    OpenFile file(card, handle);
     // Certificate files are often larger than what they hold: read up to the
-    // end of the file or of the certificate.
+    // end of the file (by its size) or of the certificate.
     for (;;) {
       std::string chunk;
-      const int got = card.read(handle, chunk, 256);
+      const int got = card.readUpToSize(handle, chunk, 256);
       if (got <= 0) break;
       content += chunk;
       if (derLength(content) != 0 || got < 256 || content.size() > 65536) break;
     }
-    card.close(handle);
   }
   const size_t length = derLength(content);
   if (length == 0) {
@@ -169,14 +210,12 @@ using SignerInfoPtr = std::unique_ptr<PKCS7_SIGNER_INFO, Deleter<PKCS7_SIGNER_IN
 DWORD readCertificateFromCard(unsigned char* buffer, unsigned int* length, bool* qualified) {
   if (!buffer || !length || !qualified) return 0x80000001;
   try {
-    CReader* reader = nullptr;
-    CSCard* card = nullptr;
-    if (DWORD rc = cardInUse(&reader, &card)) return rc;
-    reader->lock();
     std::string certificate;
-    const DWORD rc = readCertificate(*reader, *card, certificate);
-    reader->unlock();
-    if (rc) return rc;
+    {
+      CardInUse use;
+      if (DWORD rc = use.open("Kein geeignetes Terminal gefunden.\n", "Keine Signaturkarte gefunden.\n")) return rc;
+      if (DWORD rc = readCertificate(use.reader(), use.card(), certificate)) return rc;
+    }
     // A buffer too small for the certificate gets nothing rather than a part.
     if (certificate.size() > *length) return fail("Das Zertifikat konnte nicht gelesen werden.\n", cardutils::kCardFailed);
     std::memcpy(buffer, certificate.data(), certificate.size());
@@ -252,29 +291,29 @@ DWORD signWithCard(const unsigned char* data, unsigned int dataLength, const Pin
                    std::string& signedData) {
   if (!data || dataLength == 0 || !askPin) return 0x80000001;
   try {
-    CReader* reader = cardvariant::CReaderFactory::getInstance();
-    if (!reader) return fail("Keinen geeigneten Leser gefunden.\n", cardutils::kNoReader);
-    CSCard* card = reader->getCard();
-    if (!card && reader->connect(0) == 0) card = reader->getCard();
-    if (!card) return fail("Keine geeignete Karte gefunden.\n", cardutils::kNoCard);
+    CardInUse use;
+    if (DWORD rc = use.open("Keinen geeigneten Leser gefunden.\n", "Keine geeignete Karte gefunden.\n")) return rc;
 
+    // The reader is not kept from other threads while the user types.
+    use.unlock();
     std::string pin;
     if (!askPin(pin)) return cardutils::kCardFailed;
+    if (DWORD rc = use.relock("Keine geeignete Karte gefunden.\n")) return rc;
 
-    reader->lock();
+    // Certificate and signature under one hold of the lock: one card, one signature.
+    CSCard& card = use.card();
     std::string certificate, signature;
-    DWORD rc = readCertificate(*reader, *card, certificate);
+    DWORD rc = readCertificate(use.reader(), card, certificate);
     if (rc == 0) {
-      const CardLayout layout = layoutOf(*card);
+      const CardLayout layout = layoutOf(card);
       WaitDialog wait;
-      const int hashAlgorithm = card->getHashAlg() == 1 || card->getHashAlg() == 2 ? card->getHashAlg() : 3;
-      int result = card->signInit(layout.keyReference, parameterOf(layout), hashAlgorithm);
-      if (result == 0) result = card->signUpdate(std::string(reinterpret_cast<const char*>(data), dataLength));
-      if (result == 0) result = card->signFinal(layout.keyReference, &pin, signature, 0);
+      const int hashAlgorithm = card.getHashAlg() == 1 || card.getHashAlg() == 2 ? card.getHashAlg() : 3;
+      int result = card.signInit(layout.keyReference, parameterOf(layout), hashAlgorithm);
+      if (result == 0) result = card.signUpdate(std::string(reinterpret_cast<const char*>(data), dataLength));
+      if (result == 0) result = card.signFinal(layout.keyReference, &pin, signature, 0);
       rc = result == 0 ? buildPKCS7SignedData(certificate, signature, hashAlgorithm, signedData)
                        : fail("Die Signatur konnte nicht erstellt werden.\n", cardutils::kCardFailed);
     }
-    reader->unlock();
     return rc;
   } catch (...) {
     return cardutils::kException;

@@ -9,12 +9,18 @@
 #include <openssl/x509.h>
 
 #include <algorithm>
+#include <atomic>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "VariantSupport.h"
 #include "cardaccess/reader/CReader.h"
 #include "cardsim/pcscbed.h"
 #include "cardvariant/CReaderFactory.h"
+#include "cardvariant/CSCard.h"
 #include "cardvariant/Utilities.h"
 #include "certcheck/ReaderUtils.h"
 #include "certcheck/card/ReaderUtils_card.h"
@@ -230,6 +236,93 @@ TEST_F(CardOperations, SignsWithThePinAndWrapsTheSignatureIntoPKCS7) {
     TearDown();
     bed_.remove(cardsim::PcscBed::kPlain);
   }
+}
+
+// A file type the card layer does not know makes its read throw: the operation
+// ends with the library's exception code, and leaves neither the reader locked nor
+// the file open.
+TEST_F(CardOperations, AnExceptionLeavesTheReaderUnlockedAndNoFileOpen) {
+  cardsim::CardProfile odd = profile("dtrust-plugin");
+  for (auto& file : odd.files)
+    if (file.path == cardsim::FilePath{0x3F00, 0x5015, 0xC000}) file.structure = cardsim::FileStructure::Dedicated;
+  bed_.insert(cardsim::PcscBed::kPlain, odd);
+  configure(bed_.name(cardsim::PcscBed::kPlain));
+  EXPECT_EQ(readFromCard().rc, cardutils::kException);
+  std::shared_ptr<cardvariant::CReader> reader = cardvariant::CReaderFactory::getSharedInstance();
+  ASSERT_NE(reader, nullptr);
+  bool free = false;
+  std::thread([&] {
+    free = TryEnterCriticalSection(reader->lockSection().get()) != FALSE;
+    if (free) LeaveCriticalSection(reader->lockSection().get());
+  }).join();
+  EXPECT_TRUE(free);
+  ASSERT_NE(reader->getCard(), nullptr);
+  EXPECT_EQ(reader->getCard()->getFileInfo(0), nullptr);
+}
+
+// Threads read the certificate and sign documents of their own while another
+// releases the reader ten times: each call ends with a result (a reader made
+// meanwhile may find the card still held by the old one: no card), and every
+// signature verifies over its own document.
+TEST_F(CardOperations, ThreadsReadAndSignWhileTheReaderIsReleased) {
+  bed_.insert(cardsim::PcscBed::kPlain, "asign");
+  configure(bed_.name(cardsim::PcscBed::kPlain));
+  std::mutex lock;
+  std::map<DWORD, int> results;
+  auto note = [&](DWORD rc) {
+    std::lock_guard<std::mutex> hold(lock);
+    ++results[rc];
+  };
+  std::atomic<int> verified{0};
+  std::atomic<bool> done{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&] {
+      while (!done) note(readFromCard().rc);
+    });
+  }
+  for (int t = 0; t < 2; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; !done || round < 2; ++round) {
+        const std::string data = "document " + std::to_string(t) + "/" + std::to_string(round);
+        std::string signedData;
+        const DWORD rc = signWithCard(reinterpret_cast<const unsigned char*>(data.data()),
+                                      static_cast<unsigned int>(data.size()),
+                                      [](std::string& pin) {
+                                        pin = "123456";
+                                        return true;
+                                      },
+                                      signedData);
+        note(rc);
+        if (rc == 0) {
+          EXPECT_TRUE(opensslVerifies(signedData, data)) << data;
+          ++verified;
+        }
+      }
+    });
+  }
+  // Releases spread over the whole run: two more calls ended before each.
+  auto ended = [&] {
+    std::lock_guard<std::mutex> hold(lock);
+    int n = 0;
+    for (const auto& entry : results) n += entry.second;
+    return n;
+  };
+  for (int round = 0; round < 10; ++round) {
+    const int before = ended();
+    if (!quarveltest::eventually([&] { return ended() >= before + 2; })) {
+      ADD_FAILURE() << "the calls stopped";
+      break;
+    }
+    std::shared_ptr<cardvariant::CReader> reader = cardvariant::CReaderFactory::getSharedInstance();
+    note(reader ? static_cast<DWORD>(cardvariant::CReaderFactory::releaseInstance(reader.get())) : 2u);
+  }
+  done = true;
+  for (auto& t : threads) t.join();
+  for (const auto& [rc, n] : results)
+    EXPECT_TRUE(rc == 0 || rc == 1 || rc == cardutils::kNoCard) << std::hex << rc << " x" << std::dec << n;
+  EXPECT_GT(results[0], 0);
+  EXPECT_GT(verified.load(), 0);
 }
 
 TEST(BuildPKCS7, EncodingFailuresHaveTheirCodes) {

@@ -5,10 +5,8 @@
 #include "cardaccess/card/CSCard_DTrustCard.h"
 #include "cardaccess/card/CSCard_MSE.h"
 #include "cardaccess/reader/CReaderFactory.h"
-#include "cardaccess/reader/CReader_PCSC.h"
 #include "cardaccess/reader/PeerTable.h"
 #include "cardaccess/scan/CwxReaderScan.h"
-#include "foundation/base/FormatString.h"
 #include "host/app/VApplication.h"
 #include "host/jvm/natives/CardNatives.h"
 #include "host/jvm/natives/JniBridge.h"
@@ -16,18 +14,19 @@
 #include <windows.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 using jnibridge::kCaught;
 using jnibridge::kNoPeer;
+using peers::Held;
+using peers::Locked;
 
 namespace {
 
 constexpr jint kNotSupported = static_cast<jint>(0x80000001u);
 constexpr UINT kNoReaderQuestion = 2;
-
-CReader* readerOf(JNIEnv* env, jobject self) { return peers::reader(jnibridge::getPeer(env, self)); }
 
 // A new object of the class by its "()V" constructor with its peer set; NULL when a
 // step fails (the VM's error left for Java).
@@ -72,33 +71,48 @@ const char* javaClassOf(CSCard* card) {
   return nullptr;
 }
 
-// The int natives: no peer 0x8000000b, an exception 0x8000000a.
+// The int natives: no peer 0x8000000b, an exception 0x8000000a. The operation runs
+// under the reader's lock (PeerTable.h).
 template <class Operation>
 jint readerCall(JNIEnv* env, jobject self, Operation operation) {
   try {
-    CReader* reader = readerOf(env, self);
-    if (reader == nullptr) return kNoPeer;
-    return operation(*reader);
+    const Held held = Held::reader(jnibridge::getPeer(env, self));
+    if (!held) return kNoPeer;
+    Locked locked(held);
+    if (locked.reader() == nullptr) return kNoPeer;
+    return operation(*locked.reader());
   } catch (...) {
     return kCaught;
   }
 }
 
-// The string and boolean natives: no peer and an exception raise CardAdminException.
-template <class Result, class Operation>
-Result readerQuery(JNIEnv* env, jobject self, const char* method, Result failed, Operation operation) {
-  const std::string name = std::string("Reader::") + method;
-  CReader* reader = readerOf(env, self);
-  if (reader == nullptr) {
-    jnibridge::throwCardAdminException(env, kNoPeer, (name + ": No Peer found.").c_str());
-    return failed;
-  }
+// The string, boolean and reset natives: the reader's answer into value, taken under
+// its lock; no peer and an exception raise CardAdminException (false returned). The
+// Java result is made after the lock is given back.
+template <class Value, class Operation>
+bool readerQuery(JNIEnv* env, jobject self, const char* method, Value& value, Operation operation) {
+  jint code = kNoPeer;
   try {
-    return operation(*reader);
+    const Held held = Held::reader(jnibridge::getPeer(env, self));
+    if (held) {
+      Locked locked(held);
+      if (locked.reader() != nullptr) {
+        value = operation(*locked.reader());
+        code = 0;
+      }
+    }
   } catch (...) {
-    jnibridge::throwCardAdminException(env, kCaught, (name + ": Invalid Peer.").c_str());
-    return failed;
+    code = kCaught;
   }
+  if (code == 0) return true;
+  const std::string name = std::string("Reader::") + method;
+  jnibridge::throwCardAdminException(env, code, (name + (code == kNoPeer ? ": No Peer found." : ": Invalid Peer.")).c_str());
+  return false;
+}
+
+// A name as a Java string, NULL for none.
+jstring nameResult(JNIEnv* env, bool answered, const std::string& name) {
+  return answered && !name.empty() ? newJavaString(env, name.c_str()) : nullptr;
 }
 
 // The reader of the Reader0 settings; without one the user is asked to choose a
@@ -106,7 +120,7 @@ Result readerQuery(JNIEnv* env, jobject self, const char* method, Result failed,
 jobject JNICALL getReader(JNIEnv* env, jclass) {
   try {
     for (;;) {
-      if (CReader* reader = CReaderFactory::getInstance())
+      if (std::shared_ptr<CReader> reader = CReaderFactory::getSharedInstance())
         return newWithPeer(env, "at/Quarvel/util/jni/Reader", peers::idOf(reader));
       char question[256] = {};
       LoadStringA(getApplication()->getInstanceHandle(), kNoReaderQuestion, question, 255);
@@ -123,15 +137,15 @@ jobject JNICALL getReader(JNIEnv* env, jclass) {
   }
 }
 
-// The argument's peer, not the receiver's. A reader already gone was not the
-// factory's any more: 0.
+// The argument's peer, not the receiver's. A reader already released is not the
+// factory's any more: 0. Held, not locked: the release waits for a call under way.
 jint JNICALL releaseInstance(JNIEnv* env, jclass, jobject reader) {
   try {
     const jint peer = jnibridge::getPeer(env, reader);
     if (peer == 0) return kNotSupported;
-    CReader* native = peers::reader(peer);
-    if (native == nullptr) return 0;
-    return CReaderFactory::releaseInstance(native);
+    const Held held = Held::reader(peer);
+    if (!held) return 0;
+    return CReaderFactory::releaseInstance(held.owner().get());
   } catch (...) {
     return kCaught;
   }
@@ -139,25 +153,37 @@ jint JNICALL releaseInstance(JNIEnv* env, jclass, jobject reader) {
 
 jobject JNICALL connect(JNIEnv* env, jobject self) {
   try {
-    CReader* reader = readerOf(env, self);
-    if (reader == nullptr) {
+    int code = kNoPeer;
+    const char* className = nullptr;
+    int cardId = 0;
+    {
+      const Held held = Held::reader(jnibridge::getPeer(env, self));
+      if (held) {
+        Locked locked(held);
+        if (CReader* reader = locked.reader()) {
+          try {
+            code = reader->connect(0);
+          } catch (...) {
+            code = kCaught;
+          }
+          if (code == 0) {
+            CSCard* card = reader->getCard();
+            className = javaClassOf(card);
+            if (className != nullptr) cardId = peers::idOf(card, held.owner());
+          }
+        }
+      }
+    }
+    if (code == kNoPeer) {
       jnibridge::throwCardAdminException(env, kNoPeer, "Reader::connect: No Peer found.");
       return nullptr;
-    }
-    int code;
-    try {
-      code = reader->connect(0);
-    } catch (...) {
-      code = kCaught;
     }
     if (code != 0) {
       jnibridge::throwCardAdminException(env, code, "Reader::connect: keine Karte.");
       return nullptr;
     }
-    CSCard* card = reader->getCard();
-    const char* className = javaClassOf(card);
     if (className == nullptr) return nullptr;
-    return newWithPeer(env, className, peers::idOf(card));
+    return newWithPeer(env, className, cardId);
   } catch (...) {
     return nullptr;
   }
@@ -169,10 +195,12 @@ jint JNICALL disconnect(JNIEnv* env, jobject self) {
 
 jstring JNICALL getName(JNIEnv* env, jobject self) {
   try {
-    return readerQuery<jstring>(env, self, "getName", nullptr, [env](CReader& r) -> jstring {
-      const char* name = r.getName();
-      return name == nullptr || *name == '\0' ? nullptr : newJavaString(env, name);
+    std::string name;
+    const bool answered = readerQuery(env, self, "getName", name, [](CReader& r) {
+      const char* text = r.getName();
+      return std::string(text ? text : "");
     });
+    return nameResult(env, answered, name);
   } catch (...) {
     return nullptr;
   }
@@ -184,9 +212,10 @@ jint JNICALL getStatus(JNIEnv* env, jobject self) {
 
 jboolean JNICALL shallUseGUI(JNIEnv* env, jobject self) {
   try {
-    return readerQuery<jboolean>(env, self, "shallUseGUI", JNI_FALSE, [](CReader& r) -> jboolean {
-      return r.shallUseGUI() ? JNI_TRUE : JNI_FALSE;
-    });
+    bool flag = false;
+    return readerQuery(env, self, "shallUseGUI", flag, [](CReader& r) { return r.shallUseGUI() != 0; }) && flag
+               ? JNI_TRUE
+               : JNI_FALSE;
   } catch (...) {
     return JNI_FALSE;
   }
@@ -210,14 +239,16 @@ jint JNICALL performVerification_EXT(JNIEnv* env, jobject self, jint kid, jint f
                                      jint timeOut, jbyteArray apdu, jbyteArray display) {
   int status = 0;
   try {
-    CReader* reader = readerOf(env, self);
-    if (reader == nullptr) return 0;
+    const Held held = Held::reader(jnibridge::getPeer(env, self));
+    if (!held) return 0;
     jnibridge::ArrayCopy first(env, apdu);
     if (!first.ok()) return 0;
     jnibridge::ArrayCopy second(env, display);
     if (!second.ok()) return 0;
-    reader->performVerification(static_cast<unsigned char>(kid), format, length, position,
-                                static_cast<unsigned char>(timeOut), &first.bytes(), &second.bytes(), &status);
+    Locked locked(held);
+    if (CReader* reader = locked.reader())
+      reader->performVerification(static_cast<unsigned char>(kid), format, length, position,
+                                  static_cast<unsigned char>(timeOut), &first.bytes(), &second.bytes(), &status);
   } catch (...) {
   }
   return status;
@@ -225,8 +256,9 @@ jint JNICALL performVerification_EXT(JNIEnv* env, jobject self, jint kid, jint f
 
 jboolean JNICALL isSecure(JNIEnv* env, jobject self) {
   try {
-    return readerQuery<jboolean>(env, self, "isSecure", JNI_FALSE,
-                                 [](CReader& r) -> jboolean { return r.isSecure() ? JNI_TRUE : JNI_FALSE; });
+    bool flag = false;
+    return readerQuery(env, self, "isSecure", flag, [](CReader& r) { return r.isSecure() != 0; }) && flag ? JNI_TRUE
+                                                                                                          : JNI_FALSE;
   } catch (...) {
     return JNI_FALSE;
   }
@@ -234,7 +266,10 @@ jboolean JNICALL isSecure(JNIEnv* env, jobject self) {
 
 jint JNICALL reset(JNIEnv* env, jobject self, jboolean cold) {
   try {
-    return readerQuery<jint>(env, self, "reset", kNoPeer, [cold](CReader& r) { return r.reset(cold != JNI_FALSE); });
+    jint result = kNoPeer;
+    return readerQuery(env, self, "reset", result, [cold](CReader& r) { return r.reset(cold != JNI_FALSE); })
+               ? result
+               : kNoPeer;
   } catch (...) {
     return kCaught;
   }
@@ -250,10 +285,12 @@ jint JNICALL activateVerification(JNIEnv* env, jobject self, jint kid, jint form
 // name of a PC/SC reader (the one way Java learns which PC/SC reader it uses).
 jstring JNICALL getCTAPIName(JNIEnv* env, jobject self) {
   try {
-    return readerQuery<jstring>(env, self, "getCTAPIName", nullptr, [env](CReader& r) -> jstring {
-      const char* name = r.getCTAPIName();
-      return name == nullptr || *name == '\0' ? nullptr : newJavaString(env, name);
+    std::string name;
+    const bool answered = readerQuery(env, self, "getCTAPIName", name, [](CReader& r) {
+      const char* text = r.getCTAPIName();
+      return std::string(text ? text : "");
     });
+    return nameResult(env, answered, name);
   } catch (...) {
     return nullptr;
   }

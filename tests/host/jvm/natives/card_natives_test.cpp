@@ -27,7 +27,11 @@
 #include <cstdarg>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <regex>
+#include <set>
+#include <sstream>
+#include <map>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -77,10 +81,25 @@ class CardNatives : public ::testing::Test {
     env = host->getEnv();
   }
 
-  // A static String method of qtest.CardRoad; its text, nothing pending afterwards.
+  // A static String method of qtest.CardRoad, or of qtest.CardStress; its text,
+  // nothing pending afterwards.
   std::string road(const char* method, const char* signature, ...) {
-    jclass cls = host->getClass("qtest/CardRoad");
-    if (cls == nullptr && host->findClass("qtest/CardRoad")) cls = host->getClass("qtest/CardRoad");
+    va_list args;
+    va_start(args, signature);
+    std::string text = callStatic("qtest/CardRoad", method, signature, args);
+    va_end(args);
+    return text;
+  }
+  std::string stress(const char* method, const char* signature, ...) {
+    va_list args;
+    va_start(args, signature);
+    std::string text = callStatic("qtest/CardStress", method, signature, args);
+    va_end(args);
+    return text;
+  }
+  std::string callStatic(const char* className, const char* method, const char* signature, va_list args) {
+    jclass cls = host->getClass(className);
+    if (cls == nullptr && host->findClass(className)) cls = host->getClass(className);
     EXPECT_NE(cls, nullptr);
     if (cls == nullptr) return "no class";
     jmethodID id = env->GetStaticMethodID(cls, method, signature);
@@ -89,10 +108,7 @@ class CardNatives : public ::testing::Test {
       env->ExceptionClear();
       return "no method";
     }
-    va_list args;
-    va_start(args, signature);
     auto text = static_cast<jstring>(env->CallStaticObjectMethodV(cls, id, args));
-    va_end(args);
     if (env->ExceptionCheck()) {
       std::unique_ptr<char[]> thrown = host->getExceptionMessage();
       ADD_FAILURE() << method << " threw " << (thrown ? thrown.get() : "?");
@@ -178,10 +194,20 @@ TEST_P(EveryCardType, ReadsVerifiesSignsAndLetsGo) {
       << file;
 
   // A record file: read takes the current record whole (READ RECORD with P2 04, not
-  // the count 1500 as P2, which would name another file), readlen bounds the next.
+  // the count 1500 as P2, which would name another file). readlen hands its count to
+  // the card as P2 and takes the record whole: 4 names the current record, 3 (the
+  // previous record) is refused unsent.
   if (cardtest::isMSE(r.type)) {
+    const std::size_t mark = bed.reader(kPad).cardLog().size();
     EXPECT_EQ(road("readRecords", "(Ljava/lang/String;I)Ljava/lang/String;", str("5031"), 3),
-              "read A00A300804062A8648CE3D0301\nreadlen A10330\n");
+              "read A00A300804062A8648CE3D0301\nreadlen ! 80000001 SCard::read.\nreadlen A1033001FF\n");
+    std::vector<std::string> records;
+    const auto log = bed.reader(kPad).cardLog();
+    for (std::size_t i = mark; i < log.size(); ++i) {
+      const std::string command = cardsim::toHex(log[i].command);
+      if (command.rfind("00B2", 0) == 0) records.push_back(command);
+    }
+    EXPECT_EQ(records, (std::vector<std::string>{"00B2010400", "00B2020400"}));
   }
 
   // A wrong PIN counts down and the status query sees it; the right one restores it.
@@ -409,9 +435,10 @@ TEST_F(CardNatives, PlainReaderConnectTableAndForwardingNatives) {
   bed.insert(kPlain, "ecardng");
   ASSERT_EQ(road("connect", "()Ljava/lang/String;").rfind("card ECardng ", 0), 0u);
   EXPECT_EQ(road("crossed", "()Ljava/lang/String;"), "card 8000000b\nreader 8000000b\n");
+  // getCTAPIName names the PC/SC reader in use.
   EXPECT_EQ(road("readerRows", "()Ljava/lang/String;"),
             "getName PC/SC\n"
-            "getCTAPIName null\n"
+            "getCTAPIName " + bed.name(kPlain) + "\n"
             "isSecure false\n"
             "shallUseGUI true\n"
             "performVerification 80000006\n"
@@ -709,8 +736,8 @@ class DirectCalls : public CardNatives {
   void SetUp() override {
     CardNatives::SetUp();
     start();
-    receiver = withPeer("at/Quarvel/util/jni/BankCard", peers::idOf(&card));
-    readerReceiver = withPeer("at/Quarvel/util/jni/Reader", peers::idOf(&reader));
+    receiver = withPeer("at/Quarvel/util/jni/BankCard", peers::idOf(&card, sharedReader));
+    readerReceiver = withPeer("at/Quarvel/util/jni/Reader", peers::idOf(sharedReader));
     two = array(std::string("\x3F\x00", 2));
   }
   jobject withPeer(const char* className, int peer) {
@@ -762,6 +789,8 @@ class DirectCalls : public CardNatives {
   cardtest::ScriptChannel channel;
   ThrowingCard card{&channel};
   ThrowingReader reader;
+  // The test owns both: the table's entries hold the reader without deleting it.
+  std::shared_ptr<CReader> sharedReader{&reader, [](CReader*) {}};
   jobject receiver = nullptr;        // a BankCard naming `card`
   jobject readerReceiver = nullptr;  // a Reader naming `reader`
   jbyteArray two = nullptr;
@@ -932,6 +961,131 @@ TEST_F(DirectCalls, ExceptionsStayInTheNative) {
   card.code = static_cast<int>(0x80016A82u);
   EXPECT_EQ(call<jint>(s, "open", "([B)I", two), card.code);
   EXPECT_EQ(pending(), "! 80016a82 SCard::open.");
+}
+
+// Java threads that use the natives at once, as a careless Java program does
+// (qtest.CardStress): a fixed number of rounds each, checked JNI on. No abort, no
+// answer but a result, "no peer" or a card or PC/SC failure, no reader or card left
+// once the reader is released, and signatures each over its own document.
+class CardStress : public CardNatives {
+ protected:
+  // The pattern's report, its lines "outcome count"; the lines after the tally
+  // (starting "intruder" or "signed") in rest.
+  std::map<std::string, int> tally(const std::string& report, std::vector<std::string>* rest = nullptr) {
+    std::map<std::string, int> counts;
+    for (const std::string& line : jvmtest::lines(report)) {
+      if (line.rfind("intruder ", 0) == 0 || line.rfind("signed ", 0) == 0) {
+        if (rest) rest->push_back(line);
+        continue;
+      }
+      const size_t blank = line.rfind(' ');
+      if (blank == std::string::npos) continue;
+      counts[line.substr(0, blank)] += std::atoi(line.c_str() + blank + 1);
+    }
+    return counts;
+  }
+
+  // The outcomes no call may answer: anything but an object, a result below
+  // 0x80000000 (codes, handles, counts), "no peer", a PC/SC result or a transport
+  // failure, and those the pattern allows besides.
+  static std::string unexpected(const std::map<std::string, int>& counts, const std::set<std::string>& allowed = {}) {
+    std::string out;
+    for (const auto& [outcome, n] : counts) {
+      const std::string code = outcome[0] == '!' ? outcome.substr(1) : outcome;
+      const bool number = !code.empty() && code.find_first_not_of("0123456789abcdef") == std::string::npos;
+      const unsigned long value = number ? std::stoul(code, nullptr, 16) : 0;
+      const bool fine = outcome == "ok" || allowed.count(outcome) ||
+                        (number && (value == 0x8000000bul || (value & 0xFFFF0000ul) == 0x80100000ul ||
+                                    (value & 0xFFFF0000ul) == 0x80030000ul ||
+                                    (outcome[0] != '!' && value < 0x80000000ul)));
+      if (!fine) out += outcome + " x" + std::to_string(n) + "; ";
+    }
+    return out;
+  }
+
+  // Every reader and card object made since the process began has been destroyed:
+  // their lifecycle lines in the trace log pair up.
+  static void expectNothingLeft() {
+    const std::string trace = jvmtest::readFile(jvmtest::traceLogPath());
+    for (const char* cls : {"CReader_base", "CSCard"}) {
+      const std::string head = std::string("class ") + cls + " at 0x[0-9A-F]+:\n +";
+      const auto count = [&](const std::string& what) {
+        const std::regex pattern(head + what);
+        return std::distance(std::sregex_iterator(trace.begin(), trace.end(), pattern), std::sregex_iterator());
+      };
+      const auto made = count("Size: 0x[0-9A-F]+ Bytes constructed\\.");
+      EXPECT_GT(made, 0) << cls;
+      EXPECT_EQ(count("destructed\\."), made) << cls;
+    }
+  }
+
+  void startOn(cardsim::PcscBed& bed, const char* profile) {
+    bed.insert(kReader, profile);
+    configure(bed.name(kReader));
+    start();
+    // Should a reader ever be missing, the question is answered No (a "reader null").
+    for (int i = 0; i < 20; ++i) wt::queueMessageBoxAnswer(IDNO);
+  }
+
+  static constexpr std::size_t kReader = cardsim::PcscBed::kPlain;
+};
+
+TEST_F(CardStress, EightThreadsGetAndReleaseTheReader) {
+  cardsim::PcscBed bed;
+  startOn(bed, "asign");
+  const auto counts = tally(stress("getAndRelease", "(II)Ljava/lang/String;", 8, 12));
+  EXPECT_EQ(unexpected(counts), "");
+  EXPECT_GT(counts.count("ok") ? counts.at("ok") : 0, 0);
+  EXPECT_GT(counts.count("1") ? counts.at("1") : 0, 0);
+  EXPECT_EQ(counts.count("reader null"), 0u);
+  expectNothingLeft();
+}
+
+TEST_F(CardStress, ACardUsedWhileAnotherThreadDisconnects) {
+  cardsim::PcscBed bed;
+  startOn(bed, "asign");
+  const auto counts = tally(stress("useWhileDisconnect", "(I)Ljava/lang/String;", 40));
+  EXPECT_EQ(unexpected(counts), "");
+  EXPECT_GT(counts.count("ok") ? counts.at("ok") : 0, 40);
+  expectNothingLeft();
+}
+
+TEST_F(CardStress, ReaderCallsWhileAnotherThreadReleasesIt) {
+  cardsim::PcscBed bed;
+  startOn(bed, "asign");
+  const auto counts = tally(stress("useWhileRelease", "(I)Ljava/lang/String;", 30));
+  EXPECT_EQ(unexpected(counts), "");
+  EXPECT_GT(counts.count("1") ? counts.at("1") : 0, 30);
+  expectNothingLeft();
+}
+
+// Four threads sign on one card object, a fifth feeds data of its own to whatever
+// signature runs: every signature verifies with the certificate over its thread's
+// document alone, and the feeder is refused (no signature of its own).
+TEST_F(CardStress, FourThreadsSignOnOneCard) {
+  cardsim::PcscBed bed;
+  startOn(bed, "asign");
+  const cardtest::TypeInfo& type = cardtest::kTypes[static_cast<int>(cardtest::Type::ASign)];
+  std::vector<std::string> rest;
+  const auto counts = tally(stress("signFromThreads", "(IIILjava/lang/String;Ljava/lang/String;)Ljava/lang/String;", 4, 5,
+                                 type.signKid, str(hexOf(cardtest::signParameter(type.type, 2, false))),
+                                 str(hexOf(type.signPin))),
+                            &rest);
+  EXPECT_EQ(unexpected(counts), "");
+  ASSERT_FALSE(rest.empty());
+  EXPECT_TRUE(std::regex_match(rest[0], std::regex("intruder 80000001 [0-9]+;"))) << rest[0];
+  const std::string certificate = cardtest::certificate(type.signCert);
+  const int prefix = cardtest::signedPrefix(type.type, 2, false);
+  EXPECT_EQ(rest.size(), 1u + 4u * 5u);
+  for (std::size_t i = 1; i < rest.size(); ++i) {
+    std::istringstream line(rest[i]);
+    std::string word, document, signature;
+    line >> word >> document >> signature;
+    EXPECT_EQ(cardtest::recoverSigned(certificate, cardtest::bytes(signature)),
+              cardtest::digestInfo(prefix, cardtest::digest(prefix, cardtest::bytes(document))))
+        << rest[i];
+  }
+  expectNothingLeft();
 }
 
 }  // namespace

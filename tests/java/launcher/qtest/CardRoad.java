@@ -90,13 +90,14 @@ public final class CardRoad {
         return r.toString();
     }
 
-    /** Record files: read (count 1500) and readlen of the records in turn. */
+    /** Record files: read (count 1500), readlen with the length, then readlen with 4, of the records in turn. */
     public static String readRecords(String fid, int length) {
         StringBuilder r = new StringBuilder();
         try {
             int handle = card.open(bytes(fid));
-            r.append("read ").append(hex(card.read(handle))).append('\n');
-            r.append("readlen ").append(hex(card.readlen(handle, length))).append('\n');
+            row(r, "read", () -> card.read(handle));
+            row(r, "readlen", () -> card.readlen(handle, length));
+            row(r, "readlen", () -> card.readlen(handle, 4));
             card.close(handle);
         } catch (CardAdminException e) {
             r.append(thrown(e)).append('\n');
