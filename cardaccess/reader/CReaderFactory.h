@@ -19,7 +19,8 @@ class CReaderFactory : public CLogable {
   static CReader* getInstance();
   // The same, kept allocated for the caller whatever other threads release.
   static std::shared_ptr<CReader> getSharedInstance();
-  // 1 when the reader was the factory's and is now deleted, else 0.
+  // 1 when the reader was the factory's (deleted now, or when a call another thread
+  // has under way on it ends), else 0.
   static int releaseInstance(CReader* reader);
 
   ~CReaderFactory() override;
