@@ -103,22 +103,13 @@ void forgetWithCards(const CReader_base* reader) {
   }
 }
 
-Held Held::reader(int id) {
+Held Held::find(bool card, int id) {
   Table& t = table();
   std::lock_guard<std::mutex> hold(t.lock);
   Held held;
-  if (const Entry* entry = t.find(Kind::kReader, id)) held.m_owner = entry->owner.lock();
+  if (const Entry* entry = t.find(card ? Kind::kCard : Kind::kReader, id)) held.m_owner = entry->owner.lock();
   held.m_id = held.m_owner ? id : 0;
-  return held;
-}
-
-Held Held::card(int id) {
-  Table& t = table();
-  std::lock_guard<std::mutex> hold(t.lock);
-  Held held;
-  if (const Entry* entry = t.find(Kind::kCard, id)) held.m_owner = entry->owner.lock();
-  held.m_id = held.m_owner ? id : 0;
-  held.m_card = true;
+  held.m_card = card;
   return held;
 }
 

@@ -47,8 +47,8 @@ void forgetWithCards(const CReader_base* reader);
 class Held {
  public:
   Held() = default;
-  static Held reader(int id);
-  static Held card(int id);
+  static Held reader(int id) { return find(false, id); }
+  static Held card(int id) { return find(true, id); }
 
   explicit operator bool() const { return m_owner != nullptr; }
   int id() const { return m_id; }
@@ -57,6 +57,8 @@ class Held {
   const std::shared_ptr<CReader>& owner() const { return m_owner; }
 
  private:
+  static Held find(bool card, int id);
+
   std::shared_ptr<CReader> m_owner;
   int m_id = 0;
   bool m_card = false;

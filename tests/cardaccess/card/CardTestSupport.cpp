@@ -166,6 +166,16 @@ void writeCardLists(const std::vector<std::pair<std::string, std::string>>& valu
   eswtool::writeFile(host, eswtool::buildArchive(plan));
 }
 
+void setRegistryText(HKEY root, const char* key, const char* name, const std::string& value) {
+  HKEY handle = nullptr;
+  if (RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr) != ERROR_SUCCESS)
+    throw std::runtime_error(std::string("cannot open ") + key);
+  const LONG rc = RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                 static_cast<DWORD>(value.size() + 1));
+  RegCloseKey(handle);
+  if (rc != ERROR_SUCCESS) throw std::runtime_error(std::string("cannot set ") + name);
+}
+
 std::string atrText(const std::string& atr, std::size_t n) {
   static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   const std::string part = n != 0 && atr.size() > n ? atr.substr(0, n) : atr;

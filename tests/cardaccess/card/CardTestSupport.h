@@ -8,6 +8,8 @@
 #include "cardaccess/card/CSCard.h"
 #include "cardsim/card.h"
 
+#include <windows.h>
+
 #include <atomic>
 #include <deque>
 #include <functional>
@@ -91,6 +93,8 @@ void createApplication();
 // Writes the program's own signed settings file, Quarvel.esw in the system
 // directory, with these values in its Quarvel section (the card lists).
 void writeCardLists(const std::vector<std::pair<std::string, std::string>>& values);
+// A REG_SZ value, its key made when missing (the user's Reader0 settings, ...).
+void setRegistryText(HKEY root, const char* key, const char* name, const std::string& value);
 // The standard Base64 of the ATR's first n bytes (all when n is 0).
 std::string atrText(const std::string& atr, std::size_t n = 0);
 // The values that list the test bed's five card types under their first names.

@@ -27,15 +27,6 @@ using cardtest::TypeInfo;
 
 namespace {
 
-void setValue(HKEY root, const char* key, const char* name, const std::string& value) {
-  HKEY handle = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr), ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                           static_cast<DWORD>(value.size() + 1)),
-            ERROR_SUCCESS);
-  RegCloseKey(handle);
-}
-
 class CtApiCards : public testing::Test {
  protected:
   void SetUp() override {
@@ -46,7 +37,7 @@ class CtApiCards : public testing::Test {
     configure("asign", "123456 OK");
     setenv("QUARVEL_CTAPI_SIM_CONFIG", (dir_ + "/ctapi.conf").c_str(), 1);
     // The driver's path comes from its own signed settings file in the installation directory.
-    setValue(HKEY_LOCAL_MACHINE, "Software\\VOQ. VUV-Oredaridez GmbH\\Quarvel", "InstallDir", "C:\\Quarvel");
+    cardtest::setRegistryText(HKEY_LOCAL_MACHINE, "Software\\VOQ. VUV-Oredaridez GmbH\\Quarvel", "InstallDir", "C:\\Quarvel");
     eswtool::ArchivePlan plan;
     plan.sections.push_back({std::string("ctapi:") + CARD_CTAPI_DRIVER, {{"SectionName", "ctapisim"}}, true});
     eswtool::Block block;
@@ -56,8 +47,8 @@ class CtApiCards : public testing::Test {
     const std::string file = platform::mapPath("C:\\Quarvel\\ctapisim.esw");
     platform::makeDirectories(file.substr(0, file.rfind('/')));
     eswtool::writeFile(file, eswtool::buildArchive(plan));
-    setValue(HKEY_CURRENT_USER, CReaderFactory::kSettingsKey, "ctapi", "ctapisim");
-    setValue(HKEY_CURRENT_USER, CReaderFactory::kSettingsKey, "Port", "1");
+    cardtest::setRegistryText(HKEY_CURRENT_USER, CReaderFactory::kSettingsKey, "ctapi", "ctapisim");
+    cardtest::setRegistryText(HKEY_CURRENT_USER, CReaderFactory::kSettingsKey, "Port", "1");
   }
 
   // A new configuration file each time, so that the driver reads it again.

@@ -34,17 +34,6 @@ constexpr int kNoPeer = static_cast<int>(0x8000000bu);
 constexpr int kNotSupported = static_cast<int>(0x80000001u);
 constexpr std::size_t kReader = PcscBed::kPlain;
 
-void setValue(const char* name, const std::string& value) {
-  HKEY handle = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, CReaderFactory::kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr,
-                            &handle, nullptr),
-            ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                           static_cast<DWORD>(value.size() + 1)),
-            ERROR_SUCCESS);
-  RegCloseKey(handle);
-}
-
 // A call on what an id names, as a native makes it: held, locked, done only when
 // the object is still there; "no peer" otherwise.
 template <class Operation>
@@ -113,9 +102,10 @@ class CardThreads : public testing::Test {
     CSCardFactory::install();
     bed_ = std::make_unique<PcscBed>();
     bed_->insert(kReader, "asign");
-    setValue("ctapi", "PCSC");
-    setValue("ReaderName", bed_->name(kReader));
-    setValue("ShareMode", "2");
+    for (const auto& [name, value] : {std::pair<const char*, std::string>{"ctapi", "PCSC"},
+                                      {"ReaderName", bed_->name(kReader)},
+                                      {"ShareMode", "2"}})
+      cardtest::setRegistryText(HKEY_CURRENT_USER, CReaderFactory::kSettingsKey, name, value);
   }
 
   void TearDown() override { bed_.reset(); }
