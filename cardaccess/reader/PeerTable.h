@@ -35,7 +35,8 @@ namespace peers {
 int idOf(const std::shared_ptr<CReader>& reader);
 int idOf(CSCard* card, const std::shared_ptr<CReader>& owner);
 
-// Removes the object's entry (if any); called by the destructors.
+// Removes the object's entry (if any); called by the destructors, and by a reader
+// before it deletes a card.
 void forget(const CReader_base* reader);
 void forget(const CSCard* card);
 // A released reader: its entry and those of its cards. Called under the reader's
