@@ -293,11 +293,20 @@ INT_PTR runModal(HWND dlg, HWND owner) {
 }  // namespace
 
 void runPendingUiActions() {
+  // Nobody reaches a disabled dialog (a message box of it is open): its user waits
+  // until it is enabled again, or goes with it.
+  std::deque<std::pair<HWND, std::function<void(HWND)>>> waiting;
   while (!t_pendingDialogs.empty()) {
     auto pending = std::move(t_pendingDialogs.front());
     t_pendingDialogs.pop_front();
-    if (IsWindow(pending.first)) pending.second(pending.first);
+    if (!IsWindow(pending.first)) continue;
+    if (!IsWindowEnabled(pending.first)) {
+      waiting.push_back(std::move(pending));
+      continue;
+    }
+    pending.second(pending.first);
   }
+  for (auto it = waiting.rbegin(); it != waiting.rend(); ++it) t_pendingDialogs.push_front(std::move(*it));
 }
 
 }  // namespace win

@@ -6,14 +6,16 @@ add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/BadMetadataKey.cpp
   DEPENDS make_metadata_key VERBATIM)
 quarvel_add_test(pdfverify_startup_tests LABEL pdfverify
   SOURCES startup_test.cpp
-  LIBS vhost)
+  LIBS vhost
+  PROPERTIES ENVIRONMENT QUARVEL_PUMPING_MESSAGE_BOXES=1)
 add_dependencies(pdfverify_startup_tests Tolmira TolmiraBadKey)
 target_compile_definitions(pdfverify_startup_tests PRIVATE TOLMIRA_PATH="$<TARGET_FILE:Tolmira>"
   TOLMIRA_BADKEY_PATH="$<TARGET_FILE:TolmiraBadKey>" POINTERHOLDER_TRANSITION=4)
 
 quarvel_add_test(pdfverify_handler_tests LABEL pdfverify
   SOURCES handler_test.cpp
-  LIBS tolmira_plugin vhost)
+  LIBS tolmira_plugin vhost
+  PROPERTIES ENVIRONMENT QUARVEL_PUMPING_MESSAGE_BOXES=1)
 target_compile_definitions(pdfverify_handler_tests PRIVATE POINTERHOLDER_TRANSITION=4)
 quarvel_add_resources(pdfverify_handler_tests ${CMAKE_SOURCE_DIR}/pdfverify/plugin/Tolmira.resources)
 
@@ -41,7 +43,7 @@ quarvel_warnings(verify_benchmark)
 quarvel_add_test(pdfverify_engine_tests LABEL pdfverify
   SOURCES engine_test.cpp
   LIBS vhost pdffixtures certcheck certcheck_testnet quarvel_testpki
-  PROPERTIES TIMEOUT 900)
+  PROPERTIES TIMEOUT 900 ENVIRONMENT QUARVEL_PUMPING_MESSAGE_BOXES=1)
 add_dependencies(pdfverify_engine_tests Tolmira)
 target_include_directories(pdfverify_engine_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/certcheck/network)
 target_compile_definitions(pdfverify_engine_tests PRIVATE TOLMIRA_PATH="$<TARGET_FILE:Tolmira>" POINTERHOLDER_TRANSITION=4)
@@ -50,7 +52,8 @@ target_compile_definitions(pdfverify_engine_tests PRIVATE TOLMIRA_PATH="$<TARGET
 # hostile documents and broken signatures.
 quarvel_add_test(pdfverify_faults_tests LABEL pdfverify
   SOURCES engine_faults_test.cpp
-  LIBS vhost pdffixtures certcheck_testnet quarvel_testpki)
+  LIBS vhost pdffixtures certcheck_testnet quarvel_testpki
+  PROPERTIES ENVIRONMENT QUARVEL_PUMPING_MESSAGE_BOXES=1)
 add_dependencies(pdfverify_faults_tests Tolmira)
 target_include_directories(pdfverify_faults_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/certcheck/network)
 target_compile_definitions(pdfverify_faults_tests PRIVATE TOLMIRA_PATH="$<TARGET_FILE:Tolmira>" POINTERHOLDER_TRANSITION=4)

@@ -88,6 +88,13 @@ struct MessageBoxRecord {
 void queueMessageBoxAnswer(int answer);
 std::vector<MessageBoxRecord> messageBoxes();
 void clearMessageBoxes();
+// The pumping mode of this process's message boxes (also on with
+// QUARVEL_PUMPING_MESSAGE_BOXES=1 in the environment; the hook overrides it). A box
+// then runs a modal loop as a real one does: its owner is disabled while it is open, it
+// dispatches the thread's sent and posted messages before it answers, and keeps
+// dispatching while it waits for the test's answer (setDesktopMessageBoxesWait). A
+// WM_QUIT ends the loop and stays queued for the loop outside.
+void setPumpingMessageBoxes(bool pumping);
 
 struct PopupMenuRecord {
   HMENU menu = nullptr;
@@ -105,7 +112,8 @@ void clearPopupMenus();
 
 // Runs `action` with the next dialog that DialogBoxParamA or CreateDialogParamA makes.
 // A modal dialog's action runs at the thread's first message wait after the dialog was
-// made (the modal loop, or a loop the dialog procedure runs inside WM_INITDIALOG); a
+// made (the modal loop, or a loop the dialog procedure runs inside WM_INITDIALOG) at
+// which the dialog is enabled (not while a pumping message box of it is open); a
 // modeless dialog's right after CreateDialogParamA made it. Without a queued action a
 // modal dialog gets WM_COMMAND IDCANCEL, as from the Escape key, and is ended with
 // IDCANCEL if its procedure does not end it.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/window_test.h"
+#include "quarvel_test.h"
 #include "window_test_support.h"
 
 namespace {
@@ -399,6 +400,147 @@ TEST(MessageBoxes, AnsweredFromTheScriptAndRecorded) {
   EXPECT_EQ(boxes[1].caption, "Fehler");  // the default caption
   EXPECT_EQ(boxes[6].text, "Prüfung");
   EXPECT_EQ(boxes[6].caption, "Titel");
+}
+
+constexpr UINT kWhileOpen = WM_APP + 7;
+
+// What the box's owner saw of a message dispatched while a box was open.
+struct DuringBox {
+  int dispatched = 0;
+  bool ownerEnabled = true;
+};
+
+DuringBox& duringBox() {
+  static DuringBox d;
+  return d;
+}
+
+HWND boxOwner() {
+  wintests::recorderClass();
+  duringBox() = DuringBox{};
+  wintests::handlers()[kWhileOpen] = [](HWND hwnd, WPARAM, LPARAM) -> LRESULT {
+    ++duringBox().dispatched;
+    duringBox().ownerEnabled = IsWindowEnabled(hwnd) != FALSE;
+    return 0;
+  };
+  return CreateWindowExA(0, "Recorder", "Besitzer", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                         nullptr);
+}
+
+TEST(MessageBoxes, APumpingBoxDispatchesBeforeItAnswers) {
+  struct Row {
+    bool pumping;
+    int dispatchedDuringBox;
+  };
+  for (const Row& row : {Row{false, 0}, Row{true, 1}}) {
+    HWND owner = boxOwner();
+    ASSERT_TRUE(owner);
+    wt::setPumpingMessageBoxes(row.pumping);
+    ASSERT_TRUE(PostMessageA(owner, kWhileOpen, 0, 0));
+    wt::queueMessageBoxAnswer(IDRETRY);
+    EXPECT_EQ(MessageBoxA(owner, "Offen", "Titel", MB_RETRYCANCEL), IDRETRY) << row.pumping;
+    EXPECT_EQ(duringBox().dispatched, row.dispatchedDuringBox) << row.pumping;
+    EXPECT_FALSE(duringBox().ownerEnabled && row.pumping) << "a box disables its owner while it is open";
+    EXPECT_TRUE(IsWindowEnabled(owner));
+    wt::pumpMessages();  // what the box left queued
+    EXPECT_EQ(duringBox().dispatched, 1) << row.pumping;
+    DestroyWindow(owner);
+  }
+  wt::setPumpingMessageBoxes(false);
+}
+
+TEST(MessageBoxes, APumpingBoxServesSendersWhileItWaitsForTheAnswer) {
+  HWND owner = boxOwner();
+  ASSERT_TRUE(owner);
+  wt::setPumpingMessageBoxes(true);
+  wt::setDesktopMessageBoxesWait(true);
+  // The test's other hand: once the box shows, a message from another thread, then the answer.
+  static size_t shownBefore;
+  shownBefore = wt::desktopMessageBoxes().size();
+  HANDLE tester = CreateThread(nullptr, 0, [](LPVOID p) -> DWORD {
+    HWND target = static_cast<HWND>(p);
+    quarveltest::eventually([] { return wt::desktopMessageBoxes().size() > shownBefore; });
+    SendMessageA(target, kWhileOpen, 0, 0);
+    wt::queueDesktopMessageBoxAnswer(IDNO);
+    return 0;
+  }, owner, 0, nullptr);
+  ASSERT_TRUE(tester);
+  EXPECT_EQ(MessageBoxA(owner, "Wartet", "Titel", MB_YESNO), IDNO);
+  EXPECT_EQ(duringBox().dispatched, 1);
+  EXPECT_FALSE(duringBox().ownerEnabled);
+  EXPECT_EQ(WaitForSingleObject(tester, 60000), WAIT_OBJECT_0);
+  CloseHandle(tester);
+  wt::setDesktopMessageBoxesWait(false);
+  wt::setPumpingMessageBoxes(false);
+  DestroyWindow(owner);
+}
+
+TEST(MessageBoxes, AQuitEndsTheBoxLoopAndStaysQueued) {
+  HWND owner = boxOwner();
+  ASSERT_TRUE(owner);
+  wt::setPumpingMessageBoxes(true);
+  PostQuitMessage(3);
+  ASSERT_TRUE(PostMessageA(owner, kWhileOpen, 0, 0));
+  EXPECT_EQ(MessageBoxA(owner, "Ende", "Titel", MB_OKCANCEL), IDCANCEL);
+  EXPECT_EQ(duringBox().dispatched, 1);  // posted messages come before the quit
+  MSG m;
+  EXPECT_EQ(GetMessageA(&m, nullptr, 0, 0), FALSE);
+  EXPECT_EQ(m.wParam, 3u);
+  wt::setPumpingMessageBoxes(false);
+  DestroyWindow(owner);
+}
+
+// A dialog that tells of a failure in a box from WM_INITDIALOG, then goes on or ends.
+INT_PTR CALLBACK boxInInitProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_COMMAND) {
+    EndDialog(dlg, LOWORD(wParam));
+    return TRUE;
+  }
+  if (msg != WM_INITDIALOG) return FALSE;
+  MessageBoxA(dlg, "Fehler beim Lesen", "Fehler", MB_ICONERROR);
+  if (lParam != 0) EndDialog(dlg, -1);
+  return TRUE;
+}
+
+TEST(MessageBoxes, TheDialogsUserWaitsWhileItsBoxIsOpen) {
+  TemplateBuilder t(WS_POPUP | WS_CAPTION, "Information", 200, 100);
+  t.item(BS_PUSHBUTTON, IDOK, 0x80, nullptr, "OK", 10, 70, 50, 14);
+  wt::setPumpingMessageBoxes(true);
+  struct Row {
+    bool endsInInit;
+    bool userComes;
+  };
+  for (const Row& row : {Row{false, true}, Row{true, false}}) {
+    wt::clearMessageBoxes();
+    bool boxAnsweredFirst = false;
+    bool came = false;
+    wt::onNextDialog([&](HWND dlg) {
+      came = true;
+      boxAnsweredFirst = wt::messageBoxes().size() == 1;
+      wt::pressButton(dlg, IDOK);
+    });
+    const INT_PTR result =
+        DialogBoxIndirectParamA(nullptr, t.get(), nullptr, boxInInitProc, row.endsInInit ? 1 : 0);
+    EXPECT_EQ(came, row.userComes) << row.endsInInit;
+    EXPECT_EQ(boxAnsweredFirst, row.userComes) << row.endsInInit;
+    EXPECT_EQ(result, row.endsInInit ? -1 : IDOK);
+  }
+  wt::setPumpingMessageBoxes(false);
+}
+
+// The mode as a program under test gets it: from the environment.
+QUARVEL_CHILD(boxPumpsByEnvironment) {
+  HWND owner = boxOwner();
+  PostMessageA(owner, kWhileOpen, 0, 0);
+  MessageBoxA(owner, "Umgebung", "Titel", MB_OK);
+  return duringBox().dispatched;
+}
+
+TEST(MessageBoxes, TheEnvironmentTurnsThePumpingModeOn) {
+  setenv("QUARVEL_PUMPING_MESSAGE_BOXES", "1", 1);
+  EXPECT_EQ(quarveltest::runChild("boxPumpsByEnvironment"), 1);
+  unsetenv("QUARVEL_PUMPING_MESSAGE_BOXES");
+  EXPECT_EQ(quarveltest::runChild("boxPumpsByEnvironment"), 0);
 }
 
 TEST(Tray, IconsAndTheirCallbacks) {
