@@ -51,14 +51,14 @@ constexpr const char* kSha1 = "1.3.14.3.2.26";
 
 const SignatureAlgorithm* findSignatureAlgorithm(const std::string& oid) {
   for (const SignatureAlgorithm& algorithm : kSignatureAlgorithms) {
-    if (certcheck::oidStartsWith(oid, algorithm.oid)) return &algorithm;
+    if (certcheck::oidMatches(oid, algorithm.oid)) return &algorithm;
   }
   return nullptr;
 }
 
 bool isListedDigest(const std::string& oid) {
   for (const char* digest : kDigestAlgorithms) {
-    if (certcheck::oidStartsWith(oid, digest)) return true;
+    if (certcheck::oidMatches(oid, digest)) return true;
   }
   return false;
 }
@@ -133,7 +133,7 @@ DWORD verifyRsa(const unsigned char* certificate, unsigned int certificateLength
   const ASN1_OBJECT* object = nullptr;
   X509_ALGOR_get0(&object, nullptr, nullptr, algorithm);
   const std::string oid = certcheck::oidText(object);
-  const bool allowed = rule == DigestRule::sha1Only ? certcheck::oidStartsWith(oid, kSha1) : isListedDigest(oid);
+  const bool allowed = rule == DigestRule::sha1Only ? certcheck::oidMatches(oid, kSha1) : isListedDigest(oid);
   if (!allowed) return kUnsupported;
 
   const EVP_MD* md = certcheck::namedDigest(oid);
@@ -468,7 +468,7 @@ DWORD verifyPKCS7DigestSignature(const unsigned char* digest, unsigned int diges
 
   const std::string keyOid = signer.context->pCertInfo->SubjectPublicKeyInfo.Algorithm.pszObjId;
   DWORD checked = kUnsupported;
-  if (certcheck::oidStartsWith(keyOid, szOID_RSA_RSA)) {
+  if (certcheck::oidMatches(keyOid, szOID_RSA_RSA)) {
     checked = verifyContentRsa(*signer.context, content, signerInfo->enc_digest);
   } else if (keyOid == szOID_ECC_PUBLIC_KEY) {
     checked = verifyContentP192(*signer.context, content, signerInfo->enc_digest);

@@ -311,8 +311,11 @@ TEST(VerifyPkcs7Signature, FixtureTable) {
        {kMismatch, true}},
       {"messageDigest of other data, signature valid", kit.sign("p7-detached", "rsa2048", other), kData,
        {kMismatch, true}},
-      {"RSA-PSS signature (RSA road, PKCS#1 padding fails)", kit.sign("p7-detached", "rsa2048", kData, {"--pss"}),
-       kData, {kMismatch, true}},
+      // 1.2.840.113549.1.1.10 lies beside rsaEncryption, not below it: a method
+      // the library does not support, never a value that does not match.
+      {"RSA-PSS signature", kit.sign("p7-detached", "rsa2048", kData, {"--pss"}), kData, {kUnsupported, false}},
+      {"RSA with SHA-512", kit.sign("p7-detached", "rsa2048", kData, {"--md", "sha512"}), kData,
+       {kUnsupported, false}},
       // Refused before the certificate is read: the flag stays as it was.
       {"DSA with SHA-1", kit.sign("p7-detached", "dsa", kData, {"--md", "sha1"}), kData, {kUnsupported, false}},
       {"DSA with SHA-256", kit.sign("p7-detached", "dsa", kData), kData, {kUnsupported, false}},
@@ -359,9 +362,24 @@ TEST(VerifyPkcs7Signature, CraftedSignerInfos) {
     Bytes value;
     DWORD expected;
   } rows[] = {
-      {"RSA as 1.2.840.113549.1.1.10 (prefix of rsaEncryption)",
+      // Identifiers match a listed one only at a whole arc.
+      {"a PKCS#1 v1.5 value named RSA-PSS, 1.2.840.113549.1.1.10",
        craft(rsa, [](PKCS7*, PKCS7_SIGNER_INFO* si) { setAlgorithm(si->digest_enc_alg, "1.2.840.113549.1.1.10"); }),
+       kUnsupported},
+      {"a value named below rsaEncryption, 1.2.840.113549.1.1.1.5",
+       craft(rsa, [](PKCS7*, PKCS7_SIGNER_INFO* si) { setAlgorithm(si->digest_enc_alg, "1.2.840.113549.1.1.1.5"); }),
        kValid},
+      {"digest algorithm 2.16.840.1.101.3.4.2.10 (SHA3-512, beside SHA-256)",
+       craft(rsa, [](PKCS7*, PKCS7_SIGNER_INFO* si) { setAlgorithm(si->digest_alg, "2.16.840.1.101.3.4.2.10"); }),
+       kUnsupported},
+      {"digest algorithm 1.3.14.3.2.261 (beside SHA-1)",
+       craft(rsa, [](PKCS7*, PKCS7_SIGNER_INFO* si) { setAlgorithm(si->digest_alg, "1.3.14.3.2.261"); }),
+       kUnsupported},
+      // A PSS value under the PKCS#1 v1.5 name: its padding is no v1.5 padding.
+      {"an RSA-PSS value named sha256WithRSAEncryption",
+       craft(kit.sign("p7-detached", "rsa2048", kData, {"--pss"}),
+             [](PKCS7*, PKCS7_SIGNER_INFO* si) { setAlgorithm(si->digest_enc_alg, "1.2.840.113549.1.1.11"); }),
+       kMismatch},
       {"RSA as 1.3.36.3.3.1.2", craft(rsa, [](PKCS7*, PKCS7_SIGNER_INFO* si) {
          setAlgorithm(si->digest_enc_alg, "1.3.36.3.3.1.2");
        }),
