@@ -13,11 +13,19 @@ bool unknownTrust(uint32_t c) {
   return c == 0x8003000C || c == 0x8003000E || c == 0x8004000C || maskSet(c, 0x80090000) || maskSet(c, 0x800A0001);
 }
 
+// Only the responder's own answers revoke: "revoked" and "unknown" (which fails closed).
+// Every other code of the OCSP family is a fault on the way to it, a proxy's
+// included, and leaves the trust unknown; a bit test would read 0x80070016,
+// 0x80070017 and 0x8007001C to 0x8007001F as revocations.
+bool ocspRevocation(uint32_t c) { return c == 0x80070014 || c == 0x80070015; }
+
+bool ocspFamily(uint32_t c) { return (c & 0xFFFF0000u) == 0x80070000u; }
+
 }  // namespace
 
 VerificationMapping mapVerificationResult(uint32_t s, uint32_t c) {
-  const bool ocsp = maskSet(c, 0x80070000);
-  const bool ocspRevoked = ocsp && maskSet(c, 0x80070014);
+  const bool ocsp = ocspFamily(c);
+  const bool ocspRevoked = ocspRevocation(c);
   if (s != 0) {
     if (c == 0) return {0xFFFF, 2, {"Signature is INVALID and certificate trust is TRUSTED."}};
     if (unknownTrust(c)) return {0xFFFF, 2, {"Signature is INVALID and certificate trust is UNKNOWN."}};

@@ -34,9 +34,19 @@ TEST(ResultMapping, EveryRowInOrder) {
       {0, 0x8004000B, 0, 2, "Signature is VALID and certificate validity date wrong."},
       {0, 0x80040003, 0, 2, "Signature is VALID and certificate signature is wrong."},
       {0, 0x80070014, 0, 2, "Signature is VALID and certificate is ocsp REVOKED."},
-      // 0x80070015 has every bit of 0x80070014: revoked.
+      // The responder's "unknown" fails closed: revoked.
       {0, 0x80070015, 0, 2, "Signature is VALID and certificate is ocsp REVOKED."},
       {0, 0x80070002, 0xFFFF, 3, "Signature is VALID and certificate trust is UNKNOWN."},
+      // Faults on the way to the responder carry every bit of 0x80070014, yet
+      // revoke nothing: the proxies' codes and the chain without an issuer.
+      {0, 0x80070016, 0xFFFF, 3, "Signature is VALID and certificate trust is UNKNOWN."},
+      {0, 0x80070017, 0xFFFF, 3, "Signature is VALID and certificate trust is UNKNOWN."},
+      {0, 0x8007001C, 0xFFFF, 3, "Signature is VALID and certificate trust is UNKNOWN."},
+      {0, 0x8007001D, 0xFFFF, 3, "Signature is VALID and certificate trust is UNKNOWN."},
+      {0, 0x8007001E, 0xFFFF, 3, "Signature is VALID and certificate trust is UNKNOWN."},
+      {0, 0x8007001F, 0xFFFF, 3, "Signature is VALID and certificate trust is UNKNOWN."},
+      {0x80050001, 0x80070015, 0, 2, "Signature is INVALID and certificate trust UNTRUSTED."},
+      {0x80050001, 0x80070017, 0xFFFF, 2, "Signature is INVALID and certificate trust is UNKNOWN."},
       {0, 0x8003000B, 0, 2, "Signature is VALID and certificate is crl REVOKED."},
       {0, 0x8003000F, 0, 2, "Signature is VALID and certificate is crl REVOKED."},
       {0, 0x80030001, 0, 3, "Signature is VALID and certificate trust is UNTRUSTED."},
