@@ -2,11 +2,13 @@
 
 #include <windows.h>
 #include <wincrypt.h>
+#include <winsock2.h>
 
 #include <openssl/err.h>
 #include <openssl/ocsp.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -19,8 +21,8 @@
 
 namespace {
 
-std::atomic<unsigned> connectTimeout{10};
-std::atomic<unsigned> overallTimeout{30};
+std::atomic<unsigned> connectTimeout{10000};
+std::atomic<unsigned> overallTimeout{30000};
 
 // The longest status line the reader collects before it gives up.
 const size_t MAX_STATUS_LINE = 1023;
@@ -50,14 +52,14 @@ bool isAddress(const std::string& host) {
 
 HttpTimeouts getHttpTimeouts() {
   HttpTimeouts t;
-  t.connectSeconds = connectTimeout;
-  t.overallSeconds = overallTimeout;
+  t.connectMilliseconds = connectTimeout;
+  t.overallMilliseconds = overallTimeout;
   return t;
 }
 
-void setHttpTimeouts(unsigned connectSeconds, unsigned overallSeconds) {
-  if (connectSeconds) connectTimeout = connectSeconds;
-  if (overallSeconds) overallTimeout = overallSeconds;
+void setHttpTimeouts(unsigned connectMilliseconds, unsigned overallMilliseconds) {
+  if (connectMilliseconds) connectTimeout = connectMilliseconds;
+  if (overallMilliseconds) overallTimeout = overallMilliseconds;
 }
 
 bool isSafeUrl(const char* url) {
@@ -116,7 +118,7 @@ bool splitUrl(const char* url, ParsedUrl& out) {
   return !out.host.empty() && !out.port.empty();
 }
 
-HttpConnection::HttpConnection() : deadline_(time(nullptr) + static_cast<time_t>(overallTimeout.load())) {}
+HttpConnection::HttpConnection() : deadline_(Clock::now() + std::chrono::milliseconds(overallTimeout.load())) {}
 
 HttpConnection::~HttpConnection() {
   if (ssl_) SSL_free(ssl_);  // frees the BIO it holds
@@ -124,22 +126,27 @@ HttpConnection::~HttpConnection() {
   if (context_) SSL_CTX_free(context_);
 }
 
-bool HttpConnection::connect(const std::string& host, const std::string& port) {
-  if (bio_ || host.empty() || port.empty() || host.size() > 255 || port.size() > 5) return false;
+bool HttpConnection::prepare(const std::string& host, const std::string& port) {
+  if (bio_ || ssl_ || host.empty() || port.empty() || host.size() > 255 || port.size() > 5) return false;
   bio_ = BIO_new_connect(host.c_str());
   if (!bio_) return false;
-  BIO_set_conn_port(bio_, port.c_str());
+  if (BIO_set_conn_port(bio_, port.c_str()) <= 0) {
+    BIO_free_all(bio_);
+    bio_ = nullptr;
+    return false;
+  }
   BIO_set_nbio(bio_, 1);
-  time_t left = deadline_ - time(nullptr);
-  if (left <= 0) return false;
-  const time_t connectLimit = static_cast<time_t>(connectTimeout.load());
-  if (left > connectLimit) left = connectLimit;
-  const time_t connectDeadline = time(nullptr) + left;
+  return true;
+}
+
+bool HttpConnection::connect() {
+  if (!bio_ || ssl_) return false;
+  const Clock::time_point connectDeadline =
+      std::min(deadline_, Clock::now() + std::chrono::milliseconds(connectTimeout.load()));
   for (;;) {
     if (BIO_do_connect(bio_) > 0) return true;
     // Refused or unresolvable: at once; in progress: wait for the socket.
-    if (!BIO_should_retry(bio_) || time(nullptr) >= connectDeadline) return false;
-    if (BIO_wait(bio_, connectDeadline, 50) <= 0) return false;
+    if (!BIO_should_retry(bio_) || !waitUntil(false, connectDeadline)) return false;
   }
 }
 
@@ -148,12 +155,20 @@ bool HttpConnection::connect(const VOQ_ProxySettings& proxy) {
   return connect(proxy.getHost(), std::to_string(proxy.getPort()));
 }
 
-bool HttpConnection::wait(bool forRead) {
+bool HttpConnection::waitUntil(bool forRead, Clock::time_point until) {
   int fd = -1;
   if (!bio_ || BIO_get_fd(bio_, &fd) <= 0 || fd < 0) return false;
-  const time_t now = time(nullptr);
-  if (now >= deadline_) return false;
-  return BIO_socket_wait(fd, forRead ? 1 : 0, deadline_) > 0;
+  for (;;) {
+    const long long left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+    if (left <= 0) return false;
+    WSAPOLLFD entry = {};
+    entry.fd = fd;
+    entry.events = forRead ? POLLIN : POLLOUT;
+    const int ready = WSAPoll(&entry, 1, static_cast<INT>(std::min<long long>(left, 0x7FFFFFFF)));
+    if (ready > 0) return true;
+    if (ready < 0) return false;
+    // 0: the time is up, or the wait came back a hair early; the loop looks again.
+  }
 }
 
 bool HttpConnection::startTls(const std::string& serverName) {

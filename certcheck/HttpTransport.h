@@ -12,20 +12,22 @@
 #include <openssl/bio.h>
 #include <openssl/ssl.h>
 
-#include <ctime>
+#include <chrono>
 #include <string>
 
 class VOQ_ProxySettings;
 
 // The time-outs of every connection the library makes, process-wide: how long a
 // connection may take to be made, and how long one whole exchange may take.
+// Deadlines are counted in milliseconds on the monotonic clock, so a time-out
+// is as long as it says whenever it starts and whatever the wall clock does.
 struct HttpTimeouts {
-  unsigned connectSeconds = 10;
-  unsigned overallSeconds = 30;
+  unsigned connectMilliseconds = 10000;
+  unsigned overallMilliseconds = 30000;
 };
 HttpTimeouts getHttpTimeouts();
 // Zero keeps the current value. Tests shorten both.
-void setHttpTimeouts(unsigned connectSeconds, unsigned overallSeconds);
+void setHttpTimeouts(unsigned connectMilliseconds, unsigned overallMilliseconds);
 
 // Reply caps.
 const size_t OCSP_REPLY_CAP = 1u << 20;
@@ -62,8 +64,13 @@ class HttpConnection {
   HttpConnection(const HttpConnection&) = delete;
   HttpConnection& operator=(const HttpConnection&) = delete;
 
-  // Connects to host:port within the connect time-out.
-  bool connect(const std::string& host, const std::string& port);
+  // Makes the connection object for host:port; false when it cannot be made
+  // (a host or port that cannot be used). connect() then connects it.
+  bool prepare(const std::string& host, const std::string& port);
+  // Connects the prepared object within the connect time-out.
+  bool connect();
+  // Both steps.
+  bool connect(const std::string& host, const std::string& port) { return prepare(host, port) && connect(); }
   // Connects to the proxy record's host and port.
   bool connect(const VOQ_ProxySettings& proxy);
   // TLS 1.2 or later over the connection: SNI, the server's certificate
@@ -85,14 +92,16 @@ class HttpConnection {
   // The connection BIO while no TLS holds it (for OpenSSL's own OCSP client).
   BIO* bio() { return ssl_ ? nullptr : bio_; }
   // Waits until the socket is ready (for reading or writing); false on the deadline.
-  bool wait(bool forRead);
-  time_t deadline() const { return deadline_; }
+  bool wait(bool forRead) { return waitUntil(forRead, deadline_); }
 
  private:
+  using Clock = std::chrono::steady_clock;
+  bool waitUntil(bool forRead, Clock::time_point until);
+
   BIO* bio_ = nullptr;  // owned while no SSL object holds it
   SSL_CTX* context_ = nullptr;
   SSL* ssl_ = nullptr;
-  time_t deadline_;
+  Clock::time_point deadline_;
 };
 
 enum class ReplyOutcome {

@@ -2,6 +2,10 @@
 // Errors go to the thread's last error, as on Windows (WSAGetLastError is GetLastError).
 #pragma once
 
+// The host's pollfd is the layer's WSAPOLLFD: the same fields and flag names
+// (POLLIN, POLLOUT, POLLERR, POLLHUP, ...) that Windows declares.
+#include <poll.h>
+
 #include "windows.h"
 
 #define WSAAPI
@@ -21,7 +25,10 @@ typedef struct WSAData {
 
 #define SOCKET_ERROR (-1)
 
+typedef struct pollfd WSAPOLLFD, *PWSAPOLLFD, *LPWSAPOLLFD;
+
 #define WSA_NOT_ENOUGH_MEMORY 8L
+#define WSAEFAULT 10014L
 #define WSAEINVAL 10022L
 #define WSAESOCKTNOSUPPORT 10044L
 #define WSAEAFNOSUPPORT 10047L
@@ -45,6 +52,14 @@ int WSAAPI WSAStartup(WORD wVersionRequested, LPWSADATA lpWSAData);
 int WSAAPI WSACleanup(void);
 int WSAAPI WSAGetLastError(void);
 void WSAAPI WSASetLastError(int iError);
+
+// Waits until one of the sockets is ready or `timeout` milliseconds passed (a
+// negative timeout waits without end, 0 only looks): the number of entries
+// whose revents are set, 0 on the time-out, or SOCKET_ERROR (WSAEFAULT without
+// an array, WSAEINVAL for a count beyond the process's limit). Here it needs no
+// WSAStartup: OpenSSL's sockets, which the checking library waits on, are made
+// without one.
+int WSAAPI WSAPoll(LPWSAPOLLFD fdArray, ULONG fds, INT timeout);
 
 #ifdef __cplusplus
 }

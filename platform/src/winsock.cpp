@@ -10,6 +10,8 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -183,6 +185,28 @@ int WSAAPI WSACleanup(void) {
 }
 
 int WSAAPI WSAGetLastError(void) { return static_cast<int>(GetLastError()); }
+
+int WSAAPI WSAPoll(LPWSAPOLLFD fdArray, ULONG fds, INT timeout) {
+  if (fdArray == nullptr && fds > 0) {
+    SetLastError(WSAEFAULT);
+    return SOCKET_ERROR;
+  }
+  // Windows knows no interrupted waits: a signal restarts the wait for the time left.
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout > 0 ? timeout : 0);
+  for (;;) {
+    int wait = timeout;
+    if (timeout > 0) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+      wait = left > 0 ? static_cast<int>(left) : 0;
+    }
+    const int ready = ::poll(fdArray, static_cast<nfds_t>(fds), wait);
+    if (ready >= 0) return ready;
+    if (errno == EINTR) continue;
+    SetLastError(errno == EFAULT ? WSAEFAULT : WSAEINVAL);
+    return SOCKET_ERROR;
+  }
+}
 
 void WSAAPI WSASetLastError(int iError) { SetLastError(static_cast<DWORD>(iError)); }
 

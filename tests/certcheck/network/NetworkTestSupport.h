@@ -67,10 +67,10 @@ inline std::string bundleOf(const std::vector<testpki::Bytes>& certificates) {
 // Short time-outs for the tests of silent peers; restored afterwards.
 class ShortTimeouts {
  public:
-  ShortTimeouts(unsigned connectSeconds = 1, unsigned overallSeconds = 2) : saved_(getHttpTimeouts()) {
-    setHttpTimeouts(connectSeconds, overallSeconds);
+  ShortTimeouts(unsigned connectMilliseconds = 1000, unsigned overallMilliseconds = 2000) : saved_(getHttpTimeouts()) {
+    setHttpTimeouts(connectMilliseconds, overallMilliseconds);
   }
-  ~ShortTimeouts() { setHttpTimeouts(saved_.connectSeconds, saved_.overallSeconds); }
+  ~ShortTimeouts() { setHttpTimeouts(saved_.connectMilliseconds, saved_.overallMilliseconds); }
 
  private:
   HttpTimeouts saved_;

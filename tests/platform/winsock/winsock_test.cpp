@@ -1,6 +1,9 @@
 // Windows Sockets start-up and name resolution with the machine's hosts file.
 #include <ws2tcpip.h>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -96,6 +99,34 @@ TEST(WinsockWithoutStartUp, RefusesLookUpsAndCleanUp) {
   EXPECT_EQ(found, nullptr);
   EXPECT_EQ(WSACleanup(), SOCKET_ERROR);
   EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
+}
+
+// WSAPoll over a connected pair: a look finds nothing, data and the peer's close are seen.
+TEST(WinsockPoll, ReadinessOfAConnectedPair) {
+  int pair[2];
+  ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, pair));
+  WSAPOLLFD entry = {};
+  entry.fd = pair[0];
+  entry.events = POLLIN;
+  EXPECT_EQ(0, WSAPoll(&entry, 1, 0));
+  EXPECT_EQ(0, entry.revents);
+  ASSERT_EQ(1, write(pair[1], "x", 1));
+  EXPECT_EQ(1, WSAPoll(&entry, 1, -1));
+  EXPECT_TRUE(entry.revents & POLLIN);
+  WSAPOLLFD writable = {};
+  writable.fd = pair[1];
+  writable.events = POLLOUT;
+  EXPECT_EQ(1, WSAPoll(&writable, 1, 1000));
+  EXPECT_TRUE(writable.revents & POLLOUT);
+  close(pair[1]);
+  char c;
+  ASSERT_EQ(1, read(pair[0], &c, 1));
+  EXPECT_EQ(1, WSAPoll(&entry, 1, -1));
+  EXPECT_TRUE(entry.revents & (POLLIN | POLLHUP));
+  close(pair[0]);
+  EXPECT_EQ(SOCKET_ERROR, WSAPoll(nullptr, 1, 0));
+  EXPECT_EQ(WSAEFAULT, WSAGetLastError());
+  EXPECT_EQ(0, WSAPoll(nullptr, 0, 0));
 }
 
 }  // namespace
