@@ -73,6 +73,17 @@ DWORD validateCertificateWithTrustedCerts(STACK_OF(X509) * trustedCerts, const u
                                           unsigned int length, bool* qualified, const VOQ_Time* validationTime,
                                           VOQ_ProxySettings* http, VOQ_ProxySettings* https);
 
+// Whether the certificate is meant for signing documents. Not when its keyUsage
+// is present and allows neither digitalSignature nor nonRepudiation; nor when
+// its extendedKeyUsage is present and names none of anyExtendedKeyUsage,
+// emailProtection, documentSigning (1.3.6.1.5.5.7.3.36), the viewer maker's
+// document signing (1.2.840.113583.1.1.5) and the platform's document signing
+// (1.3.6.1.4.1.311.10.3.12); nor when its basicConstraints make it a CA. One of
+// these extensions that is present but unreadable or repeated counts against it.
+// Both roads refuse such a signer: 0x80030008 (the platform's chain) and
+// 0x80040004 (the viewer's trusted certificates).
+bool isMeantForSigning(X509* certificate);
+
 // True when (low & maskLow) == maskLow and (high & maskHigh) == maskHigh.
 bool isMaskSet(DWORD low, DWORD high, DWORD maskLow, DWORD maskHigh);
 // A CryptoAPI chain status to its code; 0 stays 0.
@@ -93,8 +104,8 @@ bool asn1TimeToPDFDate(const ASN1_GENERALIZEDTIME* time, char* buffer);
 // The certificate the response's responder id names (by name, or by the SHA-1
 // of its key when the id is 20 bytes), or NULL.
 X509* findResponderCertificate(STACK_OF(X509) * certs, const OCSP_BASICRESP* response);
-// The 64-bit value as '0'/'1' characters, a blank after every 8: 72 bytes with
-// the NUL. Nothing calls it.
+// The 64-bit value as '0'/'1' characters, bit 63 first, a blank between groups
+// of 8: 71 characters and the NUL, 72 bytes. Nothing calls it.
 void formatBits64(DWORD low, DWORD high, char* buffer);
 // Clears the not-time-valid and not-time-nested bits of the chain's status when
 // the time lies within the certificate's validity. Nothing calls it.

@@ -2,11 +2,12 @@
 // from the viewer's trusted certificates) and its revocation status by OCSP or
 // CRLs, directly or through the configured proxies.
 //
-// What is checked beyond a plain reading of the replies: an OCSP response must
-// come from the issuer itself or from a responder the issuer delegated
-// (id-kp-OCSPSigning, RFC 6960), else 0x8007000f; a CRL must be signed by the
-// issuer's key, name the certificate's issuer and not be past its nextUpdate,
-// else 0x8003000c; every TLS connection verifies its server.
+// What is checked beyond a plain reading of the replies: the signer must be
+// meant for signing (isMeantForSigning); an OCSP response must come from the
+// issuer itself or from a responder the issuer delegated (id-kp-OCSPSigning,
+// RFC 6960), else 0x8007000f; a CRL must be signed by the issuer's key, name the
+// certificate's issuer and not be past its nextUpdate, else 0x8003000c; every
+// TLS connection verifies its server.
 #include <windows.h>
 #include <wincrypt.h>
 
@@ -168,7 +169,7 @@ OCSP_RESPONSE* sendDirect(HttpConnection& connection, const std::string& path, O
   for (;;) {
     const int r = OCSP_sendreq_nbio(&response, context);
     if (r != -1) break;
-    if (BIO_wait(bio, connection.deadline(), 50) <= 0) break;
+    if (!connection.wait(BIO_should_read(bio) != 0)) break;
   }
   OCSP_REQ_CTX_free(context);
   return response;
@@ -193,7 +194,11 @@ OCSP_RESPONSE* transport(const std::string& url, const ParsedUrl& parts, OCSP_RE
     return sendOCSPRequestThroughHTTPProxy(url.c_str(), request, http, result);
   }
   HttpConnection connection;
-  if (!connection.connect(parts.host, parts.port)) {
+  if (!connection.prepare(parts.host, parts.port)) {
+    *result = 0x80070006;
+    return nullptr;
+  }
+  if (!connection.connect()) {
     *result = 0x80070007;
     return nullptr;
   }
@@ -222,7 +227,9 @@ DWORD judgeResponse(OCSP_RESPONSE* response, OCSP_REQUEST* request, OCSP_CERTID*
   if (!issuerOnly || !issuerStore || !X509_up_ref(issuer)) return 0x8007000c;
   sk_X509_push(issuerOnly.get(), issuer);
   X509_STORE_add_cert(issuerStore.get(), issuer);
-  if (OCSP_basic_verify(basic.get(), issuerOnly.get(), issuerStore.get(), OCSP_NOVERIFY) <= 0) return 0x8007000c;
+  // The signature with the response's own certificates only: an answer that
+  // carries none, the issuer's included, does not verify.
+  if (OCSP_basic_verify(basic.get(), nullptr, issuerStore.get(), OCSP_NOVERIFY) <= 0) return 0x8007000c;
 
   X509* responder =
       findResponderCertificate(const_cast<STACK_OF(X509)*>(OCSP_resp_get0_certs(basic.get())), basic.get());
@@ -308,9 +315,10 @@ bool crlIsTrustworthy(const std::string& der, PCCERT_CONTEXT certificate, PCCERT
   if (!crl || !subject || !signer) return false;
   EVP_PKEY* key = X509_get0_pubkey(signer.get());
   const ASN1_TIME* next = X509_CRL_get0_nextUpdate(crl.get());
+  // X509_cmp_time answers 0 for a time it cannot read: such a CRL is stale, never fresh.
   return key && X509_CRL_verify(crl.get(), key) == 1 &&
          X509_NAME_cmp(X509_CRL_get_issuer(crl.get()), X509_get_issuer_name(subject.get())) == 0 && next &&
-         X509_cmp_time(next, nullptr) >= 0;
+         X509_cmp_time(next, nullptr) > 0;
 }
 
 // Decodes the CRL and searches it: 0, 0x8003000b, 0x8003000c, or `undecodable`.
@@ -408,7 +416,60 @@ DWORD tunnelCode(TunnelOutcome outcome, DWORD refused, DWORD connectFailed, DWOR
   return refused;
 }
 
+// The extended key usages under which a certificate signs documents, compared whole.
+const char* const kSigningUsages[] = {
+    "2.5.29.37.0",              // anyExtendedKeyUsage
+    "1.3.6.1.5.5.7.3.4",        // emailProtection
+    "1.3.6.1.5.5.7.3.36",       // documentSigning
+    "1.2.840.113583.1.1.5",     // the viewer maker's document signing
+    "1.3.6.1.4.1.311.10.3.12",  // the platform's document signing
+};
+
+// An extension decoded as OpenSSL reads it. `present` tells whether the
+// certificate carries it; the value is NULL when it is present but unreadable
+// or there more than once.
+template <typename T>
+std::unique_ptr<T, void (*)(T*)> extensionOf(const X509* certificate, int nid, void (*free)(T*), bool& present) {
+  int critical = -1;
+  T* value = static_cast<T*>(X509_get_ext_d2i(certificate, nid, &critical, nullptr));
+  present = critical != -1;
+  return std::unique_ptr<T, void (*)(T*)>(value, free);
+}
+
+void freeUsages(EXTENDED_KEY_USAGE* usages) { sk_ASN1_OBJECT_pop_free(usages, ASN1_OBJECT_free); }
+
+bool namesSigningUsage(const EXTENDED_KEY_USAGE* usages) {
+  for (int i = 0; i < sk_ASN1_OBJECT_num(usages); ++i) {
+    char text[256] = "";
+    if (OBJ_obj2txt(text, sizeof text, sk_ASN1_OBJECT_value(usages, i), 1) <= 0) continue;
+    for (const char* listed : kSigningUsages)
+      if (strcmp(text, listed) == 0) return true;
+  }
+  return false;
+}
+
+// The chain status bit the platform's road adds for a signer not meant for signing.
+DWORD usageStatus(const BYTE* der, DWORD length) {
+  X509Ptr signer = toX509(der, length);
+  return signer && isMeantForSigning(signer.get()) ? 0 : CERT_TRUST_IS_NOT_VALID_FOR_USAGE;
+}
+
 }  // namespace
+
+bool isMeantForSigning(X509* certificate) {
+  if (!certificate) return false;
+  bool present = false;
+  auto keyUsage = extensionOf<ASN1_BIT_STRING>(certificate, NID_key_usage, ASN1_BIT_STRING_free, present);
+  // Bit 0 digitalSignature, bit 1 nonRepudiation.
+  if (present && (!keyUsage || (!ASN1_BIT_STRING_get_bit(keyUsage.get(), 0) &&
+                                !ASN1_BIT_STRING_get_bit(keyUsage.get(), 1))))
+    return false;
+  auto usages = extensionOf<EXTENDED_KEY_USAGE>(certificate, NID_ext_key_usage, freeUsages, present);
+  if (present && (!usages || !namesSigningUsage(usages.get()))) return false;
+  auto constraints = extensionOf<BASIC_CONSTRAINTS>(certificate, NID_basic_constraints, BASIC_CONSTRAINTS_free, present);
+  if (present && (!constraints || constraints->ca)) return false;
+  return true;
+}
 
 bool isMaskSet(DWORD low, DWORD high, DWORD maskLow, DWORD maskHigh) {
   return (low & maskLow) == maskLow && (high & maskHigh) == maskHigh;
@@ -574,7 +635,8 @@ void formatBits64(DWORD low, DWORD high, char* buffer) {
   char* p = buffer;
   for (int bit = 63; bit >= 0; --bit) {
     *p++ = (value >> bit) & 1 ? '1' : '0';
-    if (bit % 8 == 0) *p++ = ' ';
+    // Blanks only between the groups: 71 characters and the NUL fill the 72 bytes.
+    if (bit % 8 == 0 && bit > 0) *p++ = ' ';
   }
   *p = 0;
 }
@@ -642,8 +704,11 @@ DWORD checkCRLThroughHTTPProxy(VOQ_ProxySettings* http, const char* url, PCCERT_
   if (const DWORD code = replyCode(readReply(connection, reply.get(), CRL_REPLY_CAP, nullptr), 0x800a000a, 0x800a0010,
                                    0x800a0011))
     return code;
+  // Without a Content-Length no byte of the body is taken: nothing that decodes.
+  const int length = readContentLength(reply.get());
+  if (length == 0) return 0x800a000e;
   std::string body;
-  if (!takeBody(reply.get(), readContentLength(reply.get()), body)) return 0x800a000a;
+  if (!takeBody(reply.get(), length, body)) return 0x800a000a;
   return searchCrl(body, certificate, issuer, 0x800a000e);
 }
 
@@ -670,10 +735,12 @@ DWORD checkCRLThroughHTTPSProxy(const char* host, const char* port, VOQ_ProxySet
 namespace {
 
 // Step 5 with proxies: every CRL address of every element but the root.
-DWORD checkCrls(PCCERT_CONTEXT certificate, FILETIME* time, VOQ_ProxySettings* http, VOQ_ProxySettings* https) {
+// `usage` is the signer's own status bit (usageStatus).
+DWORD checkCrls(PCCERT_CONTEXT certificate, FILETIME* time, VOQ_ProxySettings* http, VOQ_ProxySettings* https,
+                DWORD usage) {
   ChainPtr chain;
   if (!buildChain(certificate, time, 0, chain)) return 0x80030001;
-  if (const DWORD status = mapChainStatus(chain->TrustStatus.dwErrorStatus)) return status;
+  if (const DWORD status = mapChainStatus(chain->TrustStatus.dwErrorStatus | usage)) return status;
   for (DWORD c = 0; c < chain->cChain; ++c) {
     const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[c];
     for (DWORD e = 0; e + 1 < simple->cElement; ++e) {
@@ -693,6 +760,7 @@ DWORD checkCrls(PCCERT_CONTEXT certificate, FILETIME* time, VOQ_ProxySettings* h
         return 0x800a0006;
       const CRL_DIST_POINTS_INFO* points = static_cast<const CRL_DIST_POINTS_INFO*>(block.get());
       if (points->cDistPoint == 0) return 0x800a0007;
+      bool anyUrl = false;
       for (DWORD p = 0; p < points->cDistPoint; ++p) {
         const CRL_DIST_POINT& point = points->rgDistPoint[p];
         if (point.DistPointName.dwDistPointNameChoice != CRL_DIST_POINT_FULL_NAME) continue;
@@ -700,6 +768,7 @@ DWORD checkCrls(PCCERT_CONTEXT certificate, FILETIME* time, VOQ_ProxySettings* h
         for (DWORD n = 0; n < names.cAltEntry; ++n) {
           const CERT_ALT_NAME_ENTRY& entry = names.rgAltEntry[n];
           if (entry.dwAltNameChoice != CERT_ALT_NAME_URL) continue;
+          anyUrl = true;
           if (!entry.pwszURL || entry.pwszURL[0] == 0) return 0x800a0008;
           const std::string url = ansiOf(entry.pwszURL);
           if (!isSafeUrl(url.c_str())) return 0x800b000a;
@@ -719,11 +788,14 @@ DWORD checkCrls(PCCERT_CONTEXT certificate, FILETIME* time, VOQ_ProxySettings* h
             ChainPtr checked;
             if (!buildChain(certificate, time, CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT, checked))
               return 0x80030001;
-            code = mapChainStatus(checked->TrustStatus.dwErrorStatus);
+            code = mapChainStatus(checked->TrustStatus.dwErrorStatus | usage);
           }
           if (code) return code;
         }
       }
+      // Distribution points without a URL (directory or relative names only):
+      // no CRL could be fetched, so the status is unknown, as on the direct road.
+      if (!anyUrl) return 0x8003000c;
     }
   }
   return 0;
@@ -741,6 +813,8 @@ DWORD validateCertificate(const unsigned char* certificate, unsigned int length,
   if (!(http && https)) http = https = nullptr;
   FILETIME time = validationFileTime(validationTime);
   DWORD result = 0;
+  // A signer not meant for signing makes its chain not valid for this usage.
+  const DWORD usage = usageStatus(certificate, length);
 
   const CERT_INFO* info = context->pCertInfo;
   const CERT_EXTENSION* aia = CertFindExtension(szOID_AUTHORITY_INFO_ACCESS, info->cExtension, info->rgExtension);
@@ -751,7 +825,7 @@ DWORD validateCertificate(const unsigned char* certificate, unsigned int length,
   if (!url.empty()) {
     ChainPtr chain;
     if (!buildChain(context.get(), &time, 0, chain)) return 0x80030001;
-    if (const DWORD status = mapChainStatus(chain->TrustStatus.dwErrorStatus)) return status;
+    if (const DWORD status = mapChainStatus(chain->TrustStatus.dwErrorStatus | usage)) return status;
     for (DWORD c = 0; c < chain->cChain; ++c) {
       const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[c];
       if (simple->cElement < 2) return 0x8007001e;
@@ -768,12 +842,12 @@ DWORD validateCertificate(const unsigned char* certificate, unsigned int length,
     // Every chain was revoked only after the validation time: the CRLs decide.
   }
   if (http && https) {
-    const DWORD code = checkCrls(context.get(), &time, http, https);
+    const DWORD code = checkCrls(context.get(), &time, http, https, usage);
     return code ? code : result;
   }
   ChainPtr chain;
   if (!buildChain(context.get(), &time, CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT, chain)) return 0x80030001;
-  const DWORD status = mapChainStatus(chain->TrustStatus.dwErrorStatus);
+  const DWORD status = mapChainStatus(chain->TrustStatus.dwErrorStatus | usage);
   return status ? status : result;
 }
 
@@ -790,8 +864,9 @@ DWORD validateCertificateWithTrustedCerts(STACK_OF(X509) * trustedCerts, const u
   StorePtr signerStore(X509_STORE_new());
   StorePtr responderStore(X509_STORE_new());
   if (!signerStore || !responderStore) return 0x80000007;
+  // Critical extensions OpenSSL does not know are refused, never ignored: what
+  // such an extension restricts would be left unchecked.
   for (X509_STORE* s : {signerStore.get(), responderStore.get()}) {
-    X509_STORE_set_flags(s, X509_V_FLAG_IGNORE_CRITICAL);
     for (int i = 0; i < sk_X509_num(trustedCerts); ++i) X509_STORE_add_cert(s, sk_X509_value(trustedCerts, i));
   }
   X509StackPtr chain(sk_X509_new_null());
@@ -806,6 +881,7 @@ DWORD validateCertificateWithTrustedCerts(STACK_OF(X509) * trustedCerts, const u
   if (const DWORD code = verifyWithTrustedStore(signerStore.get(), certificate, length, validationTime, chain.get()))
     return mapOpenSSLError(static_cast<int>(code));
   if (sk_X509_num(chain.get()) < 2) return 0x8007001e;
+  if (!isMeantForSigning(sk_X509_value(chain.get(), 0))) return 0x80040004;
   if (url.empty()) return 0x80070022;
   bool revokedLater = false;
   return checkOcsp(sk_X509_value(chain.get(), 0), sk_X509_value(chain.get(), 1), url, validationTime, http, https,

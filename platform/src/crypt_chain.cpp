@@ -147,9 +147,10 @@ DWORD revocationStatus(X509* certificate, X509* issuer, time_t at) {
     if (!crl) continue;
     EVP_PKEY* key = X509_get0_pubkey(issuer);
     const ASN1_TIME* next = X509_CRL_get0_nextUpdate(crl.get());
+    // X509_cmp_time answers 0 for a nextUpdate it cannot read: stale, as one that has passed.
     if (!key || X509_CRL_verify(crl.get(), key) != 1 ||
         X509_NAME_cmp(X509_CRL_get_issuer(crl.get()), X509_get_issuer_name(certificate)) != 0 || !next ||
-        X509_cmp_time(next, nullptr) < 0)
+        X509_cmp_time(next, nullptr) <= 0)
       continue;
     X509_REVOKED* entry = nullptr;
     if (X509_CRL_get0_by_serial(crl.get(), &entry, X509_get_serialNumber(certificate)) == 1 && entry) {

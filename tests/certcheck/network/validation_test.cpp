@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "NetworkTestSupport.h"
+#include "testbundle.h"
 #include "certcheck/ReaderUtils.h"
 #include "certcheck/VOQ_ProxySettings.h"
 #include "certcheck/VOQ_Time.h"
@@ -100,6 +101,32 @@ class ValidationBed : public ::testing::Test {
     crls_->putFile("/intnocdp.crl", readText(kit().path("intnocdp.crl")));
     crls_->putFile("/int.crl", readText(kit().path("int.crl")));
     crls_->putFile("/root.crl", readText(kit().path("root.crl")));
+  }
+
+  // An empty CRL in the intermediate's name with that nextUpdate, signed by the key of `signer`.
+  std::string emptyIntermediateCrl(const char* signer, const ASN1_TIME* nextUpdate) {
+    std::unique_ptr<X509_CRL, decltype(&X509_CRL_free)> crl(X509_CRL_new(), X509_CRL_free);
+    const testpki::Bytes issuer = kit().certificate("int");
+    const unsigned char* p = issuer.data();
+    std::unique_ptr<X509, decltype(&X509_free)> issuerCert(d2i_X509(nullptr, &p, static_cast<long>(issuer.size())),
+                                                           X509_free);
+    X509_CRL_set_version(crl.get(), X509_CRL_VERSION_2);
+    X509_CRL_set_issuer_name(crl.get(), X509_get_subject_name(issuerCert.get()));
+    std::unique_ptr<ASN1_TIME, decltype(&ASN1_TIME_free)> now(X509_gmtime_adj(nullptr, -60), ASN1_TIME_free);
+    X509_CRL_set1_lastUpdate(crl.get(), now.get());
+    X509_CRL_set1_nextUpdate(crl.get(), nextUpdate);
+    const std::string keyPem = readText(kit().path(std::string(signer) + ".key"));
+    std::unique_ptr<BIO, decltype(&BIO_free)> keyBio(BIO_new_mem_buf(keyPem.data(), static_cast<int>(keyPem.size())),
+                                                     BIO_free);
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
+        PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr), EVP_PKEY_free);
+    EXPECT_GT(X509_CRL_sign(crl.get(), key.get(), EVP_sha256()), 0);
+    unsigned char* out = nullptr;
+    const int n = i2d_X509_CRL(crl.get(), &out);
+    EXPECT_GT(n, 0);
+    const std::string der(reinterpret_cast<char*>(out), n > 0 ? static_cast<size_t>(n) : 0);
+    OPENSSL_free(out);
+    return der;
   }
 
   DWORD validate(Road road, const std::string& entity, VOQ_ProxySettings* http = nullptr,
@@ -205,6 +232,13 @@ TEST_F(ValidationBed, FreshnessAndResponderAuthority) {
        },
        false, 0x80070013},
       {"the issuer answers itself, id by key", [&](OcspSettings& s) { signWith("int")(s); s.byKey = true; }, false, 0},
+      // The signature is checked with the answer's own certificates alone.
+      {"the issuer answers itself without certificates",
+       [&](OcspSettings& s) {
+         signWith("int")(s);
+         s.includeSigner = false;
+       },
+       false, 0x8007000c},
       {"responder id by key", [](OcspSettings& s) { s.byKey = true; }, false, 0},
       {"no responder certificate", [](OcspSettings& s) { s.includeSigner = false; }, false, 0x8007000c},
       {"no nonce", [](OcspSettings& s) { s.echoNonce = false; }, false, 0x8007000b},
@@ -333,33 +367,16 @@ TEST_F(ValidationBed, CrlsOfThePlatformRoad) {
   EXPECT_EQ(0u, validate(Road::Platform, "dpdirname", &tiny, &tiny));
 
   // A forged, empty CRL for the issuer's name, signed by another key, clears nothing.
-  {
-    X509_CRL* forged = X509_CRL_new();
-    const testpki::Bytes issuer = kit().certificate("int");
-    const unsigned char* p = issuer.data();
-    X509* issuerCert = d2i_X509(nullptr, &p, static_cast<long>(issuer.size()));
-    X509_CRL_set_version(forged, X509_CRL_VERSION_2);
-    X509_CRL_set_issuer_name(forged, X509_get_subject_name(issuerCert));
-    ASN1_TIME* now = X509_gmtime_adj(nullptr, -60);
-    ASN1_TIME* next = X509_gmtime_adj(nullptr, 86400);
-    X509_CRL_set1_lastUpdate(forged, now);
-    X509_CRL_set1_nextUpdate(forged, next);
-    const std::string keyPem = readText(kit().path("rogue.key"));
-    BIO* keyBio = BIO_new_mem_buf(keyPem.data(), static_cast<int>(keyPem.size()));
-    EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
-    ASSERT_GT(X509_CRL_sign(forged, key, EVP_sha256()), 0);
-    unsigned char* out = nullptr;
-    const int n = i2d_X509_CRL(forged, &out);
-    ASSERT_GT(n, 0);
-    crls.putFile("/int.crl", std::string(reinterpret_cast<char*>(out), static_cast<size_t>(n)));
-    OPENSSL_free(out);
-    EVP_PKEY_free(key);
-    BIO_free(keyBio);
-    ASN1_TIME_free(now);
-    ASN1_TIME_free(next);
-    X509_free(issuerCert);
-    X509_CRL_free(forged);
-  }
+  ASN1_TIME* tomorrow = X509_gmtime_adj(nullptr, 86400);
+  crls.putFile("/int.crl", emptyIntermediateCrl("rogue", tomorrow));
+  ASN1_TIME_free(tomorrow);
+  EXPECT_EQ(0x8003000cu, validate(Road::Platform, "noaia"));
+  EXPECT_EQ(0x8003000cu, validate(Road::Platform, "noaia", &http, &https));
+  // The issuer's own empty CRL whose nextUpdate cannot be read: stale, not fresh.
+  ASN1_STRING* unreadable = ASN1_STRING_type_new(V_ASN1_UTCTIME);
+  ASN1_STRING_set(unreadable, "49x231235959Z", -1);
+  crls.putFile("/int.crl", emptyIntermediateCrl("int", unreadable));
+  ASN1_STRING_free(unreadable);
   EXPECT_EQ(0x8003000cu, validate(Road::Platform, "noaia"));
   EXPECT_EQ(0x8003000cu, validate(Road::Platform, "noaia", &http, &https));
   // Garbage instead of a CRL.
@@ -410,6 +427,59 @@ TEST_F(ValidationBed, ChainVerdictsOfThePlatformRoad) {
   // A CA without distribution points, with proxies.
   ASSERT_TRUE(certnet::addToUserStore("CA", kit().certificate("intnocdp")));
   EXPECT_EQ(0x800a0003u, validate(Road::Platform, "nocdp", &http, &https));
+  // Distribution points that name no URL: unknown with proxies as without; through the
+  // proxies nothing is fetched for it.
+  const size_t fetched = crls_->requests().size();
+  EXPECT_EQ(0x8003000cu, validate(Road::Platform, "dpnourl", &http, &https));
+  EXPECT_EQ(fetched, crls_->requests().size());
+  EXPECT_EQ(0x8003000cu, validate(Road::Platform, "dpnourl"));
+}
+
+// Signers that are not meant for signing are confirmed on neither road, before
+// any responder is asked; the roads' own codes, whatever the chain's state.
+TEST_F(ValidationBed, SignersNotMeantForSigningAreNotConfirmed) {
+  setIndex(indexLine("rsa2048", 'V') + indexLine("docsigner", 'V') + indexLine("critext", 'V'));
+  const struct {
+    const char* what;
+    const char* entity;
+    DWORD trusted, platform;
+  } rows[] = {
+      {"keyUsage nonRepudiation", "rsa2048", 0, 0},
+      {"extendedKeyUsage documentSigning", "docsigner", 0, 0},
+      {"a TLS server: extendedKeyUsage serverAuth", "tls", 0x80040004, 0x80030008},
+      {"a CA: the intermediate", "int", 0x80040004, 0x80030008},
+      // The trusted list's own root has no issuer there; the platform's chain ends at it.
+      {"a CA: the root", "root", 0x8007001e, 0x80030008},
+      // Never ignored: on the trusted-certificates road OpenSSL refuses it.
+      {"an unknown critical extension", "critext", 0x80040000, 0x8003000a},
+  };
+  const int requests = static_cast<int>(ocsp_->requests().size());
+  int asked = 0;
+  for (const auto& row : rows) {
+    for (Road road : kRoads) {
+      EXPECT_EQ(road == Road::Platform ? row.platform : row.trusted, validate(road, row.entity))
+          << row.what << " / " << roadName(road);
+    }
+    if (row.platform == 0) asked += 2;
+  }
+  EXPECT_EQ(requests + asked, static_cast<int>(ocsp_->requests().size()));
+  // With proxies the platform's road refuses them before any CRL is fetched.
+  VOQ_ProxySettings http = proxyAt("127.0.0.1", crls_->port());
+  VOQ_ProxySettings https = proxyAt("127.0.0.1", 1);
+  const size_t fetched = crls_->requests().size();
+  for (const char* entity : {"tls", "root"}) EXPECT_EQ(0x80030008u, validate(Road::Platform, entity, &http, &https)) << entity;
+  EXPECT_EQ(fetched, crls_->requests().size());
+}
+
+// The OCSP address names a host no connection object can be made for.
+TEST_F(ValidationBed, AResponderNoConnectionCanBeMadeFor) {
+  testpki::CertificatePlan plan{testpki::kitName("Signer Of A Long Host"), testpki::kitName("Quarvel Test Intermediate"),
+                                kit().path("p256.key"), kit().path("int.key"), 9001, false};
+  plan.extensions = {{"basicConstraints", "critical,CA:FALSE"},
+                     {"keyUsage", "critical,nonRepudiation"},
+                     {"authorityInfoAccess", "OCSP;URI:http://" + std::string(300, 'a') + ".test/"}};
+  testpki::writeFile(kit().path("longhost.der"), testpki::makeCertificate(plan));
+  for (Road road : kRoads) EXPECT_EQ(0x80070006u, validate(road, "longhost")) << roadName(road);
 }
 
 TEST_F(ValidationBed, UntrustedAndPartialChains) {
@@ -456,6 +526,9 @@ TEST_F(ValidationBed, HostileResponders) {
   split.pieces = {7, 100};
   certnet::Reply noStatus;
   noStatus.bytes = std::string(2000, 'A');
+  // A CRL without Content-Length: no byte of it is taken, so nothing decodes.
+  certnet::Reply noLength;
+  noLength.bytes = "HTTP/1.0 200 OK\r\n\r\n" + readText(kit().path("int.crl"));
   const Row rows[] = {
       {"accepts and never answers", silent, 0x80070017, 0x800a000a},
       {"endless body", endless, 0x80070017, 0x800a000a},
@@ -465,6 +538,7 @@ TEST_F(ValidationBed, HostileResponders) {
       {"first read of exactly 1024 bytes", exact, 0x80070017, 0x800a000a},
       {"status line split, not 200", split, 0x8007001f, 0x800a0011},
       {"no status line", noStatus, 0x80070020, 0x800a0010},
+      {"no Content-Length", noLength, 0x80070017, 0x800a000e},
   };
   for (const Row& row : rows) {
     hostile.setHandler([&row](const certnet::Request&) { return row.reply; });
@@ -517,9 +591,15 @@ TEST(ValidationHelpers, Mappings) {
   for (const OpenSsl& o : openssl) EXPECT_EQ(o.code, mapOpenSSLError(o.error)) << o.error;
   EXPECT_TRUE(isMaskSet(0x80070014, 0, 0x80070000, 0));
   EXPECT_FALSE(isMaskSet(0x80030001, 0, 0x80070000, 0));
-  char bits[80];
+  // Exactly the 72 bytes the header promises: a guard byte after them stays.
+  char bits[73];
+  bits[72] = '#';
   formatBits64(0x1, 0x80000000, bits);
-  EXPECT_STREQ("10000000 00000000 00000000 00000000 00000000 00000000 00000000 00000001 ", bits);
+  EXPECT_STREQ("10000000 00000000 00000000 00000000 00000000 00000000 00000000 00000001", bits);
+  EXPECT_EQ('#', bits[72]);
+  formatBits64(0xFFFFFFFF, 0xFFFFFFFF, bits);
+  EXPECT_EQ(71u, strlen(bits));
+  EXPECT_EQ('#', bits[72]);
 }
 
 TEST(ValidationHelpers, TimesAndInputs) {

@@ -5,7 +5,8 @@
 //      certificate length (big-endian), the certificate, then the signature
 //   2: verifyECDSASignature: one byte r length, r, one byte s length, s, then
 //      the certificate
-//   3: isQualifiedCertificate(rest)
+//   3: isQualifiedCertificate(rest), and whether that certificate is meant for
+//      signing (isMeantForSigning over its extensions)
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -54,9 +55,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
                            rest + at, static_cast<unsigned int>(restLength - at));
       break;
     }
-    default:
+    default: {
       isQualifiedCertificate(rest, static_cast<unsigned int>(restLength), &qualified);
+      const unsigned char* p = rest;
+      if (X509* certificate = d2i_X509(nullptr, &p, static_cast<long>(restLength))) {
+        isMeantForSigning(certificate);
+        X509_free(certificate);
+      }
       break;
+    }
   }
   return 0;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "testpki.h"
@@ -25,7 +26,14 @@ struct CertificatePlan {
   std::string subjectKey;
   std::string issuerKey;
   long serial = 100;
-  bool ca = true;
+  bool ca = true;  // basicConstraints critical,CA:TRUE
+  // More extensions, each a name and a value as an openssl configuration writes
+  // them: {"keyUsage", "critical,nonRepudiation"}, {"extendedKeyUsage",
+  // "serverAuth"}, {"basicConstraints", "CA:FALSE"} (with ca false),
+  // {"1.3.6.1.4.1.55555.1", "critical,DER:05:00"}, ...
+  std::vector<std::pair<std::string, std::string>> extensions = {};
+  // An X.509 version 1 certificate, which has no extensions: ca false, none above.
+  bool version1 = false;
 };
 
 // A name laid out as the kit's subjects are: C (PrintableString), O "Quarvel Test", CN.

@@ -68,7 +68,8 @@ Bytes makeCertificate(const CertificatePlan& plan) {
   KeyPtr subjectKey = readKey(plan.subjectKey);
   KeyPtr issuerKey = readKey(plan.issuerKey);
   X509Ptr x(X509_new());
-  check(x && X509_set_version(x.get(), 2), "a certificate");
+  check(!plan.version1 || (!plan.ca && plan.extensions.empty()), "a version 1 certificate with extensions");
+  check(x && X509_set_version(x.get(), plan.version1 ? X509_VERSION_1 : X509_VERSION_3), "a certificate");
   ASN1_INTEGER_set(X509_get_serialNumber(x.get()), plan.serial);
   NamePtr subject = name(plan.subject);
   NamePtr issuer = name(plan.issuer);
@@ -80,6 +81,13 @@ Bytes makeCertificate(const CertificatePlan& plan) {
     X509_EXTENSION* bc = X509V3_EXT_conf_nid(nullptr, nullptr, NID_basic_constraints, "critical,CA:TRUE");
     check(bc && X509_add_ext(x.get(), bc, -1), "basic constraints");
     X509_EXTENSION_free(bc);
+  }
+  for (const auto& [extension, value] : plan.extensions) {
+    X509V3_CTX context;
+    X509V3_set_ctx(&context, nullptr, x.get(), nullptr, nullptr, 0);
+    X509_EXTENSION* made = X509V3_EXT_nconf(nullptr, &context, extension.c_str(), value.c_str());
+    check(made && X509_add_ext(x.get(), made, -1), ("the extension " + extension).c_str());
+    X509_EXTENSION_free(made);
   }
   check(X509_sign(x.get(), issuerKey.get(), EVP_sha256()) > 0, "signing");
   return der(x.get());
