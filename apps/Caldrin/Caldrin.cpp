@@ -67,7 +67,7 @@ bool downloadFile(const char* url, const char* target, const char* statusText, H
     dialog->create(parent, statusText, templateId, controlId, module);
     g_downloadDialog = dialog.get();
   }
-  const HRESULT result = URLDownloadToFileA(nullptr, url, target, 0, withDialog ? &callback : nullptr);
+  const HRESULT result = URLDownloadToFileA(nullptr, url, target, 0, &callback);
   if (g_downloadDialog != nullptr) {
     g_downloadDialog = nullptr;
     dialog.reset();  // destroys the window, if the callback's Release did not
@@ -123,6 +123,9 @@ void CDownloadProgressDialog::destroy() {
 
 // --- CDownloadStatusCallback ---------------------------------------------------------
 
+CDownloadStatusCallback::CDownloadStatusCallback(unsigned long maximumBytes, std::chrono::milliseconds maximumTime)
+    : maxBytes(maximumBytes), deadline(std::chrono::steady_clock::now() + maximumTime) {}
+
 STDMETHODIMP CDownloadStatusCallback::QueryInterface(REFIID riid, void** object) {
   if (object == nullptr) return E_POINTER;
   if (riid == IID_IUnknown || riid == IID_IBindStatusCallback) {
@@ -148,6 +151,7 @@ STDMETHODIMP CDownloadStatusCallback::GetPriority(LONG*) { return S_OK; }
 STDMETHODIMP CDownloadStatusCallback::OnLowResource(DWORD) { return S_OK; }
 
 STDMETHODIMP CDownloadStatusCallback::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR) {
+  if (progress > maxBytes || progressMax > maxBytes || std::chrono::steady_clock::now() > deadline) return E_ABORT;
   if (g_downloadDialog == nullptr) return S_OK;
   switch (statusCode) {
     case BINDSTATUS_FINDINGRESOURCE:

@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <urlmon.h>
 
+#include <chrono>
+
 #include "foundation/util/VOQ_String.h"
 
 // The bundle's address on the certification authority's server: https only, so that
@@ -17,7 +19,9 @@ const char* bundleUrl();
 bool installRootCertificates(const char* statusText, HWND parent, HINSTANCE module, int templateId, int controlId);
 
 // Downloads url into target (deleted first) with the progress dialog of the template
-// when the status text is not empty; true when the download succeeded.
+// when the status text is not empty; true when the download succeeded. The status
+// callback goes with every download, dialog or not, and stops one that grows beyond
+// its bounds.
 bool downloadFile(const char* url, const char* target, const char* statusText, HWND parent, HINSTANCE module,
                   int templateId, int controlId);
 
@@ -54,11 +58,20 @@ class CDownloadProgressDialog {
   unsigned long pendingSteps = 0;
 };
 
+// The most a bundle download may bring, and how long it may take: a server that
+// sends without end would otherwise fill the disk, one that drips would hold the
+// installer for ever. A real bundle is a few dozen kilobytes.
+const unsigned long kMaxDownloadBytes = 16ul << 20;
+const std::chrono::milliseconds kMaxDownloadTime{30000};
+
 // The download's status callback: it lives on the stack of downloadFile and is not
-// reference-counted. It moves the current download dialog one step per byte.
+// reference-counted. It moves the current download dialog one step per byte, and
+// stops the download (E_ABORT) once more than maxBytes arrived or are announced, or
+// more than maxTime passed since it was made.
 class CDownloadStatusCallback : public IBindStatusCallback {
  public:
-  CDownloadStatusCallback() = default;
+  explicit CDownloadStatusCallback(unsigned long maxBytes = kMaxDownloadBytes,
+                                   std::chrono::milliseconds maxTime = kMaxDownloadTime);
   virtual ~CDownloadStatusCallback() = default;
 
   STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
@@ -75,6 +88,8 @@ class CDownloadStatusCallback : public IBindStatusCallback {
 
  private:
   unsigned long steps = 0;
+  unsigned long maxBytes;
+  std::chrono::steady_clock::time_point deadline;
 };
 
 // The dialog of the download that runs now, which the callback moves; set by downloadFile.

@@ -1,10 +1,15 @@
 // Certificate stores: a file read into memory, and the current user's and the
 // machine's system stores ("Root", "CA", ...), each one DER PKCS#7 certs-only
 // file under <machine root>/crypt/<user|machine>/<name>.p7b. An add to a system
-// store re-reads the file under its lock and replaces it atomically, so several
-// processes (the viewer's plug-in, the installer) share one store.
+// store takes the file's lock, reads the file again when another handle or
+// process changed it since this handle last did, and replaces it atomically, so
+// several processes (the viewer's plug-in, the installer) share one store. A
+// handle keeps its certificates' thumbprints and writes the file from their DER
+// as it is, so an add costs a write of the file, not a decoding of every
+// certificate in it.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,9 +38,37 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
+// What tells a store file apart from the one a handle read or wrote: the files
+// are replaced, never changed in place, and a store only grows.
+struct FileState {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = -1;
+  struct timespec modified = {}, changed = {};
+  bool operator==(const FileState& o) const {
+    return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
+           modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec &&
+           changed.tv_nsec == o.changed.tv_nsec;
+  }
+};
+
+FileState stateOf(const std::string& path) {
+  FileState state;
+  struct stat info = {};
+  if (::stat(path.c_str(), &info) != 0) return state;  // missing: size -1
+  state.device = info.st_dev;
+  state.inode = info.st_ino;
+  state.size = info.st_size;
+  state.modified = info.st_mtim;
+  state.changed = info.st_ctim;
+  return state;
+}
+
 struct Store {
   std::vector<PCCERT_CONTEXT> certificates;
-  std::string file;  // the system store's file; empty for a store in memory only
+  std::vector<std::string> thumbprints;  // SHA-1 of each certificate, in the same order
+  std::string file;                      // the system store's file; empty for a store in memory only
+  FileState synced;                      // the file as this handle last read or wrote it
   ~Store() {
     for (PCCERT_CONTEXT c : certificates) CertFreeCertificateContext(c);
   }
@@ -147,23 +180,54 @@ std::vector<Bytes> readStoreFile(const std::string& path) {
 
 namespace {
 
-bool writeStoreFile(const std::string& path, const std::vector<Bytes>& certificates) {
-  std::unique_ptr<PKCS7, decltype(&PKCS7_free)> p7(PKCS7_new(), PKCS7_free);
-  if (!p7 || !PKCS7_set_type(p7.get(), NID_pkcs7_signed) || !PKCS7_content_new(p7.get(), NID_pkcs7_data)) return false;
-  for (const Bytes& c : certificates) {
-    const unsigned char* p = c.data();
-    std::unique_ptr<X509, decltype(&X509_free)> x(d2i_X509(nullptr, &p, static_cast<long>(c.size())), X509_free);
-    if (!x || !PKCS7_add_certificate(p7.get(), x.get())) return false;
+// A DER tag and length for content of that many bytes.
+Bytes header(unsigned char tag, size_t length) {
+  Bytes out{tag};
+  if (length < 0x80) {
+    out.push_back(static_cast<unsigned char>(length));
+    return out;
   }
-  unsigned char* out = nullptr;
-  const int length = i2d_PKCS7(p7.get(), &out);
-  if (length <= 0) return false;
+  unsigned char digits[sizeof(size_t)];
+  int count = 0;
+  for (size_t n = length; n > 0; n >>= 8) digits[count++] = static_cast<unsigned char>(n & 0xFF);
+  out.push_back(static_cast<unsigned char>(0x80 | count));
+  while (count > 0) out.push_back(digits[--count]);
+  return out;
+}
+
+// Writes the certs-only PKCS#7 of the certificates as OpenSSL encodes one (version
+// 1, no digest algorithms, data content of no octets, the certificates in their
+// order, no signer) straight from their DER: a store of any size is written in
+// one pass over its bytes, without decoding or copying them.
+bool writeBundle(FILE* f, const std::vector<PCCERT_CONTEXT>& certificates) {
+  static const Bytes signedDataOid = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
+  static const Bytes versionAndDigests = {0x02, 0x01, 0x01, 0x31, 0x00};
+  static const Bytes dataContent = {0x30, 0x0F, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7,
+                                    0x0D, 0x01, 0x07, 0x01, 0xA0, 0x02, 0x04, 0x00};
+  static const Bytes noSigners = {0x31, 0x00};
+  size_t all = 0;
+  for (PCCERT_CONTEXT c : certificates) all += c->cbCertEncoded;
+  const Bytes certsHeader = certificates.empty() ? Bytes() : header(0xA0, all);
+  const size_t signedData = versionAndDigests.size() + dataContent.size() + certsHeader.size() + all + noSigners.size();
+  const Bytes sequence = header(0x30, signedData);
+  const Bytes explicitContent = header(0xA0, sequence.size() + signedData);
+  const Bytes outer = header(0x30, signedDataOid.size() + explicitContent.size() + sequence.size() + signedData);
+  auto put = [f](const void* data, size_t size) { return std::fwrite(data, 1, size, f) == size; };
+  bool ok = true;
+  for (const Bytes* part : {&outer, &signedDataOid, &explicitContent, &sequence, &versionAndDigests, &dataContent,
+                            &certsHeader})
+    ok = ok && put(part->data(), part->size());
+  for (PCCERT_CONTEXT c : certificates) ok = ok && put(c->pbCertEncoded, c->cbCertEncoded);
+  return ok && put(noSigners.data(), noSigners.size());
+}
+
+bool writeStoreFile(const std::string& path, const std::vector<PCCERT_CONTEXT>& certificates) {
   const std::string temporary = path + ".new";
   FILE* f = std::fopen(temporary.c_str(), "wb");
-  bool ok = f && std::fwrite(out, 1, static_cast<size_t>(length), f) == static_cast<size_t>(length);
-  if (f) ok = std::fclose(f) == 0 && ok;
-  OPENSSL_free(out);
-  return ok && std::rename(temporary.c_str(), path.c_str()) == 0;
+  if (!f) return false;
+  const bool written = writeBundle(f, certificates);
+  const bool closed = std::fclose(f) == 0;
+  return written && closed && std::rename(temporary.c_str(), path.c_str()) == 0;
 }
 
 // Holds the store file's lock (a file beside it) while it lives.
@@ -187,19 +251,31 @@ void thumbprint(const BYTE* data, DWORD length, unsigned char out[20]) {
   EVP_Digest(data, length, out, &size, EVP_sha1(), nullptr);
 }
 
-bool sameThumbprint(PCCERT_CONTEXT a, const BYTE* data, DWORD length) {
-  unsigned char x[20], y[20];
-  thumbprint(a->pbCertEncoded, a->cbCertEncoded, x);
-  thumbprint(data, length, y);
-  return std::memcmp(x, y, sizeof x) == 0;
+std::string thumbprintOf(const BYTE* data, DWORD length) {
+  unsigned char digest[20];
+  thumbprint(data, length, digest);
+  return std::string(reinterpret_cast<char*>(digest), sizeof digest);
 }
 
-HCERTSTORE openStore(std::vector<Bytes> certificates, std::string file) {
+// Fills the store with the certificates (those that decode) and their thumbprints.
+void fill(Store& store, const std::vector<Bytes>& certificates) {
+  for (PCCERT_CONTEXT c : store.certificates) CertFreeCertificateContext(c);
+  store.certificates.clear();
+  store.thumbprints.clear();
+  for (const Bytes& c : certificates) {
+    if (PCCERT_CONTEXT context = CertCreateCertificateContext(X509_ASN_ENCODING, c.data(), static_cast<DWORD>(c.size()))) {
+      store.certificates.push_back(context);
+      store.thumbprints.push_back(thumbprintOf(c.data(), static_cast<DWORD>(c.size())));
+    }
+  }
+}
+
+// The store of the certificates; a system store's file is read under its lock.
+HCERTSTORE openStore(std::vector<Bytes> certificates, std::string file, FileState synced = FileState()) {
   auto store = std::make_unique<Store>();
   store->file = std::move(file);
-  for (const Bytes& c : certificates)
-    if (PCCERT_CONTEXT context = CertCreateCertificateContext(X509_ASN_ENCODING, c.data(), static_cast<DWORD>(c.size())))
-      store->certificates.push_back(context);
+  store->synced = synced;
+  fill(*store, certificates);
   std::lock_guard<std::mutex> lock(storesLock);
   stores.insert(store.get());
   return store.release();
@@ -266,7 +342,8 @@ HCERTSTORE WINAPI CertOpenStore(LPCSTR lpszStoreProvider, DWORD /*dwEncodingType
     const bool machine = (dwFlags & CERT_SYSTEM_STORE_LOCAL_MACHINE) != 0;
     const std::string file = platform::systemStoreFile(machine, static_cast<const char*>(pvPara));
     FileLock lock(file);
-    return openStore(platform::readStoreFile(file), file);
+    const FileState state = stateOf(file);
+    return openStore(platform::readStoreFile(file), file, state);
   }
   return failStore(E_INVALIDARG);
 }
@@ -319,24 +396,24 @@ BOOL WINAPI CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTE
   }
   std::unique_ptr<FileLock> lock;
   if (!store->file.empty()) {
-    // Another process may have added since this store was opened.
+    // Another handle or process may have added since this one last read or wrote the file.
     lock = std::make_unique<FileLock>(store->file);
-    for (PCCERT_CONTEXT c : store->certificates) CertFreeCertificateContext(c);
-    store->certificates.clear();
-    for (const Bytes& c : platform::readStoreFile(store->file))
-      if (PCCERT_CONTEXT context = CertCreateCertificateContext(X509_ASN_ENCODING, c.data(), static_cast<DWORD>(c.size())))
-        store->certificates.push_back(context);
+    const FileState state = stateOf(store->file);
+    if (!(state == store->synced)) {
+      fill(*store, platform::readStoreFile(store->file));
+      store->synced = state;
+    }
   }
-  auto existing = std::find_if(store->certificates.begin(), store->certificates.end(), [&](PCCERT_CONTEXT c) {
-    return sameThumbprint(c, pCertContext->pbCertEncoded, pCertContext->cbCertEncoded);
-  });
-  if (existing != store->certificates.end()) {
+  const std::string wanted = thumbprintOf(pCertContext->pbCertEncoded, pCertContext->cbCertEncoded);
+  auto existing = std::find(store->thumbprints.begin(), store->thumbprints.end(), wanted);
+  if (existing != store->thumbprints.end()) {
     if (dwAddDisposition == CERT_STORE_ADD_NEW) {
       SetLastError(static_cast<DWORD>(CRYPT_E_EXISTS));
       return FALSE;
     }
     if (dwAddDisposition == CERT_STORE_ADD_USE_EXISTING || dwAddDisposition == CERT_STORE_ADD_REPLACE_EXISTING) {
-      if (ppStoreContext) *ppStoreContext = CertDuplicateCertificateContext(*existing);
+      const PCCERT_CONTEXT found = store->certificates[static_cast<size_t>(existing - store->thumbprints.begin())];
+      if (ppStoreContext) *ppStoreContext = CertDuplicateCertificateContext(found);
       return TRUE;
     }
   }
@@ -344,15 +421,16 @@ BOOL WINAPI CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTE
                                                      pCertContext->cbCertEncoded);
   if (!copy) return FALSE;
   store->certificates.push_back(copy);
+  store->thumbprints.push_back(wanted);
   if (!store->file.empty()) {
-    std::vector<Bytes> all;
-    for (PCCERT_CONTEXT c : store->certificates) all.emplace_back(c->pbCertEncoded, c->pbCertEncoded + c->cbCertEncoded);
-    if (!writeStoreFile(store->file, all)) {
+    if (!writeStoreFile(store->file, store->certificates)) {
       store->certificates.pop_back();
+      store->thumbprints.pop_back();
       CertFreeCertificateContext(copy);
       SetLastError(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_WRITE_FAULT)));
       return FALSE;
     }
+    store->synced = stateOf(store->file);
   }
   if (ppStoreContext) *ppStoreContext = CertDuplicateCertificateContext(copy);
   return TRUE;

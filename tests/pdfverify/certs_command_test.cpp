@@ -214,6 +214,9 @@ TEST_F(CertsCommandTest, EachFailureShowsTheBoxAndInstallsNothingItShouldNot) {
        kit.path("p384.key"),
        kit.path("p384.key"),
        7103}));
+  // The machine trusts the kit's root, so the kit's intermediate alone would chain to it.
+  const Bytes orphan = testpki::makeCertificate(
+      {testpki::kitName("Orphan CA"), testpki::kitName("Absent Root"), kit.path("p224.key"), kit.path("p384.key"), 7105});
   const std::string fullBundle = bundle({root, intermediate});
   const FailureCase cases[] = {
       {"bundle 404, FDF fine", [](certnet::FileServer& s) { s.put(kBundlePath, certnet::httpReply(404, "gone")); },
@@ -228,7 +231,7 @@ TEST_F(CertsCommandTest, EachFailureShowsTheBoxAndInstallsNothingItShouldNot) {
        true},
       {"bundle empty", [](certnet::FileServer& s) { s.putFile(kBundlePath, ""); }, {}, {}, true},
       {"an intermediate without its root",
-       [&](certnet::FileServer& s) { s.putFile(kBundlePath, bundle({intermediate})); }, {}, {}, true},
+       [&](certnet::FileServer& s) { s.putFile(kBundlePath, bundle({orphan})); }, {}, {}, true},
       {"a root with a broken self-signature",
        [&](certnet::FileServer& s) { s.putFile(kBundlePath, bundle({brokenRoot})); }, {}, {}, true},
       {"FDF 404", [](certnet::FileServer& s) { s.put(kFdfPath, certnet::httpReply(404, "")); }, {root},

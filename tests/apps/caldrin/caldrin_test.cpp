@@ -180,6 +180,29 @@ TEST_F(CaldrinTest, WhatIsNotSoundInstallsNothing) {
   }
 }
 
+// A server that sends without end, announced or not: the download stops past its
+// bound, nothing is installed and nothing stays on the disk.
+TEST_F(CaldrinTest, AnEndlessBodyIsStoppedAndLeavesNothing) {
+  certnet::Reply unannounced;
+  unannounced.bytes = "HTTP/1.0 200 OK\r\nContent-Type: application/pkcs7-mime\r\n\r\n" + asText(bundle);
+  unannounced.endless = true;
+  certnet::Reply announced = unannounced;
+  announced.bytes = "HTTP/1.0 200 OK\r\nContent-Length: 4294967295\r\n\r\n" + asText(bundle);
+  for (const certnet::Reply& reply : {unannounced, announced}) {
+    server.put(kBundlePath, reply);
+    EXPECT_EQ(0, runCaldrin());
+    EXPECT_TRUE(userStore("Root").empty());
+    EXPECT_TRUE(userStore("CA").empty());
+    EXPECT_TRUE(filesIn(temp).empty());
+  }
+  // Also where no dialog is shown: the bound belongs to the callback.
+  server.put(kBundlePath, unannounced);
+  const std::string target = temp + "/download.p7b";
+  EXPECT_FALSE(downloadFile(server.url(kBundlePath).c_str(), target.c_str(), "", nullptr, GetModuleHandleA(nullptr), 9,
+                            1003));
+  EXPECT_TRUE(filesIn(temp).empty());
+}
+
 // The server's look at the desktop when the request arrives: the download's dialog.
 class WatchingServer {
  public:
@@ -271,12 +294,49 @@ TEST(CaldrinProgress, TheBarFollowsTheBytesWithinItsRange) {
   }
   // Without a dialog the callback only answers.
   CDownloadStatusCallback callback;
+  EXPECT_EQ(S_OK, callback.OnProgress(0, kMaxDownloadBytes, BINDSTATUS_BEGINDOWNLOADDATA, u""));
+  EXPECT_EQ(S_OK, callback.OnProgress(kMaxDownloadBytes, kMaxDownloadBytes, BINDSTATUS_DOWNLOADINGDATA, u""));
   EXPECT_EQ(S_OK, callback.OnProgress(10, 20, BINDSTATUS_DOWNLOADINGDATA, u""));
   void* object = nullptr;
   EXPECT_EQ(S_OK, callback.QueryInterface(IID_IBindStatusCallback, &object));
   EXPECT_EQ(static_cast<IBindStatusCallback*>(&callback), object);
   EXPECT_EQ(E_NOINTERFACE, callback.QueryInterface(IID_IBinding, &object));
   EXPECT_EQ(nullptr, object);
+}
+
+// The callback's bounds: more bytes than allowed, arrived or announced, and time
+// beyond the deadline stop the download, whichever report brings them.
+TEST(CaldrinProgress, TheCallbackStopsADownloadBeyondItsBounds) {
+  const ULONG over = kMaxDownloadBytes + 1;
+  const struct {
+    const char* what;
+    ULONG progress, total, status;
+  } rows[] = {
+      {"arrived beyond the bound, length unknown", over, 0, BINDSTATUS_DOWNLOADINGDATA},
+      {"arrived beyond the bound, at the end", over, over, BINDSTATUS_ENDDOWNLOADDATA},
+      {"announced beyond the bound", 0, over, BINDSTATUS_BEGINDOWNLOADDATA},
+      {"announced while finding the host", 0, over, BINDSTATUS_FINDINGRESOURCE},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    CDownloadStatusCallback callback;
+    EXPECT_EQ(E_ABORT, callback.OnProgress(row.progress, row.total, row.status, u""));
+  }
+  // With a dialog as well, and before the bar moves a step.
+  CDownloadProgressDialog dialog;
+  dialog.create(nullptr, kStatusText, 9, 1003, GetModuleHandleA(nullptr));
+  g_downloadDialog = &dialog;
+  CDownloadStatusCallback withDialog;
+  EXPECT_EQ(S_OK, withDialog.OnProgress(0, 0, BINDSTATUS_BEGINDOWNLOADDATA, u""));
+  EXPECT_EQ(E_ABORT, withDialog.OnProgress(over, 0, BINDSTATUS_DOWNLOADINGDATA, u""));
+  EXPECT_EQ(0, SendMessageA(GetDlgItem(dialog.getWindow(), 1003), PBM_GETPOS, 0, 0));
+  g_downloadDialog = nullptr;
+  // Past its time, every report stops it; within, a report passes.
+  CDownloadStatusCallback patient;
+  EXPECT_EQ(S_OK, patient.OnProgress(10, 20, BINDSTATUS_DOWNLOADINGDATA, u""));
+  CDownloadStatusCallback hasty(kMaxDownloadBytes, std::chrono::milliseconds(1));
+  EXPECT_TRUE(quarveltest::eventually(
+      [&] { return hasty.OnProgress(10, 20, BINDSTATUS_DOWNLOADINGDATA, u"") == E_ABORT; }));
 }
 
 }  // namespace

@@ -72,7 +72,83 @@ class RootImportTest : public ::testing::Test {
     return testpki::makeCertificate(
         {kitName("Child of Broken Root"), kitName("Broken Root"), kit.path("p224.key"), kit.path("p384.key"), 7004});
   }
+  // A self-signed certificate of the p256 key with these extensions.
+  Bytes selfSigned(const std::string& name, bool ca, std::vector<std::pair<std::string, std::string>> extensions,
+                   long serial) const {
+    testpki::CertificatePlan plan{kitName(name), kitName(name), kit.path("p256.key"), kit.path("p256.key"), serial, ca};
+    plan.extensions = std::move(extensions);
+    return testpki::makeCertificate(plan);
+  }
+  Bytes version1Root() const {
+    testpki::CertificatePlan plan{kitName("Version 1 Root"), kitName("Version 1 Root"), kit.path("p256.key"),
+                                  kit.path("p256.key"), 7010, false};
+    plan.version1 = true;
+    return testpki::makeCertificate(plan);
+  }
+  // An intermediate below the version 1 root.
+  Bytes childOfVersion1Root() const {
+    return testpki::makeCertificate(
+        {kitName("Below Version 1"), kitName("Version 1 Root"), kit.path("p224.key"), kit.path("p256.key"), 7011});
+  }
 };
+
+// Which self-signed certificates are roots: those OpenSSL's X509_check_ca counts as CAs.
+TEST_F(RootImportTest, OnlyCertificationAuthoritiesBecomeRoots) {
+  const Bytes v1 = version1Root();
+  const Bytes keyCertSign = selfSigned("Signs Certificates", false, {{"keyUsage", "critical,keyCertSign"}}, 7012);
+  const struct {
+    const char* what;
+    Bytes certificate;
+    bool root;
+  } rows[] = {
+      {"a version 1 root without extensions", v1, true},
+      {"basicConstraints CA", selfSigned("CA", true, {}, 7013), true},
+      {"keyUsage keyCertSign without basicConstraints", keyCertSign, true},
+      {"basicConstraints CA:FALSE", selfSigned("No CA", false, {{"basicConstraints", "critical,CA:FALSE"}}, 7014), false},
+      {"a version 3 certificate without extensions", selfSigned("Bare", false, {}, 7015), false},
+      {"basicConstraints CA, keyUsage without keyCertSign",
+       selfSigned("CA That Signs Documents", true, {{"keyUsage", "critical,digitalSignature"}}, 7016), false},
+      {"a self-signed TLS server", selfSigned("127.0.0.1", false,
+                                              {{"keyUsage", "critical,digitalSignature,keyEncipherment"},
+                                               {"extendedKeyUsage", "serverAuth"}, {"subjectAltName", "IP:127.0.0.1"}},
+                                              7017),
+       false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    clearStores();
+    EXPECT_EQ(row.root, importCertificateBundle(write("bundle.p7b", testpki::certsOnlyBundle({row.certificate})).c_str()));
+    EXPECT_EQ(row.root ? std::set<Bytes>{row.certificate} : std::set<Bytes>{}, contents("Root"));
+    EXPECT_TRUE(contents("CA").empty());
+  }
+  // Below a version 1 root an intermediate chains as below any other.
+  clearStores();
+  const Bytes child = childOfVersion1Root();
+  EXPECT_TRUE(importCertificateBundle(write("bundle.p7b", testpki::certsOnlyBundle({child, v1})).c_str()));
+  EXPECT_EQ(std::set<Bytes>{v1}, contents("Root"));
+  EXPECT_EQ(std::set<Bytes>{child}, contents("CA"));
+}
+
+// The machine's Root store is an anchor as the user's is.
+TEST_F(RootImportTest, AnIntermediateChainingToTheMachinesRootIsAccepted) {
+  HCERTSTORE machine = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, "Root");
+  PCCERT_CONTEXT c = CertCreateCertificateContext(X509_ASN_ENCODING, root.data(), static_cast<DWORD>(root.size()));
+  ASSERT_TRUE(CertAddCertificateContextToStore(machine, c, CERT_STORE_ADD_NEW, nullptr));
+  CertFreeCertificateContext(c);
+  CertCloseStore(machine, 0);
+  EXPECT_TRUE(importCertificateBundle(write("bundle.p7b", testpki::certsOnlyBundle({tls, intermediate})).c_str()));
+  EXPECT_TRUE(contents("Root").empty());
+  EXPECT_EQ((std::set<Bytes>{intermediate, tls}), contents("CA"));
+}
+
+// An accepted certificate that its store does not take: not everything is in place.
+TEST_F(RootImportTest, AStoreThatCannotTakeACertificateMakesTheImportFail) {
+  // The store's replacement file cannot be made where a folder of its name stands.
+  std::filesystem::create_directories(quarveltest::machineRoot() + "/crypt/user/ca.p7b.new");
+  EXPECT_FALSE(importCertificateBundle(write("bundle.p7b", testpki::certsOnlyBundle({root, intermediate})).c_str()));
+  EXPECT_EQ(std::set<Bytes>{root}, contents("Root"));
+  EXPECT_TRUE(contents("CA").empty());
+}
 
 TEST_F(RootImportTest, EachCertificateGoesWhereItsSignaturesEarn) {
   const Bytes lookalike = lookalikeRoot();

@@ -246,6 +246,30 @@ TEST(CertStore, SystemStoresPersistAndRefuseASecondCopy) {
   CertCloseStore(store, 0);
 }
 
+// Two handles of one store, as two processes hold them: each add sees the other's,
+// and the file is the certs-only bundle OpenSSL writes for them, in their order.
+TEST(CertStore, AddsOfTwoHandlesMeetInOneFile) {
+  const testpki::Kit& kit = testpki::Kit::standard();
+  const Bytes intermediate = kit.certificate("int"), tls = kit.certificate("tls"), signer = kit.certificate("rsa2048");
+  Context a(intermediate), b(tls), c(signer);
+  HCERTSTORE first = CertOpenSystemStoreA(0, "CA");
+  HCERTSTORE second = CertOpenSystemStoreA(0, "CA");
+  EXPECT_TRUE(CertAddCertificateContextToStore(first, a.context, CERT_STORE_ADD_NEW, nullptr));
+  EXPECT_TRUE(CertAddCertificateContextToStore(second, b.context, CERT_STORE_ADD_NEW, nullptr));
+  EXPECT_TRUE(CertAddCertificateContextToStore(first, c.context, CERT_STORE_ADD_NEW, nullptr));
+  EXPECT_FALSE(CertAddCertificateContextToStore(first, b.context, CERT_STORE_ADD_NEW, nullptr));
+  EXPECT_EQ(DWORD(CRYPT_E_EXISTS), GetLastError());
+  PCCERT_CONTEXT kept = nullptr;
+  EXPECT_TRUE(CertAddCertificateContextToStore(second, c.context, CERT_STORE_ADD_USE_EXISTING, &kept));
+  ASSERT_NE(nullptr, kept);
+  EXPECT_EQ(signer, Bytes(kept->pbCertEncoded, kept->pbCertEncoded + kept->cbCertEncoded));
+  CertFreeCertificateContext(kept);
+  CertCloseStore(first, 0);
+  CertCloseStore(second, 0);
+  EXPECT_EQ(testpki::certsOnlyBundle({intermediate, tls, signer}),
+            testpki::readFile(platform::machineRoot() + "/crypt/user/ca.p7b"));
+}
+
 TEST(CertNames, SubjectIssuerAndDisplayName) {
   const testpki::Kit& kit = testpki::Kit::standard();
   Context cert(kit.certificate("rsa2048"));
