@@ -38,7 +38,7 @@ add_dependencies(verify_benchmark Tolmira)
 target_compile_definitions(verify_benchmark PRIVATE TOLMIRA_PATH="$<TARGET_FILE:Tolmira>" POINTERHOLDER_TRANSITION=4)
 quarvel_warnings(verify_benchmark)
 
-# The end-to-end table runs 40 viewer sessions, each a process of its own waiting on the
+# The end-to-end table runs about 50 viewer sessions, each a process of its own waiting on the
 # local services: under the sanitizers on a busy machine that takes longer than 300 s.
 quarvel_add_test(pdfverify_engine_tests LABEL pdfverify
   SOURCES engine_test.cpp

@@ -451,7 +451,7 @@ class EndToEnd : public ::testing::Test {
   // document (two pages, signed by the same signer) in place of its own.
   // The NSS database of this test's kit for pdfsig, made on first use.
   const std::string& nssDatabase() {
-    if (nss.empty()) nss = pdffixtures::makeNssDatabase(pdftest::scratch("nss"), *kit, {"rsa2048", "p256"});
+    if (nss.empty()) nss = pdffixtures::makeNssDatabase(pdftest::scratch("nss"), *kit, {"rsa2048"});
     return nss;
   }
   // The row's document, signed by whom the row says: the kit, pdfsig adding its own field
@@ -696,7 +696,6 @@ TEST_F(EndToEnd, FixturesAgainstTheLocalServices) {
       // signature broken, which it is not.
       Case("signed by pdfsig").signedBy(Signer::Pdfsig).expectTime(0, kNow),
       Case("signed by pdfsig, OCSP revoked").signedBy(Signer::Pdfsig).ocspSays('R').expect(0, 2, kOcspRevoked).expectTime(0, kNow),
-      Case("signed by pdfsig with P-256").signedBy(Signer::Pdfsig).signedWith(kDetached, "p256").expectTime(0, kNow),
       Case("openssl cms into a placeholder").signedBy(Signer::OpensslCms),
       Case("openssl cms into a placeholder, P-256").signedBy(Signer::OpensslCms).signedWith(kDetached, "p256"),
       Case("P-192 PKCS#7").signedWith(kDetached, "p192").pdfsigWrongOnTheValue(),
