@@ -16,6 +16,7 @@
 #include "registry_handles.h"
 #include "platform/machine.h"
 #include "registry_hive.h"
+#include "registry_journal.h"
 #include "registry_mounts.h"
 #include "registry_store.h"
 #include "platform/win_security.h"
@@ -61,8 +62,8 @@ LONG splitSubKey(const char* subKey, std::vector<std::string>& parts) {
   }
 }
 
-Key* walk(const Key& root, const std::vector<std::string>& parts, size_t count) {
-  Key* key = const_cast<Key*>(&root);
+const Key* walk(const Key& root, const std::vector<std::string>& parts, size_t count) {
+  const Key* key = &root;
   for (size_t i = 0; i < count && key; ++i) key = key->findSubkey(parts[i]);
   return key;
 }
@@ -104,20 +105,10 @@ class KeyView {
   const Key* key_ = nullptr;
 };
 
-// The key at location.parts[0, depth) for a change: missing levels of the predefined
-// root are made, any other missing level means the key was deleted (nullptr).
-Key* keyForChange(Key& hive, const HiveLocation& location, size_t depth) {
-  Key* key = &hive;
-  for (size_t i = 0; i < depth; ++i) {
-    Key* child = key->findSubkey(location.parts[i]);
-    if (!child) {
-      if (i >= location.rootDepth) return nullptr;
-      child = &key->addSubkey(location.parts[i]);
-      child->setLastWriteTime(fileTimeNow());
-    }
-    key = child;
-  }
-  return key;
+// Whether a change can reach the key at location.parts[0, depth): it is there, or
+// what is missing are levels of the predefined root, which the change makes.
+bool reachable(const Key& hive, const HiveLocation& location, size_t depth) {
+  return depth <= location.rootDepth || walk(hive, location.parts, depth) != nullptr;
 }
 
 LONG copyOut(const std::string& text, LPSTR buffer, DWORD capacity) {
@@ -166,22 +157,13 @@ LONG openKey(HKEY parent, LPCSTR subKey, DWORD desired, bool create, PHKEY resul
     if (!create) return ERROR_FILE_NOT_FOUND;
     if (machineReadOnly || !(base.access & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
     bool createdLast = false;
-    const size_t parentDepth = location.parts.size() - parts.size();
-    status = HiveFile(location.file, location.lockFile).update([&](Key& hive, bool& changed) -> LONG {
-      Key* key = keyForChange(hive, location, parentDepth);
-      if (!key) return ERROR_KEY_DELETED;
-      changed = true;
-      for (size_t i = parentDepth; i < location.parts.size(); ++i) {
-        Key* child = key->findSubkey(location.parts[i]);
-        createdLast = !child;
-        if (!child) {
-          child = &key->addSubkey(location.parts[i]);
-          child->setLastWriteTime(fileTimeNow());
-          key->setLastWriteTime(fileTimeNow());
-          changed = true;
-        }
-        key = child;
-      }
+    // The parent handle's key in the hive that holds the new key; a path that enters
+    // a loaded hive starts at that hive's root, its mount point.
+    const size_t parentDepth = location.parts.size() - std::min(parts.size(), location.parts.size());
+    status = HiveFile(location.file).update([&](const Key& hive, std::vector<Edit>& edits) -> LONG {
+      if (!reachable(hive, location, parentDepth)) return ERROR_KEY_DELETED;
+      createdLast = walk(hive, location.parts, location.parts.size()) == nullptr;
+      if (createdLast) edits.push_back(Edit{Edit::CreateKey, location.parts, {}, 0, {}});
       return ERROR_SUCCESS;
     });
     if (status != ERROR_SUCCESS) return status;
@@ -220,16 +202,22 @@ LONG handleWith(HKEY handle, DWORD right, OpenKey& key) {
   return (key.access & right) == right ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
-// Changes the key a handle names, under the hive's writer lock.
-LONG changeKey(const OpenKey& handle, const std::function<LONG(Key&, bool&)>& change) {
+// Changes the key a handle names, under the hive's writer lock: `change` looks at the
+// key and lists its edits for the key's path in the hive.
+using KeyChange = std::function<LONG(const Key& key, const std::vector<std::string>& path, std::vector<Edit>& edits)>;
+
+LONG changeKey(const OpenKey& handle, const KeyChange& change) {
   const HiveLocation location = locate(handle.path);
   const bool machineReadOnly = readOnly(location);
-  return HiveFile(location.file, location.lockFile).update([&](Key& hive, bool& changed) -> LONG {
-    Key* key = keyForChange(hive, location, location.parts.size());
-    if (!key) return ERROR_KEY_DELETED;
+  return HiveFile(location.file).update([&](const Key& hive, std::vector<Edit>& edits) -> LONG {
+    if (!reachable(hive, location, location.parts.size())) return ERROR_KEY_DELETED;
     if (machineReadOnly) return ERROR_ACCESS_DENIED;
-    changed = true;  // the change may clear it again
-    return change(*key, changed);
+    const Key* key = walk(hive, location.parts, location.parts.size());
+    if (!key) {
+      edits.push_back(Edit{Edit::CreateKey, location.parts, {}, 0, {}});
+      key = &emptyKey();
+    }
+    return change(*key, location.parts, edits);
   });
 }
 
@@ -238,16 +226,13 @@ LONG removeKey(const KeyPath& path, bool tree) {
   const HiveLocation location = locate(path);
   if (location.parts.size() <= location.rootDepth) return ERROR_ACCESS_DENIED;
   const bool machineReadOnly = readOnly(location);
-  return HiveFile(location.file, location.lockFile).update([&](Key& hive, bool& changed) -> LONG {
-    Key* parent = walk(hive, location.parts, location.parts.size() - 1);
-    Key* key = parent ? parent->findSubkey(location.parts.back()) : nullptr;
+  return HiveFile(location.file).update([&](const Key& hive, std::vector<Edit>& edits) -> LONG {
+    const Key* key = walk(hive, location.parts, location.parts.size());
     if (!key) return ERROR_FILE_NOT_FOUND;
     if (machineReadOnly) return ERROR_ACCESS_DENIED;
     // Windows refuses to delete a key that still has subkeys.
     if (!tree && !key->subkeys().empty()) return ERROR_ACCESS_DENIED;
-    parent->removeSubkey(location.parts.back());
-    parent->setLastWriteTime(fileTimeNow());
-    changed = true;
+    edits.push_back(Edit{Edit::DeleteKey, location.parts, {}, 0, {}});
     return ERROR_SUCCESS;
   });
 }
@@ -331,10 +316,9 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType
   if (name.size() > kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
   OpenKey handle;
   if (LONG status = handleWith(hKey, KEY_SET_VALUE, handle); status != ERROR_SUCCESS) return status;
-  std::vector<uint8_t> data(lpData, lpData + cbData);
-  return changeKey(handle, [&](Key& key, bool&) -> LONG {
-    key.setValue(name, dwType, std::move(data));
-    key.setLastWriteTime(fileTimeNow());
+  const std::vector<uint8_t> data(lpData, lpData + cbData);
+  return changeKey(handle, [&](const Key&, const std::vector<std::string>& path, std::vector<Edit>& edits) -> LONG {
+    edits.push_back(Edit{Edit::SetValue, path, name, dwType, data});
     return ERROR_SUCCESS;
   });
 }
@@ -343,12 +327,9 @@ LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   OpenKey handle;
   if (LONG status = handleWith(hKey, KEY_SET_VALUE, handle); status != ERROR_SUCCESS) return status;
   const std::string name = lpValueName ? lpValueName : "";
-  return changeKey(handle, [&](Key& key, bool& changed) -> LONG {
-    if (!key.removeValue(name)) {
-      changed = false;
-      return ERROR_FILE_NOT_FOUND;
-    }
-    key.setLastWriteTime(fileTimeNow());
+  return changeKey(handle, [&](const Key& key, const std::vector<std::string>& path, std::vector<Edit>& edits) -> LONG {
+    if (!key.findValue(name)) return ERROR_FILE_NOT_FOUND;
+    edits.push_back(Edit{Edit::DeleteValue, path, name, 0, {}});
     return ERROR_SUCCESS;
   });
 }
@@ -371,9 +352,8 @@ LSTATUS WINAPI RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) {
   std::vector<std::string> parts;
   if (LONG status = splitSubKey(lpSubKey, parts); status != ERROR_SUCCESS) return status;
   if (!lpSubKey) {
-    return changeKey(handle, [](Key& key, bool&) -> LONG {
-      key.clear();
-      key.setLastWriteTime(fileTimeNow());
+    return changeKey(handle, [](const Key&, const std::vector<std::string>& path, std::vector<Edit>& edits) -> LONG {
+      edits.push_back(Edit{Edit::ClearKey, path, {}, 0, {}});
       return ERROR_SUCCESS;
     });
   }
@@ -493,7 +473,7 @@ LSTATUS WINAPI RegSaveKeyA(HKEY hKey, LPCSTR lpFile, const LPSECURITY_ATTRIBUTES
   const std::string path = platform::mapPath(lpFile);
   if (path.empty()) return ERROR_PATH_NOT_FOUND;
   FILE* out = nullptr;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return errno == EEXIST ? ERROR_ALREADY_EXISTS : errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED;
   out = ::fdopen(fd, "wb");
   bool ok = out && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();

@@ -50,7 +50,6 @@ HiveLocation locate(const KeyPath& path) {
     // The mount point is the loaded hive's root key.
     location.file = mount.file;
     location.mount = mountId(mount);
-    location.lockFile = mountLockFile(mount);
     location.shared = true;
     location.parts.assign(path.parts.begin() + 1, path.parts.end());
     return location;

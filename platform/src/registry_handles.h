@@ -30,10 +30,8 @@ struct HiveLocation {
   // other users: read-only for a standard user, whose own hive is HKEY_CURRENT_USER.
   bool shared = false;
   // For a hive loaded under HKEY_USERS or HKEY_LOCAL_MACHINE: the mount point's
-  // identity (see registry_mounts.h) and the writers' lock, kept in the machine root
-  // rather than beside the user's file. Empty for the machine's own hives.
+  // identity (see registry_mounts.h). Empty for the machine's own hives.
   std::string mount;
-  std::string lockFile;
 };
 
 HiveLocation locate(const KeyPath& path);

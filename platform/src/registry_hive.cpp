@@ -6,100 +6,29 @@
 
 #include <zlib.h>
 
+#include "registry_bytes.h"
+#include "registry_journal.h"
+
 namespace platform::registry {
 
 namespace {
 
 constexpr char kMagic[8] = {'Q', 'R', 'V', 'L', 'H', 'I', 'V', 'E'};
-constexpr uint32_t kVersion = 1;
-constexpr size_t kHeaderSize = 32;
 
-uint32_t crc32(const uint8_t* data, size_t size) {
-  // zlib computes the same IEEE CRC-32, several bytes per step.
-  uLong c = ::crc32(0L, Z_NULL, 0);
-  while (size > 0) {
-    const uInt n = static_cast<uInt>(std::min<size_t>(size, 1u << 30));
-    c = ::crc32(c, data, n);
-    data += n;
-    size -= n;
-  }
-  return static_cast<uint32_t>(c);
-}
-
-void putHeader(uint8_t* header, const uint8_t* body, uint64_t size) {
+void putHeader(uint8_t* header, const uint8_t* body, uint64_t size, uint32_t version, uint32_t generation) {
   auto put = [&header](uint64_t v, int n) {
     for (int i = 0; i < n; ++i) *header++ = static_cast<uint8_t>(v >> (8 * i));
   };
   std::memcpy(header, kMagic, sizeof kMagic);
   header += sizeof kMagic;
-  put(kVersion, 4);
+  put(version, 4);
   put(0, 4);
   put(size, 8);
-  put(crc32(body, static_cast<size_t>(size)), 4);
-  put(0, 4);
+  put(hiveCrc(0, body, static_cast<size_t>(size)), 4);
+  put(generation, 4);
 }
 
-class Writer {
- public:
-  void u16(uint16_t v) { put(v, 2); }
-  void u32(uint32_t v) { put(v, 4); }
-  void u64(uint64_t v) { put(v, 8); }
-  void bytes(const void* p, size_t n) {
-    const auto* b = static_cast<const uint8_t*>(p);
-    out.insert(out.end(), b, b + n);
-  }
-  void name(const std::string& s) {
-    u16(static_cast<uint16_t>(s.size()));
-    bytes(s.data(), s.size());
-  }
-  std::vector<uint8_t> out;
-
- private:
-  void put(uint64_t v, int n) {
-    uint8_t b[8];
-    for (int i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(v >> (8 * i));
-    out.insert(out.end(), b, b + n);
-  }
-};
-
-class Reader {
- public:
-  Reader(const uint8_t* data, size_t size) : p_(data), left_(size) {}
-  bool u16(uint16_t& v) { return get(v, 2); }
-  bool u32(uint32_t& v) { return get(v, 4); }
-  bool u64(uint64_t& v) { return get(v, 8); }
-  bool bytes(size_t n, const uint8_t*& out) {
-    if (n > left_) return false;
-    out = p_;
-    p_ += n;
-    left_ -= n;
-    return true;
-  }
-  bool text(std::string& s) {
-    uint16_t n;
-    const uint8_t* b;
-    if (!u16(n) || !bytes(n, b)) return false;
-    s.assign(reinterpret_cast<const char*>(b), n);
-    return true;
-  }
-  size_t left() const { return left_; }
-
- private:
-  template <typename T>
-  bool get(T& v, int n) {
-    if (left_ < static_cast<size_t>(n)) return false;
-    uint64_t r = 0;
-    for (int i = 0; i < n; ++i) r |= static_cast<uint64_t>(p_[i]) << (8 * i);
-    v = static_cast<T>(r);
-    p_ += n;
-    left_ -= n;
-    return true;
-  }
-  const uint8_t* p_;
-  size_t left_;
-};
-
-void writeKey(Writer& w, const Key& key) {
+void writeKey(ByteWriter& w, const Key& key) {
   w.name(key.name());
   w.u64(key.lastWriteTime());
   w.u32(static_cast<uint32_t>(key.values().size()));
@@ -114,7 +43,7 @@ void writeKey(Writer& w, const Key& key) {
 }
 
 // Fills `key` (already named) from the reader; depth counts the levels above it.
-bool readKeyBody(Reader& r, Key& key, size_t depth) {
+bool readKeyBody(ByteReader& r, Key& key, size_t depth) {
   uint64_t time;
   uint32_t valueCount;
   if (!r.u64(time) || !r.u32(valueCount)) return false;
@@ -225,41 +154,75 @@ void Key::clear() {
   subkeys_.clear();
 }
 
-std::vector<uint8_t> serializeHive(const Key& root) {
-  // The body is written after room for the header, which is filled in at the end.
-  Writer file;
-  file.out.resize(kHeaderSize);
-  writeKey(file, root);
-  putHeader(file.out.data(), file.out.data() + kHeaderSize, file.out.size() - kHeaderSize);
-  return std::move(file.out);
+uint32_t hiveCrc(uint32_t previous, const uint8_t* data, size_t size) {
+  // zlib computes the IEEE CRC-32, several bytes per step.
+  uLong c = previous;
+  while (size > 0) {
+    const uInt n = static_cast<uInt>(std::min<size_t>(size, 1u << 30));
+    c = ::crc32(c, data, n);
+    data += n;
+    size -= n;
+  }
+  return static_cast<uint32_t>(c);
 }
 
-std::vector<uint8_t> sealHiveBody(const uint8_t* body, size_t size) {
-  std::vector<uint8_t> file(kHeaderSize + size);
-  if (size) std::memcpy(file.data() + kHeaderSize, body, size);
-  putHeader(file.data(), file.data() + kHeaderSize, size);
+void writeHive(const Key& root, std::vector<uint8_t>& out, uint32_t version, uint32_t generation) {
+  // The body is written after room for the header, which is filled in at the end.
+  out.assign(kHiveHeaderSize, 0);
+  ByteWriter w(out);
+  writeKey(w, root);
+  putHeader(out.data(), out.data() + kHiveHeaderSize, out.size() - kHiveHeaderSize, version,
+            version == kSavedHiveVersion ? 0 : generation);
+}
+
+std::vector<uint8_t> serializeHive(const Key& root) {
+  std::vector<uint8_t> file;
+  writeHive(root, file, kSavedHiveVersion, 0);
   return file;
 }
 
-bool parseHive(const uint8_t* data, size_t size, Key& root) {
-  if (size < kHeaderSize || std::memcmp(data, kMagic, sizeof kMagic) != 0) return false;
-  Reader header(data + sizeof kMagic, kHeaderSize - sizeof kMagic);
-  uint32_t version, flags, checksum, reserved;
+std::vector<uint8_t> sealHiveBody(const uint8_t* body, size_t size) {
+  std::vector<uint8_t> file(kHiveHeaderSize + size);
+  if (size) std::memcpy(file.data() + kHiveHeaderSize, body, size);
+  putHeader(file.data(), file.data() + kHiveHeaderSize, size, kSavedHiveVersion, 0);
+  return file;
+}
+
+bool parseHive(const uint8_t* data, size_t size, Key& root, HiveLayout* layout) {
+  if (size < kHiveHeaderSize || std::memcmp(data, kMagic, sizeof kMagic) != 0) return false;
+  ByteReader header(data + sizeof kMagic, kHiveHeaderSize - sizeof kMagic);
+  uint32_t version, flags, checksum, generation;
   uint64_t length;
   header.u32(version);
   header.u32(flags);
   header.u64(length);
   header.u32(checksum);
-  header.u32(reserved);
-  if (version != kVersion || length != size - kHeaderSize) return false;
-  const uint8_t* body = data + kHeaderSize;
-  if (crc32(body, static_cast<size_t>(length)) != checksum) return false;
+  header.u32(generation);
+  if (version != kSavedHiveVersion && version != kJournaledHiveVersion) return false;
+  // Version 1 ends with the body; in version 2 the journal follows it.
+  if (version == kSavedHiveVersion ? length != size - kHiveHeaderSize : length > size - kHiveHeaderSize) return false;
+  const uint8_t* body = data + kHiveHeaderSize;
+  const size_t bodyLength = static_cast<size_t>(length);
+  if (hiveCrc(0, body, bodyLength) != checksum) return false;
 
-  Reader r(body, static_cast<size_t>(length));
+  ByteReader r(body, bodyLength);
   std::string rootName;
   Key parsed;
   if (!r.text(rootName) || !rootName.empty() || !readKeyBody(r, parsed, 0) || r.left() != 0) return false;
+  HiveLayout found;
+  found.version = version;
+  found.bodyEnd = kHiveHeaderSize + bodyLength;
+  found.validEnd = found.bodyEnd;
+  if (version == kJournaledHiveVersion) {
+    found.check = journalSeed(data);
+    size_t consumed = 0;
+    if (replayJournal(data + found.bodyEnd, size - found.bodyEnd, found.check, parsed, consumed) ==
+        JournalStatus::Damaged)
+      return false;
+    found.validEnd += consumed;
+  }
   root = std::move(parsed);
+  if (layout) *layout = found;
   return true;
 }
 

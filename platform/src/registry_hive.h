@@ -3,15 +3,18 @@
 // Hive file, all integers little-endian:
 //   header, 32 bytes:
 //     magic     8 bytes  "QRVLHIVE"
-//     version   u32      1 (a reader refuses any other)
+//     version   u32      1 or 2 (a reader refuses any other)
 //     flags     u32      0
-//     length    u64      bytes of the body that follows; the file ends right after it
+//     length    u64      bytes of the body that follows
 //     checksum  u32      CRC-32 (IEEE) of the body
-//     reserved  u32      0
+//     generation u32     version 2: new with every rewrite of the file; version 1: 0
 //   body: the hive's root key (empty name), then nothing else:
 //     key   := u16 nameLength, name, u64 lastWriteTime (FILETIME ticks),
 //              u32 valueCount, value * valueCount, u32 subkeyCount, key * subkeyCount
 //     value := u16 nameLength, name, u32 type, u32 dataLength, data
+// Version 1 ends right after the body: saved hives (RegSaveKeyA) and every hive
+// written before journals. In version 2 a journal of later changes follows the body
+// up to the end of the file (registry_journal.h).
 // Names are stored in their original spelling (UTF-8). A reader checks every length
 // against the bytes left, the nesting depth, the checksum and that no two siblings
 // share a name, so that a damaged file is refused as a whole rather than half read.
@@ -85,11 +88,32 @@ class Key {
   std::map<std::string, std::unique_ptr<Key>> subkeys_;  // by folded name
 };
 
+constexpr size_t kHiveHeaderSize = 32;
+constexpr uint32_t kSavedHiveVersion = 1;
+constexpr uint32_t kJournaledHiveVersion = 2;
+
+// CRC-32 (IEEE) of the bytes, continued from `previous` (0 to start).
+uint32_t hiveCrc(uint32_t previous, const uint8_t* data, size_t size);
+
+// Writes a whole hive file into `out`, reusing its memory.
+void writeHive(const Key& root, std::vector<uint8_t>& out, uint32_t version, uint32_t generation);
+// A hive file of version 1, as RegSaveKeyA writes it.
 std::vector<uint8_t> serializeHive(const Key& root);
-// A complete hive file around a body: the header with its length and checksum.
+// A complete version 1 hive file around a body: the header with its length and checksum.
 std::vector<uint8_t> sealHiveBody(const uint8_t* body, size_t size);
-// False when the bytes are not a complete, intact hive of a known version.
-bool parseHive(const uint8_t* data, size_t size, Key& root);
+
+// Where the parts of a hive file end, as the reader found them.
+struct HiveLayout {
+  uint32_t version = 0;
+  size_t bodyEnd = 0;   // header and body: the journal begins here
+  size_t validEnd = 0;  // after the last whole record (the file's end for version 1)
+  uint32_t check = 0;   // the journal's check at validEnd
+};
+
+// False when the bytes are not an intact hive of a known version. For version 2 the
+// journal's whole records are applied too; an unfinished last record is left out
+// (layout->validEnd tells where the whole records end).
+bool parseHive(const uint8_t* data, size_t size, Key& root, HiveLayout* layout = nullptr);
 
 // The current time as FILETIME ticks (100 ns since 1601-01-01).
 uint64_t fileTimeNow();

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -100,7 +101,7 @@ bool writeTable(const std::vector<Mount>& mounts) {
   std::string text;
   for (const Mount& m : mounts) text += std::string(rootTag(m.root)) + "\t" + escape(m.name) + "\t" + escape(m.file) + "\n";
   const std::string temp = tablePath() + ".new";
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
@@ -117,7 +118,7 @@ class TableLock {
  public:
   explicit TableLock(int operation) {
     makeDirectories(registryDir());
-    fd_ = ::open((registryDir() + "/mounts.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    fd_ = ::open((registryDir() + "/mounts.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd_ < 0) return;
     int r;
     do {
@@ -224,6 +225,24 @@ bool recordIsLive(const std::string& record) {
   return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM ? startTimeOf(pid) == start : false;
 }
 
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// Whether a file is one of the machine's own hives or lies in the registry's own
+// directory (its temporaries, the mount table), whichever way the machine root or
+// the file's path is spelled.
+bool machineOwned(const std::string& canonical, const struct stat& st) {
+  struct stat registry, parent;
+  if (::stat(registryDir().c_str(), &registry) == 0 &&
+      ::stat(canonical.substr(0, std::max<size_t>(canonical.rfind('/'), 1)).c_str(), &parent) == 0 &&
+      sameFile(registry, parent))
+    return true;
+  for (Root root : {Root::LocalMachine, Root::CurrentUser, Root::Users}) {
+    struct stat own;
+    if (::stat(hiveFileOf(root).c_str(), &own) == 0 && sameFile(own, st)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool findMount(Root root, const std::string& name, Mount& mount) {
@@ -243,13 +262,9 @@ std::vector<Mount> mountsBelow(Root root) {
 
 std::string mountId(const Mount& mount) { return std::string(rootTag(mount.root)) + "-" + hex(foldName(mount.name)); }
 
-// One lock file per hive file; two files that happen to share a hash share a lock, which
-// costs nothing but some waiting.
-std::string mountLockFile(const Mount& mount) {
-  return registryDir() + "/mounts.lock." + std::to_string(std::hash<std::string>()(mount.file));
-}
-
 LONG loadHive(Root root, const std::string& name, const std::string& file) {
+  // A hive is the file itself, however its path is spelled: resolved, and compared by
+  // device and inode.
   char resolved[PATH_MAX];
   if (file.empty() || ::realpath(file.c_str(), resolved) == nullptr)
     return errno == ENOENT || errno == ENOTDIR ? ERROR_FILE_NOT_FOUND : ERROR_CANTOPEN;
@@ -257,7 +272,7 @@ LONG loadHive(Root root, const std::string& name, const std::string& file) {
   struct stat st;
   if (::stat(canonical.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return ERROR_BADDB;
   // The machine's own hives are always in use.
-  if (canonical.rfind(registryDir() + "/", 0) == 0) return ERROR_SHARING_VIOLATION;
+  if (machineOwned(canonical, st)) return ERROR_SHARING_VIOLATION;
   std::shared_ptr<const Key> hive;
   if (LONG status = HiveFile(canonical).read(hive); status != ERROR_SUCCESS)
     return status == ERROR_REGISTRY_CORRUPT ? ERROR_BADDB : status;
@@ -266,8 +281,10 @@ LONG loadHive(Root root, const std::string& name, const std::string& file) {
   if (!lock.held()) return ERROR_CANTWRITE;
   std::vector<Mount> mounts = readTable();
   if (find(mounts, root, name)) return ERROR_SHARING_VIOLATION;
-  for (const Mount& m : mounts)
-    if (m.file == canonical) return ERROR_SHARING_VIOLATION;
+  for (const Mount& m : mounts) {
+    struct stat mounted;
+    if (::stat(m.file.c_str(), &mounted) == 0 && sameFile(mounted, st)) return ERROR_SHARING_VIOLATION;
+  }
   std::shared_ptr<const Key> parentHive;
   if (LONG status = HiveFile(hiveFileOf(root)).read(parentHive); status != ERROR_SUCCESS) return status;
   if (parentHive->findSubkey(name)) return ERROR_ALREADY_EXISTS;
@@ -315,7 +332,7 @@ LONG recordMountHandle(const HiveLocation& location, std::string& record) {
     const long pid = static_cast<long>(::getpid());  // read each time: a forked child is another process
     const std::string path = recordDirOf(location.mount) + "/" + std::to_string(pid) + "-" +
                              std::to_string(startTimeOf(pid)) + "-" + std::to_string(++serial);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) return ERROR_CANTWRITE;
     ::close(fd);
     record = path;

@@ -29,9 +29,8 @@ struct Mount {
 bool findMount(Root root, const std::string& name, Mount& mount);
 // The mounts below a root, for enumerating it.
 std::vector<Mount> mountsBelow(Root root);
-// The identity of a mount point (for HiveLocation::mount) and the lock file of its hive.
+// The identity of a mount point (for HiveLocation::mount).
 std::string mountId(const Mount& mount);
-std::string mountLockFile(const Mount& mount);
 
 // RegLoadKeyA and RegUnLoadKeyA below a root, after the caller's privilege check.
 LONG loadHive(Root root, const std::string& name, const std::string& file);

@@ -24,4 +24,18 @@ std::string hiveFilePath(HKEY root);
 // Key handles of this process that are open now.
 size_t openKeyHandleCount();
 
+// Steps of a hive write at which a test can have the writing process die (SIGKILL),
+// to show that the write is then whole or absent and the hive stays usable.
+enum class WriteStep {
+  None,
+  RecordHalfWritten,   // half of the write's journal record is in the hive file
+  RecordWritten,       // the whole record, not yet flushed to disk
+  RecordFlushed,
+  RewriteHalfWritten,  // half of a rewritten hive is in its new file
+  RewriteWritten,      // the new file is complete and flushed, not yet in place
+  RewriteInPlace,      // the new file has the hive's name
+};
+// The next hive write of this process that reaches the step kills the process.
+void killAtWriteStep(WriteStep step);
+
 }  // namespace platform::registry

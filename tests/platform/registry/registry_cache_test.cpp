@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -66,10 +67,13 @@ std::vector<char> fileBytes(const std::string& path) {
 // its inode and size, so its time stamps or its content must tell them apart.
 class RegistryCache : public testing::Test {
  protected:
+  // Each version is a hive as its first write makes it (a later write would append to
+  // it): the file is removed between the two.
   void SetUp() override {
     ASSERT_EQ(regtest::setDword(HKEY_CURRENT_USER, "Turn", 1), ERROR_SUCCESS);
     hive_ = platform::registry::hiveFilePath(HKEY_CURRENT_USER);
     versions_[0] = fileBytes(hive_);
+    ASSERT_EQ(std::remove(hive_.c_str()), 0);
     ASSERT_EQ(regtest::setDword(HKEY_CURRENT_USER, "Turn", 2), ERROR_SUCCESS);
     versions_[1] = fileBytes(hive_);
     ASSERT_EQ(versions_[0].size(), versions_[1].size());

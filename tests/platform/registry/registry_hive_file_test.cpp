@@ -1,8 +1,10 @@
-// Damaged hive files: every call fails cleanly and nothing overwrites the damage.
+// Damaged hive files: every call fails cleanly and nothing overwrites the damage. A
+// journal that ends in an unfinished record is a write that never completed, not damage.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -26,6 +28,19 @@ void writeFile(const std::string& path, const std::vector<BYTE>& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+uint32_t crc32(const std::vector<BYTE>& data, uint32_t previous = 0) {
+  uint32_t c = ~previous;
+  for (BYTE b : data) {
+    c ^= b;
+    for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+  }
+  return ~c;
+}
+
+void put(std::vector<BYTE>& out, uint64_t v, int n) {
+  for (int i = 0; i < n; ++i) out.push_back(static_cast<BYTE>(v >> (8 * i)));
+}
+
 // Builds hive files by hand, with a correct checksum, to reach the checks behind it.
 class HiveBuilder {
  public:
@@ -44,35 +59,79 @@ class HiveBuilder {
     body_.insert(body_.end(), data.begin(), data.end());
     return *this;
   }
-  std::vector<BYTE> file(uint32_t version = 1) const {
+  std::vector<BYTE> file(uint32_t version = 1, uint32_t generation = 0) const {
     std::vector<BYTE> out{'Q', 'R', 'V', 'L', 'H', 'I', 'V', 'E'};
-    auto put = [&](uint64_t v, int n) {
-      for (int i = 0; i < n; ++i) out.push_back(static_cast<BYTE>(v >> (8 * i)));
-    };
-    put(version, 4);
-    put(0, 4);
-    put(body_.size(), 8);
-    put(crc32(body_), 4);
-    put(0, 4);
+    ::put(out, version, 4);
+    ::put(out, 0, 4);
+    ::put(out, body_.size(), 8);
+    ::put(out, crc32(body_), 4);
+    ::put(out, generation, 4);
     out.insert(out.end(), body_.begin(), body_.end());
     return out;
   }
 
  private:
   HiveBuilder& put(uint64_t v, int n) {
-    for (int i = 0; i < n; ++i) body_.push_back(static_cast<BYTE>(v >> (8 * i)));
+    ::put(body_, v, n);
     return *this;
-  }
-  static uint32_t crc32(const std::vector<BYTE>& data) {
-    uint32_t c = 0xFFFFFFFFu;
-    for (BYTE b : data) {
-      c ^= b;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-    }
-    return c ^ 0xFFFFFFFFu;
   }
   std::vector<BYTE> body_;
 };
+
+// The edits of one journal record, built by hand.
+class Record {
+ public:
+  explicit Record(uint32_t edits) {
+    ::put(payload_, 0x01D9000000000000ull, 8);
+    ::put(payload_, edits, 4);
+  }
+  // A payload of just these bytes.
+  static Record raw(std::vector<BYTE> payload) {
+    Record record(0);
+    record.payload_ = std::move(payload);
+    return record;
+  }
+  // An edit: kind (1 create key, 2 set value, 3 delete value, 4 delete key, 5 clear key) and the key's path.
+  Record& edit(uint8_t kind, const std::vector<std::string>& path) {
+    payload_.push_back(kind);
+    ::put(payload_, path.size(), 2);
+    for (const std::string& name : path) this->name(name);
+    return *this;
+  }
+  Record& name(const std::string& s) {
+    ::put(payload_, s.size(), 2);
+    payload_.insert(payload_.end(), s.begin(), s.end());
+    return *this;
+  }
+  Record& u32(uint32_t v) {
+    ::put(payload_, v, 4);
+    return *this;
+  }
+  Record& text(const std::string& s) {
+    u32(static_cast<uint32_t>(s.size()));
+    payload_.insert(payload_.end(), s.begin(), s.end());
+    return *this;
+  }
+  const std::vector<BYTE>& payload() const { return payload_; }
+
+ private:
+  std::vector<BYTE> payload_;
+};
+
+// A version 2 file: the body, then the records, each checked in its place.
+std::vector<BYTE> journaled(const HiveBuilder& body, const std::vector<Record>& records, uint32_t generation = 7) {
+  std::vector<BYTE> file = body.file(2, generation);
+  uint32_t check = crc32(std::vector<BYTE>(file.begin(), file.begin() + 32));
+  for (const Record& record : records) {
+    const std::vector<BYTE>& payload = record.payload();
+    check = crc32(payload, check);
+    put(file, payload.size(), 4);
+    put(file, ~static_cast<uint32_t>(payload.size()), 4);
+    put(file, check, 4);
+    file.insert(file.end(), payload.begin(), payload.end());
+  }
+  return file;
+}
 
 // Every kind of call on the hive fails with ERROR_REGISTRY_CORRUPT and leaves the file as it was.
 void expectRefused(const std::string& hive, const std::vector<BYTE>& damaged, const std::string& what) {
@@ -95,22 +154,30 @@ void expectRefused(const std::string& hive, const std::vector<BYTE>& damaged, co
 
 class DamagedHive : public testing::Test {
  protected:
+  // The hive as the registry writes it: a body made by the first write, then one
+  // journal record per later write.
   void SetUp() override {
+    hive_ = platform::registry::hiveFilePath(HKEY_CURRENT_USER);
     ScopedKey key;
     ASSERT_EQ(createKey(HKEY_CURRENT_USER, "Software\\VOQ. VUV-Oredaridez GmbH\\Quarvel", key), ERROR_SUCCESS);
+    bodyEnd_ = readFile(hive_).size();
     ASSERT_EQ(regtest::setValue(key.get(), "Verbose", REG_SZ, bytesWithNul("security")), ERROR_SUCCESS);
+    firstRecordEnd_ = readFile(hive_).size();
     ASSERT_EQ(regtest::setDword(key.get(), "Tip", 1), ERROR_SUCCESS);
-    hive_ = platform::registry::hiveFilePath(HKEY_CURRENT_USER);
     good_ = readFile(hive_);
-    ASSERT_GT(good_.size(), 32u);
+    ASSERT_GT(bodyEnd_, 32u);
+    ASSERT_LT(bodyEnd_, firstRecordEnd_);
+    ASSERT_LT(firstRecordEnd_, good_.size());
   }
 
   std::string hive_;
   std::vector<BYTE> good_;
+  size_t bodyEnd_ = 0;
+  size_t firstRecordEnd_ = 0;
 };
 
-TEST_F(DamagedHive, EveryTruncationIsRefused) {
-  for (size_t length = 0; length < good_.size(); ++length)
+TEST_F(DamagedHive, EveryTruncationOfTheBodyIsRefused) {
+  for (size_t length = 0; length < bodyEnd_; ++length)
     expectRefused(hive_, std::vector<BYTE>(good_.begin(), good_.begin() + length),
                   "truncated to " + std::to_string(length));
 }
@@ -118,14 +185,62 @@ TEST_F(DamagedHive, EveryTruncationIsRefused) {
 TEST_F(DamagedHive, FlippedBytesAreRefused) {
   for (size_t at = 0; at < good_.size(); ++at) {
     if (at >= 12 && at < 16) continue;  // the unused flags word
-    if (at >= 28 && at < 32) continue;  // the reserved word
+    if (at >= 28 && at < 32) continue;  // the generation word
     std::vector<BYTE> damaged = good_;
     damaged[at] ^= 0x41;
     expectRefused(hive_, damaged, "byte " + std::to_string(at) + " changed");
   }
   std::vector<BYTE> longer = good_;
-  longer.push_back(0);
-  expectRefused(hive_, longer, "a byte appended");
+  longer.insert(longer.end(), {1, 2, 3, 4, 5, 6, 7, 8});
+  expectRefused(hive_, longer, "eight bytes appended that begin no record");
+}
+
+// Reads a value of the product key; "<missing>" when it is not there.
+std::string productValue(const char* name) {
+  ScopedKey key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\VOQ. VUV-Oredaridez GmbH\\Quarvel", 0, KEY_READ, key.out()) !=
+      ERROR_SUCCESS)
+    return "<no key>";
+  std::vector<BYTE> data;
+  if (regtest::getValue(key.get(), name, data) != ERROR_SUCCESS) return "<missing>";
+  return std::string(data.begin(), data.end());
+}
+
+TEST_F(DamagedHive, AJournalEndingInAnUnfinishedRecordReadsAsItsWholeRecords) {
+  // What a writer killed half-way leaves: the beginning of a record. Its write is
+  // absent, the writes before it are there, and the next write goes on from them.
+  struct Cut {
+    std::string what;
+    std::vector<BYTE> file;
+    bool verbose;  // the first record is whole
+  };
+  std::vector<Cut> cuts;
+  for (size_t length = bodyEnd_; length < good_.size(); ++length)
+    cuts.push_back({"cut at " + std::to_string(length), std::vector<BYTE>(good_.begin(), good_.begin() + length),
+                    length >= firstRecordEnd_});
+  std::vector<BYTE> file = good_;
+  file.push_back(0x2A);
+  cuts.push_back({"a byte appended", file, true});
+  file = good_;
+  file.resize(good_.size() + 4096, 0);
+  cuts.push_back({"a tail of zero bytes", file, true});
+  for (const Cut& cut : cuts) {
+    SCOPED_TRACE(cut.what);
+    writeFile(hive_, cut.file);
+    EXPECT_EQ(productValue("Verbose"), cut.verbose ? std::string("security", 9) : "<missing>");
+    const bool whole = cut.file.size() > good_.size();
+    EXPECT_EQ(productValue("Tip"), whole ? std::string("\1\0\0\0", 4) : "<missing>");
+    EXPECT_EQ(readFile(hive_), cut.file) << "reading changed the file";
+
+    ScopedKey key;
+    ASSERT_EQ(createKey(HKEY_CURRENT_USER, "Software\\VOQ. VUV-Oredaridez GmbH\\Quarvel", key), ERROR_SUCCESS);
+    ASSERT_EQ(regtest::setValue(key.get(), "After", REG_SZ, bytesWithNul("written")), ERROR_SUCCESS);
+    // The file as a process that never read it sees it: a copy put in its place.
+    writeFile(hive_ + ".copy", readFile(hive_));
+    ASSERT_EQ(std::rename((hive_ + ".copy").c_str(), hive_.c_str()), 0);
+    EXPECT_EQ(productValue("After"), std::string("written", 8));
+    EXPECT_EQ(productValue("Verbose"), cut.verbose ? std::string("security", 9) : "<missing>");
+  }
 }
 
 TEST_F(DamagedHive, WellSealedButMalformedContentIsRefused) {
@@ -133,7 +248,7 @@ TEST_F(DamagedHive, WellSealedButMalformedContentIsRefused) {
     const char* what;
     std::vector<BYTE> file;
   } cases[] = {
-      {"unknown version", HiveBuilder().key("", 0).u32(0).file(2)},
+      {"unknown version", HiveBuilder().key("", 0).u32(0).file(3)},
       {"root with a name", HiveBuilder().key("Root", 0).u32(0).file()},
       {"value count beyond the data", HiveBuilder().key("", 0xFFFFFFFFu).u32(0).file()},
       {"subkey count beyond the data", HiveBuilder().key("", 0).u32(0x7FFFFFFFu).file()},
@@ -163,6 +278,87 @@ TEST_F(DamagedHive, AHandBuiltHiveIsRead) {
   std::vector<BYTE> data;
   ASSERT_EQ(regtest::getValue(HKEY_CURRENT_USER, "verbose", data), ERROR_SUCCESS);
   EXPECT_EQ(data, std::vector<BYTE>{'1'});
+}
+
+// A body with the key Software, followed by these records.
+std::vector<BYTE> withSoftware(const std::vector<Record>& records) {
+  HiveBuilder body;
+  body.key("", 0).u32(1).key("Software", 0).u32(0);
+  return journaled(body, records);
+}
+
+TEST_F(DamagedHive, DamagedJournalRecordsAreRefused) {
+  const Record tip = Record(1).edit(2, {"Software"}).name("Tip").u32(REG_SZ).text("1");
+  std::vector<BYTE> lengthsDisagree = withSoftware({tip});
+  const size_t record = lengthsDisagree.size() - tip.payload().size() - 12;
+  lengthsDisagree[record + 4] ^= 0x01;
+  std::vector<BYTE> otherHeader = withSoftware({tip});
+  otherHeader[28] ^= 0x01;  // the records were written after another version of the file
+  struct Case {
+    const char* what;
+    std::vector<BYTE> file;
+  } cases[] = {
+      {"length words that disagree", lengthsDisagree},
+      {"records behind another header", otherHeader},
+      {"a payload without time and count", withSoftware({Record::raw({1, 2, 3, 4})})},
+      {"an unknown edit", withSoftware({Record(1).edit(6, {"Software"})})},
+      {"fewer edits than counted", withSoftware({Record(2).edit(5, {"Software"})})},
+      {"bytes after the last edit", withSoftware({Record(1).edit(5, {"Software"}).u32(0)})},
+      {"a value set in a missing key", withSoftware({Record(1).edit(2, {"Missing"}).name("v").u32(REG_SZ).text("x")})},
+      {"a missing value deleted", withSoftware({Record(1).edit(3, {"Software"}).name("Tip")})},
+      {"a missing key deleted", withSoftware({Record(1).edit(4, {"Software", "Missing"})})},
+      {"the root deleted", withSoftware({Record(1).edit(4, {})})},
+      {"a path deeper than keys nest", withSoftware({Record(1).edit(1, std::vector<std::string>(513, "k"))})},
+      {"an empty key name", withSoftware({Record(1).edit(1, {"Software", ""})})},
+      {"a key name too long", withSoftware({Record(1).edit(1, {std::string(256, 'k')})})},
+      {"value data beyond the record", withSoftware({Record(1).edit(2, {"Software"}).name("v").u32(REG_SZ).u32(99)})},
+      {"a good record after a damaged one", withSoftware({Record(1).edit(6, {}), tip})},
+  };
+  for (const auto& c : cases) expectRefused(hive_, c.file, c.what);
+}
+
+TEST_F(DamagedHive, AHandBuiltJournalIsApplied) {
+  // The records speak the format as written down: every kind of edit, in order.
+  writeFile(hive_, withSoftware({
+                       Record(2)
+                           .edit(1, {"Software", "Vendor", "App"})
+                           .edit(2, {"Software", "Vendor", "App"})
+                           .name("Name")
+                           .u32(REG_SZ)
+                           .text("Quarvel"),
+                       Record(2)
+                           .edit(2, {"Software", "Vendor", "App"})
+                           .name("Gone")
+                           .u32(REG_BINARY)
+                           .text("x")
+                           .edit(3, {"Software", "Vendor", "App"})
+                           .name("GONE"),
+                       Record(2).edit(1, {"Software", "Temp", "Deeper"}).edit(4, {"software", "temp"}),
+                       Record(3)
+                           .edit(1, {"Software", "Full", "Sub"})
+                           .edit(2, {"Software", "Full"})
+                           .name("v")
+                           .u32(REG_SZ)
+                           .text("1")
+                           .edit(5, {"Software", "Full"}),
+                   }));
+  ScopedKey app, full, software;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Vendor\\App", 0, KEY_READ, app.out()), ERROR_SUCCESS);
+  EXPECT_EQ(regtest::valueNames(app.get()), std::vector<std::string>{"Name"});
+  std::vector<BYTE> data;
+  ASSERT_EQ(regtest::getValue(app.get(), "name", data), ERROR_SUCCESS);
+  EXPECT_EQ(data, regtest::bytes("Quarvel"));
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, software.out()), ERROR_SUCCESS);
+  EXPECT_EQ(regtest::subkeyNames(software.get()), (std::vector<std::string>{"Full", "Vendor"}));
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Full", 0, KEY_READ, full.out()), ERROR_SUCCESS);
+  EXPECT_TRUE(regtest::valueNames(full.get()).empty());
+  EXPECT_TRUE(regtest::subkeyNames(full.get()).empty());
+  // Each change stamps the key it changed with its record's time.
+  FILETIME written{};
+  ASSERT_EQ(RegQueryInfoKeyA(app.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, nullptr, &written),
+            ERROR_SUCCESS);
+  EXPECT_EQ((uint64_t(written.dwHighDateTime) << 32) | written.dwLowDateTime, 0x01D9000000000000ull);
 }
 
 TEST_F(DamagedHive, OtherHivesStayUsable) {
