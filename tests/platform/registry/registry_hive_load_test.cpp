@@ -8,6 +8,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/machine.h"
 
 #include "platform/registry_test.h"
 #include "quarvel_test.h"
@@ -208,6 +212,139 @@ TEST_F(HiveTest, RefusedLoadsMountNothing) {
   EXPECT_EQ(DWORD(ERROR_SUCCESS), adjust(SE_RESTORE_NAME, false));
   EXPECT_EQ(ERROR_PRIVILEGE_NOT_HELD, RegUnLoadKeyA(HKEY_USERS, kHive));
   EXPECT_EQ(DWORD(ERROR_SUCCESS), adjust(SE_RESTORE_NAME, true));
+  EXPECT_EQ(ERROR_SUCCESS, RegUnLoadKeyA(HKEY_USERS, kHive));
+}
+
+TEST_F(HiveTest, KeyPathsWorkThroughTheUsersRootAsThroughAHandleOnTheMount) {
+  ASSERT_EQ(ERROR_SUCCESS, RegLoadKeyA(HKEY_USERS, kHive, makeHive("user.dat").c_str()));
+  ScopedKey mount;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_USERS, kHive, 0, KEY_ALL_ACCESS, mount.out()));
+  struct Route {
+    const char* what;
+    HKEY parent;
+    std::string prefix;
+  } routes[] = {
+      {"through HKEY_USERS", HKEY_USERS, std::string(kHive) + "\\"},
+      {"through a handle on the mount", mount.get(), ""},
+  };
+  for (const Route& route : routes) {
+    SCOPED_TRACE(route.what);
+    const std::string deep = route.prefix + "Software\\Installer\\Deeper";
+    ScopedKey key;
+    DWORD disposition = 0;
+    ASSERT_EQ(ERROR_SUCCESS, createKey(route.parent, deep.c_str(), key, KEY_ALL_ACCESS, &disposition));
+    EXPECT_EQ(DWORD(REG_CREATED_NEW_KEY), disposition);
+    ASSERT_EQ(ERROR_SUCCESS, setValue(key.get(), "Step", REG_SZ, bytesWithNul(route.what)));
+    ASSERT_EQ(ERROR_SUCCESS, createKey(route.parent, (route.prefix + "Software\\Vendor").c_str(), key,
+                                       KEY_ALL_ACCESS, &disposition));
+    EXPECT_EQ(DWORD(REG_OPENED_EXISTING_KEY), disposition);
+    EXPECT_EQ("from the hive", text(key.get(), "Setting"));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(route.parent, deep.c_str(), 0, KEY_READ, key.out()));
+    EXPECT_EQ(route.what, text(key.get(), "Step"));
+    key.reset();
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(route.parent, deep.c_str()));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeA(route.parent, (route.prefix + "Software\\Installer").c_str()));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(route.parent, deep.c_str(), 0, KEY_READ, key.out()));
+  }
+  mount.reset();
+  EXPECT_EQ(ERROR_SUCCESS, RegUnLoadKeyA(HKEY_USERS, kHive));
+}
+
+TEST_F(HiveTest, TheRegistrysFilesAreTheUsersAlone) {
+  // Hives hold settings such as proxy passwords: no other account may read them.
+  {
+    ScopedKey key;
+    ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_CURRENT_USER, "Software", key));
+    ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_LOCAL_MACHINE, "Software", key));
+    ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_USERS, ".DEFAULT", key));
+  }
+  const std::string saved = makeHive("user.dat");
+  std::vector<std::string> files{platform::registry::hiveFilePath(HKEY_CURRENT_USER),
+                                 platform::registry::hiveFilePath(HKEY_LOCAL_MACHINE),
+                                 platform::registry::hiveFilePath(HKEY_USERS), saved};
+  ASSERT_EQ(ERROR_SUCCESS, RegLoadKeyA(HKEY_USERS, kHive, saved.c_str()));
+  ScopedKey inside;
+  // The first write into a saved hive rewrites it in the journal's layout.
+  ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_USERS, "temp_user_hive\\Software\\New", inside));
+  files.push_back(file("registry/mounts"));
+  files.push_back(file("registry/mounts.lock"));
+  for (const std::string& path : files) {
+    struct stat st;
+    ASSERT_EQ(0, stat(path.c_str(), &st)) << path;
+    EXPECT_EQ(0600u, st.st_mode & 07777) << path;
+  }
+  inside.reset();
+  EXPECT_EQ(ERROR_SUCCESS, RegUnLoadKeyA(HKEY_USERS, kHive));
+}
+
+// The same file under other names: links, and paths that resolve to it.
+TEST_F(HiveTest, AHiveIsItsFileHoweverThePathIsSpelled) {
+  const std::string root = quarveltest::machineRoot();
+  const std::string usersHive = platform::registry::hiveFilePath(HKEY_USERS);
+  const std::string current = platform::registry::hiveFilePath(HKEY_CURRENT_USER);
+  const std::string machine = platform::registry::hiveFilePath(HKEY_LOCAL_MACHINE);
+  {
+    // Every machine hive exists.
+    ScopedKey key;
+    ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_CURRENT_USER, "Software", key));
+    ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_LOCAL_MACHINE, "Software", key));
+    ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_USERS, ".DEFAULT", key));
+  }
+  const std::string loaded = makeHive("user.dat");
+  ASSERT_EQ(ERROR_SUCCESS, RegLoadKeyA(HKEY_USERS, kHive, loaded.c_str()));
+  const std::string elsewhere = quarveltest::makeTempDirectory("spellings");
+  ASSERT_EQ(0, symlink(root.c_str(), (elsewhere + "/root").c_str()));
+  ASSERT_EQ(0, symlink(current.c_str(), (elsewhere + "/hkcu-link").c_str()));
+  ASSERT_EQ(0, link(current.c_str(), (elsewhere + "/hkcu-hard").c_str()));
+  ASSERT_EQ(0, symlink(loaded.c_str(), (elsewhere + "/user-link").c_str()));
+  ASSERT_EQ(0, link(loaded.c_str(), (elsewhere + "/user-hard").c_str()));
+  ASSERT_TRUE(CreateDirectoryA("C:\\Profiles", nullptr));
+  ASSERT_EQ(0, symlink((root + "/registry").c_str(), (root + "/c/Profiles/registry").c_str()));
+  // HOME/.quarvel/machine is the machine root when no root is named.
+  ASSERT_EQ(0, mkdir((elsewhere + "/home").c_str(), 0700));
+  ASSERT_EQ(0, mkdir((elsewhere + "/home/.quarvel").c_str(), 0700));
+  ASSERT_EQ(0, symlink(root.c_str(), (elsewhere + "/home/.quarvel/machine").c_str()));
+
+  struct Row {
+    const char* what;
+    std::string path;
+    std::string machineRoot;  // how the machine root is named meanwhile; "": by HOME
+  } rows[] = {
+      {"the user's hive", current, root},
+      {"the machine's hive", machine, root},
+      {"the users' hive", usersHive, root},
+      {"doubled slashes", root + "//registry//HKCU.hive", root},
+      {"dot components", root + "/./registry/./HKCU.hive", root},
+      {"dot-dot components", root + "/registry/../registry/HKCU.hive", root},
+      {"the root through a symbolic link", elsewhere + "/root/registry/HKCU.hive", root},
+      {"a symbolic link to the hive", elsewhere + "/hkcu-link", root},
+      {"a hard link to the hive", elsewhere + "/hkcu-hard", root},
+      {"a drive path through a linked folder", "C:\\Profiles\\registry\\HKCU.hive", root},
+      {"another file of the registry's folder", root + "/registry/mounts", root},
+      {"the root named through a link", current, elsewhere + "/root"},
+      {"the root named with a trailing slash", current, root + "/"},
+      {"the root under a HOME ending in a slash", current, ""},
+      {"the loaded hive again", loaded, root},
+      {"the loaded hive through a symbolic link", elsewhere + "/user-link", root},
+      {"the loaded hive through a hard link", elsewhere + "/user-hard", root},
+      {"the loaded hive with dot-dot components", root + "/c/../user.dat", root},
+  };
+  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (!row.machineRoot.empty()) {
+      setenv(platform::kMachineRootVariable, row.machineRoot.c_str(), 1);
+    } else {
+      unsetenv(platform::kMachineRootVariable);
+      setenv("HOME", (elsewhere + "/home/").c_str(), 1);
+    }
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, RegLoadKeyA(HKEY_USERS, "second", row.path.c_str()));
+    setenv(platform::kMachineRootVariable, root.c_str(), 1);
+    setenv("HOME", home.c_str(), 1);
+  }
+  ScopedKey users;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_USERS, nullptr, 0, KEY_READ, users.out()));
+  EXPECT_EQ((std::vector<std::string>{".DEFAULT", kHive}), subkeyNames(users.get()));
   EXPECT_EQ(ERROR_SUCCESS, RegUnLoadKeyA(HKEY_USERS, kHive));
 }
 

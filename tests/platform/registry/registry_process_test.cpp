@@ -208,6 +208,80 @@ TEST(RegistryProcesses, AWriterKilledMidWriteLosesNothingCommittedAndCorruptsNot
   EXPECT_EQ(regtest::setDword(key.get(), "After", 1), ERROR_SUCCESS);
 }
 
+// Sets the product key's value "Value" to indexedData(<index>), dying at the write step given.
+QUARVEL_CHILD(registry_write_dying_at) {
+  ScopedKey key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kProductKey, 0, KEY_SET_VALUE, key.out()) != ERROR_SUCCESS) return 2;
+  platform::registry::killAtWriteStep(static_cast<platform::registry::WriteStep>(std::stoi(args.at(0))));
+  setValue(key.get(), "Value", REG_BINARY, indexedData(std::stoi(args.at(1))));
+  return 3;  // not reached: the write was to die on its way
+}
+
+// The product key's value, or empty when it is not there.
+std::vector<BYTE> productValue(const char* name) {
+  ScopedKey key;
+  std::vector<BYTE> data;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kProductKey, 0, KEY_READ, key.out()) == ERROR_SUCCESS)
+    getValue(key.get(), name, data);
+  return data;
+}
+
+// Whether the product key's value <name> holds indexedData(<index>).
+QUARVEL_CHILD(registry_expect_indexed) {
+  return productValue(args.at(0).c_str()) == indexedData(std::stoi(args.at(1))) ? 0 : 2;
+}
+
+TEST(RegistryProcesses, AWriteKilledAtAnyStepIsWholeOrAbsent) {
+  using platform::registry::WriteStep;
+  // How the hive stands when the write begins decides what the write does: a hive in
+  // good order gets a record appended; one that ends in an unfinished record is
+  // rewritten whole.
+  enum class Hive { InOrder, EndsUnfinished };
+  struct Row {
+    const char* what;
+    Hive hive;
+    WriteStep step;
+    bool whole;
+  } rows[] = {
+      {"half a record written", Hive::InOrder, WriteStep::RecordHalfWritten, false},
+      {"a record written, not flushed", Hive::InOrder, WriteStep::RecordWritten, true},
+      {"a record flushed", Hive::InOrder, WriteStep::RecordFlushed, true},
+      {"half a rewrite written", Hive::EndsUnfinished, WriteStep::RewriteHalfWritten, false},
+      {"a rewrite written, not in place", Hive::EndsUnfinished, WriteStep::RewriteWritten, false},
+      {"a rewrite in place", Hive::EndsUnfinished, WriteStep::RewriteInPlace, true},
+  };
+  const std::string hive = platform::registry::hiveFilePath(HKEY_CURRENT_USER);
+  int round = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    ++round;
+    {
+      ScopedKey key;
+      ASSERT_EQ(createKey(HKEY_CURRENT_USER, kProductKey, key), ERROR_SUCCESS);
+      ASSERT_EQ(setValue(key.get(), "Value", REG_BINARY, indexedData(0)), ERROR_SUCCESS);
+      ASSERT_EQ(setValue(key.get(), "Round", REG_BINARY, indexedData(round)), ERROR_SUCCESS);
+    }
+    if (row.hive == Hive::EndsUnfinished) {
+      // What a writer killed half-way through a record leaves.
+      ASSERT_EQ(quarveltest::runChild("registry_write_dying_at",
+                                      {std::to_string(static_cast<int>(WriteStep::RecordHalfWritten)), "1"}),
+                128 + SIGKILL);
+    }
+    const int status = quarveltest::runChild("registry_write_dying_at",
+                                             {std::to_string(static_cast<int>(row.step)), std::to_string(100 + round)});
+    ASSERT_EQ(status, 128 + SIGKILL);
+
+    EXPECT_EQ(productValue("Value"), indexedData(row.whole ? 100 + round : 0));
+    EXPECT_EQ(productValue("Round"), indexedData(round));
+    // Another process reads the same, and the hive takes the next write.
+    EXPECT_EQ(quarveltest::runChild("registry_expect_indexed", {"Value", std::to_string(row.whole ? 100 + round : 0)}), 0);
+    ScopedKey key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kProductKey, 0, KEY_ALL_ACCESS, key.out()), ERROR_SUCCESS);
+    ASSERT_EQ(regtest::setDword(key.get(), "After", round), ERROR_SUCCESS);
+    EXPECT_EQ(productValue("Value"), indexedData(row.whole ? 100 + round : 0));
+  }
+}
+
 TEST(RegistryProcesses, StandardUserModeReachesChildProcesses) {
   platform::registry::setStandardUser(true);
   const int status = quarveltest::runChild("registry_create_machine_key");
