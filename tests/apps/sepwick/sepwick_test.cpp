@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "quarvel_test.h"
@@ -159,6 +160,56 @@ TEST_F(SepwickTest, MountedByAnotherProcessTheNameIsTaken) {
   EXPECT_EQ(0, sepwick.load(hive.c_str()));  // loading twice
   EXPECT_EQ(1, sepwick.unload(hive.c_str()));  // any process may unload it
   EXPECT_TRUE(usersSubkeys().empty());
+}
+
+// Writes <count> values "<prefix><i>" into HKEY_CURRENT_USER\Template, one call each.
+QUARVEL_CHILD(sepwick_write_own_hive) {
+  HKEY key = nullptr;
+  if (RegCreateKeyA(HKEY_CURRENT_USER, "Template", &key) != ERROR_SUCCESS) return 2;
+  for (int i = 0; i < std::stoi(args.at(1)); ++i) {
+    const std::string name = args.at(0) + std::to_string(i);
+    if (RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                       static_cast<DWORD>(name.size() + 1)) !=
+        ERROR_SUCCESS)
+      return 3;
+  }
+  RegCloseKey(key);
+  return 0;
+}
+
+TEST_F(SepwickTest, TheUsersOwnHiveIsNeverMountedAgainAndOutlivesConcurrentWriters) {
+  // The machine root spelled in other ways, as a user's environment may spell it.
+  const std::string root = quarveltest::machineRoot();
+  const std::string elsewhere = quarveltest::makeTempDirectory("spelled");
+  ASSERT_EQ(0, symlink(root.c_str(), (elsewhere + "/root").c_str()));
+  const std::vector<std::string> spellings{root, elsewhere + "/root", root + "/", "/." + root};
+  for (const std::string& spelling : spellings) {
+    setenv("SPELLED", spelling.c_str(), 1);
+    EXPECT_EQ(0, sepwick.load("%SPELLED%\\registry\\HKCU.hive")) << spelling;
+    EXPECT_EQ(0, sepwick.load((elsewhere + "/root//registry/./HKCU.hive").c_str())) << spelling;
+    // The loader's own view of the machine root spelled that way too.
+    setenv("QUARVEL_MACHINE_ROOT", spelling.c_str(), 1);
+    EXPECT_EQ(0, sepwick.load((root + "/registry/HKCU.hive").c_str())) << spelling;
+    setenv("QUARVEL_MACHINE_ROOT", root.c_str(), 1);
+  }
+  EXPECT_TRUE(usersSubkeys().empty());
+
+  // Writers of the user's hive under every spelling at once lose nothing.
+  constexpr int kCount = 30;
+  std::vector<quarveltest::ChildProcess> writers;
+  for (size_t i = 0; i < spellings.size(); ++i) {
+    setenv("QUARVEL_MACHINE_ROOT", spellings[i].c_str(), 1);
+    writers.push_back(quarveltest::startChild("sepwick_write_own_hive", {"w" + std::to_string(i) + "_", std::to_string(kCount)}));
+  }
+  setenv("QUARVEL_MACHINE_ROOT", root.c_str(), 1);
+  for (auto& writer : writers) EXPECT_EQ(0, writer.wait());
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Template", 0, KEY_READ, &key));
+  DWORD values = 0;
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
+                                            nullptr, nullptr, nullptr));
+  RegCloseKey(key);
+  EXPECT_EQ(spellings.size() * kCount, values);
 }
 
 TEST_F(SepwickTest, RefusedLoadsAndUnloadsLeaveTheRegistryAsItWas) {
