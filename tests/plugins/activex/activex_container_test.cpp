@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <windows.h>
@@ -77,6 +79,7 @@ struct NavigateCall {
 
 struct FakeBrowser : public IWebBrowser2 {
   std::vector<NavigateCall> calls;
+  std::function<void()> whileNavigating;  // what the browser does before Navigate returns
   CONTAINER_REFCOUNT
   STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
     *object = nullptr;
@@ -105,6 +108,7 @@ struct FakeBrowser : public IWebBrowser2 {
       SafeArrayUnaccessData(postData->parray);
     }
     calls.push_back(call);
+    if (whileNavigating) whileNavigating();
     return S_OK;
   }
   NOT_IMPLEMENTED(GetTypeInfoCount, UINT*)
@@ -433,6 +437,19 @@ std::vector<std::string> registrationSeenByAnotherProcess() {
   return lines;
 }
 
+// What the page's window does with the message the test posts it (kPageAction): the
+// page's script or the browser running while the control waits in a message box.
+constexpr UINT kPageAction = WM_APP + 1;
+std::function<void()> g_pageAction;
+
+LRESULT CALLBACK pageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == kPageAction) {
+    if (g_pageAction) std::exchange(g_pageAction, nullptr)();
+    return 0;
+  }
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
 class ActiveXContainer : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -443,7 +460,7 @@ class ActiveXContainer : public ::testing::Test {
       ASSERT_EQ(installer.call("DllRegisterServer"), S_OK);
     }
     WNDCLASSA wc{};
-    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpfnWndProc = pageProc;
     wc.lpszClassName = "ActiveXContainerPage";
     RegisterClassA(&wc);
     site.page = CreateWindowExA(0, "ActiveXContainerPage", "page", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr,
@@ -451,6 +468,8 @@ class ActiveXContainer : public ::testing::Test {
     site.browser = &browser;
   }
   void TearDown() override {
+    g_pageAction = nullptr;
+    browser.whileNavigating = nullptr;
     releaseControl();
     server_.reset();
     DestroyWindow(site.page);
@@ -692,6 +711,167 @@ TEST_F(ActiveXContainer, ServerErrorsShowTheirBoxesOwnedByTheControl) {
   embed({{u"xml_request", u"<R/>"}, {u"post_url", kPostUrl}});
   ASSERT_EQ(platform::wintest::messageBoxes().size(), 1u);
   EXPECT_EQ(platform::wintest::messageBoxes()[0].text, slforward::kMsgCommunication);
+}
+
+// The URL handed to the browser's Navigate is the page's own, and only one the reply may
+// go to: http, https or relative (the browser resolves it against the page), and an
+// empty one as the page gave it. Any other scheme gets the forwarding box, owned by the
+// control, and the server hears nothing (the whole rule: tests/plugins/common).
+TEST_F(ActiveXContainer, OnlyHttpHttpsAndRelativePostUrlsAreNavigatedTo) {
+  slserver::Reply reply;
+  reply.body = "<GetPropertiesResponse>ok</GetPropertiesResponse>";
+  slServer().setReply(reply);
+  struct Row {
+    std::u16string url;
+    bool posted;
+  } rows[] = {
+      {u"http://127.0.0.1/empfang", true},
+      {u"HTTPS://Page.Example/empfang?a=b:c", true},
+      {u"empfang.php?weiter=javascript:x", true},
+      {u"/empfang", true},
+      {u"", true},
+      {u"javascript:alert(document.cookie)", false},
+      {u"JavaScript:alert(1)", false},
+      {u"vbscript:MsgBox(1)", false},
+      {u"file:///C:/Windows/win.ini", false},
+      {u"data:text/html,<script>alert(1)</script>", false},
+      {u"java\tscript:alert(1)", false},
+      {u" javascript:alert(1)", false},
+      {u"j\u00e4vascript:alert(1)", false},
+  };
+  size_t requests = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(utf8(row.url));
+    browser.calls.clear();
+    platform::wintest::clearMessageBoxes();
+    embed({{u"xml_request", u"<R/>"}, {u"post_url", row.url}});
+    const auto boxes = platform::wintest::messageBoxes();
+    if (row.posted) {
+      EXPECT_TRUE(boxes.empty());
+      ASSERT_EQ(browser.calls.size(), 1u);
+      EXPECT_EQ(browser.calls[0].url, row.url);
+      EXPECT_EQ(slserver::decodeForm(browser.calls[0].postData).at("data"), reply.body);
+      ASSERT_TRUE(slServer().waitForRequests(++requests));
+    } else {
+      EXPECT_TRUE(browser.calls.empty());
+      ASSERT_EQ(boxes.size(), 1u);
+      EXPECT_EQ(boxes[0].text, slforward::kMsgForwarding);
+      EXPECT_EQ(boxes[0].caption, "Error");
+      EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK));
+      EXPECT_EQ(boxes[0].owner, controlWindow());
+    }
+    releaseControl();
+  }
+  EXPECT_EQ(slServer().requests().size(), requests);
+}
+
+// The browser may let go of the control while its request runs: while one of its
+// message boxes is open (a box runs a message loop, in which the user leaves the page or
+// the page's script drops the control) or inside Navigate. The control keeps itself
+// alive until its request is done, touches nothing of itself after the last release,
+// and then goes: the module may unload, the control's window is gone, and the site and
+// the browser have every reference back. The boxes dispatch the thread's messages as
+// real ones do (this target runs the platform's pumping message boxes).
+TEST_F(ActiveXContainer, TheBrowserMayReleaseTheControlWhileItsRequestRuns) {
+  const std::string cardMissing = "<ErrorResponse><Code>2000</Code><Info>Karte fehlt</Info></ErrorResponse>";
+  const std::string success = "<GetPropertiesResponse>ok</GetPropertiesResponse>";
+  enum class When { kInTheBox, kInNavigate };
+  struct Row {
+    const char* what;
+    std::string reply;
+    std::u16string url;
+    bool browserService;
+    When when;
+    bool close;       // the browser closes the control first, as when the page is left
+    const char* box;  // the box open while the control is released
+  };
+  const Row rows[] = {
+      {"error reply, page left", cardMissing, kPostUrl, true, When::kInTheBox, true, "Karte fehlt"},
+      {"error reply, released only", cardMissing, kPostUrl, true, When::kInTheBox, false, "Karte fehlt"},
+      {"refused URL, page left", success, u"javascript:alert(1)", true, When::kInTheBox, true,
+       slforward::kMsgForwarding},
+      {"refused URL, released only", success, u"javascript:alert(1)", true, When::kInTheBox, false,
+       slforward::kMsgForwarding},
+      {"no browser, page left", success, kPostUrl, false, When::kInTheBox, true, slforward::kMsgForwarding},
+      {"no browser, released only", success, kPostUrl, false, When::kInTheBox, false, slforward::kMsgForwarding},
+      {"navigated, page left", success, kPostUrl, true, When::kInNavigate, true, nullptr},
+      {"navigated, released only", success, kPostUrl, true, When::kInNavigate, false, nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    slserver::Reply reply;
+    reply.body = row.reply;
+    slServer().setReply(reply);
+    site.browser = row.browserService ? &browser : nullptr;
+    browser.calls.clear();
+    platform::wintest::clearMessageBoxes();
+    if (server_) {
+      control = newControl();
+    } else {
+      create();
+    }
+    ASSERT_NE(control, nullptr);
+    auto canUnloadNow = server_->entry<HRESULT(STDAPICALLTYPE*)()>("DllCanUnloadNow");
+    ASSERT_NE(canUnloadNow, nullptr);
+    IOleObject* object = as<IOleObject>(IID_IOleObject);
+    ASSERT_EQ(object->SetClientSite(&site), S_OK);
+    IPersistPropertyBag* persist = as<IPersistPropertyBag>(IID_IPersistPropertyBag);
+    bag.params = {{u"xml_request", u"<R/>"}, {u"post_url", row.url}};
+    EXPECT_EQ(persist->Load(&bag, nullptr), S_OK);
+    persist->Release();
+    // From here on the browser's one reference is the one it activates the control with.
+    control->Release();
+    control = nullptr;
+
+    HWND window = nullptr;
+    bool boxOpen = false;
+    HRESULT unloadWhileRunning = E_UNEXPECTED;
+    auto letGo = [&] {
+      IOleWindow* oleWindow = nullptr;
+      if (SUCCEEDED(object->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(&oleWindow)))) {
+        oleWindow->GetWindow(&window);
+        oleWindow->Release();
+      }
+      boxOpen = window != nullptr && !IsWindowEnabled(window);  // an open box disables its owner
+      if (row.close) {
+        object->Close(OLECLOSE_NOSAVE);
+        object->SetClientSite(nullptr);
+      }
+      object->Release();  // the browser's last reference
+      unloadWhileRunning = canUnloadNow();
+    };
+    if (row.when == When::kInNavigate) {
+      browser.whileNavigating = letGo;
+    } else {
+      g_pageAction = letGo;
+      ASSERT_TRUE(PostMessageA(site.page, kPageAction, 0, 0));
+    }
+    RECT position{10, 10, 110, 40};
+    const HRESULT activated = object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, site.page, &position);
+    browser.whileNavigating = nullptr;
+    if (g_pageAction) {
+      ADD_FAILURE() << "no box dispatched the page's messages (pumping message boxes off?)";
+      std::exchange(g_pageAction, nullptr)();
+    }
+
+    EXPECT_EQ(unloadWhileRunning, S_FALSE) << "the control went while its request ran";
+    EXPECT_EQ(canUnloadNow(), S_OK) << "the control outlived its request";
+    EXPECT_EQ(activated, row.close ? E_FAIL : S_OK);
+    EXPECT_EQ(boxOpen, row.box != nullptr);
+    const auto boxes = platform::wintest::messageBoxes();
+    if (row.box) {
+      ASSERT_EQ(boxes.size(), 1u);
+      EXPECT_EQ(boxes[0].text, row.box);
+      EXPECT_EQ(boxes[0].owner, window);
+    } else {
+      EXPECT_TRUE(boxes.empty());
+    }
+    EXPECT_NE(window, nullptr);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(browser.calls.size(), row.when == When::kInNavigate ? 1u : 0u);
+    EXPECT_EQ(site.refs, 1u) << "site references left";
+    EXPECT_EQ(browser.refs, 1u) << "browser references left";
+  }
 }
 
 TEST_F(ActiveXContainer, EveryCreationOfTheWindowRunsTheRequestAgain) {
