@@ -163,10 +163,22 @@ const std::shared_ptr<const Key>& emptyHive() {
   return empty;
 }
 
-// Memory reused from one read or write to the next on this thread.
+// Memory reused from one read or write to the next on this thread. A module's exit
+// handlers may still write settings after the thread's own objects are gone (the main
+// thread's run before them); such late writes get a buffer that is never freed.
+thread_local bool scratchGone = false;
+
+struct ThreadScratch {
+  std::vector<uint8_t> buffer;
+  ~ThreadScratch() { scratchGone = true; }
+};
+
 std::vector<uint8_t>& scratch() {
-  thread_local std::vector<uint8_t> buffer;
-  return buffer;
+  thread_local ThreadScratch scratch;
+  thread_local std::vector<uint8_t>* late = nullptr;
+  if (!scratchGone) return scratch.buffer;
+  if (late == nullptr) late = new std::vector<uint8_t>;
+  return *late;
 }
 
 void releaseScratch() {
