@@ -71,21 +71,42 @@ Group currentP192Curve() {
 
 }  // namespace
 
+namespace {
+
+// The EC key of a DER certificate; null when there is none.
+using Certificate = std::unique_ptr<X509, decltype(&X509_free)>;
+Certificate ecCertificate(const unsigned char* certificate, unsigned int certificateLength) {
+  if (certificate == nullptr || certificateLength == 0) return Certificate(nullptr, X509_free);
+  const unsigned char* p = certificate;
+  Certificate cert(d2i_X509(nullptr, &p, static_cast<long>(certificateLength)), X509_free);
+  EVP_PKEY* key = cert ? X509_get0_pubkey(cert.get()) : nullptr;
+  if (key == nullptr || EVP_PKEY_get_base_id(key) != EVP_PKEY_EC) cert.reset();
+  return cert;
+}
+
+}  // namespace
+
 int verifyECDSASignature(const unsigned char* r, unsigned int rLength, const unsigned char* s, unsigned int sLength,
                          const unsigned char* data, unsigned int dataLength, const char* oid,
                          const unsigned char* certificate, unsigned int certificateLength) {
-  if (certificate == nullptr || certificateLength == 0 || (data == nullptr && dataLength != 0)) return 0;
-  const unsigned char* p = certificate;
-  std::unique_ptr<X509, decltype(&X509_free)> cert(d2i_X509(nullptr, &p, static_cast<long>(certificateLength)),
-                                                   X509_free);
-  EVP_PKEY* key = cert ? X509_get0_pubkey(cert.get()) : nullptr;
-  if (key == nullptr || EVP_PKEY_get_base_id(key) != EVP_PKEY_EC) return 0;
+  if (data == nullptr && dataLength != 0) return 0;
+  const Certificate cert = ecCertificate(certificate, certificateLength);
+  if (!cert) return 0;
   // One pass over the caller's bytes, no copy.
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int digestLength = 0;
   const EVP_MD* md = certcheck::ecdsaDigest(oid != nullptr ? oid : "");
   if (EVP_Digest(data, dataLength, digest, &digestLength, md, nullptr) != 1) return 0;
-  return verifyDigest(key, r, rLength, s, sLength, digest, digestLength);
+  return verifyDigest(X509_get0_pubkey(cert.get()), r, rLength, s, sLength, digest, digestLength);
+}
+
+int verifyECDSADigest(const unsigned char* r, unsigned int rLength, const unsigned char* s, unsigned int sLength,
+                      const unsigned char* digest, unsigned int digestLength, const unsigned char* certificate,
+                      unsigned int certificateLength) {
+  if (digest == nullptr || digestLength == 0) return 0;
+  const Certificate cert = ecCertificate(certificate, certificateLength);
+  if (!cert) return 0;
+  return verifyDigest(X509_get0_pubkey(cert.get()), r, rLength, s, sLength, digest, digestLength);
 }
 
 int initP192Curve() {

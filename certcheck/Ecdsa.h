@@ -9,6 +9,11 @@
 int verifyECDSASignature(const unsigned char* r, unsigned int rLength, const unsigned char* s, unsigned int sLength,
                          const unsigned char* data, unsigned int dataLength, const char* oid,
                          const unsigned char* certificate, unsigned int certificateLength);
+// The same over the digest of the data, made beforehand with the digest the
+// signature algorithm names (data that arrive in pieces are digested as they come).
+int verifyECDSADigest(const unsigned char* r, unsigned int rLength, const unsigned char* s, unsigned int sLength,
+                      const unsigned char* digest, unsigned int digestLength, const unsigned char* certificate,
+                      unsigned int certificateLength);
 
 // Sets up the curve P-192 for verifyP192Signature and checks its base point:
 // 1 when it lies on the curve and has the curve's order; otherwise it prints

@@ -10,6 +10,9 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <cstddef>
+#include <memory>
+
 class VOQ_String;
 
 // A raw signature value: PKCS#1 v1.5 RSA over the SHA-1 of the data, or for an
@@ -28,6 +31,29 @@ DWORD verifyPKCS7Signature(const unsigned char* data, unsigned int dataLength, c
 // validated afterwards.
 DWORD verifyPKCS7Signature(const unsigned char* data, unsigned int dataLength, const unsigned char* signedData,
                            unsigned int signedDataLength, bool* qualified, VOQ_String* signerCertificate);
+
+// The same checks for data that arrive in pieces: the value (and for PKCS#1
+// the certificate) is read first, each piece of data is digested as it comes
+// and none is kept, and finish answers what the functions above answer for the
+// whole data, with the same outputs. One check per value; finish once.
+class SignedDataCheck {
+ public:
+  static SignedDataCheck pkcs1(const unsigned char* signature, unsigned int signatureLength,
+                               const unsigned char* certificate, unsigned int certificateLength);
+  static SignedDataCheck pkcs7(const unsigned char* signedData, unsigned int signedDataLength);
+  SignedDataCheck(SignedDataCheck&&) noexcept;
+  SignedDataCheck& operator=(SignedDataCheck&&) noexcept;
+  ~SignedDataCheck();
+
+  void update(const unsigned char* data, size_t length);
+  // signerCertificate: PKCS#7 only (may be NULL).
+  DWORD finish(bool* qualified, VOQ_String* signerCertificate);
+
+ private:
+  SignedDataCheck();
+  struct Plan;
+  std::unique_ptr<Plan> plan;
+};
 
 // True when the certificate carries the QCStatements extension, whatever it states.
 bool hasQCStatements(PCCERT_CONTEXT certificate);

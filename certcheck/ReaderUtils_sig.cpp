@@ -100,12 +100,17 @@ std::vector<unsigned char> digestInfo(const EVP_MD* md, const unsigned char* dig
 // Which digests a DigestInfo may name.
 enum class DigestRule { sha1Only, digestList };
 
-// A PKCS#1 v1.5 RSA signature over the signed bytes for the key of the DER
-// certificate. The DigestInfo's algorithm decides the digest (0x80000008 when
-// the rule does not allow it); the recovered block must equal the DigestInfo
-// re-encoded for that digest and the signed bytes' digest.
-DWORD verifyRsa(const unsigned char* certificate, unsigned int certificateLength, const unsigned char* signedBytes,
-                size_t signedLength, const unsigned char* signature, size_t signatureLength, DigestRule rule) {
+// What an RSA signature recovers: the DER DigestInfo and the digest it names.
+struct RsaDigestInfo {
+  const EVP_MD* md = nullptr;
+  std::vector<unsigned char> block;
+};
+
+// Recovers the PKCS#1 v1.5 block of an RSA signature with the key of the DER
+// certificate and reads the digest its DigestInfo names (0x80000008 when the
+// rule does not allow it). Nothing here depends on the signed bytes.
+DWORD recoverRsa(const unsigned char* certificate, unsigned int certificateLength, const unsigned char* signature,
+                 size_t signatureLength, DigestRule rule, RsaDigestInfo* recovered) {
   const unsigned char* p = certificate;
   std::unique_ptr<X509, decltype(&X509_free)> cert(d2i_X509(nullptr, &p, static_cast<long>(certificateLength)),
                                                    X509_free);
@@ -116,13 +121,15 @@ DWORD verifyRsa(const unsigned char* certificate, unsigned int certificateLength
 
   std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(EVP_PKEY_CTX_new(key, nullptr),
                                                                      EVP_PKEY_CTX_free);
-  std::vector<unsigned char> block(static_cast<size_t>(size));
+  std::vector<unsigned char>& block = recovered->block;
+  block.assign(static_cast<size_t>(size), 0);
   size_t blockLength = block.size();
   if (!context || EVP_PKEY_verify_recover_init(context.get()) != 1 ||
       EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) != 1 ||
       EVP_PKEY_verify_recover(context.get(), block.data(), &blockLength, signature, signatureLength) != 1) {
     return kMismatch;
   }
+  block.resize(blockLength);
   const unsigned char* q = block.data();
   std::unique_ptr<X509_SIG, decltype(&X509_SIG_free)> info(d2i_X509_SIG(nullptr, &q, static_cast<long>(blockLength)),
                                                            X509_SIG_free);
@@ -135,17 +142,29 @@ DWORD verifyRsa(const unsigned char* certificate, unsigned int certificateLength
   const std::string oid = certcheck::oidText(object);
   const bool allowed = rule == DigestRule::sha1Only ? certcheck::oidMatches(oid, kSha1) : isListedDigest(oid);
   if (!allowed) return kUnsupported;
+  recovered->md = certcheck::namedDigest(oid);
+  return kValid;
+}
 
-  const EVP_MD* md = certcheck::namedDigest(oid);
+// The recovered block must equal the DigestInfo re-encoded for its digest and
+// the signed bytes' digest.
+DWORD matchDigestInfo(const RsaDigestInfo& recovered, const unsigned char* digest, unsigned int digestLength) {
+  const std::vector<unsigned char> expected = digestInfo(recovered.md, digest, digestLength);
+  if (expected.empty() || expected != recovered.block) return kMismatch;
+  return kValid;
+}
+
+// A PKCS#1 v1.5 RSA signature over the signed bytes for the key of the DER
+// certificate.
+DWORD verifyRsa(const unsigned char* certificate, unsigned int certificateLength, const unsigned char* signedBytes,
+                size_t signedLength, const unsigned char* signature, size_t signatureLength, DigestRule rule) {
+  RsaDigestInfo recovered;
+  const DWORD read = recoverRsa(certificate, certificateLength, signature, signatureLength, rule, &recovered);
+  if (read != kValid) return read;
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int digestLength = 0;
-  if (EVP_Digest(signedBytes, signedLength, digest, &digestLength, md, nullptr) != 1) return kUnsupported;
-  const std::vector<unsigned char> expected = digestInfo(md, digest, digestLength);
-  if (expected.empty() || expected.size() != blockLength ||
-      std::memcmp(expected.data(), block.data(), blockLength) != 0) {
-    return kMismatch;
-  }
-  return kValid;
+  if (EVP_Digest(signedBytes, signedLength, digest, &digestLength, recovered.md, nullptr) != 1) return kUnsupported;
+  return matchDigestInfo(recovered, digest, digestLength);
 }
 
 // r and s of a DER ECDSA-Sig-Value: exactly two non-negative INTEGERs.
@@ -350,30 +369,236 @@ DWORD isQualifiedCertificate(const unsigned char* certificate, unsigned int cert
   return kValid;
 }
 
-DWORD verifyPKCS1Signature(const unsigned char* data, unsigned int dataLength, const unsigned char* signature,
-                           unsigned int signatureLength, const unsigned char* certificate,
-                           unsigned int certificateLength, bool* qualified) {
-  if (data == nullptr || signature == nullptr || certificate == nullptr || dataLength == 0 ||
-      signatureLength == 0 || certificateLength == 0) {
-    return kBadInput;
+// Everything a check decided from the value alone, and what it still has to
+// compare with the data once they have all arrived. The steps run in the order
+// the whole-data check runs them, so that the first failure is the same.
+struct SignedDataCheck::Plan {
+  bool pkcs7 = false;
+  bool inputMissing = false;  // no value or no certificate: 0x80000001 like empty data
+  DWORD early = kValid;       // the first failure found before the data count
+  bool qualifiedRead = false;
+  bool qualified = false;
+  bool signerRead = false;
+  VOQ_String signer;
+  // The signature over the data themselves (a SignerInfo without signed attributes,
+  // or a PKCS#1 value): none, RSA, or ECDSA.
+  enum class Step { none, rsa, ecdsa } step = Step::none;
+  RsaDigestInfo rsa;
+  std::vector<unsigned char> r, s, ecdsaCertificate;
+  DWORD embedded = kValid;
+  bool hasContent = false;  // content carried inside must be the start of the data
+  std::vector<unsigned char> content;
+  bool contentDiffers = false;
+  bool hasMessageDigest = false;
+  std::vector<unsigned char> messageDigest;
+  // The one digest of the data the checks need; null when none does.
+  const EVP_MD* md = nullptr;
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context{nullptr, EVP_MD_CTX_free};
+  bool digestFailed = false;
+  unsigned long long total = 0;
+
+  void startDigest(const EVP_MD* digest) {
+    md = digest;
+    context.reset(EVP_MD_CTX_new());
+    digestFailed = !context || md == nullptr || EVP_DigestInit_ex(context.get(), md, nullptr) != 1;
+  }
+};
+
+SignedDataCheck::SignedDataCheck() : plan(std::make_unique<Plan>()) {}
+SignedDataCheck::SignedDataCheck(SignedDataCheck&&) noexcept = default;
+SignedDataCheck& SignedDataCheck::operator=(SignedDataCheck&&) noexcept = default;
+SignedDataCheck::~SignedDataCheck() = default;
+
+SignedDataCheck SignedDataCheck::pkcs1(const unsigned char* signature, unsigned int signatureLength,
+                                       const unsigned char* certificate, unsigned int certificateLength) {
+  SignedDataCheck check;
+  Plan& p = *check.plan;
+  if (signature == nullptr || certificate == nullptr || signatureLength == 0 || certificateLength == 0) {
+    p.inputMissing = true;
+    return check;
   }
   const CertificateContext context = decodeCertificate(certificate, certificateLength);
-  if (!context) return kUnsupported;
-  if (qualified != nullptr) *qualified = hasQCStatements(context.get());
+  if (!context) {
+    p.early = kUnsupported;
+    return check;
+  }
+  p.qualifiedRead = true;
+  p.qualified = hasQCStatements(context.get());
 
   const CERT_PUBLIC_KEY_INFO& key = context->pCertInfo->SubjectPublicKeyInfo;
   if (std::strcmp(key.Algorithm.pszObjId, szOID_ECC_PUBLIC_KEY) == 0) {
-    if (key.PublicKey.cbData < 48 || key.PublicKey.cbData > 50) return kMismatch;
+    if (key.PublicKey.cbData < 48 || key.PublicKey.cbData > 50) {
+      p.early = kMismatch;
+      return check;
+    }
     // Halves of an odd length would leave a byte outside r and s unchecked.
-    if (signatureLength % 2 != 0) return kOddPlainValue;
+    if (signatureLength % 2 != 0) {
+      p.early = kOddPlainValue;
+      return check;
+    }
     const unsigned int half = signatureLength / 2;
-    return verifyECDSASignature(signature, half, signature + half, half, data, dataLength, "1.2.840.10045.4.1",
-                                certificate, certificateLength) == 1
-               ? kValid
-               : kMismatch;
+    p.step = Plan::Step::ecdsa;
+    p.r.assign(signature, signature + half);
+    p.s.assign(signature + half, signature + signatureLength);
+    p.ecdsaCertificate.assign(certificate, certificate + certificateLength);
+    p.startDigest(certcheck::ecdsaDigest("1.2.840.10045.4.1"));
+    return check;
   }
-  return verifyRsa(certificate, certificateLength, data, dataLength, signature, signatureLength,
-                   DigestRule::sha1Only);
+  p.early = recoverRsa(certificate, certificateLength, signature, signatureLength, DigestRule::sha1Only, &p.rsa);
+  if (p.early != kValid) return check;
+  p.step = Plan::Step::rsa;
+  p.startDigest(p.rsa.md);
+  return check;
+}
+
+SignedDataCheck SignedDataCheck::pkcs7(const unsigned char* signedData, unsigned int signedDataLength) {
+  SignedDataCheck check;
+  Plan& p = *check.plan;
+  p.pkcs7 = true;
+  if (signedData == nullptr || signedDataLength == 0) {
+    p.inputMissing = true;
+    return check;
+  }
+  Pkcs7 p7(nullptr, PKCS7_free);
+  PKCS7_SIGNER_INFO* signerInfo = nullptr;
+  p.early = readSingleSigner(signedData, signedDataLength, &p7, &signerInfo);
+  if (p.early != kValid) return check;
+
+  const std::string signatureOid = certcheck::oidText(signerInfo->digest_enc_alg->algorithm);
+  const SignatureAlgorithm* algorithm = findSignatureAlgorithm(signatureOid);
+  const std::string digestOid = certcheck::oidText(signerInfo->digest_alg->algorithm);
+  if (algorithm == nullptr || !isListedDigest(digestOid)) {
+    p.early = kUnsupported;
+    return check;
+  }
+
+  // With signed attributes, the attributes as received (a SET, in their order)
+  // are what was signed, and the data's digest is in messageDigest.
+  OpenSslBytes attributes;
+  size_t attributesLength = 0;
+  if (signerInfo->auth_attr != nullptr) {
+    if (sk_X509_ATTRIBUTE_num(signerInfo->auth_attr) < 1) {
+      p.early = kBadInput;
+      return check;
+    }
+    unsigned char* encoded = nullptr;
+    const int length = ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(signerInfo->auth_attr), &encoded,
+                                     ASN1_ITEM_rptr(PKCS7_ATTR_VERIFY));
+    if (length <= 0) {
+      p.early = kUnsupported;
+      return check;
+    }
+    attributes.reset(encoded);
+    attributesLength = static_cast<size_t>(length);
+    const ASN1_TYPE* digestAttribute = PKCS7_get_signed_attribute(signerInfo, NID_pkcs9_messageDigest);
+    if (digestAttribute == nullptr || digestAttribute->type != V_ASN1_OCTET_STRING) {
+      p.early = kBadInput;
+      return check;
+    }
+    const ASN1_OCTET_STRING* messageDigest = digestAttribute->value.octet_string;
+    const unsigned char* bytes = ASN1_STRING_get0_data(messageDigest);
+    p.hasMessageDigest = true;
+    p.messageDigest.assign(bytes, bytes + ASN1_STRING_length(messageDigest));
+  }
+
+  Signer signer;
+  p.early = readSigner(p7.get(), signerInfo, &p.qualified, &p.signer, &signer);
+  if (p.early != kValid) return check;
+  p.qualifiedRead = p.signerRead = true;
+
+  const ASN1_OCTET_STRING* value = signerInfo->enc_digest;
+  if (attributes) {
+    p.early = algorithm->ecdsa
+                  ? verifyEcdsa(*algorithm, signatureOid, value, *signer.context, attributes.get(), attributesLength)
+                  : verifyRsa(signer.der.get(), signer.derLength, attributes.get(), attributesLength,
+                              ASN1_STRING_get0_data(value), static_cast<size_t>(ASN1_STRING_length(value)),
+                              DigestRule::digestList);
+    if (p.early != kValid) return check;
+  } else if (algorithm->ecdsa) {
+    p.early = ecdsaIntegers(value, algorithm->plain, &p.r, &p.s);
+    if (p.early != kValid) return check;
+    const DWORD keyBytes = signer.context->pCertInfo->SubjectPublicKeyInfo.PublicKey.cbData;
+    if (keyBytes < 48 || keyBytes > 65) {
+      p.early = kMismatch;
+      return check;
+    }
+    p.step = Plan::Step::ecdsa;
+    p.ecdsaCertificate.assign(signer.context->pbCertEncoded,
+                              signer.context->pbCertEncoded + signer.context->cbCertEncoded);
+    p.startDigest(certcheck::ecdsaDigest(signatureOid));
+  } else {
+    p.early = recoverRsa(signer.der.get(), signer.derLength, ASN1_STRING_get0_data(value),
+                         static_cast<size_t>(ASN1_STRING_length(value)), DigestRule::digestList, &p.rsa);
+    if (p.early != kValid) return check;
+    p.step = Plan::Step::rsa;
+    p.startDigest(p.rsa.md);
+  }
+
+  const ASN1_OCTET_STRING* content = nullptr;
+  p.embedded = embeddedContent(p7.get(), &content);
+  if (content != nullptr) {
+    const unsigned char* bytes = ASN1_STRING_get0_data(content);
+    p.hasContent = true;
+    p.content.assign(bytes, bytes + ASN1_STRING_length(content));
+  }
+  if (p.hasMessageDigest && p.embedded == kValid) p.startDigest(certcheck::namedDigest(digestOid));
+  return check;
+}
+
+void SignedDataCheck::update(const unsigned char* data, size_t length) {
+  Plan& p = *plan;
+  if (data == nullptr || length == 0) return;
+  if (p.hasContent && !p.contentDiffers && p.total < p.content.size()) {
+    const size_t n = std::min<size_t>(length, p.content.size() - static_cast<size_t>(p.total));
+    if (std::memcmp(p.content.data() + p.total, data, n) != 0) p.contentDiffers = true;
+  }
+  p.total += length;
+  if (p.md != nullptr && !p.digestFailed && EVP_DigestUpdate(p.context.get(), data, length) != 1) {
+    p.digestFailed = true;
+  }
+}
+
+DWORD SignedDataCheck::finish(bool* qualified, VOQ_String* signerCertificate) {
+  Plan& p = *plan;
+  if (p.pkcs7 && signerCertificate != nullptr) signerCertificate->clear();
+  if (p.inputMissing || p.total == 0) return kBadInput;
+  if (p.qualifiedRead && qualified != nullptr) *qualified = p.qualified;
+  if (p.signerRead && signerCertificate != nullptr) *signerCertificate = p.signer;
+  if (p.early != kValid) return p.early;
+
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int digestLength = 0;
+  const bool digested =
+      p.md != nullptr && !p.digestFailed && EVP_DigestFinal_ex(p.context.get(), digest, &digestLength) == 1;
+  if (p.step == Plan::Step::rsa) {
+    if (!digested) return kUnsupported;
+    const DWORD matched = matchDigestInfo(p.rsa, digest, digestLength);
+    if (matched != kValid) return matched;
+  } else if (p.step == Plan::Step::ecdsa) {
+    if (!digested ||
+        verifyECDSADigest(p.r.data(), static_cast<unsigned int>(p.r.size()), p.s.data(),
+                          static_cast<unsigned int>(p.s.size()), digest, digestLength, p.ecdsaCertificate.data(),
+                          static_cast<unsigned int>(p.ecdsaCertificate.size())) != 1) {
+      return kMismatch;
+    }
+  }
+  if (p.embedded != kValid) return p.embedded;
+  if (p.hasContent && (p.content.size() > p.total || p.contentDiffers)) return kMismatch;
+  if (p.hasMessageDigest) {
+    if (!digested) return kUnsupported;
+    if (p.messageDigest.size() != digestLength || std::memcmp(p.messageDigest.data(), digest, digestLength) != 0) {
+      return kMismatch;
+    }
+  }
+  return kValid;
+}
+
+DWORD verifyPKCS1Signature(const unsigned char* data, unsigned int dataLength, const unsigned char* signature,
+                           unsigned int signatureLength, const unsigned char* certificate,
+                           unsigned int certificateLength, bool* qualified) {
+  SignedDataCheck check = SignedDataCheck::pkcs1(signature, signatureLength, certificate, certificateLength);
+  check.update(data, dataLength);
+  return check.finish(qualified, nullptr);
 }
 
 DWORD verifyPKCS7Signature(const unsigned char* data, unsigned int dataLength, const unsigned char* signedData,
@@ -383,70 +608,9 @@ DWORD verifyPKCS7Signature(const unsigned char* data, unsigned int dataLength, c
 
 DWORD verifyPKCS7Signature(const unsigned char* data, unsigned int dataLength, const unsigned char* signedData,
                            unsigned int signedDataLength, bool* qualified, VOQ_String* signerCertificate) {
-  if (signerCertificate != nullptr) signerCertificate->clear();
-  if (data == nullptr || signedData == nullptr || dataLength == 0 || signedDataLength == 0) return kBadInput;
-  Pkcs7 p7(nullptr, PKCS7_free);
-  PKCS7_SIGNER_INFO* signerInfo = nullptr;
-  const DWORD read = readSingleSigner(signedData, signedDataLength, &p7, &signerInfo);
-  if (read != kValid) return read;
-
-  const std::string signatureOid = certcheck::oidText(signerInfo->digest_enc_alg->algorithm);
-  const SignatureAlgorithm* algorithm = findSignatureAlgorithm(signatureOid);
-  if (algorithm == nullptr) return kUnsupported;
-  const std::string digestOid = certcheck::oidText(signerInfo->digest_alg->algorithm);
-  if (!isListedDigest(digestOid)) return kUnsupported;
-
-  // With signed attributes, the attributes as received (a SET, in their order)
-  // are what was signed, and the data's digest is in messageDigest.
-  const unsigned char* signedBytes = data;
-  size_t signedLength = dataLength;
-  OpenSslBytes attributes;
-  const ASN1_OCTET_STRING* messageDigest = nullptr;
-  if (signerInfo->auth_attr != nullptr) {
-    if (sk_X509_ATTRIBUTE_num(signerInfo->auth_attr) < 1) return kBadInput;
-    unsigned char* encoded = nullptr;
-    const int length = ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(signerInfo->auth_attr), &encoded,
-                                     ASN1_ITEM_rptr(PKCS7_ATTR_VERIFY));
-    if (length <= 0) return kUnsupported;
-    attributes.reset(encoded);
-    signedBytes = encoded;
-    signedLength = static_cast<size_t>(length);
-    const ASN1_TYPE* digestAttribute = PKCS7_get_signed_attribute(signerInfo, NID_pkcs9_messageDigest);
-    if (digestAttribute == nullptr || digestAttribute->type != V_ASN1_OCTET_STRING) return kBadInput;
-    messageDigest = digestAttribute->value.octet_string;
-  }
-
-  Signer signer;
-  const DWORD found = readSigner(p7.get(), signerInfo, qualified, signerCertificate, &signer);
-  if (found != kValid) return found;
-
-  const DWORD checked =
-      algorithm->ecdsa
-          ? verifyEcdsa(*algorithm, signatureOid, signerInfo->enc_digest, *signer.context, signedBytes,
-                        signedLength)
-          : verifyRsa(signer.der.get(), signer.derLength, signedBytes, signedLength,
-                      ASN1_STRING_get0_data(signerInfo->enc_digest),
-                      static_cast<size_t>(ASN1_STRING_length(signerInfo->enc_digest)), DigestRule::digestList);
-  if (checked != kValid) return checked;
-
-  // Content carried inside must be the start of the data.
-  const ASN1_OCTET_STRING* content = nullptr;
-  const DWORD embedded = embeddedContent(p7.get(), &content);
-  if (embedded != kValid) return embedded;
-  if (content != nullptr) {
-    const size_t contentLength = static_cast<size_t>(ASN1_STRING_length(content));
-    if (contentLength > dataLength || !sameBytes(content, data, contentLength)) return kMismatch;
-  }
-
-  if (messageDigest != nullptr) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int digestLength = 0;
-    if (EVP_Digest(data, dataLength, digest, &digestLength, certcheck::namedDigest(digestOid), nullptr) != 1) {
-      return kUnsupported;
-    }
-    if (!sameBytes(messageDigest, digest, digestLength)) return kMismatch;
-  }
-  return kValid;
+  SignedDataCheck check = SignedDataCheck::pkcs7(signedData, signedDataLength);
+  check.update(data, dataLength);
+  return check.finish(qualified, signerCertificate);
 }
 
 DWORD verifyPKCS7DigestSignature(const unsigned char* digest, unsigned int digestLength,

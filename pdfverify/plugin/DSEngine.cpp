@@ -57,11 +57,11 @@ const char* optionName(int option, char* buffer, size_t size) {
 
 }  // namespace
 
-void collectSignedData(PSDataSource source, VOQ_String& data) {
+void readSignedData(PSDataSource source, const std::function<void(const unsigned char*, size_t)>& take) {
   std::unique_ptr<ASUns8[]> buffer(new ASUns8[kChunk]);
   ASInt32 got = 0;
   while (PSDataSourceGetNextChunk(source, kChunk, buffer.get(), &got)) {
-    if (got > 0) data.append(static_cast<unsigned>(got < kChunk ? got : kChunk), buffer.get());
+    if (got > 0) take(buffer.get(), static_cast<size_t>(got < kChunk ? got : kChunk));
     got = 0;
   }
 }
@@ -188,30 +188,35 @@ void DSEngine::sigValidate(PSSigValidateParamsRec* params) {
 
   startProgressDialog();
 
-  // The signed data, in the host's chunks; the string grows geometrically.
-  VOQ_String data;
-  collectSignedData(params->dataSource, data);
-  if (sigMethod == kPSSigMethodPKCS7SHA1) {
+  // The signed data, in the host's chunks, each digested as it arrives; the value (and for
+  // PKCS#1 the certificate) is read first so that the check knows which digest it needs.
+  // The SHA-1 PKCS#7 is checked over the viewer's digest instead; its data are still read.
+  const auto* value = reinterpret_cast<const unsigned char*>(params->sigValue);
+  SignedDataCheck check = sigMethod == kPSSigMethodPKCS1
+                              ? SignedDataCheck::pkcs1(value + 3, static_cast<unsigned>(length - 131),
+                                                       reinterpret_cast<const unsigned char*>(certificate.getData()),
+                                                       certificate.getLength())
+                              : SignedDataCheck::pkcs7(value, static_cast<unsigned>(length));
+  const bool overData = sigMethod != kPSSigMethodPKCS7SHA1;
+  readSignedData(params->dataSource, [&](const unsigned char* chunk, size_t size) {
+    if (overData) check.update(chunk, size);
+  });
+  if (!overData) {
     pluginTrace("DSHandler")->log("SigValidate", "Take SHA1 digest from Adobe.", VOQ_TraceContext::INSIDE);
-    data = VOQ_String(20u, params->digest);
+    check.update(params->digest, 20);
   }
 
   bool qualified = false;
   uint32_t signatureResult;
   // The certificate whose key verified the value is the one validated below.
   VOQ_String signer;
-  const auto* value = reinterpret_cast<const unsigned char*>(params->sigValue);
   if (sigMethod == kPSSigMethodPKCS1) {
     logLine(method, "start verifiying pkcs1.");
-    signatureResult = verifyPKCS1Signature(reinterpret_cast<const unsigned char*>(data.getData()), data.getLength(),
-                                           value + 3, static_cast<unsigned>(length - 131),
-                                           reinterpret_cast<const unsigned char*>(certificate.getData()),
-                                           certificate.getLength(), &qualified);
+    signatureResult = check.finish(&qualified, nullptr);
     signer = certificate;
   } else {
     logLine(method, "start verifiying pkcs7.");
-    signatureResult = verifyPKCS7Signature(reinterpret_cast<const unsigned char*>(data.getData()), data.getLength(),
-                                           value, static_cast<unsigned>(length), &qualified, &signer);
+    signatureResult = check.finish(&qualified, &signer);
   }
   if (signatureResult != 0) {
     logLine(method, "PDF - signature verification failed!");

@@ -3,6 +3,8 @@
 // and verifies a signature (sigValidate).
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,10 +24,10 @@ const ASInt32 kDSFalse = 0;
 const ASInt32 kDSParameterError = -1;
 const ASInt32 kDSException = -2;
 
-// Appends the signed data of the host's source to `data`, asking for 1024 bytes at a time;
-// a chunk counts only when the host answers true with a length above 0. The string grows
-// geometrically, so many small chunks cost linear time.
-void collectSignedData(PSDataSource source, VOQ_String& data);
+// Reads the signed data of the host's source, asking for 1024 bytes at a time, and hands
+// each chunk to `take` as it arrives (only when the host answers true with a length above
+// 0); nothing is kept, so a document of any size costs the same memory.
+void readSignedData(PSDataSource source, const std::function<void(const unsigned char*, size_t)>& take);
 
 class DSEngine {
  public:

@@ -30,12 +30,14 @@ add_executable(collect_benchmark collect_benchmark.cpp)
 target_link_libraries(collect_benchmark PRIVATE tolmira_plugin vhost pisdk_glue benchmark::benchmark OpenSSL::Crypto)
 target_compile_definitions(collect_benchmark PRIVATE POINTERHOLDER_TRANSITION=4)
 quarvel_warnings(collect_benchmark)
-# Verifying a signed 10 MB PDF through the module in the test viewer beside pdfsig.
+# Verifying signed PDFs of 1, 10 and 100 MB with vhost-run and the module beside pdfsig,
+# whole processes.
 add_executable(verify_benchmark verify_benchmark.cpp)
 target_link_libraries(verify_benchmark PRIVATE vhost pdffixtures quarvel_testsupport quarvel_testpki
   benchmark::benchmark)
-add_dependencies(verify_benchmark Tolmira)
-target_compile_definitions(verify_benchmark PRIVATE TOLMIRA_PATH="$<TARGET_FILE:Tolmira>" POINTERHOLDER_TRANSITION=4)
+add_dependencies(verify_benchmark Tolmira vhost-run)
+target_compile_definitions(verify_benchmark PRIVATE TOLMIRA_PATH="$<TARGET_FILE:Tolmira>"
+  VHOST_RUN_PATH="$<TARGET_FILE:vhost-run>" POINTERHOLDER_TRANSITION=4)
 quarvel_warnings(verify_benchmark)
 
 # The end-to-end table runs about 50 viewer sessions, each a process of its own waiting on the

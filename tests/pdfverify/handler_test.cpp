@@ -429,8 +429,8 @@ TEST_F(Handler, SigValidateRefusesWhatItCannotCheck) {
 }
 
 // The signed data are the source's bytes, however the viewer cuts them: the engine asks
-// for 1024 bytes at a time and takes what each answer holds, empty answers included.
-TEST_F(Handler, CollectingTheSignedDataKeepsEveryByteWhateverTheChunks) {
+// for 1024 bytes at a time and takes what each answer holds, past empty answers.
+TEST_F(Handler, ReadingTheSignedDataHandsOnEveryByteWhateverTheChunks) {
   const std::vector<std::vector<ASInt32>> plans = {{}, {1}, {1023}, {1024}, {7, 1024, 3}, {0, 5, 0, 0, 1024}};
   for (size_t size : {0u, 1u, 1023u, 1024u, 1025u, 5000u, 70001u}) {
     std::string bytes(size, '\0');
@@ -438,10 +438,15 @@ TEST_F(Handler, CollectingTheSignedDataKeepsEveryByteWhateverTheChunks) {
     for (const std::vector<ASInt32>& plan : plans) {
       viewer.config().chunkSizes = plan;
       PSDataSource source = viewer.newDataSource(bytes);
-      VOQ_String collected("kept");
-      collectSignedData(source, collected);
+      std::string collected("kept");
+      size_t empty = 0;
+      readSignedData(source, [&](const unsigned char* chunk, size_t size) {
+        empty += size == 0;
+        collected.append(reinterpret_cast<const char*>(chunk), size);
+      });
       viewer.releaseDataSource(source);
-      EXPECT_EQ(std::string(collected.getData(), collected.getLength()), "kept" + bytes)
+      EXPECT_EQ(empty, 0u) << "an empty chunk is not handed on";
+      EXPECT_EQ(collected, "kept" + bytes)
           << size << " bytes in chunks of " << (plan.empty() ? 0 : plan[0]) << "...";
     }
   }

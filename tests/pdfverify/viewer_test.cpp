@@ -331,6 +331,50 @@ TEST(Viewer, CoverageOfEachSignature) {
 
 // Documents signed by others, labelled as they label theirs: the handler that checks
 // their /SubFilter gets them, and the viewer finds them covering the whole document.
+// A second range that ends where a revision ends covers that revision: right after its
+// "%%EOF" or after the end of line behind it (CR, LF, CR LF), and nowhere else; an
+// "%%EOF" that closes no "startxref" ends nothing. The viewer reads only the bytes before
+// the end to judge it.
+TEST(Viewer, ARevisionEndsAtItsEndOfFileMarkerOrTheEndOfLineBehindIt) {
+  using vhost::Coverage;
+  const struct Case {
+    const char* tail;  // written after the signed revision's "%%EOF"
+    size_t end;        // where the second range ends, after that "%%EOF"
+    Coverage coverage;
+  } cases[] = {
+      {"\r\n% more\n", 0, Coverage::EarlierRevision},   {"\r\n% more\n", 1, Coverage::Partial},
+      {"\r\n% more\n", 2, Coverage::EarlierRevision},   {"\r% more\n", 1, Coverage::EarlierRevision},
+      {"\n% more\n", 1, Coverage::EarlierRevision},      {"\n\n% more\n", 2, Coverage::Partial},
+      {" % more\n", 1, Coverage::Partial},               {"\n%%EOF\n% more", 6, Coverage::Partial},
+      {"\nstartxref\n0\n%%EOF% more", 13 + 5, Coverage::EarlierRevision},
+      {"\r\n", 2, Coverage::WholeDocument},
+  };
+  pdffixtures::DocumentPlan plan;
+  plan.signatures = {{"First"}};
+  const std::string signedPath = pdftest::scratch("revision-end-signed.pdf");
+  pdffixtures::writeDocument(plan, signedPath);
+  pdffixtures::sign(signedPath, "First", {});
+  std::string base = pdffixtures::readFile(signedPath);
+  while (!base.empty() && (base.back() == '\n' || base.back() == '\r')) base.pop_back();
+  ASSERT_EQ(base.substr(base.size() - 5), "%%EOF");
+  const std::vector<long long> r = pdffixtures::byteRange(signedPath, "First");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("tail ") + c.tail + ", end " + std::to_string(c.end));
+    const std::string path = pdftest::scratch("revision-end.pdf");
+    pdffixtures::writeFile(path, base + c.tail);
+    const long long end = static_cast<long long>(base.size() + c.end);
+    pdffixtures::replaceInPlace(path, "First", "/ByteRange",
+                                "[0 " + std::to_string(r[1]) + " " + std::to_string(r[2]) + " " +
+                                    std::to_string(end - r[2]) + "]");
+    vhost::Viewer viewer;
+    ASSERT_TRUE(viewer.loadPlugin(DUMMY_PLUGIN_PATH));
+    ASSERT_TRUE(viewer.openDocument(path));
+    const auto results = viewer.validateSignatures();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].coverage, c.coverage);
+  }
+}
+
 TEST(Viewer, OutsideSignersReachTheHandlerOfTheirSubFilter) {
   const testpki::Kit& kit = testpki::Kit::standard();
   pdffixtures::DocumentPlan plan;

@@ -279,15 +279,27 @@ ASBool PSDataSourceGetNextChunk(PSDataSource source, ASInt32 maxSize, ASUns8* bu
     if (maxSize <= 0 || buffer == nullptr || size == nullptr) raise(genErrBadParm);
     DataSourceRec& ds = *it->second;
     *size = 0;
-    if (ds.position >= ds.bytes.size()) return false;
-    size_t n = std::min<size_t>(static_cast<size_t>(maxSize), ds.bytes.size() - ds.position);
+    if (ds.left == 0) return false;
+    size_t n = std::min<size_t>(static_cast<size_t>(maxSize), ds.left);
     const auto& plan = state().config.chunkSizes;
     if (!plan.empty()) {
       ASInt32 limit = plan[ds.chunkTurn++ % plan.size()];
       n = std::min<size_t>(n, static_cast<size_t>(std::max<ASInt32>(limit, 0)));
     }
-    std::memcpy(buffer, ds.bytes.data() + ds.position, n);
-    ds.position += n;
+    // A chunk may end one range and begin the next.
+    size_t done = 0;
+    while (done < n) {
+      const auto& [offset, length] = ds.ranges[ds.range];
+      const size_t take = std::min(n - done, length - ds.position);
+      if (!ds.bytes->read(offset + ds.position, take, reinterpret_cast<char*>(buffer) + done)) raise(cosErrRead);
+      done += take;
+      ds.position += take;
+      if (ds.position == length) {
+        ++ds.range;
+        ds.position = 0;
+      }
+    }
+    ds.left -= n;
     *size = static_cast<ASInt32>(n);
     return true;
   });

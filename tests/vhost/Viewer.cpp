@@ -3,10 +3,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
+#include <openssl/evp.h>
 #include <openssl/pkcs7.h>
 #include <openssl/sha.h>
 #include <openssl/x509.h>
@@ -71,20 +70,6 @@ bool runCallback(ASCallback callback, std::string& error, const char* what) {
   return result;
 }
 
-// The whole file in one read into a block of its size: a document of many megabytes is
-// not copied through a growing stream buffer.
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) return {};
-  const std::streamoff size = in.tellg();
-  if (size <= 0) return {};
-  std::string bytes(static_cast<size_t>(size), '\0');
-  in.seekg(0);
-  in.read(bytes.data(), size);
-  bytes.resize(static_cast<size_t>(in.gcount()));
-  return bytes;
-}
-
 // The length of the BER element at `at`, with a definite or an indefinite length (signers
 // that stream their PKCS#7 write indefinite ones); 0 when it is malformed or cut short.
 size_t berElementLength(const std::string& v, size_t at, int depth) {
@@ -124,26 +109,36 @@ std::string berPrefix(const std::string& value) {
   return length > 0 ? value.substr(0, length) : value;
 }
 
-// The offsets at which a revision of the file ends: after each "%%EOF" that closes a
-// "startxref" with its offset, and after the end-of-line behind it.
-std::vector<size_t> revisionEnds(const std::string& file) {
-  std::vector<size_t> ends;
-  auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\0'; };
-  for (size_t at = file.find("%%EOF"); at != std::string::npos; at = file.find("%%EOF", at + 1)) {
-    size_t p = at;
-    while (p > 0 && space(file[p - 1])) --p;
-    const size_t digitsEnd = p;
-    while (p > 0 && file[p - 1] >= '0' && file[p - 1] <= '9') --p;
-    if (p == digitsEnd) continue;
-    while (p > 0 && space(file[p - 1])) --p;
-    if (p < 9 || file.compare(p - 9, 9, "startxref") != 0) continue;
-    size_t end = at + 5;
-    ends.push_back(end);
-    if (end < file.size() && file[end] == '\r') ++end;
-    if (end < file.size() && file[end] == '\n') ++end;
-    if (end != ends.back()) ends.push_back(end);
-  }
-  return ends;
+bool isPdfSpace(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\0'; }
+
+// Whether the "%%EOF" at `at` closes a "startxref" with its offset.
+bool closesStartxref(DocumentBytes& file, size_t at) {
+  size_t p = at;
+  while (p > 0 && isPdfSpace(file.byteAt(p - 1))) --p;
+  const size_t digitsEnd = p;
+  while (p > 0 && file.byteAt(p - 1) >= '0' && file.byteAt(p - 1) <= '9') --p;
+  if (p == digitsEnd) return false;
+  while (p > 0 && isPdfSpace(file.byteAt(p - 1))) --p;
+  if (p < 9) return false;
+  char word[9];
+  return file.read(p - 9, 9, word) && std::memcmp(word, "startxref", 9) == 0;
+}
+
+bool isEofMarker(DocumentBytes& file, size_t at) {
+  char marker[5];
+  return at + 5 <= file.size() && file.read(at, 5, marker) && std::memcmp(marker, "%%EOF", 5) == 0 &&
+         closesStartxref(file, at);
+}
+
+// Whether a revision of the file ends at `end`: right after a "%%EOF" that closes a
+// "startxref" with its offset, or after the end-of-line behind it (CR, LF or CR LF; after
+// a CR followed by LF only behind both). Only the bytes before `end` are read.
+bool isRevisionEnd(DocumentBytes& file, size_t end) {
+  if (end >= 5 && isEofMarker(file, end - 5)) return true;
+  const int last = end >= 1 ? file.byteAt(end - 1) : -1;
+  if (end >= 6 && last == '\n' && isEofMarker(file, end - 6)) return true;
+  if (end >= 6 && last == '\r' && file.byteAt(end) != '\n' && isEofMarker(file, end - 6)) return true;
+  return end >= 7 && last == '\n' && file.byteAt(end - 2) == '\r' && isEofMarker(file, end - 7);
 }
 
 int hexDigit(char c) {
@@ -154,20 +149,22 @@ int hexDigit(char c) {
 }
 
 // Whether the file's bytes [from, to) are exactly a hexadecimal string of these bytes.
-bool isHexStringOf(const std::string& file, size_t from, size_t to, const std::string& bytes) {
-  if (to < from + 2 || file[from] != '<' || file[to - 1] != '>') return false;
+bool isHexStringOf(DocumentBytes& file, size_t from, size_t to, const std::string& bytes) {
+  if (to < from + 2 || file.byteAt(from) != '<' || file.byteAt(to - 1) != '>') return false;
   std::string decoded;
   int high = -1;
   for (size_t p = from + 1; p + 1 < to; ++p) {
-    const char c = file[p];
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\0') continue;
-    const int d = hexDigit(c);
+    const int c = file.byteAt(p);
+    if (isPdfSpace(c)) continue;
+    const int d = c < 0 ? -1 : hexDigit(static_cast<char>(c));
     if (d < 0) return false;
     if (high < 0) {
       high = d;
     } else {
       decoded += static_cast<char>(high << 4 | d);
       high = -1;
+      // A gap larger than the string can no longer be it.
+      if (decoded.size() > bytes.size()) return false;
     }
   }
   if (high >= 0) decoded += static_cast<char>(high << 4);
@@ -175,14 +172,32 @@ bool isHexStringOf(const std::string& file, size_t from, size_t to, const std::s
 }
 
 // The coverage of a signature whose byte range lies inside the file.
-Coverage coverageOf(const std::string& file, const std::vector<long long>& range, const std::string& contents) {
+Coverage coverageOf(DocumentBytes& file, const std::vector<long long>& range, const std::string& contents) {
   if (range[0] != 0) return Coverage::Partial;
   const size_t gapStart = static_cast<size_t>(range[1]), gapEnd = static_cast<size_t>(range[2]);
   if (gapEnd < gapStart || !isHexStringOf(file, gapStart, gapEnd, contents)) return Coverage::Partial;
   const size_t end = static_cast<size_t>(range[2] + range[3]);
   if (end == file.size()) return Coverage::WholeDocument;
-  const std::vector<size_t> ends = revisionEnds(file);
-  return std::find(ends.begin(), ends.end(), end) != ends.end() ? Coverage::EarlierRevision : Coverage::Partial;
+  return isRevisionEnd(file, end) ? Coverage::EarlierRevision : Coverage::Partial;
+}
+
+// The SHA-1 of the ranges, read from the file in pieces; false when they cannot be read.
+bool sha1OfRanges(DocumentBytes& file, const std::vector<std::pair<size_t, size_t>>& ranges,
+                  unsigned char digest[SHA_DIGEST_LENGTH]) {
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  if (!context || EVP_DigestInit_ex(context.get(), EVP_sha1(), nullptr) != 1) return false;
+  std::vector<char> piece(64 * 1024);
+  for (const auto& [offset, length] : ranges) {
+    for (size_t done = 0; done < length;) {
+      const size_t n = std::min(piece.size(), length - done);
+      if (!file.read(offset + done, n, piece.data()) || EVP_DigestUpdate(context.get(), piece.data(), n) != 1) {
+        return false;
+      }
+      done += n;
+    }
+  }
+  if (EVP_DigestFinal_ex(context.get(), digest, nullptr) != 1) return false;
+  return true;
 }
 
 // Names the handler procedure the viewer runs while it lives, so that faults can be
@@ -452,8 +467,12 @@ std::vector<SignatureResult> Viewer::validateSignatures() {
   std::vector<SignatureResult> results;
   if (!s.active) return results;
   Document& doc = *s.active;
-  const std::string read = doc.memory.empty() ? readFile(doc.path) : std::string();
-  const std::string& file = doc.memory.empty() ? read : doc.memory;
+  // The file is read where the signatures need it, never held whole.
+  std::unique_ptr<DocumentBytes> opened =
+      doc.memory.empty() ? DocumentBytes::ofFile(doc.path) : DocumentBytes::ofMemory(doc.memory);
+  // A file that cannot be opened again reads as empty: no signature's ranges lie inside it.
+  if (!opened) opened = DocumentBytes::ofMemory(doc.memory);
+  DocumentBytes& file = *opened;
   // The result cabinets of the document's signatures while their panels can be read again.
   struct Panel {
     size_t index;
@@ -493,21 +512,28 @@ std::vector<SignatureResult> Viewer::validateSignatures() {
       results.push_back(r);
       continue;
     }
-    std::string signedData;
-    signedData.reserve(static_cast<size_t>(br[1] + br[3]));
-    signedData.append(file, static_cast<size_t>(br[0]), static_cast<size_t>(br[1]));
-    signedData.append(file, static_cast<size_t>(br[2]), static_cast<size_t>(br[3]));
+    const std::vector<std::pair<size_t, size_t>> ranges = {
+        {static_cast<size_t>(br[0]), static_cast<size_t>(br[1])}, {static_cast<size_t>(br[2]), static_cast<size_t>(br[3])}};
     std::string value = r.method == 1 ? contents.getStringValue() : berPrefix(contents.getStringValue());
     std::string cert = r.method == 1 ? (v.getKey("/Cert").isString() ? v.getKey("/Cert").getStringValue() : "")
                                      : signerCertificate(value);
     if (!s.config.certificateInCabinet.empty()) {
       cert.assign(s.config.certificateInCabinet.begin(), s.config.certificateInCabinet.end());
     }
-    unsigned char digest[SHA_DIGEST_LENGTH];
-    SHA1(reinterpret_cast<const unsigned char*>(signedData.data()), signedData.size(), digest);
+    // The viewer's own digest of the ranges goes with the values that are checked over it;
+    // the others digest the ranges themselves, as they read them.
+    unsigned char digest[SHA_DIGEST_LENGTH] = {};
+    if (r.method == 3 && !sha1OfRanges(file, ranges, digest)) {
+      r.error = "the document's file cannot be read";
+      r.method = 0;
+      results.push_back(r);
+      continue;
+    }
 
     auto source = std::make_unique<DataSourceRec>();
-    source->bytes = std::move(signedData);
+    source->bytes = &file;
+    source->ranges = ranges;
+    source->left = ranges[0].second + ranges[1].second;
     PSDataSource sourceHandle = reinterpret_cast<PSDataSource>(source.get());
     s.dataSources.emplace(sourceHandle, std::move(source));
     ASCab certCab = ops::ASCabNew();
@@ -516,7 +542,7 @@ std::vector<SignatureResult> Viewer::validateSignatures() {
     PSSigValidateParamsRec params{};
     params.size = sizeof params;
     params.sigMethod = r.method;
-    params.digest = digest;
+    params.digest = r.method == 3 ? digest : nullptr;
     params.sigValue = reinterpret_cast<const ASUns8*>(value.data());
     params.sigValueSize = static_cast<ASInt32>(value.size());
     params.signerCert = certCab;
@@ -619,7 +645,11 @@ PubSecHandlerRec* Viewer::registeredHandler() const {
 }
 PSDataSource Viewer::newDataSource(const std::string& bytes) {
   auto source = std::make_unique<DataSourceRec>();
-  source->bytes = bytes;
+  source->owned = bytes;
+  source->ownBytes = DocumentBytes::ofMemory(source->owned);
+  source->bytes = source->ownBytes.get();
+  source->ranges = {{0, bytes.size()}};
+  source->left = bytes.size();
   PSDataSource handle = reinterpret_cast<PSDataSource>(source.get());
   state_->dataSources.emplace(handle, std::move(source));
   return handle;

@@ -14,6 +14,7 @@
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFTokenizer.hh>
 
+#include "DocumentBytes.h"
 #include "Viewer.h"
 #include "pisdk/PIExcept.h"
 
@@ -102,9 +103,16 @@ struct MenuItemRec {
   void* executeData = nullptr;
 };
 
+// The signed ranges of a document, read from where they lie in turn; nothing of them is
+// copied beforehand.
 struct DataSourceRec {
-  std::string bytes;
-  size_t position = 0;
+  std::string owned;                        // bytes a test handed over, when it did
+  std::unique_ptr<DocumentBytes> ownBytes;  // over `owned`
+  DocumentBytes* bytes = nullptr;
+  std::vector<std::pair<size_t, size_t>> ranges;  // offset and length, in the file
+  size_t range = 0;     // the range being read
+  size_t position = 0;  // the next byte's place in it
+  size_t left = 0;      // bytes not yet handed out
   size_t chunkTurn = 0;
 };
 

@@ -2,11 +2,16 @@
 // and prints what the plug-in answered, beside the viewer's own word on how much of the
 // document the signature covers.
 //
-//   vhost-run [--language CODE] [--product NAME] [--version MAJOR] PLUGIN PDF
+//   vhost-run [--language CODE] [--product NAME] [--version MAJOR] [--trusted DER]... PLUGIN PDF
+//
+// --trusted adds a DER certificate to the viewer's trusted identities (one per option).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "Viewer.h"
 #include "platform/window_test.h"
@@ -22,13 +27,24 @@ int main(int argc, char** argv) {
       config.product = argv[i + 1];
     } else if (option == "--version") {
       config.major = static_cast<ASInt16>(std::atoi(argv[i + 1]));
+    } else if (option == "--trusted") {
+      std::ifstream in(argv[i + 1], std::ios::binary);
+      std::vector<unsigned char> der((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      if (!in.good() && !in.eof()) der.clear();
+      if (der.empty()) {
+        std::fprintf(stderr, "vhost-run: cannot read the certificate %s\n", argv[i + 1]);
+        return 2;
+      }
+      config.trustedCerts.push_back(der);
     } else {
       std::fprintf(stderr, "vhost-run: unknown option %s\n", argv[i]);
       return 2;
     }
   }
   if (argc - i != 2) {
-    std::fprintf(stderr, "usage: vhost-run [--language CODE] [--product NAME] [--version MAJOR] PLUGIN PDF\n");
+    std::fprintf(stderr,
+                 "usage: vhost-run [--language CODE] [--product NAME] [--version MAJOR] [--trusted DER]... PLUGIN "
+                 "PDF\n");
     return 2;
   }
   vhost::Viewer viewer(config);

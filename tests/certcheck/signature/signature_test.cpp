@@ -637,6 +637,100 @@ TEST(VerifyPkcs7DigestSignature, CryptoApiAndP192Variants) {
   EXPECT_EQ(verifyPKCS7DigestSignature(nullptr, 20, rsa.data(), size(rsa), &qualified, nullptr), kBadInput);
 }
 
+// Data that arrive in pieces: whatever the cut (single bytes, a piece that ends inside the
+// content a value carries, empty pieces between), the outcome, the qualified flag and the
+// signer handed back are those of the data as one block.
+TEST(SignedDataCheck, DataInPiecesGiveTheOutcomeOfTheWholeData) {
+  const testpki::Kit& kit = testpki::Kit::standard();
+  const Bytes head(kData.begin(), kData.begin() + 5000);
+  const Bytes other = tampered(kData, 19999);
+  const struct Row {
+    const char* what;
+    bool pkcs1;
+    Bytes value;
+    const char* certificate;  // PKCS#1: the signer; PKCS#7: the one handed back
+    Bytes data;
+    Outcome expected;
+  } rows[] = {
+      {"PKCS#1 RSA SHA-1", true, kit.sign("pkcs1", "rsa1024", kData), "rsa1024", kData, {kValid, true}},
+      {"PKCS#1 RSA, last byte changed", true, kit.sign("pkcs1", "rsa1024", kData), "rsa1024", other,
+       {kMismatch, true}},
+      {"PKCS#1 SHA-256 DigestInfo", true, kit.sign("pkcs1", "rsa1024", kData, {"--md", "sha256"}), "rsa1024", kData,
+       {kUnsupported, true}},
+      {"PKCS#1 P-192 r||s", true, kit.sign("rs", "p192", kData), "p192", kData, {kValid, true}},
+      {"PKCS#1 P-192 r||s, first byte changed", true, kit.sign("rs", "p192", kData), "p192", tampered(kData, 0),
+       {kMismatch, true}},
+      {"PKCS#7 attributes, SHA-256", false, kit.sign("p7-detached", "rsa2048", kData), "rsa2048", kData,
+       {kValid, true}},
+      {"PKCS#7 attributes, other data", false, kit.sign("p7-detached", "rsa2048", kData), "rsa2048", other,
+       {kMismatch, true}},
+      {"PKCS#7 no attributes, RIPEMD-160", false,
+       kit.sign("p7-detached", "rsa1024", kData, {"--md", "ripemd160", "--noattr"}), "rsa1024", kData,
+       {kValid, true}},
+      {"PKCS#7 no attributes, other data", false, kit.sign("p7-detached", "rsa2048", kData, {"--noattr"}), "rsa2048",
+       other, {kMismatch, true}},
+      {"PKCS#7 ECDSA no attributes", false, kit.sign("p7-detached", "p256-noqc", kData, {"--noattr"}), "p256-noqc",
+       kData, {kValid, false}},
+      {"PKCS#7 ECDSA, other data", false, kit.sign("p7-detached", "p256", kData), "p256", other, {kMismatch, true}},
+      {"PKCS#7 enveloping", false, kit.sign("p7-enveloping", "rsa2048", head), "rsa2048", head, {kValid, true}},
+      {"PKCS#7 enveloping, content changed", false, kit.sign("p7-enveloping", "rsa2048", head, {"--noattr"}),
+       "rsa2048", tampered(head, 4999), {kMismatch, true}},
+      {"PKCS#7 enveloping, data shorter than the content", false,
+       kit.sign("p7-enveloping", "rsa2048", head, {"--noattr"}), "rsa2048", Bytes(head.begin(), head.end() - 1),
+       {kMismatch, true}},
+      {"PKCS#7 enveloping, data longer than the content", false, kit.sign("p7-enveloping", "rsa2048", head),
+       "rsa2048", kData, {kMismatch, true}},
+      {"PKCS#7 RSA-PSS", false, kit.sign("p7-detached", "rsa2048", kData, {"--pss"}), "", kData,
+       {kUnsupported, false}},
+  };
+  const std::vector<std::vector<size_t>> plans = {{}, {1}, {7, 0, 1024}, {1024}, {4999, 2}, {65536}};
+  for (const Row& row : rows) {
+    const Bytes certificate = row.certificate[0] != 0 ? kit.certificate(row.certificate) : Bytes();
+    for (const std::vector<size_t>& plan : plans) {
+      SCOPED_TRACE(std::string(row.what) + ", pieces of " + (plan.empty() ? "all" : std::to_string(plan[0])) + "...");
+      SignedDataCheck check =
+          row.pkcs1 ? SignedDataCheck::pkcs1(row.value.data(), size(row.value), certificate.data(), size(certificate))
+                    : SignedDataCheck::pkcs7(row.value.data(), size(row.value));
+      for (size_t at = 0, turn = 0; at < row.data.size(); ++turn) {
+        const size_t n = plan.empty() ? row.data.size() : std::min(plan[turn % plan.size()], row.data.size() - at);
+        check.update(row.data.data() + at, n);
+        at += n;
+      }
+      bool qualified = false;
+      VOQ_String signer(3, "old");
+      EXPECT_EQ(check.finish(&qualified, row.pkcs1 ? nullptr : &signer), row.expected.code);
+      EXPECT_EQ(qualified, row.expected.qualified);
+      if (!row.pkcs1) {
+        EXPECT_EQ(Bytes(signer.getData(), signer.getData() + signer.getLength()), certificate);
+      }
+    }
+  }
+}
+
+// No data, or only empty pieces, is missing input whatever the value; nothing is read
+// from the value then.
+TEST(SignedDataCheck, NoDataIsMissingInput) {
+  const testpki::Kit& kit = testpki::Kit::standard();
+  const Bytes value = kit.sign("p7-detached", "rsa2048", kData);
+  const Bytes signature = kit.sign("pkcs1", "rsa1024", kData);
+  const Bytes certificate = kit.certificate("rsa1024");
+  for (bool emptyPiece : {false, true}) {
+    SignedDataCheck p7 = SignedDataCheck::pkcs7(value.data(), size(value));
+    SignedDataCheck p1 = SignedDataCheck::pkcs1(signature.data(), size(signature), certificate.data(),
+                                                size(certificate));
+    if (emptyPiece) {
+      p7.update(kData.data(), 0);
+      p1.update(nullptr, 10);
+    }
+    bool qualified = false;
+    VOQ_String signer(3, "old");
+    EXPECT_EQ(p7.finish(&qualified, &signer), kBadInput);
+    EXPECT_EQ(signer.getLength(), 0u);
+    EXPECT_EQ(p1.finish(&qualified, nullptr), kBadInput);
+    EXPECT_FALSE(qualified);
+  }
+}
+
 TEST(IsQualifiedCertificate, ReportsTheQcStatementsExtension) {
   const testpki::Kit& kit = testpki::Kit::standard();
   const struct {
