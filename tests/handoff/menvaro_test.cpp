@@ -404,8 +404,10 @@ TEST_P(Menvaro, RegisterWithoutApprovedList) {
   EXPECT_TRUE(entries().empty());
 }
 
-std::string buildName(const ::testing::TestParamInfo<handofftest::ShellExtension>& info) { return info.param.name; }
+std::string buildName(const ::testing::TestParamInfo<handofftest::ShellExtension>& info) {
+  return info.param.label();
+}
 
-INSTANTIATE_TEST_SUITE_P(Builds, Menvaro, ::testing::ValuesIn(handofftest::shellExtensions()), buildName);
+INSTANTIATE_TEST_SUITE_P(Builds, Menvaro, ::testing::ValuesIn(handofftest::shellExtensionRoads()), buildName);
 
 }  // namespace

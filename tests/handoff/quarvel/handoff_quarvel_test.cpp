@@ -65,22 +65,22 @@ TEST_F(HandOffToQuarvel, RetryOnceQuarvelIsRunning) {
   EXPECT_TRUE(quarveltest::eventually([&] { return dialogs() == std::vector<std::string>{"/home/max/Angebot.pdf"}; }));
 }
 
-// The context-menu extension of each build (the 32-bit one in a 32-bit shell host)
-// hands the path to the 64-bit Quarvel.
+// The context-menu extension of each build (the 32-bit one in a 32-bit shell host, by
+// the kernel and under user-mode emulation) hands the path to the 64-bit Quarvel.
 TEST_F(HandOffToQuarvel, ContextMenuOpensTheSignFileDialogWithThePath) {
   start();
   std::vector<std::string> expected;
   std::string skipped;
-  for (const handofftest::ShellExtension& extension : handofftest::shellExtensions()) {
+  for (const handofftest::ShellExtension& extension : handofftest::shellExtensionRoads()) {
     if (!handofftest::runsHere(extension)) {
       skipped = handofftest::howItRuns(extension);
       continue;
     }
-    const std::string path = "/home/Max Müller/Eigene Dateien/Vertrag " + extension.name + ".pdf";
+    const std::string path = "/home/Max Müller/Eigene Dateien/Vertrag " + extension.label() + ".pdf";
     const std::vector<std::string> lines = handofftest::runShellHost(extension, {"invoke", "0", path});
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "invoke 0x00000000"), lines.end()) << extension.name;
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "invoke 0x00000000"), lines.end()) << extension.label();
     expected.push_back(path);
-    EXPECT_TRUE(quarveltest::eventually([&] { return dialogs() == expected; })) << extension.name;
+    EXPECT_TRUE(quarveltest::eventually([&] { return dialogs() == expected; })) << extension.label();
   }
   if (!skipped.empty()) GTEST_SKIP() << skipped;
 }
@@ -99,9 +99,9 @@ TEST_F(HandOffToQuarvel, LongAndBadPathsAreSignedWholeOrRefusedWithABox) {
   std::vector<Sender> senders = {{"Tavrin", [](const std::string& path) {
                                     EXPECT_EQ(quarveltest::startProgram(TAVRIN, {path}).wait(), 0);
                                   }}};
-  for (const handofftest::ShellExtension& extension : handofftest::shellExtensions()) {
+  for (const handofftest::ShellExtension& extension : handofftest::shellExtensionRoads()) {
     if (!handofftest::runsHere(extension)) continue;  // ContextMenuOpensTheSignFileDialogWithThePath says why
-    senders.push_back({extension.name, [extension](const std::string& path) {
+    senders.push_back({extension.label(), [extension](const std::string& path) {
                          const std::vector<std::string> lines = handofftest::runShellHost(extension, {"invoke", "0", path});
                          EXPECT_NE(std::find(lines.begin(), lines.end(), "invoke 0x00000000"), lines.end());
                        }});

@@ -76,7 +76,7 @@ std::vector<Request> Receiver::requests() const {
   return out;
 }
 
-void PrintTo(const ShellExtension& extension, std::ostream* out) { *out << extension.name; }
+void PrintTo(const ShellExtension& extension, std::ostream* out) { *out << extension.label(); }
 
 std::vector<ShellExtension> shellExtensions() {
   std::vector<ShellExtension> out{{"Menvaro", SHELLEXT_HOST, MENVARO_DLL}};
@@ -126,15 +126,16 @@ int quietStatus(const std::string& program, std::vector<std::string> args) {
 
 Runner runnerOf(const ShellExtension& extension) {
   static std::map<std::string, Runner> known;
-  auto it = known.find(extension.host);
+  const std::string key = extension.host + (extension.emulated ? " emulated" : "");
+  auto it = known.find(key);
   if (it != known.end()) return it->second;
   // Started without arguments the host prints its usage and ends with 2.
   Runner runner = Runner::kKernel;
-  if (quietStatus(extension.host, {}) == -2) {
+  if (extension.emulated || quietStatus(extension.host, {}) == -2) {
     const std::string emulator = emulatorPath();
     runner = !emulator.empty() && quietStatus(emulator, {extension.host}) == 2 ? Runner::kEmulator : Runner::kNone;
   }
-  return known[extension.host] = runner;
+  return known[key] = runner;
 }
 
 bool runsHere(const ShellExtension& extension) { return runnerOf(extension) != Runner::kNone; }
@@ -148,8 +149,21 @@ std::string howItRuns(const ShellExtension& extension) {
     case Runner::kNone:
       break;
   }
+  if (extension.emulated)
+    return std::string(kEmulator) + " (Debian's qemu-user) does not run the " + extension.name + " shell host";
   return std::string("neither this machine's kernel nor ") + kEmulator + " (Debian's qemu-user) runs the " +
          extension.name + " shell host";
+}
+
+std::vector<ShellExtension> shellExtensionRoads() {
+  std::vector<ShellExtension> out = shellExtensions();
+  for (const ShellExtension& extension : shellExtensions()) {
+    if (extension.host == SHELLEXT_HOST || runnerOf(extension) != Runner::kKernel) continue;
+    ShellExtension emulated = extension;
+    emulated.emulated = true;
+    if (runnerOf(emulated) == Runner::kEmulator) out.push_back(emulated);
+  }
+  return out;
 }
 
 std::vector<std::string> readLines(const std::string& file) {

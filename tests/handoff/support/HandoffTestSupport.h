@@ -45,11 +45,18 @@ struct ShellExtension {
   std::string name;    // "Menvaro" or "Menvaro32"
   std::string host;    // the shellext_host program
   std::string module;  // the extension's file
+  bool emulated = false;  // run under user-mode emulation even where the kernel runs it
+  // The build and how it is run, for test names and messages: "Menvaro32_qemu".
+  std::string label() const { return emulated ? name + "_qemu" : name; }
 };
 // Names the build in test names and messages.
 void PrintTo(const ShellExtension& extension, std::ostream* out);
 // The builds there are: Menvaro, and Menvaro32 where the 32-bit build exists.
 std::vector<ShellExtension> shellExtensions();
+// The builds, and each build whose host this kernel runs once more under the emulator
+// where the emulator runs it too: the road a machine whose kernel refuses 32-bit
+// programs takes is then tried on every machine.
+std::vector<ShellExtension> shellExtensionRoads();
 // How this machine starts the build's shell host: a kernel built without 32-bit
 // emulation refuses the 32-bit one (ENOEXEC) though the toolchain builds it; Debian's
 // qemu-user then runs it under user-mode emulation (qemu-i386).
