@@ -23,6 +23,7 @@
 #include "platform/waitpoint.h"
 #include "platform/window_test.h"
 #include "window_internal.h"
+#include "window_marshal.h"
 
 namespace platform {
 namespace win {
@@ -221,45 +222,33 @@ static_assert(sizeof(WireRequest) == 48 && offsetof(WireRequest, wParam) == 16 &
               "request layout");
 static_assert(sizeof(WireReply) == 24 && offsetof(WireReply, result) == 8, "reply layout");
 
-// Messages whose parameters point into the sender's memory. Only those carried as a
-// payload cross a process; the others are refused rather than handed over as
-// addresses that mean nothing (or something harmful) to the receiver.
-bool pointsIntoSender(UINT msg) {
-  switch (msg) {
-    case WM_CREATE:
-    case WM_NCCREATE:
-    case WM_SETTEXT:
-    case WM_GETTEXT:
-    case WM_GETMINMAXINFO:
-    case WM_WINDOWPOSCHANGING:
-    case WM_WINDOWPOSCHANGED:
-    case WM_NCCALCSIZE:
-    case WM_NOTIFY:
-    case WM_COPYDATA:
-    case 0x002B:  // WM_DRAWITEM
-    case 0x002C:  // WM_MEASUREITEM
-    case 0x002D:  // WM_DELETEITEM
-    case 0x0039:  // WM_COMPAREITEM
-    case 0x0053:  // WM_HELP
-    case 0x007C:  // WM_STYLECHANGING
-    case 0x007D:  // WM_STYLECHANGED
-      return true;
-    default:
-      return false;
-  }
-}
-
+// What travels after the request for a message (the layer's own SetWindowPos request aside).
 uint32_t payloadOf(UINT msg) {
-  switch (msg) {
-    case WM_COPYDATA:
+  switch (carriageOf(msg)) {
+    case Carriage::CopyData:
       return kCopyData;
-    case WM_SETTEXT:
+    case Carriage::TextIn:
       return kTextIn;
-    case WM_GETTEXT:
+    case Carriage::TextOut:
       return kTextOut;
     default:
       return kNoPayload;
   }
+}
+
+// The receiver's rule: whatever the sender wrote, a message reaches a window procedure
+// only when its parameters are values or what the layer copied for it.
+bool mayDeliver(HWND hwnd, const WireRequest& req) {
+  if (req.msg == kSetWindowPosRequest) return req.kind == kSend && req.payload == kWindowPos;
+  if (req.payload != payloadOf(req.msg)) return false;
+  WNDPROC classProc = nullptr;
+  {
+    auto lock = lockWindows();
+    Window* w = findLocal(hwnd);
+    if (w == nullptr) return false;
+    classProc = w->cls ? w->cls->proc : nullptr;
+  }
+  return crossesToWindow(classProc, req.msg, req.kind == kPost, static_cast<LPARAM>(req.lParam));
 }
 
 bool readAll(int fd, void* buffer, size_t size) {
@@ -341,7 +330,7 @@ void handleConnection(int socketFd) {
   std::vector<char> textOut;
   if (!ownedByThisThread(hwnd)) {
     reply.status = 1;
-  } else if (pointsIntoSender(req.msg) && (req.payload != payloadOf(req.msg) || req.kind == kPost)) {
+  } else if (!mayDeliver(hwnd, req)) {
     reply.status = 2;  // an address of another process, or a payload that does not fit the message
   } else if (req.kind == kPost) {
     MSG m{};
@@ -351,9 +340,9 @@ void handleConnection(int socketFd) {
     m.lParam = static_cast<LPARAM>(req.lParam);
     m.time = GetTickCount();
     postLocal(GetCurrentThreadId(), m);
-  } else if (req.msg == kSetWindowPosRequest || req.payload == kWindowPos) {
+  } else if (req.msg == kSetWindowPosRequest) {
     WireWindowPos pos{};
-    if (req.msg != kSetWindowPosRequest || req.payload != kWindowPos || data.size() != sizeof pos) {
+    if (data.size() != sizeof pos) {
       reply.status = 2;
     } else {
       memcpy(&pos, data.data(), sizeof pos);
@@ -560,6 +549,11 @@ bool sendToThread(DWORD tid, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, 
 // Sends to another process's window and waits for the answer.
 bool sendToProcess(const RegistryEntry& e, uint32_t kind, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
                    DWORD timeoutMs, LRESULT* result) {
+  // What the receiver would refuse is refused here already, with the platform's codes.
+  if (msg == kSetWindowPosRequest ? kind != kSend : !crossesToClass(e.className, msg, kind == kPost, lParam)) {
+    SetLastError(kind == kPost ? ERROR_MESSAGE_SYNC_ONLY : ERROR_ACCESS_DENIED);
+    return false;
+  }
   auto me = myQueue();
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) {
@@ -588,12 +582,7 @@ bool sendToProcess(const RegistryEntry& e, uint32_t kind, HWND hwnd, UINT msg, W
   req.lParam = static_cast<uint64_t>(lParam);
   const unsigned char* bytes = nullptr;
   req.payload = payloadOf(msg);
-  if (pointsIntoSender(msg) && (req.payload == kNoPayload || kind == kPost || lParam == 0)) {
-    close(fd);
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return false;
-  }
-  if (msg == kSetWindowPosRequest && kind != kSend) {
+  if (req.payload != kNoPayload && lParam == 0) {
     close(fd);
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
@@ -664,7 +653,7 @@ bool sendToProcess(const RegistryEntry& e, uint32_t kind, HWND hwnd, UINT msg, W
   }
   if (reply.magic != kReplyMagic || reply.status != 0) {
     close(fd);
-    SetLastError(reply.status == 2 ? ERROR_INVALID_PARAMETER : ERROR_INVALID_WINDOW_HANDLE);
+    SetLastError(reply.status == 2 ? ERROR_ACCESS_DENIED : ERROR_INVALID_WINDOW_HANDLE);
     return false;
   }
   if (req.payload == kTextOut && reply.extra > 0) {
@@ -934,8 +923,9 @@ BOOL WINAPI TranslateMessage(const MSG* msg) {
 LRESULT WINAPI DispatchMessageA(const MSG* msg) {
   if (msg == nullptr || msg->hwnd == nullptr) return 0;
   if (msg->message == WM_TIMER && msg->lParam != 0) {
-    using TimerProc = void(CALLBACK*)(HWND, UINT, UINT_PTR, DWORD);
-    reinterpret_cast<TimerProc>(msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, msg->time);
+    // Only a timer procedure registered with the layer is ever called, and this layer
+    // offers no SetTimer: a WM_TIMER that names a procedure was posted by hand (from
+    // this process or another) with an address of the poster's choosing. Dropped.
     return 0;
   }
   if (!ownedByThisThread(msg->hwnd)) {
@@ -1071,6 +1061,12 @@ bool pumpMessagesUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     waitForWork(*q, std::min(10, std::max(1, remainingMs(deadline))));
   }
   return true;
+}
+
+std::string messageEndpoint(HWND hwnd) {
+  RegistryEntry entry;
+  if (!lookupWindow(toId(hwnd), &entry)) return std::string();
+  return endpointName(entry.pid, entry.tid);
 }
 
 }  // namespace wintest

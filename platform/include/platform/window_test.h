@@ -39,6 +39,10 @@ int pendingSentMessages();
 int pumpMessages();
 // Pumps until `done` answers true or the time is up; false on time-out.
 bool pumpMessagesUntil(const std::function<bool()>& done, DWORD timeoutMs);
+// The abstract socket name (without its leading NUL) on which the thread owning a
+// top-level window of any process takes messages from other processes; "" when no
+// such window lives. A test plays a hostile process with it, writing the wire itself.
+std::string messageEndpoint(HWND hwnd);
 
 // --- Windows ----------------------------------------------------------------------
 std::vector<HWND> threadWindows(DWORD threadId);

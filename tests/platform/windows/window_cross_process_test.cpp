@@ -143,8 +143,10 @@ TEST(CrossProcess, AnotherProcessFindsTheWindowAndGetsTheExactBytes) {
   NMHDR header{h, 1, 0};
   SetLastError(0);
   EXPECT_EQ(SendMessageTimeoutA(h, WM_NOTIFY, 1, reinterpret_cast<LPARAM>(&header), SMTO_NORMAL, 3000, &answer), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  SetLastError(0);
   EXPECT_FALSE(PostMessageA(h, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("x")));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MESSAGE_SYNC_ONLY));
   ASSERT_NE(SendMessageTimeoutA(h, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds), SMTO_NORMAL, 3000, &result), 0);
 
   EXPECT_TRUE(PostMessageA(h, kQuit, 0, 0));
