@@ -9,6 +9,7 @@
 namespace cardvariant {
 
 VOQ::VSingleton<CdllFactory> CdllFactory::s_singleton;
+std::atomic<unsigned long long> CdllFactory::s_unloads{0};
 
 void CdllFactory::Lock() {
   if (s_singleton.semaphore().acquire() != VSingletonSemaphore::kOk)
@@ -37,6 +38,8 @@ CdllFactory::CdllFactory() { logObject(this, kConstructed); }
 CdllFactory::~CdllFactory() {
   {
     VCriticalSectionLock guard(m_section);
+    // Counted before the release: whoever checks the count afterwards resolves anew.
+    if (!m_modules.empty()) s_unloads.fetch_add(1, std::memory_order_acq_rel);
     for (auto& entry : m_modules) FreeLibrary(entry.second);
     m_modules.clear();
   }
@@ -49,7 +52,7 @@ HMODULE CdllFactory::getHandle(const char* dllName) {
   if (dllName == nullptr) {
     log("getHandle", "Parameter: NULL. Function started.\n", 3, kPush);
   } else {
-    log("getHandle", VOQ::formatString("Parameter: %s. Function started.\n", dllName).c_str(), 3, kPush);
+    logLazy("getHandle", 3, kPush, [&] { return VOQ::formatString("Parameter: %s. Function started.\n", dllName); });
     {
       VCriticalSectionLock guard(m_section);
       auto found = m_modules.find(dllName);
@@ -71,7 +74,8 @@ HMODULE CdllFactory::getHandle(const char* dllName) {
       }
     }
   }
-  log("getHandle", VOQ::formatString("returned: 0x%p.\n", static_cast<void*>(module)).c_str(), 3, kPop | kFlush);
+  logLazy("getHandle", 3, kPop | kFlush,
+          [&] { return VOQ::formatString("returned: 0x%p.\n", static_cast<void*>(module)); });
   return module;
 }
 
@@ -79,15 +83,14 @@ FARPROC CdllFactory::getFunction(const char* dllName, const char* functionName, 
   (void)mode;
   FARPROC function = nullptr;
   if (dllName == nullptr || functionName == nullptr) {
-    log("getFunction",
-        VOQ::formatString(dllName == nullptr ? "Parameter: NULL, %s. Function started.\n"
+    logLazy("getFunction", 3, kPush, [&] {
+      return VOQ::formatString(dllName == nullptr ? "Parameter: NULL, %s. Function started.\n"
                                                   : "Parameter: %s, NULL. Function started.\n",
-                               dllName == nullptr ? (functionName ? functionName : "NULL") : dllName)
-            .c_str(),
-        3, kPush);
+                               dllName == nullptr ? (functionName ? functionName : "NULL") : dllName);
+    });
   } else {
-    log("getFunction", VOQ::formatString("Parameter: %s, %s. Function started.\n", dllName, functionName).c_str(), 3,
-        kPush);
+    logLazy("getFunction", 3, kPush,
+            [&] { return VOQ::formatString("Parameter: %s, %s. Function started.\n", dllName, functionName); });
     try {
       function = GetProcAddress(getHandle(dllName), functionName);
     } catch (...) {
@@ -100,8 +103,8 @@ FARPROC CdllFactory::getFunction(const char* dllName, const char* functionName, 
                                         VOQ::formatMessage("Funktion: %s existiert nicht.\n", functionName).c_str());
     }
   }
-  log("getFunction", VOQ::formatString("returned: 0x%p.\n", reinterpret_cast<void*>(function)).c_str(), 3,
-      kPop | kFlush);
+  logLazy("getFunction", 3, kPop | kFlush,
+          [&] { return VOQ::formatString("returned: 0x%p.\n", reinterpret_cast<void*>(function)); });
   return function;
 }
 
@@ -110,6 +113,8 @@ FARPROC CdllFactory::getFunction(const char* dllName, const char* functionName, 
 void* resolveCTAPIFunction(const char* driverName, const char* function) {
   return reinterpret_cast<void*>(CdllFactory::getInstance()->getFunction(driverName, function, "Normal"));
 }
+
+unsigned long long ctapiModuleUnloads() { return CdllFactory::unloadCount(); }
 
 unsigned char ctInit(unsigned short ctn, unsigned short pn) {
   CTInitArguments arguments{ctn, pn};

@@ -2,6 +2,7 @@
 // kept for the process; functions are resolved from it on each call.
 #pragma once
 
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <string>
@@ -31,6 +32,10 @@ class CdllFactory : public CLogable {
   static void Lock();
   static void Unlock();
 
+  // How many times a factory has let its modules go (each destruction counts once):
+  // an address handed out before that may point into a module no longer loaded.
+  static unsigned long long unloadCount() { return s_unloads.load(std::memory_order_acquire); }
+
  private:
   CdllFactory();
 
@@ -43,6 +48,7 @@ class CdllFactory : public CLogable {
   static void deleteAtExit();
 
   static VOQ::VSingleton<CdllFactory> s_singleton;
+  static std::atomic<unsigned long long> s_unloads;
 };
 
 // CT_init of the current CT-API driver on the caller's thread: its 8-bit result,

@@ -1,5 +1,8 @@
 // The binding to the CT-API driver: CT_init, CT_data and CT_close of the driver
-// that the process-wide driver name names, resolved on every call.
+// that the process-wide driver name names. CT_data and CT_close are resolved once per
+// driver and kept while the module they came from stays loaded; CT_init, which opens
+// a terminal, is resolved afresh each time (and, should it come out different, the
+// driver's other entry points are resolved again as well).
 #pragma once
 
 #include <string>
@@ -9,7 +12,7 @@
 
 QUARVEL_CARD_NAMESPACE_BEGIN
 
-// The process-wide driver name; every binding call resolves its function from it.
+// The process-wide driver name; every binding call takes its function from that driver.
 void setCTAPIDll(const std::string& name);
 std::string getCTAPIDll();
 
@@ -31,7 +34,8 @@ signed char ctData(unsigned short ctn, unsigned char* dad, unsigned char* sad, u
 signed char ctClose(unsigned short ctn);
 
 // How the binding finds a driver function: CdllFactory in "Normal" mode unless a
-// test puts its own resolver in place. NULL when the function cannot be had.
+// test puts its own resolver in place. NULL when the function cannot be had. A new
+// resolver takes effect at once: nothing resolved by the previous one is used again.
 using CTAPIResolver = void* (*)(const char* driverName, const char* function);
 CTAPIResolver setCTAPIResolver(CTAPIResolver resolver);
 

@@ -9,7 +9,10 @@ void* resolveCTAPIFunction(const char* driverName, const char* function) {
   CdllFactory* factory = CdllFactory::getInstance();
   return factory ? reinterpret_cast<void*>(factory->getFunction(driverName, function, "Normal")) : nullptr;
 }
+
+unsigned long long ctapiModuleUnloads() { return CdllFactory::unloadCount(); }
 #else
 // Until DLL loading by logical name is there, no driver can be named.
 void* resolveCTAPIFunction(const char*, const char*) { return nullptr; }
+unsigned long long ctapiModuleUnloads() { return 0; }
 #endif

@@ -1,5 +1,6 @@
 #include "foundation/core/CKonfigurator.h"
 
+#include "foundation/archive/InstalledArchive.h"
 #include "foundation/archive/SignedArchive.h"
 #include "foundation/base/ApplicationIdentity.h"
 #include "foundation/base/CException.h"
@@ -214,13 +215,9 @@ int CKonfigurator::lookupSigned(bool external, const CKonfigParam* params, std::
 void CKonfigurator::getModulePath(const CKonfigParam& module, const char* fileName, std::string& target) {
   const char* name = keyText(module);
   if (fileName == nullptr || name == nullptr) return;
-  ArchivePtr archive(loadSignedFile(fileName));
-  if (!archive) return;
-  ManifestSection* section = sectionNamed(archive.get(), name);
-  if (section == nullptr) return;
-  const char* text = reinterpret_cast<const char*>(section->name.data);
-  const void* colon = std::memchr(text, ':', section->name.length);
-  if (colon == nullptr) return;
-  const char* path = static_cast<const char*>(colon) + 1;
-  target.assign(path, static_cast<size_t>(text + section->name.length - path));
+  InstalledSection section;
+  if (!readInstalledSection(fileName, name, section)) return;
+  const size_t colon = section.name.find(':');
+  if (colon == std::string::npos) return;
+  target.assign(section.name, colon + 1, std::string::npos);
 }

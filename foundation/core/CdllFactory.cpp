@@ -1,7 +1,6 @@
 #include "foundation/core/CdllFactory.h"
 
-#include "foundation/archive/InstallDir.h"
-#include "foundation/archive/SignedArchive.h"
+#include "foundation/archive/InstalledArchive.h"
 #include "foundation/base/CException.h"
 #include "foundation/core/CKonfigurator.h"
 
@@ -16,6 +15,7 @@
 #include <vector>
 
 VOQ::VSingleton<CdllFactory> CdllFactory::s_singleton;
+std::atomic<unsigned long long> CdllFactory::s_unloads{0};
 
 namespace {
 
@@ -33,41 +33,15 @@ __attribute__((format(printf, 1, 2))) std::string trace(const char* format, ...)
 
 bool isMode(const char* mode, const char* wanted) { return mode != nullptr && std::strcmp(mode, wanted) == 0; }
 
-// The whole file, or nothing for a missing, empty or unreadable one.
-std::vector<unsigned char> readWholeFile(const std::string& path) {
-  struct _stat status;
-  if (_stat(path.c_str(), &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG || status.st_size <= 0) return {};
-  if (static_cast<unsigned long long>(status.st_size) > 0xFFFFFFFFull) return {};
-  std::vector<unsigned char> bytes(static_cast<size_t>(status.st_size));
-  FILE* opened = nullptr;
-  if (fopen_s(&opened, path.c_str(), "rb") != 0) return {};
-  std::unique_ptr<FILE, int (*)(FILE*)> file(opened, &std::fclose);
-  if ( std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) return {};
-  return bytes;
-}
-
 // The module file that the verified archive <InstallDir>\<name>.esw names, as
 // <InstallDir>\<relative path>; empty when anything is missing or unverified.
 std::string securePath(const char* name) {
-  char installDir[512];
-  if (readInstallDir(installDir, sizeof installDir) != 1) return {};
-  const std::string directory = installDir;
-  const std::vector<unsigned char> bytes = readWholeFile(directory + "\\" + name + ".esw");
-  if (bytes.empty()) return {};
-  // The same root key as every other settings archive of the program.
-  unsigned char keyBytes[1024];
-  Blob rootKey = makeBlob(keyBytes, sizeof keyBytes);
-  if (getArchiveRootKey(&rootKey) != 1) return {};
-  ArchivePtr archive(loadSignedArchive(
-      makeBlob(bytes.data(), bytes.size()), makeBlob(directory.data(), directory.size()), makeBlob("", 0), rootKey));
-  if (!archive) return {};
-  ManifestSection* section = findSection(archive.get(), static_cast<uint32_t>(std::strlen(name)), name);
-  if (section == nullptr) return {};
-  const std::string value(reinterpret_cast<const char*>(section->name.data), section->name.length);
+  InstalledSection section;
+  if (!readInstalledSection(name, name, section)) return {};
   static const std::string kExecutable = "executable";
-  const size_t colon = value.find(':');
-  if (value.compare(0, kExecutable.size(), kExecutable) != 0 || colon == std::string::npos) return {};
-  return directory + "\\" + value.substr(colon + 1);
+  const size_t colon = section.name.find(':');
+  if (section.name.compare(0, kExecutable.size(), kExecutable) != 0 || colon == std::string::npos) return {};
+  return section.directory + "\\" + section.name.substr(colon + 1);
 }
 
 }  // namespace
@@ -82,6 +56,8 @@ CdllFactory::~CdllFactory() {
   logObject(this, kDestroyed);
   {
     VCriticalSectionLock lock(m_modulesLock);
+    // Counted before the release: whoever checks the count afterwards resolves anew.
+    if (!m_modules.empty()) s_unloads.fetch_add(1, std::memory_order_acq_rel);
     for (auto& entry : m_modules) FreeLibrary(entry.second);
     m_modules.clear();
   }
@@ -114,11 +90,11 @@ CdllFactory* CdllFactory::getInstance() {
 FARPROC CdllFactory::getFunction(const char* module, const char* function, const char* mode) {
   FARPROC result = nullptr;
   if (function == nullptr) {
-    log("getFunction", trace("Parameter: %s, NULL. Function started.\n", module).c_str(), 3, kPush);
+    logLazy("getFunction", 3, kPush, [&] { return trace("Parameter: %s, NULL. Function started.\n", module); });
   } else if (module == nullptr) {
-    log("getFunction", trace("Parameter: NULL, %s. Function started.\n", function).c_str(), 3, kPush);
+    logLazy("getFunction", 3, kPush, [&] { return trace("Parameter: NULL, %s. Function started.\n", function); });
   } else {
-    log("getFunction", trace("Parameter: %s, %s. Function started.\n", module, function).c_str(), 3, kPush);
+    logLazy("getFunction", 3, kPush, [&] { return trace("Parameter: %s, %s. Function started.\n", module, function); });
     if (isMode(mode, "Normal")) {
       // Empty when the archive, its section or the ':' is missing; the load then fails.
       std::string path;
@@ -133,7 +109,7 @@ FARPROC CdllFactory::getFunction(const char* module, const char* function, const
       result = getFunctionPointer(module, function);
     }
   }
-  log("getFunction", trace("returned: 0x%p.\n", reinterpret_cast<void*>(result)).c_str(), 3, kPop | kFlush);
+  logLazy("getFunction", 3, kPop | kFlush, [&] { return trace("returned: 0x%p.\n", reinterpret_cast<void*>(result)); });
   return result;
 }
 
@@ -142,8 +118,8 @@ HMODULE CdllFactory::getHandle(const char* name, const char* mode) {
   if (name == nullptr) {
     log("getHandle", "Parameter: NULL. Function started.\n", 3, kPush);
   } else {
-    const std::string entry = trace("Parameter: %s. Function started.\n", name);
-    log("getHandle", entry.c_str(), 3, kPush);
+    const auto entry = [name] { return trace("Parameter: %s. Function started.\n", name); };
+    logLazy("getHandle", 3, kPush, entry);
     if (isMode(mode, "Normal")) {
       {
         VCriticalSectionLock lock(m_modulesLock);
@@ -162,13 +138,13 @@ HMODULE CdllFactory::getHandle(const char* name, const char* mode) {
         result = inserted.first->second;
       }
     } else if (isMode(mode, "Secure")) {
-      log("getHandle", entry.c_str(), 3, 0);
+      logLazy("getHandle", 3, 0, entry);
       result = findSecure(name);
       if (result == nullptr) result = loadDLL(name);
-      log("getHandle", trace("returned: 0x%p.\n", static_cast<void*>(result)).c_str(), 3, kFlush);
+      logLazy("getHandle", 3, kFlush, [&] { return trace("returned: 0x%p.\n", static_cast<void*>(result)); });
     }
   }
-  log("getHandle", trace("returned: 0x%p.\n", static_cast<void*>(result)).c_str(), 3, kPop | kFlush);
+  logLazy("getHandle", 3, kPop | kFlush, [&] { return trace("returned: 0x%p.\n", static_cast<void*>(result)); });
   return result;
 }
 
@@ -180,7 +156,7 @@ HMODULE CdllFactory::findSecure(const char* name) {
 
 HMODULE CdllFactory::loadDLL(const char* name) {
   if (name == nullptr) return nullptr;
-  log("loadDLL", trace("Parameter: %s, started.\n", name).c_str(), 4, 0);
+  logLazy("loadDLL", 4, 0, [&] { return trace("Parameter: %s, started.\n", name); });
   HMODULE handle = nullptr;
   const std::string path = securePath(name);
   if (!path.empty() && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
@@ -189,21 +165,22 @@ HMODULE CdllFactory::loadDLL(const char* name) {
     VCriticalSectionLock lock(m_secureLock);
     m_secureModules[name] = handle;
   }
-  log("loadDLL", trace("returned: 0x%p.\n", static_cast<void*>(handle)).c_str(), 3, kFlush);
+  logLazy("loadDLL", 3, kFlush, [&] { return trace("returned: 0x%p.\n", static_cast<void*>(handle)); });
   return handle;
 }
 
 FARPROC CdllFactory::getFunctionPointer(const char* module, const char* function) {
   FARPROC result = nullptr;
   if (module != nullptr && function != nullptr) {
-    log("getFunctionPointer", trace("DLL: %s, Function: %s.\n", module, function).c_str(), 4, 0);
+    logLazy("getFunctionPointer", 4, 0, [&] { return trace("DLL: %s, Function: %s.\n", module, function); });
     HMODULE handle = findSecure(module);
     if (handle == nullptr) handle = loadDLL(module);
     if (handle != nullptr) result = GetProcAddress(handle, function);
-    log("getFunctionPointer", trace("Function-Pointer: 0x%p,", reinterpret_cast<void*>(result)).c_str(), 3, kFlush);
+    logLazy("getFunctionPointer", 3, kFlush,
+            [&] { return trace("Function-Pointer: 0x%p,", reinterpret_cast<void*>(result)); });
     if (result == nullptr)
       throw VOQ::CNoSuchObjectException("CdllFactory::getFunctionPointer", "Funktion existiert nicht.\n");
   }
-  log("getFunctionPointer", trace("returned: 0x%p.\n", reinterpret_cast<void*>(result)).c_str(), 4, 0);
+  logLazy("getFunctionPointer", 4, 0, [&] { return trace("returned: 0x%p.\n", reinterpret_cast<void*>(result)); });
   return result;
 }

@@ -42,6 +42,10 @@ class CdllFactory : public CLogable {
   static void Lock();
   static void Unlock();
 
+  // How many times a factory has let its modules go (each destruction counts once):
+  // an address handed out before that may point into a module no longer loaded.
+  static unsigned long long unloadCount() { return s_unloads.load(std::memory_order_acquire); }
+
  private:
   CdllFactory();
   static void deleteAtExit();
@@ -53,4 +57,5 @@ class CdllFactory : public CLogable {
   VCriticalSection m_secureLock;
 
   static VOQ::VSingleton<CdllFactory> s_singleton;
+  static std::atomic<unsigned long long> s_unloads;
 };

@@ -128,6 +128,29 @@ TEST(Binding, ADriverWithoutOneFunctionFailsThatOneOnly) {
   EXPECT_EQ(cardvariant::CdllFactory::getInstance()->getFunction(nullptr, "CT_close", "Normal"), nullptr);
 }
 
+// The binding keeps a driver's entry points while its module stays loaded; once the
+// factory lets its modules go (as at process exit), it resolves again rather than call
+// into a module no longer there. The module of the tests of module loading can be
+// unloaded, and starts again with no terminal open.
+TEST(Binding, ADriverTheFactoryLetGoIsResolvedAfresh) {
+  const std::string driver = copyDriver(QUARVEL_CTDRIVER, "unloadable.so");
+  cardvariant::setCTAPIDll(driver);
+  unsigned char dad = 1, sad = 2, answer[16];
+  const unsigned char resetCT[] = {0x20, 0x11, 0x00, 0x00};
+  const auto reset = [&] {
+    unsigned short length = sizeof answer;
+    return static_cast<unsigned char>(cardvariant::ctData(1, &dad, &sad, sizeof resetCT, resetCT, &length, answer));
+  };
+  ASSERT_EQ(cardvariant::ctInit(1, 1), 0);
+  EXPECT_EQ(reset(), 0);
+  delete cardvariant::CdllFactory::getInstance();
+  EXPECT_EQ(reset(), kFailed) << "a module loaded afresh has no terminal open";
+  ASSERT_EQ(cardvariant::ctInit(1, 1), 0);
+  EXPECT_EQ(reset(), 0);
+  delete cardvariant::CdllFactory::getInstance();
+  EXPECT_EQ(static_cast<unsigned char>(cardvariant::ctClose(1)), kFailed);
+}
+
 // The CT-API settings of sub-key "Reader" for this driver.
 void configureReader(const std::string& driver, const std::vector<std::pair<std::string, std::string>>& texts,
                      const std::vector<std::pair<std::string, DWORD>> ports) {

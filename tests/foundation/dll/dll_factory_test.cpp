@@ -3,10 +3,14 @@
 // the installation directory), the failure table and the traces.
 #include "FoundationFixture.h"
 
+#include "foundation/archive/InstalledArchive.h"
 #include "foundation/base/CException.h"
 #include "foundation/core/CdllFactory.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cinttypes>
 #include <cstdio>
@@ -238,6 +242,138 @@ TEST_F(DllFactoryTest, ThreadsLoadingAtOnceShareOneModule) {
   HMODULE handle = factory->getHandle(kDriver.c_str(), "Normal");
   EXPECT_TRUE(FreeLibrary(handle));
   EXPECT_FALSE(FreeLibrary(handle));
+}
+
+}  // namespace
+
+namespace {
+
+const std::string kArchive = std::string(ft::kInstallDir) + "\\ctdriver.esw";
+
+// The driver's archive with a version attribute whose digit tampering can change.
+std::string versionedArchive(const std::string& name, const std::string& version) {
+  return ft::signedArchive({eswtool::Section{name, {{"SectionName", "ctdriver"}, {"Version", version}}, true}});
+}
+
+struct stat statusOf(const std::string& windowsPath) {
+  struct stat st {};
+  EXPECT_EQ(::stat(ft::hostPath(windowsPath).c_str(), &st), 0) << windowsPath;
+  return st;
+}
+
+void setModified(const std::string& windowsPath, const timespec& modified) {
+  const timespec times[2] = {{0, UTIME_OMIT}, modified};
+  ASSERT_EQ(utimensat(AT_FDCWD, ft::hostPath(windowsPath).c_str(), times, 0), 0);
+}
+
+// The bytes with "Version: 1" made "Version: 2": same size, no longer what was signed.
+std::string tampered(std::string bytes) {
+  const size_t at = bytes.find("Version: 1");
+  EXPECT_NE(at, std::string::npos);
+  if (at != std::string::npos) bytes[at + 9] = '2';
+  return bytes;
+}
+
+// A new file put in the archive's place (a new inode), its bytes given.
+void replaceArchive(const std::string& bytes) {
+  const std::string fresh = std::string(ft::kInstallDir) + "\\ctdriver.new";
+  ft::writeFile(fresh, bytes);
+  ASSERT_EQ(std::rename(ft::hostPath(fresh).c_str(), ft::hostPath(kArchive).c_str()), 0);
+}
+
+// An unchanged archive is read and verified once; each change of the file (another
+// inode, another modification time, another size, or only another change time) has it
+// read and verified again, and one that no longer verifies is refused even though an
+// earlier version loaded: a refusal is never kept, the next call verifies once more.
+TEST_F(DllFactoryTest, TheDriverArchiveIsVerifiedAgainWhenTheFileChanges) {
+  const std::string good = versionedArchive("ctapi:" + kDriver, "1");
+  install(good);
+  struct Row {
+    const char* name;
+    std::function<void()> change;
+    bool verifiedAgain;
+    bool accepted;
+  };
+  const Row rows[] = {
+      {"first load", [] {}, true, true},
+      {"unchanged", [] {}, false, true},
+      {"replaced by a copy of itself", [good] { replaceArchive(good); }, true, true},
+      {"modification time touched",
+       [] {
+         timespec later = statusOf(kArchive).st_mtim;
+         later.tv_sec += 10;
+         setModified(kArchive, later);
+       },
+       true, true},
+      {"rewritten with another size", [] { install(versionedArchive("ctapi:" + kDriver, "10")); }, true, true},
+      {"rewritten with the same size, tampered, modification time put back",
+       [] {
+         const timespec modified = statusOf(kArchive).st_mtim;
+         install(tampered(ft::readFile(kArchive)));
+         setModified(kArchive, modified);
+       },
+       true, false},
+      {"the good archive back", [good] { install(good); }, true, true},
+      {"replaced by a tampered copy of the same size and modification time",
+       [good] {
+         const timespec modified = statusOf(kArchive).st_mtim;
+         replaceArchive(tampered(good));
+         setModified(kArchive, modified);
+       },
+       true, false},
+      {"the good archive back again", [good] { install(good); }, true, true},
+  };
+  CdllFactory* factory = CdllFactory::getInstance();
+  const auto load = [factory](const char* row) {
+    try {
+      return factory->getFunction("ctdriver", "CT_init", "Normal") != nullptr;
+    } catch (const VOQ::CNoSuchObjectException& e) {
+      EXPECT_EQ(e.getMessage(), "Module  existiert nicht.\n") << row;
+      return false;
+    }
+  };
+  for (const Row& row : rows) {
+    row.change();
+    ft::settleFile(kArchive);
+    const unsigned long long before = installedArchiveVerifications();
+    EXPECT_EQ(load(row.name), row.accepted) << row.name;
+    EXPECT_EQ(installedArchiveVerifications() - before, row.verifiedAgain ? 1u : 0u) << row.name;
+    // Asked again: a verified result is kept, a refusal is verified (and refused) once more.
+    EXPECT_EQ(load(row.name), row.accepted) << row.name << ", asked again";
+    EXPECT_EQ(installedArchiveVerifications() - before, (row.verifiedAgain ? 1u : 0u) + (row.accepted ? 0u : 1u))
+        << row.name << ", asked again";
+  }
+}
+
+// The archive now names another module file: the next lookup loads that one.
+TEST_F(DllFactoryTest, AnArchiveNamingAnotherFileIsFollowed) {
+  const std::string copy = std::string(ft::kInstallDir) + "\\drivers\\copy.so";
+  ft::writeFile(copy, eswtool::readFile(QUARVEL_CTDRIVER));
+  install(versionedArchive("ctapi:" + kDriver, "1"));
+  ft::settleFile(kArchive);
+  CdllFactory* factory = CdllFactory::getInstance();
+  const FARPROC first = factory->getFunction("ctdriver", "CT_init", "Normal");
+  install(versionedArchive("ctapi:" + copy, "1"));
+  const FARPROC second = factory->getFunction("ctdriver", "CT_init", "Normal");
+  EXPECT_NE(first, second);
+  EXPECT_EQ(second, GetProcAddress(factory->getHandle(copy.c_str(), "Normal"), "CT_init"));
+}
+
+// Mode "Secure" verifies at every load too: a tampered archive is refused after a
+// good load, and a file that did not change is not verified again.
+TEST_F(DllFactoryTest, SecureLoadsRefuseATamperedArchiveAfterAGoodOne) {
+  install(versionedArchive("executable:drivers\\ctdriver.so", "1"));
+  ft::settleFile(kArchive);
+  CdllFactory* factory = CdllFactory::getInstance();
+  const unsigned long long before = installedArchiveVerifications();
+  EXPECT_NE(factory->loadDLL("ctdriver"), nullptr);
+  EXPECT_NE(factory->loadDLL("ctdriver"), nullptr);
+  EXPECT_EQ(installedArchiveVerifications() - before, 1u);
+  const timespec modified = statusOf(kArchive).st_mtim;
+  install(tampered(ft::readFile(kArchive)));
+  setModified(kArchive, modified);
+  EXPECT_EQ(factory->loadDLL("ctdriver"), nullptr);
+  EXPECT_EQ(installedArchiveVerifications() - before, 2u);
 }
 
 }  // namespace
