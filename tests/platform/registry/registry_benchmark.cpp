@@ -3,9 +3,13 @@
 //   registry_benchmark [--benchmark_filter=...] [--benchmark_repetitions=20]   (build type Release)
 // Each run works in a machine root of its own under $TMPDIR (or /tmp), removed at the end.
 // Where another process writes, it is a process of its own started for each round
-// (this program again); only the reader's call is timed. With SQLite's development
+// (this program again); only the reader's call is timed. The first call of a program
+// is timed apart from the warm ones: a process of its own (this program again) that
+// opens the key, reads or writes one value and ends, timed whole from its start to
+// its end, beside the same process making no call at all. With SQLite's development
 // files at hand, SQLite does the same beside it: one table of names and data in a
-// database file, with its default durability.
+// database file, with its default durability. --benchmark_enable_random_interleaving=true
+// interleaves the registry's and SQLite's runs.
 #include <windows.h>
 
 #include <benchmark/benchmark.h>
@@ -52,10 +56,10 @@ std::string keyPath(int count) { return "Software\\Bench\\Values" + std::to_stri
 // The aggregate quoted beside the median when runs are repeated.
 double minimum(const std::vector<double>& v) { return v.empty() ? 0 : *std::min_element(v.begin(), v.end()); }
 
-// Runs this program again as another process that writes, and waits for it. It is
-// spawned without fork: after a fork the reader's first writes to each of its pages
-// would fault (the pages were shared for a moment), a cost of the benchmark's own.
-bool runWriter(const std::vector<std::string>& words) {
+// Runs this program again as another process, and waits for it. It is spawned
+// without fork: after a fork the reader's first writes to each of its pages would
+// fault (the pages were shared for a moment), a cost of the benchmark's own.
+bool runChild(const std::vector<std::string>& words) {
   const std::string self = quarveltest::selfExecutable();
   std::vector<char*> argv{const_cast<char*>(self.c_str())};
   for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
@@ -128,7 +132,7 @@ void BM_ReadAfterAnotherProcessWrote(benchmark::State& state) {
   int round = 0;
   for (auto _ : state) {
     const std::vector<BYTE> expected = valueData(1000000 + ++round);
-    if (!runWriter({"--write-registry", keyPath(count), name, std::to_string(1000000 + round)})) {
+    if (!runChild({"--write-registry", keyPath(count), name, std::to_string(1000000 + round)})) {
       state.SkipWithError("the writer failed");
       break;
     }
@@ -144,6 +148,47 @@ void BM_ReadAfterAnotherProcessWrote(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadAfterAnotherProcessWrote)->Arg(100)->Arg(10000)->Iterations(100)->Unit(benchmark::kMillisecond)->UseManualTime()
     ->ComputeStatistics("min", minimum);
+
+// What a program's first call costs: a process of its own started for each round,
+// timed whole (start, the call, the end). `words` name what the process does; the
+// round's number is appended, so each write sets new data.
+void freshProcessRounds(benchmark::State& state, const std::vector<std::string>& words) {
+  int round = 0;
+  for (auto _ : state) {
+    std::vector<std::string> command = words;
+    command.push_back(std::to_string(2000000 + ++round));
+    const auto start = std::chrono::steady_clock::now();
+    const bool done = runChild(command);
+    state.SetIterationTime(secondsSince(start));
+    if (!done) {
+      state.SkipWithError("the process failed");
+      break;
+    }
+  }
+}
+
+// Each round is one process, so the minimum and the median are those of single processes.
+#define FRESH_PROCESS_BENCHMARK(name)                                                                 \
+  BENCHMARK(name)->Iterations(1)->Repetitions(25)->ReportAggregatesOnly(true)->UseManualTime()      \
+      ->Unit(benchmark::kMillisecond)->ComputeStatistics("min", minimum)
+
+// The same program starting and ending without a call: what every process pays.
+void BM_FreshProcessWithoutCall(benchmark::State& state) { freshProcessRounds(state, {"--fresh-none", "-", "-"}); }
+FRESH_PROCESS_BENCHMARK(BM_FreshProcessWithoutCall);
+
+void BM_FreshProcessReadsOneValue(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  fillKey(count);
+  freshProcessRounds(state, {"--fresh-registry-read", keyPath(count), valueName(count / 2)});
+}
+FRESH_PROCESS_BENCHMARK(BM_FreshProcessReadsOneValue)->Arg(100)->Arg(10000);
+
+void BM_FreshProcessWritesOneValue(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  fillKey(count);
+  freshProcessRounds(state, {"--write-registry", keyPath(count), valueName(count / 2)});
+}
+FRESH_PROCESS_BENCHMARK(BM_FreshProcessWritesOneValue)->Arg(100)->Arg(10000);
 
 // A new key filled value by value, then every value read back: one run per size.
 void BM_WriteThenReadAll(benchmark::State& state) {
@@ -256,6 +301,23 @@ bool updateRow(const Database& db, const std::string& name, const std::vector<BY
   return sqlite3_step(update.get()) == SQLITE_DONE;
 }
 
+// The row's data through a statement prepared once; empty when there is no such row.
+std::vector<BYTE> readRow(const Statement& select, const std::string& name) {
+  std::vector<BYTE> data;
+  if (!select.get()) return data;
+  sqlite3_bind_text(select.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(select.get()) == SQLITE_ROW) {
+    const auto* bytes = static_cast<const BYTE*>(sqlite3_column_blob(select.get(), 0));
+    data.assign(bytes, bytes + sqlite3_column_bytes(select.get(), 0));
+  }
+  sqlite3_reset(select.get());
+  return data;
+}
+
+std::vector<BYTE> readRow(const Database& db, const std::string& name) {
+  return readRow(Statement(db, "SELECT data FROM settings WHERE name = ?"), name);
+}
+
 void BM_SqliteWriteOneRow(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
   if (!fillDatabase(count)) return state.SkipWithError("no database");
@@ -274,22 +336,13 @@ void BM_SqliteReadAfterAnotherProcessWrote(benchmark::State& state) {
   Database db(databasePath(count));
   Statement select(db, "SELECT data FROM settings WHERE name = ?");
   const std::string name = valueName(count / 2);
-  auto read = [&]() -> std::vector<BYTE> {
-    sqlite3_bind_text(select.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
-    std::vector<BYTE> data;
-    if (sqlite3_step(select.get()) == SQLITE_ROW) {
-      const auto* bytes = static_cast<const BYTE*>(sqlite3_column_blob(select.get(), 0));
-      data.assign(bytes, bytes + sqlite3_column_bytes(select.get(), 0));
-    }
-    sqlite3_reset(select.get());
-    return data;
-  };
+  auto read = [&] { return readRow(select, name); };
   if (!select.get()) return state.SkipWithError("no statement");
   read();
   int round = 0;
   for (auto _ : state) {
     const std::vector<BYTE> expected = valueData(1000000 + ++round);
-    if (!runWriter({"--write-sqlite", databasePath(count), name, std::to_string(1000000 + round)})) {
+    if (!runChild({"--write-sqlite", databasePath(count), name, std::to_string(1000000 + round)})) {
       state.SkipWithError("the writer failed");
       break;
     }
@@ -304,17 +357,41 @@ void BM_SqliteReadAfterAnotherProcessWrote(benchmark::State& state) {
 }
 BENCHMARK(BM_SqliteReadAfterAnotherProcessWrote)->Arg(100)->Arg(10000)->Iterations(100)->Unit(benchmark::kMillisecond)
     ->UseManualTime()->ComputeStatistics("min", minimum);
+
+void BM_SqliteFreshProcessReadsOneRow(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  if (!fillDatabase(count)) return state.SkipWithError("no database");
+  freshProcessRounds(state, {"--fresh-sqlite-read", databasePath(count), valueName(count / 2)});
+}
+FRESH_PROCESS_BENCHMARK(BM_SqliteFreshProcessReadsOneRow)->Arg(100)->Arg(10000);
+
+void BM_SqliteFreshProcessWritesOneRow(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  if (!fillDatabase(count)) return state.SkipWithError("no database");
+  freshProcessRounds(state, {"--write-sqlite", databasePath(count), valueName(count / 2)});
+}
+FRESH_PROCESS_BENCHMARK(BM_SqliteFreshProcessWritesOneRow)->Arg(100)->Arg(10000);
 #endif
 
-// The other process of the cross-process rounds: writes one value and ends.
-int write(const std::string& how, const std::string& where, const std::string& name, int index) {
+// The other processes: each makes one call (or none) and ends.
+int child(const std::string& how, const std::string& where, const std::string& name, int index) {
+  if (how == "--fresh-none") return 0;
   if (how == "--write-registry") {
     ScopedKey key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, where.c_str(), 0, KEY_SET_VALUE, key.out()) != ERROR_SUCCESS) return 2;
     return regtest::setValue(key.get(), name.c_str(), REG_SZ, valueData(index)) == ERROR_SUCCESS ? 0 : 3;
   }
+  if (how == "--fresh-registry-read") {
+    ScopedKey key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, where.c_str(), 0, KEY_QUERY_VALUE, key.out()) != ERROR_SUCCESS) return 2;
+    BYTE data[64];
+    DWORD size = sizeof data;
+    return RegQueryValueExA(key.get(), name.c_str(), nullptr, nullptr, data, &size) == ERROR_SUCCESS && size > 0 ? 0
+                                                                                                                  : 3;
+  }
 #ifdef QUARVEL_BENCH_SQLITE
   if (how == "--write-sqlite") return updateRow(Database(where), name, valueData(index)) ? 0 : 3;
+  if (how == "--fresh-sqlite-read") return readRow(Database(where), name).empty() ? 3 : 0;
 #endif
   return 4;
 }
@@ -322,6 +399,7 @@ int write(const std::string& how, const std::string& where, const std::string& n
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 5 && std::strncmp(argv[1], "--write-", 8) == 0) return write(argv[1], argv[2], argv[3], std::atoi(argv[4]));
+  if (argc == 5 && (std::strncmp(argv[1], "--write-", 8) == 0 || std::strncmp(argv[1], "--fresh-", 8) == 0))
+    return child(argv[1], argv[2], argv[3], std::atoi(argv[4]));
   return quarveltest::runBenchmarks(argc, argv);
 }
