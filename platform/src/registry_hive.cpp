@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <sys/random.h>
 
 #include <zlib.h>
 
@@ -50,6 +51,7 @@ bool readKeyBody(ByteReader& r, Key& key, size_t depth) {
   key.setLastWriteTime(time);
   // Each value needs at least 10 bytes, so a huge count cannot make us loop long.
   if (valueCount > r.left() / 10) return false;
+  key.reserveValues(valueCount);
   for (uint32_t i = 0; i < valueCount; ++i) {
     Value value;
     uint32_t length;
@@ -93,7 +95,7 @@ bool sameName(std::string_view a, std::string_view b) {
 }
 
 Key::Key(const Key& other)
-    : name_(other.name_), lastWrite_(other.lastWrite_), values_(other.values_), valueIndex_(other.valueIndex_) {
+    : name_(other.name_), lastWrite_(other.lastWrite_), values_(other.values_), slots_(other.slots_) {
   for (const auto& entry : other.subkeys_) subkeys_.emplace(entry.first, std::make_unique<Key>(*entry.second));
 }
 
@@ -103,36 +105,100 @@ Key& Key::operator=(const Key& other) {
 }
 
 const Value* Key::findValue(std::string_view name) const {
-  auto it = valueIndex_.find(foldName(name));
-  return it == valueIndex_.end() ? nullptr : &values_[it->second];
+  if (slots_.empty()) return nullptr;
+  const uint32_t position = slots_[slotOf(name)];
+  return position ? &values_[position - 1] : nullptr;
 }
 
 void Key::setValue(std::string_view name, uint32_t type, std::vector<uint8_t> data) {
-  auto [it, added] = valueIndex_.emplace(foldName(name), values_.size());
-  if (!added) {
-    Value& v = values_[it->second];
+  reserveValues(values_.size() + 1);
+  uint32_t& slot = slots_[slotOf(name)];
+  if (slot) {
+    Value& v = values_[slot - 1];
     v.type = type;
     v.data = std::move(data);
     return;
   }
   values_.push_back(Value{std::string(name), type, std::move(data)});
+  slot = static_cast<uint32_t>(values_.size());
 }
 
 bool Key::addValue(Value value) {
-  if (!valueIndex_.emplace(foldName(value.name), values_.size()).second) return false;
+  reserveValues(values_.size() + 1);
+  uint32_t& slot = slots_[slotOf(value.name)];
+  if (slot) return false;
   values_.push_back(std::move(value));
+  slot = static_cast<uint32_t>(values_.size());
   return true;
 }
 
 bool Key::removeValue(std::string_view name) {
-  auto it = valueIndex_.find(foldName(name));
-  if (it == valueIndex_.end()) return false;
-  const size_t position = it->second;
-  valueIndex_.erase(it);
-  values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(position));
-  for (auto& entry : valueIndex_)
-    if (entry.second > position) --entry.second;
+  if (slots_.empty()) return false;
+  const uint32_t position = slots_[slotOf(name)];
+  if (!position) return false;
+  // Every later value moves down one place: the index is made again, as linear in the
+  // key's size as the move itself.
+  values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(position - 1));
+  reindex(slots_.size());
   return true;
+}
+
+void Key::reserveValues(size_t count) {
+  if (count > values_.capacity()) values_.reserve(std::max(count, values_.capacity() * 2));
+  if (count * 2 > slots_.size()) reindex(std::max(count * 2, slots_.size() * 2));
+}
+
+namespace {
+
+// A hash of the name as foldName would spell it, without making that spelling, mixed
+// with a seed of the process's own so that names chosen to collide cannot be prepared
+// in a file beforehand.
+uint64_t hashFolded(std::string_view name) {
+  static const uint64_t seed = [] {
+    uint64_t s = 0;
+    if (getrandom(&s, sizeof s, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof s))
+      s = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    return s;
+  }();
+  constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  uint64_t h = seed ^ (name.size() * kMultiplier);
+  for (size_t i = 0; i < name.size(); i += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, name.data() + i, std::min<size_t>(8, name.size() - i));
+    // The bytes 'a' to 'z' of the eight made upper case at once: a high bit marks a
+    // byte (below 0x80) at or above 'a' and another one above 'z'; where only the
+    // first is set, 0x20 is taken away.
+    const uint64_t low = word & (0x7F * kOnes);
+    const uint64_t atLeastA = low + (0x80 - 'a') * kOnes;
+    const uint64_t aboveZ = low + (0x7F - 'z') * kOnes;
+    word ^= ((atLeastA ^ aboveZ) & ~word & (0x80 * kOnes)) >> 2;
+    h = (h ^ word) * kMultiplier;
+    h ^= h >> 29;
+  }
+  h *= 0xBF58476D1CE4E5B9ull;
+  return h ^ (h >> 32);
+}
+
+}  // namespace
+
+size_t Key::slotOf(std::string_view name) const {
+  const size_t mask = slots_.size() - 1;
+  size_t slot = static_cast<size_t>(hashFolded(name)) & mask;
+  while (slots_[slot] && !sameName(values_[slots_[slot] - 1].name, name)) slot = (slot + 1) & mask;
+  return slot;
+}
+
+void Key::reindex(size_t slots) {
+  size_t size = 8;
+  while (size < slots) size *= 2;
+  slots_.assign(size, 0);
+  const size_t mask = size - 1;
+  for (size_t i = 0; i < values_.size(); ++i) {
+    size_t slot = static_cast<size_t>(hashFolded(values_[i].name)) & mask;
+    while (slots_[slot]) slot = (slot + 1) & mask;
+    slots_[slot] = static_cast<uint32_t>(i + 1);
+  }
 }
 
 Key* Key::findSubkey(std::string_view name) const {
@@ -150,7 +216,7 @@ bool Key::removeSubkey(std::string_view name) { return subkeys_.erase(foldName(n
 
 void Key::clear() {
   values_.clear();
-  valueIndex_.clear();
+  slots_.clear();
   subkeys_.clear();
 }
 

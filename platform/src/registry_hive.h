@@ -26,7 +26,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace platform::registry {
@@ -69,6 +68,8 @@ class Key {
   // Appends a value; false when one of that name exists already.
   bool addValue(Value value);
   bool removeValue(std::string_view name);
+  // Makes room for this many values in all, so that filling a key moves nothing.
+  void reserveValues(size_t count);
 
   // Subkeys enumerate in case-insensitive order.
   const std::map<std::string, std::unique_ptr<Key>>& subkeys() const { return subkeys_; }
@@ -81,10 +82,17 @@ class Key {
  private:
   std::string name_;
   uint64_t lastWrite_ = 0;
+  // The slot where a value of that name is, or the free slot where it would go.
+  size_t slotOf(std::string_view name) const;
+  // Makes the index at least `slots` slots (a power of two) and fills it from values_.
+  void reindex(size_t slots);
+
   std::vector<Value> values_;
-  // Folded name to position in values_: a lookup costs the same in a key of ten
-  // values and of ten thousand.
-  std::unordered_map<std::string, size_t> valueIndex_;
+  // The values by name, so that a lookup costs the same in a key of ten values and of
+  // ten thousand: an open-addressing table of positions in values_ plus one (0 is a
+  // free slot), keyed by a hash of the case-folded name, at most half full. One flat
+  // array: no allocation per value, and a copy of the key copies it in one go.
+  std::vector<uint32_t> slots_;
   std::map<std::string, std::unique_ptr<Key>> subkeys_;  // by folded name
 };
 

@@ -153,9 +153,11 @@ class HiveStates {
   std::unordered_map<std::string, std::shared_ptr<HiveState>> states_;
 };
 
+// Never destroyed: a process that ends has no reason to take its hives apart value by
+// value, and a thread still in a call at exit keeps its state.
 HiveStates& hiveStates() {
-  static HiveStates states;
-  return states;
+  static auto* states = new HiveStates();
+  return *states;
 }
 
 const std::shared_ptr<const Key>& emptyHive() {

@@ -118,6 +118,49 @@ TEST(RegistryNames, CompareCaseInsensitivelyAndKeepTheirSpelling) {
   EXPECT_EQ(regtest::subkeyNames(software.get()).size(), 1u);
 }
 
+TEST(RegistryNames, OnlyTheLettersAToZMatchInEitherCase) {
+  // Neighbours of the letters, bytes beyond ASCII, and names across eight-byte steps.
+  struct Row {
+    std::string first, second;
+    bool same;
+  } rows[] = {
+      {"a", "A", true},
+      {"z", "Z", true},
+      {"@", "`", false},  // 0x40 and 0x60, on either side of the letters
+      {"[", "{", false},  // 0x5B and 0x7B
+      {"^", "~", false},
+      {"\xC3\xA9t\xC3\xA9", "\xC3\x89T\xC3\x89", false},  // only ASCII letters fold
+      {"\xE1", "\xC1", false},
+      {"ValueAb", "vALUEaB", true},
+      {"EightChr", "eightchr", true},
+      {"NineChars", "NINECHARS", true},
+      {"NineChars", "NineChar", false},
+      {"SixteenCharsName", "sixteencharsnamE", true},
+      {"SeventeenCharName", "SEVENTEENCHARNAMe", true},
+      {"SeventeenCharName", "SeventeenCharNam@", false},
+      {"", "", true},
+  };
+  int index = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE("'" + row.first + "' and '" + row.second + "'");
+    ScopedKey key;
+    ASSERT_EQ(createKey(HKEY_CURRENT_USER, (std::string(kProductKey) + "\\Names" + std::to_string(++index)).c_str(),
+                        key),
+              ERROR_SUCCESS);
+    ASSERT_EQ(setValue(key.get(), row.first.c_str(), REG_SZ, bytesWithNul("first")), ERROR_SUCCESS);
+    ASSERT_EQ(setValue(key.get(), row.second.c_str(), REG_SZ, bytesWithNul("second")), ERROR_SUCCESS);
+    std::vector<BYTE> data;
+    ASSERT_EQ(getValue(key.get(), row.first.c_str(), data), ERROR_SUCCESS);
+    EXPECT_EQ(data, bytesWithNul(row.same ? "second" : "first"));
+    const std::vector<std::string> names =
+        row.same ? std::vector<std::string>{row.first} : std::vector<std::string>{row.first, row.second};
+    EXPECT_EQ(regtest::valueNames(key.get()), names);
+    // A delete by the second spelling removes the first name only where the two are one.
+    ASSERT_EQ(RegDeleteValueA(key.get(), row.second.c_str()), ERROR_SUCCESS);
+    EXPECT_EQ(getValue(key.get(), row.first.c_str(), data), row.same ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS);
+  }
+}
+
 TEST(RegistryNames, ValueAndSubkeyOfTheSameNameAreSeparate) {
   ScopedKey key, sub;
   ASSERT_EQ(createKey(HKEY_CURRENT_USER, kProductKey, key), ERROR_SUCCESS);
