@@ -62,7 +62,8 @@ struct Ranges {
 
 bool readByteRange(CosObj sig, Ranges& r) {
   CosObj range = entry(sig, "ByteRange");
-  if (CosObjGetType(range) != CosArray || CosArrayLength(range) < 4) {
+  // Exactly two ranges: a third would be bytes the finder never looks at.
+  if (CosObjGetType(range) != CosArray || CosArrayLength(range) != 4) {
     return false;
   }
   for (ASInt32 i = 0; i < 4; ++i) {
@@ -132,6 +133,29 @@ bool readSignedDictionaryAround(ASFile file, const Ranges& r, int64_t fileSize, 
   }
 }
 
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// Whether the gap is one hexadecimal string: "<", nothing but hex digits, ">". A gap that
+// holds anything else (objects of an update, a second string) hides unsigned bytes among
+// what the signature seems to cover. Read in pieces, once per byte range and search.
+bool gapIsOneHexString(ASFile file, const Ranges& r) {
+  const int64_t kPiece = 1 << 16;
+  const int64_t last = static_cast<int64_t>(r.secondOffset) - 1;
+  std::string piece;
+  for (int64_t at = static_cast<int64_t>(r.firstLength) + 1; at < last; at += kPiece) {
+    if (!readAt(file, at, std::min(kPiece, last - at), piece)) return false;
+    for (const char c : piece) {
+      if (!isHexDigit(c)) return false;
+    }
+  }
+  return true;
+}
+
+// How many gaps that begin with the value one search reads around: in an honest document
+// only the signature's own does, so a document with more is a decoy built to make the
+// search read its file many times over.
+const int kMostGapsRead = 4;
+
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Whether the field's signature contents start with the finder's value; then `signedDict`
@@ -161,15 +185,6 @@ bool fieldHoldsValue(PDDoc doc, CosObj sig, const SignatureFinder& finder, Signe
     return false;
   }
   const int64_t fileSize = ASFileGetEOF(file.get());
-  // Only the value's digits behind the "<" and the ">" that ends the string are read.
-  std::string digits, closing;
-  if (r.secondOffset > fileSize ||
-      !readAt(file.get(), r.firstLength, 1 + 2 * static_cast<int64_t>(finder.length), digits) ||
-      !readAt(file.get(), static_cast<int64_t>(r.secondOffset) - 1, 1, closing) || digits[0] != '<' ||
-      closing[0] != '>') {
-    logLine("findSignature", "ERROR: signature contents unreadable, field skipped");
-    return false;
-  }
   static const char hex[] = "0123456789abcdef";
   std::string valueText;
   valueText.reserve(2 * static_cast<size_t>(finder.length));
@@ -177,19 +192,42 @@ bool fieldHoldsValue(PDDoc doc, CosObj sig, const SignatureFinder& finder, Signe
     valueText += hex[finder.value[i] >> 4];
     valueText += hex[finder.value[i] & 0x0F];
   }
-  const std::string contentsText = digits.substr(1);
+  // Only the value's digits behind the "<" and the ">" that ends the string are read: the
+  // first few digits alone before the rest, so that a field holding another value costs
+  // little more than those.
+  const int64_t valueDigits = 2 * static_cast<int64_t>(finder.length);
+  const int64_t firstDigits = std::min<int64_t>(valueDigits, 32);
+  std::string digits, rest, closing;
+  if (r.secondOffset > fileSize || !readAt(file.get(), r.firstLength, 1 + firstDigits, digits) ||
+      !readAt(file.get(), static_cast<int64_t>(r.secondOffset) - 1, 1, closing) || digits[0] != '<' ||
+      closing[0] != '>') {
+    logLine("findSignature", "ERROR: signature contents unreadable, field skipped");
+    return false;
+  }
+  // What follows the value's digits, the zero padding of the contents, is not compared.
+  auto agrees = [&](const std::string& text, size_t from) {
+    for (size_t p = 0; p < text.size(); ++p) {
+      if (lower(text[p]) != valueText[from + p]) return false;
+    }
+    return true;
+  };
+  if (!agrees(digits.substr(1), 0)) return false;
+  if (!readAt(file.get(), static_cast<int64_t>(r.firstLength) + 1 + firstDigits, valueDigits - firstDigits, rest)) {
+    logLine("findSignature", "ERROR: signature contents unreadable, field skipped");
+    return false;
+  }
+  const std::string contentsText = digits.substr(1) + rest;
   logLine("findSignature", "comparing found signature with created signature");
   trace()->log("findSignature sig        : ", contentsText.c_str(), VOQ_TraceContext::INSIDE);
   trace()->log("findSignature search sig1: ", valueText.c_str(), VOQ_TraceContext::INSIDE);
-  // What follows the value's digits, the zero padding of the contents, is not compared.
-  for (size_t p = 0; p < valueText.size(); ++p) {
-    if (lower(contentsText[p]) != valueText[p]) {
-      return false;
-    }
-  }
+  if (!agrees(rest, static_cast<size_t>(firstDigits))) return false;
   // The dictionary that holds the gap, as signed, must be the field's own: a field that
   // only copies another's value and byte range is not the signature.
   if (!finder.dictionaryOf(r.firstLength, r.secondOffset, r.secondLength, [&](SignedDictionary& d) {
+        if (!gapIsOneHexString(file.get(), r)) {
+          logLine("findSignature", "ERROR: the gap holds more than one hexadecimal string");
+          return false;
+        }
         return readSignedDictionaryAround(file.get(), r, fileSize, d);
       }, signedDict)) {
     logLine("findSignature", "ERROR: no signature dictionary holds the contents in the signed ranges, field skipped");
@@ -197,6 +235,13 @@ bool fieldHoldsValue(PDDoc doc, CosObj sig, const SignatureFinder& finder, Signe
   }
   if (!CosObjIsIndirect(sig) || CosObjGetID(sig) != signedDict.id || CosObjGetGeneration(sig) != signedDict.generation) {
     logLine("findSignature", "ERROR: the signed signature dictionary is not the field's, field skipped");
+    return false;
+  }
+  // The ranges checked must be those the signer wrote into the signed dictionary: ranges
+  // given by a later update (a gap moved or widened over the bytes that follow) are not.
+  if (!signedDict.hasByteRange || signedDict.byteRange[0] != 0 || signedDict.byteRange[1] != r.firstLength ||
+      signedDict.byteRange[2] != r.secondOffset || signedDict.byteRange[3] != r.secondLength) {
+    logLine("findSignature", "ERROR: the byte range is not the one written in the signed dictionary, field skipped");
     return false;
   }
   return true;
@@ -228,7 +273,11 @@ bool SignatureFinder::dictionaryOf(ASInt32 firstLength, ASInt32 secondOffset, AS
   if (!cache_.valid || cache_.firstLength != firstLength || cache_.secondOffset != secondOffset ||
       cache_.secondLength != secondLength) {
     cache_.valid = false;
-    cache_.found = read(cache_.dictionary);
+    cache_.dictionary = SignedDictionary();
+    cache_.found = ++gapsRead_ <= kMostGapsRead && read(cache_.dictionary);
+    if (gapsRead_ > kMostGapsRead) {
+      logLine("findSignature", "ERROR: too many gaps hold the value, field skipped");
+    }
     cache_.firstLength = firstLength;
     cache_.secondOffset = secondOffset;
     cache_.secondLength = secondLength;

@@ -28,7 +28,8 @@ class SignatureFinder {
   uint32_t length;
 
   // The signature dictionary around one gap of the file, read by `read` once per search:
-  // fields that copy one byte range share the reading.
+  // fields that copy one byte range share the reading. Only the first few distinct gaps
+  // are read at all: the others are not found.
   bool dictionaryOf(ASInt32 firstLength, ASInt32 secondOffset, ASInt32 secondLength,
                     const std::function<bool(SignedDictionary&)>& read, SignedDictionary& out) const;
 
@@ -39,6 +40,8 @@ class SignatureFinder {
     SignedDictionary dictionary;
   };
   mutable Cache cache_;
+  // The readings made: past a few, a gap is no longer read (see the source).
+  mutable int gapsRead_ = 0;
 };
 
 // The result of the latest findSignature.

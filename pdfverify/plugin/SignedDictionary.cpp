@@ -178,6 +178,7 @@ class Parser {
 
   // A number; an unsigned integer followed by another and "R" is a reference.
   void parseNumber(Value& v) {
+    const size_t start = pos_;
     bool integer = true;
     if (peek() == '+' || peek() == '-') {
       integer = false;
@@ -191,6 +192,7 @@ class Parser {
     }
     if (!digits || isRegular(peek())) throw Malformed{};
     v.kind = Value::Number;
+    for (size_t i = start; i < pos_; ++i) v.text += static_cast<char>(byteAt(i));
     if (!integer) return;
     // Looking ahead for "generation R"; where it is none, the number stands alone.
     const size_t end = pos_;
@@ -350,6 +352,20 @@ SignedDictionaryRead readSignedDictionary(const std::string& before, bool before
     if (const Value* m = top.get("M"); m != nullptr && m->kind == Value::String) {
       out.hasSigningTime = true;
       out.signingTime = m->text;
+    }
+    if (const Value* ranges = top.get("ByteRange"); ranges != nullptr && ranges->kind == Value::Array &&
+                                                     ranges->items.size() == 4) {
+      out.hasByteRange = true;
+      for (size_t i = 0; i < 4; ++i) {
+        const Value& n = *ranges->items[i];
+        // Unsigned integers of at most ten digits: no sign, no fraction, no reference.
+        if (n.kind != Value::Number || n.text.empty() || n.text.size() > 10 ||
+            n.text.find_first_not_of("0123456789") != std::string::npos) {
+          out.hasByteRange = false;
+          break;
+        }
+        out.byteRange[i] = std::stoll(n.text);
+      }
     }
     const Value* build = top.get("Prop_Build");
     const Value* filter = build != nullptr && build->kind == Value::Dictionary ? build->get("Filter") : nullptr;

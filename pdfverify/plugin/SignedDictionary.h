@@ -14,6 +14,10 @@
 struct SignedDictionary {
   // The dictionary's object header "id generation obj".
   int64_t id = -1, generation = -1;
+  // /ByteRange, when it is a direct array of exactly four unsigned integers: the ranges
+  // the signer wrote, which the ranges the signature is checked over must be.
+  bool hasByteRange = false;
+  int64_t byteRange[4] = {0, 0, 0, 0};
   // /M, when it is a direct string of the dictionary (its bytes, decoded).
   bool hasSigningTime = false;
   std::string signingTime;

@@ -519,6 +519,37 @@ void redefineSignatureDictionary(const std::string& path, const std::string& fie
   appendObjects(path, {{id, text}});
 }
 
+void wrapSignature(const std::string& path, const std::string& field, std::vector<std::pair<int, std::string>> objects) {
+  std::string bytes = readFile(path);
+  int id = 0;
+  std::string text;
+  std::vector<long long> range;
+  {
+    QPDF pdf;
+    pdf.processFile(path.c_str());
+    Obj v = fieldNamed(pdf, field).getKey("/V");
+    if (!v.isIndirect()) fail("field " + field + " has no signature dictionary");
+    id = v.getObjectID();
+    for (Obj n : v.getKey("/ByteRange").getArrayAsVector()) range.push_back(n.getIntValue());
+    if (range.size() != 4) fail("field " + field + " has no byte range of two ranges");
+    // The filler ends in ">", as the gap must, and makes the gap's length even.
+    std::string filler = "\n%>";
+    if ((bytes.size() + filler.size() - static_cast<size_t>(range[1])) % 2 != 0) filler = "\n% >";
+    const long long moved = static_cast<long long>(bytes.size() + filler.size());
+    std::string contents = v.getKey("/Contents").getStringValue();
+    contents.resize(static_cast<size_t>(moved - range[1] - 2) / 2, '\0');
+    Obj copy = v.shallowCopy();
+    copy.replaceKey("/ByteRange", Obj::parse("[ 0 " + std::to_string(range[1]) + " " + std::to_string(moved) + " " +
+                                             std::to_string(range[3]) + " ]"));
+    copy.replaceKey("/Contents", Obj::newString(contents));
+    text = copy.unparse();
+    bytes += filler + bytes.substr(static_cast<size_t>(range[2]), static_cast<size_t>(range[3]));
+  }
+  writeFile(path, bytes);
+  objects.insert(objects.begin(), {id, text});
+  appendObjects(path, objects);
+}
+
 void appendDecoyField(const std::string& path, const std::string& field, const std::string& decoy,
                       const std::string& signingTime, const std::string& metadataVersion) {
   QPDF pdf;

@@ -111,6 +111,14 @@ void redefineSignatureDictionary(const std::string& path, const std::string& fie
 void appendDecoyField(const std::string& path, const std::string& field, const std::string& decoy,
                       const std::string& signingTime, const std::string& metadataVersion);
 
+// Signature wrapping: the signed bytes kept, only moved. A copy of the second signed range
+// goes to the end of the file behind a filler that ends in ">", and an update redefines
+// the field's signature dictionary with a second range over that copy and a /Contents
+// string zero-padded to the gap, which now holds the original string, the original second
+// range and the filler; `objects` (number, text) go into that update too. The ranges still
+// cover the very bytes that were signed, so the value verifies over them.
+void wrapSignature(const std::string& path, const std::string& field, std::vector<std::pair<int, std::string>> objects);
+
 // Damages the /ByteRange of a field in place, keeping the file's length: "text" puts a
 // name where a number stood, "short" makes the gap end one byte early, "huge" claims
 // 9999999999 bytes for the second range.

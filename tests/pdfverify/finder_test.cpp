@@ -177,6 +177,8 @@ TEST_F(Finder, MalformedByteRangesAndContentsAreNoMatch) {
       {"a real offset", "/ByteRange", range(a, b + ".5")},
       {"first offset not a number", "/ByteRange", "[/x " + a + " " + b + " " + c + "]"},
       {"three integers", "/ByteRange", "[0 " + a + " " + b + "]"},
+      {"five integers", "/ByteRange", "[0 " + a + " " + b + " " + c + " 0]"},
+      {"three ranges", "/ByteRange", "[0 " + a + " " + b + " " + c + " 0 0]"},
       // The bytes before a range that starts later are open to change.
       {"the first range starts at 1", "/ByteRange", "[1 " + a + " " + b + " " + c + "]"},
       // A gap that holds more than the /Contents string hides whatever else is in it.
@@ -444,6 +446,109 @@ TEST_F(Finder, WhatIsWrittenAfterSigningIsNotRead) {
   }
 }
 
+// The ranges and the gap are the signer's: ranges that an update gives anew, and a gap
+// that holds more than one hexadecimal string, are no match. What the padding after the
+// value holds is no part of the signature either way.
+TEST_F(Finder, TheRangesAndTheGapAreTheSigners) {
+  enum class Attack { Wrapped, SecondShortened, ObjectsInThePadding, DigitsInThePadding };
+  struct Case {
+    const char* what;
+    Attack attack;
+    const char* logged;  // why it is no match; nullptr: found
+  };
+  const Case cases[] = {
+      {"wrapped: the second range moved to a copy at the end, the gap over the original",
+       Attack::Wrapped, "the gap holds more than one hexadecimal string"},
+      {"an update shortens the second range", Attack::SecondShortened,
+       "the byte range is not the one written in the signed dictionary"},
+      {"objects written into the padding, the dictionary given anew around them",
+       Attack::ObjectsInThePadding, "the gap holds more than one hexadecimal string"},
+      {"other digits written into the padding", Attack::DigitsInThePadding, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    pdffixtures::DocumentPlan plan;
+    plan.signatures = {field("Signature1")};
+    const std::string value = write("ranges.pdf", plan)[0];
+    const std::vector<long long> br = pdffixtures::byteRange(path, "Signature1");
+    // A place in the zero padding behind the value's digits.
+    const size_t padding = static_cast<size_t>(br[1]) + 1 + 2 * value.size() + 16;
+    ASSERT_LT(padding + 8, static_cast<size_t>(br[2]));
+    auto overwrite = [&](const std::string& text) {
+      std::string bytes = pdffixtures::readFile(path);
+      bytes.replace(padding, text.size(), text);
+      pdffixtures::writeFile(path, bytes);
+    };
+    switch (c.attack) {
+      case Attack::Wrapped:
+        pdffixtures::wrapSignature(path, "Signature1", {});
+        break;
+      case Attack::SecondShortened: {
+        QPDF pdf;
+        pdf.processFile(path.c_str());
+        QPDFObjectHandle v = pdf.getRoot().getKey("/AcroForm").getKey("/Fields").getArrayItem(0).getKey("/V");
+        QPDFObjectHandle copy = v.shallowCopy();
+        copy.replaceKey("/ByteRange", QPDFObjectHandle::parse("[0 " + std::to_string(br[1]) + " " +
+                                                              std::to_string(br[2]) + " " +
+                                                              std::to_string(br[3] - 1) + "]"));
+        pdffixtures::appendObjects(path, {{v.getObjectID(), copy.unparse()}});
+        break;
+      }
+      case Attack::ObjectsInThePadding:
+        pdffixtures::redefineSignatureDictionary(path, "Signature1", "", "");
+        overwrite("> (xy) <");
+        break;
+      case Attack::DigitsInThePadding:
+        overwrite("DEADBEEF");
+        break;
+    }
+    open(path);
+    logStart = logged().size();
+    EXPECT_EQ(find(doc, value), c.logged == nullptr);
+    if (c.logged != nullptr) {
+      EXPECT_NE(logged().find(c.logged), std::string::npos) << logged();
+    } else {
+      EXPECT_EQ(signingYear(), 2024);
+    }
+    viewer.closeDocuments();
+  }
+}
+
+// However many byte ranges of a document begin with the value, a search reads around a
+// few of them only, so that a document cannot make it read its file once per field:
+// decoy fields placed first, each with a range of its own over the signature's gap, leave
+// the signature behind them unread once they are more than a few.
+TEST_F(Finder, OnlyAFewRangesThatHoldTheValueAreRead) {
+  for (const int decoys : {3, 6}) {
+    SCOPED_TRACE(decoys);
+    pdffixtures::DocumentPlan plan;
+    plan.signatures = {field("Signature1")};
+    const std::string value = write("decoys.pdf", plan)[0];
+    const std::vector<long long> br = pdffixtures::byteRange(path, "Signature1");
+    for (int i = 0; i < decoys; ++i) {
+      const std::string name = "Decoy" + std::to_string(i);
+      pdffixtures::appendDecoyField(path, "Signature1", name, "", "");
+      QPDF pdf;
+      pdf.processFile(path.c_str());
+      QPDFObjectHandle v = pdf.getRoot().getKey("/AcroForm").getKey("/Fields").getArrayItem(0).getKey("/V");
+      QPDFObjectHandle copy = v.shallowCopy();
+      copy.replaceKey("/ByteRange", QPDFObjectHandle::parse("[0 " + std::to_string(br[1]) + " " +
+                                                            std::to_string(br[2]) + " " +
+                                                            std::to_string(br[3] - 1 - i) + "]"));
+      pdffixtures::appendObjects(path, {{v.getObjectID(), copy.unparse()}});
+    }
+    open(path);
+    logStart = logged().size();
+    const long long read = viewer.fileBytesRead();
+    EXPECT_EQ(find(doc, value), decoys < 4);
+    EXPECT_EQ(logged().find("too many gaps hold the value") != std::string::npos, decoys >= 4) << logged();
+    // Four readings at most, each of the gap and the windows around it.
+    EXPECT_LE(viewer.fileBytesRead() - read,
+              (decoys + 1) * (2 * static_cast<long long>(value.size()) + 2) + 4 * (br[2] - br[1] + 2 * 4096));
+    viewer.closeDocuments();
+  }
+}
+
 // Fields whose gap cannot hold the value are not read at all, and of the others only the
 // value's digits and the byte that ends the string are read: however large their
 // contents, the search reads little more than the value's digits per field.
@@ -469,8 +574,10 @@ TEST_F(Finder, EachFieldIsReadOnlyAsFarAsTheValueGoes) {
   EXPECT_TRUE(find(doc, value));
   EXPECT_EQ(viewer.callCount("ASFileSysOpenFile") - opened, kFields + 1) << "the small field is not opened";
   const long long perField = 2 * static_cast<long long>(value.size()) + 2;
-  // The windows around the matching field's gap start at 4 KiB each.
-  EXPECT_LE(viewer.fileBytesRead() - read, (kFields + 1) * perField + 2 * 4096);
+  // The matching field's gap is read once whole, and the windows around it start at 4 KiB
+  // each.
+  const std::vector<long long> last = pdffixtures::byteRange(path, "Last");
+  EXPECT_LE(viewer.fileBytesRead() - read, (kFields + 1) * perField + (last[2] - last[1]) + 2 * 4096);
 }
 
 // --- The signature dictionary as signed -------------------------------------------------
@@ -483,6 +590,7 @@ struct DictionaryCase {
   int64_t id;
   const char* time;      // nullptr: no signing time
   const char* metadata;  // nullptr: no metadata
+  const char* byteRange = nullptr;  // its four numbers; nullptr: none that counts
 };
 
 // The reader alone, over bytes around a gap: which object holds the gap, and which of its
@@ -515,7 +623,27 @@ TEST(SignedDictionaryReader, Table) {
       {"a time given twice counts as absent", head + "/M (D:2024) /Contents ", " /M (D:2019)" + tail,
        SignedDictionaryRead::Found, 7, nullptr, nullptr},
       {"numbers and references around", head + "/Size 12 /R 3 0 R /Reals [-1.5 +2 .5] /M (D:2024) /Contents ",
-       " /ByteRange [0 10 20 30] /B true /N null" + tail, SignedDictionaryRead::Found, 7, "D:2024", nullptr},
+       " /ByteRange [0 10 20 30] /B true /N null" + tail, SignedDictionaryRead::Found, 7, "D:2024", nullptr,
+       "0 10 20 30"},
+      // The byte range: four unsigned integers written in place, or none.
+      {"the byte range before the gap, padded", head + "/ByteRange [0 1234 5678 90        ] /Contents ", tail,
+       SignedDictionaryRead::Found, 7, nullptr, nullptr, "0 1234 5678 90"},
+      {"a byte range given twice counts as absent", head + "/ByteRange [0 10 20 30] /Contents ",
+       " /ByteRange [0 10 20 30]" + tail, SignedDictionaryRead::Found, 7, nullptr, nullptr, nullptr},
+      {"an indirect byte range counts as absent", head + "/ByteRange 12 0 R /Contents ", tail,
+       SignedDictionaryRead::Found, 7, nullptr, nullptr, nullptr},
+      {"a byte range of three ranges counts as absent", head + "/ByteRange [0 10 20 30 40 50] /Contents ", tail,
+       SignedDictionaryRead::Found, 7, nullptr, nullptr, nullptr},
+      {"a byte range of three numbers counts as absent", head + "/ByteRange [0 10 20] /Contents ", tail,
+       SignedDictionaryRead::Found, 7, nullptr, nullptr, nullptr},
+      {"a signed number in the byte range", head + "/ByteRange [0 +10 20 30] /Contents ", tail,
+       SignedDictionaryRead::Found, 7, nullptr, nullptr, nullptr},
+      {"a real in the byte range", head + "/ByteRange [0 10 20.0 30] /Contents ", tail,
+       SignedDictionaryRead::Found, 7, nullptr, nullptr, nullptr},
+      {"a reference in the byte range", head + "/ByteRange [0 10 0 R 20 30] /Contents ", tail,
+       SignedDictionaryRead::Found, 7, nullptr, nullptr, nullptr},
+      {"eleven digits in the byte range", head + "/ByteRange [0 10 20 12345678901] /Contents ", tail,
+       SignedDictionaryRead::Found, 7, nullptr, nullptr, nullptr},
       {"an object header inside a string before it", "%PDF\n5 0 obj << /Reason (see 6 0 obj <<) /Contents ",
        tail, SignedDictionaryRead::Found, 5, nullptr, nullptr},
       {"the nearest dictionary that holds the gap",
@@ -552,6 +680,12 @@ TEST(SignedDictionaryReader, Table) {
     EXPECT_EQ(d.hasMetadata, c.metadata != nullptr);
     if (c.metadata) {
       EXPECT_EQ(d.metadata, c.metadata);
+    }
+    EXPECT_EQ(d.hasByteRange, c.byteRange != nullptr);
+    if (c.byteRange) {
+      EXPECT_EQ(std::to_string(d.byteRange[0]) + " " + std::to_string(d.byteRange[1]) + " " +
+                    std::to_string(d.byteRange[2]) + " " + std::to_string(d.byteRange[3]),
+                c.byteRange);
     }
   }
 }
