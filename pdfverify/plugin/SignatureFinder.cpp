@@ -133,20 +133,18 @@ bool readSignedDictionaryAround(ASFile file, const Ranges& r, int64_t fileSize, 
   }
 }
 
-bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-
-// Whether the gap is one hexadecimal string: "<", nothing but hex digits, ">". A gap that
-// holds anything else (objects of an update, a second string) hides unsigned bytes among
-// what the signature seems to cover. Read in pieces, once per byte range and search.
-bool gapIsOneHexString(ASFile file, const Ranges& r) {
+// Whether the rest of the gap, behind the value's digits up to the ">" that ends the
+// string, is zero padding. Anything else there (objects of an update, a second string,
+// other data after the value) is unsigned and no part of the signature, yet would read as
+// covered. Read in pieces, once per byte range and search.
+bool gapHoldsOnlyTheValue(ASFile file, const Ranges& r, uint32_t valueLength) {
   const int64_t kPiece = 1 << 16;
   const int64_t last = static_cast<int64_t>(r.secondOffset) - 1;
   std::string piece;
-  for (int64_t at = static_cast<int64_t>(r.firstLength) + 1; at < last; at += kPiece) {
+  for (int64_t at = static_cast<int64_t>(r.firstLength) + 1 + 2 * static_cast<int64_t>(valueLength); at < last;
+       at += kPiece) {
     if (!readAt(file, at, std::min(kPiece, last - at), piece)) return false;
-    for (const char c : piece) {
-      if (!isHexDigit(c)) return false;
-    }
+    if (piece.find_first_not_of('0') != std::string::npos) return false;
   }
   return true;
 }
@@ -204,7 +202,8 @@ bool fieldHoldsValue(PDDoc doc, CosObj sig, const SignatureFinder& finder, Signe
     logLine("findSignature", "ERROR: signature contents unreadable, field skipped");
     return false;
   }
-  // What follows the value's digits, the zero padding of the contents, is not compared.
+  // What follows the value's digits, the zero padding of the contents, is checked once the
+  // value agrees (gapHoldsOnlyTheValue).
   auto agrees = [&](const std::string& text, size_t from) {
     for (size_t p = 0; p < text.size(); ++p) {
       if (lower(text[p]) != valueText[from + p]) return false;
@@ -224,8 +223,8 @@ bool fieldHoldsValue(PDDoc doc, CosObj sig, const SignatureFinder& finder, Signe
   // The dictionary that holds the gap, as signed, must be the field's own: a field that
   // only copies another's value and byte range is not the signature.
   if (!finder.dictionaryOf(r.firstLength, r.secondOffset, r.secondLength, [&](SignedDictionary& d) {
-        if (!gapIsOneHexString(file.get(), r)) {
-          logLine("findSignature", "ERROR: the gap holds more than one hexadecimal string");
+        if (!gapHoldsOnlyTheValue(file.get(), r, finder.length)) {
+          logLine("findSignature", "ERROR: the gap holds more than the value and its zero padding");
           return false;
         }
         return readSignedDictionaryAround(file.get(), r, fileSize, d);

@@ -50,11 +50,11 @@ extern bool signatureFound;
 // match. readSigningTime and readSignerMetadata read the same dictionary as it was signed.
 extern CosObj foundSignatureDict;
 
-// Whether a signature field of the document holds this value: its byte range starts at the
-// file's first byte and leaves a gap of exactly its /Contents string, whose hexadecimal
-// text in the document's file starts with the value's digits (either case); and the
-// dictionary that holds that gap in the signed ranges is the field's own. A zero-length
-// value matches nothing.
+// Whether a signature field of the document holds this value: its byte range, two ranges
+// from the file's first byte, leaves a gap of exactly its /Contents string, whose
+// hexadecimal text in the document's file is the value's digits (either case) and then
+// zeros only; the dictionary that holds that gap in the signed ranges is the field's own
+// and writes the same byte range there. A zero-length value matches nothing.
 bool findSignature(PDDoc doc, const uint8_t* value, uint32_t length);
 // The enumeration callback of findSignature (client data: the SignatureFinder); false,
 // which ends the walk, at the matching field.

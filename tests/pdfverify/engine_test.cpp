@@ -233,7 +233,17 @@ enum class Doc { Intact, Tampered, OtherDocument };
 // Who signed the row's document: the kit's own signing, poppler's pdfsig, openssl cms.
 enum class Signer { Kit, Pdfsig, OpensslCms };
 // What happened to the document after signing.
-enum class Change { None, TimeRedefined, DecoyFirst, IndirectTimeChanged, BytesAfter, PageReplaced, RangeFromOne };
+enum class Change {
+  None,
+  TimeRedefined,
+  DecoyFirst,
+  IndirectTimeChanged,
+  BytesAfter,
+  PageReplaced,
+  RangeFromOne,
+  Wrapped,
+  PaddingDigits
+};
 enum class Proxy { None, Capture, Tiny, Down };
 
 // One row: the signed document, the certificate's state at the services, where the root
@@ -522,6 +532,23 @@ class EndToEnd : public ::testing::Test {
                                            "<< /Length 22 >>\nstream\nBT (Pay 1000000) Tj ET\nendstream"}});
         break;
       }
+      case Change::Wrapped: {
+        QPDF pdf;
+        pdf.processFile(path.c_str());
+        QPDFObjectHandle page = pdf.getAllPages().at(0);
+        const int contents = page.getKey("/Contents").getObjectID();
+        pdffixtures::wrapSignature(path, "Signature1",
+                                   {{contents, "<< /Length 22 >>\nstream\nBT (Pay 1000000) Tj ET\nendstream"}});
+        break;
+      }
+      case Change::PaddingDigits: {
+        // Other hex digits in place of the zeros behind the value: unsigned, and no part of it.
+        const std::vector<long long> r = pdffixtures::byteRange(path, "Signature1");
+        std::string bytes = pdffixtures::readFile(path);
+        bytes.replace(static_cast<size_t>(r[2]) - 9, 8, "DEADBEEF");
+        pdffixtures::writeFile(path, bytes);
+        break;
+      }
       case Change::RangeFromOne: {
         const std::vector<long long> r = pdffixtures::byteRange(path, "Signature1");
         pdffixtures::replaceInPlace(path, "Signature1", "/ByteRange",
@@ -770,6 +797,14 @@ TEST_F(EndToEnd, FixturesAgainstTheLocalServices) {
       Case("bytes after the signed range").changed(Change::BytesAfter, vhost::Coverage::EarlierRevision),
       Case("an update replaces the page text").changed(Change::PageReplaced, vhost::Coverage::EarlierRevision),
       Case("the first range made to start at 1").changed(Change::RangeFromOne, vhost::Coverage::Partial).fails(),
+      // Signature wrapping: the signed bytes verify where an update moved them, and the gap
+      // hides the page text that update shows; pdfsig finds the value intact.
+      Case("wrapped: an update moves the second range and replaces the page text")
+          .changed(Change::Wrapped, vhost::Coverage::Partial)
+          .fails(),
+      Case("wrapped, by pdfsig").signedBy(Signer::Pdfsig).changed(Change::Wrapped, vhost::Coverage::Partial).fails(),
+      // Data behind the value in /Contents: unsigned, though inside the string.
+      Case("other digits in the padding of /Contents").changed(Change::PaddingDigits, vhost::Coverage::Partial).fails(),
       // Proxies.
       Case("through the capturing proxy").proxies(1, Proxy::Capture),
       Case("through tinyproxy").proxies(1, Proxy::Tiny),

@@ -172,10 +172,17 @@ bool isHexStringOf(DocumentBytes& file, size_t from, size_t to, const std::strin
 }
 
 // The coverage of a signature whose byte range lies inside the file.
-Coverage coverageOf(DocumentBytes& file, const std::vector<long long>& range, const std::string& contents) {
+// `encoded`: the value is a CMS whose encoding tells where it ends (every subfilter but
+// adbe.x509.rsa_sha1, whose value is the whole string).
+Coverage coverageOf(DocumentBytes& file, const std::vector<long long>& range, const std::string& contents,
+                    bool encoded) {
   if (range[0] != 0) return Coverage::Partial;
   const size_t gapStart = static_cast<size_t>(range[1]), gapEnd = static_cast<size_t>(range[2]);
   if (gapEnd < gapStart || !isHexStringOf(file, gapStart, gapEnd, contents)) return Coverage::Partial;
+  // Behind the signature's own encoding the string holds only its zero padding: other
+  // data there is inside the gap, so no signature covers it.
+  const size_t used = encoded ? berElementLength(contents, 0, 0) : 0;
+  if (used > 0 && contents.find_first_not_of('\0', used) != std::string::npos) return Coverage::Partial;
   const size_t end = static_cast<size_t>(range[2] + range[3]);
   if (end == file.size()) return Coverage::WholeDocument;
   return isRevisionEnd(file, end) ? Coverage::EarlierRevision : Coverage::Partial;
@@ -497,7 +504,9 @@ std::vector<SignatureResult> Viewer::validateSignatures() {
     bool rangesOk = br.size() == 4 && br[0] >= 0 && br[1] >= 0 && br[2] >= 0 && br[3] >= 0 &&
                     static_cast<unsigned long long>(br[0]) + br[1] <= file.size() &&
                     static_cast<unsigned long long>(br[2]) + br[3] <= file.size();
-    if (rangesOk && contents.isString()) r.coverage = coverageOf(file, br, contents.getStringValue());
+    if (rangesOk && contents.isString()) {
+      r.coverage = coverageOf(file, br, contents.getStringValue(), subFilter != "/adbe.x509.rsa_sha1");
+    }
     PubSecHandlerRec* handler = handlerFor(s, v.getKey("/Filter"), subFilter);
     if (handler == nullptr) {
       r.error = "no handler for the signature's filter";

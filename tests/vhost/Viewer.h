@@ -93,7 +93,9 @@ enum class Coverage {
   WholeDocument,    // from the file's first byte to its last, only the /Contents string left out
   EarlierRevision,  // the same up to the end of an earlier revision: changed after signing
   Partial,          // no whole revision: a range that does not start at 0, a gap that holds
-                    // more than the /Contents string, or an end inside a revision
+                    // more than the /Contents string, a /Contents string that holds more
+                    // than the signature's encoding and zero padding, or an end inside a
+                    // revision
 };
 // The line the viewer shows beside the signature's panel ("" for Unknown).
 std::string coverageText(Coverage coverage);
