@@ -293,6 +293,19 @@ TEST(Viewer, CoverageOfEachSignature) {
        },
        {partial},
        false},
+      {"other data behind the signature's encoding in /Contents",
+       [&](const std::string& path) {
+         const std::vector<long long> r = pdffixtures::byteRange(path, "First");
+         std::string bytes = pdffixtures::readFile(path);
+         bytes.replace(static_cast<size_t>(r[2]) - 9, 8, "DEADBEEF");
+         pdffixtures::writeFile(path, bytes);
+       },
+       {partial},
+       true},
+      {"wrapped: the second range moved onto a copy of the signed bytes by an update",
+       [](const std::string& path) { pdffixtures::wrapSignature(path, "First", {}); },
+       {partial},
+       true},
       {"the first range does not start at 0",
        [&](const std::string& path) {
          const std::vector<long long> r = pdffixtures::byteRange(path, "First");
