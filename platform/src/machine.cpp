@@ -2,9 +2,11 @@
 
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <vector>
 
@@ -95,7 +97,68 @@ std::string mapShare(const std::string& p, size_t from) {
   return parts.size() == 2 ? out : out + below(p, rest);
 }
 
+// The host directory `dir` as a Windows path when it lies in a drive folder or a share
+// of the machine root `root` (both without "." or ".." or links); "" otherwise.
+std::string windowsPathOf(const std::string& dir, const std::string& root) {
+  if (dir.compare(0, root.size() + 1, root + "/") != 0) return std::string();
+  std::vector<std::string> parts;
+  for (size_t i = root.size() + 1; i < dir.size();) {
+    size_t end = dir.find('/', i);
+    if (end == std::string::npos) end = dir.size();
+    if (end > i) parts.push_back(dir.substr(i, end - i));
+    i = end + 1;
+  }
+  // A host name with a backslash has no Windows spelling.
+  for (const std::string& part : parts) {
+    if (part.find('\\') != std::string::npos || part.find(':') != std::string::npos) return std::string();
+  }
+  if (parts.empty()) return std::string();
+  std::string out;
+  size_t rest = 1;
+  if (parts[0].size() == 1 && parts[0][0] >= 'a' && parts[0][0] <= 'z') {
+    out = std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(parts[0][0])))) + ":";
+  } else if (parts[0] == "unc" && parts.size() >= 3) {
+    out = "\\\\" + parts[1] + "\\" + parts[2];
+    rest = 3;
+  } else {
+    return std::string();
+  }
+  for (size_t k = rest; k < parts.size(); ++k) out += "\\" + parts[k];
+  if (rest == 1 && parts.size() == 1) out += "\\";  // a drive's root
+  return out;
+}
+
+// A path against the current directory: "rel" and "X:rel" (on the current drive) below
+// it, "\rel" below its drive's or share's root. The result is absolute.
+std::string againstCurrentDirectory(const std::string& p) {
+  const std::string current = currentDirectory();
+  const bool share = current.size() >= 2 && current[0] == '\\' && current[1] == '\\';
+  if (isDrive(p)) {
+    // Another drive's current directory is its root: only one is kept.
+    if (share || std::tolower(static_cast<unsigned char>(p[0])) != std::tolower(static_cast<unsigned char>(current[0])))
+      return p.substr(0, 2) + "\\" + p.substr(2);
+    return current + "\\" + p.substr(2);
+  }
+  if (!p.empty() && isSeparator(p[0])) {
+    if (!share) return current.substr(0, 2) + p;
+    // The share's root ("\\server\share") and then the rooted path.
+    size_t end = current.find('\\', 2);
+    if (end != std::string::npos) end = current.find('\\', end + 1);
+    return current.substr(0, end == std::string::npos ? current.size() : end) + p;
+  }
+  return current + "\\" + p;
+}
+
 }  // namespace
+
+std::string currentDirectory() {
+  char cwd[PATH_MAX];
+  if (getcwd(cwd, sizeof cwd) == nullptr) return "C:\\";
+  char root[PATH_MAX];
+  if (realpath(machineRoot().c_str(), root) == nullptr) return "C:\\";
+  const std::string mapped = windowsPathOf(cwd, root);
+  return mapped.empty() ? "C:\\" : mapped;
+}
 
 std::string mapPath(const char* path) {
   if (!path) return std::string();
@@ -105,6 +168,7 @@ std::string mapPath(const char* path) {
       if (c == '\\') c = '/';
     return p;
   }
+  if (p.empty()) return p;
   if (p.size() >= 2 && p[0] == '\\' && isSeparator(p[1])) {
     // "\\?\" and "\\.\" name a drive path or a share in another form; any other
     // device has no file behind it here.
@@ -119,11 +183,10 @@ std::string mapPath(const char* path) {
     }
     return mapShare(p, 2);
   }
-  if (isDrive(p)) return mapDrive(p);
-  if (!p.empty() && p[0] == '\\') return machineRoot() + "/c" + below(p, 0);  // rooted: the current drive
-  for (char& c : p)
-    if (c == '\\') c = '/';
-  return p;
+  // A drive path with its root, else relative to the current directory (itself always a
+  // Windows path in the root, so the result is clamped as an absolute one is).
+  if (isDrive(p) && p.size() >= 3 && isSeparator(p[2])) return mapDrive(p);
+  return mapPath(againstCurrentDirectory(p).c_str());
 }
 
 std::string runtimeDirectory() {

@@ -457,10 +457,7 @@ std::vector<std::string> searchDirectories() {
   bool set = false;
   const std::string extra = ModuleTable::instance().dllDirectory(&set);
   if (set && !extra.empty() && !mapPath(extra.c_str()).empty()) dirs.push_back(mapPath(extra.c_str()));
-  if (!set) {
-    char cwd[PATH_MAX];
-    if (getcwd(cwd, sizeof cwd)) dirs.emplace_back(cwd);
-  }
+  if (!set) dirs.push_back(mapPath(currentDirectory().c_str()));
   return dirs;
 }
 

@@ -12,13 +12,21 @@ constexpr const char* kMachineRootVariable = "QUARVEL_MACHINE_ROOT";
 // The machine root, created when missing: $QUARVEL_MACHINE_ROOT, else ~/.quarvel/machine.
 std::string machineRoot();
 
-// Maps a Windows path to this host: '\' becomes '/', a drive path "X:\..." (or
-// "X:...", relative to the drive) lies under <machine root>/x/..., a rooted path
-// "\..." under drive C, a share "\\server\share\..." under <machine root>/unc/
-// server/share/...; "." and ".." are resolved as Windows does, never above the
-// drive's or the share's root. "\\?\" and "\\.\" before a drive path (or "\\?\UNC\"
-// before a share) name the same file; other device paths give "" (no file).
-// An absolute POSIX path and a relative path keep their place. NULL gives "".
+// The process's current directory, a Windows path in the machine root: the host
+// working directory mapped back ("C:\...", "\\server\share\...") when it lies in a
+// drive folder or share of the root, else "C:\". A child started with a current
+// directory (CreateProcessA) works in it, so it is the child's.
+std::string currentDirectory();
+
+// Maps a Windows path to this host: '\' becomes '/', a drive path "X:\..." lies under
+// <machine root>/x/..., a share "\\server\share\..." under <machine root>/unc/
+// server/share/...; a relative path ("a\b", "..\x"), a drive-relative one ("X:a",
+// against the current directory on its drive, else the drive's root) and a rooted one
+// ("\a", on the current directory's drive or share) are taken against the current
+// directory. "." and ".." are resolved as Windows does, never above the drive's or the
+// share's root. "\\?\" and "\\.\" before a drive path (or "\\?\UNC\" before a share)
+// name the same file; other device paths give "" (no file). An absolute POSIX path
+// keeps its place. NULL and "" give "".
 std::string mapPath(const char* path);
 
 // The per-user runtime folder of the machine (named objects, window registry), created when missing.

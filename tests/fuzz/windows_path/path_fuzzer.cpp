@@ -1,7 +1,8 @@
-// Any text as a path: a Windows-form path (a drive, a rooted path, a share or a
-// device) maps to nothing or to a place under the machine root, with no "." or
-// ".." left in it; a host path keeps its place.
-#include <cctype>
+// Any text as a path: a Windows-form path (a drive, a rooted path, a share, a device,
+// or a relative path taken against the current directory) maps to nothing or to a
+// place under the machine root, with no "." or ".." left in it; a host path keeps its
+// place. The first byte picks where the process works: deep in a drive, in a share, or
+// outside the root.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -13,10 +14,7 @@ namespace {
 
 std::string root;
 
-bool windowsForm(const std::string& p) {
-  return (!p.empty() && p[0] == '\\') ||
-         (p.size() >= 2 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':');
-}
+std::string workingDirectories[3];
 
 // Under the root: the root, then components none of which is "." or "..".
 bool underRoot(const std::string& mapped) {
@@ -40,16 +38,26 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   if (mkdtemp(dir) == nullptr) std::abort();
   setenv(platform::kMachineRootVariable, dir, 1);
   root = platform::machineRoot();
+  workingDirectories[0] = root + "/c/a/b/c";
+  workingDirectories[1] = root + "/unc/server/share/d/e";
+  workingDirectories[2] = root + "-outside/f/g";
+  for (const std::string& w : workingDirectories) {
+    if (!platform::makeDirectories(w)) std::abort();
+  }
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string path(reinterpret_cast<const char*>(data), size);
+  if (size == 0) return 0;
+  if (chdir(workingDirectories[data[0] % 3].c_str()) != 0) std::abort();
+  const std::string path(reinterpret_cast<const char*>(data + 1), size - 1);
   const std::string text = path.substr(0, path.find('\0'));
   const std::string mapped = platform::mapPath(text.c_str());
-  if (windowsForm(text)) {
+  if (text.empty()) {
+    if (!mapped.empty()) std::abort();
+  } else if (text[0] != '/') {
     if (!mapped.empty() && !underRoot(mapped)) std::abort();
-  } else if (!text.empty() && text[0] == '/') {
+  } else {
     for (size_t i = 0; i < text.size(); ++i) {
       if (mapped[i] != (text[i] == '\\' ? '/' : text[i])) std::abort();
     }

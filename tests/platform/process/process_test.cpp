@@ -17,7 +17,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <climits>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -108,6 +110,54 @@ TEST(ProcessTest, CreateProcessFindsTheProgramByTheSearchRuleAndWatchesIt) {
   EXPECT_FALSE(
       CreateProcessA("C:\\Program", nullptr, nullptr, nullptr, FALSE, 0, environment, nullptr, &startup, &info));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+}
+
+QUARVEL_CHILD(reportCurrentDirectory) {
+  std::ofstream(args.at(0)) << platform::currentDirectory();
+  return 0;
+}
+
+// The child's current directory is the one CreateProcessA names (a relative one taken
+// against the parent's), or the parent's; never a place outside the root.
+TEST(ProcessTest, TheChildWorksInTheCurrentDirectoryItIsGiven) {
+  const std::string root = platform::machineRoot();
+  const std::string outside = quarveltest::makeTempDirectory("child-cwd");
+  for (const char* dir : {"/c/Arbeit/Unter", "/c/Ziel", "/d", "/unc/server/share"})
+    std::filesystem::create_directories(root + dir);
+  char before[PATH_MAX];
+  ASSERT_NE(getcwd(before, sizeof before), nullptr);
+  ASSERT_EQ(chdir((root + "/c/Arbeit").c_str()), 0);
+  struct Case {
+    const char* name;
+    std::string directory;
+    bool none;
+    std::string expected;
+  } cases[] = {
+      {"a drive path", "C:\\Ziel", false, "C:\\Ziel"},
+      {"relative to the parent's", "Unter", false, "C:\\Arbeit\\Unter"},
+      {"dot-dot beyond the drive", "..\\..\\..\\..", false, "C:\\"},
+      {"another drive", "D:", false, "D:\\"},
+      {"a share", "\\\\server\\share", false, "\\\\server\\share"},
+      {"a host path in the root", root + "/c/Ziel", false, "C:\\Ziel"},
+      {"a host path outside the root", outside, false, "C:\\"},
+      {"none: the parent's", "", true, "C:\\Arbeit"},
+  };
+  for (const Case& c : cases) {
+    const std::string out = outside + "/report.txt";
+    std::filesystem::remove(out);
+    std::string line = "\"" + quarveltest::selfExecutable() + "\" --quarvel-child reportCurrentDirectory \"" + out + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               c.none ? nullptr : c.directory.c_str(), &startup, &info))
+        << c.name << " error " << GetLastError();
+    EXPECT_EQ(WaitForSingleObject(info.hProcess, 20000), WAIT_OBJECT_0) << c.name;
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+    EXPECT_EQ(readFile(out), c.expected) << c.name;
+  }
+  EXPECT_EQ(chdir(before), 0);
 }
 
 TEST(ProcessTest, SnapshotOpenProcessAndTerminate) {
