@@ -151,8 +151,8 @@ void Key::reserveValues(size_t count) {
 namespace {
 
 // A hash of the name as foldName would spell it, without making that spelling, mixed
-// with a seed of the process's own so that names chosen to collide cannot be prepared
-// in a file beforehand.
+// with a random seed of the process's own: which names of a file collide differs from
+// process to process.
 uint64_t hashFolded(std::string_view name) {
   static const uint64_t seed = [] {
     uint64_t s = 0;

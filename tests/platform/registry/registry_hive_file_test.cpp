@@ -280,6 +280,29 @@ TEST_F(DamagedHive, AHandBuiltHiveIsRead) {
   EXPECT_EQ(data, std::vector<BYTE>{'1'});
 }
 
+TEST_F(DamagedHive, AHiveWrittenBeforeJournalsTakesWritesAndKeepsWhatItHeld) {
+  // Version 1: the layout of every hive written before journals, and of saved hives.
+  const std::vector<BYTE> old =
+      HiveBuilder().key("", 0).u32(1).key("Software", 2).value("Verbose", "1").value("Tip", "0").u32(0).file(1);
+  writeFile(hive_, old);
+  ScopedKey key;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_ALL_ACCESS, key.out()), ERROR_SUCCESS);
+  ASSERT_EQ(regtest::setValue(key.get(), "Tip", REG_SZ, bytesWithNul("changed")), ERROR_SUCCESS);
+  ASSERT_EQ(regtest::setValue(key.get(), "Added", REG_SZ, bytesWithNul("new")), ERROR_SUCCESS);
+  const std::vector<BYTE> written = readFile(hive_);
+  ASSERT_GE(written.size(), 12u);
+  EXPECT_EQ(written[8], 2) << "the first write puts the hive in the journal's layout";
+  // As a process that never read it sees the file: a copy put in its place.
+  writeFile(hive_ + ".copy", written);
+  ASSERT_EQ(std::rename((hive_ + ".copy").c_str(), hive_.c_str()), 0);
+  EXPECT_EQ(regtest::valueNames(key.get()), (std::vector<std::string>{"Verbose", "Tip", "Added"}));
+  std::vector<BYTE> data;
+  ASSERT_EQ(regtest::getValue(key.get(), "verbose", data), ERROR_SUCCESS);
+  EXPECT_EQ(data, std::vector<BYTE>{'1'});
+  ASSERT_EQ(regtest::getValue(key.get(), "tip", data), ERROR_SUCCESS);
+  EXPECT_EQ(data, bytesWithNul("changed"));
+}
+
 // A body with the key Software, followed by these records.
 std::vector<BYTE> withSoftware(const std::vector<Record>& records) {
   HiveBuilder body;

@@ -7,11 +7,13 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 #include <unistd.h>
 
+#include "platform/machine.h"
 #include "platform/registry_test.h"
 #include "quarvel_test.h"
 #include "registry_helpers.h"
@@ -137,6 +139,59 @@ TEST(RegistryProcesses, ConcurrentWritersLoseNoUpdate) {
       EXPECT_EQ(data, indexedData(i));
     }
   }
+}
+
+// The hive file's generation word: new with every rewrite of the file.
+std::vector<BYTE> generationOf(const std::string& hive) {
+  std::ifstream in(hive, std::ios::binary);
+  std::vector<BYTE> header(32);
+  in.read(reinterpret_cast<char*>(header.data()), static_cast<std::streamsize>(header.size()));
+  return std::vector<BYTE>(header.begin() + 28, header.end());
+}
+
+TEST(RegistryProcesses, WritersUnderEverySpellingOfTheRootShareOneHive) {
+  // Each writer names the machine root its own way; they still take one lock, each
+  // rewrite goes through a file of the writer's own, and no update is lost.
+  const std::string root = quarveltest::machineRoot();
+  const std::string elsewhere = quarveltest::makeTempDirectory("spelled");
+  ASSERT_EQ(symlink(root.c_str(), (elsewhere + "/root").c_str()), 0);
+  const std::vector<std::string> spellings{root, elsewhere + "/root", root + "/", "/." + root,
+                                           root + "/registry/.."};
+  const std::string hive = platform::registry::hiveFilePath(HKEY_CURRENT_USER);
+  {
+    ScopedKey key;
+    ASSERT_EQ(createKey(HKEY_CURRENT_USER, kProductKey, key), ERROR_SUCCESS);
+  }
+  const std::vector<BYTE> before = generationOf(hive);
+  // 2 KiB a value: the journal outgrows its limit, so writers rewrite the hive meanwhile.
+  constexpr int kCount = 40;
+  std::vector<quarveltest::ChildProcess> writers;
+  for (size_t i = 0; i < spellings.size(); ++i) {
+    setenv(platform::kMachineRootVariable, spellings[i].c_str(), 1);
+    writers.push_back(quarveltest::startChild("registry_write_series", {"s" + std::to_string(i) + "_",
+                                                                        std::to_string(kCount)}));
+  }
+  setenv(platform::kMachineRootVariable, root.c_str(), 1);
+  for (auto& writer : writers) EXPECT_EQ(writer.wait(), 0);
+  EXPECT_NE(generationOf(hive), before) << "the hive was never rewritten while the writers ran";
+
+  ScopedKey key;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kProductKey, 0, KEY_READ, key.out()), ERROR_SUCCESS);
+  EXPECT_EQ(regtest::valueNames(key.get()).size(), spellings.size() * kCount);
+  for (size_t i = 0; i < spellings.size(); ++i) {
+    for (int k = 0; k < kCount; ++k) {
+      const std::string name = "s" + std::to_string(i) + "_" + std::to_string(k);
+      std::vector<BYTE> data;
+      ASSERT_EQ(getValue(key.get(), name.c_str(), data), ERROR_SUCCESS) << name;
+      EXPECT_EQ(data, indexedData(k)) << name;
+    }
+  }
+  // Nothing of the writers' own files is left beside the hive.
+  EXPECT_EQ(quarveltest::runChild("registry_expect_indexed", {"s0_0", "0"}), 0);
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(root + "/registry"))
+    if (entry.path().filename().string().find(".new") != std::string::npos) left.push_back(entry.path());
+  EXPECT_TRUE(left.empty()) << left.front();
 }
 
 TEST(RegistryProcesses, ThreadsOfOneProcessSerialiseTheirWritesToo) {
