@@ -42,11 +42,37 @@ namespace {
 
 constexpr int kImageBytes = 500 * 1000;
 
+// What both sides trust, made once: the viewer's trusted identities as DER files and an NSS
+// database for pdfsig; and Tolmira installed for the default viewer.
+struct Trust {
+  std::vector<std::string> trusted;  // DER files of the viewer's trusted identities
+  std::string nssDatabase;           // as -nssdir takes it; "" when it could not be made
+};
+
+const Trust& trust() {
+  static const Trust t = [] {
+    Trust made;
+    const testpki::Kit& kit = testpki::Kit::standard();
+    const std::string root = quarveltest::machineRoot();
+    for (const char* name : {"root", "int"}) {
+      made.trusted.push_back(root + "/" + name + ".der");
+      testpki::writeFile(made.trusted.back(), kit.certificate(name));
+    }
+    try {
+      made.nssDatabase = pdffixtures::makeNssDatabase(root + "/nssdb", kit, {});
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "%s\n", e.what());
+    }
+    pdftest::installedFor(vhost::Config{});
+    return made;
+  }();
+  return t;
+}
+
 struct Setup {
   std::string document;
-  std::string nssDatabase;  // as -nssdir takes it; "" when it could not be made
-  std::vector<std::string> trusted;  // DER files of the viewer's trusted identities
-  std::string verdict;               // what vhost-run says of the document, once
+  std::string nssDatabase;
+  std::vector<std::string> trusted;
 };
 
 // The signed document of about `megabytes` MB, made once.
@@ -55,9 +81,7 @@ const Setup& setup(int megabytes) {
   auto found = made.find(megabytes);
   if (found != made.end()) return found->second;
   Setup& s = made[megabytes];
-  const testpki::Kit& kit = testpki::Kit::standard();
-  const std::string root = quarveltest::machineRoot();
-  s.document = root + "/signed-" + std::to_string(megabytes) + "mb.pdf";
+  s.document = quarveltest::machineRoot() + "/signed-" + std::to_string(megabytes) + "mb.pdf";
   pdffixtures::DocumentPlan plan;
   plan.pages = std::max(1, megabytes * 1000 * 1000 / kImageBytes);
   plan.imageBytes = kImageBytes;
@@ -66,16 +90,8 @@ const Setup& setup(int megabytes) {
   pdffixtures::SignOptions options;
   options.signer = "noaia";
   pdffixtures::sign(s.document, plan.signatures[0].name, options);
-  for (const char* name : {"root", "int"}) {
-    s.trusted.push_back(root + "/" + name + ".der");
-    testpki::writeFile(s.trusted.back(), kit.certificate(name));
-  }
-  try {
-    s.nssDatabase = pdffixtures::makeNssDatabase(root + "/nssdb", kit, {});
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
-  }
-  pdftest::installedFor(vhost::Config{});
+  s.nssDatabase = trust().nssDatabase;
+  s.trusted = trust().trusted;
   return s;
 }
 
