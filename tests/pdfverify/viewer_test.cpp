@@ -2,10 +2,13 @@
 // viewer, seen from DummyPlugin.api.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <functional>
 
 #include <qpdf/QPDF.hh>
 
+#include "DocumentBytes.h"
 #include "DummyPlugin.h"
 #include "Fixtures.h"
 #include "TestFiles.h"
@@ -386,6 +389,50 @@ TEST(Viewer, ARevisionEndsAtItsEndOfFileMarkerOrTheEndOfLineBehindIt) {
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].coverage, c.coverage);
   }
+}
+
+// The viewer reads a document's bytes where they lie, through one window of the file: any
+// place and length inside the file reads what is there (across the window's edges too),
+// nothing outside it does, and a file cut short after it was opened reads as missing
+// bytes, never as other bytes.
+TEST(DocumentBytes, ReadsExactlyWhatLiesInTheFile) {
+  std::string content(300 * 1024 + 7, '\0');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>((i * 131 + i / 4096) & 0xFF);
+  const std::string path = pdftest::scratch("bytes.bin");
+  pdffixtures::writeFile(path, content);
+  const struct Read {
+    size_t at, n;
+    bool ok;
+  } reads[] = {{0, 10, true},          {128 * 1024 - 3, 10, true}, {0, content.size(), true},
+               {content.size(), 0, true}, {content.size() - 1, 1, true}, {content.size() - 1, 2, false},
+               {content.size() + 1, 0, false}, {5, static_cast<size_t>(-1), false}, {200 * 1024, 64 * 1024, true}};
+  std::unique_ptr<vhost::DocumentBytes> file = vhost::DocumentBytes::ofFile(path);
+  std::unique_ptr<vhost::DocumentBytes> memory = vhost::DocumentBytes::ofMemory(content);
+  ASSERT_TRUE(file);
+  for (vhost::DocumentBytes* bytes : {file.get(), memory.get()}) {
+    EXPECT_EQ(bytes->size(), content.size());
+    for (const Read& r : reads) {
+      SCOPED_TRACE(std::to_string(r.at) + "+" + std::to_string(r.n));
+      std::string out(r.ok ? r.n : 0, '?');
+      EXPECT_EQ(bytes->read(r.at, r.n, r.ok ? out.data() : nullptr), r.ok);
+      if (r.ok) {
+        EXPECT_EQ(out, content.substr(r.at, r.n));
+      }
+    }
+    // Backwards, byte by byte, as the coverage reads the words before an end-of-file marker.
+    for (size_t at : {content.size() - 1, size_t{200 * 1024}, size_t{64 * 1024 - 1}, size_t{0}}) {
+      EXPECT_EQ(bytes->byteAt(at), static_cast<unsigned char>(content[at])) << at;
+    }
+    EXPECT_EQ(bytes->byteAt(content.size()), -1);
+  }
+  EXPECT_FALSE(vhost::DocumentBytes::ofFile(pdftest::scratch("no-such-file.bin")));
+
+  ASSERT_EQ(truncate(path.c_str(), 1000), 0);
+  std::string out(64, '?');
+  EXPECT_TRUE(file->read(900, 64, out.data())) << "inside what is left";
+  EXPECT_EQ(out, content.substr(900, 64));
+  EXPECT_FALSE(file->read(250 * 1024, 64, out.data())) << "cut off since the file was opened";
+  EXPECT_EQ(file->byteAt(250 * 1024), -1);
 }
 
 TEST(Viewer, OutsideSignersReachTheHandlerOfTheirSubFilter) {
