@@ -157,8 +157,12 @@ int CSCard::readWith(int handle, std::string& out, int length, int selectP1, boo
   } else {
     throw VOQ::CException("CSCard::read", "Ungültiger Datei-Typ.\n");
   }
-  file.setPosition(position);
-  file.setFlags(flags);
+  // A read that fails part way leaves the file where it was: the caller learns no count,
+  // so a position moved by the chunks before the failure could not be known to it.
+  if (result >= 0) {
+    file.setPosition(position);
+    file.setFlags(flags);
+  }
   return result;
 }
 
@@ -180,8 +184,10 @@ int CSCard::write(int handle, const std::string& data) {
   int position = file.getPosition();
   int flags = file.getFlags();
   const int result = updateBinary(data, position, static_cast<int>(data.size()), flags);
-  file.setPosition(position);
-  file.setFlags(flags);
+  if (result >= 0) {  // as for reads: a failed write leaves the file where it was
+    file.setPosition(position);
+    file.setFlags(flags);
+  }
   return logReturn("write", result);
 }
 

@@ -1,5 +1,6 @@
 #include "certcheck/card/ReaderUtils_card.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/pkcs7.h>
@@ -297,6 +298,13 @@ DWORD signWithCard(const unsigned char* data, unsigned int dataLength, const Pin
     // The reader is not kept from other threads while the user types.
     use.unlock();
     std::string pin;
+    // The PIN must not outlive the signature in freed memory, whatever way this ends.
+    struct Wipe {
+      std::string& secret;
+      ~Wipe() {
+        if (!secret.empty()) OPENSSL_cleanse(&secret[0], secret.size());
+      }
+    } wipe{pin};
     if (!askPin(pin)) return cardutils::kCardFailed;
     if (DWORD rc = use.relock("Keine geeignete Karte gefunden.\n")) return rc;
 

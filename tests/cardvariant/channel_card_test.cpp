@@ -206,9 +206,27 @@ TEST_F(ScriptedCard, EndOfFileBy6282AndBy6B00) {
   channel.answer("6B00");
   EXPECT_EQ(card.read(0, out, 512), static_cast<int>(0x80016B00u));
   EXPECT_EQ(out.size(), 128u);
+  // The failed reads left the file where it was.
+  EXPECT_EQ(card.getFileInfo(0)->getPosition(), 0);
   channel.answer("9000");
   channel.answer(hex(filled(10)) + "9000");
   EXPECT_EQ(card.read(0, out, 10), 10);
+  EXPECT_EQ(channel.sent.back(), "00B000000A");
+  EXPECT_EQ(card.getFileInfo(0)->getPosition(), 10);
+}
+
+TEST_F(ScriptedCard, AWriteThatFailsPartWayLeavesTheFileWhereItWas) {
+  openFile(*this, 0x100);
+  channel.answer("9000");
+  channel.answer("9000");
+  channel.answer("6A82");
+  EXPECT_EQ(card.write(0, std::string(200, 'x')), static_cast<int>(0x80016A82u));
+  EXPECT_EQ(card.getFileInfo(0)->getPosition(), 0);
+  channel.answer("9000");
+  channel.answer("9000");
+  EXPECT_EQ(card.write(0, std::string(3, 'y')), 3);
+  EXPECT_EQ(channel.sent.back(), "00D6000003797979");
+  EXPECT_EQ(card.getFileInfo(0)->getPosition(), 3);
 }
 
 TEST_F(ScriptedCard, OffsetsAbove7FFFAreRefusedUnsent) {
