@@ -124,12 +124,13 @@ int bnSub(BigNum* a, const BigNum* b);  // a -= b; -1 when b > a
 int bnMul(BigNum* product, const BigNum* a, const BigNum* b);  // operands of at most 32 words
 // quotient and remainder may be NULL; -1 for a zero divisor.
 int bnDivMod(BigNum* quotient, BigNum* remainder, const BigNum* a, const BigNum* divisor);
-int bnModMul(BigNum* result, const BigNum* a, const BigNum* b, const BigNum* modulus);  // bit-serial
+int bnModMul(BigNum* result, const BigNum* a, const BigNum* b, const BigNum* modulus);
 // a^-1 mod m; the result is 0 when gcd(a, m) != 1. -1 for a zero or oversized modulus.
 int bnModInv(BigNum* result, const BigNum* a, const BigNum* modulus);
 // Montgomery exponentiation; -1 unless the modulus is odd and at most 32 words.
 int bnModExp(BigNum* result, const BigNum* base, const BigNum* exponent, const BigNum* modulus);
-// b1^e1 * b2^e2 mod m, the product taken in Montgomery form.
+// b1^e1 * b2^e2 mod m in Montgomery form, both exponents in sliding windows
+// under shared squarings; -1 as for bnModExp.
 int bnModExpProduct(BigNum* result, const BigNum* b1, const BigNum* e1, const BigNum* b2, const BigNum* e2,
                     const BigNum* modulus);
 

@@ -6,6 +6,10 @@
 
 #include <cstring>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <cpuid.h>
+#endif
+
 namespace {
 
 // Montgomery limbs: 64 bits where the compiler has a 128-bit product, else 32.
@@ -117,7 +121,21 @@ void fromLimbs(const Limb* limbs, int n, BigNum* out) {
   trim(out);
 }
 
-// Adds a * b to the three-limb accumulator (t2:t1:t0).
+// Adds a * b to the three-limb accumulator (t2:t1:t0). On x86-64 the carries
+// are taken straight from the flags: one multiply and three additions, where
+// the compiler would otherwise compare 128-bit sums to find the carry.
+#if defined(__x86_64__) && defined(__GNUC__) && defined(__SIZEOF_INT128__) && !defined(QUARVEL_ARCHIVE_32BIT_LIMBS)
+inline void multiplyAdd(Limb& t0, Limb& t1, Limb& t2, Limb a, Limb b) {
+  Limb high;
+  __asm__("mulq %[b]\n\t"
+          "addq %%rax, %[t0]\n\t"
+          "adcq %%rdx, %[t1]\n\t"
+          "adcq $0, %[t2]"
+          : [t0] "+r"(t0), [t1] "+r"(t1), [t2] "+r"(t2), "+a"(a), "=d"(high)
+          : [b] "rm"(b)
+          : "cc");
+}
+#else
 inline void multiplyAdd(Limb& t0, Limb& t1, Limb& t2, Limb a, Limb b) {
   const DoubleLimb product = static_cast<DoubleLimb>(a) * b;
   const DoubleLimb sum = (static_cast<DoubleLimb>(t1) << kLimbBits | t0) + product;
@@ -125,6 +143,7 @@ inline void multiplyAdd(Limb& t0, Limb& t1, Limb& t2, Limb a, Limb b) {
   t0 = static_cast<Limb>(sum);
   t1 = static_cast<Limb>(sum >> kLimbBits);
 }
+#endif
 
 // r = out - m when out >= m, else out (out has n + 1 limbs and is below 2m).
 inline void subtractOnce(Limb* r, const Limb* out, const Limb* m, int n) {
@@ -183,12 +202,10 @@ inline void montMulLimbs(Limb* r, const Limb* a, const Limb* b, const Montgomery
   // The products of a column and those of the reduction go into two accumulators,
   // so that their carry chains run side by side.
   for (int i = 0; i < n; ++i) {
-    Limb u0 = 0, u1 = 0, u2 = 0;
     for (int j = 0; j < i; ++j) {
       multiplyAdd(t0, t1, t2, a[j], b[i - j]);
-      multiplyAdd(u0, u1, u2, q[j], m[i - j]);
+      multiplyAdd(t0, t1, t2, q[j], m[i - j]);
     }
-    addColumn(t0, t1, t2, u0, u1, u2);
     multiplyAdd(t0, t1, t2, a[i], b[0]);
     q[i] = t0 * M.mPrime;
     multiplyAdd(t0, t1, t2, q[i], m[0]);  // clears the low limb
@@ -198,12 +215,10 @@ inline void montMulLimbs(Limb* r, const Limb* a, const Limb* b, const Montgomery
   }
   Limb out[kLimbs + 1];
   for (int i = n; i < 2 * n; ++i) {
-    Limb u0 = 0, u1 = 0, u2 = 0;
     for (int j = i - n + 1; j < n; ++j) {
       multiplyAdd(t0, t1, t2, a[j], b[i - j]);
-      multiplyAdd(u0, u1, u2, q[j], m[i - j]);
+      multiplyAdd(t0, t1, t2, q[j], m[i - j]);
     }
-    addColumn(t0, t1, t2, u0, u1, u2);
     out[i - n] = t0;
     t0 = t1;
     t1 = t2;
@@ -251,13 +266,89 @@ inline void montSqrLimbs(Limb* r, const Limb* a, const Montgomery& M) {
   subtractOnce(r, out, m, n);
 }
 
-// 1024-bit moduli (the DSA p) take the unrolled form.
+#if defined(__x86_64__) && defined(__GNUC__) && defined(__SIZEOF_INT128__) && !defined(QUARVEL_ARCHIVE_32BIT_LIMBS)
+#define QUARVEL_ARCHIVE_MULX_ROWS 1
+// The 1024-bit multiply (the DSA p) as rows of a fixed 16 limbs, operand by
+// operand, where the processor has MULX, ADCX and ADOX: the products' low
+// halves and the running sum are added in one carry chain (OF) and the high
+// halves in the other (CF), so each limb costs one multiply and two additions.
+static_assert(kLimbs == 16, "the rows are written for 16 limbs");
+
+#define MULX_STEP(j, hi, prev)                      \
+  "mulxq " #j "*8(%[b]), %%rax, %%" hi "\n\t"      \
+  "adoxq " #j "*8(%[t]), %%rax\n\t"                \
+  "adcxq %%" prev ", %%rax\n\t"                    \
+  "movq %%rax, " #j "*8(%[t])\n\t"
+
+// t[0..17] += x * b[0..15]; t[16] and t[17] take the carries.
+inline void mulxRow(Limb* t, const Limb* b, Limb x) {
+  __asm__ volatile(
+      "xorl %%r9d, %%r9d\n\t"  // no high half yet; clears CF and OF
+    MULX_STEP(0, "r8", "r9")
+    MULX_STEP(1, "r9", "r8")
+    MULX_STEP(2, "r8", "r9")
+    MULX_STEP(3, "r9", "r8")
+    MULX_STEP(4, "r8", "r9")
+    MULX_STEP(5, "r9", "r8")
+    MULX_STEP(6, "r8", "r9")
+    MULX_STEP(7, "r9", "r8")
+    MULX_STEP(8, "r8", "r9")
+    MULX_STEP(9, "r9", "r8")
+    MULX_STEP(10, "r8", "r9")
+    MULX_STEP(11, "r9", "r8")
+    MULX_STEP(12, "r8", "r9")
+    MULX_STEP(13, "r9", "r8")
+    MULX_STEP(14, "r8", "r9")
+    MULX_STEP(15, "r9", "r8")
+      "movq 128(%[t]), %%rax\n\t"
+      "movq $0, %%r8\n\t"
+      "adoxq %%r8, %%rax\n\t"
+      "adcxq %%r9, %%rax\n\t"
+      "movq %%rax, 128(%[t])\n\t"
+      "movq 136(%[t]), %%rax\n\t"
+      "adoxq %%r8, %%rax\n\t"
+      "adcxq %%r8, %%rax\n\t"
+      "movq %%rax, 136(%[t])\n\t"
+      : "+d"(x)
+      : [t] "r"(t), [b] "r"(b)
+      : "rax", "r8", "r9", "cc", "memory");
+}
+#undef MULX_STEP
+
+// r = a * b * R^-1 mod m for 16 limbs. Row i and its reduction work on t + i, so
+// nothing is shifted: t[i] is zero after them, and the sum (below 2m) ends in t[16..32].
+void montMulRows(Limb* r, const Limb* a, const Limb* b, const Montgomery& M) {
+  Limb t[2 * kLimbs + 2] = {};
+  for (int i = 0; i < kLimbs; ++i) {
+    mulxRow(t + i, b, a[i]);
+    mulxRow(t + i, M.m, t[i] * M.mPrime);
+  }
+  subtractOnce(r, t + kLimbs, M.m, kLimbs);
+}
+
+// BMI2 (MULX) and ADX (ADCX, ADOX): leaf 7, EBX bits 8 and 19.
+bool haveMulx() {
+  static const bool have = [] {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    return __get_cpuid_count(7, 0, &a, &b, &c, &d) != 0 && (b & (1u << 8)) != 0 && (b & (1u << 19)) != 0;
+  }();
+  return have;
+}
+#endif
+
+// 1024-bit moduli (the DSA p) take the fixed-size forms.
 void montMul(Limb* r, const Limb* a, const Limb* b, const Montgomery& M) {
+#ifdef QUARVEL_ARCHIVE_MULX_ROWS
+  if (M.n == kLimbs && haveMulx()) return montMulRows(r, a, b, M);
+#endif
   if (M.n == kLimbs) montMulLimbs<kLimbs>(r, a, b, M);
   else montMulLimbs<0>(r, a, b, M);
 }
 
 void montSqr(Limb* r, const Limb* a, const Montgomery& M) {
+#ifdef QUARVEL_ARCHIVE_MULX_ROWS
+  if (M.n == kLimbs && haveMulx()) return montMulRows(r, a, a, M);
+#endif
   if (M.n == kLimbs) montSqrLimbs<kLimbs>(r, a, M);
   else montSqrLimbs<0>(r, a, M);
 }
@@ -287,6 +378,64 @@ bool toMontgomery(const BigNum* x, const BigNum* modulus, const Montgomery& M, L
   if (bnDivMod(nullptr, &r, &shifted, modulus) != 0) return false;
   toLimbs(&r, out, M.n);
   return true;
+}
+
+// R mod m and R^2 mod m: with them a number enters Montgomery form by one
+// multiplication instead of a long division each.
+struct MontgomeryConstants {
+  Limb one[kLimbs];       // R mod m
+  Limb rSquared[kLimbs];  // R^2 mod m
+};
+
+bool montConstants(const BigNum* modulus, const Montgomery& M, MontgomeryConstants* c) {
+  BigNum r;
+  const uint32_t shift = static_cast<uint32_t>(kWordsPerLimb * M.n);
+  std::memset(r.words, 0, sizeof(uint32_t) * shift);
+  r.words[shift] = 1;
+  r.count = shift + 1;
+  BigNum reduced;
+  if (bnDivMod(nullptr, &reduced, &r, modulus) != 0) return false;
+  toLimbs(&reduced, c->one, M.n);
+  return toMontgomery(&reduced, modulus, M, c->rSquared);
+}
+
+// x * R mod m by a Montgomery multiplication with R^2 (x reduced first where it is not below m).
+bool enterMontgomery(const BigNum* x, const BigNum* modulus, const Montgomery& M, const MontgomeryConstants& c,
+                     Limb* out) {
+  BigNum reduced;
+  if (bnDivMod(nullptr, &reduced, x, modulus) != 0) return false;
+  Limb limbs[kLimbs];
+  toLimbs(&reduced, limbs, M.n);
+  montMul(out, limbs, c.rSquared, M);
+  return true;
+}
+
+// Sliding windows of at most kWindowBits bits over e: digits[i] is the odd
+// value of the window whose lowest bit is bit i, 0 where no window ends. The
+// number of bits up to the highest set one.
+constexpr int kWindowBits = 4;
+constexpr int kExponentBits = 32 * kBigNumWords;
+
+int windowDigits(const BigNum* e, uint8_t* digits) {
+  const int bits = static_cast<int>(32 * significantWords(e));
+  std::memset(digits, 0, static_cast<size_t>(bits));
+  auto bit = [e](int i) { return (e->words[i >> 5] >> (i & 31)) & 1; };
+  int length = 0;
+  for (int i = bits - 1; i >= 0;) {
+    if (!bit(i)) {
+      --i;
+      continue;
+    }
+    if (length == 0) length = i + 1;
+    int low = i - kWindowBits + 1;
+    if (low < 0) low = 0;
+    while (!bit(low)) ++low;
+    uint32_t value = 0;
+    for (int k = i; k >= low; --k) value = value << 1 | bit(k);
+    digits[low] = static_cast<uint8_t>(value);
+    i = low - 1;
+  }
+  return length;
 }
 
 // base^e in Montgomery form (base already in Montgomery form); fixed 4-bit windows,
@@ -447,23 +596,10 @@ int bnDivMod(BigNum* quotient, BigNum* remainder, const BigNum* a, const BigNum*
 
 int bnModMul(BigNum* result, const BigNum* a, const BigNum* b, const BigNum* modulus) {
   if (bnIsZero(modulus) || significantWords(modulus) > kBigNumOperandWords) return -1;
-  BigNum x;
-  if (bnDivMod(nullptr, &x, a, modulus) != 0) return -1;
-  BigNum acc;
-  bnFromWord(&acc, 0);
-  const uint32_t nb = significantWords(b);
-  for (int w = static_cast<int>(nb) - 1; w >= 0; --w) {
-    for (int bit = 31; bit >= 0; --bit) {
-      bnAdd(&acc, &acc);
-      if (bnCompare(&acc, modulus) >= 0) bnSub(&acc, modulus);
-      if ((b->words[w] >> bit) & 1) {
-        bnAdd(&acc, &x);
-        if (bnCompare(&acc, modulus) >= 0) bnSub(&acc, modulus);
-      }
-    }
-  }
-  *result = acc;
-  return 0;
+  BigNum x, y, product;
+  if (bnDivMod(nullptr, &x, a, modulus) != 0 || bnDivMod(nullptr, &y, b, modulus) != 0) return -1;
+  if (bnMul(&product, &x, &y) != 0) return -1;
+  return bnDivMod(nullptr, result, &product, modulus);
 }
 
 int bnModInv(BigNum* result, const BigNum* a, const BigNum* modulus) {
@@ -522,42 +658,34 @@ int bnModExpProduct(BigNum* result, const BigNum* b1, const BigNum* e1, const Bi
                     const BigNum* modulus) {
   Montgomery M;
   if (!montSetup(modulus, &M)) return -1;
-  // Both exponents walked together, two bits of each per step (Shamir's trick):
-  // table[4i + j] = b1^i * b2^j in Montgomery form.
-  Limb table[16][kLimbs];
-  BigNum one;
-  bnFromWord(&one, 1);
-  if (!toMontgomery(&one, modulus, M, table[0]) || !toMontgomery(b1, modulus, M, table[4]) ||
-      !toMontgomery(b2, modulus, M, table[1])) {
-    return -1;
+  MontgomeryConstants c;
+  if (!montConstants(modulus, M, &c)) return -1;
+  // Each exponent walked in sliding windows of its own, both under the same
+  // squarings: odd[k][i] = b_k^(2i+1) in Montgomery form.
+  constexpr int kOdd = 1 << (kWindowBits - 1);
+  Limb odd[2][kOdd][kLimbs];
+  const BigNum* bases[2] = {b1, b2};
+  for (int k = 0; k < 2; ++k) {
+    if (!enterMontgomery(bases[k], modulus, M, c, odd[k][0])) return -1;
+    Limb square[kLimbs];
+    montSqr(square, odd[k][0], M);
+    for (int i = 1; i < kOdd; ++i) montMul(odd[k][i], odd[k][i - 1], square, M);
   }
-  montSqr(table[8], table[4], M);
-  montMul(table[12], table[8], table[4], M);
-  montSqr(table[2], table[1], M);
-  montMul(table[3], table[2], table[1], M);
-  for (int i = 1; i < 4; ++i) {
-    for (int j = 1; j < 4; ++j) montMul(table[4 * i + j], table[4 * i], table[j], M);
-  }
-  const uint32_t w1 = significantWords(e1);
-  const uint32_t w2 = significantWords(e2);
-  const uint32_t words = w1 > w2 ? w1 : w2;
+  uint8_t digits[2][kExponentBits];
+  const int length1 = windowDigits(e1, digits[0]);
+  const int length2 = windowDigits(e2, digits[1]);
+  const int length = length1 > length2 ? length1 : length2;
   Limb acc[kLimbs];
-  std::memcpy(acc, table[0], sizeof(Limb) * M.n);
+  std::memcpy(acc, c.one, sizeof(Limb) * M.n);
   bool started = false;
-  for (int w = static_cast<int>(words) - 1; w >= 0; --w) {
-    const uint32_t x1 = static_cast<uint32_t>(w) < w1 ? e1->words[w] : 0;
-    const uint32_t x2 = static_cast<uint32_t>(w) < w2 ? e2->words[w] : 0;
-    for (int shift = 30; shift >= 0; shift -= 2) {
-      const uint32_t digit = ((x1 >> shift) & 3) << 2 | ((x2 >> shift) & 3);
-      if (started) {
-        montSqr(acc, acc, M);
-        montSqr(acc, acc, M);
-      }
-      if (digit != 0) {
-        if (started) montMul(acc, acc, table[digit], M);
-        else std::memcpy(acc, table[digit], sizeof(Limb) * M.n);
-        started = true;
-      }
+  for (int i = length - 1; i >= 0; --i) {
+    if (started) montSqr(acc, acc, M);
+    for (int k = 0; k < 2; ++k) {
+      const uint8_t digit = i < (k == 0 ? length1 : length2) ? digits[k][i] : 0;
+      if (digit == 0) continue;
+      if (started) montMul(acc, acc, odd[k][digit >> 1], M);
+      else std::memcpy(acc, odd[k][digit >> 1], sizeof(Limb) * M.n);
+      started = true;
     }
   }
   fromMontgomery(acc, M, result);

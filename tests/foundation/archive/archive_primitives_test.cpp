@@ -1,9 +1,11 @@
 // CRC-32, the library's Base64, SHA-1, big numbers and DSA against OpenSSL and zlib.
+#define OPENSSL_SUPPRESS_DEPRECATED  // DSA_do_verify, the peer of our verification
 #include "ArchiveTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
+#include <openssl/dsa.h>
 #include <openssl/ec.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -280,6 +282,94 @@ TEST_F(ArchiveBigNum, ModMulModInvModExp) {
   EXPECT_EQ(bnModExp(&r, &x, &x, &even), -1);
 }
 
+BigNum fromBn(const BIGNUM* b) {
+  std::string le(static_cast<size_t>(BN_num_bytes(b)), '\0');
+  BN_bn2lebinpad(b, reinterpret_cast<unsigned char*>(le.data()), static_cast<int>(le.size()));
+  BigNum x;
+  bnFromBytes(&x, reinterpret_cast<const unsigned char*>(le.data()), static_cast<uint32_t>(le.size()));
+  return x;
+}
+
+// b1^e1 * b2^e2 mod m beside two BN_mod_exp and a BN_mod_mul: the edges of the
+// sliding windows (exponents 0, 1, one window, a window boundary, all ones, a
+// lone top bit, more bits than the modulus) and of the bases (0, 1, m - 1, m,
+// m + 1, wider than m), on the 1024-bit modulus the fixed-size multiply takes
+// and on narrower ones that take the general form.
+TEST_F(ArchiveBigNum, ModExpProductMatchesOpenSsl) {
+  auto pow2 = [](int bits) {
+    Bn x(BN_new());
+    BN_set_bit(x.get(), bits);
+    return x;
+  };
+  auto word = [](BN_ULONG w) {
+    Bn x(BN_new());
+    BN_set_word(x.get(), w);
+    return x;
+  };
+  auto randomBits = [](int bits) {
+    Bn x(BN_new());
+    BN_rand(x.get(), bits, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY);
+    return x;
+  };
+  auto plus = [](const Bn& a, long d) {
+    Bn x(BN_dup(a.get()));
+    if (d >= 0) BN_add_word(x.get(), static_cast<BN_ULONG>(d));
+    else BN_sub_word(x.get(), static_cast<BN_ULONG>(-d));
+    return x;
+  };
+  struct Modulus {
+    const char* name;
+    std::function<Bn()> make;
+  };
+  const Modulus moduli[] = {
+      {"1024 bits", [&] { Bn m = randomBits(1024); BN_set_bit(m.get(), 1023); BN_set_bit(m.get(), 0); return m; }},
+      {"1024 bits, all ones", [&] { return plus(pow2(1024), -1); }},
+      {"1024 bits, 2^1023 + 1", [&] { return plus(pow2(1023), 1); }},
+      {"992 bits", [&] { Bn m = randomBits(992); BN_set_bit(m.get(), 991); BN_set_bit(m.get(), 0); return m; }},
+      {"160 bits", [&] { Bn m = randomBits(160); BN_set_bit(m.get(), 159); BN_set_bit(m.get(), 0); return m; }},
+      {"one word", [&] { return word(0xFFFFFFFBu); }},
+      {"3", [&] { return word(3); }},
+      {"1", [&] { return word(1); }},
+  };
+  const std::function<Bn()> exponents[] = {
+      [&] { return word(0); },          [&] { return word(1); },         [&] { return word(15); },
+      [&] { return word(16); },         [&] { return word(17); },        [&] { return plus(pow2(160), -1); },
+      [&] { return pow2(159); },        [&] { return randomBits(160); }, [&] { return randomBits(1024); },
+      [&] { return plus(pow2(2047), 5); },
+  };
+  int checked = 0;
+  for (const Modulus& mc : moduli) {
+    const Bn M = mc.make();
+    const std::function<Bn()> bases[] = {
+        [&] { return word(0); },      [&] { return word(1); },
+        [&] { return plus(M, -1); },  [&] { return Bn(BN_dup(M.get())); },
+        [&] { return plus(M, 1); },   [&] { Bn b(BN_new()); BN_rand_range(b.get(), M.get()); return b; },
+        [&] { return randomBits(2000); },
+    };
+    for (size_t i = 0; i < std::size(bases); ++i) {
+      for (size_t j = 0; j < std::size(exponents); ++j) {
+        const Bn B1 = bases[i](), B2 = bases[(i * 3 + j) % std::size(bases)]();
+        const Bn E1 = exponents[j](), E2 = exponents[(j * 7 + i + 1) % std::size(exponents)]();
+        Bn P1(BN_new()), P2(BN_new()), R(BN_new());
+        BN_mod_exp(P1.get(), B1.get(), E1.get(), M.get(), ctx);
+        BN_mod_exp(P2.get(), B2.get(), E2.get(), M.get(), ctx);
+        BN_mod_mul(R.get(), P1.get(), P2.get(), M.get(), ctx);
+        const BigNum b1 = fromBn(B1.get()), b2 = fromBn(B2.get()), e1 = fromBn(E1.get()), e2 = fromBn(E2.get()),
+                     m = fromBn(M.get());
+        BigNum r;
+        ASSERT_EQ(bnModExpProduct(&r, &b1, &e1, &b2, &e2, &m), 0) << mc.name;
+        ASSERT_EQ(hex(toBn(r).get()), hex(R.get())) << mc.name << " base " << i << " exponent " << j;
+        ++checked;
+      }
+    }
+  }
+  EXPECT_EQ(checked, 8 * 7 * 10);
+  BigNum even, x, r;
+  bnFromWord(&even, 10);
+  bnFromWord(&x, 3);
+  EXPECT_EQ(bnModExpProduct(&r, &x, &x, &x, &x, &even), -1);
+}
+
 // ---- DSA against OpenSSL signatures ----
 
 struct PkeyFree {
@@ -379,6 +469,117 @@ TEST(ArchiveDsa, NoInverseOfSIsInvalid) {
   const std::string p(1, 23), q(1, 15), g(1, 2), y(1, 3), r(1, 1), s(1, 5);
   const DsaKey key{blobOf(p), blobOf(q), blobOf(g), blobOf(y)};
   EXPECT_EQ(dsaVerify(blobOf(std::string("any")), blobOf(r), blobOf(s), &key), -1);
+}
+
+// Our verification and OpenSSL's DSA_do_verify must give the same answer for
+// every (r, s): the range edges, random values, a genuine signature and its
+// neighbours, and signatures made with chosen nonces k (edges of k give edges
+// of r, s and of the exponents u1, u2).
+TEST(ArchiveDsa, AgreesWithOpenSslOnRandomAndEdgeValues) {
+  struct BnFreeAll {
+    void operator()(BIGNUM* b) const { BN_free(b); }
+  };
+  using B = std::unique_ptr<BIGNUM, BnFreeAll>;
+  BN_CTX* ctx = BN_CTX_new();
+  Pkey k = loadKey(archivetest::keyFile("archive-root.key"));
+  ASSERT_NE(k, nullptr);
+  const KeyParts parts = partsOf(k.get());
+  const DsaKey key = parts.key();
+  auto param = [&](const char* name) {
+    BIGNUM* b = nullptr;
+    EVP_PKEY_get_bn_param(k.get(), name, &b);
+    return B(b);
+  };
+  const B p = param(OSSL_PKEY_PARAM_FFC_P), q = param(OSSL_PKEY_PARAM_FFC_Q), g = param(OSSL_PKEY_PARAM_FFC_G),
+          x = param(OSSL_PKEY_PARAM_PRIV_KEY);
+  DSA* dsa = EVP_PKEY_get1_DSA(k.get());
+  const std::string message = "Signature-Version: 2.0\r\n\r\nName: config:Quarvel\r\n\r\n";
+  unsigned char digest[20];
+  unsigned int digestLength = 0;
+  EVP_Digest(message.data(), message.size(), digest, &digestLength, EVP_sha1(), nullptr);
+  const B h(BN_bin2bn(digest, 20, nullptr));
+
+  auto word = [](BN_ULONG w) {
+    B b(BN_new());
+    BN_set_word(b.get(), w);
+    return b;
+  };
+  auto offset = [](const BIGNUM* a, long d) {
+    B b(BN_dup(a));
+    if (d >= 0) BN_add_word(b.get(), static_cast<BN_ULONG>(d));
+    else BN_sub_word(b.get(), static_cast<BN_ULONG>(-d));
+    return b;
+  };
+  auto randomBelow = [&](const BIGNUM* limit) {
+    B b(BN_new());
+    BN_rand_range(b.get(), limit);
+    return b;
+  };
+  // A signature with nonce k: r = (g^k mod p) mod q, s = k^-1 (H + x r) mod q.
+  auto signWith = [&](const BIGNUM* nonce) {
+    B r(BN_new()), s(BN_new()), t(BN_new()), inverse(BN_new());
+    BN_mod_exp(t.get(), g.get(), nonce, p.get(), ctx);
+    BN_nnmod(r.get(), t.get(), q.get(), ctx);
+    BN_mod_mul(t.get(), x.get(), r.get(), q.get(), ctx);
+    BN_mod_add(t.get(), t.get(), h.get(), q.get(), ctx);
+    BN_mod_inverse(inverse.get(), nonce, q.get(), ctx);
+    BN_mod_mul(s.get(), inverse.get(), t.get(), q.get(), ctx);
+    return std::make_pair(std::move(r), std::move(s));
+  };
+  struct Row {
+    std::string name;
+    B r, s;
+  };
+  std::vector<Row> rows;
+  const std::pair<const char*, std::function<B()>> values[] = {
+      {"0", [&] { return word(0); }},
+      {"1", [&] { return word(1); }},
+      {"2", [&] { return word(2); }},
+      {"q-1", [&] { return offset(q.get(), -1); }},
+      {"q", [&] { return offset(q.get(), 0); }},
+      {"q+1", [&] { return offset(q.get(), 1); }},
+      {"2^160-1", [&] { B b(BN_new()); BN_set_bit(b.get(), 160); BN_sub_word(b.get(), 1); return b; }},
+      {"random", [&] { return randomBelow(q.get()); }},
+  };
+  for (const auto& [rn, rv] : values) {
+    for (const auto& [sn, sv] : values) rows.push_back(Row{std::string("r=") + rn + " s=" + sn, rv(), sv()});
+  }
+  const std::pair<const char*, std::function<B()>> nonces[] = {
+      {"k=1", [&] { return word(1); }},           {"k=2", [&] { return word(2); }},
+      {"k=q-1", [&] { return offset(q.get(), -1); }}, {"k=q-2", [&] { return offset(q.get(), -2); }},
+      {"k=2^159", [&] { B b(BN_new()); BN_set_bit(b.get(), 159); return b; }},
+  };
+  for (const auto& [name, nonce] : nonces) {
+    auto [r, s] = signWith(nonce().get());
+    rows.push_back(Row{std::string(name) + " signature", B(BN_dup(r.get())), B(BN_dup(s.get()))});
+    rows.push_back(Row{std::string(name) + " r+1", offset(r.get(), 1), B(BN_dup(s.get()))});
+    rows.push_back(Row{std::string(name) + " s-1", B(BN_dup(r.get())), offset(s.get(), -1)});
+    B negated(BN_new());
+    BN_sub(negated.get(), q.get(), s.get());
+    rows.push_back(Row{std::string(name) + " q-s", B(BN_dup(r.get())), std::move(negated)});
+    rows.push_back(Row{std::string(name) + " swapped", B(BN_dup(s.get())), B(BN_dup(r.get()))});
+  }
+  for (int i = 0; i < 40; ++i) {
+    B nonce = randomBelow(q.get());
+    if (BN_is_zero(nonce.get())) continue;
+    auto [r, s] = signWith(nonce.get());
+    rows.push_back(Row{"random k " + std::to_string(i), std::move(r), std::move(s)});
+  }
+  int valid = 0;
+  for (const Row& row : rows) {
+    DSA_SIG* sig = DSA_SIG_new();
+    DSA_SIG_set0(sig, BN_dup(row.r.get()), BN_dup(row.s.get()));
+    const bool theirs = DSA_do_verify(digest, 20, sig, dsa) == 1;
+    DSA_SIG_free(sig);
+    ERR_clear_error();
+    const std::string r = leBytes(row.r.get()), s = leBytes(row.s.get());
+    const bool ours = dsaVerify(blobOf(message), blobOf(r), blobOf(s), &key) == 0;
+    EXPECT_EQ(ours, theirs) << row.name;
+    valid += theirs ? 1 : 0;
+  }
+  EXPECT_GE(valid, 45);  // every signature made above, whatever its nonce
+  DSA_free(dsa);
+  BN_CTX_free(ctx);
 }
 
 }  // namespace
