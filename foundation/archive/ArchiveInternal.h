@@ -68,6 +68,11 @@ int matchGrammar(AllocList* list, Blob rules, Blob start, Blob input, CaptureLis
 // Compiles a rule text alone: 0, or -1 for a compilation error (for tests).
 int compileGrammarText(Blob rules);
 
+// The built-in grammar's start expressions "<manifest>", "<section>" and
+// "<signer_info>" for texts in the common forms, read line by line: 1 with the
+// slots the grammar's match fills, 0 when the text is declined (the grammar decides).
+int parseManifestLines(AllocList* list, Blob input, Blob start, CaptureList* slots, int slotCount);
+
 struct ManifestCaptures {
   CaptureList slots[kManifestSlots];
 };

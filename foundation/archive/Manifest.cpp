@@ -102,7 +102,10 @@ int parseManifestText(ArchiveContext* context, Blob text, Blob start, ManifestCa
   Blob rules = makeBlob(buffer, sizeof buffer);
   if (loadManifestGrammar(&rules) != 0) return -1;
   CaptureList slots[kGrammarSlots];
-  if (matchGrammar(&context->allocations, rules, start, text, slots, kGrammarSlots) != 1) return -1;
+  if (parseManifestLines(&context->allocations, text, start, slots, kGrammarSlots) != 1 &&
+      matchGrammar(&context->allocations, rules, start, text, slots, kGrammarSlots) != 1) {
+    return -1;
+  }
   for (int s = 0; s < kManifestSlots; ++s) result->slots[s] = slots[s];
   return 0;
 }

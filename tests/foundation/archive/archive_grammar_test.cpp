@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 using archivetest::blobOf;
@@ -189,6 +190,127 @@ TEST(ArchiveManifest, AmbiguousLinesWithJunkFailWithoutBlowingUp) {
   EXPECT_EQ(p.result, -1);
   Parsed fine(text.substr(0, text.size() - 1), "<signer_info>");
   EXPECT_EQ(fine.result, 0);
+}
+
+// ---- the line reader beside the grammar ----
+
+// Both readers on the same text: whether the line reader accepted it, whether
+// the grammar matched it, and whether their slots hold the same bytes.
+struct BothReaders {
+  Context ctx;
+  int lines = 0;
+  int grammar = 0;
+  bool same = false;
+  BothReaders(const std::string& input, const char* start) : text_(input) {
+    CaptureList fast[kGrammarSlots], slow[kGrammarSlots];
+    lines = parseManifestLines(&ctx.c->allocations, blobOf(text_), blobOf(start), fast, kGrammarSlots);
+    unsigned char buffer[2048];
+    Blob rules = makeBlob(buffer, sizeof buffer);
+    loadManifestGrammar(&rules);
+    grammar = matchGrammar(&ctx.c->allocations, rules, blobOf(start), blobOf(text_), slow, kGrammarSlots);
+    same = lines == 1 && grammar == 1;
+    for (int s = 0; same && s < kGrammarSlots; ++s) {
+      same = fast[s].count == slow[s].count;
+      for (uint32_t k = 0; same && k < fast[s].count; ++k) {
+        same = fast[s].items[k].data == slow[s].items[k].data && fast[s].items[k].length == slow[s].items[k].length;
+      }
+    }
+  }
+  std::string text_;
+};
+
+// Each row: accepted by the line reader (then the grammar must match it with the
+// same captures), or declined (then the grammar alone decides, as `grammar` says).
+TEST(ArchiveManifestLines, AgreeWithTheGrammarOrDecline) {
+  const std::string head = "Manifest-Version: 2.0\r\n\r\n";
+  struct Case {
+    const char* name;
+    std::string text;
+    const char* start;
+    bool accepted;
+    bool grammar;
+  };
+  const Case cases[] = {
+      {"typical", "Manifest-Version: 2.0\r\nCreated-By: x\r\n\r\nName: config:Q\r\nSectionName: Q\r\nK: v\r\n\r\n",
+       "<manifest>", true, true},
+      {"LF line ends", "Manifest-Version: 2.0\nA: b\n\nName: a:b\nK: v\n\n", "<manifest>", true, true},
+      {"mixed line ends", "Manifest-Version: 2.0\r\nA: b\n\r\nName: a:b\nK: v\r\n\n", "<manifest>", true, true},
+      {"no sections", "Manifest-Version: 2.0\r\nA: b\r\n\r\n", "<manifest>", true, true},
+      {"blank lines everywhere", head + "\r\n\n\r\nName: a:b\r\n\r\n\r\n\nName: c:d\r\n\r\n\r\n", "<manifest>", true, true},
+      {"continued values", "Manifest-Version: 2.0\r\nH: 1\r\n 2\r\n\r\nName: con\r\n fig:Q\r\nK: a\r\n b\r\n  c\r\n\r\n",
+       "<manifest>", true, true},
+      {"empty values", head + "Name: \r\nK: \r\nSectionName: \r\n\r\n", "<manifest>", true, true},
+      {"empty value then a continuation", head + "Name: a:b\r\nK: \r\n x\r\n\r\n", "<manifest>", true, true},
+      {"odd bytes in values", head + "Name: a:b\r\nK: \t\x01\xff" + std::string(1, '\0') + " :: \r\n\r\n", "<manifest>",
+       true, true},
+      {"the alternatives' order",
+       head + "Name: a:b\r\nSectionName: s\r\nDigest-Algorithms: SHA1\r\nSHA1-Digest: x\r\nDigest-Algorithms-Digest: y\r\n"
+              "SectionNameX: z\r\nX-Digest: d\r\nDigest: e\r\nName: inner\r\nA_b-C: f\r\n\r\n",
+       "<manifest>", true, true},
+      {"signer-info", "Signature-Version: 2.0\r\nA: b\r\n\r\nName: a:b\r\nSHA1-Digest: x\r\n\r\n", "<signer_info>", true,
+       true},
+      {"one section", "Name: a:b\r\nK: v\r\n 2\r\n\r\n", "<section>", true, true},
+      // Declined: the grammar decides.
+      {"lone CR in a value", head + "Name: a:b\r\nK: a\rb\r\n\r\n", "<manifest>", false, true},
+      {"CR CR LF", head + "Name: a:b\r\nK: a\r\r\n\r\n", "<manifest>", false, true},
+      {"continuation of a blank alone, CRLF", head + "Name: a:b\r\nK: a\r\n \r\n\r\n", "<manifest>", false, true},
+      {"continuation of a blank alone, LF", "Manifest-Version: 2.0\n\nName: a:b\nK: a\n \n\n", "<manifest>", false,
+       false},
+      {"continuation after a blank line", head + " x\r\nName: a:b\r\n\r\n", "<manifest>", false, false},
+      {"no blank after the colon", head + "Name: a:b\r\nK:v\r\n\r\n", "<manifest>", false, false},
+      {"name starting with '-'", head + "Name: a:b\r\n-K: v\r\n\r\n", "<manifest>", false, false},
+      {"section without its closing line", head + "Name: a:b\r\nK: v\r\n", "<manifest>", false, false},
+      {"last line without its line end", head + "Name: a:b\r\nK: v", "<manifest>", false, false},
+      {"header without its blank line", "Manifest-Version: 2.0\r\nA: b\r\n", "<manifest>", false, false},
+      {"junk after the last section", head + "Name: a:b\r\n\r\nx", "<manifest>", false, false},
+      {"a section not starting with Name", head + "Nome: a:b\r\n\r\n", "<manifest>", false, false},
+      {"version 2.1", "Manifest-Version: 2.1\r\n\r\n", "<manifest>", false, false},
+      {"manifest as signer-info", head + "Name: a:b\r\n\r\n", "<signer_info>", false, false},
+      {"signer-info without sections", "Signature-Version: 2.0\r\n\r\n", "<signer_info>", false, false},
+      {"section with more after it", "Name: a:b\r\n\r\n\r\n", "<section>", false, false},
+      {"another start expression", "Name: a:b\r\n", "<nameheader>", false, true},
+      {"empty", "", "<manifest>", false, false},
+  };
+  for (const Case& c : cases) {
+    BothReaders both(c.text, c.start);
+    EXPECT_EQ(both.lines, c.accepted ? 1 : 0) << c.name;
+    EXPECT_EQ(both.grammar, c.grammar ? 1 : 0) << c.name;
+    if (c.accepted) {
+      EXPECT_TRUE(both.same) << c.name;
+    }
+  }
+}
+
+// The line reader takes texts up to its line limit, each of which the grammar
+// still matches within its memory budget with the same captures; above the
+// limit it declines and the grammar decides. Shapes: one line kind repeated.
+TEST(ArchiveManifestLines, LineLimitStaysInsideTheGrammarsBudget) {
+  struct Shape {
+    const char* name;
+    std::string prefix, repeated, suffix;
+  };
+  const Shape shapes[] = {
+      {"header lines", "Manifest-Version: 2.0\n", "A: b\n", "\n"},
+      {"sections", "Manifest-Version: 2.0\n\n", "Name: a\n\n", ""},
+      {"attribute lines", "Manifest-Version: 2.0\n\nName: a\n", "K: v\n", "\n"},
+      {"digest lines", "Manifest-Version: 2.0\n\nName: a\n", "SHA1-Digest: v\n", "\n"},
+      {"continuation lines", "Manifest-Version: 2.0\n\nName: a\nK: v\n", " v\n", "\n"},
+      {"blank lines", "Manifest-Version: 2.0\n\nName: a\n\n", "\n", ""},
+  };
+  for (const Shape& shape : shapes) {
+    const int perRepetition = static_cast<int>(std::count(shape.repeated.begin(), shape.repeated.end(), '\n'));
+    for (int lines : {1000, 1100}) {
+      std::string text = shape.prefix;
+      for (int i = 0; i < (lines - 8) / perRepetition; ++i) text += shape.repeated;
+      text += shape.suffix;
+      BothReaders both(text, "<manifest>");
+      EXPECT_EQ(both.lines, lines < 1024 ? 1 : 0) << shape.name << " " << lines;
+      EXPECT_EQ(both.grammar, 1) << shape.name << " " << lines;
+      if (lines < 1024) {
+        EXPECT_TRUE(both.same) << shape.name;
+      }
+    }
+  }
 }
 
 }  // namespace
