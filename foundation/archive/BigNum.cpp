@@ -199,8 +199,6 @@ inline void montMulLimbs(Limb* r, const Limb* a, const Limb* b, const Montgomery
   const Limb* m = M.m;
   Limb q[kLimbs];
   Limb t0 = 0, t1 = 0, t2 = 0;
-  // The products of a column and those of the reduction go into two accumulators,
-  // so that their carry chains run side by side.
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < i; ++j) {
       multiplyAdd(t0, t1, t2, a[j], b[i - j]);
