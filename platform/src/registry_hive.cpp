@@ -43,6 +43,8 @@ void writeKey(ByteWriter& w, const Key& key) {
   for (const auto& entry : key.subkeys()) writeKey(w, *entry.second);
 }
 
+constexpr uint32_t kReservedValues = 65536;
+
 // Fills `key` (already named) from the reader; depth counts the levels above it.
 bool readKeyBody(ByteReader& r, Key& key, size_t depth) {
   uint64_t time;
@@ -51,7 +53,9 @@ bool readKeyBody(ByteReader& r, Key& key, size_t depth) {
   key.setLastWriteTime(time);
   // Each value needs at least 10 bytes, so a huge count cannot make us loop long.
   if (valueCount > r.left() / 10) return false;
-  key.reserveValues(valueCount);
+  // Room for the values up front, but only for as many as a large key holds: a count
+  // is only a claim until the values are read, and a false one must not claim memory.
+  key.reserveValues(std::min<uint32_t>(valueCount, kReservedValues));
   for (uint32_t i = 0; i < valueCount; ++i) {
     Value value;
     uint32_t length;
