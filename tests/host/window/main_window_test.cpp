@@ -10,6 +10,7 @@
 #include "host/app/VApplication.h"
 #include "host/window/VMainWindow.h"
 #include "host/window/VWindowMessageFilter.h"
+#include "hostile_sender.h"
 #include "platform/window_test.h"
 #include "quarvel_test.h"
 
@@ -260,6 +261,52 @@ TEST_F(MainWindowTest, SignFileRequestsFromAnotherProcessReachTheFilter) {
   PostMessageA(h, WM_CLOSE, 0, 0);
   EXPECT_EQ(child.wait(), 0);  // WM_CLOSE ends the loop with 0
   EXPECT_EQ(FindWindowA("VWindow", "Quarvel"), nullptr);
+}
+
+// Another process of the same user throws every message below WM_USER at the hidden
+// main window, with garbage where pointers would be, through the API and written by
+// hand. The library sees none that would make it read through such an address
+// (WM_NOTIFY, WM_INITDIALOG, WM_NCDESTROY ...), copes with the values, and the
+// sign-file request still arrives; only the messages that end the program are kept
+// back for the end.
+TEST_F(MainWindowTest, GarbageFromAnotherProcessNeitherCrashesNorStopsTheWindow) {
+  namespace hostile = quarveltest::hostile;
+  quarveltest::ChildProcess child = quarveltest::startChild("hiddenMainWindow");
+  HWND h = nullptr;
+  for (int i = 0; i < 60000 && h == nullptr; ++i) {
+    h = FindWindowA("VWindow", "Quarvel");
+    if (h == nullptr) Sleep(1);
+  }
+  ASSERT_TRUE(h);
+  const uint64_t garbage = 0x0000DEAD0000BEEFull;
+  const UINT ending[] = {WM_CLOSE, WM_QUERYENDSESSION, WM_ENDSESSION, WM_QUIT};
+  const UINT copied[] = {WM_SETTEXT, WM_GETTEXT, WM_COPYDATA};  // the sender would read its own garbage
+  for (UINT msg = 0; msg < WM_USER; ++msg) {
+    if (std::find(std::begin(ending), std::end(ending), msg) != std::end(ending)) continue;
+    for (uint32_t kind : {hostile::kSend, hostile::kPost}) {
+      EXPECT_NE(hostile::writeRequest(h, kind, msg, 0x0BAD0000, garbage), hostile::kNoAnswer) << msg;
+    }
+    if (std::find(std::begin(copied), std::end(copied), msg) == std::end(copied)) {
+      DWORD_PTR result = 0;
+      SendMessageTimeoutA(h, msg, 0x0BAD0000, static_cast<LPARAM>(garbage), SMTO_NORMAL, 10000, &result);
+    }
+    PostMessageA(h, msg, 0x0BAD0000, static_cast<LPARAM>(garbage));
+  }
+  for (UINT msg : {static_cast<UINT>(WM_NOTIFY), static_cast<UINT>(WM_INITDIALOG), static_cast<UINT>(WM_NCDESTROY)})
+    EXPECT_EQ(hostile::writeRequest(h, hostile::kSend, msg, 0, garbage), hostile::kRefused) << msg;
+
+  std::string path(260, '\0');
+  path.replace(0, 19, "C:\\Daten\\Danach.pdf");
+  COPYDATASTRUCT cds{150, static_cast<DWORD>(path.size()), const_cast<char*>(path.data())};
+  DWORD_PTR result = 1;
+  ASSERT_NE(SendMessageTimeoutA(h, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds), SMTO_ABORTIFHUNG, 10000, &result), 0);
+  std::ifstream in(quarveltest::machineRoot() + "/request-150");
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), "C:\\Daten\\Danach.pdf");
+  char title[16] = {};
+  EXPECT_EQ(GetWindowTextA(h, title, sizeof title), 7);
+  EXPECT_STREQ(title, "Quarvel");
+  PostMessageA(h, WM_CLOSE, 0, 0);
+  EXPECT_EQ(child.wait(), 0);
 }
 
 }  // namespace

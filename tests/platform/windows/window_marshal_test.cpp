@@ -6,17 +6,14 @@
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
-#include <cstddef>
 #include <cstring>
 #include <fstream>
 #include <set>
 #include <sstream>
 #include <vector>
 
+#include "hostile_sender.h"
 #include "platform/window_test.h"
 #include "quarvel_test.h"
 
@@ -171,65 +168,25 @@ class Receiver {
   uintptr_t forgedTarget_ = 0;
 };
 
-// --- The hostile sender: the wire as the layer writes it -------------------------
+// --- The hostile sender ------------------------------------------------------------
 
-struct WireRequest {
-  uint32_t magic;
-  uint32_t kind;
-  uint32_t hwnd;
-  uint32_t msg;
-  uint64_t wParam;
-  uint64_t lParam;
-  uint64_t dwData;
-  uint32_t payload;
-  uint32_t cbData;
-};
-struct WireReply {
-  uint32_t magic;
-  uint32_t status;
-  int64_t result;
-  uint32_t extra;
-  uint32_t reserved;
-};
-static_assert(sizeof(WireRequest) == 48 && sizeof(WireReply) == 24, "wire layout");
-enum : uint32_t { kSend = 1, kPost = 2 };
-enum : uint32_t { kNoPayload = 0, kCopyData = 1, kTextIn = 2, kTextOut = 3, kWindowPos = 4 };
-enum : int { kHandled = 0, kRefused = 2, kNoAnswer = -1 };
-
-// Writes one request for `target` to the endpoint of the thread of top-level window
-// `via` and reads the answer's status.
-int wireVia(HWND via, HWND target, uint32_t kind, UINT msg, uint64_t wParam, uint64_t lParam,
-            uint32_t payload = kNoPayload, const std::string& bytes = std::string()) {
-  const std::string name = wt::messageEndpoint(via);
-  EXPECT_FALSE(name.empty());
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  memcpy(addr.sun_path + 1, name.data(), name.size());
-  const socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0) {
-    close(fd);
-    return kNoAnswer;
-  }
-  WireRequest req{0x514D5347, kind, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(target)), msg, wParam, lParam,
-                  0x1234, payload, static_cast<uint32_t>(bytes.size())};
-  std::string out(reinterpret_cast<const char*>(&req), sizeof req);
-  out += bytes;
-  const bool written = send(fd, out.data(), out.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(out.size());
-  WireReply reply{};
-  size_t got = 0;
-  while (written && got < sizeof reply) {
-    const ssize_t n = read(fd, reinterpret_cast<char*>(&reply) + got, sizeof reply - got);
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
-  }
-  close(fd);
-  return got == sizeof reply ? static_cast<int>(reply.status) : kNoAnswer;
-}
+using quarveltest::hostile::kCopyData;
+using quarveltest::hostile::kHandled;
+using quarveltest::hostile::kNoAnswer;
+using quarveltest::hostile::kNoPayload;
+using quarveltest::hostile::kPost;
+using quarveltest::hostile::kRefused;
+using quarveltest::hostile::kSend;
+using quarveltest::hostile::kTextIn;
+using quarveltest::hostile::kTextOut;
+using quarveltest::hostile::kWindowPos;
 
 int wire(HWND target, uint32_t kind, UINT msg, uint64_t wParam, uint64_t lParam, uint32_t payload = kNoPayload,
          const std::string& bytes = std::string()) {
-  return wireVia(target, target, kind, msg, wParam, lParam, payload, bytes);
+  return quarveltest::hostile::writeRequest(target, kind, msg, wParam, lParam, payload, bytes);
+}
+int wireVia(HWND via, HWND target, uint32_t kind, UINT msg, uint64_t wParam, uint64_t lParam) {
+  return quarveltest::hostile::writeRequest(via, target, kind, msg, wParam, lParam);
 }
 
 // --- Cases -------------------------------------------------------------------------
