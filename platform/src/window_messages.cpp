@@ -1,12 +1,13 @@
 // Per-thread message queues: posted and sent messages, the message waits, WM_QUIT,
 // WM_PAINT, accelerators, and sent messages that cross to another thread or process.
 //
-// A thread's queue wakes through an eventfd. Each GUI thread also listens on an
-// abstract Unix socket; another process sends a message by connecting, writing one
-// request (for WM_COPYDATA with its data bytes) and waiting for the answer. Sent
-// messages, from other threads and other processes, are handled by the owning thread
-// inside its message waits (GetMessage, PeekMessage, and its own sends), before its
-// posted messages; they never appear as a MSG. No signals are used.
+// A thread's queue wakes through an eventfd. Each GUI thread also has an endpoint
+// for other processes of the same user (window_endpoint.h); another process sends a
+// message by connecting, writing one request (for WM_COPYDATA with its data bytes) and
+// waiting for the answer. The request is read whole by the endpoint's reader before the
+// thread sees it. Sent messages, from other threads and other processes, are handled by
+// the owning thread inside its message waits (GetMessage, PeekMessage, and its own
+// sends), before its posted messages; they never appear as a MSG. No signals are used.
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -22,6 +23,7 @@
 #include "platform/handles.h"
 #include "platform/waitpoint.h"
 #include "platform/window_test.h"
+#include "window_endpoint.h"
 #include "window_internal.h"
 #include "window_marshal.h"
 
@@ -53,24 +55,27 @@ struct PendingSend {
 
 class ThreadQueue {
  public:
-  explicit ThreadQueue(DWORD tid) : tid_(tid) {
-    eventFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    listenFd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (listenFd_ >= 0) {
-      sockaddr_un addr{};
-      addr.sun_family = AF_UNIX;
-      const std::string name = endpointName(static_cast<uint32_t>(getpid()), tid);
-      memcpy(addr.sun_path + 1, name.data(), std::min(name.size(), sizeof(addr.sun_path) - 2));
-      const socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-      if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(listenFd_, 64) != 0) {
-        close(listenFd_);
-        listenFd_ = -1;
-      }
-    }
-  }
+  explicit ThreadQueue(DWORD tid) : tid_(tid) { eventFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC); }
   ~ThreadQueue() {
+    closeEndpoint(endpoint_);
     if (eventFd_ >= 0) close(eventFd_);
-    if (listenFd_ >= 0) close(listenFd_);
+  }
+
+  // Opens the thread's endpoint; requests of other processes join the queue whole.
+  static void listen(const std::shared_ptr<ThreadQueue>& queue) {
+    std::weak_ptr<ThreadQueue> weak = queue;
+    queue->endpoint_ = openEndpoint(endpointName(static_cast<uint32_t>(getpid()), queue->tid_),
+                                    [weak](IncomingRequest&& request) {
+                                      auto q = weak.lock();
+                                      if (!q) return false;
+                                      {
+                                        std::lock_guard<std::mutex> guard(q->mutex_);
+                                        if (!q->alive_) return false;
+                                        q->incoming_.push_back(std::move(request));
+                                      }
+                                      q->wake();
+                                      return true;
+                                    });
   }
   ThreadQueue(const ThreadQueue&) = delete;
   ThreadQueue& operator=(const ThreadQueue&) = delete;
@@ -88,10 +93,11 @@ class ThreadQueue {
 
   DWORD tid_;
   int eventFd_ = -1;
-  int listenFd_ = -1;
+  uint64_t endpoint_ = 0;
   std::mutex mutex_;
   std::deque<MSG> posted_;
   std::deque<PendingSend> sent_;
+  std::deque<IncomingRequest> incoming_;  // from other processes, read whole
   bool quit_ = false;
   int quitCode_ = 0;
   bool alive_ = true;
@@ -130,6 +136,7 @@ class QueueOwnership : public Waitable {
 
 void retireQueue(const std::shared_ptr<ThreadQueue>& queue) {
   const DWORD tid = queue->tid_;
+  std::deque<IncomingRequest> unanswered;
   {
     std::lock_guard<std::mutex> guard(g_queuesMutex);
     auto it = queues().find(tid);
@@ -146,7 +153,11 @@ void retireQueue(const std::shared_ptr<ThreadQueue>& queue) {
       if (auto s = p.state->sender.lock()) s->wake();
     }
     queue->sent_.clear();
+    closeEndpoint(queue->endpoint_);
+    queue->endpoint_ = 0;
+    unanswered.swap(queue->incoming_);
   }
+  unanswered.clear();  // their senders learn at once that nobody will answer
   dropThreadWindows(tid);
 }
 
@@ -162,6 +173,7 @@ thread_local QueueHolder t_queue;
 std::shared_ptr<ThreadQueue> myQueue() {
   if (!t_queue.queue) {
     auto q = std::make_shared<ThreadQueue>(GetCurrentThreadId());
+    ThreadQueue::listen(q);
     {
       std::lock_guard<std::mutex> guard(g_queuesMutex);
       queues()[q->tid_] = q;
@@ -180,10 +192,7 @@ std::shared_ptr<ThreadQueue> queueOf(DWORD tid) {
   return it == queues().end() ? nullptr : it->second;
 }
 
-// The wire format of a message sent to another process.
-constexpr uint32_t kRequestMagic = 0x514D5347;  // "QMSG"
-constexpr uint32_t kReplyMagic = 0x51525350;    // "QRSP"
-constexpr uint32_t kMaxCopyData = 64u << 20;
+// The kinds of request sent to another process (the wire format is in window_endpoint.h).
 enum : uint32_t { kSend = 1, kPost = 2 };
 
 // What travels with a message whose parameters point at data: the data itself.
@@ -196,31 +205,6 @@ struct WireWindowPos {
   int32_t x, y, cx, cy;
   uint32_t flags;
 };
-
-struct WireRequest {
-  uint32_t magic;
-  uint32_t kind;
-  uint32_t hwnd;
-  uint32_t msg;
-  uint64_t wParam;
-  uint64_t lParam;
-  uint64_t dwData;
-  uint32_t payload;
-  uint32_t cbData;  // bytes following the request
-};
-
-struct WireReply {
-  uint32_t magic;
-  uint32_t status;  // 0 handled, 1 no such window here, 2 refused
-  int64_t result;
-  uint32_t extra;  // bytes following the reply (the text of WM_GETTEXT)
-  uint32_t reserved;
-};
-
-// 32-bit and 64-bit programs talk to each other: the records have one layout in both.
-static_assert(sizeof(WireRequest) == 48 && offsetof(WireRequest, wParam) == 16 && offsetof(WireRequest, cbData) == 44,
-              "request layout");
-static_assert(sizeof(WireReply) == 24 && offsetof(WireReply, result) == 8, "reply layout");
 
 // What travels after the request for a message (the layer's own SetWindowPos request aside).
 uint32_t payloadOf(UINT msg) {
@@ -299,32 +283,12 @@ LRESULT deliverSent(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, bool copy
   return result;
 }
 
-// Closes the connection on every way out, a stop of the thread included, so that the
-// sender learns at once that no answer comes.
-class Connection {
- public:
-  explicit Connection(int fd) : fd_(fd) {}
-  ~Connection() { close(fd_); }
-  Connection(const Connection&) = delete;
-  Connection& operator=(const Connection&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-void handleConnection(int socketFd) {
-  Connection connection(socketFd);
-  const int fd = connection.fd();
-  // The sender writes its whole request at once; a sender that stalls is dropped.
-  int flags = fcntl(fd, F_GETFL);
-  fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  timeval tv{2, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  WireRequest req{};
-  if (!readAll(fd, &req, sizeof req) || req.magic != kRequestMagic || req.cbData > kMaxCopyData) return;
-  std::vector<unsigned char> data(req.cbData);
-  if (!data.empty() && !readAll(fd, data.data(), data.size())) return;
+// Handles a request of another process, read whole. The request closes its connection
+// on every way out, a stop of the thread included, so that the sender learns at once
+// that no answer comes.
+void handleRequest(IncomingRequest incoming) {
+  const WireRequest& req = incoming.request;
+  std::vector<unsigned char>& data = incoming.data;
   WireReply reply{kReplyMagic, 0, 0, 0, 0};
   const HWND hwnd = toHandle(req.hwnd);
   std::vector<char> textOut;
@@ -366,7 +330,7 @@ void handleConnection(int socketFd) {
     reply.result = deliverSent(hwnd, req.msg, static_cast<WPARAM>(req.wParam), static_cast<LPARAM>(req.lParam),
                                req.payload == kCopyData, static_cast<ULONG_PTR>(req.dwData), data);
   }
-  if (writeAll(fd, &reply, sizeof reply) && !textOut.empty()) writeAll(fd, textOut.data(), textOut.size());
+  incoming.answer(reply, textOut);
 }
 
 // Answers a sender of this process on every way out: with the result, or as abandoned
@@ -409,13 +373,16 @@ bool processSent(ThreadQueue& q) {
     answer.set(deliverSent(p.hwnd, p.msg, p.wParam, p.lParam, p.copyData, p.dwData, p.data));
     any = true;
   }
-  if (q.listenFd_ >= 0) {
-    for (;;) {
-      int fd = accept4(q.listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) break;
-      handleConnection(fd);
-      any = true;
+  for (;;) {
+    IncomingRequest incoming;
+    {
+      std::lock_guard<std::mutex> guard(q.mutex_);
+      if (q.incoming_.empty()) break;
+      incoming = std::move(q.incoming_.front());
+      q.incoming_.pop_front();
     }
+    handleRequest(std::move(incoming));
+    any = true;
   }
   return any;
 }
@@ -426,8 +393,8 @@ void waitForWork(ThreadQueue& q, int timeoutMs, int extraFd = -1) {
   platform::waitPoint();
   StopWakeHook hook([&q] { q.wake(); });
   markAsking(true);
-  pollfd fds[3] = {{q.eventFd_, POLLIN, 0}, {q.listenFd_, POLLIN, 0}, {extraFd, POLLIN, 0}};
-  const nfds_t n = extraFd >= 0 ? 3 : 2;
+  pollfd fds[2] = {{q.eventFd_, POLLIN, 0}, {extraFd, POLLIN, 0}};
+  const nfds_t n = extraFd >= 0 ? 2 : 1;
   int r = poll(fds, n, timeoutMs);
   if (r > 0 && (fds[0].revents & POLLIN)) q.drain();
   markAsking(false);
@@ -1026,6 +993,17 @@ namespace platform {
 namespace wintest {
 
 void setHungThreshold(DWORD milliseconds) { g_hungThreshold = milliseconds; }
+
+void setMessageReadLimit(DWORD milliseconds) { setEndpointReadLimit(milliseconds); }
+
+std::string endpointOf(HWND hwnd) {
+  {
+    auto lock = lockWindows();
+    if (Window* w = findLocal(hwnd)) return endpointName(static_cast<uint32_t>(getpid()), w->threadId);
+  }
+  RegistryEntry e;
+  return lookupWindow(toId(hwnd), &e) ? endpointName(e.pid, e.tid) : std::string();
+}
 
 void failNextGetMessage() { ++g_failGetMessage; }
 

@@ -30,6 +30,12 @@ void setCursorPos(int x, int y);
 // How long a thread may go without asking for messages before SMTO_ABORTIFHUNG
 // treats it as hung (default 5000 ms; the sender's setting applies).
 void setHungThreshold(DWORD milliseconds);
+// How long a peer of another process may take to deliver a whole message to a window
+// of this process (and to take its answer) before it is cut off (default 2000 ms).
+void setMessageReadLimit(DWORD milliseconds);
+// The name of the abstract socket through which other processes reach a top-level
+// window of any process of the machine root; "" for no such window.
+std::string endpointOf(HWND hwnd);
 // The next GetMessageA of this process fails with -1.
 void failNextGetMessage();
 // Messages that other threads of this process sent to the calling thread and that
