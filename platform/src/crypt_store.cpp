@@ -223,8 +223,14 @@ bool writeBundle(FILE* f, const std::vector<PCCERT_CONTEXT>& certificates) {
 
 bool writeStoreFile(const std::string& path, const std::vector<PCCERT_CONTEXT>& certificates) {
   const std::string temporary = path + ".new";
-  FILE* f = std::fopen(temporary.c_str(), "wb");
-  if (!f) return false;
+  // The user's own: no other account reads what this user trusts.
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  FILE* f = ::fdopen(fd, "wb");
+  if (!f) {
+    ::close(fd);
+    return false;
+  }
   const bool written = writeBundle(f, certificates);
   const bool closed = std::fclose(f) == 0;
   return written && closed && std::rename(temporary.c_str(), path.c_str()) == 0;

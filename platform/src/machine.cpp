@@ -3,11 +3,15 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <pwd.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <mutex>
 #include <vector>
 
 namespace platform {
@@ -19,23 +23,121 @@ bool makeDirectories(const std::string& path) {
   for (size_t i = 1; i <= path.size(); ++i) {
     if (i == path.size() || path[i] == '/') {
       std::string prefix = path.substr(0, i);
-      if (mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) return false;
+      if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return false;
     }
   }
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string machineRoot() {
-  std::string root;
-  if (const char* env = std::getenv(kMachineRootVariable); env && *env) {
-    root = env;
-  } else {
-    const char* home = std::getenv("HOME");
-    root = std::string(home && *home ? home : "/tmp") + "/.quarvel/machine";
+namespace {
+
+// What stands for a refused root: a file, so that every path below it fails
+// (ENOTDIR) and nothing is made or read anywhere, whichever caller composes a path.
+constexpr const char* kNoRoot = "/dev/null";
+
+// A directory that holds the user's machine must be the user's alone: owned by the
+// user, writable by nobody else. Read and search rights of others are taken away.
+std::string claimPrivateDirectory(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return path + ": " + std::strerror(errno);
+  if (!S_ISDIR(st.st_mode)) return path + " is not a directory";
+  if (st.st_uid != geteuid()) return path + " belongs to another user";
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) return path + " is writable by others";
+  if ((st.st_mode & 077) != 0 && chmod(path.c_str(), 0700) != 0) return path + ": " + std::strerror(errno);
+  return std::string();
+}
+
+// Makes a private directory (and its missing parents) and checks it. The directories
+// above must not let anyone else replace it: each is the user's or the system's, and
+// one that others may write to is sticky (as /tmp), where nobody moves another's entry.
+std::string makePrivateDirectory(const std::string& path) {
+  if (path.empty() || path[0] != '/') return "\"" + path + "\" is not an absolute path";
+  for (size_t i = 1; i < path.size(); ++i) {
+    if (path[i] != '/') continue;
+    const std::string above = path.substr(0, i);
+    if (mkdir(above.c_str(), 0700) != 0 && errno != EEXIST) return above + ": " + std::strerror(errno);
+    struct stat st;
+    if (stat(above.c_str(), &st) != 0) return above + ": " + std::strerror(errno);
+    if (st.st_uid != geteuid() && st.st_uid != 0) return above + " belongs to another user";
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0) {
+      return above + " is writable by others";
+    }
   }
-  while (root.size() > 1 && root.back() == '/') root.pop_back();
-  makeDirectories(root);
-  return root;
+  if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return path + ": " + std::strerror(errno);
+  return claimPrivateDirectory(path);
+}
+
+std::string homeDirectory() {
+  if (const char* home = std::getenv("HOME"); home && *home) return home;
+  // No HOME: the account's own home, never a shared directory.
+  struct passwd pw;
+  struct passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (getpwuid_r(geteuid(), &pw, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir &&
+      found->pw_dir[0] == '/') {
+    return found->pw_dir;
+  }
+  return std::string();
+}
+
+struct CheckedRoot {
+  std::string candidate;  // the root the environment names
+  std::string problem;    // why it is refused, "" when it is used
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+
+std::mutex g_rootLock;
+CheckedRoot g_root;
+
+// The root the environment names (with its trailing slashes dropped), checked and made
+// when missing. A root already checked is only looked at again when its directory
+// changed (it was removed, or replaced).
+CheckedRoot checkedRoot() {
+  std::string candidate;
+  if (const char* env = std::getenv(kMachineRootVariable); env && *env) {
+    candidate = env;
+  } else {
+    const std::string home = homeDirectory();
+    if (!home.empty()) candidate = home + "/.quarvel/machine";
+  }
+  while (candidate.size() > 1 && candidate.back() == '/') candidate.pop_back();
+  std::lock_guard<std::mutex> guard(g_rootLock);
+  struct stat st;
+  if (!candidate.empty() && candidate == g_root.candidate && g_root.problem.empty() &&
+      stat(candidate.c_str(), &st) == 0 && st.st_dev == g_root.device && st.st_ino == g_root.inode &&
+      st.st_uid == geteuid() && (st.st_mode & 077) == 0) {
+    return g_root;
+  }
+  CheckedRoot checked;
+  checked.candidate = candidate;
+  checked.problem = candidate.empty() ? "no machine root is named and there is no home directory"
+                                      : makePrivateDirectory(candidate);
+  if (checked.problem.empty() && stat(candidate.c_str(), &st) == 0) {
+    checked.device = st.st_dev;
+    checked.inode = st.st_ino;
+  }
+  if (!checked.problem.empty() && (checked.candidate != g_root.candidate || checked.problem != g_root.problem)) {
+    std::fprintf(stderr, "quarvel: the machine root is not used: %s\n", checked.problem.c_str());
+  }
+  g_root = checked;
+  return checked;
+}
+
+}  // namespace
+
+std::string machineRoot() {
+  const CheckedRoot root = checkedRoot();
+  return root.problem.empty() ? root.candidate : std::string(kNoRoot);
+}
+
+std::string machineRootRefusal() {
+  const CheckedRoot root = checkedRoot();
+  if (!root.problem.empty()) return root.problem;
+  const std::string run = root.candidate + "/run";
+  struct stat st;
+  if (stat(run.c_str(), &st) == 0) return claimPrivateDirectory(run);
+  return std::string();
 }
 
 namespace {
@@ -190,9 +292,16 @@ std::string mapPath(const char* path) {
 }
 
 std::string runtimeDirectory() {
-  std::string dir = machineRoot() + "/run";
-  makeDirectories(dir);
-  return dir;
+  const std::string root = machineRoot();
+  if (root == kNoRoot) return root;
+  const std::string dir = root + "/run";
+  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return dir;  // the calls below it fail
+  // Named objects and the endpoints' registry live here: another user's (or anyone's
+  // writable) folder would let them be forged.
+  const std::string problem = claimPrivateDirectory(dir);
+  if (problem.empty()) return dir;
+  std::fprintf(stderr, "quarvel: the run directory is not used: %s\n", problem.c_str());
+  return kNoRoot;
 }
 
 }  // namespace platform

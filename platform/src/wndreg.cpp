@@ -214,12 +214,22 @@ void publishWindow(const Window& w) {
   // exactly the stored number of bytes, so no separator is needed.
   const std::string path = entryPath(w.id);
   const std::string temp = path + ".tmp";
-  {
-    std::ofstream f(temp, std::ios::binary | std::ios::trunc);
-    const std::string data = out.str();
-    f.write(data.data(), static_cast<std::streamsize>(data.size()));
+  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  const std::string data = out.str();
+  bool written = true;
+  for (size_t at = 0; written && at < data.size();) {
+    const ssize_t n = write(fd, data.data() + at, data.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    written = n > 0;
+    if (written) at += static_cast<size_t>(n);
   }
-  rename(temp.c_str(), path.c_str());
+  close(fd);
+  if (written) {
+    rename(temp.c_str(), path.c_str());
+  } else {
+    unlink(temp.c_str());
+  }
 }
 
 void withdrawWindow(uint32_t id) { unlink(entryPath(id).c_str()); }
