@@ -235,14 +235,21 @@ bool mayDeliver(HWND hwnd, const WireRequest& req) {
   return crossesToWindow(classProc, req.msg, req.kind == kPost, static_cast<LPARAM>(req.lParam));
 }
 
-bool readAll(int fd, void* buffer, size_t size) {
+// Reads exactly `size` bytes from a non-blocking socket, all of them by the deadline.
+bool readWithin(int fd, void* buffer, size_t size, std::chrono::steady_clock::time_point deadline) {
   auto* p = static_cast<unsigned char*>(buffer);
   while (size > 0) {
-    ssize_t n = read(fd, p, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<size_t>(n);
+    const ssize_t n = read(fd, p, size);
+    if (n > 0) {
+      p += n;
+      size -= static_cast<size_t>(n);
+      continue;
+    }
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return false;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd pfd{fd, POLLIN, 0};
+    poll(&pfd, 1, static_cast<int>(std::min<long long>(left.count(), 1 << 30)));
   }
   return true;
 }
@@ -539,6 +546,16 @@ bool sendToProcess(const RegistryEntry& e, uint32_t kind, HWND hwnd, UINT msg, W
     SetLastError(full ? (kind == kPost ? ERROR_NOT_ENOUGH_QUOTA : ERROR_TIMEOUT) : ERROR_INVALID_WINDOW_HANDLE);
     return false;
   }
+  // Anyone may bind an abstract name first: the message goes only to the window's own
+  // process, and only when it runs as this user.
+  ucred listener{};
+  socklen_t credLength = sizeof listener;
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &listener, &credLength) != 0 || credLength != sizeof listener ||
+      listener.uid != geteuid() || static_cast<uint32_t>(listener.pid) != e.pid) {
+    close(fd);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   WireRequest req{};
   req.magic = kRequestMagic;
@@ -624,12 +641,15 @@ bool sendToProcess(const RegistryEntry& e, uint32_t kind, HWND hwnd, UINT msg, W
     return false;
   }
   if (req.payload == kTextOut && reply.extra > 0) {
-    // The text follows the answer at once.
-    std::vector<char> text(std::min<uint32_t>(reply.extra, kMaxCopyData + 1));
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    timeval tv{2, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    if (!readAll(fd, text.data(), text.size()) || wParam == 0) {
+    // The text follows the answer at once, and is never longer than the buffer asked for.
+    if (reply.extra > wParam) {
+      close(fd);
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return false;
+    }
+    std::vector<char> text(reply.extra);
+    const auto textDeadline = std::min(deadline, std::chrono::steady_clock::now() + std::chrono::seconds(2));
+    if (!readWithin(fd, text.data(), text.size(), textDeadline) || wParam == 0) {
       close(fd);
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       return false;

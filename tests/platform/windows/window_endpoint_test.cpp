@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -129,10 +131,11 @@ uid_t unusedUid() {
   return 65000;
 }
 
-// Becomes another user, with no capabilities left.
+// Becomes another user, with no capabilities left. The process stays dumpable, so that
+// the sanitizers' leak check can still stop its threads at exit.
 bool becomeUser(uid_t uid) {
   return setgroups(0, nullptr) == 0 && setresgid(uid, uid, uid) == 0 && setresuid(uid, uid, uid) == 0 &&
-         geteuid() == uid && getuid() == uid;
+         geteuid() == uid && getuid() == uid && prctl(PR_SET_DUMPABLE, 1) == 0;
 }
 
 // args: endpoint, window id, uid, what to send.
@@ -273,6 +276,79 @@ TEST(WindowEndpoint, AnotherUsersProcessIsClosedBeforeAnyByteIsRead) {
   EXPECT_STREQ(title, "Quarvel Fremd");
   EXPECT_TRUE(IsWindow(h));
   DestroyWindow(h);
+}
+
+// args: marker, title. Makes its window only once the marker exists.
+QUARVEL_CHILD(laterWindow) {
+  for (int i = 0; i < 60000 && !std::ifstream(args.at(0)); ++i) Sleep(1);
+  HWND h = makeWindow(args.at(1).c_str());
+  if (h == nullptr) return 3;
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+  return 0;
+}
+
+// args: uid, endpoint name, a folder both users may write to. Takes the name first and
+// answers whatever comes with a forged answer.
+QUARVEL_CHILD(squatter) {
+  if (!becomeUser(static_cast<uid_t>(std::stoul(args.at(0))))) return kCannotSwitchUser;
+  const std::string& name = args.at(1);
+  const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  memcpy(addr.sun_path + 1, name.data(), name.size());
+  const socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  if (bind(listener, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(listener, 4) != 0) return 2;
+  std::ofstream(args.at(2) + "/bound").put('1');
+  const int fd = accept(listener, nullptr, nullptr);
+  if (fd < 0) return 2;
+  Request r;
+  size_t got = 0;
+  for (ssize_t n; got < sizeof r && (n = read(fd, reinterpret_cast<char*>(&r) + got, sizeof r - got)) > 0;)
+    got += static_cast<size_t>(n);
+  if (got == 0) return 0;
+  const uint32_t reply[6] = {0x51525350, 0, 4242, 0, 0, 0};
+  writeBytes(fd, reply, sizeof reply);
+  return 1;
+}
+
+TEST(WindowEndpoint, AnotherUserWhoTakesAWindowsEndpointNameFirstGetsNothing) {
+  HWND mine = makeWindow("Quarvel Hier");
+  ASSERT_TRUE(mine);
+  // Endpoint names end in "-<process>-<thread>"; a program's first thread has the process's number.
+  std::string prefix = wt::endpointOf(mine);
+  prefix.erase(prefix.rfind('-', prefix.rfind('-') - 1));
+  const std::string go = quarveltest::machineRoot() + "/go";
+  quarveltest::ChildProcess later = quarveltest::startChild("laterWindow", {go, "Quarvel Spaet"});
+  const std::string pid = std::to_string(later.pid());
+  char shared[] = "/tmp/quarvel-squat-XXXXXX";
+  ASSERT_TRUE(mkdtemp(shared));
+  chmod(shared, 0777);
+  quarveltest::ChildProcess squatter =
+      quarveltest::startChild("squatter", {std::to_string(unusedUid()), prefix + "-" + pid + "-" + pid, shared});
+  const std::string bound = std::string(shared) + "/bound";
+  if (!quarveltest::eventually([&] { return std::ifstream(bound).good(); })) {
+    const int code = squatter.wait();
+    rmdir(shared);
+    if (code == kCannotSwitchUser) GTEST_SKIP() << "this process cannot switch to another uid (setresuid)";
+    FAIL() << "the squatter ended with " << code;
+  }
+  std::ofstream(go).put('1');
+  HWND h = nullptr;
+  ASSERT_TRUE(quarveltest::eventually([&] { return (h = FindWindowA("EndpointWnd", "Quarvel Spaet")) != nullptr; }));
+
+  COPYDATASTRUCT cds{70, 4, const_cast<char*>("abc")};
+  DWORD_PTR result = 0;
+  SetLastError(0);
+  EXPECT_EQ(SendMessageTimeoutA(h, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds), SMTO_NORMAL, 10000, &result), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(result, 0u);
+  EXPECT_EQ(squatter.wait(), 0) << "the other user read the message";
+  unlink(bound.c_str());
+  rmdir(shared);
+  later.kill(SIGKILL);
+  later.wait();
+  DestroyWindow(mine);
 }
 
 TEST(WindowEndpoint, ARequestIsHandedOnOnlyWhenItArrivedWhole) {
