@@ -258,7 +258,8 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
 BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
   if (!lpPathName || !*lpPathName) return fail(ERROR_PATH_NOT_FOUND);
   const std::string mapped = mapWithDrive(lpPathName);
-  if (::mkdir(mapped.c_str(), 0755) != 0) return fail(errorFromErrno(errno, mapped));
+  // The user's own, as everything in the machine root.
+  if (::mkdir(mapped.c_str(), 0700) != 0) return fail(errorFromErrno(errno, mapped));
   return TRUE;
 }
 
@@ -376,7 +377,20 @@ FILE* openFile(const char* path, const char* mode) {
     errno = EINVAL;
     return nullptr;
   }
-  return std::fopen(mapWithDrive(path).c_str(), host.c_str());
+  if (host[0] == 'r') return std::fopen(mapWithDrive(path).c_str(), host.c_str());
+  // A file made here is the user's alone (mode 0600), as everything in the machine root.
+  const bool update = host.find('+') != std::string::npos;
+  int flags = (update ? O_RDWR : O_WRONLY) | O_CREAT | (host[0] == 'w' ? O_TRUNC : O_APPEND);
+  if (host.find('x') != std::string::npos) flags |= O_EXCL;
+  if (host.find('e') != std::string::npos) flags |= O_CLOEXEC;
+  const int fd = ::open(mapWithDrive(path).c_str(), flags, 0600);
+  if (fd < 0) return nullptr;
+  std::string fdMode;
+  for (char c : host)
+    if (c != 'x' && c != 'e') fdMode += c;
+  FILE* file = ::fdopen(fd, fdMode.c_str());
+  if (!file) ::close(fd);
+  return file;
 }
 
 }  // namespace platform
