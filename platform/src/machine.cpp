@@ -1,6 +1,7 @@
 #include "platform/machine.h"
 
 #include <cctype>
+#include <climits>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -113,6 +114,15 @@ CheckedRoot checkedRoot() {
   checked.candidate = candidate;
   checked.problem = candidate.empty() ? "no machine root is named and there is no home directory"
                                       : makePrivateDirectory(candidate);
+  if (checked.problem.empty()) {
+    // Named through a link: where the root really lies must be as safe.
+    char real[PATH_MAX];
+    if (realpath(candidate.c_str(), real) == nullptr) {
+      checked.problem = candidate + ": " + std::strerror(errno);
+    } else if (candidate != real) {
+      checked.problem = makePrivateDirectory(real);
+    }
+  }
   if (checked.problem.empty() && stat(candidate.c_str(), &st) == 0) {
     checked.device = st.st_dev;
     checked.inode = st.st_ino;

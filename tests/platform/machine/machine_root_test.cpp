@@ -83,6 +83,20 @@ TEST(MachineRoot, IsUsedOnlyWhenItIsTheUsersAlone) {
        },
        false},
       {"a relative path", [] { return std::string("relative/machine"); }, false},
+      {"the user's link to a folder that others could replace",
+       [&] {
+         const std::string target = dir(dir(base + "/shared-too", 0777) + "/target", 0700);
+         EXPECT_EQ(symlink(target.c_str(), (base + "/link").c_str()), 0);
+         return base + "/link";
+       },
+       false},
+      {"the user's link to a private folder",
+       [&] {
+         const std::string target = dir(base + "/private-target", 0700);
+         EXPECT_EQ(symlink(target.c_str(), (base + "/good-link").c_str()), 0);
+         return base + "/good-link";
+       },
+       true},
   };
   const bool mayGiveAway = geteuid() == 0;
   for (const Case& c : cases) {
