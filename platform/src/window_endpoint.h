@@ -2,11 +2,12 @@
 //
 // Each GUI thread listens on an abstract Unix socket. Abstract sockets carry no file
 // permissions, so every connection is checked on accept: a peer running as another
-// user is closed before a byte of it is read. Requests are read by one reader thread
-// per process, never by a window thread: a request is handed to its window thread
-// only once it has arrived whole, and a peer that does not deliver its request within
-// a bounded time is cut off, so no sender can hold a window thread or the requests of
-// other senders. Answers are written without blocking the window thread as well.
+// user is closed before a byte of it is read. A window thread never waits for a peer:
+// it takes what a peer has already written, and a request that has not arrived whole
+// is read to its end by a reader thread, which runs only while such requests (or
+// answers a peer has not taken yet) are in flight. A request is handed to its window
+// thread only once it is whole, and a peer that does not deliver it within a bounded
+// time is cut off, so no sender can hold a window thread or other senders' requests.
 #pragma once
 
 #include <cstdint>
@@ -74,21 +75,40 @@ class IncomingRequest {
   void answer(const WireReply& reply, const std::vector<char>& extra);
 
  private:
-  friend class EndpointReader;
   void release();
   int fd_ = -1;
   std::shared_ptr<EndpointSlot> slot_;
 };
 
-// Receives each request of the endpoint on the reader thread; false when nobody takes
-// it any more (the request is then dropped and its connection closed).
+// Receives each request of the endpoint; false when nobody takes it any more (the
+// request is then dropped and its connection closed). Called on the owner's thread or
+// on the reader's.
 using RequestSink = std::function<bool(IncomingRequest&&)>;
 
-// Listens on the abstract socket `name`; requests go to `sink`. 0 when the name cannot
-// be bound.
-uint64_t openEndpoint(const std::string& name, RequestSink sink);
-// Stops listening; requests still being read are dropped. Safe for an id of 0.
-void closeEndpoint(uint64_t id);
+// A GUI thread's endpoint. The thread polls fd() among its waits and calls
+// acceptWaiting() when it asks for messages; neither ever waits for a peer.
+class Endpoint {
+ public:
+  // Listens on the abstract socket `name`; fd() is -1 when the name cannot be bound.
+  // `wakeOwner` wakes the owner's thread when the endpoint has room again.
+  Endpoint(const std::string& name, RequestSink sink, std::function<void()> wakeOwner);
+  ~Endpoint();  // stops listening; requests still being read are dropped
+  Endpoint(const Endpoint&) = delete;
+  Endpoint& operator=(const Endpoint&) = delete;
+
+  int fd() const { return listenFd_; }
+  // False while as many connections as the endpoint holds are being read, waiting for
+  // the thread or being answered: further senders wait in the socket's backlog.
+  bool hasRoom() const;
+  // Accepts the connections waiting: a peer of another user is closed before a byte of
+  // it is read; a request that is there whole goes to the sink at once, the others are
+  // read to their end by the reader thread.
+  void acceptWaiting();
+
+ private:
+  int listenFd_ = -1;
+  std::shared_ptr<EndpointSlot> slot_;
+};
 
 // How long a peer may take to deliver its whole request (and to take its answer)
 // before it is cut off (default 2000 ms).

@@ -57,25 +57,30 @@ class ThreadQueue {
  public:
   explicit ThreadQueue(DWORD tid) : tid_(tid) { eventFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC); }
   ~ThreadQueue() {
-    closeEndpoint(endpoint_);
+    endpoint_.reset();
     if (eventFd_ >= 0) close(eventFd_);
   }
 
   // Opens the thread's endpoint; requests of other processes join the queue whole.
   static void listen(const std::shared_ptr<ThreadQueue>& queue) {
     std::weak_ptr<ThreadQueue> weak = queue;
-    queue->endpoint_ = openEndpoint(endpointName(static_cast<uint32_t>(getpid()), queue->tid_),
-                                    [weak](IncomingRequest&& request) {
-                                      auto q = weak.lock();
-                                      if (!q) return false;
-                                      {
-                                        std::lock_guard<std::mutex> guard(q->mutex_);
-                                        if (!q->alive_) return false;
-                                        q->incoming_.push_back(std::move(request));
-                                      }
-                                      q->wake();
-                                      return true;
-                                    });
+    auto sink = [weak](IncomingRequest&& request) {
+      auto q = weak.lock();
+      if (!q) return false;
+      {
+        std::lock_guard<std::mutex> guard(q->mutex_);
+        if (!q->alive_) return false;
+        q->incoming_.push_back(std::move(request));
+      }
+      q->wake();
+      return true;
+    };
+    auto wakeOwner = [weak] {
+      if (auto q = weak.lock()) q->wake();
+    };
+    queue->endpoint_ =
+        std::make_unique<Endpoint>(endpointName(static_cast<uint32_t>(getpid()), queue->tid_), sink, wakeOwner);
+    if (queue->endpoint_->fd() < 0) queue->endpoint_.reset();
   }
   ThreadQueue(const ThreadQueue&) = delete;
   ThreadQueue& operator=(const ThreadQueue&) = delete;
@@ -93,7 +98,7 @@ class ThreadQueue {
 
   DWORD tid_;
   int eventFd_ = -1;
-  uint64_t endpoint_ = 0;
+  std::unique_ptr<Endpoint> endpoint_;  // the owner's thread's alone, until the queue retires
   std::mutex mutex_;
   std::deque<MSG> posted_;
   std::deque<PendingSend> sent_;
@@ -136,6 +141,7 @@ class QueueOwnership : public Waitable {
 
 void retireQueue(const std::shared_ptr<ThreadQueue>& queue) {
   const DWORD tid = queue->tid_;
+  std::unique_ptr<Endpoint> endpoint;
   std::deque<IncomingRequest> unanswered;
   {
     std::lock_guard<std::mutex> guard(g_queuesMutex);
@@ -153,10 +159,10 @@ void retireQueue(const std::shared_ptr<ThreadQueue>& queue) {
       if (auto s = p.state->sender.lock()) s->wake();
     }
     queue->sent_.clear();
-    closeEndpoint(queue->endpoint_);
-    queue->endpoint_ = 0;
+    endpoint.swap(queue->endpoint_);
     unanswered.swap(queue->incoming_);
   }
+  endpoint.reset();
   unanswered.clear();  // their senders learn at once that nobody will answer
   dropThreadWindows(tid);
 }
@@ -380,6 +386,9 @@ bool processSent(ThreadQueue& q) {
     answer.set(deliverSent(p.hwnd, p.msg, p.wParam, p.lParam, p.copyData, p.dwData, p.data));
     any = true;
   }
+  // Requests of other processes: those that are there whole now, and those the reader
+  // has finished meanwhile.
+  if (q.endpoint_) q.endpoint_->acceptWaiting();
   for (;;) {
     IncomingRequest incoming;
     {
@@ -400,8 +409,9 @@ void waitForWork(ThreadQueue& q, int timeoutMs, int extraFd = -1) {
   platform::waitPoint();
   StopWakeHook hook([&q] { q.wake(); });
   markAsking(true);
-  pollfd fds[2] = {{q.eventFd_, POLLIN, 0}, {extraFd, POLLIN, 0}};
-  const nfds_t n = extraFd >= 0 ? 2 : 1;
+  const int listenFd = q.endpoint_ && q.endpoint_->hasRoom() ? q.endpoint_->fd() : -1;
+  pollfd fds[3] = {{q.eventFd_, POLLIN, 0}, {listenFd, POLLIN, 0}, {extraFd, POLLIN, 0}};
+  const nfds_t n = extraFd >= 0 ? 3 : 2;
   int r = poll(fds, n, timeoutMs);
   if (r > 0 && (fds[0].revents & POLLIN)) q.drain();
   markAsking(false);
