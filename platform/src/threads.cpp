@@ -54,6 +54,7 @@ class ThreadObject : public Waitable {
   }
   DWORD suspendCount = 0;
   std::condition_variable started;  // the creator waits for the thread's id
+  bool reaped = false;              // signalled by the reaper once the thread is joined
 
  private:
   std::shared_ptr<ThreadControl> control_;
@@ -103,7 +104,7 @@ void endCurrentThread(void* record) {
   std::lock_guard<std::mutex> guard(kernelMutex());
   released = abandonOwned(*current->control);
   current->control->ended = true;
-  if (keep) keep->finish(current->control->exitCodeSet ? current->control->exitCode : 0);
+  if (keep && !keep->reaped) keep->finish(current->control->exitCodeSet ? current->control->exitCode : 0);
 }
 
 pthread_key_t currentThreadKey() {
@@ -335,16 +336,85 @@ struct StartBlock {
   LPVOID parameter = nullptr;
 };
 
-// Marks the thread ended on every way out of it: return, ExitThread, a stop.
+// A thread's handle is signalled once the thread has wholly ended, the thread-local
+// destructors of every library included (a waiter that then ends the process must find
+// the thread's memory freed): a reaper thread joins each ended thread, then signals its
+// handle. It runs only while there are threads to join, so that no thread of the layer
+// outlives the work. Never destroyed: late threads still hand themselves over.
+class Reaper {
+ public:
+  static Reaper& instance() {
+    static Reaper* reaper = new Reaper;
+    return *reaper;
+  }
+
+  // Called by the ending thread. False when no reaper runs: the caller signals itself.
+  bool take(pthread_t thread, std::shared_ptr<ThreadObject> object, DWORD code) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (runningIn_ != getpid()) {  // none runs, or this is a child made by fork
+      pthread_attr_t attr;
+      pthread_attr_init(&attr);
+      pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+      pthread_t reaper;
+      const int rc = pthread_create(&reaper, &attr, &Reaper::run, this);
+      pthread_attr_destroy(&attr);
+      if (rc != 0) return false;
+      runningIn_ = getpid();
+    }
+    ended_.push_back(Ended{thread, std::move(object), code});
+    return true;
+  }
+
+ private:
+  struct Ended {
+    pthread_t thread;
+    std::shared_ptr<ThreadObject> object;
+    DWORD code;
+  };
+
+  static void* run(void* self) {
+    Reaper& reaper = *static_cast<Reaper*>(self);
+    for (;;) {
+      Ended ended;
+      {
+        std::lock_guard<std::mutex> lock(reaper.mutex_);
+        if (reaper.ended_.empty()) {
+          reaper.runningIn_ = 0;
+          return nullptr;
+        }
+        ended = std::move(reaper.ended_.front());
+        reaper.ended_.erase(reaper.ended_.begin());
+      }
+      pthread_join(ended.thread, nullptr);
+      std::lock_guard<std::mutex> guard(kernelMutex());
+      ended.object->finish(ended.code);
+    }
+    return nullptr;
+  }
+
+  std::mutex mutex_;
+  std::vector<Ended> ended_;
+  pid_t runningIn_ = 0;
+};
+
+// Marks the thread ended on every way out of it: return, ExitThread, a stop. Objects it
+// owns are released at once; its handle is signalled by the reaper.
 class ThreadEnd {
  public:
   explicit ThreadEnd(std::shared_ptr<ThreadObject> object) : object_(std::move(object)) {}
   ~ThreadEnd() {
     std::vector<std::shared_ptr<Waitable>> released;
+    DWORD code;
+    {
+      std::lock_guard<std::mutex> guard(kernelMutex());
+      ThreadControl& control = object_->control();
+      released = abandonOwned(control);
+      code = control.exitCodeSet ? control.exitCode : result;
+    }
+    if (Reaper::instance().take(pthread_self(), object_, code)) return;
+    pthread_detach(pthread_self());
     std::lock_guard<std::mutex> guard(kernelMutex());
-    ThreadControl& control = object_->control();
-    released = abandonOwned(control);
-    object_->finish(control.exitCodeSet ? control.exitCode : result);
+    object_->finish(code);
   }
   ThreadEnd(const ThreadEnd&) = delete;
   ThreadEnd& operator=(const ThreadEnd&) = delete;
@@ -385,7 +455,7 @@ HANDLE startThread(SIZE_T stackSize, std::unique_ptr<StartBlock> block, DWORD fl
 
   pthread_attr_t attr;
   pthread_attr_init(&attr);
-  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  object->reaped = true;  // joined by the reaper: the thread stays joinable
   if (stackSize > 0) {
     // The system the code was written for reserves at least 1 MiB whatever was asked;
     // the size given only sets what is committed first.
