@@ -30,14 +30,19 @@ std::vector<std::string> rows(HWND dialog) {
 
 class InfoDialogTest : public DialogTest {
  protected:
+  // A file of the test's own: tests run side by side open the same fixtures.
+  static std::string documentPath(const std::string& name) {
+    return std::string(PICTURE_DIR) + "/../info_" + name + "." +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".pdf";
+  }
   // Opens a corpus fixture, or a document of the plan, as the active document.
   void openCorpus(const std::string& name) {
-    const std::string path = std::string(PICTURE_DIR) + "/../info_" + name + ".pdf";
+    const std::string path = documentPath(name);
     pdffixtures::writeCorpusFixture(name, path);
     ASSERT_TRUE(viewer.openDocument(path)) << viewer.error();
   }
   void openPlan(const pdffixtures::DocumentPlan& plan, const std::string& name) {
-    const std::string path = std::string(PICTURE_DIR) + "/../info_" + name + ".pdf";
+    const std::string path = documentPath(name);
     pdffixtures::writeDocument(plan, path);
     ASSERT_TRUE(viewer.openDocument(path)) << viewer.error();
   }
