@@ -238,8 +238,9 @@ uint32_t brushPixel(HBRUSH brush, bool* ok) {
 void fill(const Target& t, RECT r, uint32_t pixel) {
   OffsetRect(&r, t.originX, t.originY);
   if (!IntersectRect(&r, &r, &t.clip)) return;
+  uint32_t* pixels = t.raw->data();
   for (LONG y = r.top; y < r.bottom; ++y) {
-    std::fill_n(t.raw->pixels.begin() + static_cast<ptrdiff_t>(y) * t.raw->width + r.left, r.right - r.left, pixel);
+    std::fill_n(pixels + static_cast<ptrdiff_t>(y) * t.raw->width + r.left, r.right - r.left, pixel);
   }
 }
 
@@ -309,7 +310,7 @@ bool decodeDib(const unsigned char* data, size_t size, Surface* out, WORD* bpp) 
   for (int row = 0; row < height; ++row) {
     const unsigned char* line = data + at + stride * static_cast<size_t>(row);
     const int y = topDown ? row : height - 1 - row;
-    uint32_t* dst = out->pixels.data() + static_cast<size_t>(y) * width;
+    uint32_t* dst = out->data() + static_cast<size_t>(y) * width;
     for (int x = 0; x < width; ++x) {
       uint32_t p = 0;
       switch (bits) {
@@ -461,11 +462,13 @@ HBITMAP WINAPI CreateBitmap(int width, int height, UINT planes, UINT bits, const
   auto lock = lockWindows();
   auto b = std::make_shared<BitmapObject>();
   b->surface->resize(width, height);
-  std::fill(b->surface->pixels.begin(), b->surface->pixels.end(), 0u);
+  const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
+  uint32_t* pixels = b->surface->data();
+  std::fill_n(pixels, count, 0u);
   b->bitsPerPixel = static_cast<WORD>(bits);
   if (data != nullptr && bits == 32) {
-    memcpy(b->surface->pixels.data(), data, b->surface->pixels.size() * 4);
-    for (uint32_t& p : b->surface->pixels) p &= 0xFFFFFF;
+    memcpy(pixels, data, count * 4);
+    for (size_t i = 0; i < count; ++i) pixels[i] &= 0xFFFFFF;
   }
   return reinterpret_cast<HBITMAP>(insert(b));
 }
@@ -771,7 +774,7 @@ COLORREF WINAPI GetPixel(HDC hdc, int x, int y) {
   if (dc == nullptr || !targetOf(*dc, &t)) return CLR_INVALID;
   POINT p{x + t.originX, y + t.originY};
   if (!PtInRect(&t.clip, p)) return CLR_INVALID;
-  return toColor(t.raw->pixels[static_cast<size_t>(p.y) * t.raw->width + p.x]);
+  return toColor(t.raw->pixel(static_cast<size_t>(p.y) * t.raw->width + p.x));
 }
 
 COLORREF WINAPI SetPixel(HDC hdc, int x, int y, COLORREF color) {
@@ -792,7 +795,7 @@ BOOL WINAPI BitBlt(HDC dest, int x, int y, int cx, int cy, HDC src, int sx, int 
     return FALSE;
   }
   if (rop == BLACKNESS || rop == WHITENESS || rop == PATCOPY) {
-    uint32_t pixel = rop == WHITENESS ? 0xFFFFFFu : 0;
+    uint32_t pixel = rop == WHITENESS ? kWhitePixel : 0;
     if (rop == PATCOPY) {
       bool ok = false;
       pixel = brushPixel(reinterpret_cast<HBRUSH>(d->state.brush), &ok);
@@ -814,16 +817,17 @@ BOOL WINAPI BitBlt(HDC dest, int x, int y, int cx, int cy, HDC src, int sx, int 
     for (int i = 0; i < cx; ++i) {
       POINT p{sx + i + st.originX, sy + j + st.originY};
       if (!PtInRect(&st.clip, p)) continue;
-      block[static_cast<size_t>(j) * cx + i] = st.raw->pixels[static_cast<size_t>(p.y) * st.raw->width + p.x];
+      block[static_cast<size_t>(j) * cx + i] = st.raw->pixel(static_cast<size_t>(p.y) * st.raw->width + p.x);
       present[static_cast<size_t>(j) * cx + i] = true;
     }
   }
+  uint32_t* pixels = dt.raw->data();
   for (int j = 0; j < cy; ++j) {
     for (int i = 0; i < cx; ++i) {
       if (!present[static_cast<size_t>(j) * cx + i]) continue;
       POINT p{x + i + dt.originX, y + j + dt.originY};
       if (!PtInRect(&dt.clip, p)) continue;
-      uint32_t& out = dt.raw->pixels[static_cast<size_t>(p.y) * dt.raw->width + p.x];
+      uint32_t& out = pixels[static_cast<size_t>(p.y) * dt.raw->width + p.x];
       const uint32_t in = block[static_cast<size_t>(j) * cx + i];
       switch (rop) {
         case SRCPAINT:
@@ -1045,7 +1049,7 @@ Image windowImage(HWND hwnd) {
   if (w == nullptr) return img;
   img.width = w->surface->width;
   img.height = w->surface->height;
-  img.pixels = w->surface->pixels;
+  img.pixels = w->surface->copy();
   return img;
 }
 
@@ -1056,7 +1060,7 @@ Image bitmapImage(HBITMAP bitmap) {
   if (b == nullptr) return img;
   img.width = b->surface->width;
   img.height = b->surface->height;
-  img.pixels = b->surface->pixels;
+  img.pixels = b->surface->copy();
   return img;
 }
 

@@ -75,14 +75,28 @@ void Surface::resize(int w, int h) {
   w = std::max(0, w);
   h = std::max(0, h);
   if (w == width && h == height) return;
-  std::vector<uint32_t> next(static_cast<size_t>(w) * static_cast<size_t>(h), 0xFFFFFFu);
-  for (int y = 0; y < std::min(h, height); ++y) {
-    std::copy_n(pixels.begin() + static_cast<ptrdiff_t>(y) * width, std::min(w, width),
-                next.begin() + static_cast<ptrdiff_t>(y) * w);
+  if (!pixels.empty()) {
+    std::vector<uint32_t> next(static_cast<size_t>(w) * static_cast<size_t>(h), kWhitePixel);
+    for (int y = 0; y < std::min(h, height); ++y) {
+      std::copy_n(pixels.begin() + static_cast<ptrdiff_t>(y) * width, std::min(w, width),
+                  next.begin() + static_cast<ptrdiff_t>(y) * w);
+    }
+    pixels.swap(next);
   }
-  pixels.swap(next);
   width = w;
   height = h;
+}
+
+uint32_t* Surface::data() {
+  if (pixels.empty()) pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), kWhitePixel);
+  return pixels.data();
+}
+
+uint32_t Surface::pixel(size_t index) const { return pixels.empty() ? kWhitePixel : pixels[index]; }
+
+std::vector<uint32_t> Surface::copy() const {
+  if (!pixels.empty()) return pixels;
+  return std::vector<uint32_t>(static_cast<size_t>(width) * static_cast<size_t>(height), kWhitePixel);
 }
 
 void markSystemClasses() {

@@ -18,11 +18,21 @@ namespace platform {
 namespace win {
 
 // A 32-bpp pixel buffer (0x00RRGGBB per pixel, rows from the top).
+constexpr uint32_t kWhitePixel = 0xFFFFFFu;
+
+// A window's or bitmap's pixels. They are white until something draws: most windows of
+// this headless layer are never drawn on, and a program should not pay for a screenful of
+// memory it never touches with every window it makes.
 struct Surface {
   int width = 0;
   int height = 0;
-  std::vector<uint32_t> pixels;
   void resize(int w, int h);
+  uint32_t* data();                    // width * height pixels, made white on first use
+  uint32_t pixel(size_t index) const;  // white where nothing was drawn
+  std::vector<uint32_t> copy() const;
+
+ private:
+  std::vector<uint32_t> pixels;  // empty while nothing was drawn
 };
 
 struct WindowClass {

@@ -164,4 +164,43 @@ TEST(Gdi, WindowDeviceContextsDrawIntoTheClientAreaAndRecordText) {
   DestroyWindow(h);
 }
 
+// A window's pixels are made only when something draws; until then, and where nothing was
+// drawn after it grew, every reading sees white.
+TEST(Gdi, PixelsNeverDrawnAreWhiteWhenReadAndWhenTheWindowGrows) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = DefWindowProcA;
+  wc.lpszClassName = "GdiUndrawn";
+  RegisterClassA(&wc);
+  HWND h = CreateWindowExA(0, "GdiUndrawn", "", WS_POPUP, 0, 0, 8, 6, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_TRUE(h);
+  wt::Image image = wt::windowImage(h);
+  ASSERT_EQ(image.width, 8);
+  ASSERT_EQ(image.height, 6);
+  EXPECT_EQ(image.pixels, std::vector<uint32_t>(48, 0xFFFFFFu));
+  HDC dc = GetDC(h);
+  EXPECT_EQ(GetPixel(dc, 7, 5), RGB(255, 255, 255));
+  // Copied out of the undrawn window into a black bitmap: white arrives.
+  HDC memory = CreateCompatibleDC(dc);
+  HBITMAP bitmap = CreateCompatibleBitmap(dc, 4, 4);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  EXPECT_EQ(GetPixel(memory, 0, 0), RGB(0, 0, 0));
+  EXPECT_TRUE(BitBlt(memory, 0, 0, 2, 2, dc, 0, 0, SRCCOPY));
+  EXPECT_EQ(GetPixel(memory, 1, 1), RGB(255, 255, 255));
+  EXPECT_EQ(GetPixel(memory, 2, 2), RGB(0, 0, 0));
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  RECT r{0, 0, 2, 2};
+  FillRect(dc, &r, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  ReleaseDC(h, dc);
+  ASSERT_TRUE(SetWindowPos(h, nullptr, 0, 0, 12, 9, SWP_NOMOVE | SWP_NOZORDER));
+  image = wt::windowImage(h);
+  ASSERT_EQ(image.width, 12);
+  ASSERT_EQ(image.height, 9);
+  EXPECT_EQ(image.at(1, 1), 0u);
+  EXPECT_EQ(image.at(2, 2), 0xFFFFFFu);
+  EXPECT_EQ(image.at(11, 8), 0xFFFFFFu);
+  DestroyWindow(h);
+}
+
 }  // namespace
