@@ -113,6 +113,12 @@ HKEY VOQ_ConfigurationEntry::getRoot() const {
 }
 
 void VOQ_ConfigurationEntry::setValue(DWORD newType, const void* newData, DWORD newSize) {
+  // Setting what the entry already holds is no change: the store does not write it back, so
+  // a plug-in that resets an empty value at every start neither grows the user's registry
+  // nor overwrites what another process wrote meanwhile.
+  const bool hasNew = newData != nullptr && newSize != 0;
+  if (newType == type && hasNew == hasData && (!hasNew || (newSize == size && memcmp(newData, data.data(), size) == 0)))
+    return;
   data.clear();
   hasData = false;
   size = 0;

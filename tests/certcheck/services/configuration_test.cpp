@@ -253,6 +253,9 @@ struct TwoProcessCase {
 
 const TwoProcessCase kTwoProcessCases[] = {
     {"SecondChangesNothing", {}, "first", "old"},
+    // Setting the value it loaded is no change either (a plug-in resets empty values at
+    // every start): it does not overwrite the first process's update.
+    {"SecondSetsWhatItLoaded", {"X", "old"}, "first", "old"},
     {"DifferentNames", {"Y", "second"}, "first", "second"},
     {"SameNameLaterSaveWins", {"X", "second"}, "second", "old"},
 };
