@@ -68,9 +68,11 @@ const Key* walk(const Key& root, const std::vector<std::string>& parts, size_t c
   return key;
 }
 
+// Never destroyed: a module's exit handlers still read settings after the static objects
+// made after they were registered are gone.
 const Key& emptyKey() {
-  static const Key empty;
-  return empty;
+  static const auto* empty = new Key();
+  return *empty;
 }
 
 // The key a handle names, read from its hive. The levels of a predefined root

@@ -160,9 +160,11 @@ HiveStates& hiveStates() {
   return *states;
 }
 
+// Never destroyed either: a module's exit handlers still read settings after the static
+// objects made after they were registered are gone.
 const std::shared_ptr<const Key>& emptyHive() {
-  static const std::shared_ptr<const Key> empty = std::make_shared<Key>();
-  return empty;
+  static const auto* empty = new std::shared_ptr<const Key>(std::make_shared<Key>());
+  return *empty;
 }
 
 // Memory reused from one read or write to the next on this thread. A module's exit
