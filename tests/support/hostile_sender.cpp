@@ -8,34 +8,16 @@
 #include <cstring>
 
 #include "platform/window_test.h"
+#include "window_endpoint.h"
 
 namespace quarveltest {
 namespace hostile {
 
-namespace {
-
-struct WireRequest {
-  uint32_t magic;
-  uint32_t kind;
-  uint32_t hwnd;
-  uint32_t msg;
-  uint64_t wParam;
-  uint64_t lParam;
-  uint64_t dwData;
-  uint32_t payload;
-  uint32_t cbData;
-};
-struct WireReply {
-  uint32_t magic;
-  uint32_t status;
-  int64_t result;
-  uint32_t extra;
-  uint32_t reserved;
-};
-static_assert(sizeof(WireRequest) == 48 && sizeof(WireReply) == 24, "wire layout");
-constexpr uint32_t kRequestMagic = 0x514D5347;
-
-}  // namespace
+// The platform's own records: a hostile sender writes the wire itself, in the layout the
+// receiver reads.
+using platform::win::kRequestMagic;
+using platform::win::WireReply;
+using platform::win::WireRequest;
 
 int writeRequest(HWND via, HWND target, uint32_t kind, UINT msg, uint64_t wParam, uint64_t lParam, uint32_t payload,
                  const std::string& bytes) {
