@@ -2,13 +2,19 @@
 //
 // <runtime>/windows/ holds one small file per top-level window ("w<id>": owner process
 // and thread, class, title, style, owner window, topmost flag and Z-order stamp),
-// replaced atomically on every change, and one lock file per process ("p<pid>_<nonce>"),
+// rewritten in place on every change, and one lock file per process ("p<pid>_<nonce>"),
 // on which the process holds an open-file-description lock while it lives. A reader
 // that finds a lock file without its lock knows that the process has ended and removes
 // its entries, so a process that dies leaves no stale window behind. A counter file
 // under a file lock hands out window ids and Z-order stamps unique on the machine.
 // Each GUI thread also keeps a 16-byte record ("t<pid>_<tid>") of when it last asked
 // for messages, for SMTO_ABORTIFHUNG.
+//
+// An entry is not replaced by renaming a new file over it: on a disk file system that
+// makes the kernel write the new file out and, once the old one is freed, wait for that
+// write and discard its blocks, several milliseconds on every change of a window. Each
+// entry starts instead with its length and a hash of what follows, so that a reader
+// that met a rewrite in progress sees the mismatch and reads again.
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -16,10 +22,10 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <random>
+#include <sched.h>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -110,9 +116,53 @@ bool processAlive(const std::string& lockName, std::map<std::string, bool>& cach
 
 std::string entryPath(uint32_t id) { return directory() + "/w" + std::to_string(id); }
 
+uint64_t entryHash(const std::string& bytes) {
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : bytes) h = (h ^ c) * 1099511628211ull;
+  return h;
+}
+
+// Room for the longest class name and title an entry may hold, and the lines around them.
+constexpr size_t kMaxEntryBytes = (2u << 20) + 4096;
+
+// The whole payload of an entry: its "<length> <hash>" line checked against what follows.
+bool readEntryPayload(const std::string& path, std::string* payload) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool whole = false;
+  // An owner rewrites an entry with one short write; a reader that met one reads again.
+  for (int attempt = 0; attempt < 16 && !whole; ++attempt) {
+    if (attempt > 0) sched_yield();
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || st.st_size <= 0 || static_cast<size_t>(st.st_size) > kMaxEntryBytes) break;
+    std::string bytes(static_cast<size_t>(st.st_size), '\0');
+    size_t got = 0;
+    while (got < bytes.size()) {
+      const ssize_t n = pread(fd, &bytes[got], bytes.size() - got, static_cast<off_t>(got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
+    bytes.resize(got);
+    const size_t lineEnd = bytes.find('\n');
+    if (lineEnd == std::string::npos || lineEnd > 64) continue;
+    unsigned long long length = 0, hash = 0;
+    char extra = 0;
+    if (std::sscanf(bytes.c_str(), "%llu %llx%c", &length, &hash, &extra) != 3 || extra != '\n' ||
+        length > bytes.size() - lineEnd - 1) {
+      continue;
+    }
+    *payload = bytes.substr(lineEnd + 1, static_cast<size_t>(length));
+    whole = entryHash(*payload) == hash;
+  }
+  close(fd);
+  return whole;
+}
+
 bool readEntry(const std::string& path, RegistryEntry* e) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+  std::string payload;
+  if (!readEntryPayload(path, &payload)) return false;
+  std::istringstream in(payload);
   std::string head;
   if (!std::getline(in, head)) return false;
   std::istringstream h(head);
@@ -212,24 +262,21 @@ void publishWindow(const Window& w) {
       << w.title;
   // The class name is followed directly by the title's length line; readEntry reads
   // exactly the stored number of bytes, so no separator is needed.
-  const std::string path = entryPath(w.id);
-  const std::string temp = path + ".tmp";
-  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const std::string payload = out.str();
+  char line[64];
+  snprintf(line, sizeof line, "%zu %016llx\n", payload.size(),
+           static_cast<unsigned long long>(entryHash(payload)));
+  const std::string data = line + payload;
+  // Bytes left behind a shorter rewrite lie outside the stated length and are not read.
+  const int fd = open(entryPath(w.id).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return;
-  const std::string data = out.str();
-  bool written = true;
-  for (size_t at = 0; written && at < data.size();) {
-    const ssize_t n = write(fd, data.data() + at, data.size() - at);
+  for (size_t at = 0; at < data.size();) {
+    const ssize_t n = pwrite(fd, data.data() + at, data.size() - at, static_cast<off_t>(at));
     if (n < 0 && errno == EINTR) continue;
-    written = n > 0;
-    if (written) at += static_cast<size_t>(n);
+    if (n <= 0) break;
+    at += static_cast<size_t>(n);
   }
   close(fd);
-  if (written) {
-    rename(temp.c_str(), path.c_str());
-  } else {
-    unlink(temp.c_str());
-  }
 }
 
 void withdrawWindow(uint32_t id) { unlink(entryPath(id).c_str()); }

@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <fstream>
 #include <iterator>
+#include <string>
+#include <vector>
 
+#include "platform/machine.h"
 #include "platform/window_test.h"
 #include "quarvel_test.h"
 
@@ -60,6 +64,27 @@ QUARVEL_CHILD(copydataReceiver) {
   MSG msg;
   while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
   return 0;
+}
+
+// Like copydataReceiver, but it rewrites its title between a short and a long text on
+// every turn of its message loop.
+QUARVEL_CHILD(titleChanger) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = receiverProc;
+  wc.lpszClassName = "VWindow";
+  if (!RegisterClassA(&wc)) return 2;
+  const std::string titles[] = {args.at(0), std::string(3000, 'L')};
+  HWND h = CreateWindowExA(0, "VWindow", titles[0].c_str(), WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                           nullptr, nullptr);
+  if (h == nullptr) return 3;
+  for (unsigned turn = 1;; ++turn) {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) return 0;
+      DispatchMessageA(&msg);
+    }
+    SetWindowTextA(h, titles[turn % 2].c_str());
+  }
 }
 
 // Bounded waits only against hangs: a loaded machine may take long to start a process.
@@ -222,6 +247,45 @@ TEST(CrossProcess, AReceiverThatEndsTakesItsWindowAlong) {
     EXPECT_EQ(SendMessageTimeoutA(h, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds), SMTO_ABORTIFHUNG, 3000, nullptr), 0);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
   }
+}
+
+TEST(CrossProcess, AWindowRewrittenAllTheTimeIsReadWholeAndAnAlteredEntryNotAtAll) {
+  quarveltest::ChildProcess child = quarveltest::startChild("titleChanger", {"kurz"});
+  HWND h = waitForWindow("VWindow", nullptr);
+  ASSERT_TRUE(h);
+  const std::string longTitle(3000, 'L');
+  std::vector<char> text(4096);
+  for (int i = 0; i < 3000; ++i) {
+    ASSERT_TRUE(IsWindow(h)) << i;
+    const int n = GetWindowTextA(h, text.data(), static_cast<int>(text.size()));
+    const std::string seen(text.data(), static_cast<size_t>(std::max(n, 0)));
+    ASSERT_TRUE(seen == "kurz" || seen == longTitle) << i << ": " << seen.size() << " bytes";
+  }
+  ASSERT_TRUE(PostMessageA(h, kQuit, 0, 0));
+  EXPECT_EQ(child.wait(), 0);
+
+  // An entry whose bytes were changed behind the writer's back is not believed: the
+  // window it names is not found. So is an entry without its length and hash line.
+  quarveltest::ChildProcess still = quarveltest::startChild("copydataReceiver", {"Echt"});
+  HWND real = waitForWindow("VWindow", "Echt");
+  ASSERT_TRUE(real);
+  const std::string entry =
+      platform::runtimeDirectory() + "/windows/w" + std::to_string(reinterpret_cast<uintptr_t>(real));
+  const std::string original = readFile(entry);
+  ASSERT_NE(original.find("Echt"), std::string::npos);
+  std::string altered = original;
+  altered.replace(altered.find("Echt"), 4, "Fake");
+  const std::string headless = original.substr(original.find('\n') + 1);
+  for (const std::string& bytes : {altered, headless}) {
+    std::ofstream(entry, std::ios::binary | std::ios::trunc) << bytes;
+    EXPECT_EQ(FindWindowA("VWindow", "Fake"), nullptr);
+    EXPECT_EQ(FindWindowA("VWindow", "Echt"), nullptr);
+    EXPECT_FALSE(IsWindow(real));
+  }
+  std::ofstream(entry, std::ios::binary | std::ios::trunc) << original;
+  EXPECT_EQ(FindWindowA("VWindow", "Echt"), real);
+  ASSERT_TRUE(PostMessageA(real, kQuit, 0, 0));
+  EXPECT_EQ(still.wait(), 0);
 }
 
 }  // namespace
