@@ -238,10 +238,7 @@ uint32_t brushPixel(HBRUSH brush, bool* ok) {
 void fill(const Target& t, RECT r, uint32_t pixel) {
   OffsetRect(&r, t.originX, t.originY);
   if (!IntersectRect(&r, &r, &t.clip)) return;
-  uint32_t* pixels = t.raw->data();
-  for (LONG y = r.top; y < r.bottom; ++y) {
-    std::fill_n(pixels + static_cast<ptrdiff_t>(y) * t.raw->width + r.left, r.right - r.left, pixel);
-  }
+  t.raw->fill(r, pixel);
 }
 
 int liveCount(DWORD type) {

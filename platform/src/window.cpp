@@ -75,6 +75,7 @@ void Surface::resize(int w, int h) {
   w = std::max(0, w);
   h = std::max(0, h);
   if (w == width && h == height) return;
+  if (!fills.empty()) data();
   if (!pixels.empty()) {
     std::vector<uint32_t> next(static_cast<size_t>(w) * static_cast<size_t>(h), kWhitePixel);
     for (int y = 0; y < std::min(h, height); ++y) {
@@ -87,16 +88,54 @@ void Surface::resize(int w, int h) {
   height = h;
 }
 
+void Surface::paint(uint32_t* out) const {
+  std::fill_n(out, static_cast<size_t>(width) * static_cast<size_t>(height), kWhitePixel);
+  for (const Fill& f : fills) {
+    for (LONG y = f.rect.top; y < f.rect.bottom; ++y) {
+      std::fill_n(out + static_cast<ptrdiff_t>(y) * width + f.rect.left, f.rect.right - f.rect.left, f.pixel);
+    }
+  }
+}
+
 uint32_t* Surface::data() {
-  if (pixels.empty()) pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), kWhitePixel);
+  if (pixels.empty() && width > 0 && height > 0) {
+    pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+    paint(pixels.data());
+    fills.clear();
+  }
   return pixels.data();
 }
 
-uint32_t Surface::pixel(size_t index) const { return pixels.empty() ? kWhitePixel : pixels[index]; }
+uint32_t Surface::pixel(size_t index) const {
+  if (!pixels.empty()) return pixels[index];
+  const LONG x = static_cast<LONG>(index % static_cast<size_t>(width));
+  const LONG y = static_cast<LONG>(index / static_cast<size_t>(width));
+  for (auto f = fills.rbegin(); f != fills.rend(); ++f) {
+    if (x >= f->rect.left && x < f->rect.right && y >= f->rect.top && y < f->rect.bottom) return f->pixel;
+  }
+  return kWhitePixel;
+}
 
 std::vector<uint32_t> Surface::copy() const {
   if (!pixels.empty()) return pixels;
-  return std::vector<uint32_t>(static_cast<size_t>(width) * static_cast<size_t>(height), kWhitePixel);
+  std::vector<uint32_t> out(static_cast<size_t>(width) * static_cast<size_t>(height));
+  if (!out.empty()) paint(out.data());
+  return out;
+}
+
+void Surface::fill(const RECT& r, uint32_t pixel) {
+  if (pixels.empty()) {
+    // A fill over the whole surface hides every earlier one.
+    if (r.left == 0 && r.top == 0 && r.right == width && r.bottom == height) fills.clear();
+    if (fills.size() < kMaxFills) {
+      fills.push_back(Fill{r, pixel});
+      return;
+    }
+  }
+  uint32_t* out = data();
+  for (LONG y = r.top; y < r.bottom; ++y) {
+    std::fill_n(out + static_cast<ptrdiff_t>(y) * width + r.left, r.right - r.left, pixel);
+  }
 }
 
 void markSystemClasses() {

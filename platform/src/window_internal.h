@@ -20,19 +20,28 @@ namespace win {
 // A 32-bpp pixel buffer (0x00RRGGBB per pixel, rows from the top).
 constexpr uint32_t kWhitePixel = 0xFFFFFFu;
 
-// A window's or bitmap's pixels. They are white until something draws: most windows of
-// this headless layer are never drawn on, and a program should not pay for a screenful of
-// memory it never touches with every window it makes.
+// A window's or bitmap's pixels. They are white until something draws, and while only a
+// few solid fills drew (a dialog's background, a bar) they are kept as those fills: most
+// windows of this headless layer are never drawn on otherwise, and a program should not
+// pay for a screenful of memory it never touches with every window it makes.
 struct Surface {
   int width = 0;
   int height = 0;
   void resize(int w, int h);
-  uint32_t* data();                    // width * height pixels, made white on first use
+  uint32_t* data();                    // width * height pixels, made on first use
   uint32_t pixel(size_t index) const;  // white where nothing was drawn
   std::vector<uint32_t> copy() const;
+  void fill(const RECT& r, uint32_t pixel);  // r inside the surface, not empty
 
  private:
-  std::vector<uint32_t> pixels;  // empty while nothing was drawn
+  struct Fill {
+    RECT rect;
+    uint32_t pixel;
+  };
+  static constexpr size_t kMaxFills = 8;
+  void paint(uint32_t* out) const;  // white, then the fills in their order
+  std::vector<uint32_t> pixels;     // empty until drawn otherwise than by `fills`
+  std::vector<Fill> fills;
 };
 
 struct WindowClass {

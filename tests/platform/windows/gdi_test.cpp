@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+#include <string>
+#include <vector>
+
 #include "platform/window_test.h"
 
 namespace {
@@ -200,6 +205,86 @@ TEST(Gdi, PixelsNeverDrawnAreWhiteWhenReadAndWhenTheWindowGrows) {
   EXPECT_EQ(image.at(1, 1), 0u);
   EXPECT_EQ(image.at(2, 2), 0xFFFFFFu);
   EXPECT_EQ(image.at(11, 8), 0xFFFFFFu);
+  DestroyWindow(h);
+}
+
+// Solid fills are kept as fills until something else draws; what is read back must be
+// what drawing each fill at once would have left, in every order and overlap.
+TEST(Gdi, FillsKeptAsFillsReadAsIfDrawnAtOnce) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = DefWindowProcA;
+  wc.lpszClassName = "GdiFills";
+  RegisterClassA(&wc);
+  HWND h = CreateWindowExA(0, "GdiFills", "", WS_POPUP, 0, 0, 10, 7, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_TRUE(h);
+  std::vector<uint32_t> model(70, 0xFFFFFFu);
+  auto expectModel = [&](const std::string& step) {
+    const wt::Image image = wt::windowImage(h);
+    ASSERT_EQ(image.pixels.size(), model.size()) << step;
+    EXPECT_EQ(image.pixels, model) << step;
+    HDC dc = GetDC(h);
+    for (int y = 0; y < 7; ++y) {
+      for (int x = 0; x < 10; ++x) {
+        const uint32_t p = model[static_cast<size_t>(y) * 10 + x];
+        EXPECT_EQ(GetPixel(dc, x, y), RGB(p >> 16, (p >> 8) & 0xFF, p & 0xFF)) << step << " at " << x << "," << y;
+      }
+    }
+    ReleaseDC(h, dc);
+  };
+  struct Step {
+    RECT r;
+    COLORREF color;
+  };
+  // Overlaps, a fill over the whole window, one reaching beyond it, and more fills than
+  // are kept as fills, so that the later ones draw into pixels.
+  const Step steps[] = {
+      {{1, 1, 5, 4}, RGB(255, 0, 0)},   {{3, 2, 9, 6}, RGB(0, 255, 0)},   {{0, 0, 10, 7}, RGB(0, 0, 255)},
+      {{2, 0, 4, 7}, RGB(10, 20, 30)},  {{-5, 5, 20, 30}, RGB(1, 2, 3)},  {{0, 0, 1, 1}, RGB(4, 5, 6)},
+      {{9, 6, 10, 7}, RGB(7, 8, 9)},    {{4, 1, 6, 3}, RGB(11, 12, 13)},  {{5, 5, 6, 6}, RGB(14, 15, 16)},
+      {{1, 3, 8, 4}, RGB(17, 18, 19)},  {{6, 0, 7, 7}, RGB(20, 21, 22)},  {{2, 2, 3, 3}, RGB(23, 24, 25)},
+  };
+  for (size_t i = 0; i < std::size(steps); ++i) {
+    const Step& step = steps[i];
+    HDC dc = GetDC(h);
+    HBRUSH brush = CreateSolidBrush(step.color);
+    FillRect(dc, &step.r, brush);
+    DeleteObject(brush);
+    ReleaseDC(h, dc);
+    const uint32_t pixel = (GetRValue(step.color) << 16) | (GetGValue(step.color) << 8) | GetBValue(step.color);
+    for (LONG y = std::max<LONG>(0, step.r.top); y < std::min<LONG>(7, step.r.bottom); ++y) {
+      for (LONG x = std::max<LONG>(0, step.r.left); x < std::min<LONG>(10, step.r.right); ++x) model[y * 10 + x] = pixel;
+    }
+    expectModel("fill " + std::to_string(i));
+  }
+  // A fresh window: a drawing that is no fill keeps what the fills before it left.
+  DestroyWindow(h);
+  h = CreateWindowExA(0, "GdiFills", "", WS_POPUP, 0, 0, 10, 7, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_TRUE(h);
+  HDC dc = GetDC(h);
+  const RECT left{0, 0, 5, 7};
+  FillRect(dc, &left, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  SetPixel(dc, 7, 3, RGB(0x12, 0x34, 0x56));
+  ReleaseDC(h, dc);
+  model.assign(70, 0xFFFFFFu);
+  for (int y = 0; y < 7; ++y) {
+    for (int x = 0; x < 5; ++x) model[static_cast<size_t>(y) * 10 + x] = 0;
+  }
+  model[3 * 10 + 7] = 0x123456u;
+  expectModel("fill, then a pixel");
+  // Fills kept as fills survive a resize; what the window gains is white.
+  DestroyWindow(h);
+  h = CreateWindowExA(0, "GdiFills", "", WS_POPUP, 0, 0, 4, 3, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_TRUE(h);
+  dc = GetDC(h);
+  const RECT all{0, 0, 4, 3};
+  FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  ReleaseDC(h, dc);
+  ASSERT_TRUE(SetWindowPos(h, nullptr, 0, 0, 6, 5, SWP_NOMOVE | SWP_NOZORDER));
+  const wt::Image grown = wt::windowImage(h);
+  ASSERT_EQ(grown.width, 6);
+  EXPECT_EQ(grown.at(3, 2), 0u);
+  EXPECT_EQ(grown.at(4, 2), 0xFFFFFFu);
+  EXPECT_EQ(grown.at(0, 4), 0xFFFFFFu);
   DestroyWindow(h);
 }
 
