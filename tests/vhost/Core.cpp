@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
+#include <string_view>
 
 #include <qpdf/QPDFExc.hh>
 
@@ -68,10 +69,20 @@ ASErrorCode codeOfCurrentException() {
   }
 }
 
+namespace {
+
+int countIn(std::map<std::string, int, std::less<>>& counts, const char* operation) {
+  auto it = counts.find(std::string_view(operation));
+  if (it == counts.end()) it = counts.emplace(operation, 0).first;
+  return ++it->second;
+}
+
+}  // namespace
+
 void countCall(const char* operation) {
   Viewer::State& s = state();
-  const int n = ++s.calls[operation];
-  const int inProcedure = s.procedure.empty() ? 0 : ++s.procedureCalls[operation];
+  const int n = countIn(s.calls, operation);
+  const int inProcedure = s.procedure.empty() ? 0 : countIn(s.procedureCalls, operation);
   for (const Fault& f : s.config.faults) {
     if (f.operation != operation) continue;
     if (f.during.empty() ? f.nthCall == n : f.during == s.procedure && f.nthCall == inProcedure) raise(f.code);

@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace vhost {
 
@@ -37,7 +36,7 @@ class DocumentBytes {
   const std::string* memory_ = nullptr;
   int fd_ = -1;
   size_t size_ = 0;
-  std::vector<char> window_;
+  std::unique_ptr<char[]> window_;
   size_t windowStart_ = 0;
   size_t windowLength_ = 0;
 };

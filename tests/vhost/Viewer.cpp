@@ -212,7 +212,7 @@ bool sha1OfRanges(DocumentBytes& file, const std::vector<std::pair<size_t, size_
 // raise escapes it.
 class ProcedureScope {
  public:
-  ProcedureScope(Viewer::State& s, const char* name, std::map<std::string, int>* record = nullptr)
+  ProcedureScope(Viewer::State& s, const char* name, std::map<std::string, int, std::less<>>* record = nullptr)
       : s_(s), record_(record) {
     s_.procedure = name;
     s_.procedureCalls.clear();
@@ -227,7 +227,7 @@ class ProcedureScope {
 
  private:
   Viewer::State& s_;
-  std::map<std::string, int>* record_;
+  std::map<std::string, int, std::less<>>* record_;
 };
 
 std::string signerCertificate(const std::string& der) {

@@ -116,7 +116,7 @@ struct SignatureResult {
   // SigValidate answered other than 1.
   std::string exception;
   // The host operations SigValidate called, by name, with their counts.
-  std::map<std::string, int> calls;
+  std::map<std::string, int, std::less<>> calls;
 };
 
 // One PubSec data import as the viewer took it; the file is read during the call.
