@@ -4,8 +4,13 @@
 
 #include <unistd.h>
 
+#include <array>
+#include <cstring>
 #include <functional>
+#include <random>
 
+#include <qpdf/Buffer.hh>
+#include <qpdf/BufferInputSource.hh>
 #include <qpdf/QPDF.hh>
 
 #include "DocumentBytes.h"
@@ -433,6 +438,82 @@ TEST(DocumentBytes, ReadsExactlyWhatLiesInTheFile) {
   EXPECT_EQ(out, content.substr(900, 64));
   EXPECT_FALSE(file->read(250 * 1024, 64, out.data())) << "cut off since the file was opened";
   EXPECT_EQ(file->byteAt(250 * 1024), -1);
+}
+
+// The viewer's source for qpdf against qpdf's own source over the same bytes: every
+// sequence of seeks, reads, unreads and end-of-line searches ends at the same place with
+// the same bytes and the same offsets, across the window's edges and at the file's ends.
+TEST(DocumentInputSource, ReadsAsQpdfsOwnSourceReads) {
+  std::string content(100 * 1024 + 13, 'x');
+  for (size_t i = 0; i < content.size(); ++i) {
+    const size_t k = (i * 2654435761u) % 97;
+    content[i] = k < 6 ? '\n' : k < 10 ? '\r' : static_cast<char>('a' + k % 26);
+  }
+  for (size_t edge : {size_t{32 * 1024}, size_t{64 * 1024}}) content.replace(edge - 2, 5, "\r\n\r\nz");
+  content.replace(content.size() - 3, 3, "\n\r\n");
+  const std::string path = pdftest::scratch("source.bin");
+  pdffixtures::writeFile(path, content);
+  std::shared_ptr<vhost::DocumentInputSource> ours = vhost::DocumentInputSource::ofFile(path);
+  ASSERT_TRUE(ours);
+  auto buffer = std::make_unique<Buffer>(content.size());
+  std::memcpy(buffer->getBuffer(), content.data(), content.size());
+  BufferInputSource theirs("source.bin", buffer.release(), true);
+  std::mt19937 random(7);
+  for (int step = 0; step < 20000; ++step) {
+    SCOPED_TRACE("step " + std::to_string(step) + " at " + std::to_string(theirs.tell()));
+    switch (random() % 6) {
+      case 0: {
+        const int whence = std::array<int, 3>{SEEK_SET, SEEK_CUR, SEEK_END}[random() % 3];
+        const qpdf_offset_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? theirs.tell() : content.size();
+        qpdf_offset_t offset = static_cast<qpdf_offset_t>(random() % (content.size() + 20)) - base;
+        if (random() % 50 == 0) offset = -base - 1;  // before the beginning: both refuse
+        bool theyThrew = false, weThrew = false;
+        try {
+          theirs.seek(offset, whence);
+        } catch (const std::exception&) {
+          theyThrew = true;
+        }
+        try {
+          ours->seek(offset, whence);
+        } catch (const std::exception&) {
+          weThrew = true;
+        }
+        ASSERT_EQ(weThrew, theyThrew);
+        // Where a refused seek leaves a source differs (qpdf's buffer moves before its
+        // start, its file source stays); both go on from the start.
+        if (theyThrew) {
+          theirs.seek(0, SEEK_SET);
+          ours->seek(0, SEEK_SET);
+        }
+        break;
+      }
+      case 1:
+      case 2: {
+        const size_t n = random() % 3 == 0 ? random() % 70000 : random() % 300;
+        std::string a(n, '?'), b(n, '?');
+        const size_t got = theirs.read(a.data(), n);
+        ASSERT_EQ(ours->read(b.data(), n), got);
+        ASSERT_EQ(b.substr(0, got), a.substr(0, got));
+        ASSERT_EQ(ours->getLastOffset(), theirs.getLastOffset());
+        break;
+      }
+      case 3:
+        ASSERT_EQ(ours->findAndSkipNextEOL(), theirs.findAndSkipNextEOL());
+        break;
+      case 4:
+        if (theirs.tell() > 0 && theirs.tell() <= static_cast<qpdf_offset_t>(content.size())) {
+          theirs.unreadCh('x');
+          ours->unreadCh('x');
+        }
+        break;
+      default:
+        ASSERT_EQ(ours->readLine(200), theirs.readLine(200));
+        break;
+    }
+    ASSERT_EQ(ours->tell(), theirs.tell());
+  }
+  EXPECT_EQ(ours->getName(), path);
+  EXPECT_FALSE(vhost::DocumentInputSource::ofFile(pdftest::scratch("no-such-file.bin")));
 }
 
 TEST(Viewer, OutsideSignersReachTheHandlerOfTheirSubFilter) {

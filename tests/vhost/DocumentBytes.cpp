@@ -4,9 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <qpdf/QPDFExc.hh>
+
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <stdexcept>
 
 namespace vhost {
 
@@ -90,6 +94,57 @@ int DocumentBytes::byteAt(size_t at) {
     if (!fill(start) || at >= windowStart_ + windowLength_) return -1;
   }
   return static_cast<unsigned char>(window_[at - windowStart_]);
+}
+
+std::shared_ptr<DocumentInputSource> DocumentInputSource::ofFile(const std::string& path) {
+  std::unique_ptr<DocumentBytes> bytes = DocumentBytes::ofFile(path);
+  if (!bytes) return nullptr;
+  return std::shared_ptr<DocumentInputSource>(new DocumentInputSource(path, std::move(bytes)));
+}
+
+// As qpdf's own sources do it: the offset of the next end-of-line byte, with the position
+// left behind the run of end-of-line bytes that starts there (the file's end when none).
+qpdf_offset_t DocumentInputSource::findAndSkipNextEOL() {
+  const qpdf_offset_t end = size();
+  auto isEol = [this](qpdf_offset_t at) {
+    const int c = bytes_->byteAt(static_cast<size_t>(at));
+    if (c < 0) throw QPDFExc(qpdf_e_system, name_, "", at, "the file cannot be read");
+    return c == '\r' || c == '\n';
+  };
+  qpdf_offset_t at = std::max<qpdf_offset_t>(position_, 0);
+  while (at < end && !isEol(at)) ++at;
+  if (at >= end) {
+    last_offset = position_ = end;
+    return end;
+  }
+  position_ = at + 1;
+  while (position_ < end && isEol(position_)) ++position_;
+  return at;
+}
+
+void DocumentInputSource::seek(qpdf_offset_t offset, int whence) {
+  const qpdf_offset_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? position_ : size();
+  if (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END) {
+    throw std::logic_error(name_ + ": invalid seek");
+  }
+  if (offset < 0 && base < -offset) throw std::runtime_error(name_ + ": seek before the beginning of the file");
+  position_ = base + offset;
+}
+
+size_t DocumentInputSource::read(char* buffer, size_t length) {
+  last_offset = position_;
+  if (position_ >= size()) return 0;
+  const size_t n = std::min(length, static_cast<size_t>(size() - position_));
+  if (!bytes_->read(static_cast<size_t>(position_), n, buffer)) {
+    throw QPDFExc(qpdf_e_system, name_, "", position_, "the file cannot be read");
+  }
+  position_ += static_cast<qpdf_offset_t>(n);
+  return n;
+}
+
+void DocumentInputSource::unreadCh(char) {
+  if (position_ == 0) throw std::logic_error(name_ + ": unread at the beginning of the file");
+  --position_;
 }
 
 }  // namespace vhost

@@ -3,6 +3,8 @@
 // this way keeps a constant amount of memory; nothing holds the whole file.
 #pragma once
 
+#include <qpdf/InputSource.hh>
+
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -39,6 +41,31 @@ class DocumentBytes {
   std::unique_ptr<char[]> window_;
   size_t windowStart_ = 0;
   size_t windowLength_ = 0;
+};
+
+// The file as qpdf reads it: through one DocumentBytes, so that the many small seeks and
+// reads of its parser cost no system call each, as they do through a C stream.
+class DocumentInputSource : public InputSource {
+ public:
+  // Null when the file cannot be opened.
+  static std::shared_ptr<DocumentInputSource> ofFile(const std::string& path);
+
+  qpdf_offset_t findAndSkipNextEOL() override;
+  const std::string& getName() const override { return name_; }
+  qpdf_offset_t tell() override { return position_; }
+  void seek(qpdf_offset_t offset, int whence) override;
+  void rewind() override { position_ = 0; }
+  size_t read(char* buffer, size_t length) override;
+  void unreadCh(char) override;
+
+ private:
+  DocumentInputSource(std::string name, std::unique_ptr<DocumentBytes> bytes)
+      : name_(std::move(name)), bytes_(std::move(bytes)) {}
+  qpdf_offset_t size() const { return static_cast<qpdf_offset_t>(bytes_->size()); }
+
+  std::string name_;
+  std::unique_ptr<DocumentBytes> bytes_;
+  qpdf_offset_t position_ = 0;
 };
 
 }  // namespace vhost

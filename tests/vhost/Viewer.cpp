@@ -2,8 +2,11 @@
 #include "Viewer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
+
+#include <qpdf/QPDFExc.hh>
 
 #include <openssl/evp.h>
 #include <openssl/pkcs7.h>
@@ -420,7 +423,11 @@ bool addDocument(Viewer::State& s, const std::string& path, const std::string& m
 }  // namespace
 
 bool Viewer::openDocument(const std::string& path) {
-  return addDocument(*state_, path, "", [&](Document& d) { d.qpdf->processFile(path.c_str()); });
+  return addDocument(*state_, path, "", [&](Document& d) {
+    std::shared_ptr<DocumentInputSource> source = DocumentInputSource::ofFile(path);
+    if (!source) throw QPDFExc(qpdf_e_system, path, "", 0, std::string("cannot open: ") + std::strerror(errno));
+    d.qpdf->processInputSource(source);
+  });
 }
 
 bool Viewer::openDocumentFromMemory(const std::string& name, const std::string& bytes) {
