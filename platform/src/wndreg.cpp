@@ -26,6 +26,7 @@
 #include <mutex>
 #include <random>
 #include <sched.h>
+#include <set>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -47,6 +48,7 @@ std::string g_directory;
 std::string g_lockName;
 int g_lockFd = -1;
 pid_t g_lockPid = 0;
+std::set<uint32_t> g_published;  // the entries this process wrote and has not withdrawn
 
 std::string directory() {
   std::lock_guard<std::recursive_mutex> guard(g_stateLock);
@@ -68,6 +70,7 @@ std::string processLock() {
   std::lock_guard<std::recursive_mutex> guard(g_stateLock);
   if (g_lockFd >= 0 && g_lockPid == getpid()) return g_lockName;
   if (g_lockFd >= 0) close(g_lockFd);
+  g_published.clear();  // a child made by fork owns none of its parent's windows
   std::random_device rd;
   char name[64];
   snprintf(name, sizeof name, "p%d_%08x", static_cast<int>(getpid()), rd());
@@ -210,19 +213,8 @@ namespace {
 struct ProcessFilesAtExit {
   ~ProcessFilesAtExit() {
     if (g_lockFd >= 0 && g_lockPid == getpid()) {
-      const std::string dir = g_directory;
-      if (DIR* d = opendir(dir.c_str())) {
-        std::vector<std::string> mine;
-        while (dirent* de = readdir(d)) {
-          const std::string name = de->d_name;
-          if (name.size() < 2 || name[0] != 'w' || name.find('.') != std::string::npos) continue;
-          RegistryEntry e;
-          if (readEntry(dir + "/" + name, &e) && e.lockName == g_lockName) mine.push_back(name);
-        }
-        closedir(d);
-        for (const std::string& name : mine) unlink((dir + "/" + name).c_str());
-      }
-      unlink((dir + "/" + g_lockName).c_str());
+      for (uint32_t id : g_published) unlink((g_directory + "/w" + std::to_string(id)).c_str());
+      unlink((g_directory + "/" + g_lockName).c_str());
       close(g_lockFd);
       g_lockFd = -1;
     }
@@ -270,6 +262,10 @@ void publishWindow(const Window& w) {
   // Bytes left behind a shorter rewrite lie outside the stated length and are not read.
   const int fd = open(entryPath(w.id).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return;
+  {
+    std::lock_guard<std::recursive_mutex> guard(g_stateLock);
+    g_published.insert(w.id);
+  }
   for (size_t at = 0; at < data.size();) {
     const ssize_t n = pwrite(fd, data.data() + at, data.size() - at, static_cast<off_t>(at));
     if (n < 0 && errno == EINTR) continue;
@@ -279,7 +275,11 @@ void publishWindow(const Window& w) {
   close(fd);
 }
 
-void withdrawWindow(uint32_t id) { unlink(entryPath(id).c_str()); }
+void withdrawWindow(uint32_t id) {
+  unlink(entryPath(id).c_str());
+  std::lock_guard<std::recursive_mutex> guard(g_stateLock);
+  g_published.erase(id);
+}
 
 std::vector<RegistryEntry> listWindows() {
   std::vector<RegistryEntry> out;

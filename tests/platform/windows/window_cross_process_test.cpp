@@ -232,12 +232,17 @@ TEST(CrossProcess, AReceiverThatEndsTakesItsWindowAlong) {
     quarveltest::ChildProcess child = quarveltest::startChild("copydataReceiver", {title});
     HWND h = waitForWindow("VWindow", title);
     ASSERT_TRUE(h);
+    const std::string entry =
+        platform::runtimeDirectory() + "/windows/w" + std::to_string(reinterpret_cast<uintptr_t>(h));
+    ASSERT_TRUE(std::ifstream(entry)) << title;
     if (killed) {
       child.kill(SIGKILL);
       child.wait();
     } else {
       ASSERT_TRUE(PostMessageA(h, kQuit, 0, 0));
       EXPECT_EQ(child.wait(), 0);
+      // Taken along by the process itself, before any reader sweeps up after it.
+      EXPECT_FALSE(std::ifstream(entry)) << title;
     }
     EXPECT_EQ(FindWindowA("VWindow", title), nullptr) << title;
     EXPECT_FALSE(IsWindow(h)) << title;
