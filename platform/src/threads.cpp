@@ -431,9 +431,11 @@ void* threadMain(void* argument) {
   {
     std::lock_guard<std::mutex> guard(kernelMutex());
     control.id = static_cast<DWORD>(gettid());
-    currentRecord(object->sharedControl()).object = object;
     object->started.notify_all();
   }
+  // The creator goes on from here: what the thread sets up for itself (its record, the
+  // memory it allocates first) is its own.
+  currentRecord(object->sharedControl()).object = object;
   ThreadEnd end(object);
   {
     // A suspended thread waits here; a stop while suspended ends it before it ran.
