@@ -339,8 +339,11 @@ struct StartBlock {
 // A thread's handle is signalled once the thread has wholly ended, the thread-local
 // destructors of every library included (a waiter that then ends the process must find
 // the thread's memory freed): a reaper thread joins each ended thread, then signals its
-// handle. It runs only while there are threads to join, so that no thread of the layer
-// outlives the work. Never destroyed: late threads still hand themselves over.
+// handle. The first thread of the layer that begins starts the reaper, so that a thread's
+// end (and the TerminateThread that waits for it) does not also wait for a thread to be
+// made. It runs only while threads of the layer live or wait to be joined, so that no
+// thread of the layer outlives the work. Never destroyed: late threads still hand
+// themselves over.
 class Reaper {
  public:
   static Reaper& instance() {
@@ -348,20 +351,22 @@ class Reaper {
     return *reaper;
   }
 
+  // Called by each thread of the layer as it begins.
+  void started() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    forThisProcess();
+    ++live_;
+    ensureRunning();
+  }
+
   // Called by the ending thread. False when no reaper runs: the caller signals itself.
   bool take(pthread_t thread, std::shared_ptr<ThreadObject> object, DWORD code) {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (runningIn_ != getpid()) {  // none runs, or this is a child made by fork
-      pthread_attr_t attr;
-      pthread_attr_init(&attr);
-      pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-      pthread_t reaper;
-      const int rc = pthread_create(&reaper, &attr, &Reaper::run, this);
-      pthread_attr_destroy(&attr);
-      if (rc != 0) return false;
-      runningIn_ = getpid();
-    }
+    forThisProcess();
+    if (live_ > 0) --live_;
+    if (!ensureRunning()) return false;
     ended_.push_back(Ended{thread, std::move(object), code});
+    work_.notify_one();
     return true;
   }
 
@@ -372,12 +377,36 @@ class Reaper {
     DWORD code;
   };
 
+  // With mutex_ held. A child made by fork has none of its parent's threads, the reaper
+  // included.
+  void forThisProcess() {
+    if (countedIn_ == getpid()) return;
+    countedIn_ = getpid();
+    live_ = 0;
+    ended_.clear();
+  }
+
+  // With mutex_ held: false when no reaper runs and none can be started.
+  bool ensureRunning() {
+    if (runningIn_ == getpid()) return true;
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    pthread_t reaper;
+    const int rc = pthread_create(&reaper, &attr, &Reaper::run, this);
+    pthread_attr_destroy(&attr);
+    if (rc != 0) return false;
+    runningIn_ = getpid();
+    return true;
+  }
+
   static void* run(void* self) {
     Reaper& reaper = *static_cast<Reaper*>(self);
     for (;;) {
       Ended ended;
       {
-        std::lock_guard<std::mutex> lock(reaper.mutex_);
+        std::unique_lock<std::mutex> lock(reaper.mutex_);
+        reaper.work_.wait(lock, [&] { return !reaper.ended_.empty() || reaper.live_ == 0; });
         if (reaper.ended_.empty()) {
           reaper.runningIn_ = 0;
           return nullptr;
@@ -393,8 +422,11 @@ class Reaper {
   }
 
   std::mutex mutex_;
+  std::condition_variable work_;
   std::vector<Ended> ended_;
-  pid_t runningIn_ = 0;
+  size_t live_ = 0;      // threads of the layer that began and have not ended
+  pid_t countedIn_ = 0;  // the process live_ and ended_ belong to
+  pid_t runningIn_ = 0;  // the process whose reaper runs, 0 for none
 };
 
 // Marks the thread ended on every way out of it: return, ExitThread, a stop. Objects it
@@ -436,6 +468,7 @@ void* threadMain(void* argument) {
   // The creator goes on from here: what the thread sets up for itself (its record, the
   // memory it allocates first) is its own.
   currentRecord(object->sharedControl()).object = object;
+  Reaper::instance().started();
   ThreadEnd end(object);
   {
     // A suspended thread waits here; a stop while suspended ends it before it ran.

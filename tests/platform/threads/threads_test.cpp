@@ -2,6 +2,7 @@
 #include <process.h>
 
 #include <gtest/gtest.h>
+#include <dirent.h>
 #include <pthread.h>
 
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "quarvel_test.h"
 #include "test_handles.h"
 
 namespace {
@@ -301,6 +303,37 @@ TEST(Threads, PlatformCallsFromThreadLocalDestructorsWork) {
   });
   foreign.join();
   EXPECT_EQ(WaitForSingleObject(done.get(), 0), WAIT_OBJECT_0);
+}
+
+int tasksOfThisProcess() {
+  int n = 0;
+  if (DIR* dir = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(dir)) n += e->d_name[0] != '.';
+    closedir(dir);
+  }
+  return n;
+}
+
+// Whatever the layer runs beside the threads it was asked for ends with them.
+TEST(Threads, NoThreadOfTheLayerOutlivesTheThreadsItRuns) {
+  const int before = tasksOfThisProcess();
+  for (int round = 0; round < 3; ++round) {
+    std::vector<HANDLE> threads;
+    for (int i = 0; i < 4; ++i) {
+      threads.push_back(CreateThread(nullptr, 0, [](LPVOID) -> DWORD {
+        Sleep(5);
+        return 7;
+      }, nullptr, 0, nullptr));
+      ASSERT_NE(threads.back(), nullptr);
+    }
+    ASSERT_EQ(WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE, kLong), WAIT_OBJECT_0);
+    for (HANDLE thread : threads) {
+      EXPECT_EQ(exitCodeOf(thread), 7u);
+      CloseHandle(thread);
+    }
+    EXPECT_TRUE(quarveltest::eventually([&] { return tasksOfThisProcess() == before; }))
+        << tasksOfThisProcess() << " threads, " << before << " before";
+  }
 }
 
 }  // namespace
