@@ -108,14 +108,21 @@ DWORD VOQ_Crypt::genKey(const char* seedText) {
 DWORD VOQ_Crypt::loadKey(const VOQ_String& e, const VOQ_String& d, const VOQ_String& n, const VOQ_String& p,
                          const VOQ_String& q, const VOQ_String& dmp1, const VOQ_String& dmq1,
                          const VOQ_String& iqmp) {
+  const VOQ_String* fields[kKeyFields] = {&e, &d, &n, &p, &q, &dmp1, &dmq1, &iqmp};
+  return load(fields, true);
+}
+
+DWORD VOQ_Crypt::load(const VOQ_String* const fields[], bool check) {
   freeKey();
   rsa = RSA_new();
   if (rsa == nullptr) {
     logInside("loadKey", "cannot create RSA - key!");
     return VOQ_CRYPT_NO_KEY;
   }
-  Bignum bn[kKeyFields] = {hexNumber(n), hexNumber(e), hexNumber(d), hexNumber(p),
-                           hexNumber(q), hexNumber(dmp1), hexNumber(dmq1), hexNumber(iqmp)};
+  // The fields come as e, d, n, p, q, dmp1, dmq1, iqmp; the key takes n, e, d first.
+  Bignum bn[kKeyFields] = {hexNumber(*fields[2]), hexNumber(*fields[0]), hexNumber(*fields[1]),
+                           hexNumber(*fields[3]), hexNumber(*fields[4]), hexNumber(*fields[5]),
+                           hexNumber(*fields[6]), hexNumber(*fields[7])};
   bool complete = true;
   for (const Bignum& component : bn) complete = complete && component != nullptr;
   // RSA_check_key returns -1 on an error, which is no success either.
@@ -129,7 +136,7 @@ DWORD VOQ_Crypt::loadKey(const VOQ_String& e, const VOQ_String& d, const VOQ_Str
   if (factors) bn[3].release(), bn[4].release();
   const bool crt = factors && RSA_set0_crt_params(rsa, bn[5].get(), bn[6].get(), bn[7].get()) == 1;
   if (crt) bn[5].release(), bn[6].release(), bn[7].release();
-  if (!crt || RSA_check_key(rsa) != 1) {
+  if (!crt || (check && RSA_check_key(rsa) != 1)) {
     freeKey();
     logInside("loadKey", "RSA - key is not a prime number!");
     return VOQ_CRYPT_BAD_KEY;
@@ -137,7 +144,9 @@ DWORD VOQ_Crypt::loadKey(const VOQ_String& e, const VOQ_String& d, const VOQ_Str
   return VOQ_CRYPT_OK;
 }
 
-DWORD VOQ_Crypt::loadKey(const VOQ_String& keyText) {
+DWORD VOQ_Crypt::loadKey(const VOQ_String& keyText) { return loadKey(keyText, nullptr); }
+
+DWORD VOQ_Crypt::loadKey(const VOQ_String& keyText, const unsigned char* proven) {
   VOQ_String text(keyText);
   VOQ_MemoryStream stream(&text);
   VOQ_String fields[kKeyFields];
@@ -151,7 +160,15 @@ DWORD VOQ_Crypt::loadKey(const VOQ_String& keyText) {
     fields[field].appendByte(c);
   }
   if (field != kKeyFields - 1) return VOQ_CRYPT_BAD_KEY;
-  return loadKey(fields[0], fields[1], fields[2], fields[3], fields[4], fields[5], fields[6], fields[7]);
+  unsigned char digest[kProofLength];
+  unsigned int digestLength = 0;
+  const bool isProven = proven != nullptr &&
+                        EVP_Digest(keyText.getData(), keyText.getLength(), digest, &digestLength, EVP_sha256(),
+                                   nullptr) == 1 &&
+                        digestLength == kProofLength && CRYPTO_memcmp(digest, proven, kProofLength) == 0;
+  const VOQ_String* pointers[kKeyFields];
+  for (unsigned int i = 0; i < kKeyFields; ++i) pointers[i] = &fields[i];
+  return load(pointers, !isProven);
 }
 
 DWORD VOQ_Crypt::exportKey(VOQ_String& target) {

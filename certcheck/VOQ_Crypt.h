@@ -58,6 +58,13 @@ class VOQ_Crypt {
                 const VOQ_String& q, const VOQ_String& dmp1, const VOQ_String& dmq1, const VOQ_String& iqmp);
   // The key from its text; anything but eight fields gives VOQ_CRYPT_BAD_KEY.
   DWORD loadKey(const VOQ_String& keyText);
+  // The same for a built-in key whose consistency its build has proved: `proven` is the
+  // SHA-256 (kProofLength bytes) of the text that passed the check then. That very text
+  // is not proved again (OpenSSL's check tests each prime with 64 Miller-Rabin rounds,
+  // some 6 ms at every start); any other text, a changed copy of it included, and a null
+  // `proven` are checked in full.
+  static constexpr unsigned int kProofLength = 32;
+  DWORD loadKey(const VOQ_String& keyText, const unsigned char* proven);
   // Appends the key text to target.
   DWORD exportKey(VOQ_String& target);
 
@@ -76,6 +83,9 @@ class VOQ_Crypt {
 
  private:
   void freeKey();
+  // The key from its eight fields in text order (e, d, n, p, q, dmp1, dmq1, iqmp), checked
+  // for consistency when `check` is set.
+  DWORD load(const VOQ_String* const fields[], bool check);
 
   RSA* rsa = nullptr;
 };

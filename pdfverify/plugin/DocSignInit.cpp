@@ -26,6 +26,7 @@ const char kExtensionName[] = "Dor:valin";
 // The key text of the module, set at load: a pointer to its constant, so that it needs
 // no construction of its own before the load runs.
 const char* metadataKey = nullptr;
+const unsigned char* metadataKeyProven = nullptr;  // its SHA-256 when the build checked it, else null
 
 // The handler module object: no data; its existence means DocSignInit went on loading.
 std::unique_ptr<DSHandler> handlerModule;
@@ -62,7 +63,7 @@ const char* productName() {
 
 }  // namespace
 
-void tolmiraModuleLoad(const char* metadataKeyText) {
+void tolmiraModuleLoad(const char* metadataKeyText, const unsigned char* metadataKeyProof) {
   hklmStore = new VOQ_Configuration(kCompany, kProduct, HKEY_LOCAL_MACHINE);
   hkcuStore = new VOQ_Configuration(kCompany, kProduct, HKEY_CURRENT_USER);
   cardvariant::setSettingsStore(hklmStore);
@@ -77,6 +78,7 @@ void tolmiraModuleLoad(const char* metadataKeyText) {
   VOQ_TraceLog::getInstance("VOQ_Crypt.log");
   pluginTrace("VOQ_Crypt");
   metadataKey = metadataKeyText;
+  metadataKeyProven = metadataKeyProof;
 }
 
 void tolmiraModuleTeardown() {
@@ -220,7 +222,7 @@ ASBool DocSignImportReplaceAndRegister() {
   }
   if (startupOK) {
     VOQ_String keyText(metadataKey);
-    if (cryptInstance()->loadKey(keyText) != 0) {
+    if (cryptInstance()->loadKey(keyText, metadataKeyProven) != 0) {
       logLine(method, getStartupErrorText(4, languageFlag).c_str());
       startupError(parent, 4);
     } else {

@@ -7,9 +7,10 @@
 
 // What the module does at load, in this order: the HKLM and HKCU stores (the card library
 // gets the HKLM one), the trace log from HKLM "LogFileName" and the classes' trace
-// contexts with the settings object after the first, the metadata key text, the card
+// contexts with the settings object after the first, the metadata key text (and its
+// SHA-256 when the build proved it consistent, else null), the card
 // library's lock. Called once by the module's single static object.
-void tolmiraModuleLoad(const char* metadataKeyText);
+void tolmiraModuleLoad(const char* metadataKeyText, const unsigned char* metadataKeyProof);
 // What the module's unload leaves of its load, released when the module goes.
 void tolmiraModuleTeardown();
 

@@ -2,14 +2,15 @@
 #include "DocSignInit.h"
 #include "PluginState.h"
 
-extern const char kMetadataKeyText[];  // made at build time
+extern const char kMetadataKeyText[];             // made at build time
+extern const unsigned char* const kMetadataKeyProof;  // the text's SHA-256 once the build checked it
 
 namespace {
 
 // The single static object of the module: everything that exists at load is made by it,
 // in one fixed order.
 struct ModuleLoad {
-  ModuleLoad() { tolmiraModuleLoad(kMetadataKeyText); }
+  ModuleLoad() { tolmiraModuleLoad(kMetadataKeyText, kMetadataKeyProof); }
   ~ModuleLoad() { tolmiraModuleTeardown(); }
 } moduleLoad;
 

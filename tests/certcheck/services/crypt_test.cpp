@@ -195,6 +195,51 @@ TEST_F(VOQ_CryptTest, KeyTextsOfTheWrongForm) {
   }
 }
 
+// A proof (the SHA-256 of a text its build checked) spares that very text the check and
+// nothing else: a text it does not belong to is checked in full, and a text of the wrong
+// form stays refused whatever proof comes with it.
+TEST_F(VOQ_CryptTest, AProofSparesTheCheckOfItsOwnTextOnly) {
+  Pkey key = readPrivateKey(kitKey("rsa1024"));
+  Pkey other = readPrivateKey(kitKey("rsa1024-noqc"));
+  ASSERT_TRUE(key && other);
+  std::vector<std::string> fields = keyFields(key.get());
+  const std::string good = join(fields);
+  fields[3] = keyFields(other.get())[3];  // a prime of another key: fails the check
+  const std::string inconsistent = join(fields);
+  const std::string sevenFields = good.substr(0, good.rfind('|'));
+  auto proofOf = [](const std::string& text) {
+    std::vector<unsigned char> digest(VOQ_Crypt::kProofLength);
+    unsigned int length = 0;
+    EXPECT_EQ(EVP_Digest(text.data(), text.size(), digest.data(), &length, EVP_sha256(), nullptr), 1);
+    return digest;
+  };
+  const struct {
+    const char* name;
+    std::string keyText;
+    std::vector<unsigned char> proof;  // empty: none
+    DWORD result;
+  } cases[] = {
+      {"ItsOwnText", good, proofOf(good), VOQ_CRYPT_OK},
+      {"NoProof", good, {}, VOQ_CRYPT_OK},
+      {"AnotherTextsProof", inconsistent, proofOf(good), VOQ_CRYPT_BAD_KEY},
+      {"NoProofForABadKey", inconsistent, {}, VOQ_CRYPT_BAD_KEY},
+      {"WrongFormWithItsOwnDigest", sevenFields, proofOf(sevenFields), VOQ_CRYPT_BAD_KEY},
+      {"NotHexWithItsOwnDigest", good + "G", proofOf(good + "G"), VOQ_CRYPT_BAD_KEY},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    VOQ_Crypt crypt;
+    EXPECT_EQ(crypt.loadKey(voq(c.keyText), c.proof.empty() ? nullptr : c.proof.data()), c.result);
+    if (c.result != VOQ_CRYPT_OK) continue;
+    VOQ_String exported;
+    EXPECT_EQ(crypt.exportKey(exported), VOQ_CRYPT_OK);
+    EXPECT_EQ(text(exported), c.keyText);
+    unsigned char signature[128];
+    unsigned int length = sizeof signature;
+    EXPECT_EQ(crypt.sign(reinterpret_cast<const unsigned char*>("x"), 1, signature, &length), VOQ_CRYPT_OK);
+  }
+}
+
 TEST_F(VOQ_CryptTest, HexSignaturesOfEveryKeySize) {
   // A 3072-bit key, made here: its signature does not fit the 256 bytes a fixed buffer would give.
   Pkey large(EVP_RSA_gen(3072));
