@@ -88,13 +88,15 @@ void Surface::resize(int w, int h) {
   height = h;
 }
 
+void Surface::fillRows(uint32_t* out, const RECT& r, uint32_t pixel) const {
+  for (LONG y = r.top; y < r.bottom; ++y) {
+    std::fill_n(out + static_cast<ptrdiff_t>(y) * width + r.left, r.right - r.left, pixel);
+  }
+}
+
 void Surface::paint(uint32_t* out) const {
   std::fill_n(out, static_cast<size_t>(width) * static_cast<size_t>(height), kWhitePixel);
-  for (const Fill& f : fills) {
-    for (LONG y = f.rect.top; y < f.rect.bottom; ++y) {
-      std::fill_n(out + static_cast<ptrdiff_t>(y) * width + f.rect.left, f.rect.right - f.rect.left, f.pixel);
-    }
-  }
+  for (const Fill& f : fills) fillRows(out, f.rect, f.pixel);
 }
 
 uint32_t* Surface::data() {
@@ -132,10 +134,7 @@ void Surface::fill(const RECT& r, uint32_t pixel) {
       return;
     }
   }
-  uint32_t* out = data();
-  for (LONG y = r.top; y < r.bottom; ++y) {
-    std::fill_n(out + static_cast<ptrdiff_t>(y) * width + r.left, r.right - r.left, pixel);
-  }
+  fillRows(data(), r, pixel);
 }
 
 void markSystemClasses() {

@@ -39,6 +39,7 @@ struct Surface {
     uint32_t pixel;
   };
   static constexpr size_t kMaxFills = 8;
+  void fillRows(uint32_t* out, const RECT& r, uint32_t pixel) const;  // r's rows of a width-wide buffer
   void paint(uint32_t* out) const;  // white, then the fills in their order
   std::vector<uint32_t> pixels;     // empty until drawn otherwise than by `fills`
   std::vector<Fill> fills;

@@ -71,7 +71,7 @@ ASErrorCode codeOfCurrentException() {
 
 namespace {
 
-int countIn(std::map<std::string, int, std::less<>>& counts, const char* operation) {
+int countIn(CallCounts& counts, const char* operation) {
   auto it = counts.find(std::string_view(operation));
   if (it == counts.end()) it = counts.emplace(operation, 0).first;
   return ++it->second;

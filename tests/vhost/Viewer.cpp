@@ -215,7 +215,7 @@ bool sha1OfRanges(DocumentBytes& file, const std::vector<std::pair<size_t, size_
 // raise escapes it.
 class ProcedureScope {
  public:
-  ProcedureScope(Viewer::State& s, const char* name, std::map<std::string, int, std::less<>>* record = nullptr)
+  ProcedureScope(Viewer::State& s, const char* name, CallCounts* record = nullptr)
       : s_(s), record_(record) {
     s_.procedure = name;
     s_.procedureCalls.clear();
@@ -230,7 +230,7 @@ class ProcedureScope {
 
  private:
   Viewer::State& s_;
-  std::map<std::string, int, std::less<>>* record_;
+  CallCounts* record_;
 };
 
 std::string signerCertificate(const std::string& der) {

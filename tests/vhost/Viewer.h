@@ -101,6 +101,10 @@ enum class Coverage {
 std::string coverageText(Coverage coverage);
 
 // What the viewer learnt from one validation of one signature field.
+// Host operations by name, with how often they were called: looked up on every host call
+// without making a string.
+using CallCounts = std::map<std::string, int, std::less<>>;
+
 struct SignatureResult {
   std::string fieldName;
   Coverage coverage = Coverage::Unknown;
@@ -116,7 +120,7 @@ struct SignatureResult {
   // SigValidate answered other than 1.
   std::string exception;
   // The host operations SigValidate called, by name, with their counts.
-  std::map<std::string, int, std::less<>> calls;
+  CallCounts calls;
 };
 
 // One PubSec data import as the viewer took it; the file is read during the call.

@@ -158,13 +158,12 @@ struct Viewer::State {
   };
   std::vector<Frame> frames;
   ASErrorCode lastError = 0;
-  // Counted on every host call: looked up without making a string.
-  std::map<std::string, int, std::less<>> calls;
+  CallCounts calls;
   long long fileBytesRead = 0;  // by ASFileRead, since the viewer's start
   // The handler procedure the viewer runs now ("" for none) and the operations it called
   // so far in this run, for faults counted per run.
   std::string procedure;
-  std::map<std::string, int, std::less<>> procedureCalls;
+  CallCounts procedureCalls;
   std::vector<std::string> hftRequests;  // the names ASExtensionMgrGetHFT was asked for
 
   // AcroSupport, ASExtra

@@ -15,6 +15,15 @@ namespace {
 
 namespace wt = platform::wintest;
 
+// A window of a class of its own, w x h, drawn by nobody but the test.
+HWND makeWindow(const char* className, DWORD style, int w, int h) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = DefWindowProcA;
+  wc.lpszClassName = className;
+  RegisterClassA(&wc);
+  return CreateWindowExA(0, className, "", style, 0, 0, w, h, nullptr, nullptr, nullptr, nullptr);
+}
+
 TEST(Gdi, BitmapResourcesDecodeToTheirPixels) {
   struct Row {
     int id;
@@ -121,11 +130,7 @@ TEST(Gdi, StockObjectsAreNeitherCountedNorDeleted) {
 }
 
 TEST(Gdi, WindowDeviceContextsDrawIntoTheClientAreaAndRecordText) {
-  WNDCLASSA wc{};
-  wc.lpfnWndProc = DefWindowProcA;
-  wc.lpszClassName = "GdiWindow";
-  RegisterClassA(&wc);
-  HWND h = CreateWindowExA(0, "GdiWindow", "", WS_POPUP | WS_BORDER, 0, 0, 20, 10, nullptr, nullptr, nullptr, nullptr);
+  HWND h = makeWindow("GdiWindow", WS_POPUP | WS_BORDER, 20, 10);
   ASSERT_TRUE(h);
   const auto baseline = wt::gdiObjectCounts();
   HDC dc = GetDC(h);
@@ -172,11 +177,7 @@ TEST(Gdi, WindowDeviceContextsDrawIntoTheClientAreaAndRecordText) {
 // A window's pixels are made only when something draws; until then, and where nothing was
 // drawn after it grew, every reading sees white.
 TEST(Gdi, PixelsNeverDrawnAreWhiteWhenReadAndWhenTheWindowGrows) {
-  WNDCLASSA wc{};
-  wc.lpfnWndProc = DefWindowProcA;
-  wc.lpszClassName = "GdiUndrawn";
-  RegisterClassA(&wc);
-  HWND h = CreateWindowExA(0, "GdiUndrawn", "", WS_POPUP, 0, 0, 8, 6, nullptr, nullptr, nullptr, nullptr);
+  HWND h = makeWindow("GdiUndrawn", WS_POPUP, 8, 6);
   ASSERT_TRUE(h);
   wt::Image image = wt::windowImage(h);
   ASSERT_EQ(image.width, 8);
@@ -211,11 +212,7 @@ TEST(Gdi, PixelsNeverDrawnAreWhiteWhenReadAndWhenTheWindowGrows) {
 // Solid fills are kept as fills until something else draws; what is read back must be
 // what drawing each fill at once would have left, in every order and overlap.
 TEST(Gdi, FillsKeptAsFillsReadAsIfDrawnAtOnce) {
-  WNDCLASSA wc{};
-  wc.lpfnWndProc = DefWindowProcA;
-  wc.lpszClassName = "GdiFills";
-  RegisterClassA(&wc);
-  HWND h = CreateWindowExA(0, "GdiFills", "", WS_POPUP, 0, 0, 10, 7, nullptr, nullptr, nullptr, nullptr);
+  HWND h = makeWindow("GdiFills", WS_POPUP, 10, 7);
   ASSERT_TRUE(h);
   std::vector<uint32_t> model(70, 0xFFFFFFu);
   auto expectModel = [&](const std::string& step) {
